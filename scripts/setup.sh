@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Installs the Debian packages listed in scripts/packages.txt that are not installed yet.
+set -euo pipefail
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+
+mapfile -t wanted < <(sed -e 's/#.*//' -e 's/[[:space:]]//g' "$here/packages.txt" | grep -v '^$')
+missing=()
+for package in "${wanted[@]}"; do
+    status="$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)"
+    [[ "$status" == "install ok installed" ]] || missing+=("$package")
+done
+if ((${#missing[@]} == 0)); then
+    exit 0
+fi
+
+as_root=()
+if [[ "$(id -u)" != 0 ]]; then
+    command -v sudo >/dev/null || { echo "setup: need root or sudo to install: ${missing[*]}" >&2; exit 1; }
+    as_root=(sudo)
+fi
+echo "setup: installing ${missing[*]}"
+"${as_root[@]}" apt-get update -qq
+DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,0 +1,53 @@
+#include "locale/AppError.h"
+
+#include "locale/AppLocale.h"
+
+namespace harkwell {
+
+AppError AppError::speechUnavailable(std::string localeIdentifier) {
+    return {Kind::speechUnavailable, std::move(localeIdentifier)};
+}
+AppError AppError::onDeviceSpeechUnavailable(std::string localeIdentifier) {
+    return {Kind::onDeviceSpeechUnavailable, std::move(localeIdentifier)};
+}
+AppError AppError::permissionDenied(std::string permission) { return {Kind::permissionDenied, std::move(permission)}; }
+AppError AppError::captureSetup(std::string detail) { return {Kind::captureSetup, std::move(detail)}; }
+AppError AppError::helperMissing(std::string path) { return {Kind::helperMissing, std::move(path)}; }
+AppError AppError::helperFailed(std::string output) { return {Kind::helperFailed, std::move(output)}; }
+AppError AppError::unknownMode(std::string output) { return {Kind::unknownMode, std::move(output)}; }
+AppError AppError::microphoneMissing() { return {Kind::microphoneMissing, {}}; }
+AppError AppError::helperTimedOut() { return {Kind::helperTimedOut, {}}; }
+AppError AppError::airPodsNotConnected() { return {Kind::airPodsNotConnected, {}}; }
+
+std::string AppError::errorDescription() const {
+    switch (kind_) {
+    case Kind::speechUnavailable:
+        return "Speech recognizer is unavailable for " + value_ + ".";
+    case Kind::onDeviceSpeechUnavailable:
+        return "On-device speech recognition is unavailable for " + value_ + ".";
+    case Kind::permissionDenied:
+        return value_ + " permission was denied.";
+    case Kind::captureSetup:
+        return "Audio capture setup failed: " + value_;
+    case Kind::helperMissing:
+        return "AirPods helper was not found at " + value_ + ".";
+    case Kind::helperFailed:
+        return value_;
+    case Kind::unknownMode:
+        return "Could not parse AirPods mode from helper output: " + value_;
+    case Kind::microphoneMissing:
+        return "Built-in Mac microphone was not found.";
+    case Kind::helperTimedOut:
+        return "AirPods helper timed out.";
+    case Kind::airPodsNotConnected:
+        return appText("AirPods가 연결되어 있지 않습니다. 연결한 뒤 다시 시도해 주세요.",
+                       "AirPods are not connected. Connect them and try again.");
+    }
+    return value_;
+}
+
+AppError::AppError(Kind kind, std::string value) : kind_(kind), value_(std::move(value)) { what_ = errorDescription(); }
+
+const char* AppError::what() const noexcept { return what_.c_str(); }
+
+} // namespace harkwell

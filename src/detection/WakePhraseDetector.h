@@ -2,6 +2,7 @@
 
 #include "detection/Clock.h"
 #include "detection/RecognitionEvent.h"
+#include "detection/WakePhraseListener.h"
 
 #include <chrono>
 #include <functional>
@@ -16,11 +17,8 @@ namespace harkwell {
 // per cooldown, and a recent-text window that goes stale after a pause.
 //
 // Not thread-safe: start and event handling run on one thread (the main thread in the app).
-class WakePhraseDetector {
+class WakePhraseDetector : public WakePhraseListener {
 public:
-    using DetectedCallback = std::function<void(const std::string& phrase)>;
-    using ErrorCallback = std::function<void(const Error& error)>;
-
     static constexpr std::chrono::milliseconds defaultDetectionCooldown{8000};
     static constexpr std::chrono::milliseconds defaultRecentMatchingResetInterval{1200};
 
@@ -28,7 +26,8 @@ public:
                                 std::shared_ptr<const Clock> clock = std::make_shared<SteadyClock>());
 
     // Takes the normalised phrases and the callbacks and clears the session state.
-    void start(const std::vector<std::string>& phrases, DetectedCallback onDetected, ErrorCallback onError);
+    void start(const std::vector<std::string>& phrases, DetectedCallback onDetected, ErrorCallback onError) override;
+    void stop() override {}
 
     void handleRecognitionEvent(const RecognitionEvent& event);
 

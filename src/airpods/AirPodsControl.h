@@ -1,0 +1,22 @@
+#pragma once
+
+#include "airpods/ListeningMode.h"
+
+namespace harkwell {
+
+// What the application needs of the AirPods: read, prepare and set the listening mode.
+// Every call blocks until the AirPods answered or the time-out passed, so it runs on the
+// command thread, never on the main thread. Failures are thrown: an AppError for the
+// application's own errors, another std::exception (its what() the message) for a
+// platform failure such as a helper that cannot be launched.
+class AirPodsControl {
+public:
+    virtual ~AirPodsControl() = default;
+
+    virtual ListeningMode currentMode() = 0;
+    // Asks for Bluetooth access where the system gates it, then reads the mode.
+    virtual ListeningMode prepareBluetoothPermission() = 0;
+    virtual void setMode(ListeningMode mode) = 0;
+};
+
+} // namespace harkwell

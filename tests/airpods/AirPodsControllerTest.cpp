@@ -97,29 +97,47 @@ TEST_F(AirPodsControllerTest, MapsEveryHelperOutcome) {
     };
     const std::vector<Case> cases{
         {"mode and success", {{"FAKE_HELPER_FILE", "transparency\nEXIT_CODE=0\n"}}, ListeningMode::transparency, {}},
-        {"not connected 7", {{"FAKE_HELPER_FILE", "EXIT_CODE=7"}}, AppError::airPodsNotConnected(),
+        {"not connected 7",
+         {{"FAKE_HELPER_FILE", "EXIT_CODE=7"}},
+         AppError::airPodsNotConnected(),
          AppError::airPodsNotConnected()},
-        {"not connected 2 despite exit 0", {{"FAKE_HELPER_FILE", "EXIT_CODE=2"}}, AppError::airPodsNotConnected(),
+        {"not connected 2 despite exit 0",
+         {{"FAKE_HELPER_FILE", "EXIT_CODE=2"}},
+         AppError::airPodsNotConnected(),
          AppError::airPodsNotConnected()},
-        {"failure message", {{"FAKE_HELPER_FILE", "No device\nEXIT_CODE=1"}}, AppError::helperFailed("No device"),
+        {"failure message",
+         {{"FAKE_HELPER_FILE", "No device\nEXIT_CODE=1"}},
+         AppError::helperFailed("No device"),
          AppError::helperFailed("No device")},
         {"last exit code counts", {{"FAKE_HELPER_FILE", "EXIT_CODE=1\nanc\nEXIT_CODE=0"}}, ListeningMode::anc, {}},
         {"bad last exit code falls back to the exit status",
          {{"FAKE_HELPER_FILE", "EXIT_CODE=0\nanc\nEXIT_CODE=zero"}, {"FAKE_HELPER_EXIT", "3"}},
-         AppError::helperFailed("anc"), AppError::helperFailed("anc")},
+         AppError::helperFailed("anc"),
+         AppError::helperFailed("anc")},
         {"nothing written, exit 0", {}, AppError::unknownMode(""), {}},
-        {"nothing written, exit 7", {{"FAKE_HELPER_EXIT", "7"}}, AppError::airPodsNotConnected(),
+        {"nothing written, exit 7",
+         {{"FAKE_HELPER_EXIT", "7"}},
+         AppError::airPodsNotConnected(),
          AppError::airPodsNotConnected()},
-        {"exit code printed instead", {{"FAKE_HELPER_PRINT", "Working\nEXIT_CODE=2\n"}},
-         AppError::airPodsNotConnected(), AppError::airPodsNotConnected()},
-        {"no mode word", {{"FAKE_HELPER_FILE", "Switching\nEXIT_CODE=0"}, {"FAKE_HELPER_PRINT", "mode: anc"}},
-         AppError::unknownMode("Switching\nmode: anc"), {}},
-        {"printed text follows the file", {{"FAKE_HELPER_FILE", "normal"}, {"FAKE_HELPER_PRINT", "EXIT_CODE=0\n"}},
-         ListeningMode::normal, {}},
-        {"ill-formed UTF-8 file counts as empty",
-         {{"FAKE_HELPER_FILE", "\xFFtransparency\nEXIT_CODE=0"}, {"FAKE_HELPER_PRINT", "anc"}}, ListeningMode::anc,
+        {"exit code printed instead",
+         {{"FAKE_HELPER_PRINT", "Working\nEXIT_CODE=2\n"}},
+         AppError::airPodsNotConnected(),
+         AppError::airPodsNotConnected()},
+        {"no mode word",
+         {{"FAKE_HELPER_FILE", "Switching\nEXIT_CODE=0"}, {"FAKE_HELPER_PRINT", "mode: anc"}},
+         AppError::unknownMode("Switching\nmode: anc"),
          {}},
-        {"killed by a signal is a failure", {{"FAKE_HELPER_ACTION", "crash"}}, AppError::helperFailed(""),
+        {"printed text follows the file",
+         {{"FAKE_HELPER_FILE", "normal"}, {"FAKE_HELPER_PRINT", "EXIT_CODE=0\n"}},
+         ListeningMode::normal,
+         {}},
+        {"ill-formed UTF-8 file counts as empty",
+         {{"FAKE_HELPER_FILE", "\xFFtransparency\nEXIT_CODE=0"}, {"FAKE_HELPER_PRINT", "anc"}},
+         ListeningMode::anc,
+         {}},
+        {"killed by a signal is a failure",
+         {{"FAKE_HELPER_ACTION", "crash"}},
+         AppError::helperFailed(""),
          AppError::helperFailed("")},
     };
     for (const auto& [name, variables, read, set] : cases) {
@@ -142,8 +160,10 @@ TEST_F(AirPodsControllerTest, PassesTheCommandAndAFreshOutputFileInTheRuntimeDir
     const std::regex outputFile(runtime_.string() + "/harkwell-[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-"
                                                     "[0-9A-F]{12}\\.log");
     std::set<std::string> paths;
-    for (const auto& [mode, command] : std::vector<std::pair<ListeningMode, std::string>>{
-             {ListeningMode::normal, "normal"}, {ListeningMode::anc, "anc"}, {ListeningMode::transparency, "transparency"}}) {
+    for (const auto& [mode, command] :
+         std::vector<std::pair<ListeningMode, std::string>>{{ListeningMode::normal, "normal"},
+                                                            {ListeningMode::anc, "anc"},
+                                                            {ListeningMode::transparency, "transparency"}}) {
         runner.setMode(mode);
         std::istringstream lines(readFile(record_));
         std::string argument, option, path;
@@ -186,7 +206,8 @@ TEST_F(AirPodsControllerTest, WithoutARuntimeDirectoryUsesAPrivateDirectoryAndRe
 
 TEST_F(AirPodsControllerTest, NeverFollowsALinkAtTheOutputPath) {
     const fs::path target = root_ / "target";
-    fake({{"FAKE_HELPER_ACTION", "symlink:" + target.string()}, {"FAKE_HELPER_FILE", "transparency\nEXIT_CODE=0"},
+    fake({{"FAKE_HELPER_ACTION", "symlink:" + target.string()},
+          {"FAKE_HELPER_FILE", "transparency\nEXIT_CODE=0"},
           {"FAKE_HELPER_EXIT", "1"}});
     AirPodsController runner = controller();
     EXPECT_EQ(readMode(runner, false), ModeOutcome(AppError::helperFailed("")));

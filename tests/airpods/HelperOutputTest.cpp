@@ -4,7 +4,9 @@
 
 namespace harkwell {
 
-void PrintTo(const CommandResult& result, std::ostream* out) { *out << result.status << ": \"" << result.output << '"'; }
+void PrintTo(const CommandResult& result, std::ostream* out) {
+    *out << result.status << ": \"" << result.output << '"';
+}
 
 namespace {
 
@@ -60,12 +62,8 @@ TEST(HelperOutputTest, CombinesFileAndPrintedTextWithoutExitCodeLines) {
 
 TEST(HelperOutputTest, CutTextEndsOnAWholeCharacter) {
     const std::vector<std::pair<std::string, std::string>> cases{
-        {"abc", "abc"},
-        {"ab\xC3", "ab"},
-        {"ab\xC3\xA9", "ab\xC3\xA9"},
-        {"a\xE2\x80", "a"},
-        {"a\xF0\x9F\x98", "a"},
-        {"a\xF0\x9F\x98\x80", "a\xF0\x9F\x98\x80"},
+        {"abc", "abc"},     {"ab\xC3", "ab"},       {"ab\xC3\xA9", "ab\xC3\xA9"},
+        {"a\xE2\x80", "a"}, {"a\xF0\x9F\x98", "a"}, {"a\xF0\x9F\x98\x80", "a\xF0\x9F\x98\x80"},
         {"", ""},
     };
     for (auto [text, expected] : cases) {

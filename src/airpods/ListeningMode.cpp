@@ -1,9 +1,10 @@
 #include "airpods/ListeningMode.h"
 
+#include "airpods/HelperOutput.h"
+
 #include "matching/UnicodeText.h"
 
 #include <unicode/locid.h>
-#include <unicode/uchar.h>
 
 namespace harkwell {
 
@@ -34,10 +35,8 @@ std::string_view ListeningMode::rawValue() const {
 
 namespace {
 
-bool isLineBreak(UChar32 c) { return (c >= 0x0A && c <= 0x0D) || c == 0x85 || c == 0x2028 || c == 0x2029; }
-
-std::optional<ListeningMode> modeOfLine(const icu::UnicodeString& line) {
-    icu::UnicodeString word = unicode::fromUtf8(unicode::trimmed(unicode::toUtf8(line)));
+std::optional<ListeningMode> modeOfLine(std::string_view line) {
+    icu::UnicodeString word = unicode::fromUtf8(unicode::trimmed(line));
     word.toLower(icu::Locale::getRoot());
     if (word == u"normal" || word == u"off") {
         return ListeningMode::normal;
@@ -54,20 +53,12 @@ std::optional<ListeningMode> modeOfLine(const icu::UnicodeString& line) {
 } // namespace
 
 std::optional<ListeningMode> ListeningMode::fromHelperOutput(std::string_view output) {
-    const icu::UnicodeString text = unicode::fromUtf8(output);
     // From the last line to the first: the last mode word wins.
-    int32_t end = text.length();
-    while (end > 0) {
-        int32_t start = end;
-        while (start > 0 && !isLineBreak(text.char32At(text.moveIndex32(start, -1)))) {
-            start = text.moveIndex32(start, -1);
+    const auto lines = helperOutputLines(output);
+    for (auto line = lines.rbegin(); line != lines.rend(); ++line) {
+        if (auto mode = modeOfLine(*line)) {
+            return mode;
         }
-        if (start < end) {
-            if (auto mode = modeOfLine(icu::UnicodeString(text, start, end - start))) {
-                return mode;
-            }
-        }
-        end = start > 0 ? text.moveIndex32(start, -1) : 0;
     }
     return std::nullopt;
 }

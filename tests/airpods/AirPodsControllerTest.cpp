@@ -23,8 +23,12 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-constexpr auto shortTimeout = 300ms;
-constexpr auto shortGrace = 100ms;
+// Long enough for a helper that does its work, even a slow sanitizer build on a busy machine;
+// only the time-out test waits it out.
+constexpr auto generousTimeout = 30s;
+// Long enough for the fake helper to start and install its SIGTERM handler first.
+constexpr auto hangTimeout = 1500ms;
+constexpr auto shortGrace = 200ms;
 
 const std::vector<std::string> fakeVariables{"FAKE_HELPER_FILE", "FAKE_HELPER_PRINT", "FAKE_HELPER_EXIT",
                                              "FAKE_HELPER_ACTION", "FAKE_HELPER_RECORD"};
@@ -61,7 +65,9 @@ protected:
             ::setenv(name.c_str(), value.c_str(), 1);
         }
     }
-    AirPodsController controller() { return AirPodsController(root_, shortTimeout, shortGrace); }
+    AirPodsController controller(std::chrono::milliseconds timeout = generousTimeout) {
+        return AirPodsController(root_, timeout, shortGrace);
+    }
     bool runtimeIsEmpty() const { return fs::is_empty(runtime_); }
 
     fs::path root_;
@@ -232,7 +238,7 @@ TEST_F(AirPodsControllerTest, TimesOutAndEndsTheHelper) {
     for (const std::string action : {"hang", "ignore-term"}) {
         SCOPED_TRACE(action);
         fake({{"FAKE_HELPER_ACTION", action}, {"FAKE_HELPER_FILE", "anc"}, {"FAKE_HELPER_RECORD", record_.string()}});
-        AirPodsController runner = controller();
+        AirPodsController runner = controller(hangTimeout);
         EXPECT_EQ(readMode(runner, false), ModeOutcome(AppError::helperTimedOut()));
         std::istringstream lines(readFile(record_));
         std::string line;

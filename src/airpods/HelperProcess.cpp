@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,7 +20,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// How often the process's state is looked at while it writes nothing.
+// Without a pidfd: how often the process's state is looked at while it writes nothing.
 constexpr std::chrono::milliseconds pollInterval{50};
 
 class FileDescriptor {
@@ -91,8 +92,10 @@ bool hasEnded(pid_t pid, int& waitStatus) {
     }
 }
 
-// Waits for the end of the process while reading its output, until `deadline`.
-bool waitUntil(pid_t pid, int outputFd, std::string& output, size_t limit, Clock::time_point deadline,
+// Waits for the end of the process while reading its output, until `deadline`. `exitFd` (a
+// pidfd, or -1 where the system has none) wakes the wait as soon as the process ends;
+// without it the process is looked at every poll interval.
+bool waitUntil(pid_t pid, int exitFd, int outputFd, std::string& output, size_t limit, Clock::time_point deadline,
                int& waitStatus) {
     bool outputOpen = outputFd >= 0;
     while (true) {
@@ -109,14 +112,10 @@ bool waitUntil(pid_t pid, int outputFd, std::string& output, size_t limit, Clock
         if (now >= deadline) {
             return false;
         }
-        const auto wait = std::min<Clock::duration>(deadline - now, pollInterval);
-        const int waitMs = static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(wait).count());
-        if (outputOpen) {
-            pollfd entry{outputFd, POLLIN, 0};
-            ::poll(&entry, 1, waitMs);
-        } else {
-            ::poll(nullptr, 0, waitMs);
-        }
+        const auto wait = exitFd >= 0 ? deadline - now : std::min<Clock::duration>(deadline - now, pollInterval);
+        const auto waitMs = std::chrono::ceil<std::chrono::milliseconds>(wait).count();
+        std::array<pollfd, 2> entries{pollfd{exitFd, POLLIN, 0}, pollfd{outputOpen ? outputFd : -1, POLLIN, 0}};
+        ::poll(entries.data(), entries.size(), static_cast<int>(std::min<int64_t>(waitMs, INT32_MAX)));
     }
 }
 
@@ -185,16 +184,18 @@ std::optional<HelperProcessOutcome> runHelperProcess(const std::string& path, co
     }
     writeEnd.reset();
 
+    const FileDescriptor exitFd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
     HelperProcessOutcome outcome;
     int waitStatus = 0;
-    if (waitUntil(pid, readEnd.get(), outcome.output, limits.outputLimit, Clock::now() + limits.timeout, waitStatus)) {
+    if (waitUntil(pid, exitFd.get(), readEnd.get(), outcome.output, limits.outputLimit, Clock::now() + limits.timeout,
+                  waitStatus)) {
         outcome.exitStatus = statusOf(waitStatus);
         return outcome;
     }
 
     ::kill(-pid, SIGTERM);
-    if (!waitUntil(pid, readEnd.get(), outcome.output, limits.outputLimit, Clock::now() + limits.terminationGrace,
-                   waitStatus)) {
+    if (!waitUntil(pid, exitFd.get(), readEnd.get(), outcome.output, limits.outputLimit,
+                   Clock::now() + limits.terminationGrace, waitStatus)) {
         ::kill(-pid, SIGKILL);
         while (::waitpid(pid, &waitStatus, 0) < 0 && errno == EINTR) {
         }

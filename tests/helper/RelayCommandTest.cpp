@@ -1,7 +1,6 @@
 #include "RelayCommand.h"
 
 #include "AirPodsLink.h"
-#include "BluetoothAirPods.h"
 #include "RelayFailure.h"
 
 #include <gtest/gtest.h>
@@ -74,7 +73,8 @@ RelayInvocation invocation(const std::string& command) {
     return *parseCommandLine({command, "--output-file", "/tmp/unused"}).invocation;
 }
 
-TEST(RelayCommandTest, WritesTheResultAndExitCode) {
+// Reading, setting and the adaptive note are covered by running the program with simulated AirPods.
+TEST(RelayCommandTest, ChecksAccessFirstAndTurnsFailuresIntoExitCodes) {
     struct Case {
         const char* name;
         std::string command;
@@ -84,18 +84,6 @@ TEST(RelayCommandTest, WritesTheResultAndExitCode) {
         int exitCode;
     };
     const std::vector<Case> cases{
-        {"read",
-         "current-mode",
-         [](ScriptedLink& link) { link.onRead = [] { return NoiseControlMode::transparency; }; },
-         {"read"},
-         "transparency\nEXIT_CODE=0\n",
-         0},
-        {"adaptive reads as anc with a note",
-         "current-mode",
-         [](ScriptedLink& link) { link.onRead = [] { return NoiseControlMode::adaptive; }; },
-         {"read"},
-         "The AirPods are in Adaptive mode, which is noise control on: reported as anc.\nanc\nEXIT_CODE=0\n",
-         0},
         {"permission checks, then reads",
          "request-permission",
          [](ScriptedLink&) {},
@@ -108,20 +96,6 @@ TEST(RelayCommandTest, WritesTheResultAndExitCode) {
          {"check"},
          std::string(bluezUnavailableMessage) + "\nEXIT_CODE=1\n",
          1},
-        {"set",
-         "anc",
-         [](ScriptedLink&) {},
-         {"set noise cancellation"},
-         "The AirPods are set to noise cancellation.\nEXIT_CODE=0\n",
-         0},
-        {"set without AirPods",
-         "normal",
-         [](ScriptedLink& link) {
-             link.onSet = [](NoiseControlMode) { throw RelayFailure(exitNotConnected, noAirPodsMessage); };
-         },
-         {"set noise control off"},
-         std::string(noAirPodsMessage) + "\nEXIT_CODE=2\n",
-         2},
         {"unexpected error",
          "current-mode",
          [](ScriptedLink& link) { link.onRead = []() -> NoiseControlMode { throw std::runtime_error("broken"); }; },
@@ -138,17 +112,6 @@ TEST(RelayCommandTest, WritesTheResultAndExitCode) {
         EXPECT_EQ(outputFileText(result), fileText);
         EXPECT_EQ(result.exitCode, exitCode);
     }
-}
-
-TEST(RelayCommandTest, RefusalMessageNamesBothModesOnOneLine) {
-    const std::string offRefused = refusedModeMessage(NoiseControlMode::off, NoiseControlMode::noiseCancellation);
-    EXPECT_EQ(offRefused.find('\n'), std::string::npos);
-    EXPECT_NE(offRefused.find("refused to switch to noise control off and stay in noise cancellation"),
-              std::string::npos);
-    EXPECT_NE(offRefused.find("Off may be disabled"), std::string::npos);
-    const std::string transparencyRefused =
-        refusedModeMessage(NoiseControlMode::transparency, NoiseControlMode::adaptive);
-    EXPECT_NE(transparencyRefused.find("switch to transparency and stay in Adaptive"), std::string::npos);
 }
 
 } // namespace

@@ -48,7 +48,7 @@ private:
 // Reads what is available without blocking; keeps at most `limit` bytes and drops the rest so
 // that the writer never stalls. Returns false at the end of the stream.
 bool drain(int fd, std::string& output, size_t limit) {
-    std::array<char, 65536> buffer{};
+    std::array<char, 65536> buffer; // filled by read()
     while (true) {
         const ssize_t count = ::read(fd, buffer.data(), buffer.size());
         if (count > 0) {
@@ -84,8 +84,9 @@ bool hasEnded(pid_t pid, int& waitStatus) {
             continue;
         }
         if (result < 0) {
-            // Someone else collected it (a SIGCHLD handler that reaps everything).
-            waitStatus = 0;
+            // Someone else collected it (SIGCHLD ignored, or a handler that reaps every child):
+            // its status is unknown, which counts as a failure unless it wrote an exit code.
+            waitStatus = W_EXITCODE(1, 0);
             return errno == ECHILD;
         }
         return false;

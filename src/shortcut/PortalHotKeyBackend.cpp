@@ -55,8 +55,10 @@ PortalHotKeyBackend::PortalHotKeyBackend(QDBusConnection bus, std::chrono::milli
     : bus_(std::move(bus)), answerTimeout_(answerTimeout) {
     qDBusRegisterMetaType<PortalShortcut>();
     qDBusRegisterMetaType<QList<PortalShortcut>>();
-    bus_.connect(portalService, portalPath, shortcutsInterface, QStringLiteral("Activated"), this,
-                 SLOT(handleActivated(QDBusObjectPath, QString, qulonglong, QVariantMap)));
+    // The slot's parameter types must be known by name before QtDBus looks the slot up.
+    qRegisterMetaType<QDBusObjectPath>();
+    isListening_ = bus_.connect(portalService, portalPath, shortcutsInterface, QStringLiteral("Activated"), this,
+                                SLOT(handleActivated(QDBusObjectPath, QString, qulonglong, QVariantMap)));
 }
 
 PortalHotKeyBackend::~PortalHotKeyBackend() {
@@ -144,6 +146,9 @@ void PortalHotKeyBackend::handleResponse(uint response, const QVariantMap& resul
 
 std::int32_t PortalHotKeyBackend::registerHotKey(const HotKeySetting& setting, HotKeyId id) {
     unregisterHotKey();
+    if (!isListening_) {
+        return HotKeyError::portalUnavailable; // presses would never arrive
+    }
     const QString trigger = preferredTrigger(setting);
     if (trigger.isEmpty()) {
         return HotKeyError::keyNotOnKeyboard;

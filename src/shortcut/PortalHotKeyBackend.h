@@ -60,7 +60,8 @@ private:
 
     QDBusConnection bus_;
     std::chrono::milliseconds answerTimeout_;
-    QString sessionHandle_; // empty when nothing is registered
+    bool isListening_ = false; // connected to the portal's Activated signal
+    QString sessionHandle_;    // empty when nothing is registered
     HotKeyId id_;
     int requestCount_ = 0;
     std::optional<std::pair<uint, QVariantMap>> response_; // the answer the pending request got

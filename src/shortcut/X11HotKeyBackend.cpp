@@ -157,7 +157,9 @@ void X11HotKeyBackend::ungrab(const std::vector<xcb_keycode_t>& keycodes,
             xcb_ungrab_key(connection_, keycode, root_, variant);
         }
     }
-    xcb_flush(connection_);
+    // A round trip: once it returns the server has released the grabs, so the combination is
+    // free for other clients at once.
+    std::free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
 }
 
 bool X11HotKeyBackend::isGrabbedKey(xcb_keycode_t keycode) const {

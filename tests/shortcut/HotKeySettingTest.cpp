@@ -3,6 +3,7 @@
 #include "shortcut/HotKeyController.h"
 #include "shortcut/VirtualKeyCode.h"
 
+#include <QInputDevice>
 #include <QKeyEvent>
 
 #include <gtest/gtest.h>
@@ -13,7 +14,9 @@ namespace harkwell {
 namespace {
 
 QKeyEvent keyPress(int qtKey, Qt::KeyboardModifiers modifiers, std::uint32_t keysym, const QString& text = {}) {
-    return QKeyEvent(QEvent::KeyPress, qtKey, modifiers, 0, keysym, 0, text);
+    // A device of the test's own: without an application Qt would make (and leak) a default one.
+    static const QInputDevice keyboard("test keyboard", 1, QInputDevice::DeviceType::Keyboard);
+    return QKeyEvent(QEvent::KeyPress, qtKey, modifiers, 0, keysym, 0, text, false, 1, &keyboard);
 }
 
 struct FromCase {

@@ -84,9 +84,7 @@ TEST_F(PortalHotKeyTest, BindsThePreferredTriggerAndActivationIsAPress) {
 
 TEST_F(PortalHotKeyTest, PreferredTriggers) {
     const std::pair<HotKeySetting, QString> cases[] = {
-        {controlOptionK, "CTRL+ALT+K"}, {shiftCommandUp, "SHIFT+LOGO+Up"},
-        {{96, 0x100, "F5"}, "LOGO+F5"}, {{47, 0x1b00, "."}, "CTRL+ALT+SHIFT+LOGO+period"},
-        {{52, 0x100, "?"}, ""}, // no such key
+        {controlOptionK, "CTRL+ALT+K"}, {shiftCommandUp, "SHIFT+LOGO+Up"}, {{52, 0x100, "?"}, ""}, // no such key
     };
     for (const auto& [setting, trigger] : cases) {
         EXPECT_EQ(PortalHotKeyBackend::preferredTrigger(setting), trigger) << setting.displayName();

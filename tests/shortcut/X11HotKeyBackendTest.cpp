@@ -197,15 +197,5 @@ TEST_F(X11HotKeyTest, PressWithoutHandlerIsConsumed) {
     waitForPresses(1);
 }
 
-TEST_F(X11HotKeyTest, TeardownReleasesTheGrab) {
-    {
-        HotKeyController second;
-        second.registerHotKey(shiftCommandUp);
-        EXPECT_EQ(other.grab(up, XCB_MOD_MASK_SHIFT | XCB_MOD_MASK_4), XCB_ACCESS);
-    }
-    EXPECT_EQ(other.grab(up, XCB_MOD_MASK_SHIFT | XCB_MOD_MASK_4), 0);
-    other.ungrab(up, XCB_MOD_MASK_SHIFT | XCB_MOD_MASK_4);
-}
-
 } // namespace
 } // namespace harkwell

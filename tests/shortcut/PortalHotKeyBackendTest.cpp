@@ -132,9 +132,8 @@ TEST_F(PortalHotKeyTest, RefusalsLeaveNothingRegistered) {
         EXPECT_FALSE(controller.isRegistered()) << c.name;
         ASSERT_EQ(portal->sessions.size(), 1) << c.name;
         EXPECT_TRUE(eventually([&] { return portal->closedSessions == portal->sessions; })) << c.name;
-        EXPECT_NE(
-            HotKeyError::registrationFailed(c.status).errorDescription().find("(" + std::to_string(c.status) + ")"),
-            std::string::npos);
+        EXPECT_TRUE(
+            HotKeyError::registrationFailed(c.status).errorDescription().ends_with(std::to_string(c.status) + ")"));
     }
 }
 

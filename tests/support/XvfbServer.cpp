@@ -76,9 +76,10 @@ XvfbServer::XvfbServer() {
     }
     close(ready[0]);
     if (error_.empty()) {
-        display_ = ":" + number.substr(0, number.size() - 1);
+        number.pop_back();
+        display_.append(":").append(number);
     } else if (log >= 0) {
-        error_ += ": " + readAll(log);
+        error_.append(": ").append(readAll(log));
     }
     if (log >= 0) {
         close(log);

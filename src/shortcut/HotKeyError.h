@@ -14,6 +14,7 @@ namespace harkwell {
 //   -2001       Wayland: no desktop portal with the GlobalShortcuts interface answers.
 //   -2002       Wayland: the portal (or the user in its dialog) refused or did not bind the shortcut.
 //   -2003       Wayland: the portal did not answer in time.
+//   -2004       Wayland: an earlier registration is still waiting for the portal's answer.
 //   -3001       Neither X11 nor Wayland: this session has no way to register a global shortcut.
 class HotKeyError : public std::exception {
 public:
@@ -21,6 +22,7 @@ public:
     static constexpr std::int32_t portalUnavailable = -2001;
     static constexpr std::int32_t portalRefused = -2002;
     static constexpr std::int32_t portalTimedOut = -2003;
+    static constexpr std::int32_t portalBusy = -2004;
     static constexpr std::int32_t noShortcutService = -3001;
 
     static HotKeyError registrationFailed(std::int32_t status) { return HotKeyError(status); }

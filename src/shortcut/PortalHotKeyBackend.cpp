@@ -21,7 +21,7 @@ const QString sessionInterface = QStringLiteral("org.freedesktop.portal.Session"
 
 // The session handle comes as a string from newer portals and as an object path from older ones.
 QString handleString(const QVariant& value) {
-    if (value.canConvert<QDBusObjectPath>() && value.metaType() == QMetaType::fromType<QDBusObjectPath>()) {
+    if (value.metaType() == QMetaType::fromType<QDBusObjectPath>()) {
         return value.value<QDBusObjectPath>().path();
     }
     return value.toString();
@@ -145,6 +145,9 @@ void PortalHotKeyBackend::handleResponse(uint response, const QVariantMap& resul
 }
 
 std::int32_t PortalHotKeyBackend::registerHotKey(const HotKeySetting& setting, HotKeyId id) {
+    if (waitingLoop_) {
+        return HotKeyError::portalBusy; // called again from the event loop that waits for the portal
+    }
     unregisterHotKey();
     if (!isListening_) {
         return HotKeyError::portalUnavailable; // presses would never arrive

@@ -28,7 +28,8 @@ const QDBusArgument& operator>>(const QDBusArgument& argument, PortalShortcut& s
 // binds one shortcut in it with the setting as its preferred trigger ("CTRL+ALT+K"); the
 // portal's Activated signal for it is a press; unregistering closes the session. The portal may
 // ask the user, so registration waits for its answer in a local event loop, for at most
-// answerTimeout.
+// answerTimeout; other events are handled meanwhile, and a registration they start is refused
+// as busy. Unregistering while a registration waits does not stop that registration.
 class PortalHotKeyBackend : public QObject, public HotKeyBackend {
     Q_OBJECT
 

@@ -72,6 +72,9 @@ QDBusObjectPath FakeGlobalShortcutsPortal::BindShortcuts(const QDBusObjectPath&,
                                                          const QList<harkwell::PortalShortcut>& shortcuts,
                                                          const QString&, const QVariantMap& options) {
     boundShortcuts.push_back(shortcuts);
+    if (onBind) {
+        onBind();
+    }
     switch (bindAnswer) {
     case BindAnswer::bind:
         return answer(options,

@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -32,6 +33,7 @@ public:
 
     BindAnswer bindAnswer = BindAnswer::bind;
     bool sessionHandleAsObjectPath = false; // older portals' form of CreateSession's result
+    std::function<void()> onBind;           // called at each BindShortcuts, before it answers
 
     std::vector<QList<PortalShortcut>> boundShortcuts; // each BindShortcuts call's shortcuts
     QStringList sessions;                              // created session handles, in order

@@ -137,6 +137,17 @@ TEST_F(PortalHotKeyTest, RefusalsLeaveNothingRegistered) {
     }
 }
 
+TEST_F(PortalHotKeyTest, RegistrationWhileWaitingForThePortalIsBusy) {
+    auto portal = startPortal();
+    auto controller = makeController();
+    std::int32_t nested = 0;
+    portal->onBind = [&] { nested = refusal(controller, shiftCommandUp); };
+    controller.registerHotKey(controlOptionK);
+    EXPECT_EQ(nested, HotKeyError::portalBusy);
+    EXPECT_TRUE(controller.isRegistered());
+    EXPECT_EQ(portal->boundShortcuts.size(), 1u);
+}
+
 TEST_F(PortalHotKeyTest, MissingPortalIsRefused) {
     {
         auto controller = makeController();

@@ -5,6 +5,7 @@
 #include <unicode/brkiter.h>
 #include <unicode/normalizer2.h>
 #include <unicode/uchar.h>
+#include <unicode/ustring.h>
 
 namespace harkwell::unicode {
 
@@ -90,6 +91,16 @@ std::string lastCharacters(std::string_view text, int32_t count) {
     }
     const int32_t start = boundaries[static_cast<size_t>(total - count)];
     return toUtf8(icu::UnicodeString(unicodeText, start));
+}
+
+bool isWellFormedUtf8(std::string_view text) {
+    if (text.size() > static_cast<size_t>(INT32_MAX)) {
+        return false;
+    }
+    UErrorCode status = U_ZERO_ERROR;
+    int32_t length = 0;
+    u_strFromUTF8(nullptr, 0, &length, text.data(), static_cast<int32_t>(text.size()), &status);
+    return status != U_INVALID_CHAR_FOUND && status != U_ILLEGAL_ARGUMENT_ERROR;
 }
 
 bool isWhitespaceOrNewline(UChar32 c) {

@@ -12,6 +12,8 @@
 namespace harkwell::unicode {
 
 icu::UnicodeString fromUtf8(std::string_view text);
+// Whether `text` is well-formed UTF-8 (no stray, truncated, overlong or surrogate sequences).
+bool isWellFormedUtf8(std::string_view text);
 std::string toUtf8(const icu::UnicodeString& text);
 
 // Offsets (UTF-16) of every character boundary, from 0 to the length inclusive.

@@ -1,0 +1,123 @@
+#include "airpods/HelperOutputFile.h"
+
+#include <array>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <system_error>
+
+#include <fcntl.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace harkwell {
+
+namespace {
+
+bool isUsableDirectory(const char* path) {
+    struct stat info {};
+    return path != nullptr && path[0] == '/' && ::stat(path, &info) == 0 && S_ISDIR(info.st_mode) &&
+           ::access(path, W_OK | X_OK) == 0;
+}
+
+std::string makePrivateDirectory() {
+    const char* temporary = std::getenv("TMPDIR");
+    std::string pattern = isUsableDirectory(temporary) ? temporary : "/tmp";
+    pattern += "/harkwell-XXXXXX";
+    // mkdtemp makes the directory with mode 0700.
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        throw std::system_error(errno, std::generic_category(),
+                                "Cannot create a private directory for the AirPods helper's answer");
+    }
+    return pattern;
+}
+
+} // namespace
+
+std::string randomUuidString() {
+    std::array<uint8_t, 16> bytes{};
+    size_t filled = 0;
+    while (filled < bytes.size()) {
+        const ssize_t count = ::getrandom(bytes.data() + filled, bytes.size() - filled, 0);
+        if (count < 0 && errno != EINTR) {
+            throw std::system_error(errno, std::generic_category(), "Cannot generate a random UUID");
+        }
+        filled += count > 0 ? static_cast<size_t>(count) : 0;
+    }
+    bytes[6] = static_cast<uint8_t>((bytes[6] & 0x0F) | 0x40); // version 4
+    bytes[8] = static_cast<uint8_t>((bytes[8] & 0x3F) | 0x80); // RFC 4122 variant
+    std::string text;
+    for (size_t index = 0; index < bytes.size(); ++index) {
+        if (index == 4 || index == 6 || index == 8 || index == 10) {
+            text += '-';
+        }
+        std::array<char, 3> digits{};
+        std::snprintf(digits.data(), digits.size(), "%02X", bytes[index]);
+        text += digits.data();
+    }
+    return text;
+}
+
+HelperOutputFile::HelperOutputFile() {
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (isUsableDirectory(runtime)) {
+        directory_ = runtime;
+    } else {
+        directory_ = makePrivateDirectory();
+        ownsDirectory_ = true;
+    }
+    directoryFd_ = ::open(directory_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (directoryFd_ < 0) {
+        const int error = errno;
+        if (ownsDirectory_) {
+            ::rmdir(directory_.c_str());
+        }
+        throw std::system_error(error, std::generic_category(), "Cannot open " + directory_);
+    }
+    name_ = "harkwell-" + randomUuidString() + ".log";
+    path_ = directory_ + "/" + name_;
+}
+
+HelperOutputFile::~HelperOutputFile() {
+    if (ownsDirectory_) {
+        remove();
+        ::rmdir(directory_.c_str());
+    }
+    ::close(directoryFd_);
+}
+
+std::string HelperOutputFile::read(size_t limit) const {
+    const int fd = ::openat(directoryFd_, name_.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return {};
+    }
+    std::string text;
+    struct stat info {};
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+        text.resize(limit);
+        size_t filled = 0;
+        while (filled < limit) {
+            const ssize_t count = ::read(fd, text.data() + filled, limit - filled);
+            if (count < 0 && errno == EINTR) {
+                continue;
+            }
+            if (count < 0) {
+                filled = 0; // unreadable: counts as empty
+                break;
+            }
+            if (count == 0) {
+                break;
+            }
+            filled += static_cast<size_t>(count);
+        }
+        text.resize(filled);
+    }
+    ::close(fd);
+    return text;
+}
+
+void HelperOutputFile::remove() const { ::unlinkat(directoryFd_, name_.c_str(), 0); }
+
+} // namespace harkwell

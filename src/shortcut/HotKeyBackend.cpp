@@ -1,0 +1,37 @@
+#include "shortcut/HotKeyBackend.h"
+
+#include "shortcut/HotKeyError.h"
+#include "shortcut/PortalHotKeyBackend.h"
+#include "shortcut/X11HotKeyBackend.h"
+
+#include <QGuiApplication>
+
+namespace harkwell {
+namespace {
+
+// A session without any global-shortcut mechanism: every registration is refused.
+class UnavailableHotKeyBackend : public HotKeyBackend {
+public:
+    std::int32_t registerHotKey(const HotKeySetting&, HotKeyId) override { return HotKeyError::noShortcutService; }
+    void unregisterHotKey() override {}
+};
+
+} // namespace
+
+std::unique_ptr<HotKeyBackend> makeHotKeyBackend() {
+    const QString platform = QGuiApplication::platformName();
+    if (platform == QLatin1String("xcb")) {
+        auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+        xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
+        if (connection) {
+            const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
+            return std::make_unique<X11HotKeyBackend>(connection, screen->root);
+        }
+    }
+    if (platform.startsWith(QLatin1String("wayland"))) {
+        return std::make_unique<PortalHotKeyBackend>(QDBusConnection::sessionBus());
+    }
+    return std::make_unique<UnavailableHotKeyBackend>();
+}
+
+} // namespace harkwell

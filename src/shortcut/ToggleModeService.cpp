@@ -1,0 +1,55 @@
+#include "shortcut/ToggleModeService.h"
+
+#include <QDBusConnectionInterface>
+#include <QDBusError>
+#include <QDBusMessage>
+
+namespace harkwell {
+
+ToggleModeService::ToggleModeService(std::function<void()> onToggle, QObject* parent)
+    : QObject(parent), onToggle_(std::move(onToggle)) {}
+
+std::optional<QString> ToggleModeService::exportOn(QDBusConnection bus) {
+    if (!bus.isConnected()) {
+        return "Cannot reach the session bus: " + bus.lastError().message();
+    }
+    if (!bus.registerObject(toggleModeBus::path, this, QDBusConnection::ExportAllSlots)) {
+        return "Cannot export " + toggleModeBus::path + " on the session bus.";
+    }
+    if (!bus.registerService(toggleModeBus::service)) {
+        bus.unregisterObject(toggleModeBus::path);
+        return "Cannot own " + toggleModeBus::service + " on the session bus: " + bus.lastError().message();
+    }
+    return std::nullopt;
+}
+
+void ToggleModeService::ToggleAirPodsMode() {
+    if (onToggle_) {
+        onToggle_();
+    }
+}
+
+int runToggleModeCommand(const QDBusConnection& bus, std::ostream& errors) {
+    if (!bus.isConnected()) {
+        errors << "Cannot reach the session bus: " << bus.lastError().message().toStdString() << '\n';
+        return 1;
+    }
+    const QDBusMessage call = QDBusMessage::createMethodCall(toggleModeBus::service, toggleModeBus::path,
+                                                             toggleModeBus::interface, toggleModeBus::method);
+    // BlockWithGui keeps the event loop running while waiting, so the instance may even live in
+    // this process (the tests).
+    const QDBusMessage reply = bus.call(call, QDBus::BlockWithGui, 10000);
+    if (reply.type() != QDBusMessage::ErrorMessage) {
+        return 0;
+    }
+    const QString name = reply.errorName();
+    if (name == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown") ||
+        name == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner")) {
+        errors << "Harkwell is not running.\n";
+    } else {
+        errors << "Harkwell did not take the request: " << reply.errorMessage().toStdString() << '\n';
+    }
+    return 1;
+}
+
+} // namespace harkwell

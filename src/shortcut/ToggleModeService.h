@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QDBusConnection>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <optional>
+#include <ostream>
+
+namespace harkwell {
+
+// `harkwell --toggle-mode` asks the running instance, over the session bus, to toggle the AirPods
+// between noise cancellation and transparency, as the global shortcut does. This lets a desktop
+// without a global-shortcut mechanism for applications (GNOME on Wayland) bind the toggle in its
+// own keyboard settings. The running instance owns this bus name and exports this object:
+namespace toggleModeBus {
+inline const QString service = QStringLiteral("io.github.harkwell.Harkwell");
+inline const QString path = QStringLiteral("/io/github/harkwell/Harkwell");
+inline const QString interface = QStringLiteral("io.github.harkwell.Harkwell");
+inline const QString method = QStringLiteral("ToggleAirPodsMode"); // no arguments, no result
+} // namespace toggleModeBus
+
+// The running instance's end: calls onToggle on the main thread for each request.
+class ToggleModeService : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "io.github.harkwell.Harkwell")
+
+public:
+    explicit ToggleModeService(std::function<void()> onToggle, QObject* parent = nullptr);
+
+    // Exports this object and takes the bus name. Returns the reason when either fails, for
+    // instance because another instance owns the name already.
+    std::optional<QString> exportOn(QDBusConnection bus);
+
+public slots:
+    void ToggleAirPodsMode();
+
+private:
+    std::function<void()> onToggle_;
+};
+
+// The command line's end: asks the instance on bus to toggle. Returns 0, or writes a message
+// ("Harkwell is not running.") to errors and returns 1.
+int runToggleModeCommand(const QDBusConnection& bus, std::ostream& errors);
+
+} // namespace harkwell

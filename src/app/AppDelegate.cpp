@@ -18,11 +18,11 @@
 
 namespace harkwell {
 
-AppDelegate::AppDelegate(AppModel::Dependencies dependencies, CallDetectionHUDController::Environment screens,
+AppDelegate::AppDelegate(AppModel::Dependencies dependencies, CallDetectionHUDController::Environment callPanel,
                          QObject* parent)
     : QObject(parent), model_(std::make_unique<AppModel>(std::move(dependencies))),
       popover_(std::make_unique<QWidget>(nullptr, Qt::Popup | Qt::FramelessWindowHint)),
-      callDetectionHUD_(std::make_unique<CallDetectionHUDController>(std::move(screens))) {}
+      callDetectionHUD_(std::make_unique<CallDetectionHUDController>(std::move(callPanel))) {}
 
 AppDelegate::~AppDelegate() {
     qApp->removeEventFilter(this);
@@ -90,8 +90,9 @@ void AppDelegate::updateStatusItem() {
     if (!statusItem_) {
         return;
     }
-    const QString state = model_->isDetectionEnabled() ? QString::fromStdString(appText("호출 감지 켜짐", "Listening"))
-                                                       : QString::fromStdString(appText("호출 감지 꺼짐", "Not listening"));
+    const QString state = model_->isDetectionEnabled()
+                              ? QString::fromStdString(appText("호출 감지 켜짐", "Listening"))
+                              : QString::fromStdString(appText("호출 감지 꺼짐", "Not listening"));
     statusItem_->setToolTip(QStringLiteral("Harkwell: ") + state);
 }
 

@@ -33,9 +33,10 @@ public:
     static constexpr const char* previewVariable = "HARKWELL_PREVIEW_CALL_HUD";
     static constexpr const char* previewPhrase = "James";
 
-    explicit AppDelegate(AppModel::Dependencies dependencies,
-                         CallDetectionHUDController::Environment screens = CallDetectionHUDController::systemEnvironment(),
-                         QObject* parent = nullptr);
+    explicit AppDelegate(
+        AppModel::Dependencies dependencies,
+        CallDetectionHUDController::Environment callPanel = CallDetectionHUDController::systemEnvironment(),
+        QObject* parent = nullptr);
     ~AppDelegate() override;
 
     // Whether the environment asks only for a sample call panel: the variable is exactly "1".

@@ -5,11 +5,10 @@
 #include <QCursor>
 #include <QEasingCurve>
 #include <QGuiApplication>
-#include <QParallelAnimationGroup>
-#include <QPauseAnimation>
-#include <QPropertyAnimation>
 #include <QScreen>
 #include <QThread>
+
+#include <algorithm>
 
 namespace harkwell {
 namespace {
@@ -21,22 +20,8 @@ QEasingCurve cubicBezier(QPointF first, QPointF second) {
     return curve;
 }
 
-// Opacity and position moving together over the fade time.
-QAnimationGroup* fade(QWidget* window, qreal fromOpacity, qreal toOpacity, QPoint fromPosition, QPoint toPosition,
-                      const QEasingCurve& curve) {
-    auto* group = new QParallelAnimationGroup;
-    auto* opacity = new QPropertyAnimation(window, "windowOpacity", group);
-    opacity->setStartValue(fromOpacity);
-    opacity->setEndValue(toOpacity);
-    auto* position = new QPropertyAnimation(window, "pos", group);
-    position->setStartValue(fromPosition);
-    position->setEndValue(toPosition);
-    for (auto* animation : {opacity, position}) {
-        animation->setDuration(CallDetectionHUDController::fadeDurationMs);
-        animation->setEasingCurve(curve);
-    }
-    return group;
-}
+const QEasingCurve easeOut = cubicBezier({0, 0}, {0.58, 1});
+const QEasingCurve easeIn = cubicBezier({0.42, 0}, {1, 1});
 
 } // namespace
 
@@ -50,7 +35,24 @@ CallDetectionHUDController::Environment CallDetectionHUDController::systemEnviro
             }
             return screens;
         },
+        std::make_shared<SystemAnimationClock>(),
     };
+}
+
+CallDetectionHUDController::Frame CallDetectionHUDController::frameAt(qint64 elapsedMs, bool slidesIn) {
+    const qint64 fadeOutStart = visibleDurationMs;
+    if (slidesIn && elapsedMs < fadeDurationMs) {
+        const qreal progress = easeOut.valueForProgress(qreal(std::max<qint64>(elapsedMs, 0)) / fadeDurationMs);
+        return {progress, qRound(slideInDistance * (1 - progress)), true};
+    }
+    if (elapsedMs < fadeOutStart) {
+        return {1, 0, true};
+    }
+    if (elapsedMs < fadeOutStart + fadeDurationMs) {
+        const qreal progress = easeIn.valueForProgress(qreal(elapsedMs - fadeOutStart) / fadeDurationMs);
+        return {1 - progress, qRound(riseDistance * progress), true};
+    }
+    return {0, riseDistance, false};
 }
 
 CallDetectionHUDController::CallDetectionHUDController(Environment environment, QObject* parent)
@@ -65,13 +67,9 @@ CallDetectionHUDController::CallDetectionHUDController(Environment environment, 
     panel_->setAttribute(Qt::WA_TranslucentBackground);
     panel_->setFocusPolicy(Qt::NoFocus);
     panel_->setWindowTitle(QStringLiteral("Harkwell call"));
-    connect(&timeline_, &QAbstractAnimation::finished, panel_.get(), &QWidget::hide);
 }
 
-CallDetectionHUDController::~CallDetectionHUDController() {
-    timeline_.stop();
-    timeline_.clear();
-}
+CallDetectionHUDController::~CallDetectionHUDController() { environment_.clock->cancel(); }
 
 std::optional<HUDScreen> CallDetectionHUDController::activeScreen(QPoint pointer, const QList<HUDScreen>& screens) {
     for (const HUDScreen& screen : screens) {
@@ -97,30 +95,41 @@ void CallDetectionHUDController::show(const QString& targetPhrase) {
     if (QThread::currentThread() != thread()) {
         qFatal("CallDetectionHUDController::show must be called on the main thread");
     }
-    timeline_.stop();
-    timeline_.clear();
-
     panel_->setTargetPhrase(targetPhrase);
-    const QPoint origin = targetOrigin(activeScreen(environment_.pointerPosition(), environment_.screens()));
+    origin_ = targetOrigin(activeScreen(environment_.pointerPosition(), environment_.screens()));
+    shownAt_ = environment_.clock->now();
+    // Still on screen, perhaps fading: it jumps to the new place, fully opaque, without a slide-in.
+    slidesIn_ = !panel_->isVisible();
+    updateFrame();
+}
 
-    int holdMs = visibleDurationMs;
-    if (panel_->isVisible()) {
-        // Still on screen, perhaps fading: jump to the new place, fully opaque, no slide-in.
-        panel_->move(origin);
-        panel_->setWindowOpacity(1.0);
-    } else {
-        const QPoint above = origin - QPoint(0, slideInDistance);
-        panel_->setWindowOpacity(0.0);
-        panel_->move(above);
+void CallDetectionHUDController::updateFrame() {
+    const qint64 elapsed = environment_.clock->now() - shownAt_;
+    const Frame frame = frameAt(elapsed, slidesIn_);
+    panel_->setWindowOpacity(frame.opacity);
+    panel_->move(origin_ - QPoint(0, frame.offsetAbove));
+    if (!frame.isVisible) {
+        panel_->hide();
+        environment_.clock->cancel();
+        return;
+    }
+    if (!panel_->isVisible()) {
         panel_->show();
         panel_->raise();
-        timeline_.addAnimation(fade(panel_.get(), 0.0, 1.0, above, origin, cubicBezier({0, 0}, {0.58, 1})));
-        holdMs -= fadeDurationMs;
     }
-    timeline_.addPause(holdMs);
-    timeline_.addAnimation(
-        fade(panel_.get(), 1.0, 0.0, origin, origin - QPoint(0, riseDistance), cubicBezier({0.42, 0}, {1, 1})));
-    timeline_.start();
+    // Every frame while it moves; one wake-up for the fade-out while it holds still. Frames land
+    // exactly on the phase boundaries.
+    const qint64 fadeInEnd = slidesIn_ ? fadeDurationMs : 0;
+    const qint64 fadeOutStart = visibleDurationMs;
+    qint64 delay = 0;
+    if (elapsed < fadeInEnd) {
+        delay = std::min<qint64>(frameIntervalMs, fadeInEnd - elapsed);
+    } else if (elapsed < fadeOutStart) {
+        delay = fadeOutStart - elapsed;
+    } else {
+        delay = std::min<qint64>(frameIntervalMs, fadeOutStart + fadeDurationMs - elapsed);
+    }
+    environment_.clock->callAfter(int(delay), [this] { updateFrame(); });
 }
 
 } // namespace harkwell

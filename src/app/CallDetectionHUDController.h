@@ -1,10 +1,11 @@
 #pragma once
 
+#include "app/AnimationClock.h"
+
 #include <QList>
 #include <QObject>
 #include <QPoint>
 #include <QRect>
-#include <QSequentialAnimationGroup>
 #include <QSize>
 #include <QString>
 
@@ -28,8 +29,7 @@ struct HUDScreen {
 // focus, floats above other windows on every virtual desktop, and shows "Someone called you,
 // {phrase}!" near the top of the screen under the pointer. It slides down 8 pixels while it fades
 // in (0.2 s, ease-out), stays until 2.5 s after the last show, then rises 6 pixels while it fades
-// out (0.2 s, ease-in) and hides. All timing runs through Qt's animation clock, which tests drive
-// with their own QAnimationDriver. Main thread only.
+// out (0.2 s, ease-in) and hides. Main thread only.
 class CallDetectionHUDController : public QObject {
 public:
     static constexpr QSize panelSize{340, 72};
@@ -38,14 +38,26 @@ public:
     static constexpr int fadeDurationMs = 200;
     static constexpr int slideInDistance = 8;
     static constexpr int riseDistance = 6;
+    static constexpr int frameIntervalMs = 16;
 
-    // Where the pointer is and which screens there are, in the system's order with the primary
-    // screen first. The default reads them from the QGuiApplication.
+    // Where the pointer is, which screens there are (in the system's order, the primary screen
+    // first) and the clock the animation runs on. The default reads the QGuiApplication.
     struct Environment {
         std::function<QPoint()> pointerPosition;
         std::function<QList<HUDScreen>()> screens;
+        std::shared_ptr<AnimationClock> clock;
     };
     static Environment systemEnvironment();
+
+    // How the panel looks a time after the show that placed it: its opacity, how far above its
+    // place it is, and whether it is on screen at all.
+    struct Frame {
+        qreal opacity = 0;
+        int offsetAbove = 0;
+        bool isVisible = false;
+    };
+    // slidesIn: the show found the panel hidden and brings it in; otherwise it is there at once.
+    static Frame frameAt(qint64 elapsedMs, bool slidesIn);
 
     // Builds the panel, hidden.
     explicit CallDetectionHUDController(Environment environment = systemEnvironment(), QObject* parent = nullptr);
@@ -63,9 +75,14 @@ public:
     CallDetectionHUDView& panel() const { return *panel_; }
 
 private:
+    // Draws the frame for the clock's time and asks for the next one while anything moves.
+    void updateFrame();
+
     Environment environment_;
     std::unique_ptr<CallDetectionHUDView> panel_;
-    QSequentialAnimationGroup timeline_;
+    QPoint origin_;
+    qint64 shownAt_ = 0;
+    bool slidesIn_ = false;
 };
 
 } // namespace harkwell

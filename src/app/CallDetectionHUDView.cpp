@@ -14,10 +14,10 @@ namespace harkwell {
 namespace {
 
 constexpr QSize viewSize{340, 72};
-constexpr int surfaceInset = 4;     // the capsule is 332 x 64, centred
+constexpr int surfaceInset = 4; // the capsule is 332 x 64, centred
 constexpr int horizontalPadding = 14;
 constexpr int badgeSize = 40;
-constexpr int badgeGlyphSize = 22;  // the ear drawn to match a 19 px semibold symbol
+constexpr int badgeGlyphSize = 22; // the ear drawn to match a 19 px semibold symbol
 constexpr double shadowOpacity = 0.22;
 constexpr int shadowRadius = 12;
 constexpr int shadowOffsetY = 5;

@@ -140,8 +140,8 @@ QWidget* ContentView::buildPermissionSetup() {
 
     auto* texts = new QVBoxLayout;
     texts->setSpacing(10);
-    parts_.permissionTitle = label(localized("처음 한 번 권한을 준비합니다.", "Set up permissions once."),
-                                   style::headlineFont(), screen);
+    parts_.permissionTitle =
+        label(localized("처음 한 번 권한을 준비합니다.", "Set up permissions once."), style::headlineFont(), screen);
     parts_.permissionExplanation =
         label(localized("마이크, 음성 인식, Bluetooth 권한을 허용하면 다음 실행부터 바로 사용할 수 있습니다.",
                         "Allow Microphone, Speech Recognition, and Bluetooth access to start using Harkwell."),
@@ -157,10 +157,10 @@ QWidget* ContentView::buildPermissionSetup() {
     button->setIconSize(QSize(16, 16));
     button->setMinimumWidth(140);
     button->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-    button->setStyleSheet(QStringLiteral(
-        "QPushButton { background: palette(highlight); color: palette(highlighted-text); border: none;"
-        " border-radius: 6px; padding: 6px 14px; font-weight: 600; }"
-        " QPushButton:disabled { background: palette(mid); color: palette(window); }"));
+    button->setStyleSheet(
+        QStringLiteral("QPushButton { background: palette(highlight); color: palette(highlighted-text); border: none;"
+                       " border-radius: 6px; padding: 6px 14px; font-weight: 600; }"
+                       " QPushButton:disabled { background: palette(mid); color: palette(window); }"));
     connect(button, &QPushButton::clicked, this, [this] { model_.preparePermissions(); });
     parts_.permissionButton = button;
     layout->addWidget(button, 0, Qt::AlignLeft);
@@ -254,9 +254,9 @@ QWidget* ContentView::buildPhraseForm() {
     entryRow->addWidget(add, 0, Qt::AlignVCenter);
     layout->addLayout(entryRow);
 
-    parts_.emptyPhrasesText = label(localized("호출어를 추가하면 감지를 시작할 수 있습니다.",
-                                              "Add a call phrase to start detection."),
-                                    style::captionFont(), form);
+    parts_.emptyPhrasesText =
+        label(localized("호출어를 추가하면 감지를 시작할 수 있습니다.", "Add a call phrase to start detection."),
+              style::captionFont(), form);
     parts_.emptyPhrasesText->setWordWrap(true);
     useSecondaryColor(parts_.emptyPhrasesText);
     layout->addWidget(parts_.emptyPhrasesText);
@@ -363,8 +363,8 @@ void ContentView::refresh() {
     const bool detecting = model_.isDetectionEnabled();
     parts_.detectionSwitch->setChecked(detecting);
     parts_.detectionSwitch->setEnabled(!running);
-    parts_.detectionIcon->setPixmap(icons::pixmap(detecting ? "mic-fill" : "mic", palette().color(QPalette::WindowText),
-                                                  16, devicePixelRatioF()));
+    parts_.detectionIcon->setPixmap(
+        icons::pixmap(detecting ? "mic-fill" : "mic", palette().color(QPalette::WindowText), 16, devicePixelRatioF()));
 
     const QStringList& phrases = model_.activeWakePhrases();
     parts_.phraseCount->setText(localized("적용 중: %1개", "Active: %1").arg(phrases.size()));

@@ -1,7 +1,10 @@
 #include "app/ElidedLabel.h"
 
 #include <QFontMetrics>
+#include <QFontMetricsF>
 #include <QPainter>
+
+#include <cmath>
 
 namespace harkwell {
 
@@ -19,13 +22,12 @@ void ElidedLabel::setText(const QString& text) {
     update();
 }
 
-QString ElidedLabel::displayedText() const {
-    return fontMetrics().elidedText(text_, Qt::ElideRight, width());
-}
+QString ElidedLabel::displayedText() const { return fontMetrics().elidedText(text_, Qt::ElideRight, width()); }
 
 QSize ElidedLabel::sizeHint() const {
-    const QFontMetrics metrics = fontMetrics();
-    return {metrics.horizontalAdvance(text_), metrics.height()};
+    // Whole pixels and one more, so that the text at this width is never cut.
+    const QFontMetricsF metrics(font());
+    return {int(std::ceil(metrics.horizontalAdvance(text_))) + 1, fontMetrics().height()};
 }
 
 QSize ElidedLabel::minimumSizeHint() const {

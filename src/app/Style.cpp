@@ -38,6 +38,8 @@ QColor accentColor(const QPalette& palette) { return palette.color(QPalette::Act
 
 bool isDark(const QPalette& palette) { return palette.color(QPalette::Window).lightness() < 128; }
 
-QColor errorColor(const QPalette& palette) { return isDark(palette) ? QColor(0xff, 0x45, 0x3a) : QColor(0xd7, 0x00, 0x15); }
+QColor errorColor(const QPalette& palette) {
+    return isDark(palette) ? QColor(0xff, 0x45, 0x3a) : QColor(0xd7, 0x00, 0x15);
+}
 
 } // namespace harkwell::style

@@ -60,9 +60,12 @@ void AppDelegate::configurePopover() {
     popover_->setFixedSize(popoverSize);
     popover_->setWindowTitle(QStringLiteral("Harkwell"));
 
+    // The panel is taller than the pop-up; the wheel and the keyboard focus scroll it, without a
+    // scroll bar of its own beside the main controls' one.
     auto* scroll = new QScrollArea(popover_.get());
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     contentView_ = new ContentView(*model_);
     scroll->setWidget(contentView_);
     auto* layout = new QVBoxLayout(popover_.get());
@@ -121,9 +124,14 @@ std::optional<QString> AppDelegate::exportOn(QDBusConnection bus) {
 }
 
 void AppDelegate::showPopover() {
+    // StatusNotifier trays report no geometry, and an XEmbed icon that the tray has not taken in
+    // yet sits unplaced at the origin; the pointer is the better guide then.
     std::optional<QRect> icon;
-    if (statusItem_ && statusItem_->geometry().isValid() && !statusItem_->geometry().isEmpty()) {
-        icon = statusItem_->geometry();
+    if (statusItem_) {
+        const QRect geometry = statusItem_->geometry();
+        if (geometry.isValid() && !geometry.isEmpty() && geometry.topLeft() != QPoint(0, 0)) {
+            icon = geometry;
+        }
     }
     const QPoint pointer = QCursor::pos();
     QScreen* screen = QGuiApplication::screenAt(icon ? icon->center() : pointer);

@@ -157,10 +157,15 @@ QWidget* ContentView::buildPermissionSetup() {
     button->setIconSize(QSize(16, 16));
     button->setMinimumWidth(140);
     button->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    // The prominent style: the accent colour, faded while a check runs.
+    const QColor accent = style::accentColor(palette());
     button->setStyleSheet(
-        QStringLiteral("QPushButton { background: palette(highlight); color: palette(highlighted-text); border: none;"
-                       " border-radius: 6px; padding: 6px 14px; font-weight: 600; }"
-                       " QPushButton:disabled { background: palette(mid); color: palette(window); }"));
+        QStringLiteral("QPushButton { background: palette(highlight); color: palette(highlighted-text);"
+                       " border: none; border-radius: 6px; padding: 6px 14px; font-weight: 600; }"
+                       " QPushButton:disabled { background: rgba(%1, %2, %3, 55%); }")
+            .arg(accent.red())
+            .arg(accent.green())
+            .arg(accent.blue()));
     connect(button, &QPushButton::clicked, this, [this] { model_.preparePermissions(); });
     parts_.permissionButton = button;
     layout->addWidget(button, 0, Qt::AlignLeft);
@@ -304,11 +309,12 @@ QWidget* ContentView::buildModePicker() {
     layout->addWidget(parts_.modeTitle);
 
     const QColor color = palette().color(QPalette::ButtonText);
+    const QColor selected = palette().color(QPalette::HighlightedText);
     parts_.modePicker = new SegmentedPicker(
         {
-            {icons::icon("ear-waveform", color), localized("노캔", "ANC")},
-            {icons::icon("ear", color), localized("주변음", "Transparency")},
-            {icons::icon("speaker-off", color), localized("끔", "Off")},
+            {icons::icon("ear-waveform", color, selected), localized("노캔", "ANC")},
+            {icons::icon("ear", color, selected), localized("주변음", "Transparency")},
+            {icons::icon("speaker-off", color, selected), localized("끔", "Off")},
         },
         section);
     parts_.modePicker->setAccessibleName(parts_.modeTitle->text());

@@ -48,7 +48,7 @@ QPixmap pixmap(const QString& name, const QColor& color, int size, qreal deviceP
     return result;
 }
 
-QIcon icon(const QString& name, const QColor& color) {
+QIcon icon(const QString& name, const QColor& color, const std::optional<QColor>& checkedColor) {
     QIcon result;
     for (const int size : {12, 14, 16, 19, 22, 24, 32, 48, 64}) {
         const QPixmap normal = pixmap(name, color, size);
@@ -57,6 +57,10 @@ QIcon icon(const QString& name, const QColor& color) {
         }
         result.addPixmap(normal, QIcon::Normal);
         result.addPixmap(pixmap(name, faded(color), size), QIcon::Disabled);
+        if (checkedColor) {
+            result.addPixmap(pixmap(name, *checkedColor, size), QIcon::Normal, QIcon::On);
+            result.addPixmap(pixmap(name, faded(*checkedColor), size), QIcon::Disabled, QIcon::On);
+        }
     }
     return result;
 }

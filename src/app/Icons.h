@@ -5,6 +5,8 @@
 #include <QPixmap>
 #include <QString>
 
+#include <optional>
+
 namespace harkwell {
 
 // The application's own line icons, drawn from the SVG files under :/harkwell/icons in one colour.
@@ -12,8 +14,9 @@ namespace harkwell {
 // "shield-check", "speaker-off".
 namespace icons {
 
-// The icon in color, with a faded copy for the disabled state; empty for an unknown name.
-QIcon icon(const QString& name, const QColor& color);
+// The icon in color, with a faded copy for the disabled state, and in checkedColor for a checked
+// button when given; empty for an unknown name.
+QIcon icon(const QString& name, const QColor& color, const std::optional<QColor>& checkedColor = std::nullopt);
 // The icon drawn at size logical pixels for a device pixel ratio.
 QPixmap pixmap(const QString& name, const QColor& color, int size, qreal devicePixelRatio = 1.0);
 // The tray icon, drawn in the colour of text on the current palette's window, so that it reads on

@@ -20,8 +20,6 @@
 #include <functional>
 #include <optional>
 
-#include <unistd.h>
-
 namespace harkwell {
 namespace {
 
@@ -53,42 +51,41 @@ public:
         QDir(directory.path()).mkpath("runtime");
         QFile::setPermissions(directory.filePath("runtime"),
                               QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-        for (int display = 90 + getpid() % 400; display < 990 && error.isEmpty(); ++display) {
-            if (QFile::exists(QString("/tmp/.X11-unix/X%1").arg(display)) ||
-                QFile::exists(QString("/tmp/.X%1-lock").arg(display))) {
-                continue;
-            }
-            server.start("Xvfb", QStringList{QString(":%1").arg(display), "-nolisten", "tcp", "-screen", "0",
-                                             QString("%1x%2x24").arg(screenSize.width()).arg(screenSize.height())});
-            if (!server.waitForStarted()) {
-                error = "Cannot start Xvfb (the xvfb package): " + server.errorString();
-                return;
-            }
-            const QString socket = QString("/tmp/.X11-unix/X%1").arg(display);
-            if (eventually([&] { return QFile::exists(socket) || server.state() == QProcess::NotRunning; }) &&
-                server.state() == QProcess::Running) {
-                displayName = QString(":%1").arg(display);
-                break;
-            }
-            server.kill();
-            server.waitForFinished();
-        }
-        if (displayName.isEmpty()) {
-            error = error.isEmpty() ? QString("Xvfb did not start on any free display") : error;
+        // Xvfb picks a free display itself and prints its number once it takes connections.
+        server.start("Xvfb", QStringList{"-displayfd", "1", "-nolisten", "tcp", "-screen", "0",
+                                         QString("%1x%2x24").arg(screenSize.width()).arg(screenSize.height())});
+        if (!server.waitForStarted()) {
+            error = "Cannot start Xvfb (the xvfb package): " + server.errorString();
             return;
         }
+        QByteArray number;
+        eventually([&] {
+            number += server.readAllStandardOutput();
+            return number.contains('\n') || server.state() == QProcess::NotRunning;
+        });
+        if (!number.contains('\n')) {
+            error = "Xvfb did not start: " + QString::fromUtf8(server.readAllStandardError());
+            return;
+        }
+        displayName = ":" + QString::fromLatin1(number.trimmed());
         if (bus.address().isEmpty()) {
             error = "Cannot start dbus-daemon: " + bus.error();
             return;
         }
         startHelper(windowManager, "openbox", {});
+        // The tray docks itself through the window manager, so the manager must be up first.
+        if (error.isEmpty() && !eventually([&] {
+                return run("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"}).contains("window id");
+            })) {
+            error = "openbox did not start: " + log("openbox");
+        }
         startHelper(tray, "trayer",
                     {"--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "120", "--heighttype",
                      "pixel", "--height", "28", "--SetDockType", "true", "--SetPartialStrut", "true"});
         if (error.isEmpty() && !eventually([&] {
                 return !run("xdotool", {"search", "--class", "trayer"}).isEmpty();
             })) {
-            error = "trayer did not put up its panel";
+            error = "trayer did not put up its panel: " + log("trayer");
         }
     }
 
@@ -204,12 +201,17 @@ private:
             return;
         }
         process.setProcessEnvironment(environment());
-        process.setStandardOutputFile(QProcess::nullDevice());
-        process.setStandardErrorFile(QProcess::nullDevice());
+        process.setStandardOutputFile(directory.filePath(program + ".log"));
+        process.setStandardErrorFile(directory.filePath(program + ".log"), QIODevice::Append);
         process.start(program, arguments);
         if (!process.waitForStarted()) {
             error = "Cannot start " + program + ": " + process.errorString();
         }
+    }
+
+    QString log(const QString& program) const {
+        QFile file(directory.filePath(program + ".log"));
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString("(no output)");
     }
 
     QTemporaryDir directory;

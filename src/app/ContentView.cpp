@@ -273,8 +273,12 @@ QWidget* ContentView::buildPhraseForm() {
 }
 
 void ContentView::rebuildPhraseRows() {
+    // Later: the click of a row's own remove button may be what got here.
     for (const PhraseRow& row : rows_) {
-        delete row.phrase->parentWidget();
+        QWidget* frame = row.phrase->parentWidget();
+        rowsLayout_->removeWidget(frame);
+        frame->hide();
+        frame->deleteLater();
     }
     rows_.clear();
     shownPhrases_ = model_.activeWakePhrases();

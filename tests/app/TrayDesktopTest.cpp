@@ -137,6 +137,11 @@ public:
         ASSERT_TRUE(application.waitForStarted()) << application.errorString().toStdString();
     }
 
+    QString settings() const {
+        QFile file(directory.filePath("config/Harkwell/Harkwell.json"));
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    }
+
     QString run(const QString& program, const QStringList& arguments) const {
         QProcess process;
         process.setProcessEnvironment(environment());
@@ -242,6 +247,14 @@ TEST(TrayDesktopTest, TheTrayIconOpensThePanelBelowItAndAClickElsewhereClosesIt)
     EXPECT_GE(placed.top(), icon->geometry.bottom());
     EXPECT_LE(placed.top(), icon->geometry.bottom() + 8);
     EXPECT_TRUE(QRect(QPoint(0, 0), Desktop::screenSize).contains(placed)) << "the panel leaves the screen";
+
+    // The pop-up takes the keyboard: a phrase typed into its field and Return reach the settings.
+    desktop.click(placed.topLeft() + QPoint(150, 132)); // the phrase field
+    desktop.run("xdotool", {"type", "--delay", "20", "Ann"});
+    desktop.run("xdotool", {"key", "Return"});
+    EXPECT_TRUE(eventually([&] { return desktop.settings().contains(R"("Ann")"); }))
+        << desktop.settings().toStdString();
+    EXPECT_TRUE(desktop.visibleWindow(popoverSize).has_value());
 
     desktop.click({300, 500});
     ASSERT_TRUE(eventually([&] { return !desktop.visibleWindow(popoverSize); })) << "a click outside left it open";

@@ -140,6 +140,11 @@ void AppDelegate::showPopover() {
     }
     const QRect available = screen ? screen->availableGeometry() : QRect(QPoint(0, 0), popoverSize);
     popover_->move(popoverOrigin(popoverSize, icon, pointer, available));
+    // Nothing is focused at first (a stray Space must not press Quit); later openings keep the
+    // focus where it was.
+    if (!popover_->focusWidget()) {
+        contentView_->setFocus(Qt::PopupFocusReason);
+    }
     popover_->show();
     popover_->raise();
     popover_->activateWindow();

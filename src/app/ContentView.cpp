@@ -78,6 +78,7 @@ ContentView::ContentView(AppModel& model, QWidget* parent) : QWidget(parent), mo
     setFixedSize(fixedSize);
     setAutoFillBackground(true);
     setBackgroundRole(QPalette::Window);
+    setFocusPolicy(Qt::ClickFocus); // holds the focus when no control has it
 
     auto* body = new QVBoxLayout(this);
     body->setContentsMargins(18, 18, 18, 18);

@@ -99,6 +99,10 @@ TEST_F(AppDelegateTest, ALaunchAfterSetupKeepsThePanelClosedUntilTheIconIsClicke
     EXPECT_TRUE(harness.airPods->commands().empty());
     EXPECT_EQ(app.statusItem()->toolTip(), "Harkwell: Not listening");
 
+    app.showPopover();
+    EXPECT_EQ(app.popover().focusWidget(), &app.contentView()) << "a control has the focus at first";
+    app.closePopover();
+
     for (const auto reason : {QSystemTrayIcon::Trigger, QSystemTrayIcon::Context}) {
         emit app.statusItem()->activated(reason);
         EXPECT_TRUE(app.isPopoverShown()) << reason;

@@ -2,6 +2,7 @@
 // (trayer), driven with xdotool like a user: the tray icon opens the control panel below it, a click
 // elsewhere closes it, and the preview variable shows only the call panel.
 #include "PrivateDBusDaemon.h"
+#include "XvfbServer.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -51,23 +52,11 @@ public:
         QDir(directory.path()).mkpath("runtime");
         QFile::setPermissions(directory.filePath("runtime"),
                               QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-        // Xvfb picks a free display itself and prints its number once it takes connections.
-        server.start("Xvfb", QStringList{"-displayfd", "1", "-nolisten", "tcp", "-screen", "0",
-                                         QString("%1x%2x24").arg(screenSize.width()).arg(screenSize.height())});
-        if (!server.waitForStarted()) {
-            error = "Cannot start Xvfb (the xvfb package): " + server.errorString();
+        if (!server.error().empty()) {
+            error = "Cannot start Xvfb: " + QString::fromStdString(server.error());
             return;
         }
-        QByteArray number;
-        eventually([&] {
-            number += server.readAllStandardOutput();
-            return number.contains('\n') || server.state() == QProcess::NotRunning;
-        });
-        if (!number.contains('\n')) {
-            error = "Xvfb did not start: " + QString::fromUtf8(server.readAllStandardError());
-            return;
-        }
-        displayName = ":" + QString::fromLatin1(number.trimmed());
+        displayName = QString::fromStdString(server.display());
         if (bus.address().isEmpty()) {
             error = "Cannot start dbus-daemon: " + bus.error();
             return;
@@ -90,7 +79,7 @@ public:
     }
 
     ~Desktop() {
-        for (QProcess* process : {&application, &tray, &windowManager, &server}) {
+        for (QProcess* process : {&application, &tray, &windowManager}) {
             if (process->state() != QProcess::NotRunning) {
                 process->terminate();
                 if (!process->waitForFinished(5000)) {
@@ -221,7 +210,7 @@ private:
 
     QTemporaryDir directory;
     testing::PrivateDBusDaemon bus;
-    QProcess server;
+    testing::XvfbServer server{"1280x800x24"}; // screenSize
     QProcess windowManager;
     QProcess tray;
     QString displayName;

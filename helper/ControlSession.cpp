@@ -27,9 +27,7 @@ Packet hostCapabilities() {
 Packet notificationRequest() { return {0x04, 0x00, 0x04, 0x00, 0x0F, 0x00, 0xFF, 0xFF, 0xFF, 0xFF}; }
 
 Packet listeningMode(NoiseControlMode mode) {
-    Packet packet(listeningModePrefix.begin(), listeningModePrefix.end());
-    packet.insert(packet.end(), {static_cast<uint8_t>(mode), 0x00, 0x00, 0x00});
-    return packet;
+    return {0x04, 0x00, 0x04, 0x00, 0x09, 0x00, 0x0D, static_cast<uint8_t>(mode), 0x00, 0x00, 0x00};
 }
 
 bool isHandshakeReply(const Packet& packet) {

@@ -48,13 +48,6 @@ protected:
             });
         return *delegate;
     }
-    // Lets the work that start-up queued run.
-    static void settle() {
-        for (int i = 0; i < 5; ++i) {
-            QCoreApplication::processEvents();
-        }
-    }
-
     InterfaceLanguage language{"en-US"};
     ModelHarness harness;
     std::unique_ptr<AppDelegate> delegate;

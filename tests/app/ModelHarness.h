@@ -2,12 +2,11 @@
 
 // An application model over fakes, with the settings it starts from, for the panels' tests.
 
+#include "EventLoop.h"
 #include "ModelFakes.h"
 #include "locale/AppMetadata.h"
 #include "model/AppModel.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -16,18 +15,6 @@
 #include <string>
 
 namespace harkwell::testing {
-
-// Runs the event loop until the condition holds; false when it has not after 10 seconds.
-inline bool eventually(const std::function<bool()>& condition) {
-    QDeadlineTimer deadline(10000);
-    while (!condition()) {
-        if (deadline.hasExpired()) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
 
 // Chooses the interface language for as long as it lives.
 class InterfaceLanguage {

@@ -1,11 +1,11 @@
 // The real application on a real X server (Xvfb) with a window manager (Openbox) and a tray
 // (trayer), driven with xdotool like a user: the tray icon opens the control panel below it, a click
 // elsewhere closes it, and the preview variable shows only the call panel.
+#include "EventLoop.h"
 #include "PrivateDBusDaemon.h"
 #include "XvfbServer.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QPoint>
@@ -14,7 +14,6 @@
 #include <QRegularExpression>
 #include <QSize>
 #include <QTemporaryDir>
-#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -24,17 +23,9 @@
 namespace harkwell {
 namespace {
 
-// Polls until the condition holds; false after 20 seconds.
+// Polls, while other processes make the condition true; false after 20 seconds.
 bool eventually(const std::function<bool()>& condition) {
-    QDeadlineTimer deadline(20000);
-    while (!condition()) {
-        if (deadline.hasExpired()) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(50);
-    }
-    return true;
+    return testing::eventually(condition, std::chrono::seconds(20), std::chrono::milliseconds(50));
 }
 
 struct Window {

@@ -1,9 +1,9 @@
 #include "model/AppModel.h"
+#include "EventLoop.h"
 #include "ModelFakes.h"
 #include "locale/AppMetadata.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -17,25 +17,6 @@ namespace harkwell {
 namespace {
 
 using namespace harkwell::testing;
-
-// Runs the event loop until the condition holds; false when it has not after 10 seconds.
-bool eventually(const std::function<bool()>& condition) {
-    QDeadlineTimer deadline(10000);
-    while (!condition()) {
-        if (deadline.hasExpired()) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
-
-// Lets every outcome that is already on its way arrive.
-void settle() {
-    for (int i = 0; i < 5; ++i) {
-        QCoreApplication::processEvents();
-    }
-}
 
 QKeyEvent keyPress(int qtKey, Qt::KeyboardModifiers modifiers, std::uint32_t keysym, const QString& text = {}) {
     return QKeyEvent(QEvent::KeyPress, qtKey, modifiers, 0, keysym, 0, text);

@@ -38,7 +38,7 @@ protected:
 
     AppDelegate& makeDelegate(const QByteArray& settings) {
         delegate = std::make_unique<AppDelegate>(
-            harness.dependencies(settings),
+            harness.dependenciesWith(settings),
             CallDetectionHUDController::Environment{
                 [] { return QPoint(10, 10); },
                 [] {

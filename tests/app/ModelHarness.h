@@ -29,38 +29,27 @@ public:
     InterfaceLanguage& operator=(const InterfaceLanguage&) = delete;
 };
 
-class ModelHarness {
+class ModelHarness : public FakeModelParts {
 public:
     ~ModelHarness() { airPods->release(); }
 
     // The fakes and a settings file with this JSON content, for a model made by the caller.
-    AppModel::Dependencies dependencies(const QByteArray& settingsJson) {
+    AppModel::Dependencies dependenciesWith(const QByteArray& settingsJson) {
         const QString path = directory.filePath(QString("Harkwell-%1.json").arg(++generation));
         QFile file(path);
         if (file.open(QIODevice::WriteOnly)) {
             file.write(settingsJson);
         }
         file.close();
-        AppModel::Dependencies result;
-        result.airPods = airPods;
-        result.hotKeyController = std::make_unique<HotKeyController>(std::make_unique<FakeHotKeyBackend>(hotKeys));
-        result.permissions = permissions;
-        result.detectorFactory = [log = detectors](const std::string&) { return std::make_unique<FakeDetector>(log); };
-        result.keyMonitor = std::make_unique<ApplicationKeyEventMonitor>();
-        result.settings = std::make_unique<SettingsStore>(path);
-        return result;
+        return FakeModelParts::dependencies(path);
     }
 
     std::unique_ptr<AppModel> makeModel(const QByteArray& settingsJson) {
-        return std::make_unique<AppModel>(dependencies(settingsJson));
+        return std::make_unique<AppModel>(dependenciesWith(settingsJson));
     }
 
     QTemporaryDir directory;
     int generation = 0;
-    std::shared_ptr<FakeAirPods> airPods = std::make_shared<FakeAirPods>();
-    std::shared_ptr<FakePermissions> permissions = std::make_shared<FakePermissions>();
-    std::shared_ptr<FakeDetector::Log> detectors = std::make_shared<FakeDetector::Log>();
-    std::shared_ptr<FakeHotKeyBackend::Log> hotKeys = std::make_shared<FakeHotKeyBackend::Log>();
 };
 
 } // namespace harkwell::testing

@@ -22,7 +22,7 @@ QKeyEvent keyPress(int qtKey, Qt::KeyboardModifiers modifiers, std::uint32_t key
     return QKeyEvent(QEvent::KeyPress, qtKey, modifiers, 0, keysym, 0, text);
 }
 
-class AppModelTest : public ::testing::Test {
+class AppModelTest : public ::testing::Test, protected FakeModelParts {
 protected:
     AppModelTest() {
         setAppMetadataLookupForTesting([](std::string_view key) -> std::optional<std::string> {
@@ -56,18 +56,7 @@ protected:
     }
 
     AppModel& makeModel() {
-        AppModel::Dependencies dependencies;
-        dependencies.airPods = airPods;
-        dependencies.hotKeyController =
-            std::make_unique<HotKeyController>(std::make_unique<FakeHotKeyBackend>(hotKeys));
-        dependencies.permissions = permissions;
-        dependencies.detectorFactory = [log = detectors](const std::string& locale) {
-            log->locales.push_back(locale);
-            return std::make_unique<FakeDetector>(log);
-        };
-        dependencies.keyMonitor = std::make_unique<ApplicationKeyEventMonitor>();
-        dependencies.settings = std::make_unique<SettingsStore>(settingsPath());
-        model = std::make_unique<AppModel>(std::move(dependencies));
+        model = std::make_unique<AppModel>(dependencies(settingsPath()));
         model->onCallDetected = [this](const QString& phrase) { calls.append(phrase); };
         return *model;
     }
@@ -86,10 +75,6 @@ protected:
 
     QTemporaryDir directory;
     int generation = 0;
-    std::shared_ptr<FakeAirPods> airPods = std::make_shared<FakeAirPods>();
-    std::shared_ptr<FakePermissions> permissions = std::make_shared<FakePermissions>();
-    std::shared_ptr<FakeDetector::Log> detectors = std::make_shared<FakeDetector::Log>();
-    std::shared_ptr<FakeHotKeyBackend::Log> hotKeys = std::make_shared<FakeHotKeyBackend::Log>();
     std::unique_ptr<AppModel> model;
     QStringList calls;
 };

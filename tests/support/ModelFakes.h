@@ -6,6 +6,7 @@
 #include "detection/PermissionService.h"
 #include "detection/WakePhraseListener.h"
 #include "locale/AppError.h"
+#include "model/AppModel.h"
 #include "shortcut/HotKeyBackend.h"
 
 #include <condition_variable>
@@ -147,6 +148,28 @@ public:
 
 private:
     std::shared_ptr<Log> log_;
+};
+
+// One of each fake, and the model's dependencies over them with a settings file of the test's.
+struct FakeModelParts {
+    AppModel::Dependencies dependencies(const QString& settingsPath) const {
+        AppModel::Dependencies result;
+        result.airPods = airPods;
+        result.hotKeyController = std::make_unique<HotKeyController>(std::make_unique<FakeHotKeyBackend>(hotKeys));
+        result.permissions = permissions;
+        result.detectorFactory = [log = detectors](const std::string& locale) {
+            log->locales.push_back(locale);
+            return std::make_unique<FakeDetector>(log);
+        };
+        result.keyMonitor = std::make_unique<ApplicationKeyEventMonitor>();
+        result.settings = std::make_unique<SettingsStore>(settingsPath);
+        return result;
+    }
+
+    std::shared_ptr<FakeAirPods> airPods = std::make_shared<FakeAirPods>();
+    std::shared_ptr<FakePermissions> permissions = std::make_shared<FakePermissions>();
+    std::shared_ptr<FakeDetector::Log> detectors = std::make_shared<FakeDetector::Log>();
+    std::shared_ptr<FakeHotKeyBackend::Log> hotKeys = std::make_shared<FakeHotKeyBackend::Log>();
 };
 
 } // namespace harkwell::testing

@@ -2,10 +2,28 @@
 
 #include "matching/WakePhraseMatching.h"
 
+#include <QCoreApplication>
+#include <QMetaObject>
+
 namespace harkwell {
 
 WakePhraseDetector::WakePhraseDetector(std::string localeIdentifier, std::shared_ptr<const Clock> clock)
     : localeIdentifier_(std::move(localeIdentifier)), clock_(std::move(clock)) {}
+
+WakePhraseDetector::WakePhraseDetector(std::string localeIdentifier, Platform platform,
+                                       std::shared_ptr<const Clock> clock)
+    : localeIdentifier_(std::move(localeIdentifier)), clock_(std::move(clock)), hasPlatform_(true),
+      captureDevices_(std::move(platform.captureDevices)), permissions_(std::move(platform.permissions)),
+      captureQueue_(std::make_unique<SerialQueue>("Harkwell.capture")) {
+    if (platform.speechRecognizers) {
+        speechRecognizer_ = platform.speechRecognizers(localeIdentifier_);
+    }
+}
+
+WakePhraseDetector::~WakePhraseDetector() {
+    // Capture callbacks use this detector; they must end before it does.
+    stop();
+}
 
 void WakePhraseDetector::start(const std::vector<std::string>& phrases, DetectedCallback onDetected,
                                ErrorCallback onError) {
@@ -16,6 +34,126 @@ void WakePhraseDetector::start(const std::vector<std::string>& phrases, Detected
     lastMatchedTranscript_.clear();
     recentMatchingText_.clear();
     lastMatchingTextUpdatedAt_.reset();
+    if (!hasPlatform_) {
+        return;
+    }
+
+    if (!speechRecognizer_ || !speechRecognizer_->isAvailable()) {
+        reportError(AppError::speechUnavailable(localeIdentifier_));
+        return;
+    }
+    if (!speechRecognizer_->supportsOnDeviceRecognition()) {
+        reportError(AppError::onDeviceSpeechUnavailable(localeIdentifier_));
+        return;
+    }
+    requestSpeechAuthorization([this](bool granted) {
+        if (!granted) {
+            reportError(AppError::permissionDenied("Speech Recognition"));
+            return;
+        }
+        requestMicrophoneAccess();
+    });
+}
+
+void WakePhraseDetector::stop() {
+    ++session_;
+    if (!captureQueue_) {
+        return;
+    }
+    captureQueue_->sync([this] {
+        if (captureSession_) {
+            captureSession_->stop();
+        }
+        if (recognitionRequest_) {
+            recognitionRequest_->endAudio();
+        }
+        if (recognitionTask_) {
+            recognitionTask_->cancel();
+        }
+        captureSession_.reset();
+        recognitionRequest_.reset();
+        recognitionTask_.reset();
+    });
+}
+
+template <typename... Args>
+std::function<void(Args...)> WakePhraseDetector::onMainThread(std::type_identity_t<std::function<void(Args...)>> work) {
+    return [alive = std::weak_ptr<const int>(alive_), session = session_, this, work = std::move(work)](Args... args) {
+        // The detector is destroyed on the main thread only, so checking there is enough.
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [alive, session, this, work, args...] {
+                if (!alive.expired() && session == session_) {
+                    work(args...);
+                }
+            },
+            Qt::QueuedConnection);
+    };
+}
+
+void WakePhraseDetector::requestSpeechAuthorization(std::function<void(bool granted)> completion) {
+    permissions_->requestSpeechAuthorization(
+        onMainThread<AuthorizationStatus>([completion = std::move(completion)](AuthorizationStatus status) {
+            completion(status == AuthorizationStatus::authorized);
+        }));
+}
+
+void WakePhraseDetector::requestMicrophoneAccess() {
+    permissions_->requestMicrophoneAccess(onMainThread<bool>([this](bool granted) {
+        if (!granted) {
+            reportError(AppError::permissionDenied("Microphone"));
+            return;
+        }
+        if (auto error = configureCapture()) {
+            reportError(*error);
+            return;
+        }
+        startRecognition();
+    }));
+}
+
+std::optional<Error> WakePhraseDetector::configureCapture() {
+    std::unique_ptr<AudioCaptureSession> session;
+    try {
+        const auto microphone = preferredBuiltInMicrophone(captureDevices_->inputDevices());
+        if (!microphone) {
+            return AppError::microphoneMissing();
+        }
+        session = captureDevices_->open(*microphone);
+    } catch (const Error& error) {
+        return error;
+    }
+    // Nothing is stored until every step has worked.
+    recognitionRequest_ = speechRecognizer_->makeRequest(wakePhraseContextualStrings(phrases_, localeIdentifier_));
+    captureSession_ = std::move(session);
+    return std::nullopt;
+}
+
+void WakePhraseDetector::startRecognition() {
+    if (!speechRecognizer_ || !recognitionRequest_) {
+        return;
+    }
+    // Results come on the main thread, where the detector is also destroyed.
+    recognitionTask_ = speechRecognizer_->recognitionTask(
+        recognitionRequest_, [alive = std::weak_ptr<const int>(alive_), this](const RecognitionEvent& event) {
+            if (!alive.expired()) {
+                handleRecognitionEvent(event);
+            }
+        });
+    // The queue belongs to this detector and is drained before it goes, so `this` outlives the work.
+    captureQueue_->async(
+        [this, onCaptureError = onMainThread<Error>([this](const Error& error) { reportError(error); })] {
+            if (!captureSession_) {
+                return;
+            }
+            captureSession_->start(
+                [this](std::span<const std::int16_t> samples) {
+                    if (recognitionRequest_) {
+                        recognitionRequest_->append(samples);
+                    }
+                },
+                onCaptureError);
+        });
 }
 
 void WakePhraseDetector::handleRecognitionEvent(const RecognitionEvent& event) {
@@ -45,9 +183,16 @@ void WakePhraseDetector::handleRecognitionEvent(const RecognitionEvent& event) {
             }
         }
     }
-    if (event.error && onError_) {
+    if (event.error) {
+        reportError(*event.error);
+    }
+}
+
+void WakePhraseDetector::reportError(const Error& error) {
+    if (onError_) {
+        // A copy: the callback may start this detector again, replacing itself.
         auto onError = onError_;
-        onError(*event.error);
+        onError(error);
     }
 }
 

@@ -28,7 +28,7 @@ std::string readAll(int fd) {
 
 } // namespace
 
-XvfbServer::XvfbServer() {
+XvfbServer::XvfbServer(const std::string& screen) {
     int ready[2];
     if (pipe(ready) != 0) {
         error_ = std::string("pipe: ") + std::strerror(errno);
@@ -47,7 +47,7 @@ XvfbServer::XvfbServer() {
             dup2(log, STDERR_FILENO);
         }
         const std::string fd = std::to_string(ready[1]);
-        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", "-screen", "0", "640x480x24",
+        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", "-screen", "0", screen.c_str(),
                static_cast<char*>(nullptr));
         std::fprintf(stderr, "cannot run Xvfb: %s\n", std::strerror(errno));
         _exit(127);

@@ -9,7 +9,8 @@ namespace harkwell::testing {
 // no TCP port. Ready when the constructor returns; stopped when the object goes.
 class XvfbServer {
 public:
-    XvfbServer();
+    // screen: width x height x depth of its one screen.
+    explicit XvfbServer(const std::string& screen = "640x480x24");
     ~XvfbServer();
     XvfbServer(const XvfbServer&) = delete;
     XvfbServer& operator=(const XvfbServer&) = delete;

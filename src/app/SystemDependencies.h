@@ -1,0 +1,12 @@
+#pragma once
+
+#include "model/AppModel.h"
+
+namespace harkwell {
+
+// The real parts the application model works through: the ModeRelay helper for the AirPods, the
+// session's global-shortcut mechanism, the system's permissions, the call detector on the built-in
+// microphone, the application's key events and the user's settings file. Needs the QApplication.
+AppModel::Dependencies makeSystemDependencies();
+
+} // namespace harkwell

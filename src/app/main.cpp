@@ -1,0 +1,60 @@
+// Harkwell: listens for the user's call phrases and switches their AirPods to Transparency.
+//
+//   harkwell                start the tray application, or open the running one's control panel
+//   harkwell --toggle-mode  toggle the running instance between noise cancellation and transparency
+#include "app/AppDelegate.h"
+#include "app/ControlPanelService.h"
+#include "app/SystemDependencies.h"
+#include "shortcut/ToggleModeService.h"
+
+#include <QApplication>
+#include <QDBusConnection>
+#include <QIcon>
+
+#include <cstring>
+#include <iostream>
+
+int main(int argc, char** argv) {
+    using namespace harkwell;
+
+    if (argc == 2 && std::strcmp(argv[1], "--toggle-mode") == 0) {
+        QCoreApplication application(argc, argv);
+        return runToggleModeCommand(QDBusConnection::sessionBus(), std::cerr);
+    }
+    if (argc > 1) {
+        std::cerr << "Usage: harkwell [--toggle-mode]\n";
+        return 64;
+    }
+
+    QApplication::setApplicationName(QStringLiteral("Harkwell"));
+    QApplication::setOrganizationName(QStringLiteral("Harkwell"));
+    QApplication::setDesktopFileName(QStringLiteral("io.github.harkwell.Harkwell"));
+    QApplication application(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/harkwell/harkwell.svg")));
+
+    const QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    const bool preview = AppDelegate::isPreviewRequested(environment);
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    // One Harkwell per session: a second launch opens the running one's panel and ends.
+    if (!preview && isRunningInstanceOn(bus)) {
+        if (openRunningInstancePanel(bus)) {
+            return 0;
+        }
+        std::cerr << "Harkwell is already running but did not answer.\n";
+        return 1;
+    }
+
+    AppDelegate delegate(makeSystemDependencies());
+    if (!preview) {
+        if (const auto failure = delegate.exportOn(bus)) {
+            // Another instance took the name in the meantime: hand over to it.
+            if (isRunningInstanceOn(bus) && openRunningInstancePanel(bus)) {
+                return 0;
+            }
+            std::cerr << "Harkwell runs without its session-bus service: " << failure->toStdString() << '\n';
+        }
+    }
+    delegate.applicationDidFinishLaunching(environment);
+    return QApplication::exec();
+}

@@ -1,0 +1,248 @@
+#include "detection/WakePhraseDetector.h"
+
+#include "DetectorFakes.h"
+
+#include <QCoreApplication>
+
+#include <gtest/gtest.h>
+
+namespace harkwell {
+
+void PrintTo(const Error& error, std::ostream* out) { *out << error.description(); }
+
+namespace {
+
+using testing::FakeCaptureDevices;
+using testing::FakePermissions;
+using testing::FakeRecognizer;
+
+AudioInputDevice device(std::string id, std::string name, bool internal = false, bool bluetooth = false,
+                        bool monitor = false) {
+    return {std::move(id), std::move(name), internal, bluetooth, monitor};
+}
+
+class WakePhraseDetectorPlatformTest : public ::testing::Test {
+protected:
+    void makeDetector(std::string locale = "en-US") {
+        WakePhraseDetector::Platform platform{
+            [this](const std::string& localeIdentifier) -> std::unique_ptr<SpeechRecognizer> {
+                if (localeIdentifier != "en-US") {
+                    return nullptr;
+                }
+                auto made = std::make_unique<FakeRecognizer>();
+                made->available = recognizerAvailable;
+                made->onDevice = recognizerOnDevice;
+                recognizer = made.get();
+                return made;
+            },
+            devices, permissions};
+        detector = std::make_unique<WakePhraseDetector>(std::move(locale), std::move(platform));
+    }
+
+    void start(std::vector<std::string> phrases = {"James", "Dr. Kim"}) {
+        detector->start(
+            phrases, [this](const std::string& phrase) { detected.push_back(phrase); },
+            [this](const Error& error) { errors.push_back(error); });
+        deliverMainThreadWork();
+    }
+
+    // Runs the work posted to the main thread, and the work that work posts in turn.
+    static void deliverMainThreadWork() {
+        for (int round = 0; round < 4; ++round) {
+            QCoreApplication::sendPostedEvents();
+        }
+    }
+
+    bool recognizerAvailable = true;
+    bool recognizerOnDevice = true;
+    FakeRecognizer* recognizer = nullptr;
+    std::shared_ptr<FakeCaptureDevices> devices = std::make_shared<FakeCaptureDevices>();
+    std::shared_ptr<FakePermissions> permissions = std::make_shared<FakePermissions>();
+    std::unique_ptr<WakePhraseDetector> detector;
+    std::vector<std::string> detected;
+    std::vector<Error> errors;
+};
+
+TEST_F(WakePhraseDetectorPlatformTest, StartsCaptureAndRecognitionAndTurnsResultsIntoDetections) {
+    makeDetector();
+    start();
+    ASSERT_TRUE(errors.empty()) << errors.front().description();
+    EXPECT_EQ(permissions->asked, (std::vector<std::string>{"Speech Recognition", "Microphone"}));
+    EXPECT_EQ(devices->opened, std::vector<std::string>{"alsa_input.pci-0000_00_1f.3.analog-stereo"});
+    ASSERT_EQ(recognizer->requests.size(), 1u);
+    const auto request = recognizer->requests.front();
+    EXPECT_EQ(request->contextualStrings, (std::vector<std::string>{"James", "Dr. Kim"}));
+    ASSERT_TRUE(recognizer->handler) << "the task exists before audio flows";
+
+    recognizer->handler({"hey james", std::nullopt});
+    EXPECT_EQ(detected, std::vector<std::string>{"James"});
+
+    detector->stop(); // also waits for the capture queue's start-up work
+    EXPECT_EQ(devices->session->startThread, "Harkwell.capture");
+    EXPECT_EQ(request->appendThread, "Harkwell.capture");
+    EXPECT_EQ(request->appended, 1600u);
+    EXPECT_TRUE(devices->session->stopped);
+    EXPECT_TRUE(request->ended);
+    EXPECT_TRUE(*recognizer->taskCancelled);
+    EXPECT_FALSE(detector->isCapturing());
+
+    detector->stop(); // nothing left to tear down
+    EXPECT_FALSE(detector->isCapturing());
+    EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(WakePhraseDetectorPlatformTest, StartUpFailuresAreReportedInTheOrderOfTheChecks) {
+    const auto builtIn = device("alsa_input.pci.analog-stereo", "Built-in Audio Analog Stereo");
+    struct Case {
+        std::string name;
+        std::string locale = "en-US";
+        bool available = true;
+        bool onDevice = true;
+        AuthorizationStatus speech = AuthorizationStatus::authorized;
+        bool microphone = true;
+        std::vector<AudioInputDevice> devices = {};
+        std::optional<Error> listError = {};
+        std::optional<Error> openError = {};
+        Error expected;
+        std::vector<std::string> asked = {};
+    };
+    const std::vector<Case> cases{
+        {.name = "no Korean model", .locale = "ko-KR", .expected = AppError::speechUnavailable("ko-KR")},
+        {.name = "model unreadable", .available = false, .expected = AppError::speechUnavailable("en-US")},
+        {.name = "not on device", .onDevice = false, .expected = AppError::onDeviceSpeechUnavailable("en-US")},
+        {.name = "speech denied",
+         .speech = AuthorizationStatus::denied,
+         .expected = AppError::permissionDenied("Speech Recognition"),
+         .asked = {"Speech Recognition"}},
+        {.name = "speech restricted",
+         .speech = AuthorizationStatus::restricted,
+         .expected = AppError::permissionDenied("Speech Recognition"),
+         .asked = {"Speech Recognition"}},
+        {.name = "microphone refused",
+         .microphone = false,
+         .expected = AppError::permissionDenied("Microphone"),
+         .asked = {"Speech Recognition", "Microphone"}},
+        {.name = "only a headset and a monitor",
+         .devices = {device("bluez_source.AA_BB.handsfree_head_unit", "Built-in AirPods", false, true),
+                     device("alsa_output.pci.analog-stereo.monitor", "Monitor of Built-in Audio", true, false, true)},
+         .expected = AppError::microphoneMissing(),
+         .asked = {"Speech Recognition", "Microphone"}},
+        {.name = "no sound server",
+         .listError = AppError::captureSetup("No sound server is running."),
+         .expected = AppError::captureSetup("No sound server is running."),
+         .asked = {"Speech Recognition", "Microphone"}},
+        {.name = "device cannot be opened",
+         .devices = {builtIn},
+         .openError = Error::platform("Device or resource busy"),
+         .expected = Error::platform("Device or resource busy"),
+         .asked = {"Speech Recognition", "Microphone"}},
+    };
+    for (const auto& testCase : cases) {
+        SCOPED_TRACE(testCase.name);
+        recognizerAvailable = testCase.available;
+        recognizerOnDevice = testCase.onDevice;
+        permissions = std::make_shared<FakePermissions>();
+        permissions->speech = testCase.speech;
+        permissions->microphone = testCase.microphone;
+        devices = std::make_shared<FakeCaptureDevices>();
+        devices->devices = testCase.devices;
+        devices->listError = testCase.listError;
+        devices->openError = testCase.openError;
+        errors.clear();
+        makeDetector(testCase.locale);
+        start();
+        EXPECT_EQ(errors, std::vector<Error>{testCase.expected});
+        EXPECT_EQ(permissions->asked, testCase.asked);
+        EXPECT_FALSE(detector->isCapturing());
+        if (recognizer) {
+            EXPECT_TRUE(recognizer->requests.empty()) << "no request without a microphone";
+        }
+        recognizer = nullptr;
+    }
+}
+
+TEST_F(WakePhraseDetectorPlatformTest, LateAnswersStartListeningOnlyWhileTheDetectorAndItsSessionLive) {
+    permissions->speech.reset();
+    permissions->microphone.reset();
+    makeDetector();
+    start();
+    EXPECT_FALSE(detector->isCapturing());
+    // The answers come on another thread, much later.
+    std::thread([this] { permissions->pendingSpeech(AuthorizationStatus::authorized); }).join();
+    deliverMainThreadWork();
+    ASSERT_TRUE(permissions->pendingMicrophone);
+    std::thread([this] { permissions->pendingMicrophone(true); }).join();
+    deliverMainThreadWork();
+    EXPECT_TRUE(detector->isCapturing());
+    EXPECT_TRUE(errors.empty());
+
+    // Stopped while waiting: the answer starts nothing.
+    permissions = std::make_shared<FakePermissions>();
+    permissions->speech.reset();
+    devices = std::make_shared<FakeCaptureDevices>();
+    makeDetector();
+    start();
+    detector->stop();
+    permissions->pendingSpeech(AuthorizationStatus::authorized);
+    deliverMainThreadWork();
+    EXPECT_EQ(permissions->asked, std::vector<std::string>{"Speech Recognition"});
+
+    // Released before the answer: nothing more happens.
+    permissions = std::make_shared<FakePermissions>();
+    permissions->speech.reset();
+    makeDetector();
+    start();
+    detector.reset();
+    permissions->pendingSpeech(AuthorizationStatus::denied);
+    deliverMainThreadWork();
+    EXPECT_TRUE(errors.empty());
+    EXPECT_EQ(permissions->asked, std::vector<std::string>{"Speech Recognition"});
+}
+
+TEST_F(WakePhraseDetectorPlatformTest, CaptureErrorsWhileRunningReachOnErrorOnTheMainThreadUntilStopped) {
+    makeDetector();
+    start();
+    detector->stop();
+    const auto lost = AppError::captureSetup("The microphone Built-in Audio Analog Stereo was disconnected.");
+    devices->session->onError(lost);
+    deliverMainThreadWork();
+    EXPECT_TRUE(errors.empty()) << "errors of a stopped session are dropped";
+
+    start();
+    std::thread([&] { devices->session->onError(lost); }).join();
+    EXPECT_TRUE(errors.empty()) << "moved to the main thread";
+    deliverMainThreadWork();
+    EXPECT_EQ(errors, std::vector<Error>{lost});
+}
+
+TEST(PreferredBuiltInMicrophoneTest, ChoosesByIdentifierThenNameThenTheSoundServersMark) {
+    const auto usb = device("alsa_input.usb-Blue_Yeti", "Yeti Stereo Microphone");
+    const auto internal = device("alsa_input.pci-0000_00_1f.3.analog-stereo", "Tiger Lake-LP Smart Sound", true);
+    const auto korean = device("alsa_input.pci.2", "내장 마이크");
+    const auto macbook = device("alsa_input.pci.3", "MacBook Pro Microphone");
+    const auto apple = device("BuiltInMicrophoneDevice", "Microphone");
+    const auto airPods = device("bluez_source.AA_BB_CC.handsfree_head_unit", "MacBook AirPods", true, true);
+    const auto monitor =
+        device("alsa_output.pci.analog-stereo.monitor", "Monitor of Built-in Audio", true, false, true);
+    struct Case {
+        std::vector<AudioInputDevice> devices;
+        std::optional<AudioInputDevice> expected;
+    };
+    const std::vector<Case> cases{
+        {{usb, macbook, apple}, apple},
+        {{usb, internal, macbook}, macbook},
+        {{usb, device("x", "BUILT-IN Audio")}, device("x", "BUILT-IN Audio")},
+        {{korean, internal}, korean},
+        {{usb, internal}, internal},
+        {{airPods, monitor, usb}, std::nullopt},
+        {{}, std::nullopt},
+    };
+    for (const auto& testCase : cases) {
+        EXPECT_EQ(preferredBuiltInMicrophone(testCase.devices), testCase.expected)
+            << testCase.devices.size() << " devices, first "
+            << (testCase.devices.empty() ? "" : testCase.devices[0].uniqueId);
+    }
+}
+
+} // namespace
+} // namespace harkwell

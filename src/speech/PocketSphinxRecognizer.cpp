@@ -1,0 +1,328 @@
+#include "speech/PocketSphinxRecognizer.h"
+
+#include "matching/WakePhraseMatching.h"
+#include "speech/Pronunciation.h"
+
+#include <pocketsphinx.h>
+#include <sphinxbase/err.h>
+
+#include <QCoreApplication>
+#include <QMetaObject>
+
+#include <cmath>
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
+#include <fstream>
+#include <mutex>
+#include <pthread.h>
+#include <sys/mman.h>
+#include <thread>
+#include <unistd.h>
+
+namespace harkwell {
+
+namespace {
+
+constexpr int sampleRate = 16000;
+
+// Audio between the capture thread and the decoder: bounded, so a slow decoder holds the
+// capture back for a moment instead of letting memory grow.
+class AudioQueue {
+public:
+    explicit AudioQueue(std::size_t capacity) : capacity_(capacity) {}
+
+    void push(std::span<const std::int16_t> samples) {
+        std::unique_lock lock(mutex_);
+        while (!samples.empty()) {
+            changed_.wait(lock, [&] { return closed_ || samples_.size() < capacity_; });
+            if (closed_) {
+                return;
+            }
+            const auto count = std::min(samples.size(), capacity_ - samples_.size());
+            samples_.insert(samples_.end(), samples.begin(), samples.begin() + static_cast<std::ptrdiff_t>(count));
+            samples = samples.subspan(count);
+            changed_.notify_all();
+        }
+    }
+
+    // Waits for audio; empty once the audio has ended and everything was taken, or on cancel.
+    std::vector<std::int16_t> pop(std::size_t most) {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return closed_ || ended_ || !samples_.empty(); });
+        if (closed_) {
+            return {};
+        }
+        const auto count = std::min(most, samples_.size());
+        std::vector<std::int16_t> taken(samples_.begin(), samples_.begin() + static_cast<std::ptrdiff_t>(count));
+        samples_.erase(samples_.begin(), samples_.begin() + static_cast<std::ptrdiff_t>(count));
+        changed_.notify_all();
+        return taken;
+    }
+
+    void end() {
+        const std::lock_guard lock(mutex_);
+        ended_ = true;
+        changed_.notify_all();
+    }
+
+    // Drops what is waiting and releases every waiter for good.
+    void close() {
+        const std::lock_guard lock(mutex_);
+        closed_ = true;
+        samples_.clear();
+        changed_.notify_all();
+    }
+
+    bool isClosed() const {
+        const std::lock_guard lock(mutex_);
+        return closed_;
+    }
+
+private:
+    const std::size_t capacity_;
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<std::int16_t> samples_;
+    bool ended_ = false;
+    bool closed_ = false;
+};
+
+class PocketSphinxRequest final : public RecognitionRequest {
+public:
+    PocketSphinxRequest(std::vector<std::string> contextualStrings, std::size_t capacity)
+        : contextualStrings(std::move(contextualStrings)), audio(capacity) {}
+
+    void append(std::span<const std::int16_t> samples) override { audio.push(samples); }
+    void endAudio() override { audio.end(); }
+
+    const std::vector<std::string> contextualStrings;
+    AudioQueue audio;
+};
+
+struct DecoderDeleter {
+    void operator()(ps_decoder_t* decoder) const { ps_free(decoder); }
+};
+using Decoder = std::unique_ptr<ps_decoder_t, DecoderDeleter>;
+
+std::optional<std::string> lookUp(ps_decoder_t* decoder, std::string_view word) {
+    char* phones = ps_lookup_word(decoder, std::string(word).c_str());
+    if (!phones) {
+        return std::nullopt;
+    }
+    std::string result(phones);
+    ckd_free(phones);
+    return result;
+}
+
+// Each contextual string, as the matching tokens spell it, made a word the decoder can output.
+// Returns the phrases as token sequences with their phone counts.
+std::vector<std::pair<std::string, int>> addContextualWords(ps_decoder_t* decoder,
+                                                            const std::vector<std::string>& contextualStrings) {
+    std::vector<std::pair<std::string, int>> phrases;
+    for (const auto& text : contextualStrings) {
+        std::string phrase;
+        int phoneCount = 0;
+        bool complete = true;
+        for (const auto& token : matchingTokens(text)) {
+            auto phones = lookUp(decoder, token);
+            if (!phones) {
+                phones = englishPronunciation(token, [&](std::string_view word) { return lookUp(decoder, word); });
+                if (!phones || ps_add_word(decoder, token.c_str(), phones->c_str(), TRUE) < 0) {
+                    complete = false; // a word this model cannot say (another script)
+                    continue;
+                }
+            }
+            phoneCount += static_cast<int>(std::count(phones->begin(), phones->end(), ' ')) + 1;
+            phrase += (phrase.empty() ? "" : " ") + token;
+        }
+        if (complete && !phrase.empty()) {
+            phrases.emplace_back(phrase, phoneCount);
+        }
+    }
+    return phrases;
+}
+
+// The keyphrase list as PocketSphinx reads it, in an anonymous in-memory file: nothing is
+// written to disk.
+bool setKeyphrases(ps_decoder_t* decoder, const std::vector<std::pair<std::string, int>>& phrases,
+                   double thresholdPerPhone) {
+    const int file = memfd_create("harkwell-keyphrases", MFD_CLOEXEC);
+    if (file < 0) {
+        return false;
+    }
+    std::string list;
+    for (const auto& [phrase, phones] : phrases) {
+        char threshold[32];
+        std::snprintf(threshold, sizeof threshold, "/1e%+d/",
+                      static_cast<int>(std::lround(thresholdPerPhone * phones)));
+        list += phrase + " " + threshold + "\n";
+    }
+    const bool written = write(file, list.data(), list.size()) == static_cast<ssize_t>(list.size());
+    const auto path = "/proc/self/fd/" + std::to_string(file);
+    const bool set = written && ps_set_kws(decoder, "calls", path.c_str()) == 0 && ps_set_search(decoder, "calls") == 0;
+    close(file);
+    return set;
+}
+
+class PocketSphinxTask final : public RecognitionTask {
+public:
+    PocketSphinxTask(std::shared_ptr<PocketSphinxRequest> request, SpeechRecognizer::ResultHandler handler,
+                     std::string localeIdentifier, PocketSphinxModel model, PocketSphinxRecognizer::Options options)
+        : request_(std::move(request)), handler_(std::move(handler)), localeIdentifier_(std::move(localeIdentifier)),
+          model_(std::move(model)), options_(options) {
+        worker_ = std::thread([this] { run(); });
+    }
+
+    ~PocketSphinxTask() override {
+        cancel();
+        worker_.join();
+    }
+
+    void cancel() override { request_->audio.close(); }
+
+private:
+    void deliver(RecognitionEvent event) {
+        if (request_->audio.isClosed()) {
+            return;
+        }
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(), [handler = handler_, event = std::move(event)] { handler(event); },
+            Qt::QueuedConnection);
+    }
+
+    void deliverTranscript(std::string transcript) {
+        if (transcript != lastTranscript_) {
+            lastTranscript_ = transcript;
+            deliver({std::move(transcript), std::nullopt});
+        }
+    }
+
+    Decoder makeDecoder() {
+        std::vector<std::string> arguments{"-hmm",   model_.acousticModel, "-dict", model_.dictionary,
+                                           "-logfn", "/dev/null"};
+        if (options_.search == PocketSphinxRecognizer::Search::languageModel) {
+            arguments.insert(arguments.end(), {"-lm", model_.languageModel});
+        }
+        std::vector<char*> argv;
+        for (auto& argument : arguments) {
+            argv.push_back(argument.data());
+        }
+        cmd_ln_t* config = cmd_ln_parse_r(nullptr, ps_args(), static_cast<int>(argv.size()), argv.data(), FALSE);
+        if (!config) {
+            return nullptr;
+        }
+        Decoder decoder(ps_init(config));
+        cmd_ln_free_r(config);
+        if (!decoder) {
+            return nullptr;
+        }
+        const auto phrases = addContextualWords(decoder.get(), request_->contextualStrings);
+        if (options_.search == PocketSphinxRecognizer::Search::keyphrase &&
+            (phrases.empty() || !setKeyphrases(decoder.get(), phrases, options_.keyphraseThresholdPerPhone))) {
+            return nullptr;
+        }
+        return decoder;
+    }
+
+    void run() {
+        pthread_setname_np(pthread_self(), "Harkwell.speech");
+        const auto decoder = makeDecoder();
+        if (!decoder) {
+            deliver({std::nullopt, AppError::speechUnavailable(localeIdentifier_)});
+            return;
+        }
+        ps_decoder_t* ps = decoder.get();
+        const std::size_t maxUtteranceSamples =
+            static_cast<std::size_t>(options_.maxUtterance.count()) * static_cast<std::size_t>(sampleRate);
+        std::size_t utteranceSamples = 0;
+        bool wasInSpeech = false;
+        ps_start_utt(ps);
+        for (;;) {
+            const auto samples = request_->audio.pop(sampleRate / 10);
+            if (samples.empty()) {
+                break;
+            }
+            ps_process_raw(ps, samples.data(), samples.size(), FALSE, FALSE);
+            utteranceSamples += samples.size();
+            const bool inSpeech = ps_get_in_speech(ps);
+            if (const char* hypothesis = ps_get_hyp(ps, nullptr)) {
+                deliverTranscript(hypothesis);
+            }
+            if ((wasInSpeech && !inSpeech) || utteranceSamples >= maxUtteranceSamples) {
+                finishUtterance(ps);
+                ps_start_utt(ps);
+                utteranceSamples = 0;
+                wasInSpeech = false;
+            } else {
+                wasInSpeech = inSpeech;
+            }
+        }
+        finishUtterance(ps);
+    }
+
+    void finishUtterance(ps_decoder_t* ps) {
+        ps_end_utt(ps);
+        if (const char* hypothesis = ps_get_hyp(ps, nullptr)) {
+            deliverTranscript(hypothesis);
+        }
+        deliverTranscript("");
+    }
+
+    const std::shared_ptr<PocketSphinxRequest> request_;
+    const SpeechRecognizer::ResultHandler handler_;
+    const std::string localeIdentifier_;
+    const PocketSphinxModel model_;
+    const PocketSphinxRecognizer::Options options_;
+    std::string lastTranscript_;
+    std::thread worker_;
+};
+
+bool isReadableFile(const std::string& path) { return std::ifstream(path).good(); }
+
+} // namespace
+
+PocketSphinxModel PocketSphinxModel::englishUS() {
+    const std::string folder = "/usr/share/pocketsphinx/model/en-us/";
+    return {folder + "en-us", folder + "cmudict-en-us.dict", folder + "en-us.lm.bin"};
+}
+
+bool PocketSphinxModel::isReadable() const {
+    for (const auto* file : {"mdef", "means", "variances", "transition_matrices", "sendump", "feat.params"}) {
+        if (!isReadableFile(acousticModel + "/" + file)) {
+            return false;
+        }
+    }
+    return isReadableFile(dictionary) && isReadableFile(languageModel);
+}
+
+PocketSphinxRecognizer::PocketSphinxRecognizer(std::string localeIdentifier, PocketSphinxModel model, Options options)
+    : localeIdentifier_(std::move(localeIdentifier)), model_(std::move(model)), options_(options) {
+    err_set_logfp(nullptr); // nothing is logged
+}
+
+bool PocketSphinxRecognizer::isAvailable() const { return model_.isReadable(); }
+
+std::shared_ptr<RecognitionRequest>
+PocketSphinxRecognizer::makeRequest(const std::vector<std::string>& contextualStrings) {
+    const auto capacity = static_cast<std::size_t>(options_.maxPendingAudio.count() * sampleRate / 1000);
+    return std::make_shared<PocketSphinxRequest>(contextualStrings, capacity);
+}
+
+std::unique_ptr<RecognitionTask> PocketSphinxRecognizer::recognitionTask(std::shared_ptr<RecognitionRequest> request,
+                                                                         ResultHandler handler) {
+    auto ours = std::dynamic_pointer_cast<PocketSphinxRequest>(request);
+    if (!ours) {
+        return nullptr;
+    }
+    return std::make_unique<PocketSphinxTask>(std::move(ours), std::move(handler), localeIdentifier_, model_, options_);
+}
+
+std::unique_ptr<SpeechRecognizer> makeSpeechRecognizer(const std::string& localeIdentifier) {
+    if (localeIdentifier == "en-US") {
+        return std::make_unique<PocketSphinxRecognizer>(localeIdentifier);
+    }
+    return nullptr;
+}
+
+} // namespace harkwell

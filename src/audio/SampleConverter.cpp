@@ -65,7 +65,7 @@ std::vector<std::int16_t> SampleConverter::convert(std::span<const char> bytes) 
     std::vector<std::int16_t> output;
     output.reserve(static_cast<std::size_t>(static_cast<double>(frames) / step_) + 1);
     const auto toSample = [](double value) {
-        return static_cast<std::int16_t>(std::clamp(std::lround(value * 32767.0), -32768L, 32767L));
+        return static_cast<std::int16_t>(std::clamp(std::lround(value * 32768.0), -32768L, 32767L));
     };
     for (std::size_t index = 0; index < frames; ++index) {
         const double current = frameValue(bytes.data() + index * static_cast<std::size_t>(bytesPerFrame_));

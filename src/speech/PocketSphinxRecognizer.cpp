@@ -230,6 +230,7 @@ private:
         const auto decoder = makeDecoder();
         if (!decoder) {
             deliver({std::nullopt, AppError::speechUnavailable(localeIdentifier_)});
+            request_->audio.close(); // nothing will take the audio: appending must not wait for it
             return;
         }
         ps_decoder_t* ps = decoder.get();

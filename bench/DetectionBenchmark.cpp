@@ -3,7 +3,8 @@
 // alarms per hour, latency, CPU and memory per condition. See docs/README-speech.md.
 //
 //   detection_benchmark bench/corpus/manifest.jsonl [--realtime] [--report FILE] [--soak-hours H]
-//       [--search keyphrase|lm] [--threshold T] [--condition NAME] [--silence-minutes M]
+//       [--condition NAME] [--silence-minutes M] [--verbose]
+//       [--search common|keyphrase|lm] [--common-words N] [--phrase-probability LOG10] [--threshold T]
 #include "FileAudioCapture.h"
 
 #include "detection/SystemPermissionService.h"
@@ -191,6 +192,8 @@ std::function<bool(std::vector<std::int16_t>&)> playing(std::vector<std::int16_t
     };
 }
 
+bool verbose = false;
+
 void score(const Clip& clip, const std::vector<Detection>& detections, Tally& tally) {
     std::vector<bool> used(clip.calls.size(), false);
     for (const auto& detection : detections) {
@@ -205,6 +208,16 @@ void score(const Clip& clip, const std::vector<Detection>& detections, Tally& ta
         }
         tally.hits += hit;
         tally.falseAlarms += !hit;
+        if (verbose && !hit) {
+            std::fprintf(stderr, "false alarm: %s heard at %.2f s in %s\n", detection.phrase.c_str(), detection.at,
+                         clip.audio.c_str());
+        }
+    }
+    for (std::size_t i = 0; verbose && i < clip.calls.size(); ++i) {
+        if (!used[i]) {
+            std::fprintf(stderr, "missed: %s ending at %.2f s in %s\n", clip.calls[i].phrase.c_str(), clip.calls[i].end,
+                         clip.audio.c_str());
+        }
     }
 }
 
@@ -342,7 +355,9 @@ int run(int argc, char** argv) {
             }
             return argv[++i];
         };
-        if (argument == "--realtime") {
+        if (argument == "--verbose") {
+            verbose = true;
+        } else if (argument == "--realtime") {
             settings.realtime = true;
         } else if (argument == "--report") {
             reportPath = value();
@@ -365,9 +380,10 @@ int run(int argc, char** argv) {
         }
     }
     if (manifest.empty()) {
-        throw std::runtime_error("usage: detection_benchmark MANIFEST.jsonl [--realtime] [--report FILE] "
-                                 "[--soak-hours H] [--silence-minutes M] [--condition NAME] [--search keyphrase|lm] "
-                                 "[--threshold T]");
+        throw std::runtime_error(
+            "usage: detection_benchmark MANIFEST.jsonl [--realtime] [--report FILE] "
+            "[--soak-hours H] [--silence-minutes M] [--condition NAME] [--search common|keyphrase|lm] "
+            "[--threshold T] [--common-words N] [--phrase-probability LOG10] [--verbose]");
     }
     auto clips = readManifest(manifest);
     if (!onlyCondition.empty()) {

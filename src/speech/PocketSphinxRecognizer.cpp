@@ -5,6 +5,8 @@
 
 #include <pocketsphinx.h>
 #include <sphinxbase/err.h>
+#include <sphinxbase/logmath.h>
+#include <sphinxbase/ngram_model.h>
 
 #include <QCoreApplication>
 #include <QMetaObject>
@@ -14,6 +16,7 @@
 #include <cstdio>
 #include <deque>
 #include <fstream>
+#include <map>
 #include <mutex>
 #include <pthread.h>
 #include <sys/mman.h>
@@ -143,14 +146,34 @@ std::vector<std::pair<std::string, int>> addContextualWords(ps_decoder_t* decode
     return phrases;
 }
 
-// The keyphrase list as PocketSphinx reads it, in an anonymous in-memory file: nothing is
-// written to disk.
+// An anonymous in-memory file holding the text, by a path PocketSphinx can open: nothing is
+// written to disk. Closed when it goes.
+class MemoryFile {
+public:
+    explicit MemoryFile(const std::string& text) : descriptor_(memfd_create("harkwell", MFD_CLOEXEC)) {
+        if (descriptor_ >= 0 && write(descriptor_, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
+            close(descriptor_);
+            descriptor_ = -1;
+        }
+    }
+    ~MemoryFile() {
+        if (descriptor_ >= 0) {
+            close(descriptor_);
+        }
+    }
+    MemoryFile(const MemoryFile&) = delete;
+    MemoryFile& operator=(const MemoryFile&) = delete;
+
+    bool isValid() const { return descriptor_ >= 0; }
+    std::string path() const { return "/proc/self/fd/" + std::to_string(descriptor_); }
+
+private:
+    int descriptor_;
+};
+
+// The keyphrase list as PocketSphinx reads it, each phrase with a threshold for its length.
 bool setKeyphrases(ps_decoder_t* decoder, const std::vector<std::pair<std::string, int>>& phrases,
                    double thresholdPerPhone) {
-    const int file = memfd_create("harkwell-keyphrases", MFD_CLOEXEC);
-    if (file < 0) {
-        return false;
-    }
     std::string list;
     for (const auto& [phrase, phones] : phrases) {
         char threshold[32];
@@ -158,11 +181,57 @@ bool setKeyphrases(ps_decoder_t* decoder, const std::vector<std::pair<std::strin
                       static_cast<int>(std::lround(thresholdPerPhone * phones)));
         list += phrase + " " + threshold + "\n";
     }
-    const bool written = write(file, list.data(), list.size()) == static_cast<ssize_t>(list.size());
-    const auto path = "/proc/self/fd/" + std::to_string(file);
-    const bool set = written && ps_set_kws(decoder, "calls", path.c_str()) == 0 && ps_set_search(decoder, "calls") == 0;
-    close(file);
-    return set;
+    const MemoryFile file(list);
+    return file.isValid() && ps_set_kws(decoder, "calls", file.path().c_str()) == 0 &&
+           ps_set_search(decoder, "calls") == 0;
+}
+
+// The most frequent words of a language model with their probabilities (log10): the ordinary
+// words that call phrases compete with. Read once per process and model; empty when unreadable.
+const std::vector<std::pair<std::string, double>>& mostFrequentWords(const std::string& languageModel,
+                                                                     std::size_t count) {
+    static std::mutex mutex;
+    static std::map<std::pair<std::string, std::size_t>, std::vector<std::pair<std::string, double>>> cache;
+    const std::lock_guard lock(mutex);
+    const auto key = std::pair(languageModel, count);
+    if (const auto found = cache.find(key); found != cache.end()) {
+        return found->second;
+    }
+    std::vector<std::pair<std::string, double>> words;
+    logmath_t* logMath = logmath_init(1.0001, 0, 0);
+    if (ngram_model_t* model = ngram_model_read(nullptr, languageModel.c_str(), NGRAM_AUTO, logMath)) {
+        const int32 unigrams = ngram_model_get_counts(model)[0];
+        for (int32 id = 0; id < unigrams; ++id) {
+            const char* word = ngram_word(model, id);
+            int32 used = 0;
+            if (word && word[0] != '<') {
+                words.emplace_back(word, logmath_log_to_log10(logMath, ngram_ng_prob(model, id, nullptr, 0, &used)));
+            }
+        }
+        ngram_model_free(model);
+    }
+    logmath_free(logMath);
+    std::sort(words.begin(), words.end(), [](const auto& a, const auto& b) { return a.second > b.second; });
+    words.resize(std::min(words.size(), count));
+    return cache.emplace(key, std::move(words)).first->second;
+}
+
+// A unigram language model in ARPA text: the common words as the full model weighs them, and
+// each word of the call phrases at least as likely as `phraseLogProbability`.
+std::string commonWordsLanguageModel(const std::vector<std::pair<std::string, double>>& common,
+                                     const std::vector<std::string>& phraseWords, double phraseLogProbability) {
+    std::map<std::string, double> words(common.begin(), common.end());
+    for (const auto& word : phraseWords) {
+        auto& probability = words.try_emplace(word, phraseLogProbability).first->second;
+        probability = std::max(probability, phraseLogProbability);
+    }
+    std::string text = "\\data\\\nngram 1=" + std::to_string(words.size() + 2) + "\n\n\\1-grams:\n-99 <s>\n-1 </s>\n";
+    char number[32];
+    for (const auto& [word, probability] : words) {
+        std::snprintf(number, sizeof number, "%.4f", probability);
+        text += std::string(number) + " " + word + "\n";
+    }
+    return text + "\n\\end\\\n";
 }
 
 class PocketSphinxTask final : public RecognitionTask {
@@ -201,8 +270,25 @@ private:
     Decoder makeDecoder() {
         std::vector<std::string> arguments{"-hmm",   model_.acousticModel, "-dict", model_.dictionary,
                                            "-logfn", "/dev/null"};
-        if (options_.search == PocketSphinxRecognizer::Search::languageModel) {
+        std::unique_ptr<MemoryFile> languageModel;
+        if (options_.search == PocketSphinxSearch::languageModel) {
             arguments.insert(arguments.end(), {"-lm", model_.languageModel});
+        } else if (options_.search == PocketSphinxSearch::commonWords) {
+            const auto& common = mostFrequentWords(model_.languageModel, options_.commonWordCount);
+            if (common.empty()) {
+                return nullptr;
+            }
+            std::vector<std::string> phraseWords;
+            for (const auto& text : request_->contextualStrings) {
+                const auto tokens = matchingTokens(text);
+                phraseWords.insert(phraseWords.end(), tokens.begin(), tokens.end());
+            }
+            languageModel = std::make_unique<MemoryFile>(
+                commonWordsLanguageModel(common, phraseWords, options_.phraseWordLogProbability));
+            if (!languageModel->isValid()) {
+                return nullptr;
+            }
+            arguments.insert(arguments.end(), {"-lm", languageModel->path()});
         }
         std::vector<char*> argv;
         for (auto& argument : arguments) {
@@ -218,7 +304,7 @@ private:
             return nullptr;
         }
         const auto phrases = addContextualWords(decoder.get(), request_->contextualStrings);
-        if (options_.search == PocketSphinxRecognizer::Search::keyphrase &&
+        if (options_.search == PocketSphinxSearch::keyphrase &&
             (phrases.empty() || !setKeyphrases(decoder.get(), phrases, options_.keyphraseThresholdPerPhone))) {
             return nullptr;
         }

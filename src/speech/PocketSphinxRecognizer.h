@@ -20,12 +20,17 @@ struct PocketSphinxModel {
 };
 
 enum class PocketSphinxSearch {
-    languageModel, // the whole vocabulary, the call phrases' words added to it
+    commonWords,   // the language's most common words and the call phrases' words, favoured
+    languageModel, // the model's whole vocabulary and trigrams, the call phrases' words added to it
     keyphrase,     // only the call phrases, each with a detection threshold
 };
 
 struct PocketSphinxOptions {
-    PocketSphinxSearch search = PocketSphinxSearch::keyphrase;
+    PocketSphinxSearch search = PocketSphinxSearch::commonWords;
+    // commonWords: how many of the most frequent words, and the probability (log10) each word
+    // of a call phrase gets among them.
+    std::size_t commonWordCount = 3000;
+    double phraseWordLogProbability = -2.0;
     // Keyphrase threshold per phone of the phrase, as a power of ten (-5 gives 1e-5 a phone).
     double keyphraseThresholdPerPhone = -5;
     // Most audio waiting for the decoder; append waits while the decoder catches up.

@@ -56,7 +56,7 @@ std::string transcripts(const std::vector<RecognitionEvent>& events) {
 }
 
 TEST(PocketSphinxRecognizerTest, HearsNamesTheDictionaryHasAndNamesItDoesNot) {
-    for (const auto search : {PocketSphinxSearch::keyphrase, PocketSphinxSearch::languageModel}) {
+    for (const auto search : {PocketSphinxSearch::commonWords, PocketSphinxSearch::keyphrase}) {
         PocketSphinxOptions options;
         options.search = search;
         PocketSphinxRecognizer recognizer("en-US", PocketSphinxModel::englishUS(), options);
@@ -69,8 +69,7 @@ TEST(PocketSphinxRecognizerTest, HearsNamesTheDictionaryHasAndNamesItDoesNot) {
             std::string lowered = name;
             std::transform(lowered.begin(), lowered.end(), lowered.begin(), ::tolower);
             EXPECT_NE(transcripts(events).find(lowered), std::string::npos)
-                << (search == PocketSphinxSearch::keyphrase ? "keyphrase: " : "language model: ")
-                << transcripts(events);
+                << (search == PocketSphinxSearch::keyphrase ? "keyphrase: " : "common words: ") << transcripts(events);
             ASSERT_FALSE(events.empty());
             EXPECT_EQ(events.back().transcript, "") << "each utterance ends with an empty transcript";
         }

@@ -369,8 +369,13 @@ int run(int argc, char** argv) {
             onlyCondition = value();
         } else if (argument == "--search") {
             const auto search = value();
-            settings.options.search =
-                search == "lm" ? PocketSphinxSearch::languageModel : PocketSphinxSearch::keyphrase;
+            settings.options.search = search == "lm"          ? PocketSphinxSearch::languageModel
+                                      : search == "keyphrase" ? PocketSphinxSearch::keyphrase
+                                                              : PocketSphinxSearch::commonWords;
+        } else if (argument == "--common-words") {
+            settings.options.commonWordCount = std::stoul(value());
+        } else if (argument == "--phrase-probability") {
+            settings.options.phraseWordLogProbability = std::stod(value());
         } else if (argument == "--threshold") {
             settings.options.keyphraseThresholdPerPhone = std::stod(value());
         } else if (!argument.empty() && argument[0] != '-' && manifest.empty()) {

@@ -19,9 +19,12 @@
 #include <map>
 #include <mutex>
 #include <pthread.h>
+#include <set>
+#include <sstream>
 #include <sys/mman.h>
 #include <thread>
 #include <unistd.h>
+#include <unordered_map>
 
 namespace harkwell {
 
@@ -216,20 +219,108 @@ const std::vector<std::pair<std::string, double>>& mostFrequentWords(const std::
     return cache.emplace(key, std::move(words)).first->second;
 }
 
-// A unigram language model in ARPA text: the common words as the full model weighs them, and
-// each word of the call phrases at least as likely as `phraseLogProbability`.
-std::string commonWordsLanguageModel(const std::vector<std::pair<std::string, double>>& common,
-                                     const std::vector<std::string>& phraseWords, double phraseLogProbability) {
-    std::map<std::string, double> words(common.begin(), common.end());
-    for (const auto& word : phraseWords) {
-        auto& probability = words.try_emplace(word, phraseLogProbability).first->second;
-        probability = std::max(probability, phraseLogProbability);
+// The first pronunciation of every word of a PocketSphinx dictionary file.
+std::unordered_map<std::string, std::string> readDictionary(const std::string& path) {
+    std::unordered_map<std::string, std::string> entries;
+    std::ifstream file(path);
+    for (std::string line; std::getline(file, line);) {
+        const auto space = line.find(' ');
+        if (space == std::string::npos || line.find('(') < space) {
+            continue; // alternative pronunciations are "word(2) ..."
+        }
+        entries.emplace(line.substr(0, space), line.substr(space + 1));
     }
-    std::string text = "\\data\\\nngram 1=" + std::to_string(words.size() + 2) + "\n\n\\1-grams:\n-99 <s>\n-1 </s>\n";
+    return entries;
+}
+
+std::vector<std::string> splitPhones(const std::string& phones) {
+    std::vector<std::string> result;
+    std::istringstream stream(phones);
+    for (std::string phone; stream >> phone;) {
+        result.push_back(phone);
+    }
+    return result;
+}
+
+bool withinOneEdit(const std::vector<std::string>& a, const std::vector<std::string>& b) {
+    if (a.size() > b.size()) {
+        return withinOneEdit(b, a);
+    }
+    if (b.size() - a.size() > 1) {
+        return false;
+    }
+    std::size_t front = 0;
+    while (front < a.size() && a[front] == b[front]) {
+        ++front;
+    }
+    // The rest must match after skipping one phone of b (insertion) or of both (substitution).
+    const auto restEqual = [&](std::size_t skipA, std::size_t skipB) {
+        return std::equal(a.begin() + static_cast<std::ptrdiff_t>(std::min(front + skipA, a.size())), a.end(),
+                          b.begin() + static_cast<std::ptrdiff_t>(std::min(front + skipB, b.size())), b.end());
+    };
+    return restEqual(0, 1) || (a.size() == b.size() && restEqual(1, 1));
+}
+
+// Words easily mistaken for a call phrase's word: spelled as its continuation ('jameson' for
+// 'james') or one phone away from it ('games', 'jamie'). In the vocabulary they let a near miss
+// be heard as itself instead of as the call.
+std::vector<std::string> soundAlikes(const std::unordered_map<std::string, std::string>& dictionary,
+                                     const std::string& word, const std::string& phones) {
+    constexpr std::size_t mostOfEach = 25;
+    const auto wordPhones = splitPhones(phones);
+    std::vector<std::string> continuations, nearby;
+    for (const auto& [candidate, candidatePhones] : dictionary) {
+        if (candidate == word) {
+            continue;
+        }
+        if (continuations.size() < mostOfEach && candidate.starts_with(word)) {
+            continuations.push_back(candidate);
+        } else if (nearby.size() < mostOfEach && wordPhones.size() >= 3 &&
+                   withinOneEdit(wordPhones, splitPhones(candidatePhones))) {
+            nearby.push_back(candidate);
+        }
+    }
+    continuations.insert(continuations.end(), nearby.begin(), nearby.end());
+    return continuations;
+}
+
+// A language model in ARPA text: the common words as the full model weighs them, each word of
+// the call phrases at least as likely as `phraseLogProbability`, and within a phrase of several
+// words each word likely after the one before ('kim' after 'dr').
+std::string commonWordsLanguageModel(const std::vector<std::pair<std::string, double>>& common,
+                                     const std::vector<std::vector<std::string>>& phrases, double phraseLogProbability,
+                                     const std::vector<std::string>& soundAlikeWords) {
+    std::map<std::string, double> words(common.begin(), common.end());
+    // As likely as a word added to a vocabulary of this size without a probability of its own.
+    const double uniform = -std::log10(static_cast<double>(std::max<std::size_t>(common.size(), 1)));
+    for (const auto& word : soundAlikeWords) {
+        words.try_emplace(word, uniform);
+    }
+    std::set<std::pair<std::string, std::string>> pairs;
+    for (const auto& phrase : phrases) {
+        for (std::size_t i = 0; i < phrase.size(); ++i) {
+            auto& probability = words.try_emplace(phrase[i], phraseLogProbability).first->second;
+            probability = std::max(probability, phraseLogProbability);
+            if (i > 0) {
+                pairs.emplace(phrase[i - 1], phrase[i]);
+            }
+        }
+    }
+    std::string text = "\\data\\\nngram 1=" + std::to_string(words.size() + 2) + "\n";
+    if (!pairs.empty()) {
+        text += "ngram 2=" + std::to_string(pairs.size()) + "\n";
+    }
+    text += "\n\\1-grams:\n-99 <s> 0\n-1 </s> 0\n";
     char number[32];
     for (const auto& [word, probability] : words) {
         std::snprintf(number, sizeof number, "%.4f", probability);
-        text += std::string(number) + " " + word + "\n";
+        text += std::string(number) + " " + word + " 0\n";
+    }
+    if (!pairs.empty()) {
+        text += "\n\\2-grams:\n";
+        for (const auto& [first, second] : pairs) {
+            text += "-0.3 " + first + " " + second + "\n";
+        }
     }
     return text + "\n\\end\\\n";
 }
@@ -278,13 +369,28 @@ private:
             if (common.empty()) {
                 return nullptr;
             }
-            std::vector<std::string> phraseWords;
+            std::vector<std::vector<std::string>> phraseWords;
+            std::vector<std::string> alikes;
+            const auto dictionary = readDictionary(model_.dictionary);
+            const DictionaryLookup lookUp = [&](std::string_view word) -> std::optional<std::string> {
+                const auto found = dictionary.find(std::string(word));
+                return found == dictionary.end() ? std::nullopt : std::optional(found->second);
+            };
             for (const auto& text : request_->contextualStrings) {
-                const auto tokens = matchingTokens(text);
-                phraseWords.insert(phraseWords.end(), tokens.begin(), tokens.end());
+                phraseWords.push_back(matchingTokens(text));
+                for (const auto& token : phraseWords.back()) {
+                    auto phones = lookUp(token);
+                    if (!phones) {
+                        phones = englishPronunciation(token, lookUp);
+                    }
+                    if (phones) {
+                        const auto more = soundAlikes(dictionary, token, *phones);
+                        alikes.insert(alikes.end(), more.begin(), more.end());
+                    }
+                }
             }
             languageModel = std::make_unique<MemoryFile>(
-                commonWordsLanguageModel(common, phraseWords, options_.phraseWordLogProbability));
+                commonWordsLanguageModel(common, phraseWords, options_.phraseWordLogProbability, alikes));
             if (!languageModel->isValid()) {
                 return nullptr;
             }
@@ -334,7 +440,7 @@ private:
             utteranceSamples += samples.size();
             const bool inSpeech = ps_get_in_speech(ps);
             if (const char* hypothesis = ps_get_hyp(ps, nullptr)) {
-                deliverTranscript(hypothesis);
+                deliverTranscript(settledWords(hypothesis));
             }
             if ((wasInSpeech && !inSpeech) || utteranceSamples >= maxUtteranceSamples) {
                 finishUtterance(ps);
@@ -346,6 +452,16 @@ private:
             }
         }
         finishUtterance(ps);
+    }
+
+    // While speech goes on, the last word of a hypothesis is often the beginning of a longer
+    // one ('james' becoming 'jameson'): it is held back until a word follows it or the utterance ends.
+    std::string settledWords(const std::string& hypothesis) const {
+        if (!options_.holdBackLastWord) {
+            return hypothesis;
+        }
+        const auto space = hypothesis.rfind(' ');
+        return space == std::string::npos ? std::string() : hypothesis.substr(0, space);
     }
 
     void finishUtterance(ps_decoder_t* ps) {

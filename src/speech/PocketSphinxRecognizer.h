@@ -30,6 +30,9 @@ struct PocketSphinxOptions {
     // commonWords: how many of the most frequent words, and the probability (log10) each word
     // of a call phrase gets among them.
     std::size_t commonWordCount = 3000;
+    // Partial results leave out their last word until the next begins (fewer false alarms,
+    // a little more latency).
+    bool holdBackLastWord = true;
     double phraseWordLogProbability = -2.0;
     // Keyphrase threshold per phone of the phrase, as a power of ten (-5 gives 1e-5 a phone).
     double keyphraseThresholdPerPhone = -5;

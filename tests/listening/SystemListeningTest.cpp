@@ -20,32 +20,30 @@ struct Outcome {
     std::vector<std::string> errors;
 };
 
-// Starts listening and runs the event loop until `done` holds or a minute has passed.
-void listenUntil(WakePhraseListener& listener, const std::vector<std::string>& phrases, Outcome& outcome,
-                 const std::function<bool()>& done) {
+// Runs the event loop until `done` holds or a minute has passed.
+void runUntil(const std::function<bool()>& done) {
     QEventLoop loop;
     QTimer guard;
     guard.setSingleShot(true);
     QObject::connect(&guard, &QTimer::timeout, &loop, &QEventLoop::quit);
     guard.start(60000);
-    listener.start(
-        phrases,
-        [&](const std::string& phrase) {
-            outcome.detected.push_back(phrase);
-            if (done()) {
-                loop.quit();
-            }
-        },
-        [&](const Error& error) {
-            outcome.errors.push_back(error.description());
-            if (done()) {
-                loop.quit();
-            }
-        });
+    QTimer poll; // callbacks arrive through the main thread's event loop
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (done()) {
+            loop.quit();
+        }
+    });
+    poll.start(10);
     if (!done()) {
         loop.exec();
     }
     EXPECT_TRUE(guard.isActive()) << "nothing came within a minute";
+}
+
+void start(WakePhraseListener& listener, const std::vector<std::string>& phrases, Outcome& outcome) {
+    listener.start(
+        phrases, [&outcome](const std::string& phrase) { outcome.detected.push_back(phrase); },
+        [&outcome](const Error& error) { outcome.errors.push_back(error.description()); });
 }
 
 TEST(SystemListeningTest, HearsACallFromTheBuiltInMicrophoneAndReportsTheServerGoingAway) {
@@ -60,29 +58,16 @@ TEST(SystemListeningTest, HearsACallFromTheBuiltInMicrophoneAndReportsTheServerG
     pulse.playRepeatedly(0, QByteArray(speech.size(), '\0'), 1.0); // the headset hears nothing
     pulse.playRepeatedly(1, speech, 2.0);
 
-    const auto listener = makeSystemWakePhraseListener("en-US");
     Outcome outcome;
-    listenUntil(*listener, {"James", "Minsu"}, outcome,
-                [&] { return !outcome.detected.empty() || !outcome.errors.empty(); });
+    const auto listener = makeSystemWakePhraseListener("en-US");
+    start(*listener, {"James", "Minsu"}, outcome);
+    runUntil([&] { return !outcome.detected.empty() || !outcome.errors.empty(); });
     EXPECT_EQ(outcome.detected, std::vector<std::string>{"James"});
     ASSERT_TRUE(outcome.errors.empty()) << outcome.errors.front();
 
     // The sound server goes away while listening.
     pulse.kill();
-    QEventLoop loop;
-    QTimer guard;
-    guard.setSingleShot(true);
-    QObject::connect(&guard, &QTimer::timeout, &loop, &QEventLoop::quit);
-    guard.start(60000);
-    const auto errorsBefore = outcome.errors.size();
-    QTimer poll; // the error arrives through the main thread's event loop
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (outcome.errors.size() > errorsBefore) {
-            loop.quit();
-        }
-    });
-    poll.start(10);
-    loop.exec();
+    runUntil([&] { return !outcome.errors.empty(); });
     ASSERT_EQ(outcome.errors.size(), 1u);
     EXPECT_EQ(outcome.errors.front(), "Audio capture setup failed: The microphone Built-in Audio Analog Stereo stopped "
                                       "delivering audio: it was disconnected or the sound server went away.");
@@ -94,18 +79,20 @@ TEST(SystemListeningTest, OnlyAHeadsetMicrophoneIsNoBuiltInMicrophone) {
                               "device.bus=bluetooth device.form_factor=headset"}});
     ASSERT_TRUE(pulse.error().isEmpty()) << pulse.error().toStdString();
     qputenv("PULSE_SERVER", pulse.serverAddress().toUtf8());
-    const auto listener = makeSystemWakePhraseListener("en-US");
     Outcome outcome;
-    listenUntil(*listener, {"James"}, outcome, [&] { return !outcome.errors.empty(); });
+    const auto listener = makeSystemWakePhraseListener("en-US");
+    start(*listener, {"James"}, outcome);
+    runUntil([&] { return !outcome.errors.empty(); });
     EXPECT_EQ(outcome.errors, std::vector<std::string>{"Built-in Mac microphone was not found."});
 }
 
 TEST(SystemListeningTest, NoSoundServerIsAClearErrorNotAHang) {
     QTemporaryDir nowhere;
     qputenv("PULSE_SERVER", ("unix:" + nowhere.filePath("native")).toUtf8());
-    const auto listener = makeSystemWakePhraseListener("en-US");
     Outcome outcome;
-    listenUntil(*listener, {"James"}, outcome, [&] { return !outcome.errors.empty(); });
+    const auto listener = makeSystemWakePhraseListener("en-US");
+    start(*listener, {"James"}, outcome);
+    runUntil([&] { return !outcome.errors.empty(); });
     ASSERT_EQ(outcome.errors.size(), 1u);
     EXPECT_EQ(outcome.errors.front().rfind("Audio capture setup failed: The sound server (PulseAudio or PipeWire) "
                                            "cannot be reached: ",

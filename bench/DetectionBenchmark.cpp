@@ -156,14 +156,12 @@ std::vector<Detection> listen(const Settings& settings, const std::string& local
     };
     const auto fed = source.fedSamples;
     std::vector<Detection> detections;
-    const auto startedAt = std::chrono::steady_clock::now();
     WakePhraseDetector detector(locale, platformFor(settings, std::move(source)));
     detector.start(
         phrases,
         [&](const std::string& phrase) {
-            const double at = settings.realtime
-                                  ? std::chrono::duration<double>(std::chrono::steady_clock::now() - startedAt).count()
-                                  : static_cast<double>(fed->load()) / sampleRate;
+            // The audio handed over so far; at real-time pace the recogniser is never far behind it.
+            const double at = static_cast<double>(fed->load()) / sampleRate;
             detections.push_back({phrase, at});
         },
         [&](const Error& error) {

@@ -7,6 +7,7 @@
 #include <QThread>
 
 #include <functional>
+#include <future>
 #include <memory>
 #include <optional>
 #include <string>
@@ -62,6 +63,7 @@ public:
         std::string startThread;
         bool stopped = false;
         ErrorHandler onError;
+        std::promise<void> started; // kept when start has run on the capture thread
     };
     explicit FakeCaptureSession(std::shared_ptr<Log> log) : log_(std::move(log)) {}
     void start(BufferHandler onBuffer, ErrorHandler onError) override {
@@ -69,6 +71,7 @@ public:
         log_->onError = std::move(onError);
         const std::vector<std::int16_t> buffer(1600);
         onBuffer(buffer);
+        log_->started.set_value();
     }
     void stop() override { log_->stopped = true; }
 

@@ -209,6 +209,7 @@ TEST_F(WakePhraseDetectorPlatformTest, CaptureErrorsWhileRunningReachOnErrorOnTh
     EXPECT_TRUE(errors.empty()) << "errors of a stopped session are dropped";
 
     start();
+    devices->session->started.get_future().wait();
     std::thread([&] { devices->session->onError(lost); }).join();
     EXPECT_TRUE(errors.empty()) << "moved to the main thread";
     deliverMainThreadWork();

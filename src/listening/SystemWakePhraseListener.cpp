@@ -1,0 +1,18 @@
+#include "listening/SystemWakePhraseListener.h"
+
+#include "audio/QtAudioCapture.h"
+#include "detection/SystemPermissionService.h"
+#include "speech/PocketSphinxRecognizer.h"
+
+namespace harkwell {
+
+WakePhraseDetector::Platform systemListeningPlatform() {
+    return {makeSpeechRecognizer, std::make_shared<QtAudioCaptureDevices>(),
+            std::make_shared<SystemPermissionService>()};
+}
+
+std::unique_ptr<WakePhraseListener> makeSystemWakePhraseListener(const std::string& localeIdentifier) {
+    return std::make_unique<WakePhraseDetector>(localeIdentifier, systemListeningPlatform());
+}
+
+} // namespace harkwell

@@ -5,7 +5,7 @@
 //   detection_benchmark bench/corpus/manifest.jsonl [--realtime] [--report FILE] [--soak-hours H]
 //       [--condition NAME] [--silence-minutes M] [--verbose]
 //       [--search common|keyphrase|lm] [--common-words N] [--phrase-probability LOG10] [--threshold T]
-#include "FileAudioCapture.h"
+#include "audio/FileAudioCapture.h"
 
 #include "detection/SystemPermissionService.h"
 #include "detection/WakePhraseDetector.h"

@@ -6,9 +6,10 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
-namespace harkwell::bench {
+namespace harkwell {
 
 // 16 kHz mono 16-bit samples of a WAV file; throws std::runtime_error saying what is wrong.
 std::vector<std::int16_t> readWave(const std::string& path);
@@ -36,4 +37,4 @@ private:
     Source source_;
 };
 
-} // namespace harkwell::bench
+} // namespace harkwell

@@ -1,4 +1,4 @@
-#include "FileAudioCapture.h"
+#include "audio/FileAudioCapture.h"
 
 #include <QTimer>
 
@@ -6,7 +6,7 @@
 #include <fstream>
 #include <stdexcept>
 
-namespace harkwell::bench {
+namespace harkwell {
 
 std::vector<std::int16_t> readWave(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
@@ -81,4 +81,4 @@ std::unique_ptr<AudioCaptureSession> FileAudioCaptureDevices::open(const AudioIn
     return std::make_unique<FileCaptureSession>(source_);
 }
 
-} // namespace harkwell::bench
+} // namespace harkwell

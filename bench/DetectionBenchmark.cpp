@@ -1,6 +1,6 @@
 // How well Harkwell hears: runs every clip of a manifest through the real detector (recogniser,
 // gating and matching; only the microphone is replaced by the clip) and reports recall, false
-// alarms per hour, latency, CPU and memory per condition. See docs/README-speech.md.
+// alarms per hour, latency, CPU and memory per condition. See README.md, "The detection benchmark".
 //
 //   detection_benchmark bench/corpus/manifest.jsonl [--realtime] [--report FILE] [--soak-hours H]
 //       [--condition NAME] [--silence-minutes M] [--verbose]

@@ -335,13 +335,13 @@ void AppModel::preparePermissions() {
     });
 }
 
-void AppModel::requestSpeechPermission(std::function<void(bool granted)> completion) {
-    switch (permissions_->speechAuthorizationStatus()) {
+void AppModel::requestPermission(AuthorizationStatus status, const std::function<void(AskCompletion)>& ask,
+                                 AskCompletion completion) {
+    switch (status) {
     case AuthorizationStatus::notDetermined:
-        permissions_->requestSpeechAuthorization([model = QPointer<AppModel>(this),
-                                                  completion = std::move(completion)](AuthorizationStatus status) {
-            onMainThread(model,
-                         [completion, status](AppModel&) { completion(status == AuthorizationStatus::authorized); });
+        // The system answers on a thread of its own; the answer continues on the main thread.
+        ask([model = QPointer<AppModel>(this), completion = std::move(completion)](bool granted) {
+            onMainThread(model, [completion, granted](AppModel&) { completion(granted); });
         });
         return;
     case AuthorizationStatus::authorized:
@@ -349,29 +349,26 @@ void AppModel::requestSpeechPermission(std::function<void(bool granted)> complet
         return;
     case AuthorizationStatus::denied:
     case AuthorizationStatus::restricted:
-        completion(false);
-        return;
+        break;
     }
     completion(false);
 }
 
-void AppModel::requestMicrophonePermission(std::function<void(bool granted)> completion) {
-    switch (permissions_->microphoneAuthorizationStatus()) {
-    case AuthorizationStatus::notDetermined:
-        permissions_->requestMicrophoneAccess(
-            [model = QPointer<AppModel>(this), completion = std::move(completion)](bool granted) {
-                onMainThread(model, [completion, granted](AppModel&) { completion(granted); });
-            });
-        return;
-    case AuthorizationStatus::authorized:
-        completion(true);
-        return;
-    case AuthorizationStatus::denied:
-    case AuthorizationStatus::restricted:
-        completion(false);
-        return;
-    }
-    completion(false);
+void AppModel::requestSpeechPermission(AskCompletion completion) {
+    requestPermission(
+        permissions_->speechAuthorizationStatus(),
+        [this](AskCompletion answer) {
+            permissions_->requestSpeechAuthorization(
+                [answer](AuthorizationStatus status) { answer(status == AuthorizationStatus::authorized); });
+        },
+        std::move(completion));
+}
+
+void AppModel::requestMicrophonePermission(AskCompletion completion) {
+    requestPermission(
+        permissions_->microphoneAuthorizationStatus(),
+        [this](AskCompletion answer) { permissions_->requestMicrophoneAccess(std::move(answer)); },
+        std::move(completion));
 }
 
 void AppModel::requestBluetoothPermission() {

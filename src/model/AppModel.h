@@ -115,8 +115,12 @@ private:
 
     // Permission setup.
     bool corePermissionsGranted() const;
-    void requestSpeechPermission(std::function<void(bool granted)> completion);
-    void requestMicrophonePermission(std::function<void(bool granted)> completion);
+    using AskCompletion = std::function<void(bool granted)>;
+    // Answers at once from a decided status; otherwise asks, and answers on the main thread.
+    void requestPermission(AuthorizationStatus status, const std::function<void(AskCompletion)>& ask,
+                           AskCompletion completion);
+    void requestSpeechPermission(AskCompletion completion);
+    void requestMicrophonePermission(AskCompletion completion);
     void requestBluetoothPermission();
     void finishPermissionSetup(const QString& message);
     void completePermissionSetup();

@@ -5,6 +5,7 @@
 //   detection_benchmark bench/corpus/manifest.jsonl [--realtime] [--report FILE] [--soak-hours H]
 //       [--condition NAME] [--silence-minutes M] [--verbose]
 //       [--search common|keyphrase|lm] [--common-words N] [--phrase-probability LOG10] [--threshold T]
+//       [--language-weight W] [--noise-suppression DB]
 #include "audio/FileAudioCapture.h"
 
 #include "detection/SystemPermissionService.h"
@@ -374,6 +375,10 @@ int run(int argc, char** argv) {
             settings.options.commonWordCount = std::stoul(value());
         } else if (argument == "--phrase-probability") {
             settings.options.phraseWordLogProbability = std::stod(value());
+        } else if (argument == "--noise-suppression") {
+            settings.options.noiseSuppressionDecibels = std::stoi(value());
+        } else if (argument == "--language-weight") {
+            settings.options.languageWeight = std::stod(value());
         } else if (argument == "--threshold") {
             settings.options.keyphraseThresholdPerPhone = std::stod(value());
         } else if (!argument.empty() && argument[0] != '-' && manifest.empty()) {
@@ -386,7 +391,8 @@ int run(int argc, char** argv) {
         throw std::runtime_error(
             "usage: detection_benchmark MANIFEST.jsonl [--realtime] [--report FILE] "
             "[--soak-hours H] [--silence-minutes M] [--condition NAME] [--search common|keyphrase|lm] "
-            "[--threshold T] [--common-words N] [--phrase-probability LOG10] [--verbose]");
+            "[--threshold T] [--common-words N] [--phrase-probability LOG10] [--language-weight W] "
+            "[--noise-suppression DB] [--verbose]");
     }
     auto clips = readManifest(manifest);
     if (!onlyCondition.empty()) {

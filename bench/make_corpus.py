@@ -40,7 +40,7 @@ NEAR_MISSES = [
     "Jamie and Jameson went to the game.",
     "Mister Kimball is in the other room.",
     "Doctor Kimberly will see you now.",
-    "Pria and Minnie went for a walk.",
+    "Prior to that, Minnie went for a walk.",
     "The shivering cold made us go home.",
 ]
 FLITE_VOICES = ["slt", "rms", "awb", "kal16"]

@@ -1,6 +1,7 @@
 #include "speech/PocketSphinxRecognizer.h"
 
 #include "matching/WakePhraseMatching.h"
+#include "speech/NoiseSuppressor.h"
 #include "speech/Pronunciation.h"
 
 #include <pocketsphinx.h>
@@ -111,44 +112,6 @@ struct DecoderDeleter {
 };
 using Decoder = std::unique_ptr<ps_decoder_t, DecoderDeleter>;
 
-std::optional<std::string> lookUp(ps_decoder_t* decoder, std::string_view word) {
-    char* phones = ps_lookup_word(decoder, std::string(word).c_str());
-    if (!phones) {
-        return std::nullopt;
-    }
-    std::string result(phones);
-    ckd_free(phones);
-    return result;
-}
-
-// Each contextual string, as the matching tokens spell it, made a word the decoder can output.
-// Returns the phrases as token sequences with their phone counts.
-std::vector<std::pair<std::string, int>> addContextualWords(ps_decoder_t* decoder,
-                                                            const std::vector<std::string>& contextualStrings) {
-    std::vector<std::pair<std::string, int>> phrases;
-    for (const auto& text : contextualStrings) {
-        std::string phrase;
-        int phoneCount = 0;
-        bool complete = true;
-        for (const auto& token : matchingTokens(text)) {
-            auto phones = lookUp(decoder, token);
-            if (!phones) {
-                phones = englishPronunciation(token, [&](std::string_view word) { return lookUp(decoder, word); });
-                if (!phones || ps_add_word(decoder, token.c_str(), phones->c_str(), TRUE) < 0) {
-                    complete = false; // a word this model cannot say (another script)
-                    continue;
-                }
-            }
-            phoneCount += static_cast<int>(std::count(phones->begin(), phones->end(), ' ')) + 1;
-            phrase += (phrase.empty() ? "" : " ") + token;
-        }
-        if (complete && !phrase.empty()) {
-            phrases.emplace_back(phrase, phoneCount);
-        }
-    }
-    return phrases;
-}
-
 // An anonymous in-memory file holding the text, by a path PocketSphinx can open: nothing is
 // written to disk. Closed when it goes.
 class MemoryFile {
@@ -219,16 +182,19 @@ const std::vector<std::pair<std::string, double>>& mostFrequentWords(const std::
     return cache.emplace(key, std::move(words)).first->second;
 }
 
-// The first pronunciation of every word of a PocketSphinx dictionary file.
-std::unordered_map<std::string, std::string> readDictionary(const std::string& path) {
-    std::unordered_map<std::string, std::string> entries;
+// Every word of a PocketSphinx dictionary file with its pronunciations ("word(2) ..." is the
+// second pronunciation of "word").
+using Dictionary = std::unordered_map<std::string, std::vector<std::string>>;
+
+Dictionary readDictionary(const std::string& path) {
+    Dictionary entries;
     std::ifstream file(path);
     for (std::string line; std::getline(file, line);) {
         const auto space = line.find(' ');
-        if (space == std::string::npos || line.find('(') < space) {
-            continue; // alternative pronunciations are "word(2) ..."
+        if (space == std::string::npos) {
+            continue;
         }
-        entries.emplace(line.substr(0, space), line.substr(space + 1));
+        entries[line.substr(0, std::min(space, line.find('(')))].push_back(line.substr(space + 1));
     }
     return entries;
 }
@@ -264,8 +230,7 @@ bool withinOneEdit(const std::vector<std::string>& a, const std::vector<std::str
 // Words easily mistaken for a call phrase's word: spelled as its continuation ('jameson' for
 // 'james') or one phone away from it ('games', 'jamie'). In the vocabulary they let a near miss
 // be heard as itself instead of as the call.
-std::vector<std::string> soundAlikes(const std::unordered_map<std::string, std::string>& dictionary,
-                                     const std::string& word, const std::string& phones) {
+std::vector<std::string> soundAlikes(const Dictionary& dictionary, const std::string& word, const std::string& phones) {
     constexpr std::size_t mostOfEach = 25;
     const auto wordPhones = splitPhones(phones);
     std::vector<std::string> continuations, nearby;
@@ -276,7 +241,7 @@ std::vector<std::string> soundAlikes(const std::unordered_map<std::string, std::
         if (continuations.size() < mostOfEach && candidate.starts_with(word)) {
             continuations.push_back(candidate);
         } else if (nearby.size() < mostOfEach && wordPhones.size() >= 3 &&
-                   withinOneEdit(wordPhones, splitPhones(candidatePhones))) {
+                   withinOneEdit(wordPhones, splitPhones(candidatePhones.front()))) {
             nearby.push_back(candidate);
         }
     }
@@ -359,41 +324,89 @@ private:
     }
 
     Decoder makeDecoder() {
-        std::vector<std::string> arguments{"-hmm",   model_.acousticModel, "-dict", model_.dictionary,
-                                           "-logfn", "/dev/null"};
+        const auto dictionary = readDictionary(model_.dictionary);
+        if (dictionary.empty()) {
+            return nullptr;
+        }
+        const DictionaryLookup lookUp = [&](std::string_view word) {
+            const auto found = dictionary.find(std::string(word));
+            return found == dictionary.end() ? std::vector<std::string>() : found->second;
+        };
+        // Each call phrase as the matching tokens spell it, every word with its pronunciations.
+        // A phrase with a word this model cannot say (another script) is left out.
+        std::map<std::string, std::vector<std::string>> phraseWordPhones;
+        std::vector<std::vector<std::string>> phrases;
+        for (const auto& text : request_->contextualStrings) {
+            auto tokens = matchingTokens(text);
+            bool complete = !tokens.empty();
+            for (const auto& token : tokens) {
+                auto phones = englishPronunciations(token, lookUp);
+                complete = complete && !phones.empty();
+                if (!phones.empty()) {
+                    phraseWordPhones[token] = std::move(phones);
+                }
+            }
+            if (complete) {
+                phrases.push_back(std::move(tokens));
+            }
+        }
+        // The words the decoder can output.
+        std::set<std::string> vocabulary;
+        for (const auto& [word, phones] : phraseWordPhones) {
+            vocabulary.insert(word);
+        }
         std::unique_ptr<MemoryFile> languageModel;
         if (options_.search == PocketSphinxSearch::languageModel) {
-            arguments.insert(arguments.end(), {"-lm", model_.languageModel});
+            for (const auto& [word, phones] : dictionary) {
+                vocabulary.insert(word);
+            }
         } else if (options_.search == PocketSphinxSearch::commonWords) {
             const auto& common = mostFrequentWords(model_.languageModel, options_.commonWordCount);
             if (common.empty()) {
                 return nullptr;
             }
-            std::vector<std::vector<std::string>> phraseWords;
             std::vector<std::string> alikes;
-            const auto dictionary = readDictionary(model_.dictionary);
-            const DictionaryLookup lookUp = [&](std::string_view word) -> std::optional<std::string> {
-                const auto found = dictionary.find(std::string(word));
-                return found == dictionary.end() ? std::nullopt : std::optional(found->second);
-            };
-            for (const auto& text : request_->contextualStrings) {
-                phraseWords.push_back(matchingTokens(text));
-                for (const auto& token : phraseWords.back()) {
-                    auto phones = lookUp(token);
-                    if (!phones) {
-                        phones = englishPronunciation(token, lookUp);
-                    }
-                    if (phones) {
-                        const auto more = soundAlikes(dictionary, token, *phones);
-                        alikes.insert(alikes.end(), more.begin(), more.end());
-                    }
-                }
+            for (const auto& [word, phones] : phraseWordPhones) {
+                const auto more = soundAlikes(dictionary, word, phones.front());
+                alikes.insert(alikes.end(), more.begin(), more.end());
             }
+            for (const auto& [word, probability] : common) {
+                vocabulary.insert(word);
+            }
+            vocabulary.insert(alikes.begin(), alikes.end());
             languageModel = std::make_unique<MemoryFile>(
-                commonWordsLanguageModel(common, phraseWords, options_.phraseWordLogProbability, alikes));
+                commonWordsLanguageModel(common, phrases, options_.phraseWordLogProbability, alikes));
             if (!languageModel->isValid()) {
                 return nullptr;
             }
+        }
+        // The decoder's dictionary holds just the vocabulary, the phrase words with their own
+        // pronunciations (a title as it is spoken, names as they are said).
+        std::string words;
+        for (const auto& word : vocabulary) {
+            const auto ours = phraseWordPhones.find(word);
+            const auto found = dictionary.find(word);
+            const auto& phones = ours != phraseWordPhones.end() ? ours->second
+                                 : found != dictionary.end()    ? found->second
+                                                                : std::vector<std::string>();
+            for (std::size_t i = 0; i < phones.size(); ++i) {
+                words.append(word);
+                if (i > 0) {
+                    words.append("(").append(std::to_string(i + 1)).append(")");
+                }
+                words.append(" ").append(phones[i]).append("\n");
+            }
+        }
+        const MemoryFile dictionaryFile(words);
+        if (!dictionaryFile.isValid()) {
+            return nullptr;
+        }
+        std::vector<std::string> arguments{"-hmm",   model_.acousticModel, "-dict", dictionaryFile.path(),
+                                           "-logfn", "/dev/null"};
+        arguments.insert(arguments.end(), {"-lw", std::to_string(options_.languageWeight)});
+        if (options_.search == PocketSphinxSearch::languageModel) {
+            arguments.insert(arguments.end(), {"-lm", model_.languageModel});
+        } else if (languageModel) {
             arguments.insert(arguments.end(), {"-lm", languageModel->path()});
         }
         std::vector<char*> argv;
@@ -409,10 +422,21 @@ private:
         if (!decoder) {
             return nullptr;
         }
-        const auto phrases = addContextualWords(decoder.get(), request_->contextualStrings);
-        if (options_.search == PocketSphinxSearch::keyphrase &&
-            (phrases.empty() || !setKeyphrases(decoder.get(), phrases, options_.keyphraseThresholdPerPhone))) {
-            return nullptr;
+        if (options_.search == PocketSphinxSearch::keyphrase) {
+            std::vector<std::pair<std::string, int>> keyphrases;
+            for (const auto& phrase : phrases) {
+                std::string text;
+                int phoneCount = 0;
+                for (const auto& word : phrase) {
+                    const auto& phones = phraseWordPhones.at(word).front();
+                    phoneCount += static_cast<int>(std::count(phones.begin(), phones.end(), ' ')) + 1;
+                    text += (text.empty() ? "" : " ") + word;
+                }
+                keyphrases.emplace_back(text, phoneCount);
+            }
+            if (keyphrases.empty() || !setKeyphrases(decoder.get(), keyphrases, options_.keyphraseThresholdPerPhone)) {
+                return nullptr;
+            }
         }
         return decoder;
     }
@@ -430,11 +454,18 @@ private:
             static_cast<std::size_t>(options_.maxUtterance.count()) * static_cast<std::size_t>(sampleRate);
         std::size_t utteranceSamples = 0;
         bool wasInSpeech = false;
+        std::optional<NoiseSuppressor> suppressor;
+        if (options_.noiseSuppressionDecibels < 0) {
+            suppressor.emplace(options_.noiseSuppressionDecibels);
+        }
         ps_start_utt(ps);
         for (;;) {
-            const auto samples = request_->audio.pop(sampleRate / 10);
+            auto samples = request_->audio.pop(sampleRate / 10);
             if (samples.empty()) {
                 break;
+            }
+            if (suppressor) {
+                samples = suppressor->process(samples);
             }
             ps_process_raw(ps, samples.data(), samples.size(), FALSE, FALSE);
             utteranceSamples += samples.size();

@@ -34,8 +34,15 @@ struct PocketSphinxOptions {
     // a little more latency).
     bool holdBackLastWord = true;
     double phraseWordLogProbability = -2.0;
+    // How much the language model weighs against the sounds in the first, fast pass, the one
+    // partial results come from (the model's own is 6.5; more lets a favoured phrase word win
+    // over a sound-alike ordinary word).
+    double languageWeight = 10;
     // Keyphrase threshold per phone of the phrase, as a power of ten (-5 gives 1e-5 a phone).
     double keyphraseThresholdPerPhone = -5;
+    // Noise suppression in front of the decoder: how far steady noise is pushed down (dB,
+    // negative); 0 turns it off.
+    int noiseSuppressionDecibels = -15;
     // Most audio waiting for the decoder; append waits while the decoder catches up.
     std::chrono::milliseconds maxPendingAudio{250};
     std::chrono::seconds maxUtterance{20};

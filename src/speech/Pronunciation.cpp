@@ -6,6 +6,7 @@ extern "C" {
 cst_lexicon* cmu_lex_init(void);
 }
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <mutex>
@@ -103,43 +104,51 @@ std::optional<std::string> fliteLetterToSound(const std::string& letters) {
     return result;
 }
 
-std::optional<std::string> lettersPronunciation(const std::string& letters, const DictionaryLookup& dictionary) {
+// The pronunciations of a run of letters: a title as its spoken word, else the dictionary's and
+// Flite's.
+std::vector<std::string> lettersPronunciations(const std::string& letters, const DictionaryLookup& dictionary) {
     for (const auto& [abbreviation, spoken] : spokenAbbreviations) {
         if (letters == abbreviation) {
-            if (auto phones = dictionary(spoken)) {
+            if (auto phones = dictionary(spoken); !phones.empty()) {
                 return phones;
             }
         }
     }
-    if (auto phones = dictionary(letters)) {
-        return phones;
+    auto phones = dictionary(letters);
+    if (auto rules = fliteLetterToSound(letters);
+        rules && std::find(phones.begin(), phones.end(), *rules) == phones.end()) {
+        phones.push_back(std::move(*rules));
     }
-    return fliteLetterToSound(letters);
+    return phones;
 }
 
 } // namespace
 
-std::optional<std::string> englishPronunciation(std::string_view token, const DictionaryLookup& dictionary) {
+std::vector<std::string> englishPronunciations(std::string_view token, const DictionaryLookup& dictionary) {
     if (token.empty()) {
-        return std::nullopt;
+        return {};
     }
     std::vector<std::string> parts; // runs of letters and runs of digits
     for (const char c : token) {
         const bool isDigit = c >= '0' && c <= '9';
         if (!isDigit && !(c >= 'a' && c <= 'z')) {
-            return std::nullopt;
+            return {};
         }
         if (parts.empty() || (parts.back().front() >= '0' && parts.back().front() <= '9') != isDigit) {
             parts.emplace_back();
         }
         parts.back() += c;
     }
+    if (parts.size() == 1 && !(parts[0].front() >= '0' && parts[0].front() <= '9')) {
+        return lettersPronunciations(parts[0], dictionary);
+    }
     // The whole token first: the dictionary knows many words with digits and letters mixed.
     if (parts.size() > 1) {
-        if (auto phones = dictionary(token)) {
+        if (auto phones = dictionary(token); !phones.empty()) {
             return phones;
         }
     }
+    // Otherwise part after part, each as it is most often said.
     std::string result;
     for (const auto& part : parts) {
         std::vector<std::string> words;
@@ -149,14 +158,14 @@ std::optional<std::string> englishPronunciation(std::string_view token, const Di
             words = {part};
         }
         for (const auto& word : words) {
-            const auto phones = lettersPronunciation(word, dictionary);
-            if (!phones) {
-                return std::nullopt;
+            const auto phones = lettersPronunciations(word, dictionary);
+            if (phones.empty()) {
+                return {};
             }
-            result += (result.empty() ? "" : " ") + *phones;
+            result += (result.empty() ? "" : " ") + phones.front();
         }
     }
-    return result;
+    return {result};
 }
 
 } // namespace harkwell

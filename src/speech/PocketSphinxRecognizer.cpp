@@ -53,10 +53,13 @@ public:
         }
     }
 
-    // Waits for audio; empty once the audio has ended and everything was taken, or on cancel.
-    std::vector<std::int16_t> pop(std::size_t most) {
+    // Waits for `count` samples (fewer only at the end of the audio), so that the decoder takes
+    // the same steps however the audio arrives; empty once the audio has ended and everything
+    // was taken, or on cancel.
+    std::vector<std::int16_t> pop(std::size_t wanted) {
+        const auto most = std::min(wanted, capacity_);
         std::unique_lock lock(mutex_);
-        changed_.wait(lock, [&] { return closed_ || ended_ || !samples_.empty(); });
+        changed_.wait(lock, [&] { return closed_ || ended_ || samples_.size() >= most; });
         if (closed_) {
             return {};
         }

@@ -140,21 +140,6 @@ private:
     int descriptor_;
 };
 
-// The keyphrase list as PocketSphinx reads it, each phrase with a threshold for its length.
-bool setKeyphrases(ps_decoder_t* decoder, const std::vector<std::pair<std::string, int>>& phrases,
-                   double thresholdPerPhone) {
-    std::string list;
-    for (const auto& [phrase, phones] : phrases) {
-        char threshold[32];
-        std::snprintf(threshold, sizeof threshold, "/1e%+d/",
-                      static_cast<int>(std::lround(thresholdPerPhone * phones)));
-        list += phrase + " " + threshold + "\n";
-    }
-    const MemoryFile file(list);
-    return file.isValid() && ps_set_kws(decoder, "calls", file.path().c_str()) == 0 &&
-           ps_set_search(decoder, "calls") == 0;
-}
-
 // The most frequent words of a language model with their probabilities (log10): the ordinary
 // words that call phrases compete with. Read once per process and model; empty when unreadable.
 const std::vector<std::pair<std::string, double>>& mostFrequentWords(const std::string& languageModel,
@@ -293,6 +278,96 @@ std::string commonWordsLanguageModel(const std::vector<std::pair<std::string, do
     return text + "\n\\end\\\n";
 }
 
+// The call phrases as the matching tokens spell them, every word with its pronunciations. A
+// phrase with a word this model cannot say (another script) is left out.
+struct CallPhrases {
+    std::map<std::string, std::vector<std::string>> wordPhones;
+    std::vector<std::vector<std::string>> phrases;
+};
+
+CallPhrases callPhrases(const std::vector<std::string>& contextualStrings, const Dictionary& dictionary) {
+    const DictionaryLookup lookUp = [&](std::string_view word) {
+        const auto found = dictionary.find(std::string(word));
+        return found == dictionary.end() ? std::vector<std::string>() : found->second;
+    };
+    CallPhrases calls;
+    for (const auto& text : contextualStrings) {
+        auto tokens = matchingTokens(text);
+        bool complete = !tokens.empty();
+        for (const auto& token : tokens) {
+            auto phones = englishPronunciations(token, lookUp);
+            complete = complete && !phones.empty();
+            if (!phones.empty()) {
+                calls.wordPhones[token] = std::move(phones);
+            }
+        }
+        if (complete) {
+            calls.phrases.push_back(std::move(tokens));
+        }
+    }
+    return calls;
+}
+
+// The decoder's dictionary: just its vocabulary, the phrase words with their own pronunciations
+// (a title as it is spoken, names as they are said), every other word as the model's dictionary
+// has it ("word(2)" is a second pronunciation).
+std::string dictionaryText(const std::set<std::string>& vocabulary,
+                           const std::map<std::string, std::vector<std::string>>& phraseWordPhones,
+                           const Dictionary& dictionary) {
+    std::string text;
+    for (const auto& word : vocabulary) {
+        const auto ours = phraseWordPhones.find(word);
+        const auto found = dictionary.find(word);
+        const auto& phones = ours != phraseWordPhones.end() ? ours->second
+                             : found != dictionary.end()    ? found->second
+                                                            : std::vector<std::string>();
+        for (std::size_t i = 0; i < phones.size(); ++i) {
+            text.append(word);
+            if (i > 0) {
+                text.append("(").append(std::to_string(i + 1)).append(")");
+            }
+            text.append(" ").append(phones[i]).append("\n");
+        }
+    }
+    return text;
+}
+
+// A decoder for PocketSphinx command-line arguments; null when they are refused.
+Decoder startDecoder(std::vector<std::string> arguments) {
+    std::vector<char*> argv;
+    for (auto& argument : arguments) {
+        argv.push_back(argument.data());
+    }
+    cmd_ln_t* config = cmd_ln_parse_r(nullptr, ps_args(), static_cast<int>(argv.size()), argv.data(), FALSE);
+    if (!config) {
+        return nullptr;
+    }
+    Decoder decoder(ps_init(config));
+    cmd_ln_free_r(config);
+    return decoder;
+}
+
+// The call phrases as a keyphrase search, each phrase with a threshold for its length.
+bool setKeyphrases(ps_decoder_t* decoder, const CallPhrases& calls, double thresholdPerPhone) {
+    std::string list;
+    for (const auto& phrase : calls.phrases) {
+        std::string text;
+        long phones = 0;
+        for (const auto& word : phrase) {
+            const auto& pronunciation = calls.wordPhones.at(word).front();
+            phones += std::count(pronunciation.begin(), pronunciation.end(), ' ') + 1;
+            text += (text.empty() ? "" : " ") + word;
+        }
+        char threshold[32];
+        std::snprintf(threshold, sizeof threshold, "/1e%+d/",
+                      static_cast<int>(std::lround(thresholdPerPhone * static_cast<double>(phones))));
+        list += text + " " + threshold + "\n";
+    }
+    const MemoryFile file(list);
+    return file.isValid() && ps_set_kws(decoder, "calls", file.path().c_str()) == 0 &&
+           ps_set_search(decoder, "calls") == 0;
+}
+
 class PocketSphinxTask final : public RecognitionTask {
 public:
     PocketSphinxTask(std::shared_ptr<PocketSphinxRequest> request, SpeechRecognizer::ResultHandler handler,
@@ -331,31 +406,10 @@ private:
         if (dictionary.empty()) {
             return nullptr;
         }
-        const DictionaryLookup lookUp = [&](std::string_view word) {
-            const auto found = dictionary.find(std::string(word));
-            return found == dictionary.end() ? std::vector<std::string>() : found->second;
-        };
-        // Each call phrase as the matching tokens spell it, every word with its pronunciations.
-        // A phrase with a word this model cannot say (another script) is left out.
-        std::map<std::string, std::vector<std::string>> phraseWordPhones;
-        std::vector<std::vector<std::string>> phrases;
-        for (const auto& text : request_->contextualStrings) {
-            auto tokens = matchingTokens(text);
-            bool complete = !tokens.empty();
-            for (const auto& token : tokens) {
-                auto phones = englishPronunciations(token, lookUp);
-                complete = complete && !phones.empty();
-                if (!phones.empty()) {
-                    phraseWordPhones[token] = std::move(phones);
-                }
-            }
-            if (complete) {
-                phrases.push_back(std::move(tokens));
-            }
-        }
+        const auto calls = callPhrases(request_->contextualStrings, dictionary);
         // The words the decoder can output.
         std::set<std::string> vocabulary;
-        for (const auto& [word, phones] : phraseWordPhones) {
+        for (const auto& [word, phones] : calls.wordPhones) {
             vocabulary.insert(word);
         }
         std::unique_ptr<MemoryFile> languageModel;
@@ -369,7 +423,7 @@ private:
                 return nullptr;
             }
             std::vector<std::string> alikes;
-            for (const auto& [word, phones] : phraseWordPhones) {
+            for (const auto& [word, phones] : calls.wordPhones) {
                 const auto more = soundAlikes(dictionary, word, phones.front());
                 alikes.insert(alikes.end(), more.begin(), more.end());
             }
@@ -378,68 +432,27 @@ private:
             }
             vocabulary.insert(alikes.begin(), alikes.end());
             languageModel = std::make_unique<MemoryFile>(
-                commonWordsLanguageModel(common, phrases, options_.phraseWordLogProbability, alikes));
+                commonWordsLanguageModel(common, calls.phrases, options_.phraseWordLogProbability, alikes));
             if (!languageModel->isValid()) {
                 return nullptr;
             }
         }
-        // The decoder's dictionary holds just the vocabulary, the phrase words with their own
-        // pronunciations (a title as it is spoken, names as they are said).
-        std::string words;
-        for (const auto& word : vocabulary) {
-            const auto ours = phraseWordPhones.find(word);
-            const auto found = dictionary.find(word);
-            const auto& phones = ours != phraseWordPhones.end() ? ours->second
-                                 : found != dictionary.end()    ? found->second
-                                                                : std::vector<std::string>();
-            for (std::size_t i = 0; i < phones.size(); ++i) {
-                words.append(word);
-                if (i > 0) {
-                    words.append("(").append(std::to_string(i + 1)).append(")");
-                }
-                words.append(" ").append(phones[i]).append("\n");
-            }
-        }
-        const MemoryFile dictionaryFile(words);
+        const MemoryFile dictionaryFile(dictionaryText(vocabulary, calls.wordPhones, dictionary));
         if (!dictionaryFile.isValid()) {
             return nullptr;
         }
-        std::vector<std::string> arguments{"-hmm",   model_.acousticModel, "-dict", dictionaryFile.path(),
-                                           "-logfn", "/dev/null"};
-        arguments.insert(arguments.end(), {"-lw", std::to_string(options_.languageWeight)});
+        std::vector<std::string> arguments{
+            "-hmm",   model_.acousticModel, "-dict", dictionaryFile.path(),
+            "-logfn", "/dev/null",          "-lw",   std::to_string(options_.languageWeight)};
         if (options_.search == PocketSphinxSearch::languageModel) {
             arguments.insert(arguments.end(), {"-lm", model_.languageModel});
         } else if (languageModel) {
             arguments.insert(arguments.end(), {"-lm", languageModel->path()});
         }
-        std::vector<char*> argv;
-        for (auto& argument : arguments) {
-            argv.push_back(argument.data());
-        }
-        cmd_ln_t* config = cmd_ln_parse_r(nullptr, ps_args(), static_cast<int>(argv.size()), argv.data(), FALSE);
-        if (!config) {
+        auto decoder = startDecoder(std::move(arguments));
+        if (decoder && options_.search == PocketSphinxSearch::keyphrase &&
+            (calls.phrases.empty() || !setKeyphrases(decoder.get(), calls, options_.keyphraseThresholdPerPhone))) {
             return nullptr;
-        }
-        Decoder decoder(ps_init(config));
-        cmd_ln_free_r(config);
-        if (!decoder) {
-            return nullptr;
-        }
-        if (options_.search == PocketSphinxSearch::keyphrase) {
-            std::vector<std::pair<std::string, int>> keyphrases;
-            for (const auto& phrase : phrases) {
-                std::string text;
-                int phoneCount = 0;
-                for (const auto& word : phrase) {
-                    const auto& phones = phraseWordPhones.at(word).front();
-                    phoneCount += static_cast<int>(std::count(phones.begin(), phones.end(), ' ')) + 1;
-                    text += (text.empty() ? "" : " ") + word;
-                }
-                keyphrases.emplace_back(text, phoneCount);
-            }
-            if (keyphrases.empty() || !setKeyphrases(decoder.get(), keyphrases, options_.keyphraseThresholdPerPhone)) {
-                return nullptr;
-            }
         }
         return decoder;
     }

@@ -436,14 +436,19 @@ void AppModel::startDetection() {
     assignErrorMessage(std::nullopt);
     detector_ = detectorFactory_(std::string(AppLocale::current().rawValue()));
     const QPointer<AppModel> model(this);
+    const auto session = ++detectionSession_;
     detector_->start(
         phrases,
-        [model](const std::string& phrase) {
-            onMainThread(model, [phrase](AppModel& self) { self.handleDetection(QString::fromStdString(phrase)); });
+        [model, session](const std::string& phrase) {
+            onMainThread(model, [phrase, session](AppModel& self) {
+                if (self.detectionSession_ == session) {
+                    self.handleDetection(QString::fromStdString(phrase));
+                }
+            });
         },
-        [model](const Error& error) {
-            onMainThread(model, [error](AppModel& self) {
-                if (self.isDetectionEnabled_) {
+        [model, session](const Error& error) {
+            onMainThread(model, [error, session](AppModel& self) {
+                if (self.detectionSession_ == session) {
                     self.fail(QString::fromStdString(error.description()));
                 }
             });
@@ -452,15 +457,17 @@ void AppModel::startDetection() {
 
 void AppModel::stopDetection() {
     assignDetectionEnabled(false);
-    if (detector_) {
-        detector_->stop();
-        detector_.reset();
-    }
+    releaseDetector();
 }
 
 void AppModel::fail(const QString& message) {
     assignErrorMessage(message);
     assignDetectionEnabled(false);
+    releaseDetector();
+}
+
+void AppModel::releaseDetector() {
+    ++detectionSession_;
     if (detector_) {
         detector_->stop();
         detector_.reset();
@@ -505,10 +512,7 @@ void AppModel::removeWakePhrase(const QString& phrase) {
 
 void AppModel::updateWakePhrases(const QStringList& phrases) {
     const bool wasListening = isDetectionEnabled_;
-    if (detector_) {
-        detector_->stop();
-        detector_.reset();
-    }
+    releaseDetector();
     assignDetectionEnabled(false);
     assignActiveWakePhrases(normalized(phrases));
     saveWakePhrases(activeWakePhrases_);

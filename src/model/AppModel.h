@@ -129,6 +129,7 @@ private:
     void startDetection();
     void stopDetection();
     void fail(const QString& message);
+    void releaseDetector();
     void handleDetection(const QString& targetPhrase);
 
     // Phrases and shortcut.
@@ -175,6 +176,9 @@ private:
     std::optional<QString> errorMessage_;
     bool isMonitoringKeys_ = false;
     std::unique_ptr<WakePhraseListener> detector_;
+    // Counts listening sessions: a detection or error still on its way from a detector that was
+    // stopped belongs to an earlier session and is dropped.
+    std::uint64_t detectionSession_ = 0;
     bool isConstructed_ = false;
 };
 

@@ -8,7 +8,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QKeyEvent>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -17,6 +16,9 @@ namespace harkwell {
 namespace {
 
 using namespace harkwell::testing;
+using Status = AuthorizationStatus;
+
+QJsonObject json(const QByteArray& text) { return QJsonDocument::fromJson(text).object(); }
 
 QKeyEvent keyPress(int qtKey, Qt::KeyboardModifiers modifiers, std::uint32_t keysym, const QString& text = {}) {
     return QKeyEvent(QEvent::KeyPress, qtKey, modifiers, 0, keysym, 0, text);
@@ -49,13 +51,12 @@ protected:
 
     QJsonObject storedSettings() const {
         QFile file(settingsPath());
-        if (!file.open(QIODevice::ReadOnly)) {
-            return {};
-        }
-        return QJsonDocument::fromJson(file.readAll()).object();
+        return file.open(QIODevice::ReadOnly) ? json(file.readAll()) : QJsonObject();
     }
 
+    // Replaces the model; the old one goes first, as it unhooks the fake hot-key backend.
     AppModel& makeModel() {
+        model.reset();
         model = std::make_unique<AppModel>(dependencies(settingsPath()));
         model->onCallDetected = [this](const QString& phrase) { calls.append(phrase); };
         return *model;
@@ -72,6 +73,7 @@ protected:
     void detect(const std::string& phrase) {
         std::thread([callback = detectors->onDetected, phrase] { callback(phrase); }).join();
     }
+    void pressShortcut() { hotKeys->backend->press({HotKeyController::signature, 1}); }
 
     QTemporaryDir directory;
     int generation = 0;
@@ -82,89 +84,64 @@ protected:
 // --- Construction ------------------------------------------------------------------------
 
 TEST_F(AppModelTest, LoadsPhrasesMigratingTheLegacySinglePhrase) {
-    struct Case {
-        QByteArray stored;
-        QStringList phrases;
-        QJsonObject storedAfter;
+    // Stored settings, the phrases loaded, the settings afterwards.
+    const std::vector<std::tuple<QByteArray, QStringList, QByteArray>> cases{
+        {R"({"wakePhrase": "  James "})", {"James"}, R"({"wakePhrases": ["James"], "wakePhrase": "James"})"},
+        {R"({"wakePhrases": [], "wakePhrase": "James"})", {}, R"({"wakePhrases": [], "wakePhrase": "James"})"},
+        {R"({"wakePhrases": ["Minsu", " minsu ", "Dr. Kim"]})", {"Minsu", "Dr. Kim"}, {}},
+        {R"({"wakePhrases": "Al", "wakePhrase": "Kim"})", {"Kim"}, R"({"wakePhrases": ["Kim"], "wakePhrase": "Kim"})"},
+        {R"({"wakePhrase": "   "})", {}, R"({"wakePhrases": []})"},
+        {"{}", {}, "{}"},
     };
-    const std::vector<Case> cases{
-        {R"({"wakePhrase": "  James "})",
-         {"James"},
-         QJsonObject{{"wakePhrases", QJsonArray{"James"}}, {"wakePhrase", "James"}}},
-        {R"({"wakePhrases": [], "wakePhrase": "James"})",
-         {},
-         QJsonObject{{"wakePhrases", QJsonArray{}}, {"wakePhrase", "James"}}},
-        {R"({"wakePhrases": ["Minsu", " minsu ", "Dr. Kim"]})",
-         {"Minsu", "Dr. Kim"},
-         QJsonObject{{"wakePhrases", QJsonArray{"Minsu", " minsu ", "Dr. Kim"}}}},
-        {R"({"wakePhrases": "James", "wakePhrase": "Kim"})",
-         {"Kim"},
-         QJsonObject{{"wakePhrases", QJsonArray{"Kim"}}, {"wakePhrase", "Kim"}}},
-        {R"({"wakePhrase": "   "})", {}, QJsonObject{{"wakePhrases", QJsonArray{}}}},
-        {"{}", {}, QJsonObject{}},
-    };
-    for (const auto& c : cases) {
-        storeSettings(c.stored);
+    for (const auto& [stored, phrases, storedAfter] : cases) {
+        SCOPED_TRACE(stored.toStdString());
+        storeSettings(stored);
         const auto& created = makeModel();
-        EXPECT_EQ(created.activeWakePhrases(), c.phrases) << c.stored.toStdString();
-        EXPECT_EQ(storedSettings(), c.storedAfter) << c.stored.toStdString();
+        EXPECT_EQ(created.activeWakePhrases(), phrases);
+        EXPECT_EQ(storedSettings(), json(storedAfter.isEmpty() ? stored : storedAfter));
         EXPECT_FALSE(created.isDetectionEnabled());
-        model.reset();
     }
 }
 
 TEST_F(AppModelTest, ReadsTheModeAndThePermissionFlagWithoutWritingThem) {
-    struct Case {
-        QByteArray stored;
-        AuthorizationStatus microphone;
-        ListeningMode mode;
-        bool setupComplete;
+    using Mode = ListeningMode;
+    // Stored settings, the microphone permission, the mode read, whether setup is complete.
+    const std::vector<std::tuple<QByteArray, Status, Mode, bool>> cases{
+        {R"({"selectedMode": "transparency", "permissionSetupComplete": true})", Status::authorized, Mode::transparency,
+         true},
+        {R"({"selectedMode": "Transparency", "permissionSetupComplete": true})", Status::denied, Mode::anc, false},
+        {R"({"selectedMode": "", "permissionSetupComplete": "true"})", Status::authorized, Mode::anc, false},
+        {R"({"selectedMode": 2})", Status::authorized, Mode::anc, false},
     };
-    const std::vector<Case> cases{
-        {R"({"selectedMode": "transparency", "permissionSetupComplete": true})", AuthorizationStatus::authorized,
-         ListeningMode::transparency, true},
-        {R"({"selectedMode": "Transparency", "permissionSetupComplete": true})", AuthorizationStatus::denied,
-         ListeningMode::anc, false},
-        {R"({"selectedMode": "", "permissionSetupComplete": "true"})", AuthorizationStatus::authorized,
-         ListeningMode::anc, false},
-        {R"({"selectedMode": 2})", AuthorizationStatus::authorized, ListeningMode::anc, false},
-        {R"({"selectedMode": "normal"})", AuthorizationStatus::authorized, ListeningMode::normal, false},
-    };
-    for (const auto& c : cases) {
-        storeSettings(c.stored);
-        permissions->microphone = c.microphone;
+    for (const auto& [stored, microphone, mode, setupComplete] : cases) {
+        SCOPED_TRACE(stored.toStdString());
+        storeSettings(stored);
+        permissions->microphone = microphone;
         const auto& created = makeModel();
-        EXPECT_EQ(created.selectedMode(), c.mode) << c.stored.toStdString();
-        EXPECT_EQ(created.isPermissionSetupComplete(), c.setupComplete) << c.stored.toStdString();
-        EXPECT_EQ(created.permissionStatusText(), c.setupComplete ? "Permissions ready" : "Permissions required");
-        EXPECT_EQ(storedSettings(), QJsonDocument::fromJson(c.stored).object()) << "construction wrote settings";
-        model.reset();
+        EXPECT_EQ(created.selectedMode(), mode);
+        EXPECT_EQ(created.isPermissionSetupComplete(), setupComplete);
+        EXPECT_EQ(created.permissionStatusText(), setupComplete ? "Permissions ready" : "Permissions required");
+        EXPECT_EQ(storedSettings(), json(stored)) << "construction wrote settings";
     }
 }
 
 TEST_F(AppModelTest, RegistersTheStoredShortcutAndKeepsItWhenRefused) {
     storeSettings(R"({"hotKeyKeyCode": 40, "hotKeyModifiers": 6144, "hotKeyDisplayKey": "K"})");
     hotKeys->nextStatus = -10;
-    auto& created = makeModel();
-    EXPECT_EQ(created.hotKeyDisplayName(), "⌃⌥K");
-    EXPECT_FALSE(created.errorMessage());
-    model.reset();
+    EXPECT_EQ(makeModel().hotKeyDisplayName(), "⌃⌥K");
+    EXPECT_FALSE(model->errorMessage());
 
     hotKeys->nextStatus = 0;
     storeSettings(R"({"hotKeyKeyCode": 40, "hotKeyDisplayKey": "K"})");
     EXPECT_FALSE(makeModel().hotKeySetting());
     EXPECT_TRUE(hotKeys->registered.empty());
-    model.reset();
-
-    storeSettings(R"({"hotKeyKeyCode": 40, "hotKeyModifiers": "6144", "hotKeyDisplayKey": "K"})");
-    EXPECT_FALSE(makeModel().hotKeySetting());
 }
 
 // --- Permission setup --------------------------------------------------------------------
 
 TEST_F(AppModelTest, PermissionSetupAsksSpeechThenMicrophoneThenBluetooth) {
-    permissions->speech = AuthorizationStatus::notDetermined;
-    permissions->microphone = AuthorizationStatus::notDetermined;
+    permissions->speech = Status::notDetermined;
+    permissions->microphone = Status::notDetermined;
     airPods->willAnswer(ListeningMode::transparency);
     auto& created = makeModel();
     QStringList statusTexts;
@@ -174,7 +151,7 @@ TEST_F(AppModelTest, PermissionSetupAsksSpeechThenMicrophoneThenBluetooth) {
     created.preparePermissions();
     EXPECT_TRUE(created.isCommandRunning());
     EXPECT_EQ(permissions->requests, std::vector<std::string>{"speech"});
-    permissions->answerSpeech(AuthorizationStatus::authorized);
+    permissions->answerSpeech(Status::authorized);
     ASSERT_TRUE(eventually([&] { return permissions->requests.size() == 2; }));
     permissions->answerMicrophone(true);
     ASSERT_TRUE(eventually([&] { return created.isPermissionSetupComplete(); }));
@@ -188,76 +165,48 @@ TEST_F(AppModelTest, PermissionSetupAsksSpeechThenMicrophoneThenBluetooth) {
     EXPECT_EQ(storedSettings()["permissionSetupComplete"], true);
 }
 
+// Decided permissions are not asked again; AirPods that are not connected do not hold setup up.
 TEST_F(AppModelTest, PermissionSetupEndsAtTheFirstRefusal) {
-    struct Case {
-        AuthorizationStatus speech;
-        AuthorizationStatus microphone;
-        std::optional<AppError> bluetooth;
-        bool complete;
-        std::optional<QString> message;
-        size_t helperRuns;
+    // Speech and microphone permissions, what preparing Bluetooth throws, the message.
+    const std::vector<std::tuple<Status, Status, std::optional<AppError>, std::optional<QString>>> cases{
+        {Status::denied, Status::authorized, {}, "Speech Recognition permission is required."},
+        {Status::authorized, Status::restricted, {}, "Microphone permission is required."},
+        {Status::authorized, Status::authorized, AppError::airPodsNotConnected(), std::nullopt},
+        {Status::authorized, Status::authorized, AppError::helperMissing("/x/ModeRelay"),
+         "AirPods helper was not found at /x/ModeRelay."},
     };
-    const std::vector<Case> cases{
-        {AuthorizationStatus::denied,
-         AuthorizationStatus::authorized,
-         {},
-         false,
-         "Speech Recognition permission is required.",
-         0},
-        {AuthorizationStatus::restricted,
-         AuthorizationStatus::authorized,
-         {},
-         false,
-         "Speech Recognition permission is required.",
-         0},
-        {AuthorizationStatus::authorized,
-         AuthorizationStatus::denied,
-         {},
-         false,
-         "Microphone permission is required.",
-         0},
-        {AuthorizationStatus::authorized,
-         AuthorizationStatus::restricted,
-         {},
-         false,
-         "Microphone permission is required.",
-         0},
-        {AuthorizationStatus::authorized, AuthorizationStatus::authorized, AppError::airPodsNotConnected(), true,
-         std::nullopt, 1},
-        {AuthorizationStatus::authorized, AuthorizationStatus::authorized, AppError::helperMissing("/x/ModeRelay"),
-         false, "AirPods helper was not found at /x/ModeRelay.", 1},
-    };
-    for (const auto& c : cases) {
+    for (const auto& [speech, microphone, bluetooth, message] : cases) {
+        SCOPED_TRACE(message.value_or("no message").toStdString());
         airPods = std::make_shared<FakeAirPods>();
-        permissions->speech = c.speech;
-        permissions->microphone = c.microphone;
-        if (c.bluetooth) {
-            airPods->willAnswer(*c.bluetooth);
+        permissions->speech = speech;
+        permissions->microphone = microphone;
+        if (bluetooth) {
+            airPods->willAnswer(*bluetooth);
         }
         storeSettings(R"({"permissionSetupComplete": true, "selectedMode": "normal"})");
         auto& created = makeModel();
         created.preparePermissions();
         ASSERT_TRUE(eventually([&] { return !created.isCommandRunning(); }));
-        EXPECT_EQ(created.isPermissionSetupComplete(), c.complete);
-        EXPECT_EQ(storedSettings()["permissionSetupComplete"], c.complete);
-        EXPECT_EQ(created.permissionStatusText(), c.complete ? "Permissions ready" : "Permissions required");
-        EXPECT_EQ(created.errorMessage(), c.message);
-        EXPECT_EQ(airPods->commands().size(), c.helperRuns);
-        EXPECT_TRUE(permissions->requests.empty()) << "decided permissions are not asked again";
+        const bool complete = !message;
+        EXPECT_EQ(created.isPermissionSetupComplete(), complete);
+        EXPECT_EQ(storedSettings()["permissionSetupComplete"], complete);
+        EXPECT_EQ(created.permissionStatusText(), complete ? "Permissions ready" : "Permissions required");
+        EXPECT_EQ(created.errorMessage(), message);
+        EXPECT_EQ(airPods->commands().size(), bluetooth ? 1u : 0u);
+        EXPECT_TRUE(permissions->requests.empty());
         EXPECT_EQ(created.selectedMode(), ListeningMode::normal);
-        model.reset();
     }
 }
 
 TEST_F(AppModelTest, PermissionSetupIgnoresASecondRunAndAnswersAfterTheModelIsGone) {
-    permissions->speech = AuthorizationStatus::notDetermined;
+    permissions->speech = Status::notDetermined;
     auto& created = makeModel();
     created.preparePermissions();
     created.preparePermissions();
     EXPECT_EQ(permissions->requests.size(), 1u);
 
     model.reset();
-    permissions->answerSpeech(AuthorizationStatus::authorized);
+    permissions->answerSpeech(Status::authorized);
     settle();
     EXPECT_EQ(permissions->requests.size(), 1u);
 }
@@ -286,27 +235,23 @@ TEST_F(AppModelTest, ADetectionSwitchesToTransparencyOnceThenReportsTheCall) {
 }
 
 TEST_F(AppModelTest, HelperFailuresAfterADetection) {
-    struct Case {
-        AppError error;
-        QString message;
-        bool stillListening;
-    };
-    const std::vector<Case> cases{
+    // What the helper throws, the message, whether listening goes on.
+    const std::vector<std::tuple<AppError, QString, bool>> cases{
         {AppError::airPodsNotConnected(), "AirPods are not connected. Connect them and try again.", true},
         {AppError::helperMissing("/opt/ModeRelay"), "AirPods helper was not found at /opt/ModeRelay.", false},
         {AppError::helperTimedOut(), "AirPods helper timed out.", false},
     };
-    for (const auto& c : cases) {
+    for (const auto& [error, message, stillListening] : cases) {
+        SCOPED_TRACE(message.toStdString());
         auto& created = listeningModel();
-        airPods->willAnswer(c.error);
+        airPods->willAnswer(error);
         detect("James");
         ASSERT_TRUE(eventually([&] { return created.errorMessage().has_value(); }));
-        EXPECT_EQ(created.errorMessage(), c.message);
-        EXPECT_EQ(created.isDetectionEnabled(), c.stillListening);
+        EXPECT_EQ(created.errorMessage(), message);
+        EXPECT_EQ(created.isDetectionEnabled(), stillListening);
         EXPECT_FALSE(created.isCommandRunning());
         EXPECT_EQ(created.selectedMode(), ListeningMode::anc);
         EXPECT_TRUE(calls.isEmpty());
-        model.reset();
     }
 }
 
@@ -314,55 +259,72 @@ TEST_F(AppModelTest, TheShortcutTogglesBetweenNoiseCancellationAndTransparency) 
     const std::vector<std::pair<QByteArray, std::string>> cases{
         {"anc", "transparency"}, {"normal", "anc"}, {"transparency", "anc"}};
     for (const auto& [from, to] : cases) {
+        SCOPED_TRACE(from.toStdString());
         airPods = std::make_shared<FakeAirPods>();
         storeSettings(R"({"permissionSetupComplete": true, "selectedMode": ")" + from + R"("})");
         auto& created = makeModel();
-        hotKeys->backend->press({HotKeyController::signature, 1});
+        pressShortcut();
         ASSERT_TRUE(eventually([&] { return !airPods->commands().empty() && !created.isCommandRunning(); }));
         EXPECT_EQ(airPods->commands(), std::vector<std::string>{to});
         EXPECT_EQ(created.selectedModeRawValue().toStdString(), to);
-        model.reset();
     }
 }
 
-TEST_F(AppModelTest, NothingRunsBeforePermissionSetup) {
-    storeSettings(R"({"wakePhrases": ["James"]})");
-    auto& created = makeModel();
-    const std::vector<std::function<void()>> requests{
-        [&] { created.setDetectionEnabled(true); },
-        [&] { created.setAirPodsMode(ListeningMode::normal); },
-        [&] {
-            hotKeys->backend->press({HotKeyController::signature, 1});
-        },
+// Requests the model cannot serve yet end listening with a message and reach neither the
+// AirPods nor a new detector.
+TEST_F(AppModelTest, RequestsThatCannotRunYetFailWithAMessage) {
+    const QByteArray notSetUp = R"({"wakePhrases": ["James"]})";
+    const QByteArray setUp = R"({"permissionSetupComplete": true, "wakePhrases": ["James"]})";
+    const std::vector<std::tuple<QByteArray, std::function<void(AppModel&)>, QString>> cases{
+        {notSetUp, [](AppModel& m) { m.setDetectionEnabled(true); }, "Complete permission setup first."},
+        {notSetUp, [](AppModel& m) { m.setAirPodsMode(ListeningMode::normal); }, "Complete permission setup first."},
+        {notSetUp, [this](AppModel&) { pressShortcut(); }, "Complete permission setup first."},
+        {R"({"permissionSetupComplete": true, "wakePhrases": []})", [](AppModel& m) { m.setDetectionEnabled(true); },
+         "Add a call phrase first."},
+        {setUp,
+         [](AppModel& m) {
+             m.setDetectionEnabled(true);
+             m.setWakePhraseDraft(" \t ");
+             m.addWakePhraseFromDraft();
+             EXPECT_EQ(m.wakePhraseDraft(), " \t ") << "the draft stays for the user to correct";
+         },
+         "Enter a call phrase first."},
     };
-    for (const auto& request : requests) {
-        request();
+    for (const auto& [stored, request, message] : cases) {
+        SCOPED_TRACE(message.toStdString());
+        detectors = std::make_shared<FakeDetector::Log>();
+        storeSettings(stored);
+        auto& created = makeModel();
+        request(created);
         settle();
-        EXPECT_EQ(created.errorMessage(), "Complete permission setup first.");
-        created.cancelShortcutRecording(); // clears the message
+        EXPECT_EQ(created.errorMessage(), message);
+        EXPECT_FALSE(created.isDetectionEnabled());
+        EXPECT_EQ(static_cast<size_t>(detectors->stops), detectors->locales.size()) << "a detector still runs";
+        EXPECT_TRUE(airPods->commands().empty());
     }
-    EXPECT_TRUE(airPods->commands().empty());
-    EXPECT_TRUE(detectors->locales.empty());
-    EXPECT_FALSE(created.isDetectionEnabled());
 }
 
-TEST_F(AppModelTest, ListeningNeedsAPhraseAndIgnoresErrorsOnceOff) {
-    auto& created = listeningModel("[]");
-    EXPECT_FALSE(created.isDetectionEnabled());
-    EXPECT_EQ(created.errorMessage(), "Add a call phrase first.");
-    model.reset();
-
+TEST_F(AppModelTest, ListeningStartsOnceAndIgnoresWhatAStoppedSessionStillSends) {
     auto& listening = listeningModel();
     listening.setDetectionEnabled(true); // already on: no second detector
     EXPECT_EQ(detectors->locales.size(), 1u);
     auto onError = detectors->onError;
+    // A detection on its way when listening is turned off must not switch the AirPods.
+    detect("James");
     listening.setDetectionEnabled(false);
     EXPECT_EQ(detectors->stops, 1);
     std::thread([onError] { onError(Error::platform("Recognition was cancelled.")); }).join();
     settle();
     EXPECT_FALSE(listening.errorMessage());
+    EXPECT_FALSE(listening.isCommandRunning());
 
+    // Nor may the old session's late error end the next one.
     listening.setDetectionEnabled(true);
+    std::thread([onError] { onError(Error::platform("Recognition was cancelled.")); }).join();
+    settle();
+    EXPECT_TRUE(listening.isDetectionEnabled());
+    EXPECT_FALSE(listening.errorMessage());
+
     std::thread([onError = detectors->onError] { onError(Error::platform("The microphone went away.")); }).join();
     ASSERT_TRUE(eventually([&] { return listening.errorMessage().has_value(); }));
     EXPECT_EQ(listening.errorMessage(), "The microphone went away.");
@@ -421,86 +383,58 @@ TEST_F(AppModelTest, EditingPhrasesRestartsListeningWithTheNewList) {
     EXPECT_FALSE(storedSettings().contains("wakePhrase"));
 }
 
-TEST_F(AppModelTest, AddingABlankDraftFailsAndStopsListening) {
-    auto& created = listeningModel();
-    created.setWakePhraseDraft(" \t ");
-    created.addWakePhraseFromDraft();
-    EXPECT_EQ(created.errorMessage(), "Enter a call phrase first.");
-    EXPECT_FALSE(created.isDetectionEnabled());
-    EXPECT_EQ(created.wakePhraseDraft(), " \t ");
-}
-
 // --- Shortcut recording ------------------------------------------------------------------
 
+// Escape, a key without a modifier, a combination, one the desktop refuses, and clearing.
 TEST_F(AppModelTest, RecordingConsumesKeyPressesUntilACombinationIsRegistered) {
     storeSettings(R"({"hotKeyKeyCode": 40, "hotKeyModifiers": 6144, "hotKeyDisplayKey": "K"})");
     auto& created = makeModel();
-    QObject field; // stands in for the phrase field: it must see no key while recording
-    int keysSeen = 0;
-    struct Counter : QObject {
-        int* seen;
+    // Stands in for the phrase field: it must see no key while recording.
+    struct Field : QObject {
+        int keysSeen = 0;
         bool event(QEvent* event) override {
-            if (event->type() == QEvent::KeyPress) {
-                ++*seen;
-            }
+            keysSeen += event->type() == QEvent::KeyPress;
             return QObject::event(event);
         }
-    } counter;
-    counter.seen = &keysSeen;
+    } field;
+    const auto send = [&field](QKeyEvent event) { QCoreApplication::sendEvent(&field, &event); };
 
     created.startShortcutRecording();
-    EXPECT_TRUE(created.isRecordingShortcut());
-    auto plainA = keyPress(Qt::Key_A, Qt::NoModifier, 'a', "a");
-    QCoreApplication::sendEvent(&counter, &plainA);
-    EXPECT_EQ(keysSeen, 0);
+    send(keyPress(Qt::Key_Escape, Qt::NoModifier, 0xff1b));
+    EXPECT_FALSE(created.isRecordingShortcut());
+    EXPECT_EQ(created.hotKeyDisplayName(), "⌃⌥K");
+
+    created.startShortcutRecording();
+    send(keyPress(Qt::Key_A, Qt::NoModifier, 'a', "a"));
     EXPECT_EQ(created.errorMessage(), "Press a key together with ⌘, ⌥, ⌃, or ⇧.");
-    EXPECT_TRUE(created.isRecordingShortcut());
-
-    auto control = keyPress(Qt::Key_Control, Qt::ControlModifier, 0xffe3);
-    QCoreApplication::sendEvent(&counter, &control);
+    send(keyPress(Qt::Key_Control, Qt::ControlModifier, 0xffe3));
     EXPECT_TRUE(created.isRecordingShortcut()) << "a modifier alone is part of a combination";
-
-    auto shiftUp = keyPress(Qt::Key_Up, Qt::ShiftModifier | Qt::MetaModifier, 0xff52);
-    QCoreApplication::sendEvent(&counter, &shiftUp);
+    send(keyPress(Qt::Key_Up, Qt::ShiftModifier | Qt::MetaModifier, 0xff52));
     EXPECT_FALSE(created.isRecordingShortcut());
     EXPECT_EQ(created.hotKeyDisplayName(), "⇧⌘↑");
     EXPECT_FALSE(created.errorMessage());
     EXPECT_EQ(storedSettings()["hotKeyKeyCode"], 126);
     EXPECT_EQ(storedSettings()["hotKeyModifiers"], 0x300);
     EXPECT_EQ(storedSettings()["hotKeyDisplayKey"], "↑");
-
-    // Recording is over: keys reach the application again.
-    QCoreApplication::sendEvent(&counter, &plainA);
-    EXPECT_EQ(keysSeen, 1);
-}
-
-TEST_F(AppModelTest, EscapeRefusalAndClearWhileRecording) {
-    storeSettings(R"({"hotKeyKeyCode": 40, "hotKeyModifiers": 6144, "hotKeyDisplayKey": "K"})");
-    auto& created = makeModel();
-    QObject target;
-
-    created.startShortcutRecording();
-    auto escape = keyPress(Qt::Key_Escape, Qt::NoModifier, 0xff1b);
-    QCoreApplication::sendEvent(&target, &escape);
-    EXPECT_FALSE(created.isRecordingShortcut());
-    EXPECT_EQ(created.hotKeyDisplayName(), "⌃⌥K");
+    EXPECT_EQ(field.keysSeen, 0);
+    send(keyPress(Qt::Key_A, Qt::NoModifier, 'a', "a"));
+    EXPECT_EQ(field.keysSeen, 1) << "recording is over: keys reach the application again";
 
     hotKeys->nextStatus = -10;
     created.startShortcutRecording();
-    auto controlJ = keyPress(Qt::Key_J, Qt::ControlModifier, 'j', "\n");
-    QCoreApplication::sendEvent(&target, &controlJ);
+    send(keyPress(Qt::Key_J, Qt::ControlModifier, 'j', "\n"));
     EXPECT_FALSE(created.isRecordingShortcut());
     EXPECT_FALSE(created.hotKeySetting());
     EXPECT_EQ(created.errorMessage(), "Could not register the shortcut. Another app may already use it. (-10)");
-    EXPECT_EQ(storedSettings()["hotKeyDisplayKey"], "K") << "the shortcut from before comes back at next launch";
+    EXPECT_EQ(storedSettings()["hotKeyDisplayKey"], "↑") << "the shortcut from before comes back at next launch";
 
     created.startShortcutRecording();
     created.clearShortcut();
     EXPECT_FALSE(created.isRecordingShortcut());
     EXPECT_FALSE(created.hotKeySetting());
-    EXPECT_FALSE(storedSettings().contains("hotKeyKeyCode"));
-    EXPECT_FALSE(storedSettings().contains("hotKeyModifiers"));
-    EXPECT_FALSE(storedSettings().contains("hotKeyDisplayKey"));
+    for (const char* key : {"hotKeyKeyCode", "hotKeyModifiers", "hotKeyDisplayKey"}) {
+        EXPECT_FALSE(storedSettings().contains(key)) << key;
+    }
 }
 
 } // namespace

@@ -275,12 +275,14 @@ TEST_F(AppModelTest, TheShortcutTogglesBetweenNoiseCancellationAndTransparency) 
 TEST_F(AppModelTest, RequestsThatCannotRunYetFailWithAMessage) {
     const QByteArray notSetUp = R"({"wakePhrases": ["James"]})";
     const QByteArray setUp = R"({"permissionSetupComplete": true, "wakePhrases": ["James"]})";
-    const std::vector<std::tuple<QByteArray, std::function<void(AppModel&)>, QString>> cases{
-        {notSetUp, [](AppModel& m) { m.setDetectionEnabled(true); }, "Complete permission setup first."},
-        {notSetUp, [](AppModel& m) { m.setAirPodsMode(ListeningMode::normal); }, "Complete permission setup first."},
-        {notSetUp, [this](AppModel&) { pressShortcut(); }, "Complete permission setup first."},
+    const QString setUpFirst = "Complete permission setup first.";
+    const QString setUpFirstKorean = "먼저 권한 준비를 완료해 주세요.";
+    const std::vector<std::tuple<QByteArray, std::function<void(AppModel&)>, QString, QString>> cases{
+        {notSetUp, [](AppModel& m) { m.setDetectionEnabled(true); }, setUpFirst, setUpFirstKorean},
+        {notSetUp, [](AppModel& m) { m.setAirPodsMode(ListeningMode::normal); }, setUpFirst, setUpFirstKorean},
+        {notSetUp, [this](AppModel&) { pressShortcut(); }, setUpFirst, setUpFirstKorean},
         {R"({"permissionSetupComplete": true, "wakePhrases": []})", [](AppModel& m) { m.setDetectionEnabled(true); },
-         "Add a call phrase first."},
+         "Add a call phrase first.", "호출어를 먼저 추가해야 합니다."},
         {setUp,
          [](AppModel& m) {
              m.setDetectionEnabled(true);
@@ -288,19 +290,25 @@ TEST_F(AppModelTest, RequestsThatCannotRunYetFailWithAMessage) {
              m.addWakePhraseFromDraft();
              EXPECT_EQ(m.wakePhraseDraft(), " \t ") << "the draft stays for the user to correct";
          },
-         "Enter a call phrase first."},
+         "Enter a call phrase first.", "호출어를 먼저 입력해야 합니다."},
     };
-    for (const auto& [stored, request, message] : cases) {
-        SCOPED_TRACE(message.toStdString());
-        detectors = std::make_shared<FakeDetector::Log>();
-        storeSettings(stored);
-        auto& created = makeModel();
-        request(created);
-        settle();
-        EXPECT_EQ(created.errorMessage(), message);
-        EXPECT_FALSE(created.isDetectionEnabled());
-        EXPECT_EQ(static_cast<size_t>(detectors->stops), detectors->locales.size()) << "a detector still runs";
-        EXPECT_TRUE(airPods->commands().empty());
+    for (const std::string locale : {"en-US", "ko-KR"}) {
+        setAppMetadataLookupForTesting([locale](std::string_view key) -> std::optional<std::string> {
+            return key == "HarkwellLocale" ? std::optional<std::string>(locale) : std::nullopt;
+        });
+        for (const auto& [stored, request, english, korean] : cases) {
+            const auto& message = locale == "en-US" ? english : korean;
+            SCOPED_TRACE(message.toStdString());
+            detectors = std::make_shared<FakeDetector::Log>();
+            storeSettings(stored);
+            auto& created = makeModel();
+            request(created);
+            settle();
+            EXPECT_EQ(created.errorMessage(), message);
+            EXPECT_FALSE(created.isDetectionEnabled());
+            EXPECT_EQ(static_cast<size_t>(detectors->stops), detectors->locales.size()) << "a detector still runs";
+            EXPECT_TRUE(airPods->commands().empty());
+        }
     }
 }
 

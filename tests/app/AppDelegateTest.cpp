@@ -37,15 +37,11 @@ protected:
     }
 
     AppDelegate& makeDelegate(const QByteArray& settings) {
+        const HUDScreen screen{QRect(0, 0, 800, 600), QRect(0, 0, 800, 600)};
         delegate = std::make_unique<AppDelegate>(
             harness.dependenciesWith(settings),
-            CallDetectionHUDController::Environment{
-                [] { return QPoint(10, 10); },
-                [] {
-                    return QList<HUDScreen>{{QRect(0, 0, 800, 600), QRect(0, 0, 800, 600)}};
-                },
-                std::make_shared<SystemAnimationClock>(),
-            });
+            CallDetectionHUDController::Environment{[] { return QPoint(10, 10); }, [screen] { return QList{screen}; },
+                                                    std::make_shared<SystemAnimationClock>()});
         return *delegate;
     }
     InterfaceLanguage language{"en-US"};
@@ -74,7 +70,6 @@ TEST_F(AppDelegateTest, AFirstLaunchOpensThePanelAndStartsThePermissionSetup) {
     EXPECT_FALSE(app.isPopoverShown()); // after start-up returns
     settle();
     EXPECT_TRUE(app.isPopoverShown());
-    EXPECT_EQ(app.popover().size(), AppDelegate::popoverSize);
     EXPECT_TRUE(app.contentView().parts().permissionSetup->isVisible());
     EXPECT_TRUE(app.model().isCommandRunning());
     ASSERT_TRUE(
@@ -84,7 +79,7 @@ TEST_F(AppDelegateTest, AFirstLaunchOpensThePanelAndStartsThePermissionSetup) {
     EXPECT_TRUE(app.contentView().parts().mainControls->isVisible());
 }
 
-TEST_F(AppDelegateTest, ALaunchAfterSetupKeepsThePanelClosedUntilTheIconIsClicked) {
+TEST_F(AppDelegateTest, ALaunchAfterSetupOpensThePanelFromTheIconAndShowsDetectedCalls) {
     auto& app = makeDelegate(R"({"permissionSetupComplete": true, "wakePhrases": ["James"]})");
     app.applicationDidFinishLaunching(environmentWith(std::nullopt));
     settle();
@@ -105,12 +100,8 @@ TEST_F(AppDelegateTest, ALaunchAfterSetupKeepsThePanelClosedUntilTheIconIsClicke
 
     app.model().setDetectionEnabled(true);
     EXPECT_EQ(app.statusItem()->toolTip(), "Harkwell: Listening");
-}
 
-TEST_F(AppDelegateTest, ADetectedCallShowsTheCallPanel) {
-    auto& app = makeDelegate(R"({"permissionSetupComplete": true, "wakePhrases": ["James"]})");
-    app.applicationDidFinishLaunching(environmentWith(std::nullopt));
-    app.model().setDetectionEnabled(true);
+    // A detected call switches the AirPods and shows the call panel.
     ASSERT_TRUE(harness.detectors->onDetected);
     harness.detectors->onDetected("James");
     ASSERT_TRUE(eventually([&] { return app.callDetectionHUD().panel().isVisible(); }));

@@ -20,11 +20,10 @@ namespace {
 
 using namespace harkwell::testing;
 
-const QByteArray setUp = R"({"permissionSetupComplete": true})";
-const QByteArray setUpWithPhrases = R"({"permissionSetupComplete": true, "wakePhrases": ["James", "Dr. Kim"]})";
-// Control + Option + K.
-const QByteArray setUpWithShortcut =
-    R"({"permissionSetupComplete": true, "hotKeyKeyCode": 40, "hotKeyModifiers": 6144, "hotKeyDisplayKey": "K"})";
+// Settings whose permission setup is complete, with more keys.
+QByteArray setUp(const QByteArray& more = {}) { return R"({"permissionSetupComplete": true)" + more + "}"; }
+const QByteArray twoPhrases = R"(, "wakePhrases": ["James", "Dr. Kim"])";
+const QByteArray controlOptionK = R"(, "hotKeyKeyCode": 40, "hotKeyModifiers": 6144, "hotKeyDisplayKey": "K")";
 
 class ContentViewTest : public ::testing::Test {
 protected:
@@ -34,10 +33,9 @@ protected:
         model.reset();
     }
 
-    ContentView& makeView(const QByteArray& settings) {
+    void makeView(const QByteArray& settings) {
         model = harness.makeModel(settings);
         view = std::make_unique<ContentView>(*model);
-        return *view;
     }
     const ContentView::Parts& parts() const { return view->parts(); }
 
@@ -66,60 +64,37 @@ protected:
 };
 
 TEST_F(ContentViewTest, ShowsEveryTextInTheInterfaceLanguage) {
-    struct Case {
-        std::string locale;
-        std::vector<QString> permissionTexts; // title, explanation, button, quit
-        std::vector<QString> controlTexts;    // detection, phrases, count, placeholder, empty text, mode, shortcut
-        std::vector<QString> buttons;         // add, remove, record, clear, display
-        std::vector<QString> segments;
+    // Permission screen, main controls, then with one phrase its remove button and the count.
+    const std::vector<std::pair<std::string, std::string>> cases{
+        {"en-US", "Set up permissions once.\n"
+                  "Allow Microphone, Speech Recognition, and Bluetooth access to start using Harkwell.\n"
+                  "Set Up Permissions\nQuit\nQuit\nCall Detection\nCall Phrases\nActive: 0\nAnn, James, Mr Smith\n"
+                  "Add a call phrase to start detection.\nAdd call phrase\nAirPods Mode\nANC\nTransparency\nOff\n"
+                  "Shortcut\nNone\nRecord\nClear\nRemove call phrase\nActive: 1"},
+        {"ko-KR", "처음 한 번 권한을 준비합니다.\n"
+                  "마이크, 음성 인식, Bluetooth 권한을 허용하면 다음 실행부터 바로 사용할 수 있습니다.\n"
+                  "권한 준비\n종료\n종료\n호출 감지\n호출어\n적용 중: 0개\n이름, 팀장님, 대표님\n"
+                  "호출어를 추가하면 감지를 시작할 수 있습니다.\n호출어 추가\nAirPods 모드\n노캔\n주변음\n끔\n"
+                  "단축키\n없음\n기록\n지우기\n호출어 삭제\n적용 중: 1개"},
     };
-    const std::vector<Case> cases{
-        {"en-US",
-         {"Set up permissions once.",
-          "Allow Microphone, Speech Recognition, and Bluetooth access to start using Harkwell.", "Set Up Permissions",
-          "Quit"},
-         {"Call Detection", "Call Phrases", "Active: 0", "Ann, James, Mr Smith",
-          "Add a call phrase to start detection.", "AirPods Mode", "Shortcut"},
-         {"Add call phrase", "Remove call phrase", "Record", "Clear", "None"},
-         {"ANC", "Transparency", "Off"}},
-        {"ko-KR",
-         {"처음 한 번 권한을 준비합니다.",
-          "마이크, 음성 인식, Bluetooth 권한을 허용하면 다음 실행부터 바로 사용할 수 있습니다.", "권한 준비", "종료"},
-         {"호출 감지", "호출어", "적용 중: 0개", "이름, 팀장님, 대표님", "호출어를 추가하면 감지를 시작할 수 있습니다.",
-          "AirPods 모드", "단축키"},
-         {"호출어 추가", "호출어 삭제", "기록", "지우기", "없음"},
-         {"노캔", "주변음", "끔"}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.locale);
-        InterfaceLanguage chosen(c.locale);
-        makeView(setUp);
-        EXPECT_EQ(parts().permissionTitle->text(), c.permissionTexts[0]);
-        EXPECT_EQ(parts().permissionExplanation->text(), c.permissionTexts[1]);
-        EXPECT_EQ(parts().permissionButton->text(), c.permissionTexts[2]);
-        for (const QToolButton* quit : parts().quitButtons) {
-            EXPECT_EQ(quit->toolTip(), c.permissionTexts[3]);
-        }
-        EXPECT_EQ(parts().detectionLabel->text(), c.controlTexts[0]);
-        EXPECT_EQ(parts().phrasesTitle->text(), c.controlTexts[1]);
-        EXPECT_EQ(parts().phraseCount->text(), c.controlTexts[2]);
-        EXPECT_EQ(parts().phraseField->placeholderText(), c.controlTexts[3]);
-        EXPECT_EQ(parts().emptyPhrasesText->text(), c.controlTexts[4]);
-        EXPECT_EQ(parts().modeTitle->text(), c.controlTexts[5]);
-        EXPECT_EQ(parts().shortcutTitle->text(), c.controlTexts[6]);
-        EXPECT_EQ(parts().addButton->toolTip(), c.buttons[0]);
-        EXPECT_EQ(parts().recordButton->text(), c.buttons[2]);
-        EXPECT_EQ(parts().clearButton->text(), c.buttons[3]);
-        EXPECT_EQ(parts().shortcutDisplay->text(), c.buttons[4]);
-        for (int index = 0; index < 3; ++index) {
-            EXPECT_EQ(parts().modePicker->segment(index).text(), c.segments[index]);
-        }
-
+    for (const auto& [locale, texts] : cases) {
+        SCOPED_TRACE(locale);
+        InterfaceLanguage chosen(locale);
+        makeView(setUp());
+        const ContentView::Parts& p = parts();
+        QStringList shown;
+        shown << p.permissionTitle->text() << p.permissionExplanation->text() << p.permissionButton->text()
+              << p.quitButtons[0]->toolTip() << p.quitButtons[1]->toolTip() << p.detectionLabel->text()
+              << p.phrasesTitle->text() << p.phraseCount->text() << p.phraseField->placeholderText()
+              << p.emptyPhrasesText->text() << p.addButton->toolTip() << p.modeTitle->text()
+              << p.modePicker->segment(0).text() << p.modePicker->segment(1).text() << p.modePicker->segment(2).text()
+              << p.shortcutTitle->text() << p.shortcutDisplay->text() << p.recordButton->text()
+              << p.clearButton->text();
         model->setWakePhraseDraft("Ann");
         model->addWakePhraseFromDraft();
         ASSERT_EQ(view->phraseRows().size(), 1);
-        EXPECT_EQ(view->phraseRows()[0].removeButton->toolTip(), c.buttons[1]);
-        EXPECT_EQ(parts().phraseCount->text(), QString(c.controlTexts[2]).replace("0", "1"));
+        shown << view->phraseRows()[0].removeButton->toolTip() << p.phraseCount->text();
+        EXPECT_EQ(shown.join('\n').toStdString(), texts);
         view.reset();
         model.reset();
     }
@@ -145,93 +120,67 @@ TEST_F(ContentViewTest, ShowsThePermissionScreenUntilTheModelReportsSetupComplet
 }
 
 TEST_F(ContentViewTest, DisablesEveryCommandButNotTheFieldOrQuitWhileACommandRuns) {
-    makeView(setUpWithPhrases + "");
+    makeView(setUp(controlOptionK + twoPhrases));
     model->setWakePhraseDraft("Ann");
-    const auto commandControls = [&] {
-        std::vector<std::pair<std::string, QWidget*>> controls{
-            {"permission", parts().permissionButton},
-            {"detection", parts().detectionSwitch},
-            {"add", parts().addButton},
-            {"mode", parts().modePicker},
-            {"record", parts().recordButton},
-        };
+    const auto expectCommandsEnabled = [&](bool enabled) {
+        std::vector<std::pair<std::string, QWidget*>> controls{{"permission", parts().permissionButton},
+                                                               {"detection", parts().detectionSwitch},
+                                                               {"add", parts().addButton},
+                                                               {"mode", parts().modePicker},
+                                                               {"record", parts().recordButton},
+                                                               {"clear", parts().clearButton}};
         for (const auto& row : view->phraseRows()) {
             controls.emplace_back("remove " + row.phrase->text().toStdString(), row.removeButton);
         }
-        return controls;
+        ASSERT_EQ(controls.size(), 8u);
+        for (const auto& [name, control] : controls) {
+            EXPECT_EQ(control->isEnabled(), enabled) << name;
+        }
     };
-    ASSERT_EQ(commandControls().size(), 7u);
-    for (const auto& [name, control] : commandControls()) {
-        EXPECT_TRUE(control->isEnabled()) << name;
-    }
+    expectCommandsEnabled(true);
 
     holdCommand();
-    for (const auto& [name, control] : commandControls()) {
-        EXPECT_FALSE(control->isEnabled()) << name << " while a command runs";
-    }
+    expectCommandsEnabled(false);
     EXPECT_TRUE(parts().phraseField->isEnabled());
-    EXPECT_TRUE(parts().quitButtons[0]->isEnabled());
-    EXPECT_TRUE(parts().quitButtons[1]->isEnabled());
+    QSignalSpy quit(view.get(), &ContentView::quitRequested);
+    for (QToolButton* button : parts().quitButtons) {
+        QTest::mouseClick(button, Qt::LeftButton);
+    }
+    EXPECT_EQ(quit.count(), 2);
 
     finishCommand();
-    for (const auto& [name, control] : commandControls()) {
-        EXPECT_TRUE(control->isEnabled()) << name << " after the command";
-    }
+    expectCommandsEnabled(true);
 }
 
-TEST_F(ContentViewTest, EnablesAddOnlyForANewPhraseAndClearOnlyWithAShortcut) {
-    makeView(setUpWithPhrases);
-    struct Case {
-        QString draft;
-        bool canAdd;
-    };
-    for (const auto& c : std::vector<Case>{{"", false}, {"   ", false}, {"Ann", true}, {" james ", false}}) {
-        model->setWakePhraseDraft(c.draft);
-        EXPECT_EQ(parts().addButton->isEnabled(), c.canAdd) << c.draft.toStdString();
-    }
-    EXPECT_FALSE(parts().clearButton->isEnabled());
-
-    view.reset();
-    makeView(setUpWithShortcut);
-    EXPECT_EQ(parts().shortcutDisplay->text(), "⌃⌥K");
-    EXPECT_TRUE(parts().clearButton->isEnabled());
-    holdCommand();
-    EXPECT_FALSE(parts().clearButton->isEnabled());
-    finishCommand();
-    QTest::mouseClick(parts().clearButton, Qt::LeftButton);
-    EXPECT_EQ(parts().shortcutDisplay->text(), "None");
-    EXPECT_FALSE(parts().clearButton->isEnabled());
-}
-
-TEST_F(ContentViewTest, ReturnAddsTheDraftAndKeepsTheFocus) {
-    makeView(setUp);
+TEST_F(ContentViewTest, ReturnAddsTheDraftKeepingTheFocusAndTheAddButtonTakesIt) {
+    makeView(setUp());
     showActive();
+    EXPECT_TRUE(parts().emptyPhrasesText->isVisibleTo(view.get()));
     parts().phraseField->setFocus();
-    QTest::keyClicks(parts().phraseField, "Ann");
-    EXPECT_EQ(model->wakePhraseDraft(), "Ann");
+    QTest::keyClicks(parts().phraseField, "James");
+    EXPECT_EQ(model->wakePhraseDraft(), "James");
     QTest::keyClick(parts().phraseField, Qt::Key_Return);
 
-    EXPECT_EQ(model->activeWakePhrases(), QStringList{"Ann"});
+    EXPECT_EQ(model->activeWakePhrases(), QStringList{"James"});
     EXPECT_EQ(parts().phraseField->text(), "");
     EXPECT_TRUE(parts().phraseField->hasFocus());
     ASSERT_EQ(view->phraseRows().size(), 1);
-    EXPECT_EQ(view->phraseRows()[0].phrase->text(), "Ann");
+    EXPECT_EQ(view->phraseRows()[0].phrase->text(), "James");
     EXPECT_FALSE(parts().emptyPhrasesText->isVisibleTo(view.get()));
 
     // Return in an empty field still asks the model, which says what is missing.
     QTest::keyClick(parts().phraseField, Qt::Key_Return);
     EXPECT_EQ(parts().errorBanners[1]->text(), "Enter a call phrase first.");
     EXPECT_TRUE(parts().phraseField->hasFocus());
-}
 
-TEST_F(ContentViewTest, TheAddButtonAddsTheDraftAndTakesTheFocusFromTheField) {
-    makeView(setUpWithPhrases);
-    showActive();
-    parts().phraseField->setFocus();
-    QTest::keyClicks(parts().phraseField, "Ann");
+    // The add button only for a new phrase; a click leaves nothing focused.
+    for (const auto& [draft, canAdd] :
+         std::vector<std::pair<QString, bool>>{{"", false}, {"   ", false}, {" james ", false}, {"Ann", true}}) {
+        model->setWakePhraseDraft(draft);
+        EXPECT_EQ(parts().addButton->isEnabled(), canAdd) << draft.toStdString();
+    }
     QTest::mouseClick(parts().addButton, Qt::LeftButton);
-
-    EXPECT_EQ(model->activeWakePhrases(), (QStringList{"James", "Dr. Kim", "Ann"}));
+    EXPECT_EQ(model->activeWakePhrases(), (QStringList{"James", "Ann"}));
     EXPECT_FALSE(parts().phraseField->hasFocus());
     EXPECT_EQ(parts().phraseField->text(), "");
     EXPECT_FALSE(parts().addButton->isEnabled());
@@ -239,7 +188,7 @@ TEST_F(ContentViewTest, TheAddButtonAddsTheDraftAndTakesTheFocusFromTheField) {
 
 TEST_F(ContentViewTest, ListsPhrasesInOrderCutsLongOnesAndRemovesThem) {
     const QString longPhrase = "Professor Maximilian Alexander Montgomery-Worthington the Third of Lancaster";
-    makeView(R"({"permissionSetupComplete": true, "wakePhrases": ["James", ")" + longPhrase.toUtf8() + R"("]})");
+    makeView(setUp(R"(, "wakePhrases": ["James", ")" + longPhrase.toUtf8() + R"("])"));
     showActive();
     const auto& rows = view->phraseRows();
     ASSERT_EQ(rows.size(), 2);
@@ -259,21 +208,27 @@ TEST_F(ContentViewTest, ListsPhrasesInOrderCutsLongOnesAndRemovesThem) {
     EXPECT_EQ(view->phraseRows()[0].phrase->text(), longPhrase);
 }
 
-TEST_F(ContentViewTest, ShowsRecordingUntilTheModelEndsIt) {
-    makeView(setUp);
+TEST_F(ContentViewTest, TheShortcutRowRecordsCancelsAndClears) {
+    makeView(setUp(controlOptionK));
+    EXPECT_EQ(parts().shortcutDisplay->text(), "⌃⌥K");
+    EXPECT_TRUE(parts().clearButton->isEnabled());
+
     QTest::mouseClick(parts().recordButton, Qt::LeftButton);
     EXPECT_TRUE(model->isRecordingShortcut());
     EXPECT_EQ(parts().shortcutDisplay->text(), "Recording");
     EXPECT_EQ(parts().recordButton->text(), "Cancel");
-
     QTest::mouseClick(parts().recordButton, Qt::LeftButton);
     EXPECT_FALSE(model->isRecordingShortcut());
-    EXPECT_EQ(parts().shortcutDisplay->text(), "None");
+    EXPECT_EQ(parts().shortcutDisplay->text(), "⌃⌥K");
     EXPECT_EQ(parts().recordButton->text(), "Record");
+
+    QTest::mouseClick(parts().clearButton, Qt::LeftButton);
+    EXPECT_EQ(parts().shortcutDisplay->text(), "None");
+    EXPECT_FALSE(parts().clearButton->isEnabled());
 }
 
-TEST_F(ContentViewTest, TheErrorBannerAppearsWithAMessageAndTakesNoSpaceWithout) {
-    makeView(setUp);
+TEST_F(ContentViewTest, TheDetectionSwitchShowsWhatTheModelDecidedAndTheBannerWhy) {
+    makeView(setUp());
     showActive();
     QWidget* controls = parts().scrollArea->widget();
     const int heightWithout = controls->sizeHint().height();
@@ -286,57 +241,49 @@ TEST_F(ContentViewTest, TheErrorBannerAppearsWithAMessageAndTakesNoSpaceWithout)
     EXPECT_EQ(parts().errorBanners[1]->text(), "Add a call phrase first.");
     EXPECT_GT(controls->sizeHint().height(), heightWithout);
 
-    model->cancelShortcutRecording(); // clears the message
+    model->cancelShortcutRecording(); // clears the message, and the banner takes no space
     EXPECT_FALSE(parts().errorBanners[1]->isVisible());
     EXPECT_EQ(controls->sizeHint().height(), heightWithout);
-}
 
-TEST_F(ContentViewTest, TheDetectionSwitchFollowsTheModel) {
-    makeView(setUpWithPhrases);
-    QTest::mouseClick(parts().detectionSwitch, Qt::LeftButton);
-    EXPECT_TRUE(model->isDetectionEnabled());
-    EXPECT_TRUE(parts().detectionSwitch->isChecked());
-    ASSERT_EQ(harness.detectors->startedWith.size(), 1u);
-
-    QTest::mouseClick(parts().detectionSwitch, Qt::LeftButton);
-    EXPECT_FALSE(model->isDetectionEnabled());
-    EXPECT_FALSE(parts().detectionSwitch->isChecked());
+    model->setWakePhraseDraft("James");
+    model->addWakePhraseFromDraft();
+    for (const bool on : {true, false}) {
+        QTest::mouseClick(parts().detectionSwitch, Qt::LeftButton);
+        EXPECT_EQ(model->isDetectionEnabled(), on);
+        EXPECT_EQ(parts().detectionSwitch->isChecked(), on);
+    }
+    EXPECT_EQ(harness.detectors->startedWith.size(), 1u);
 }
 
 TEST_F(ContentViewTest, TheModePickerAsksTheModelAndMovesOnlyWithTheModelsMode) {
-    makeView(R"({"permissionSetupComplete": true, "selectedMode": "anc"})");
+    makeView(setUp(R"(, "selectedMode": "anc")"));
     QStringList calls;
     model->onCallDetected = [&](const QString& phrase) { calls.append(phrase); };
     SegmentedPicker& picker = *parts().modePicker;
-    EXPECT_EQ(picker.selectedIndex(), 0);
+    const auto expectSelected = [&](int index) {
+        EXPECT_EQ(picker.selectedIndex(), index);
+        for (int segment = 0; segment < 3; ++segment) {
+            EXPECT_EQ(picker.segment(segment).isChecked(), segment == index) << segment;
+        }
+    };
+    expectSelected(0);
 
     harness.airPods->hold();
     QTest::mouseClick(&picker.segment(1), Qt::LeftButton);
     ASSERT_TRUE(eventually([&] { return harness.airPods->commands() == std::vector<std::string>{"transparency"}; }));
-    EXPECT_EQ(picker.selectedIndex(), 0);
-    EXPECT_TRUE(picker.segment(0).isChecked());
-    EXPECT_FALSE(picker.segment(1).isChecked());
+    expectSelected(0);
     EXPECT_FALSE(picker.isEnabled());
 
     finishCommand();
-    EXPECT_EQ(picker.selectedIndex(), 1);
-    EXPECT_TRUE(picker.segment(1).isChecked());
+    expectSelected(1);
     EXPECT_TRUE(calls.isEmpty()); // no call is reported for a switch by hand
 
     // A failed switch leaves the old segment selected.
     harness.airPods->willAnswer(AppError::airPodsNotConnected());
     QTest::mouseClick(&picker.segment(2), Qt::LeftButton);
     ASSERT_TRUE(eventually([&] { return !model->isCommandRunning(); }));
-    EXPECT_EQ(picker.selectedIndex(), 1);
-    EXPECT_FALSE(picker.segment(2).isChecked());
+    expectSelected(1);
     EXPECT_FALSE(parts().errorBanners[1]->isHidden());
-}
-
-TEST_F(ContentViewTest, QuitAsksToEndTheApplication) {
-    makeView("{}");
-    QSignalSpy quit(view.get(), &ContentView::quitRequested);
-    QTest::mouseClick(parts().quitButtons[0], Qt::LeftButton);
-    EXPECT_EQ(quit.count(), 1);
 }
 
 } // namespace

@@ -28,12 +28,6 @@ bool eventually(const std::function<bool()>& condition) {
     return testing::eventually(condition, std::chrono::seconds(20), std::chrono::milliseconds(50));
 }
 
-struct Window {
-    QString id;
-    QRect geometry; // absolute
-    bool viewable = false;
-};
-
 class Desktop {
 public:
     static constexpr QSize screenSize{1280, 800};
@@ -52,21 +46,16 @@ public:
             error = "Cannot start dbus-daemon: " + bus.error();
             return;
         }
-        startHelper(windowManager, "openbox", {});
         // The tray docks itself through the window manager, so the manager must be up first.
-        if (error.isEmpty() && !eventually([&] {
-                return run("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"}).contains("window id");
-            })) {
-            error = "openbox did not start: " + log("openbox");
-        }
+        startHelper(windowManager, "openbox", {}, [&] {
+            return run("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"}).contains("window id");
+        });
         startHelper(tray, "trayer",
                     {"--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "120", "--heighttype",
-                     "pixel", "--height", "28", "--SetDockType", "true", "--SetPartialStrut", "true"});
-        if (error.isEmpty() && !eventually([&] {
-                return !run("xdotool", {"search", "--class", "trayer"}).isEmpty();
-            })) {
-            error = "trayer did not put up its panel: " + log("trayer");
-        }
+                     "pixel", "--height", "28", "--SetDockType", "true", "--SetPartialStrut", "true"},
+                    [&] {
+                        return !run("xdotool", {"search", "--class", "trayer"}).isEmpty();
+                    });
     }
 
     ~Desktop() {
@@ -97,14 +86,13 @@ public:
     // Starts harkwell with settings whose permission setup is complete and simulated AirPods.
     void startApplication(const QMap<QString, QString>& extraEnvironment = {}) {
         QDir(directory.filePath("config")).mkpath("Harkwell");
-        QFile settings(directory.filePath("config/Harkwell/Harkwell.json"));
-        ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
-        settings.write(R"({"permissionSetupComplete": true, "wakePhrases": ["James", "Dr. Kim"]})");
-        settings.close();
-        QFile airPods(directory.filePath("airpods"));
-        ASSERT_TRUE(airPods.open(QIODevice::WriteOnly));
-        airPods.write("anc\n");
-        airPods.close();
+        for (const auto& [path, content] :
+             {std::pair{"config/Harkwell/Harkwell.json",
+                        R"({"permissionSetupComplete": true, "wakePhrases": ["James", "Dr. Kim"]})"},
+              std::pair{"airpods", "anc\n"}}) {
+            QFile file(directory.filePath(path));
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(content) > 0) << path;
+        }
 
         QProcessEnvironment env = environment();
         env.insert("HARKWELL_AIRPODS_SIMULATOR", directory.filePath("airpods"));
@@ -133,43 +121,29 @@ public:
         return QString::fromUtf8(process.readAllStandardOutput());
     }
 
-    // Every window of the application, mapped or not.
-    std::vector<Window> applicationWindows() const {
-        std::vector<Window> windows;
-        const QStringList ids = run("xdotool", {"search", "--class", "harkwell"}).split('\n', Qt::SkipEmptyParts);
-        for (const QString& id : ids) {
+    // The first of the application's visible windows (absolute geometry) that matches.
+    std::optional<QRect> visibleWindow(const std::function<bool(const QRect&)>& matches) const {
+        const QString ids = run("xdotool", {"search", "--onlyvisible", "--class", "harkwell"});
+        for (const QString& id : ids.split('\n', Qt::SkipEmptyParts)) {
             const QString info = run("xwininfo", {"-id", id});
             const auto number = [&](const char* label) {
                 const auto match = QRegularExpression(QString(label) + R"(:\s+(-?\d+))").match(info);
                 return match.hasMatch() ? match.captured(1).toInt() : -1;
             };
-            windows.push_back({id,
-                               QRect(number("Absolute upper-left X"), number("Absolute upper-left Y"), number("Width"),
-                                     number("Height")),
-                               info.contains("IsViewable")});
-        }
-        return windows;
-    }
-
-    // The application's visible window of this size.
-    std::optional<Window> visibleWindow(QSize size) const {
-        for (const Window& window : applicationWindows()) {
-            if (window.viewable && window.geometry.size() == size) {
-                return window;
+            const QRect geometry(number("Absolute upper-left X"), number("Absolute upper-left Y"), number("Width"),
+                                 number("Height"));
+            if (matches(geometry)) {
+                return geometry;
             }
         }
         return std::nullopt;
     }
-
+    std::optional<QRect> visibleWindow(QSize size) const {
+        return visibleWindow([size](const QRect& geometry) { return geometry.size() == size; });
+    }
     // The application's icon in the tray panel along the top edge.
-    std::optional<Window> trayIcon() const {
-        for (const Window& window : applicationWindows()) {
-            if (window.viewable && window.geometry.top() >= 0 && window.geometry.bottom() < 28 &&
-                window.geometry.width() < 40) {
-                return window;
-            }
-        }
-        return std::nullopt;
+    std::optional<QRect> trayIcon() const {
+        return visibleWindow([](const QRect& g) { return g.top() >= 0 && g.bottom() < 28 && g.width() < 40; });
     }
 
     void click(QPoint point, int button = 1) const {
@@ -181,22 +155,24 @@ public:
     QProcess application;
 
 private:
-    void startHelper(QProcess& process, const QString& program, const QStringList& arguments) {
+    // Starts a program of the desktop and waits until it is ready; sets the error when it is not.
+    void startHelper(QProcess& process, const QString& program, const QStringList& arguments,
+                     const std::function<bool()>& ready) {
         if (!error.isEmpty()) {
             return;
         }
+        const QString log = directory.filePath(program + ".log");
         process.setProcessEnvironment(environment());
-        process.setStandardOutputFile(directory.filePath(program + ".log"));
-        process.setStandardErrorFile(directory.filePath(program + ".log"), QIODevice::Append);
+        process.setStandardOutputFile(log);
+        process.setStandardErrorFile(log, QIODevice::Append);
         process.start(program, arguments);
         if (!process.waitForStarted()) {
             error = "Cannot start " + program + ": " + process.errorString();
+        } else if (!eventually(ready)) {
+            QFile output(log);
+            error = program + " did not get ready: " +
+                    (output.open(QIODevice::ReadOnly) ? QString::fromUtf8(output.readAll()) : QString());
         }
-    }
-
-    QString log(const QString& program) const {
-        QFile file(directory.filePath(program + ".log"));
-        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString("(no output)");
     }
 
     QTemporaryDir directory;
@@ -210,22 +186,26 @@ private:
 const QSize popoverSize{420, 560};
 const QSize callPanelSize{340, 72};
 
-TEST(TrayDesktopTest, TheTrayIconOpensThePanelBelowItAndAClickElsewhereClosesIt) {
-    Desktop desktop;
-    ASSERT_TRUE(desktop.error.isEmpty()) << desktop.error.toStdString();
-    desktop.startApplication();
+class TrayDesktopTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(desktop.error.isEmpty()) << desktop.error.toStdString(); }
 
-    std::optional<Window> icon;
+    Desktop desktop;
+};
+
+TEST_F(TrayDesktopTest, TheTrayIconTogglesThePanelBelowItAndASecondLaunchOpensIt) {
+    desktop.startApplication();
+    std::optional<QRect> icon;
     ASSERT_TRUE(eventually([&] { return (icon = desktop.trayIcon()).has_value(); })) << "no tray icon appeared";
     EXPECT_FALSE(desktop.visibleWindow(popoverSize)) << "the panel opened by itself";
 
-    desktop.click(icon->geometry.center());
-    std::optional<Window> panel;
+    desktop.click(icon->center());
+    std::optional<QRect> panel;
     ASSERT_TRUE(eventually([&] { return (panel = desktop.visibleWindow(popoverSize)).has_value(); }))
         << "the icon did not open the panel";
-    const QRect& placed = panel->geometry;
-    EXPECT_GE(placed.top(), icon->geometry.bottom());
-    EXPECT_LE(placed.top(), icon->geometry.bottom() + 8);
+    const QRect& placed = *panel;
+    EXPECT_GE(placed.top(), icon->bottom());
+    EXPECT_LE(placed.top(), icon->bottom() + 8);
     EXPECT_TRUE(QRect(QPoint(0, 0), Desktop::screenSize).contains(placed)) << "the panel leaves the screen";
 
     // The pop-up takes the keyboard: a phrase typed into its field and Return reach the settings.
@@ -240,19 +220,13 @@ TEST(TrayDesktopTest, TheTrayIconOpensThePanelBelowItAndAClickElsewhereClosesIt)
     ASSERT_TRUE(eventually([&] { return !desktop.visibleWindow(popoverSize); })) << "a click outside left it open";
 
     // Right click opens it as well; a click on the icon while it is open closes it.
-    desktop.click(icon->geometry.center(), 3);
+    desktop.click(icon->center(), 3);
     ASSERT_TRUE(eventually([&] { return desktop.visibleWindow(popoverSize).has_value(); }));
-    desktop.click(icon->geometry.center());
+    desktop.click(icon->center());
     ASSERT_TRUE(eventually([&] { return !desktop.visibleWindow(popoverSize); }));
     EXPECT_FALSE(desktop.visibleWindow(callPanelSize));
-}
 
-TEST(TrayDesktopTest, ASecondLaunchOpensTheRunningInstancesPanelAndEnds) {
-    Desktop desktop;
-    ASSERT_TRUE(desktop.error.isEmpty()) << desktop.error.toStdString();
-    desktop.startApplication();
-    ASSERT_TRUE(eventually([&] { return desktop.trayIcon().has_value(); }));
-
+    // A second launch opens the running instance's panel and ends.
     QProcess second;
     second.setProcessEnvironment(desktop.environment());
     second.start(HARKWELL_EXECUTABLE, {});
@@ -262,19 +236,16 @@ TEST(TrayDesktopTest, ASecondLaunchOpensTheRunningInstancesPanelAndEnds) {
     EXPECT_EQ(desktop.application.state(), QProcess::Running);
 }
 
-TEST(TrayDesktopTest, ThePreviewShowsOnlyTheCallPanel) {
-    Desktop desktop;
-    ASSERT_TRUE(desktop.error.isEmpty()) << desktop.error.toStdString();
+TEST_F(TrayDesktopTest, ThePreviewShowsOnlyTheCallPanel) {
     desktop.startApplication({{"HARKWELL_PREVIEW_CALL_HUD", "1"}});
-
-    std::optional<Window> panel;
+    std::optional<QRect> panel;
     ASSERT_TRUE(eventually([&] { return (panel = desktop.visibleWindow(callPanelSize)).has_value(); }))
         << "no call panel appeared";
     // Centred, 104 pixels below the top of the area that the tray's panel leaves free (give or take
     // the slide and the rise).
-    EXPECT_EQ(panel->geometry.left(), (Desktop::screenSize.width() - callPanelSize.width()) / 2);
-    EXPECT_GE(panel->geometry.top(), 104 - 8);
-    EXPECT_LE(panel->geometry.top(), 28 + 104);
+    EXPECT_EQ(panel->left(), (Desktop::screenSize.width() - callPanelSize.width()) / 2);
+    EXPECT_GE(panel->top(), 104 - 8);
+    EXPECT_LE(panel->top(), 28 + 104);
     EXPECT_FALSE(desktop.trayIcon()) << "the preview put up a tray icon";
     ASSERT_TRUE(eventually([&] { return !desktop.visibleWindow(callPanelSize); })) << "the call panel stayed";
     EXPECT_FALSE(desktop.trayIcon());

@@ -46,6 +46,15 @@ protected:
         deliverMainThreadWork();
     }
 
+    // A platform that grants everything and has the built-in microphone, for a new detector.
+    void resetPlatform() {
+        recognizerAvailable = recognizerOnDevice = true;
+        recognizer = nullptr;
+        devices = std::make_shared<FakeCaptureDevices>();
+        permissions = std::make_shared<FakePermissions>();
+        errors.clear();
+    }
+
     // Runs the work posted to the main thread, and the work that work posts in turn.
     static void deliverMainThreadWork() {
         for (int round = 0; round < 4; ++round) {
@@ -92,72 +101,48 @@ TEST_F(WakePhraseDetectorPlatformTest, StartsCaptureAndRecognitionAndTurnsResult
 }
 
 TEST_F(WakePhraseDetectorPlatformTest, StartUpFailuresAreReportedInTheOrderOfTheChecks) {
-    const auto builtIn = device("alsa_input.pci.analog-stereo", "Built-in Audio Analog Stereo");
+    const std::vector<std::string> checks{"Speech Recognition", "Microphone"};
+    std::string locale;
     struct Case {
-        std::string name;
-        std::string locale = "en-US";
-        bool available = true;
-        bool onDevice = true;
-        AuthorizationStatus speech = AuthorizationStatus::authorized;
-        bool microphone = true;
-        std::vector<AudioInputDevice> devices = {};
-        std::optional<Error> listError = {};
-        std::optional<Error> openError = {};
+        const char* name;
+        std::function<void()> arrange;
         Error expected;
-        std::vector<std::string> asked = {};
+        std::size_t asked; // how many of the checks were asked
     };
-    const std::vector<Case> cases{
-        {.name = "no Korean model", .locale = "ko-KR", .expected = AppError::speechUnavailable("ko-KR")},
-        {.name = "model unreadable", .available = false, .expected = AppError::speechUnavailable("en-US")},
-        {.name = "not on device", .onDevice = false, .expected = AppError::onDeviceSpeechUnavailable("en-US")},
-        {.name = "speech denied",
-         .speech = AuthorizationStatus::denied,
-         .expected = AppError::permissionDenied("Speech Recognition"),
-         .asked = {"Speech Recognition"}},
-        {.name = "speech restricted",
-         .speech = AuthorizationStatus::restricted,
-         .expected = AppError::permissionDenied("Speech Recognition"),
-         .asked = {"Speech Recognition"}},
-        {.name = "microphone refused",
-         .microphone = false,
-         .expected = AppError::permissionDenied("Microphone"),
-         .asked = {"Speech Recognition", "Microphone"}},
-        {.name = "only a headset and a monitor",
-         .devices = {device("bluez_source.AA_BB.handsfree_head_unit", "Built-in AirPods", false, true),
-                     device("alsa_output.pci.analog-stereo.monitor", "Monitor of Built-in Audio", true, false, true)},
-         .expected = AppError::microphoneMissing(),
-         .asked = {"Speech Recognition", "Microphone"}},
-        {.name = "no sound server",
-         .listError = AppError::captureSetup("No sound server is running."),
-         .expected = AppError::captureSetup("No sound server is running."),
-         .asked = {"Speech Recognition", "Microphone"}},
-        {.name = "device cannot be opened",
-         .devices = {builtIn},
-         .openError = Error::platform("Device or resource busy"),
-         .expected = Error::platform("Device or resource busy"),
-         .asked = {"Speech Recognition", "Microphone"}},
+    const Case cases[] = {
+        {"no Korean model", [&] { locale = "ko-KR"; }, AppError::speechUnavailable("ko-KR"), 0},
+        {"model unreadable", [&] { recognizerAvailable = false; }, AppError::speechUnavailable("en-US"), 0},
+        {"not on device", [&] { recognizerOnDevice = false; }, AppError::onDeviceSpeechUnavailable("en-US"), 0},
+        {"speech denied", [&] { permissions->speech = AuthorizationStatus::denied; },
+         AppError::permissionDenied("Speech Recognition"), 1},
+        {"speech restricted", [&] { permissions->speech = AuthorizationStatus::restricted; },
+         AppError::permissionDenied("Speech Recognition"), 1},
+        {"microphone refused", [&] { permissions->microphone = false; }, AppError::permissionDenied("Microphone"), 2},
+        {"only a headset and a monitor",
+         [&] {
+             devices->devices = {
+                 device("bluez_source.AA_BB.handsfree_head_unit", "Built-in AirPods", false, true),
+                 device("alsa_output.pci.analog-stereo.monitor", "Monitor of Built-in Audio", true, false, true)};
+         },
+         AppError::microphoneMissing(), 2},
+        {"no sound server", [&] { devices->listError = AppError::captureSetup("No sound server is running."); },
+         AppError::captureSetup("No sound server is running."), 2},
+        {"device cannot be opened", [&] { devices->openError = Error::platform("Device or resource busy"); },
+         Error::platform("Device or resource busy"), 2},
     };
     for (const auto& testCase : cases) {
         SCOPED_TRACE(testCase.name);
-        recognizerAvailable = testCase.available;
-        recognizerOnDevice = testCase.onDevice;
-        permissions = std::make_shared<FakePermissions>();
-        permissions->speech = testCase.speech;
-        permissions->microphone = testCase.microphone;
-        devices = std::make_shared<FakeCaptureDevices>();
-        devices->devices = testCase.devices;
-        devices->listError = testCase.listError;
-        devices->openError = testCase.openError;
-        errors.clear();
-        makeDetector(testCase.locale);
+        resetPlatform();
+        locale = "en-US";
+        testCase.arrange();
+        makeDetector(locale);
         start();
         EXPECT_EQ(errors, std::vector<Error>{testCase.expected});
-        EXPECT_EQ(permissions->asked, testCase.asked);
+        EXPECT_EQ(permissions->asked, std::vector<std::string>(checks.begin(), checks.begin() + testCase.asked));
         EXPECT_FALSE(detector->isCapturing());
         if (recognizer) {
             EXPECT_TRUE(recognizer->requests.empty()) << "no request without a microphone";
         }
-        recognizer = nullptr;
     }
 }
 
@@ -176,27 +161,19 @@ TEST_F(WakePhraseDetectorPlatformTest, LateAnswersStartListeningOnlyWhileTheDete
     EXPECT_TRUE(detector->isCapturing());
     EXPECT_TRUE(errors.empty());
 
-    // Stopped while waiting: the answer starts nothing.
-    permissions = std::make_shared<FakePermissions>();
-    permissions->speech.reset();
-    devices = std::make_shared<FakeCaptureDevices>();
-    makeDetector();
-    start();
-    detector->stop();
-    permissions->pendingSpeech(AuthorizationStatus::authorized);
-    deliverMainThreadWork();
-    EXPECT_EQ(permissions->asked, std::vector<std::string>{"Speech Recognition"});
-
-    // Released before the answer: nothing more happens.
-    permissions = std::make_shared<FakePermissions>();
-    permissions->speech.reset();
-    makeDetector();
-    start();
-    detector.reset();
-    permissions->pendingSpeech(AuthorizationStatus::denied);
-    deliverMainThreadWork();
-    EXPECT_TRUE(errors.empty());
-    EXPECT_EQ(permissions->asked, std::vector<std::string>{"Speech Recognition"});
+    // Stopped, or released, while waiting: the answer starts nothing.
+    for (const bool released : {false, true}) {
+        SCOPED_TRACE(released ? "released" : "stopped");
+        resetPlatform();
+        permissions->speech.reset();
+        makeDetector();
+        start();
+        released ? detector.reset() : detector->stop();
+        permissions->pendingSpeech(AuthorizationStatus::denied);
+        deliverMainThreadWork();
+        EXPECT_TRUE(errors.empty());
+        EXPECT_EQ(permissions->asked, std::vector<std::string>{"Speech Recognition"});
+    }
 }
 
 TEST_F(WakePhraseDetectorPlatformTest, CaptureErrorsWhileRunningReachOnErrorOnTheMainThreadUntilStopped) {
@@ -236,7 +213,6 @@ TEST(PreferredBuiltInMicrophoneTest, ChoosesByIdentifierThenNameThenTheSoundServ
         {{korean, internal}, korean},
         {{usb, internal}, internal},
         {{airPods, monitor, usb}, std::nullopt},
-        {{}, std::nullopt},
     };
     for (const auto& testCase : cases) {
         EXPECT_EQ(preferredBuiltInMicrophone(testCase.devices), testCase.expected)

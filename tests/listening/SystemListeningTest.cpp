@@ -15,11 +15,6 @@ namespace {
 
 using testing::PrivatePulseAudio;
 
-struct Outcome {
-    std::vector<std::string> detected;
-    std::vector<std::string> errors;
-};
-
 // Runs the event loop until `done` holds or a minute has passed.
 void runUntil(const std::function<bool()>& done) {
     QEventLoop loop;
@@ -40,13 +35,21 @@ void runUntil(const std::function<bool()>& done) {
     EXPECT_TRUE(guard.isActive()) << "nothing came within a minute";
 }
 
-void start(WakePhraseListener& listener, const std::vector<std::string>& phrases, Outcome& outcome) {
-    listener.start(
-        phrases, [&outcome](const std::string& phrase) { outcome.detected.push_back(phrase); },
-        [&outcome](const Error& error) { outcome.errors.push_back(error.description()); });
-}
+class SystemListeningTest : public ::testing::Test {
+protected:
+    void listen(const std::vector<std::string>& phrases, const std::string& locale = "en-US") {
+        listener = makeSystemWakePhraseListener(locale);
+        listener->start(
+            phrases, [this](const std::string& phrase) { detected.push_back(phrase); },
+            [this](const Error& error) { errors.push_back(error.description()); });
+    }
 
-TEST(SystemListeningTest, HearsACallFromTheBuiltInMicrophoneAndReportsTheServerGoingAway) {
+    std::vector<std::string> detected;
+    std::vector<std::string> errors;
+    std::unique_ptr<WakePhraseListener> listener; // goes first: its callbacks use the vectors
+};
+
+TEST_F(SystemListeningTest, HearsACallFromTheBuiltInMicrophoneAndReportsTheServerGoingAway) {
     PrivatePulseAudio pulse({
         {"bluez_source.AA_BB_CC_DD_EE_FF.handsfree_head_unit", "AirPods Pro", "device.bus=bluetooth"},
         {"alsa_input.pci-0000_00_1f.3.analog-stereo", "Built-in Audio Analog Stereo", ""},
@@ -58,54 +61,45 @@ TEST(SystemListeningTest, HearsACallFromTheBuiltInMicrophoneAndReportsTheServerG
     pulse.playRepeatedly(0, QByteArray(speech.size(), '\0'), 1.0); // the headset hears nothing
     pulse.playRepeatedly(1, speech, 2.0);
 
-    Outcome outcome;
-    const auto listener = makeSystemWakePhraseListener("en-US");
-    start(*listener, {"James", "Minsu"}, outcome);
-    runUntil([&] { return !outcome.detected.empty() || !outcome.errors.empty(); });
-    EXPECT_EQ(outcome.detected, std::vector<std::string>{"James"});
-    ASSERT_TRUE(outcome.errors.empty()) << outcome.errors.front();
+    listen({"James", "Minsu"});
+    runUntil([&] { return !detected.empty() || !errors.empty(); });
+    EXPECT_EQ(detected, std::vector<std::string>{"James"});
+    ASSERT_TRUE(errors.empty()) << errors.front();
 
     // The sound server goes away while listening.
     pulse.kill();
-    runUntil([&] { return !outcome.errors.empty(); });
-    ASSERT_EQ(outcome.errors.size(), 1u);
-    EXPECT_EQ(outcome.errors.front(), "Audio capture setup failed: The microphone Built-in Audio Analog Stereo stopped "
-                                      "delivering audio: it was disconnected or the sound server went away.");
+    runUntil([&] { return !errors.empty(); });
+    EXPECT_EQ(errors, std::vector<std::string>{"Audio capture setup failed: The microphone Built-in Audio Analog "
+                                               "Stereo stopped delivering audio: it was disconnected or the sound "
+                                               "server went away."});
     listener->stop();
 }
 
-TEST(SystemListeningTest, OnlyAHeadsetMicrophoneIsNoBuiltInMicrophone) {
+TEST_F(SystemListeningTest, OnlyAHeadsetMicrophoneIsNoBuiltInMicrophone) {
     PrivatePulseAudio pulse({{"bluez_source.AA_BB_CC_DD_EE_FF.handsfree_head_unit", "Built-in AirPods",
                               "device.bus=bluetooth device.form_factor=headset"}});
     ASSERT_TRUE(pulse.error().isEmpty()) << pulse.error().toStdString();
     qputenv("PULSE_SERVER", pulse.serverAddress().toUtf8());
-    Outcome outcome;
-    const auto listener = makeSystemWakePhraseListener("en-US");
-    start(*listener, {"James"}, outcome);
-    runUntil([&] { return !outcome.errors.empty(); });
-    EXPECT_EQ(outcome.errors, std::vector<std::string>{"Built-in Mac microphone was not found."});
+    listen({"James"});
+    runUntil([&] { return !errors.empty(); });
+    EXPECT_EQ(errors, std::vector<std::string>{"Built-in Mac microphone was not found."});
+    listener.reset();
 }
 
-TEST(SystemListeningTest, NoSoundServerIsAClearErrorNotAHang) {
+TEST_F(SystemListeningTest, NoSoundServerIsAClearErrorNotAHang) {
     QTemporaryDir nowhere;
     qputenv("PULSE_SERVER", ("unix:" + nowhere.filePath("native")).toUtf8());
-    Outcome outcome;
-    const auto listener = makeSystemWakePhraseListener("en-US");
-    start(*listener, {"James"}, outcome);
-    runUntil([&] { return !outcome.errors.empty(); });
-    ASSERT_EQ(outcome.errors.size(), 1u);
-    EXPECT_EQ(outcome.errors.front().rfind("Audio capture setup failed: The sound server (PulseAudio or PipeWire) "
-                                           "cannot be reached: ",
-                                           0),
-              0u)
-        << outcome.errors.front();
+    listen({"James"});
+    runUntil([&] { return !errors.empty(); });
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_TRUE(errors.front().starts_with(
+        "Audio capture setup failed: The sound server (PulseAudio or PipeWire) cannot be reached: "))
+        << errors.front();
 }
 
-TEST(SystemListeningTest, KoreanHasNoRecognizer) {
-    const auto listener = makeSystemWakePhraseListener("ko-KR");
-    Outcome outcome;
-    listener->start({"민수"}, nullptr, [&](const Error& error) { outcome.errors.push_back(error.description()); });
-    EXPECT_EQ(outcome.errors, std::vector<std::string>{"Speech recognizer is unavailable for ko-KR."});
+TEST_F(SystemListeningTest, KoreanHasNoRecognizer) {
+    listen({"민수"}, "ko-KR");
+    EXPECT_EQ(errors, std::vector<std::string>{"Speech recognizer is unavailable for ko-KR."});
 }
 
 } // namespace

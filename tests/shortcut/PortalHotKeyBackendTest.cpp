@@ -57,14 +57,15 @@ protected:
     int presses = 0;
 };
 
-TEST_F(PortalHotKeyTest, BindsThePreferredTriggerAndActivationIsAPress) {
+TEST_F(PortalHotKeyTest, BindsReplacesAndUnregistersAndOnlyItsActivationIsAPress) {
     for (const bool asObjectPath : {false, true}) {
+        SCOPED_TRACE(asObjectPath ? "session handle as object path" : "session handle as string");
         auto portal = startPortal();
         portal->sessionHandleAsObjectPath = asObjectPath;
         auto controller = makeController();
+        presses = 0;
         controller.onPressed = [this] { ++presses; };
         controller.registerHotKey(controlOptionK);
-
         ASSERT_EQ(portal->boundShortcuts.size(), 1u);
         ASSERT_EQ(portal->boundShortcuts[0].size(), 1);
         const auto& shortcut = portal->boundShortcuts[0][0];
@@ -72,44 +73,25 @@ TEST_F(PortalHotKeyTest, BindsThePreferredTriggerAndActivationIsAPress) {
         EXPECT_EQ(shortcut.properties.value("preferred_trigger").toString(), "CTRL+ALT+K");
         EXPECT_FALSE(shortcut.properties.value("description").toString().isEmpty());
 
-        const QString session = portal->sessions.at(0);
-        presses = 0;
-        portal->activate(session, "some-other-shortcut");
+        // Registering again closes the first session.
+        controller.registerHotKey(shiftCommandUp);
+        ASSERT_EQ(portal->sessions.size(), 2);
+        EXPECT_TRUE(eventually([&] { return portal->closedSessions == QStringList{portal->sessions[0]}; }));
+        EXPECT_EQ(portal->boundShortcuts[1][0].properties.value("preferred_trigger").toString(), "SHIFT+LOGO+Up");
+
+        const QString session = portal->sessions[1];
+        portal->activate(portal->sessions[0], PortalHotKeyBackend::shortcutId);
         portal->activate("/org/freedesktop/portal/desktop/session/other/app", PortalHotKeyBackend::shortcutId);
+        portal->activate(session, "some-other-shortcut");
         portal->activate(session, PortalHotKeyBackend::shortcutId);
         EXPECT_TRUE(eventually([&] { return presses > 0; }));
-        EXPECT_EQ(presses, 1) << "as object path: " << asObjectPath;
+        EXPECT_EQ(presses, 1);
+
+        controller.unregisterHotKey();
+        controller.unregisterHotKey();
+        EXPECT_TRUE(eventually([&] { return portal->closedSessions.size() == 2; }));
+        EXPECT_EQ(portal->closedSessions, portal->sessions);
     }
-}
-
-TEST_F(PortalHotKeyTest, PreferredTriggers) {
-    const std::pair<HotKeySetting, QString> cases[] = {
-        {controlOptionK, "CTRL+ALT+K"}, {shiftCommandUp, "SHIFT+LOGO+Up"}, {{52, 0x100, "?"}, ""}, // no such key
-    };
-    for (const auto& [setting, trigger] : cases) {
-        EXPECT_EQ(PortalHotKeyBackend::preferredTrigger(setting), trigger) << setting.displayName();
-    }
-}
-
-TEST_F(PortalHotKeyTest, ReRegisteringAndUnregisteringCloseTheSession) {
-    auto portal = startPortal();
-    auto controller = makeController();
-    controller.onPressed = [this] { ++presses; };
-    controller.registerHotKey(controlOptionK);
-    controller.registerHotKey(shiftCommandUp);
-    ASSERT_EQ(portal->sessions.size(), 2);
-    EXPECT_TRUE(eventually([&] { return portal->closedSessions == QStringList{portal->sessions[0]}; }));
-    EXPECT_EQ(portal->boundShortcuts[1][0].properties.value("preferred_trigger").toString(), "SHIFT+LOGO+Up");
-
-    portal->activate(portal->sessions[0], PortalHotKeyBackend::shortcutId);
-    portal->activate(portal->sessions[1], PortalHotKeyBackend::shortcutId);
-    EXPECT_TRUE(eventually([&] { return presses > 0; }));
-    EXPECT_EQ(presses, 1);
-
-    controller.unregisterHotKey();
-    controller.unregisterHotKey();
-    EXPECT_TRUE(eventually([&] { return portal->closedSessions.size() == 2; }));
-    EXPECT_EQ(portal->closedSessions, portal->sessions);
 }
 
 TEST_F(PortalHotKeyTest, RefusalsLeaveNothingRegistered) {
@@ -124,17 +106,20 @@ TEST_F(PortalHotKeyTest, RefusalsLeaveNothingRegistered) {
         {"no answer", FakeGlobalShortcutsPortal::BindAnswer::silent, HotKeyError::portalTimedOut},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         auto portal = startPortal();
         portal->bindAnswer = c.answer;
         auto controller = makeController(std::chrono::milliseconds(200));
-        controller.onPressed = [this] { ++presses; };
-        EXPECT_EQ(refusal(controller, controlOptionK), c.status) << c.name;
-        EXPECT_FALSE(controller.isRegistered()) << c.name;
-        ASSERT_EQ(portal->sessions.size(), 1) << c.name;
-        EXPECT_TRUE(eventually([&] { return portal->closedSessions == portal->sessions; })) << c.name;
-        EXPECT_TRUE(
-            HotKeyError::registrationFailed(c.status).errorDescription().ends_with(std::to_string(c.status) + ")"));
+        EXPECT_EQ(refusal(controller, controlOptionK), c.status);
+        EXPECT_FALSE(controller.isRegistered());
+        ASSERT_EQ(portal->sessions.size(), 1);
+        EXPECT_TRUE(eventually([&] { return portal->closedSessions == portal->sessions; }));
     }
+    // A key the portal has no name for is refused before any session is made.
+    auto portal = startPortal();
+    auto controller = makeController();
+    EXPECT_EQ(refusal(controller, {52, 0x100, "?"}), HotKeyError::keyNotOnKeyboard);
+    EXPECT_TRUE(portal->sessions.isEmpty());
 }
 
 TEST_F(PortalHotKeyTest, RegistrationWhileWaitingForThePortalIsBusy) {

@@ -18,11 +18,14 @@ protected:
     std::ostringstream errors;
 };
 
-TEST_F(ToggleModeTest, RunningInstanceToggles) {
+TEST_F(ToggleModeTest, CommandTogglesTheRunningInstanceOrSaysItIsNotRunning) {
+    EXPECT_EQ(runToggleModeCommand(connect("command"), errors), 1);
+    EXPECT_EQ(errors.str(), "Harkwell is not running.\n");
+    errors.str("");
+
     int toggles = 0;
     ToggleModeService service([&] { ++toggles; });
     ASSERT_EQ(service.exportOn(connect("instance")), std::nullopt);
-
     EXPECT_EQ(runToggleModeCommand(connect("command"), errors), 0);
     EXPECT_EQ(toggles, 1);
     EXPECT_EQ(errors.str(), "");
@@ -31,11 +34,6 @@ TEST_F(ToggleModeTest, RunningInstanceToggles) {
     EXPECT_NE(second.exportOn(connect("second instance")), std::nullopt) << "two instances own the name";
     EXPECT_EQ(runToggleModeCommand(connect("command"), errors), 0);
     EXPECT_EQ(toggles, 2);
-}
-
-TEST_F(ToggleModeTest, NotRunningIsAClearError) {
-    EXPECT_EQ(runToggleModeCommand(connect("command"), errors), 1);
-    EXPECT_EQ(errors.str(), "Harkwell is not running.\n");
 }
 
 TEST_F(ToggleModeTest, NoBusIsAClearError) {

@@ -1,7 +1,6 @@
 #include "shortcut/X11HotKeyBackend.h"
 #include "shortcut/HotKeyController.h"
 
-#include <QAbstractNativeEventFilter>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 
@@ -35,6 +34,14 @@ public:
     }
 
     bool isConnected() const { return xcb_connection_has_error(connection_) == 0; }
+
+    // The keyboard's modifier and lock state.
+    std::uint16_t state() const {
+        auto* reply = xcb_query_pointer_reply(connection_, xcb_query_pointer(connection_, root_), nullptr);
+        const std::uint16_t mask = reply ? reply->mask : 0xffff;
+        std::free(reply);
+        return mask;
+    }
 
     xcb_keycode_t keycode(xcb_keysym_t keysym) const {
         xcb_keycode_t* codes = xcb_key_symbols_get_keycode(symbols_, keysym);
@@ -102,35 +109,40 @@ protected:
 
 TEST_F(X11HotKeyTest, PressFiresWhateverTheLockKeys) {
     controller.registerHotKey(controlOptionK);
-    const std::vector<std::vector<xcb_keysym_t>> lockSets{{}, {numLock}, {capsLock}, {numLock, capsLock}};
-    for (const auto& locks : lockSets) {
-        for (const auto lock : locks) {
-            other.type({lock}); // on
-        }
+    const std::uint16_t numLockMask = XCB_MOD_MASK_2, capsLockMask = XCB_MOD_MASK_LOCK;
+    const std::pair<std::vector<xcb_keysym_t>, std::uint16_t> lockSets[] = {
+        {{}, 0},
+        {{numLock}, numLockMask},
+        {{capsLock}, capsLockMask},
+        {{numLock, capsLock}, numLockMask | capsLockMask}};
+    for (const auto& [locks, mask] : lockSets) {
+        other.type(locks); // on
+        ASSERT_EQ(other.state() & (numLockMask | capsLockMask), mask) << "the lock keys did not lock";
         other.type(controlAltK);
-        for (const auto lock : locks) {
-            other.type({lock}); // off again
-        }
+        other.type(locks); // off again
     }
     waitForPresses(4);
 }
 
-TEST_F(X11HotKeyTest, SuperAndShiftAreCommandAndShift) {
+TEST_F(X11HotKeyTest, ReplacedShortcutIsReleasedAndModifiersMustMatchExactly) {
+    controller.registerHotKey(controlOptionK);
     controller.registerHotKey(shiftCommandUp);
+    // Events arrive in order: a press that should not count would be counted before the last.
+    other.type(controlAltK);                    // the replaced shortcut
     other.type({shiftL, up});                   // Super missing
     other.type({superL, shiftL, up});           // the shortcut
     other.type({controlL, superL, shiftL, up}); // one modifier too many
     other.type({superL, shiftL, up});
     waitForPresses(2);
-}
 
-TEST_F(X11HotKeyTest, RegisteringAnotherShortcutReplacesTheFirst) {
-    controller.registerHotKey(controlOptionK);
-    controller.registerHotKey(shiftCommandUp);
-    other.type(controlAltK);
-    other.type({superL, shiftL, up});
-    // Events arrive in order: a press of the first shortcut would have been counted before this one.
-    waitForPresses(1);
+    controller.unregisterHotKey();
+    controller.unregisterHotKey();
+    for (const auto& [key, modifiers] :
+         {std::pair<xcb_keysym_t, std::uint16_t>{'k', XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1},
+          {up, XCB_MOD_MASK_SHIFT | XCB_MOD_MASK_4}}) {
+        EXPECT_EQ(other.grab(key, modifiers), 0) << "a grab outlived replacing or unregistering: " << key;
+        other.ungrab(key, modifiers);
+    }
 }
 
 TEST_F(X11HotKeyTest, CombinationHeldByAnotherClientIsRefusedAndLeavesNothing) {
@@ -142,7 +154,6 @@ TEST_F(X11HotKeyTest, CombinationHeldByAnotherClientIsRefusedAndLeavesNothing) {
         FAIL() << "registration was not refused";
     } catch (const HotKeyError& error) {
         EXPECT_EQ(error.status(), -10);
-        EXPECT_TRUE(std::string(error.errorDescription()).ends_with("(-10)"));
     }
     EXPECT_FALSE(controller.isRegistered());
     // Nothing of ours is left: the other client can take every variant.
@@ -150,49 +161,9 @@ TEST_F(X11HotKeyTest, CombinationHeldByAnotherClientIsRefusedAndLeavesNothing) {
         EXPECT_EQ(other.grab('k', controlAlt | locks), 0) << "variant " << locks;
         other.ungrab('k', controlAlt | locks);
     }
+    // Once the other client lets go, the same shortcut registers and fires.
     other.ungrab('k', controlAlt | XCB_MOD_MASK_LOCK);
     controller.registerHotKey(controlOptionK);
-    other.type(controlAltK);
-    waitForPresses(1);
-}
-
-TEST_F(X11HotKeyTest, UnregisterTwiceThenRegisterAgain) {
-    controller.registerHotKey(controlOptionK);
-    controller.unregisterHotKey();
-    controller.unregisterHotKey();
-    EXPECT_EQ(other.grab('k', XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1), 0) << "the grab outlived unregistering";
-    other.ungrab('k', XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1);
-    controller.registerHotKey(controlOptionK);
-    other.type(controlAltK);
-    waitForPresses(1);
-}
-
-// Counts the key presses the application receives; installed after the backend, it sees each
-// event just before the backend's filter does, in the same dispatch.
-class KeyPressCounter : public QAbstractNativeEventFilter {
-public:
-    KeyPressCounter() { QCoreApplication::instance()->installNativeEventFilter(this); }
-    ~KeyPressCounter() override { QCoreApplication::instance()->removeNativeEventFilter(this); }
-    bool nativeEventFilter(const QByteArray&, void* message, qintptr*) override {
-        if ((static_cast<xcb_generic_event_t*>(message)->response_type & 0x7f) == XCB_KEY_PRESS) {
-            ++count;
-        }
-        return false;
-    }
-    int count = 0;
-};
-
-TEST_F(X11HotKeyTest, PressWithoutHandlerIsConsumed) {
-    controller.registerHotKey(controlOptionK);
-    controller.onPressed = nullptr;
-    KeyPressCounter counter;
-    other.type(controlAltK);
-    const QDeadlineTimer deadline(10000);
-    while (counter.count == 0 && !deadline.hasExpired()) {
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
-    }
-    ASSERT_EQ(counter.count, 1) << "the press did not reach the application";
-    controller.onPressed = [this] { ++presses; };
     other.type(controlAltK);
     waitForPresses(1);
 }

@@ -2,6 +2,7 @@
 
 #include "locale/AppError.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -10,12 +11,11 @@
 #include <fstream>
 #include <map>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <system_error>
 #include <thread>
 #include <variant>
-
-#include <sys/stat.h>
 
 namespace harkwell {
 namespace {
@@ -23,21 +23,42 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-// Long enough for a helper that does its work, even a slow sanitizer build on a busy machine;
-// only the time-out test waits it out.
-constexpr auto generousTimeout = 30s;
 // Long enough for the fake helper to start and install its SIGTERM handler first.
 constexpr auto hangTimeout = 1500ms;
-constexpr auto shortGrace = 200ms;
-
-const std::vector<std::string> fakeVariables{"FAKE_HELPER_FILE", "FAKE_HELPER_PRINT", "FAKE_HELPER_EXIT",
-                                             "FAKE_HELPER_ACTION", "FAKE_HELPER_RECORD"};
 
 std::string readFile(const fs::path& path) {
     std::ifstream file(path);
     std::stringstream text;
     text << file.rdbuf();
     return text.str();
+}
+
+using ModeOutcome = std::variant<ListeningMode, AppError>;
+
+ModeOutcome readMode(AirPodsController& controller, bool viaPermission = false) {
+    try {
+        return viaPermission ? controller.prepareBluetoothPermission() : controller.currentMode();
+    } catch (const AppError& error) {
+        return error;
+    }
+}
+
+std::optional<AppError> setMode(AirPodsController& controller, ListeningMode mode) {
+    try {
+        controller.setMode(mode);
+    } catch (const AppError& error) {
+        return error;
+    }
+    return std::nullopt;
+}
+
+// Both reading calls give `read`; a set fails with the same error, except that it needs no mode word.
+void expectEveryCall(AirPodsController& controller, const ModeOutcome& read) {
+    EXPECT_EQ(readMode(controller), read);
+    EXPECT_EQ(readMode(controller, true), read);
+    const auto* error = std::get_if<AppError>(&read);
+    EXPECT_EQ(setMode(controller, ListeningMode::transparency),
+              error != nullptr && error->kind() != AppError::Kind::unknownMode ? std::optional(*error) : std::nullopt);
 }
 
 // A private installation root whose libexec/harkwell/ModeRelay is the fake helper, and a
@@ -54,19 +75,33 @@ protected:
         fs::create_directories(runtime_);
         fs::create_symlink(HARKWELL_FAKE_HELPER, root_ / "libexec/harkwell/ModeRelay");
         ::setenv("XDG_RUNTIME_DIR", runtime_.c_str(), 1);
-        for (const auto& name : fakeVariables) {
-            ::unsetenv(name.c_str());
-        }
+        fake({});
     }
     void TearDown() override { fs::remove_all(root_); }
 
-    void fake(std::map<std::string, std::string> variables) {
+    // Sets exactly these FAKE_HELPER_* variables; the helper always records its run in record_.
+    void fake(const std::map<std::string, std::string>& variables) {
+        for (const char* name : {"FAKE_HELPER_FILE", "FAKE_HELPER_PRINT", "FAKE_HELPER_EXIT", "FAKE_HELPER_ACTION"}) {
+            ::unsetenv(name);
+        }
+        ::setenv("FAKE_HELPER_RECORD", record_.c_str(), 1);
         for (const auto& [name, value] : variables) {
             ::setenv(name.c_str(), value.c_str(), 1);
         }
     }
-    AirPodsController controller(std::chrono::milliseconds timeout = generousTimeout) {
-        return AirPodsController(root_, timeout, shortGrace);
+    // Long enough for a helper that does its work, even a slow sanitizer build on a busy
+    // machine; only the time-out test waits it out.
+    AirPodsController controller(std::chrono::milliseconds timeout = 30s) {
+        return AirPodsController(root_, timeout, 200ms);
+    }
+    // What the fake helper recorded: its three arguments, its process id, the output directory's mode.
+    std::vector<std::string> recorded() const {
+        std::istringstream text(readFile(record_));
+        std::vector<std::string> lines;
+        for (std::string line; std::getline(text, line);) {
+            lines.push_back(line);
+        }
+        return lines;
     }
     bool runtimeIsEmpty() const { return fs::is_empty(runtime_); }
 
@@ -75,117 +110,55 @@ protected:
     fs::path record_;
 };
 
-using ModeOutcome = std::variant<ListeningMode, AppError>;
-
-ModeOutcome readMode(AirPodsController& controller, bool viaPermission) {
-    try {
-        return viaPermission ? controller.prepareBluetoothPermission() : controller.currentMode();
-    } catch (const AppError& error) {
-        return error;
-    }
-}
-
-std::optional<AppError> setMode(AirPodsController& controller, ListeningMode mode) {
-    try {
-        controller.setMode(mode);
-        return std::nullopt;
-    } catch (const AppError& error) {
-        return error;
-    }
-}
-
 TEST_F(AirPodsControllerTest, MapsEveryHelperOutcome) {
-    struct Case {
-        const char* name;
-        std::map<std::string, std::string> fake;
-        ModeOutcome read;
-        std::optional<AppError> set;
-    };
-    const std::vector<Case> cases{
-        {"mode and success", {{"FAKE_HELPER_FILE", "transparency\nEXIT_CODE=0\n"}}, ListeningMode::transparency, {}},
-        {"not connected 7",
-         {{"FAKE_HELPER_FILE", "EXIT_CODE=7"}},
-         AppError::airPodsNotConnected(),
-         AppError::airPodsNotConnected()},
-        {"not connected 2 despite exit 0",
-         {{"FAKE_HELPER_FILE", "EXIT_CODE=2"}},
-         AppError::airPodsNotConnected(),
-         AppError::airPodsNotConnected()},
-        {"failure message",
-         {{"FAKE_HELPER_FILE", "No device\nEXIT_CODE=1"}},
-         AppError::helperFailed("No device"),
-         AppError::helperFailed("No device")},
-        {"last exit code counts", {{"FAKE_HELPER_FILE", "EXIT_CODE=1\nanc\nEXIT_CODE=0"}}, ListeningMode::anc, {}},
-        {"bad last exit code falls back to the exit status",
-         {{"FAKE_HELPER_FILE", "EXIT_CODE=0\nanc\nEXIT_CODE=zero"}, {"FAKE_HELPER_EXIT", "3"}},
-         AppError::helperFailed("anc"),
-         AppError::helperFailed("anc")},
-        {"nothing written, exit 0", {}, AppError::unknownMode(""), {}},
-        {"nothing written, exit 7",
-         {{"FAKE_HELPER_EXIT", "7"}},
-         AppError::airPodsNotConnected(),
-         AppError::airPodsNotConnected()},
-        {"exit code printed instead",
-         {{"FAKE_HELPER_PRINT", "Working\nEXIT_CODE=2\n"}},
-         AppError::airPodsNotConnected(),
-         AppError::airPodsNotConnected()},
-        {"no mode word",
+    const AppError notConnected = AppError::airPodsNotConnected();
+    const std::vector<std::tuple<const char*, std::map<std::string, std::string>, ModeOutcome>> cases{
+        {"mode and success", {{"FAKE_HELPER_FILE", "transparency\nEXIT_CODE=0\n"}}, ListeningMode::transparency},
+        {"exit code 7 written, exit status 0", {{"FAKE_HELPER_FILE", "EXIT_CODE=7"}}, notConnected},
+        {"exit code 2 printed", {{"FAKE_HELPER_PRINT", "Working\nEXIT_CODE=2\n"}}, notConnected},
+        {"nothing written, exit status 7", {{"FAKE_HELPER_EXIT", "7"}}, notConnected},
+        {"failure message", {{"FAKE_HELPER_FILE", "No device\nEXIT_CODE=1"}}, AppError::helperFailed("No device")},
+        {"no mode word in the file, then the printed text",
          {{"FAKE_HELPER_FILE", "Switching\nEXIT_CODE=0"}, {"FAKE_HELPER_PRINT", "mode: anc"}},
-         AppError::unknownMode("Switching\nmode: anc"),
-         {}},
-        {"printed text follows the file",
-         {{"FAKE_HELPER_FILE", "normal"}, {"FAKE_HELPER_PRINT", "EXIT_CODE=0\n"}},
-         ListeningMode::normal,
-         {}},
-        {"ill-formed UTF-8 file counts as empty",
-         {{"FAKE_HELPER_FILE", "\xFFtransparency\nEXIT_CODE=0"}, {"FAKE_HELPER_PRINT", "anc"}},
-         ListeningMode::anc,
-         {}},
-        {"killed by a signal is a failure",
-         {{"FAKE_HELPER_ACTION", "crash"}},
-         AppError::helperFailed(""),
-         AppError::helperFailed("")},
+         AppError::unknownMode("Switching\nmode: anc")},
+        {"killed by a signal", {{"FAKE_HELPER_ACTION", "crash"}}, AppError::helperFailed("")},
     };
-    for (const auto& [name, variables, read, set] : cases) {
+    for (const auto& [name, variables, read] : cases) {
         SCOPED_TRACE(name);
-        for (const auto& variable : fakeVariables) {
-            ::unsetenv(variable.c_str());
-        }
         fake(variables);
         AirPodsController runner = controller();
-        EXPECT_EQ(readMode(runner, false), read);
-        EXPECT_EQ(readMode(runner, true), read);
-        EXPECT_EQ(setMode(runner, ListeningMode::transparency), set);
+        expectEveryCall(runner, read);
         EXPECT_TRUE(runtimeIsEmpty()) << "the output file is left behind";
     }
 }
 
 TEST_F(AirPodsControllerTest, PassesTheCommandAndAFreshOutputFileInTheRuntimeDirectory) {
-    fake({{"FAKE_HELPER_RECORD", record_.string()}, {"FAKE_HELPER_FILE", "EXIT_CODE=0"}});
+    fake({{"FAKE_HELPER_FILE", "anc\nEXIT_CODE=0"}});
     AirPodsController runner = controller();
     const std::regex outputFile(runtime_.string() + "/harkwell-[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-"
                                                     "[0-9A-F]{12}\\.log");
     std::set<std::string> paths;
-    for (const auto& [mode, command] :
-         std::vector<std::pair<ListeningMode, std::string>>{{ListeningMode::normal, "normal"},
-                                                            {ListeningMode::anc, "anc"},
-                                                            {ListeningMode::transparency, "transparency"}}) {
-        runner.setMode(mode);
-        std::istringstream lines(readFile(record_));
-        std::string argument, option, path;
-        std::getline(lines, argument);
-        std::getline(lines, option);
-        std::getline(lines, path);
-        EXPECT_EQ(argument, command);
-        EXPECT_EQ(option, "--output-file");
-        EXPECT_TRUE(std::regex_match(path, outputFile)) << path;
-        paths.insert(path);
-    }
-    EXPECT_EQ(paths.size(), 3u);
-    EXPECT_THROW(runner.currentMode(), AppError);
-    EXPECT_EQ(readFile(record_).substr(0, 13), "current-mode\n");
-    EXPECT_THROW(runner.prepareBluetoothPermission(), AppError);
-    EXPECT_EQ(readFile(record_).substr(0, 19), "request-permission\n");
+    const auto expectCommand = [&](const std::string& command) {
+        const auto lines = recorded();
+        ASSERT_GE(lines.size(), 3u);
+        EXPECT_EQ(lines[0], command);
+        EXPECT_EQ(lines[1], "--output-file");
+        EXPECT_TRUE(std::regex_match(lines[2], outputFile)) << lines[2];
+        paths.insert(lines[2]);
+    };
+    runner.setMode(ListeningMode::normal);
+    expectCommand("normal");
+    runner.setMode(ListeningMode::anc);
+    expectCommand("anc");
+    runner.setMode(ListeningMode::transparency);
+    expectCommand("transparency");
+    EXPECT_EQ(runner.prepareBluetoothPermission(), ListeningMode::anc);
+    expectCommand("request-permission");
+    // Every call blocks without an event loop, so a plain worker thread can make it.
+    std::thread([&] { EXPECT_EQ(runner.currentMode(), ListeningMode::anc); }).join();
+    expectCommand("current-mode");
+    EXPECT_EQ(paths.size(), 5u);
+    EXPECT_TRUE(runtimeIsEmpty());
 }
 
 TEST_F(AirPodsControllerTest, WithoutARuntimeDirectoryUsesAPrivateDirectoryAndRemovesIt) {
@@ -193,21 +166,14 @@ TEST_F(AirPodsControllerTest, WithoutARuntimeDirectoryUsesAPrivateDirectoryAndRe
     const fs::path temporary = root_ / "tmp";
     fs::create_directories(temporary);
     ::setenv("TMPDIR", temporary.c_str(), 1);
-    // The helper records where it was asked to write; the directory must be private then.
-    fake({{"FAKE_HELPER_RECORD", record_.string()}, {"FAKE_HELPER_FILE", "anc\nEXIT_CODE=0"}});
+    fake({{"FAKE_HELPER_FILE", "anc\nEXIT_CODE=0"}});
     EXPECT_EQ(controller().currentMode(), ListeningMode::anc);
-    std::istringstream lines(readFile(record_));
-    std::string path;
-    for (int line = 0; line < 3; ++line) {
-        std::getline(lines, path);
-    }
-    EXPECT_EQ(fs::path(path).parent_path().parent_path(), temporary);
-    std::string directoryMode;
-    std::getline(lines, directoryMode); // the process id
-    std::getline(lines, directoryMode);
-    EXPECT_EQ(directoryMode, "700") << "the private directory is open to others";
-    EXPECT_TRUE(fs::is_empty(temporary)) << "the private directory is left behind";
     ::unsetenv("TMPDIR");
+    const auto lines = recorded();
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_EQ(fs::path(lines[2]).parent_path().parent_path(), temporary);
+    EXPECT_EQ(lines[4], "700") << "the private directory is open to others";
+    EXPECT_TRUE(fs::is_empty(temporary)) << "the private directory is left behind";
 }
 
 TEST_F(AirPodsControllerTest, NeverFollowsALinkAtTheOutputPath) {
@@ -216,70 +182,44 @@ TEST_F(AirPodsControllerTest, NeverFollowsALinkAtTheOutputPath) {
           {"FAKE_HELPER_FILE", "transparency\nEXIT_CODE=0"},
           {"FAKE_HELPER_EXIT", "1"}});
     AirPodsController runner = controller();
-    EXPECT_EQ(readMode(runner, false), ModeOutcome(AppError::helperFailed("")));
+    EXPECT_EQ(readMode(runner), ModeOutcome(AppError::helperFailed("")));
     EXPECT_EQ(readFile(target), "transparency\nEXIT_CODE=0") << "the link's target must be left alone";
     EXPECT_TRUE(runtimeIsEmpty()) << "the link itself is removed";
 }
 
 TEST_F(AirPodsControllerTest, ReadsAtMostOneMebibyteOfFileAndOutput) {
+    // The exit code line lies beyond the limit, so the exit status 1 counts.
     fake({{"FAKE_HELPER_ACTION", "megabytes"}, {"FAKE_HELPER_EXIT", "1"}});
-    try {
-        controller().setMode(ListeningMode::anc);
-        FAIL() << "the exit code line lies beyond the limit, so the exit status 1 counts";
-    } catch (const AppError& error) {
-        EXPECT_EQ(error.kind(), AppError::Kind::helperFailed);
-        EXPECT_LE(error.value().size(), 2 * AirPodsController::outputLimit);
-        EXPECT_GE(error.value().size(), AirPodsController::outputLimit);
-    }
+    AirPodsController runner = controller();
+    const std::optional<AppError> error = setMode(runner, ListeningMode::anc);
+    ASSERT_TRUE(error.has_value());
+    EXPECT_EQ(error->kind(), AppError::Kind::helperFailed);
+    EXPECT_LE(error->value().size(), 2 * AirPodsController::outputLimit);
+    EXPECT_GE(error->value().size(), AirPodsController::outputLimit);
     EXPECT_TRUE(runtimeIsEmpty());
 }
 
 TEST_F(AirPodsControllerTest, TimesOutAndEndsTheHelper) {
     for (const std::string action : {"hang", "ignore-term"}) {
         SCOPED_TRACE(action);
-        fake({{"FAKE_HELPER_ACTION", action}, {"FAKE_HELPER_FILE", "anc"}, {"FAKE_HELPER_RECORD", record_.string()}});
+        fake({{"FAKE_HELPER_ACTION", action}, {"FAKE_HELPER_FILE", "anc"}});
         AirPodsController runner = controller(hangTimeout);
-        EXPECT_EQ(readMode(runner, false), ModeOutcome(AppError::helperTimedOut()));
-        std::istringstream lines(readFile(record_));
-        std::string line;
-        for (int index = 0; index < 4; ++index) {
-            std::getline(lines, line);
-        }
-        const pid_t pid = std::stoi(line);
-        EXPECT_EQ(::kill(pid, 0), -1) << "the helper outlived its command";
+        EXPECT_EQ(readMode(runner), ModeOutcome(AppError::helperTimedOut()));
+        const auto lines = recorded();
+        ASSERT_GE(lines.size(), 4u);
+        EXPECT_EQ(::kill(std::stoi(lines[3]), 0), -1) << "the helper outlived its command";
         EXPECT_TRUE(runtimeIsEmpty());
     }
 }
 
-TEST_F(AirPodsControllerTest, RunsOnAThreadWithoutAnEventLoop) {
-    fake({{"FAKE_HELPER_FILE", "anc\nEXIT_CODE=0"}});
-    std::optional<ListeningMode> mode;
-    std::thread([&] { mode = controller().currentMode(); }).join();
-    EXPECT_EQ(mode, ListeningMode::anc);
-}
-
-TEST_F(AirPodsControllerTest, MissingHelperIsReportedWithItsFullPath) {
-    fs::remove(root_ / "libexec/harkwell/ModeRelay");
-    const std::string path = (root_ / "libexec/harkwell/ModeRelay").string();
-    AirPodsController runner = controller();
-    EXPECT_EQ(runner.helperPath(), path);
-    EXPECT_EQ(readMode(runner, false), ModeOutcome(AppError::helperMissing(path)));
-    EXPECT_EQ(readMode(runner, true), ModeOutcome(AppError::helperMissing(path)));
-    EXPECT_EQ(setMode(runner, ListeningMode::anc), AppError::helperMissing(path));
-}
-
-TEST_F(AirPodsControllerTest, HelperThatCannotBeStartedIsAPlatformError) {
+TEST_F(AirPodsControllerTest, MissingHelperIsReportedWithItsFullPathAndOneThatCannotStartAsAPlatformError) {
     const fs::path helper = root_ / "libexec/harkwell/ModeRelay";
     fs::remove(helper);
-    std::ofstream(helper) << "not a program";
-    try {
-        controller().setMode(ListeningMode::anc);
-        FAIL() << "a helper without execute permission was started";
-    } catch (const AppError& error) {
-        FAIL() << "expected a platform error, got " << error.what();
-    } catch (const std::system_error& error) {
-        EXPECT_NE(std::string(error.what()).find(helper.string()), std::string::npos) << error.what();
-    }
+    AirPodsController runner = controller();
+    expectEveryCall(runner, AppError::helperMissing(helper.string()));
+    std::ofstream(helper) << "not a program"; // and not executable
+    EXPECT_THAT([&] { runner.setMode(ListeningMode::anc); },
+                ::testing::ThrowsMessage<std::system_error>(::testing::HasSubstr(helper.string())));
 }
 
 TEST(AirPodsControllerDefaultsTest, InstallationRootIsAboveTheExecutablesDirectory) {

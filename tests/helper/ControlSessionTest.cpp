@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <cerrno>
 #include <thread>
 #include <variant>
 
@@ -16,6 +15,9 @@ namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
+using Reason = ControlChannelError::Reason;
+using Outcome = SetModeResult::Outcome;
+using enum NoiseControlMode;
 
 // Short waits, still long enough for the peer thread to answer on a busy machine: only the
 // cases where the AirPods stay silent wait them out.
@@ -30,17 +32,15 @@ const Packet handshakeReply{0x01, 0x00, 0x04, 0x00, 0x00, 0x00};
 
 Packet report(NoiseControlMode mode) { return packets::listeningMode(mode); }
 
-// A pair of AirPods at the far end of a SOCK_SEQPACKET socket pair, answering what the
-// session sends, on its own thread.
 struct PeerBehaviour {
-    std::optional<Packet> handshakeAnswer = handshakeReply; // none: silent, as a busy channel
-    std::vector<Packet> afterHandshake{};
+    std::vector<Packet> afterHandshake = {handshakeReply}; // without the reply: silent, as a busy channel
     bool closeAfterHandshake = false;
     std::vector<Packet> afterNotificationRequest{};
-    enum class OnSet { echo, silence, reportMode, close } onSet = OnSet::echo;
-    NoiseControlMode reportedOnSet = NoiseControlMode::noiseCancellation; // for reportMode
+    enum class OnSet { echo, silence, reportNoiseCancellation, close } onSet = OnSet::echo;
 };
 
+// A pair of AirPods at the far end of a SOCK_SEQPACKET socket pair, answering what the
+// session sends, on its own thread.
 class FakeAirPods {
 public:
     struct Received {
@@ -72,51 +72,38 @@ public:
     }
 
 private:
-    void send(const Packet& packet) { ::send(peerFd_, packet.data(), packet.size(), MSG_NOSIGNAL); }
-    void sendAll(const std::vector<Packet>& list) {
-        for (const Packet& packet : list) {
-            send(packet);
-        }
-    }
-
     void serve() {
+        using OnSet = PeerBehaviour::OnSet;
         std::array<uint8_t, 1024> buffer{};
-        while (true) {
-            pollfd entry{peerFd_, POLLIN, 0};
-            if (::poll(&entry, 1, 10000) <= 0) {
-                return;
-            }
+        pollfd entry{peerFd_, POLLIN, 0};
+        while (::poll(&entry, 1, 10000) > 0) {
             const ssize_t count = ::recv(peerFd_, buffer.data(), buffer.size(), 0);
             if (count <= 0) {
                 return;
             }
             const Packet packet(buffer.begin(), buffer.begin() + count);
             received_.push_back({packet, Clock::now()});
+            std::vector<Packet> answers;
+            bool close = false;
             if (packet == packets::handshake()) {
-                if (behaviour_.handshakeAnswer) {
-                    send(*behaviour_.handshakeAnswer);
-                }
-                sendAll(behaviour_.afterHandshake);
-                if (behaviour_.closeAfterHandshake) {
-                    ::shutdown(peerFd_, SHUT_RDWR);
-                    return;
-                }
+                answers = behaviour_.afterHandshake;
+                close = behaviour_.closeAfterHandshake;
             } else if (packet == packets::notificationRequest()) {
-                sendAll(behaviour_.afterNotificationRequest);
+                answers = behaviour_.afterNotificationRequest;
             } else if (const auto mode = packets::modeReport(packet)) {
-                switch (behaviour_.onSet) {
-                case PeerBehaviour::OnSet::echo:
-                    send(report(*mode));
-                    break;
-                case PeerBehaviour::OnSet::silence:
-                    break;
-                case PeerBehaviour::OnSet::reportMode:
-                    send(report(behaviour_.reportedOnSet));
-                    break;
-                case PeerBehaviour::OnSet::close:
-                    ::shutdown(peerFd_, SHUT_RDWR);
-                    return;
+                close = behaviour_.onSet == OnSet::close;
+                if (behaviour_.onSet == OnSet::echo) {
+                    answers.push_back(report(*mode));
+                } else if (behaviour_.onSet == OnSet::reportNoiseCancellation) {
+                    answers.push_back(report(noiseCancellation));
                 }
+            }
+            for (const Packet& answer : answers) {
+                ::send(peerFd_, answer.data(), answer.size(), MSG_NOSIGNAL);
+            }
+            if (close) {
+                ::shutdown(peerFd_, SHUT_RDWR);
+                return;
             }
         }
     }
@@ -128,27 +115,29 @@ private:
     std::vector<Received> received_;
 };
 
-using Reason = ControlChannelError::Reason;
-using ReadOutcome = std::variant<NoiseControlMode, Reason>;
-
-ReadOutcome readMode(FakeAirPods& airPods) {
+// What `use` gives on a session opened over `fd`, or why the session failed.
+template <typename Use>
+auto inSession(int fd, Use use) -> std::variant<std::invoke_result_t<Use, ControlSession&>, Reason> {
     try {
-        ControlSession session(airPods.sessionFd(), fastTiming);
+        ControlSession session(fd, fastTiming);
         session.open();
-        return session.currentMode();
+        return use(session);
     } catch (const ControlChannelError& error) {
         return error.reason();
     }
 }
 
+using ReadOutcome = std::variant<NoiseControlMode, Reason>;
+const auto readMode = [](ControlSession& session) { return session.currentMode(); };
+
 TEST(ControlSessionTest, OpensWithHandshakeCapabilitiesAndNotificationsSpacedApart) {
-    FakeAirPods airPods({.afterNotificationRequest = {report(NoiseControlMode::transparency)}});
+    FakeAirPods airPods({.afterNotificationRequest = {report(transparency)}});
     ProtocolTiming timing = fastTiming;
     timing.packetSpacing = 40ms;
     const auto start = Clock::now();
     ControlSession session(airPods.sessionFd(), timing);
     session.open();
-    EXPECT_EQ(session.currentMode(), NoiseControlMode::transparency);
+    EXPECT_EQ(session.currentMode(), transparency);
     const auto& received = airPods.finish();
     ASSERT_EQ(received.size(), 3u);
     EXPECT_EQ(received[0].packet,
@@ -166,113 +155,75 @@ TEST(ControlSessionTest, ReadsTheLastReportedMode) {
     const Packet truncatedReport{0x04, 0x00, 0x04, 0x00, 0x09, 0x00, 0x0D};
     const Packet unknownModeReport{0x04, 0x00, 0x04, 0x00, 0x09, 0x00, 0x0D, 0x09, 0x00, 0x00, 0x00};
     const Packet otherSetting{0x04, 0x00, 0x04, 0x00, 0x09, 0x00, 0x1A, 0x01, 0x00, 0x00, 0x00};
-    struct Case {
-        const char* name;
-        PeerBehaviour peer;
-        ReadOutcome expected;
-    };
-    const std::vector<Case> cases{
-        {"one report", {.afterNotificationRequest = {report(NoiseControlMode::off)}}, NoiseControlMode::off},
+    const std::vector<std::tuple<const char*, PeerBehaviour, ReadOutcome>> cases{
+        {"one report", {.afterNotificationRequest = {report(adaptive)}}, adaptive},
         {"last report of a burst wins",
-         {.afterNotificationRequest = {report(NoiseControlMode::noiseCancellation), battery,
-                                       report(NoiseControlMode::transparency)}},
-         NoiseControlMode::transparency},
+         {.afterNotificationRequest = {report(noiseCancellation), battery, report(transparency)}},
+         transparency},
         {"report right after the handshake",
-         {.afterHandshake = {report(NoiseControlMode::noiseCancellation)}},
-         NoiseControlMode::noiseCancellation},
-        {"adaptive", {.afterNotificationRequest = {report(NoiseControlMode::adaptive)}}, NoiseControlMode::adaptive},
+         {.afterHandshake = {handshakeReply, report(noiseCancellation)}},
+         noiseCancellation},
         {"malformed and truncated packets are ignored",
-         {.afterNotificationRequest = {truncatedReport, Packet{0x04}, unknownModeReport, otherSetting,
-                                       report(NoiseControlMode::off)}},
-         NoiseControlMode::off},
+         {.afterNotificationRequest = {truncatedReport, Packet{0x04}, unknownModeReport, otherSetting, report(off)}},
+         off},
         {"no report", {.afterNotificationRequest = {battery, truncatedReport}}, Reason::noModeReport},
-        {"silent channel: another program owns it", {.handshakeAnswer = std::nullopt}, Reason::busy},
-        {"wrong handshake answer", {.handshakeAnswer = Packet{0x02, 0x00, 0x04, 0x00}}, Reason::busy},
-        {"truncated handshake answer", {.handshakeAnswer = Packet{0x01, 0x00, 0x04}}, Reason::busy},
+        {"silent channel: another program owns it", {.afterHandshake = {}}, Reason::busy},
+        {"wrong handshake answer", {.afterHandshake = {Packet{0x02, 0x00, 0x04, 0x00}}}, Reason::busy},
+        {"truncated handshake answer", {.afterHandshake = {Packet{0x01, 0x00, 0x04}}}, Reason::busy},
         {"report before the handshake answer does not count",
-         {.handshakeAnswer = std::nullopt, .afterHandshake = {report(NoiseControlMode::off), handshakeReply}},
+         {.afterHandshake = {report(off), handshakeReply}},
          Reason::noModeReport},
         {"closed after the handshake", {.closeAfterHandshake = true}, Reason::closed},
     };
     for (const auto& [name, peer, expected] : cases) {
         SCOPED_TRACE(name);
         FakeAirPods airPods(peer);
-        EXPECT_EQ(readMode(airPods), expected);
+        EXPECT_EQ(inSession(airPods.sessionFd(), readMode), expected);
     }
 }
 
 TEST(ControlSessionTest, SetsTheModeAndReadsTheAnswer) {
-    using Outcome = SetModeResult::Outcome;
-    struct Case {
-        const char* name;
-        PeerBehaviour peer;
-        NoiseControlMode requested;
-        std::variant<SetModeResult, Reason> expected;
-    };
-    const std::vector<Case> cases{
-        {"echo confirms",
-         {},
-         NoiseControlMode::transparency,
-         SetModeResult{Outcome::confirmed, NoiseControlMode::transparency}},
+    using OnSet = PeerBehaviour::OnSet;
+    using Answer = std::pair<Outcome, std::optional<NoiseControlMode>>;
+    using SetOutcome = std::variant<Answer, Reason>;
+    const Answer confirmed{Outcome::confirmed, transparency};
+    const std::vector<std::tuple<const char*, PeerBehaviour, NoiseControlMode, SetOutcome>> cases{
+        {"echo confirms", {}, transparency, confirmed},
         {"echo after the report of the old mode",
-         {.afterNotificationRequest = {report(NoiseControlMode::noiseCancellation)}},
-         NoiseControlMode::transparency,
-         SetModeResult{Outcome::confirmed, NoiseControlMode::transparency}},
-        {"silence counts as success",
-         {.onSet = PeerBehaviour::OnSet::silence},
-         NoiseControlMode::off,
-         SetModeResult{Outcome::unconfirmed, std::nullopt}},
+         {.afterNotificationRequest = {report(noiseCancellation)}},
+         transparency,
+         confirmed},
+        {"silence counts as success", {.onSet = OnSet::silence}, off, Answer{Outcome::unconfirmed, {}}},
         {"another mode reported: refused",
-         {.afterNotificationRequest = {report(NoiseControlMode::noiseCancellation)},
-          .onSet = PeerBehaviour::OnSet::reportMode,
-          .reportedOnSet = NoiseControlMode::noiseCancellation},
-         NoiseControlMode::off,
-         SetModeResult{Outcome::refused, NoiseControlMode::noiseCancellation}},
-        {"closed instead of answering",
-         {.onSet = PeerBehaviour::OnSet::close},
-         NoiseControlMode::transparency,
-         Reason::closed},
-        {"busy channel", {.handshakeAnswer = std::nullopt}, NoiseControlMode::transparency, Reason::busy},
+         {.afterNotificationRequest = {report(noiseCancellation)}, .onSet = OnSet::reportNoiseCancellation},
+         off,
+         Answer{Outcome::refused, noiseCancellation}},
+        {"closed instead of answering", {.onSet = OnSet::close}, transparency, Reason::closed},
+        {"busy channel", {.afterHandshake = {}}, transparency, Reason::busy},
     };
     for (const auto& [name, peer, requested, expected] : cases) {
         SCOPED_TRACE(name);
         FakeAirPods airPods(peer);
-        std::variant<SetModeResult, Reason> outcome;
-        try {
-            ControlSession session(airPods.sessionFd(), fastTiming);
-            session.open();
-            outcome = session.setMode(requested);
-        } catch (const ControlChannelError& error) {
-            outcome = error.reason();
-        }
-        if (std::holds_alternative<SetModeResult>(expected) && std::holds_alternative<SetModeResult>(outcome)) {
-            EXPECT_EQ(std::get<SetModeResult>(outcome).outcome, std::get<SetModeResult>(expected).outcome);
-            EXPECT_EQ(std::get<SetModeResult>(outcome).reportedMode, std::get<SetModeResult>(expected).reportedMode);
-        } else {
-            EXPECT_EQ(outcome.index(), expected.index());
-            if (std::holds_alternative<Reason>(expected) && std::holds_alternative<Reason>(outcome)) {
-                EXPECT_EQ(std::get<Reason>(outcome), std::get<Reason>(expected));
-            }
-        }
+        EXPECT_EQ(inSession(airPods.sessionFd(),
+                            [&](ControlSession& session) {
+                                const SetModeResult result = session.setMode(requested);
+                                return std::pair(result.outcome, result.reportedMode);
+                            }),
+                  expected);
         const auto& received = airPods.finish();
-        if (std::holds_alternative<SetModeResult>(expected)) {
-            ASSERT_EQ(received.size(), 4u);
-            EXPECT_EQ(received.back().packet, (Packet{0x04, 0x00, 0x04, 0x00, 0x09, 0x00, 0x0D,
-                                                      static_cast<uint8_t>(requested), 0x00, 0x00, 0x00}));
+        if (std::holds_alternative<Reason>(expected)) {
+            continue;
         }
+        ASSERT_EQ(received.size(), 4u);
+        EXPECT_EQ(received.back().packet, (Packet{0x04, 0x00, 0x04, 0x00, 0x09, 0x00, 0x0D,
+                                                  static_cast<uint8_t>(requested), 0x00, 0x00, 0x00}));
     }
 }
 
 TEST(ControlSessionTest, ASocketWhoseLinkIsNotUpYetAsksForAnotherConnect) {
     const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
     ASSERT_GE(fd, 0);
-    ControlSession session(fd, fastTiming);
-    try {
-        session.open();
-        ADD_FAILURE() << "an unconnected socket opened a session";
-    } catch (const ControlChannelError& error) {
-        EXPECT_EQ(error.reason(), Reason::notConnected);
-    }
+    EXPECT_EQ(inSession(fd, readMode), ReadOutcome(Reason::notConnected));
     ::close(fd);
 }
 

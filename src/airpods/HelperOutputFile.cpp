@@ -22,6 +22,14 @@ bool isUsableDirectory(const char* path) {
            ::access(path, W_OK | X_OK) == 0;
 }
 
+// The runtime directory is the user's own and closed to others; one that is not (a session
+// that points it at a shared folder) is not used for the helper's answer.
+bool isPrivateDirectory(const char* path) {
+    struct stat info {};
+    return isUsableDirectory(path) && ::stat(path, &info) == 0 && info.st_uid == ::geteuid() &&
+           (info.st_mode & (S_IRWXG | S_IRWXO)) == 0;
+}
+
 std::string makePrivateDirectory() {
     const char* temporary = std::getenv("TMPDIR");
     std::string pattern = isUsableDirectory(temporary) ? temporary : "/tmp";
@@ -62,7 +70,7 @@ std::string randomUuidString() {
 
 HelperOutputFile::HelperOutputFile() {
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (isUsableDirectory(runtime)) {
+    if (isPrivateDirectory(runtime)) {
         directory_ = runtime;
     } else {
         directory_ = makePrivateDirectory();

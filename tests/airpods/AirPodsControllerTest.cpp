@@ -73,6 +73,7 @@ protected:
         record_ = root_ / "record";
         fs::create_directories(root_ / "libexec/harkwell");
         fs::create_directories(runtime_);
+        fs::permissions(runtime_, fs::perms::owner_all);
         fs::create_symlink(HARKWELL_FAKE_HELPER, root_ / "libexec/harkwell/ModeRelay");
         ::setenv("XDG_RUNTIME_DIR", runtime_.c_str(), 1);
         fake({});
@@ -161,19 +162,28 @@ TEST_F(AirPodsControllerTest, PassesTheCommandAndAFreshOutputFileInTheRuntimeDir
     EXPECT_TRUE(runtimeIsEmpty());
 }
 
-TEST_F(AirPodsControllerTest, WithoutARuntimeDirectoryUsesAPrivateDirectoryAndRemovesIt) {
-    ::unsetenv("XDG_RUNTIME_DIR");
+// No runtime directory, or one open to others: a private directory of its own, removed after.
+TEST_F(AirPodsControllerTest, WithoutAPrivateRuntimeDirectoryUsesAPrivateDirectoryAndRemovesIt) {
     const fs::path temporary = root_ / "tmp";
     fs::create_directories(temporary);
-    ::setenv("TMPDIR", temporary.c_str(), 1);
-    fake({{"FAKE_HELPER_FILE", "anc\nEXIT_CODE=0"}});
-    EXPECT_EQ(controller().currentMode(), ListeningMode::anc);
-    ::unsetenv("TMPDIR");
-    const auto lines = recorded();
-    ASSERT_EQ(lines.size(), 5u);
-    EXPECT_EQ(fs::path(lines[2]).parent_path().parent_path(), temporary);
-    EXPECT_EQ(lines[4], "700") << "the private directory is open to others";
-    EXPECT_TRUE(fs::is_empty(temporary)) << "the private directory is left behind";
+    for (const bool shared : {false, true}) {
+        SCOPED_TRACE(shared ? "runtime directory open to others" : "no runtime directory");
+        if (shared) {
+            fs::permissions(runtime_, fs::perms::all);
+        } else {
+            ::unsetenv("XDG_RUNTIME_DIR");
+        }
+        ::setenv("TMPDIR", temporary.c_str(), 1);
+        fake({{"FAKE_HELPER_FILE", "anc\nEXIT_CODE=0"}});
+        EXPECT_EQ(controller().currentMode(), ListeningMode::anc);
+        ::unsetenv("TMPDIR");
+        const auto lines = recorded();
+        ASSERT_EQ(lines.size(), 5u);
+        EXPECT_EQ(fs::path(lines[2]).parent_path().parent_path(), temporary);
+        EXPECT_EQ(lines[4], "700") << "the private directory is open to others";
+        EXPECT_TRUE(fs::is_empty(temporary)) << "the private directory is left behind";
+        ::setenv("XDG_RUNTIME_DIR", runtime_.c_str(), 1);
+    }
 }
 
 TEST_F(AirPodsControllerTest, NeverFollowsALinkAtTheOutputPath) {

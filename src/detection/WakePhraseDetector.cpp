@@ -27,6 +27,8 @@ WakePhraseDetector::~WakePhraseDetector() {
 
 void WakePhraseDetector::start(const std::vector<std::string>& phrases, DetectedCallback onDetected,
                                ErrorCallback onError) {
+    // Starting again replaces what an earlier start set going, answers still on their way included.
+    stop();
     phrases_ = normalizedWakePhrases(phrases);
     onDetected_ = std::move(onDetected);
     onError_ = std::move(onError);

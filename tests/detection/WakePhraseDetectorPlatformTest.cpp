@@ -98,6 +98,17 @@ TEST_F(WakePhraseDetectorPlatformTest, StartsCaptureAndRecognitionAndTurnsResult
     detector->stop(); // nothing left to tear down
     EXPECT_FALSE(detector->isCapturing());
     EXPECT_TRUE(errors.empty());
+
+    // Started again while listening: the first capture ends before the next one begins.
+    start();
+    const auto first = devices->session;
+    first->started.get_future().wait();
+    start({"Minsu"});
+    EXPECT_TRUE(first->stopped);
+    EXPECT_NE(devices->session, first);
+    EXPECT_TRUE(detector->isCapturing());
+    recognizer->handler({"hey minsu", std::nullopt});
+    EXPECT_EQ(detected, (std::vector<std::string>{"James", "Minsu"}));
 }
 
 TEST_F(WakePhraseDetectorPlatformTest, StartUpFailuresAreReportedInTheOrderOfTheChecks) {

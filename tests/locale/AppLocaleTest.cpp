@@ -20,8 +20,7 @@ public:
 TEST(AppLocaleTest, OnlyTheExactValueEnUsSelectsEnglish) {
     const std::vector<std::pair<std::optional<std::string>, AppLocale>> cases{
         {"en-US", AppLocale::english}, {std::nullopt, AppLocale::korean}, {"ko-KR", AppLocale::korean},
-        {"EN-US", AppLocale::korean},  {"en", AppLocale::korean},         {"en-us", AppLocale::korean},
-        {"en_US", AppLocale::korean},  {"", AppLocale::korean},
+        {"en-us", AppLocale::korean},  {"en", AppLocale::korean},         {"", AppLocale::korean},
     };
     for (const auto& [value, expected] : cases) {
         ScopedLocaleMetadata metadata(value);

@@ -14,16 +14,12 @@ TEST(KoreanAcceptedFormsTest, BuildsHonorificAndVocativeFormsOfOneTokenPhrases) 
         {"지훈", {"지훈", "지훈님", "지훈 님", "지훈씨", "지훈 씨", "지훈아", "지훈 아"}},
         {"민수!", {"민수!", "민수님", "민수 님", "민수씨", "민수 씨", "민수야", "민수 야"}},
         {"James", {"James", "james님", "james 님", "james씨", "james 씨", "james야", "james 야"}},
-        {"R2", {"R2", "r2님", "r2 님", "r2씨", "r2 씨", "r2야", "r2 야"}},
         {"선배님", {"선배님"}},
-        {"팀장님", {"팀장님"}},
         {"수아", {"수아"}},
         {" 철수씨 ", {"철수씨"}},
         {"김 민수", {"김 민수"}},
         {"Mr Park", {"Mr Park"}},
-        {"!!", {"!!"}},
         {"   ", {}},
-        {"", {}},
     };
     for (const auto& [phrase, forms] : cases) {
         EXPECT_EQ(koreanAcceptedForms(phrase), forms) << phrase;

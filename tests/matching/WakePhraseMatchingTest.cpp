@@ -15,10 +15,7 @@ TEST(MatchingTokensTest, FoldsCaseAndDiacriticsAndSplitsAtEverythingElse) {
         {"Hey, JAMES! Café-au-lait 2nd", {"hey", "james", "cafe", "au", "lait", "2nd"}},
         {"O’Neil", {"o", "neil"}},
         {"민수야!", {"민수야"}},
-        {"", {}},
-        {" \t\n ", {}},
-        {"!!!", {}},
-        {"Ñandú Über", {"nandu", "uber"}},
+        {" \t\n!!! ", {}},
         // Full-width letters keep their width; Hangul syllables are not decomposed.
         {"ＡＢＣ 민수", {"ａｂｃ", "민수"}},
         // Emoji, including ones with modifiers and joiners, separate tokens.
@@ -48,15 +45,14 @@ TEST(NormalizedWakePhrasesTest, TrimsDropsBlanksAndKeepsTheFirstOfEachTokenKey) 
     // Spacing between tokens makes a different key.
     EXPECT_THAT(normalizedWakePhrases({"James Kim", "jameskim"}), ElementsAre("James Kim", "jameskim"));
     EXPECT_THAT(normalizedWakePhrases({"", "  ", "...", "\n"}), IsEmpty());
-    EXPECT_THAT(normalizedWakePhrases({}), IsEmpty());
 }
 
 TEST(WakePhraseLanguageTest, SelectsEnglishOnlyForIdentifiersBeginningWithEn) {
-    for (const auto* identifier : {"en-US", "en_GB", "EN", "english", "en", "EN-gb", "en_AU"}) {
+    for (const auto* identifier : {"en-US", "EN", "english", "en_AU"}) {
         EXPECT_EQ(WakePhraseLanguage::fromLocaleIdentifier(identifier), WakePhraseLanguage::english) << identifier;
         EXPECT_EQ(wakePhrasePolicy(identifier)->localeIdentifier(), "en-US") << identifier;
     }
-    for (const auto* identifier : {"ko-KR", "ja-JP", "fr", "", "e"}) {
+    for (const auto* identifier : {"ko-KR", "fr", "", "e"}) {
         EXPECT_EQ(WakePhraseLanguage::fromLocaleIdentifier(identifier), WakePhraseLanguage::korean) << identifier;
         EXPECT_EQ(wakePhrasePolicy(identifier)->localeIdentifier(), "ko-KR") << identifier;
     }
@@ -76,15 +72,11 @@ TEST(EnglishPolicyTest, MatchesWholeTokenSequencesInPhraseOrder) {
     const std::vector<EnglishCase> cases{
         {"hey james, got a sec", {"James"}, "James"},
         {"Jameson", {"James"}, std::nullopt},
-        {"jameson", {"james"}, std::nullopt},
         {"james’s desk", {"james"}, "james"},
         {"mr. park!", {"Mr Park"}, "Mr Park"},
         {"mister park", {"Mr Park"}, std::nullopt},
-        {"mrpark", {"Mr Park"}, std::nullopt},
         {"CAFÉ au lait", {"Cafe"}, "Cafe"},
         {"James, Kim is here", {"Kim", "James"}, "Kim"},
-        {"!!! ???", {"James"}, std::nullopt},
-        {"james", {}, std::nullopt},
         {"james", {"   ", "..."}, std::nullopt},
         {"", {"James"}, std::nullopt},
         // A repeated first word must not hide a later full sequence.

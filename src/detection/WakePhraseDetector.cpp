@@ -135,10 +135,12 @@ void WakePhraseDetector::startRecognition() {
     if (!speechRecognizer_ || !recognitionRequest_) {
         return;
     }
-    // Results come on the main thread, where the detector is also destroyed.
+    // Results come on the main thread, where the detector is also destroyed; those of a task
+    // that was stopped may still be on their way, and are dropped.
     recognitionTask_ = speechRecognizer_->recognitionTask(
-        recognitionRequest_, [alive = std::weak_ptr<const int>(alive_), this](const RecognitionEvent& event) {
-            if (!alive.expired()) {
+        recognitionRequest_,
+        [alive = std::weak_ptr<const int>(alive_), session = session_, this](const RecognitionEvent& event) {
+            if (!alive.expired() && session == session_) {
                 handleRecognitionEvent(event);
             }
         });

@@ -1,10 +1,14 @@
+// The detector over fake platform services: the test plays the permission answers, the
+// recogniser's results and the microphone's errors.
 #include "detection/WakePhraseDetector.h"
-
-#include "DetectorFakes.h"
 
 #include <QCoreApplication>
 
 #include <gtest/gtest.h>
+
+#include <future>
+#include <thread>
+#include <tuple>
 
 namespace harkwell {
 
@@ -12,47 +16,107 @@ void PrintTo(const Error& error, std::ostream* out) { *out << error.description(
 
 namespace {
 
-using testing::FakeCaptureDevices;
-using testing::FakePermissions;
-using testing::FakeRecognizer;
+struct FakeRequest final : RecognitionRequest {
+    void append(std::span<const std::int16_t>) override {}
+    void endAudio() override { ended = true; }
+    std::vector<std::string> contextualStrings;
+    bool ended = false;
+    bool cancelled = false; // its task was
+};
 
-AudioInputDevice device(std::string id, std::string name, bool internal = false, bool bluetooth = false,
-                        bool monitor = false) {
-    return {std::move(id), std::move(name), internal, bluetooth, monitor};
-}
+struct FakeTask final : RecognitionTask {
+    explicit FakeTask(std::shared_ptr<FakeRequest> request) : request(std::move(request)) {}
+    void cancel() override { request->cancelled = true; }
+    std::shared_ptr<FakeRequest> request;
+};
+
+struct FakeRecognizer final : SpeechRecognizer {
+    bool isAvailable() const override { return available; }
+    bool supportsOnDeviceRecognition() const override { return true; }
+    std::shared_ptr<RecognitionRequest> makeRequest(const std::vector<std::string>& contextualStrings) override {
+        request = std::make_shared<FakeRequest>();
+        request->contextualStrings = contextualStrings;
+        return request;
+    }
+    std::unique_ptr<RecognitionTask> recognitionTask(std::shared_ptr<RecognitionRequest> made,
+                                                     ResultHandler resultHandler) override {
+        handler = std::move(resultHandler);
+        return std::make_unique<FakeTask>(std::static_pointer_cast<FakeRequest>(made));
+    }
+    bool available = true;
+    std::shared_ptr<FakeRequest> request;
+    ResultHandler handler;
+};
+
+// What happened to one capture session; the session itself belongs to the detector.
+struct CaptureLog {
+    bool stopped = false;
+    AudioCaptureSession::ErrorHandler onError;
+    std::promise<void> started; // kept when start has run on the capture thread
+};
+
+struct FakeCaptureSession final : AudioCaptureSession {
+    explicit FakeCaptureSession(std::shared_ptr<CaptureLog> log) : log(std::move(log)) {}
+    void start(BufferHandler, ErrorHandler onError) override {
+        log->onError = std::move(onError);
+        log->started.set_value();
+    }
+    void stop() override { log->stopped = true; }
+    std::shared_ptr<CaptureLog> log;
+};
+
+struct FakeCaptureDevices final : AudioCaptureDevices {
+    std::vector<AudioInputDevice> inputDevices() override { return {{"alsa_input.pci", "Built-in Audio", true}}; }
+    std::unique_ptr<AudioCaptureSession> open(const AudioInputDevice&) override {
+        if (openError) {
+            throw *openError;
+        }
+        session = std::make_shared<CaptureLog>();
+        return std::make_unique<FakeCaptureSession>(session);
+    }
+    std::optional<Error> openError;
+    std::shared_ptr<CaptureLog> session;
+};
+
+// Answers at once, or holds the speech answer for the test to give.
+struct FakePermissions final : PermissionService {
+    AuthorizationStatus speechAuthorizationStatus() const override { return AuthorizationStatus::notDetermined; }
+    AuthorizationStatus microphoneAuthorizationStatus() const override { return AuthorizationStatus::notDetermined; }
+    void requestSpeechAuthorization(std::function<void(AuthorizationStatus)> completion) override {
+        asked.push_back("Speech Recognition");
+        speech ? completion(*speech) : void(pendingSpeech = std::move(completion));
+    }
+    void requestMicrophoneAccess(std::function<void(bool)> completion) override {
+        asked.push_back("Microphone");
+        completion(microphone);
+    }
+    std::optional<AuthorizationStatus> speech = AuthorizationStatus::authorized;
+    bool microphone = true;
+    std::vector<std::string> asked;
+    std::function<void(AuthorizationStatus)> pendingSpeech;
+};
 
 class WakePhraseDetectorPlatformTest : public ::testing::Test {
 protected:
-    void makeDetector(std::string locale = "en-US") {
-        WakePhraseDetector::Platform platform{
-            [this](const std::string& localeIdentifier) -> std::unique_ptr<SpeechRecognizer> {
-                if (localeIdentifier != "en-US") {
-                    return nullptr;
-                }
-                auto made = std::make_unique<FakeRecognizer>();
-                made->available = recognizerAvailable;
-                made->onDevice = recognizerOnDevice;
-                recognizer = made.get();
-                return made;
-            },
-            devices, permissions};
-        detector = std::make_unique<WakePhraseDetector>(std::move(locale), std::move(platform));
+    void SetUp() override { makeDetector(); }
+
+    // A new detector over a platform that grants everything and has a built-in microphone.
+    void makeDetector() {
+        devices = std::make_shared<FakeCaptureDevices>();
+        permissions = std::make_shared<FakePermissions>();
+        errors.clear();
+        std::unique_ptr<SpeechRecognizer> made = std::make_unique<FakeRecognizer>();
+        recognizer = static_cast<FakeRecognizer*>(made.get());
+        detector = std::make_unique<WakePhraseDetector>(
+            "en-US", WakePhraseDetector::Platform{[&made](const std::string&) { return std::move(made); }, devices,
+                                                  permissions});
     }
 
-    void start(std::vector<std::string> phrases = {"James", "Dr. Kim"}) {
+    void start(const std::vector<std::string>& phrases = {"James", "Dr. Kim"}) {
         detector->start(
             phrases, [this](const std::string& phrase) { detected.push_back(phrase); },
             [this](const Error& error) { errors.push_back(error); });
         deliverMainThreadWork();
-    }
-
-    // A platform that grants everything and has the built-in microphone, for a new detector.
-    void resetPlatform() {
-        recognizerAvailable = recognizerOnDevice = true;
-        recognizer = nullptr;
-        devices = std::make_shared<FakeCaptureDevices>();
-        permissions = std::make_shared<FakePermissions>();
-        errors.clear();
     }
 
     // Runs the work posted to the main thread, and the work that work posts in turn.
@@ -62,174 +126,98 @@ protected:
         }
     }
 
-    bool recognizerAvailable = true;
-    bool recognizerOnDevice = true;
     FakeRecognizer* recognizer = nullptr;
-    std::shared_ptr<FakeCaptureDevices> devices = std::make_shared<FakeCaptureDevices>();
-    std::shared_ptr<FakePermissions> permissions = std::make_shared<FakePermissions>();
+    std::shared_ptr<FakeCaptureDevices> devices;
+    std::shared_ptr<FakePermissions> permissions;
     std::unique_ptr<WakePhraseDetector> detector;
     std::vector<std::string> detected;
     std::vector<Error> errors;
 };
 
-TEST_F(WakePhraseDetectorPlatformTest, StartsCaptureAndRecognitionAndTurnsResultsIntoDetections) {
-    makeDetector();
+TEST_F(WakePhraseDetectorPlatformTest, ListensThroughTheBuiltInMicrophoneAndAStartEndsTheEarlierCapture) {
     start();
     ASSERT_TRUE(errors.empty()) << errors.front().description();
     EXPECT_EQ(permissions->asked, (std::vector<std::string>{"Speech Recognition", "Microphone"}));
-    EXPECT_EQ(devices->opened, std::vector<std::string>{"alsa_input.pci-0000_00_1f.3.analog-stereo"});
-    ASSERT_EQ(recognizer->requests.size(), 1u);
-    const auto request = recognizer->requests.front();
-    EXPECT_EQ(request->contextualStrings, (std::vector<std::string>{"James", "Dr. Kim"}));
-    ASSERT_TRUE(recognizer->handler) << "the task exists before audio flows";
-
+    EXPECT_EQ(recognizer->request->contextualStrings, (std::vector<std::string>{"James", "Dr. Kim"}));
     recognizer->handler({"hey james", std::nullopt});
     EXPECT_EQ(detected, std::vector<std::string>{"James"});
 
-    detector->stop(); // also waits for the capture queue's start-up work
-    EXPECT_EQ(devices->session->startThread, "Harkwell.capture");
-    EXPECT_EQ(request->appendThread, "Harkwell.capture");
-    EXPECT_EQ(request->appended, 1600u);
-    EXPECT_TRUE(devices->session->stopped);
-    EXPECT_TRUE(request->ended);
-    EXPECT_TRUE(*recognizer->taskCancelled);
-    EXPECT_FALSE(detector->isCapturing());
-
-    detector->stop(); // nothing left to tear down
-    EXPECT_FALSE(detector->isCapturing());
-    EXPECT_TRUE(errors.empty());
-
-    // Started again while listening: the first capture ends before the next one begins.
-    start();
+    // Started again while listening: the first capture and recognition end before the next begin.
     const auto first = devices->session;
+    const auto firstRequest = recognizer->request;
+    const auto firstHandler = recognizer->handler;
     first->started.get_future().wait();
     start({"Minsu"});
-    EXPECT_TRUE(first->stopped);
-    EXPECT_NE(devices->session, first);
-    EXPECT_TRUE(detector->isCapturing());
+    EXPECT_TRUE(first->stopped && firstRequest->ended && firstRequest->cancelled);
+    ASSERT_NE(devices->session, first);
+    firstHandler({"hey minsu", std::nullopt}); // the earlier task's result, still on its way
+    EXPECT_EQ(detected, std::vector<std::string>{"James"});
     recognizer->handler({"hey minsu", std::nullopt});
     EXPECT_EQ(detected, (std::vector<std::string>{"James", "Minsu"}));
-}
 
-TEST_F(WakePhraseDetectorPlatformTest, StartUpFailuresAreReportedInTheOrderOfTheChecks) {
-    const std::vector<std::string> checks{"Speech Recognition", "Microphone"};
-    std::string locale;
-    struct Case {
-        const char* name;
-        std::function<void()> arrange;
-        Error expected;
-        std::size_t asked; // how many of the checks were asked
-    };
-    const Case cases[] = {
-        {"no Korean model", [&] { locale = "ko-KR"; }, AppError::speechUnavailable("ko-KR"), 0},
-        {"model unreadable", [&] { recognizerAvailable = false; }, AppError::speechUnavailable("en-US"), 0},
-        {"not on device", [&] { recognizerOnDevice = false; }, AppError::onDeviceSpeechUnavailable("en-US"), 0},
-        {"speech denied", [&] { permissions->speech = AuthorizationStatus::denied; },
-         AppError::permissionDenied("Speech Recognition"), 1},
-        {"speech restricted", [&] { permissions->speech = AuthorizationStatus::restricted; },
-         AppError::permissionDenied("Speech Recognition"), 1},
-        {"microphone refused", [&] { permissions->microphone = false; }, AppError::permissionDenied("Microphone"), 2},
-        {"only a headset and a monitor",
-         [&] {
-             devices->devices = {
-                 device("bluez_source.AA_BB.handsfree_head_unit", "Built-in AirPods", false, true),
-                 device("alsa_output.pci.analog-stereo.monitor", "Monitor of Built-in Audio", true, false, true)};
-         },
-         AppError::microphoneMissing(), 2},
-        {"no sound server", [&] { devices->listError = AppError::captureSetup("No sound server is running."); },
-         AppError::captureSetup("No sound server is running."), 2},
-        {"device cannot be opened", [&] { devices->openError = Error::platform("Device or resource busy"); },
-         Error::platform("Device or resource busy"), 2},
-    };
-    for (const auto& testCase : cases) {
-        SCOPED_TRACE(testCase.name);
-        resetPlatform();
-        locale = "en-US";
-        testCase.arrange();
-        makeDetector(locale);
-        start();
-        EXPECT_EQ(errors, std::vector<Error>{testCase.expected});
-        EXPECT_EQ(permissions->asked, std::vector<std::string>(checks.begin(), checks.begin() + testCase.asked));
-        EXPECT_FALSE(detector->isCapturing());
-        if (recognizer) {
-            EXPECT_TRUE(recognizer->requests.empty()) << "no request without a microphone";
-        }
-    }
-}
-
-TEST_F(WakePhraseDetectorPlatformTest, LateAnswersStartListeningOnlyWhileTheDetectorAndItsSessionLive) {
-    permissions->speech.reset();
-    permissions->microphone.reset();
-    makeDetector();
-    start();
-    EXPECT_FALSE(detector->isCapturing());
-    // The answers come on another thread, much later.
-    std::thread([this] { permissions->pendingSpeech(AuthorizationStatus::authorized); }).join();
-    deliverMainThreadWork();
-    ASSERT_TRUE(permissions->pendingMicrophone);
-    std::thread([this] { permissions->pendingMicrophone(true); }).join();
-    deliverMainThreadWork();
-    EXPECT_TRUE(detector->isCapturing());
-    EXPECT_TRUE(errors.empty());
-
-    // Stopped, or released, while waiting: the answer starts nothing.
-    for (const bool released : {false, true}) {
-        SCOPED_TRACE(released ? "released" : "stopped");
-        resetPlatform();
-        permissions->speech.reset();
-        makeDetector();
-        start();
-        released ? detector.reset() : detector->stop();
-        permissions->pendingSpeech(AuthorizationStatus::denied);
-        deliverMainThreadWork();
-        EXPECT_TRUE(errors.empty());
-        EXPECT_EQ(permissions->asked, std::vector<std::string>{"Speech Recognition"});
-    }
-}
-
-TEST_F(WakePhraseDetectorPlatformTest, CaptureErrorsWhileRunningReachOnErrorOnTheMainThreadUntilStopped) {
-    makeDetector();
-    start();
-    detector->stop();
+    // Capture errors reach onError on the main thread, and only from the live session; so do the
+    // recogniser's.
     const auto lost = AppError::captureSetup("The microphone Built-in Audio Analog Stereo was disconnected.");
-    devices->session->onError(lost);
-    deliverMainThreadWork();
-    EXPECT_TRUE(errors.empty()) << "errors of a stopped session are dropped";
-
-    start();
+    first->onError(lost);
     devices->session->started.get_future().wait();
     std::thread([&] { devices->session->onError(lost); }).join();
     EXPECT_TRUE(errors.empty()) << "moved to the main thread";
     deliverMainThreadWork();
-    EXPECT_EQ(errors, std::vector<Error>{lost});
+    recognizer->handler({std::nullopt, AppError::speechUnavailable("en-US")});
+    EXPECT_EQ(errors, (std::vector<Error>{lost, AppError::speechUnavailable("en-US")}));
+
+    detector->stop();
+    EXPECT_TRUE(devices->session->stopped);
 }
 
-TEST(PreferredBuiltInMicrophoneTest, ChoosesByIdentifierThenNameThenTheSoundServersMark) {
-    const auto usb = device("alsa_input.usb-Blue_Yeti", "Yeti Stereo Microphone");
-    const auto internal = device("alsa_input.pci-0000_00_1f.3.analog-stereo", "Tiger Lake-LP Smart Sound", true);
-    const auto korean = device("alsa_input.pci.2", "내장 마이크");
-    const auto macbook = device("alsa_input.pci.3", "MacBook Pro Microphone");
-    const auto apple = device("BuiltInMicrophoneDevice", "Microphone");
-    const auto airPods = device("bluez_source.AA_BB_CC.handsfree_head_unit", "MacBook AirPods", true, true);
-    const auto monitor =
-        device("alsa_output.pci.analog-stereo.monitor", "Monitor of Built-in Audio", true, false, true);
-    struct Case {
-        std::vector<AudioInputDevice> devices;
-        std::optional<AudioInputDevice> expected;
+TEST_F(WakePhraseDetectorPlatformTest, StartUpFailuresStopAtTheFirstFailedCheck) {
+    // Each row: what fails, the error it gives and how many permissions were asked by then.
+    const std::vector<std::tuple<const char*, std::function<void()>, Error, std::size_t>> cases{
+        {"model unreadable", [&] { recognizer->available = false; }, AppError::speechUnavailable("en-US"), 0},
+        {"speech denied", [&] { permissions->speech = AuthorizationStatus::denied; },
+         AppError::permissionDenied("Speech Recognition"), 1},
+        {"microphone refused", [&] { permissions->microphone = false; }, AppError::permissionDenied("Microphone"), 2},
+        {"device cannot be opened", [&] { devices->openError = Error::platform("Device or resource busy"); },
+         Error::platform("Device or resource busy"), 2},
     };
-    const std::vector<Case> cases{
-        {{usb, macbook, apple}, apple},
-        {{usb, internal, macbook}, macbook},
-        {{usb, device("x", "BUILT-IN Audio")}, device("x", "BUILT-IN Audio")},
-        {{korean, internal}, korean},
-        {{usb, internal}, internal},
-        {{airPods, monitor, usb}, std::nullopt},
-    };
-    for (const auto& testCase : cases) {
-        EXPECT_EQ(preferredBuiltInMicrophone(testCase.devices), testCase.expected)
-            << testCase.devices.size() << " devices, first "
-            << (testCase.devices.empty() ? "" : testCase.devices[0].uniqueId);
+    for (const auto& [name, arrange, expected, asked] : cases) {
+        SCOPED_TRACE(name);
+        makeDetector();
+        arrange();
+        start();
+        EXPECT_EQ(errors, std::vector<Error>{expected});
+        EXPECT_EQ(permissions->asked.size(), asked);
+        EXPECT_FALSE(detector->isCapturing());
+        EXPECT_FALSE(recognizer->request) << "no request without a microphone";
     }
+}
+
+TEST_F(WakePhraseDetectorPlatformTest, LateAnswersStartListeningOnlyWhileTheDetectorAndItsSessionLive) {
+    for (const std::string then : {"answered", "stopped", "released"}) {
+        SCOPED_TRACE(then);
+        makeDetector();
+        permissions->speech.reset();
+        start();
+        if (then != "answered") {
+            then == "stopped" ? detector->stop() : detector.reset();
+        }
+        // The answer comes on another thread, much later.
+        std::thread([this] { permissions->pendingSpeech(AuthorizationStatus::authorized); }).join();
+        deliverMainThreadWork();
+        EXPECT_EQ(permissions->asked.size(), then == "answered" ? 2u : 1u);
+        EXPECT_EQ(detector && detector->isCapturing(), then == "answered");
+    }
+}
+
+TEST(PreferredBuiltInMicrophoneTest, ChoosesByNameThenTheSoundServersMarkAndNeverAHeadsetOrAMonitor) {
+    const AudioInputDevice usb{"alsa_input.usb-Blue_Yeti", "Yeti Stereo Microphone"};
+    const AudioInputDevice internal{"alsa_input.pci.1", "Tiger Lake-LP Smart Sound", true};
+    const AudioInputDevice korean{"alsa_input.pci.2", "내장 마이크"};
+    const AudioInputDevice airPods{"bluez_source.AA_BB_CC.handsfree_head_unit", "Built-in AirPods", true, true};
+    const AudioInputDevice monitor{"alsa_output.pci.monitor", "Monitor of Built-in Audio", true, false, true};
+    EXPECT_EQ(preferredBuiltInMicrophone({usb, internal, korean}), korean);
+    EXPECT_EQ(preferredBuiltInMicrophone({usb, internal}), internal);
+    EXPECT_EQ(preferredBuiltInMicrophone({airPods, monitor, usb}), std::nullopt);
 }
 
 } // namespace

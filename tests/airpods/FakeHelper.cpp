@@ -3,8 +3,8 @@
 //   FAKE_HELPER_FILE    text to write to the output file (nothing written when unset)
 //   FAKE_HELPER_PRINT   text to print on standard output
 //   FAKE_HELPER_EXIT    exit status (default 0)
-//   FAKE_HELPER_RECORD  a file to write its arguments, process id and the output directory's
-//                       permissions (octal) to, one a line
+//   FAKE_HELPER_RECORD  a file to write the output path, its process id and the output
+//                       directory's permissions (octal) to, one a line
 //   FAKE_HELPER_ACTION  "hang", "ignore-term" (hang, ignoring SIGTERM), "crash" (SIGABRT),
 //                       "megabytes" (3 MiB to the file and to standard output), or
 //                       "symlink:<target>" (the output path becomes a link to <target>, which
@@ -26,38 +26,24 @@ std::string environment(const char* name) {
     return value != nullptr ? value : "";
 }
 
-void hang() {
-    while (true) {
-        ::pause();
-    }
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
     const std::string outputPath = argc >= 4 ? argv[3] : "";
     const std::string action = environment("FAKE_HELPER_ACTION");
-
     if (const std::string record = environment("FAKE_HELPER_RECORD"); !record.empty()) {
-        std::ofstream file(record);
-        for (int index = 1; index < argc; ++index) {
-            file << argv[index] << '\n';
-        }
-        file << ::getpid() << '\n';
         struct stat directory {};
-        if (::stat(std::filesystem::path(outputPath).parent_path().c_str(), &directory) == 0) {
-            file << std::oct << (directory.st_mode & 0777) << '\n';
-        }
+        ::stat(std::filesystem::path(outputPath).parent_path().c_str(), &directory);
+        std::ofstream(record) << outputPath << '\n' << ::getpid() << '\n' << std::oct << (directory.st_mode & 0777);
     }
 
     std::string fileText = environment("FAKE_HELPER_FILE");
     std::string printText = environment("FAKE_HELPER_PRINT");
     if (action == "megabytes") {
-        const std::string line(1023, 'x');
         for (int index = 0; index < 3 * 1024; ++index) {
-            fileText += line + '\n';
-            printText += line + '\n';
+            fileText += std::string(1023, 'x') + '\n';
         }
+        printText = fileText;
         fileText += "EXIT_CODE=0\n";
     }
     std::string writePath = outputPath;
@@ -73,12 +59,11 @@ int main(int argc, char** argv) {
     std::fwrite(printText.data(), 1, printText.size(), stdout);
     std::fflush(stdout);
 
-    if (action == "hang") {
-        hang();
-    }
     if (action == "ignore-term") {
         std::signal(SIGTERM, SIG_IGN);
-        hang();
+    }
+    while (action == "hang" || action == "ignore-term") {
+        ::pause();
     }
     if (action == "crash") {
         std::signal(SIGABRT, SIG_DFL);

@@ -20,9 +20,8 @@ namespace {
 
 using InterfaceMap = QMap<QString, QVariantMap>;
 
-class ObjectManager final : public QDBusVirtualObject {
-public:
-    explicit ObjectManager(QStringList devices) : devices_(std::move(devices)) {}
+struct ObjectManager final : QDBusVirtualObject {
+    QStringList devices;
 
     QString introspect(const QString&) const override { return {}; }
 
@@ -36,12 +35,11 @@ public:
         objects << QDBusObjectPath("/org/bluez/hci0")
                 << InterfaceMap{{"org.bluez.Adapter1", QVariantMap{{"Powered", true}}}};
         objects.endMapEntry();
-        for (const QString& device : devices_) {
+        for (const QString& device : devices) {
             const QStringList fields = device.split(',');
             objects.beginMapEntry();
             objects << QDBusObjectPath(fields.value(0))
-                    << InterfaceMap{{"org.freedesktop.DBus.Properties", QVariantMap{}},
-                                    {"org.bluez.Device1", QVariantMap{{"Address", fields.value(1)},
+                    << InterfaceMap{{"org.bluez.Device1", QVariantMap{{"Address", fields.value(1)},
                                                                       {"Alias", "Test device"},
                                                                       {"Connected", fields.value(2) == "1"},
                                                                       {"UUIDs", fields.value(3).split(';')}}}};
@@ -51,9 +49,6 @@ public:
         connection.send(message.createReply(QVariant::fromValue(objects)));
         return true;
     }
-
-private:
-    QStringList devices_;
 };
 
 } // namespace
@@ -61,13 +56,10 @@ private:
 int main(int argc, char** argv) {
     QCoreApplication application(argc, argv);
     qDBusRegisterMetaType<InterfaceMap>();
-    QStringList arguments = application.arguments().mid(1);
-    if (arguments.isEmpty()) {
-        std::fprintf(stderr, "usage: fake_bluez <bus address> [devices...]\n");
-        return 64;
-    }
-    QDBusConnection bus = QDBusConnection::connectToBus(arguments.takeFirst(), "fake-bluez");
-    ObjectManager objectManager(arguments);
+    const QStringList arguments = application.arguments();
+    QDBusConnection bus = QDBusConnection::connectToBus(arguments.value(1), "fake-bluez");
+    ObjectManager objectManager;
+    objectManager.devices = arguments.mid(2);
     if (!bus.isConnected() || !bus.registerVirtualObject("/", &objectManager) || !bus.registerService("org.bluez")) {
         std::fprintf(stderr, "fake_bluez cannot serve on the bus: %s\n", qPrintable(bus.lastError().message()));
         return 1;

@@ -3,110 +3,73 @@
 #include "app/CallDetectionHUDView.h"
 #include "app/ContentView.h"
 
+#include <QLabel>
+#include <QPushButton>
 #include <QSystemTrayIcon>
-
-#include <gtest/gtest.h>
 
 namespace harkwell {
 namespace {
 
 using namespace harkwell::testing;
 
-QProcessEnvironment environmentWith(const std::optional<QString>& preview) {
-    QProcessEnvironment environment;
-    environment.insert("PATH", "/usr/bin");
-    if (preview) {
-        environment.insert(AppDelegate::previewVariable, *preview);
-    }
-    return environment;
-}
-
-TEST(AppDelegatePreviewTest, OnlyExactlyOneAsksForThePreview) {
-    EXPECT_TRUE(AppDelegate::isPreviewRequested(environmentWith("1")));
-    for (const QString value : {"true", "01", " 1", "1 ", "", "0", "yes"}) {
-        EXPECT_FALSE(AppDelegate::isPreviewRequested(environmentWith(value))) << value.toStdString();
-    }
-    EXPECT_FALSE(AppDelegate::isPreviewRequested(environmentWith(std::nullopt)));
-}
-
-class AppDelegateTest : public ::testing::Test {
+class AppDelegateTest : public PanelTest {
 protected:
-    ~AppDelegateTest() override {
-        harness.airPods->release();
-        delegate.reset();
-    }
+    ~AppDelegateTest() override { airPods->release(); }
 
-    AppDelegate& makeDelegate(const QByteArray& settings) {
-        const HUDScreen screen{QRect(0, 0, 800, 600), QRect(0, 0, 800, 600)};
-        delegate = std::make_unique<AppDelegate>(
-            harness.dependenciesWith(settings),
-            CallDetectionHUDController::Environment{[] { return QPoint(10, 10); }, [screen] { return QList{screen}; },
-                                                    std::make_shared<SystemAnimationClock>()});
+    AppDelegate& launch(const QByteArray& settings) {
+        delegate = std::make_unique<AppDelegate>(dependenciesWith(settings));
+        delegate->applicationDidFinishLaunching(QProcessEnvironment());
         return *delegate;
     }
-    InterfaceLanguage language{"en-US"};
-    ModelHarness harness;
+
     std::unique_ptr<AppDelegate> delegate;
 };
 
-TEST_F(AppDelegateTest, PreviewShowsNoIconAndSetsNothingUp) {
-    auto& app = makeDelegate("{}");
-    app.applicationDidFinishLaunching(environmentWith("1"));
-    settle();
-    EXPECT_EQ(app.statusItem(), nullptr);
-    EXPECT_FALSE(app.isPopoverShown());
-    EXPECT_FALSE(app.model().isCommandRunning());
-    EXPECT_TRUE(harness.permissions->requests.empty());
-    EXPECT_TRUE(harness.airPods->commands().empty());
-    // The sample panel comes half a second after start-up, not at once.
-    EXPECT_FALSE(app.callDetectionHUD().panel().isVisible());
-}
-
-TEST_F(AppDelegateTest, AFirstLaunchOpensThePanelAndStartsThePermissionSetup) {
-    auto& app = makeDelegate("{}");
-    harness.airPods->hold();
-    app.applicationDidFinishLaunching(environmentWith("true"));
+TEST_F(AppDelegateTest, AFirstLaunchOpensThePermissionSetupWhichARefusalLeavesOpenForAnotherTry) {
+    permissions->microphone = AuthorizationStatus::denied;
+    auto& app = launch("{}");
     ASSERT_NE(app.statusItem(), nullptr);
-    EXPECT_FALSE(app.isPopoverShown()); // after start-up returns
-    settle();
-    EXPECT_TRUE(app.isPopoverShown());
-    EXPECT_TRUE(app.contentView().parts().permissionSetup->isVisible());
-    EXPECT_TRUE(app.model().isCommandRunning());
-    ASSERT_TRUE(
-        eventually([&] { return harness.airPods->commands() == std::vector<std::string>{"request-permission"}; }));
-    harness.airPods->release();
+    EXPECT_FALSE(app.isPopoverShown()); // only once start-up has returned
+    ASSERT_TRUE(eventually([&] { return app.isPopoverShown() && !app.model().isCommandRunning(); }));
+    const ContentView::Parts& parts = app.contentView().parts();
+    EXPECT_TRUE(parts.permissionSetup->isVisible());
+    EXPECT_TRUE(parts.errorBanners[0]->isVisible());
+
+    // Allowed now: the button tries again, and waits for the helper's answer.
+    permissions->microphone = AuthorizationStatus::authorized;
+    airPods->hold();
+    parts.permissionButton->click();
+    EXPECT_FALSE(parts.permissionButton->isEnabled());
+    ASSERT_TRUE(eventually([&] { return airPods->commands() == std::vector<std::string>{"request-permission"}; }));
+    airPods->release();
     ASSERT_TRUE(eventually([&] { return app.model().isPermissionSetupComplete(); }));
-    EXPECT_TRUE(app.contentView().parts().mainControls->isVisible());
+    EXPECT_TRUE(parts.mainControls->isVisible());
 }
 
 TEST_F(AppDelegateTest, ALaunchAfterSetupOpensThePanelFromTheIconAndShowsDetectedCalls) {
-    auto& app = makeDelegate(R"({"permissionSetupComplete": true, "wakePhrases": ["James"]})");
-    app.applicationDidFinishLaunching(environmentWith(std::nullopt));
+    auto& app = launch(R"({"permissionSetupComplete": true, "wakePhrases": ["James"]})");
     settle();
     EXPECT_FALSE(app.isPopoverShown());
-    EXPECT_TRUE(harness.airPods->commands().empty());
+    EXPECT_TRUE(airPods->commands().empty());
     EXPECT_EQ(app.statusItem()->toolTip(), "Harkwell: Not listening");
 
-    app.showPopover();
-    EXPECT_EQ(app.popover().focusWidget(), &app.contentView()) << "a control has the focus at first";
-    app.closePopover();
-
+    // Either button opens the panel with no control focused (a stray Space must not press Quit).
     for (const auto reason : {QSystemTrayIcon::Trigger, QSystemTrayIcon::Context}) {
         emit app.statusItem()->activated(reason);
         EXPECT_TRUE(app.isPopoverShown()) << reason;
+        EXPECT_EQ(app.popover().focusWidget(), &app.contentView()) << reason;
         emit app.statusItem()->activated(reason);
         EXPECT_FALSE(app.isPopoverShown()) << reason;
     }
 
     app.model().setDetectionEnabled(true);
     EXPECT_EQ(app.statusItem()->toolTip(), "Harkwell: Listening");
-
     // A detected call switches the AirPods and shows the call panel.
-    ASSERT_TRUE(harness.detectors->onDetected);
-    harness.detectors->onDetected("James");
+    ASSERT_TRUE(detectors->onDetected);
+    detectors->onDetected("James");
     ASSERT_TRUE(eventually([&] { return app.callDetectionHUD().panel().isVisible(); }));
     EXPECT_EQ(app.callDetectionHUD().panel().targetPhrase(), "James");
-    EXPECT_EQ(harness.airPods->commands(), std::vector<std::string>{"transparency"});
+    EXPECT_EQ(airPods->commands(), std::vector<std::string>{"transparency"});
 }
 
 } // namespace

@@ -8,12 +8,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QScrollArea>
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
-
-#include <gtest/gtest.h>
 
 namespace harkwell {
 namespace {
@@ -22,43 +19,19 @@ using namespace harkwell::testing;
 
 // Settings whose permission setup is complete, with more keys.
 QByteArray setUp(const QByteArray& more = {}) { return R"({"permissionSetupComplete": true)" + more + "}"; }
-const QByteArray twoPhrases = R"(, "wakePhrases": ["James", "Dr. Kim"])";
-const QByteArray controlOptionK = R"(, "hotKeyKeyCode": 40, "hotKeyModifiers": 6144, "hotKeyDisplayKey": "K")";
 
-class ContentViewTest : public ::testing::Test {
+class ContentViewTest : public PanelTest {
 protected:
-    ~ContentViewTest() override {
-        view.reset();
-        harness.airPods->release();
-        model.reset();
-    }
+    ~ContentViewTest() override { airPods->release(); }
 
     void makeView(const QByteArray& settings) {
-        model = harness.makeModel(settings);
+        view.reset();
+        model.reset();
+        model = std::make_unique<AppModel>(dependenciesWith(settings));
         view = std::make_unique<ContentView>(*model);
     }
     const ContentView::Parts& parts() const { return view->parts(); }
 
-    // Shows the view as the active window, so that focus and key presses work.
-    void showActive() {
-        view->show();
-        QApplication::setActiveWindow(view.get());
-        ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));
-    }
-
-    // A mode switch that stays under way until the test releases the AirPods.
-    void holdCommand() {
-        harness.airPods->hold();
-        model->setAirPodsMode(ListeningMode::transparency);
-        ASSERT_TRUE(model->isCommandRunning());
-    }
-    void finishCommand() {
-        harness.airPods->release();
-        ASSERT_TRUE(eventually([&] { return !model->isCommandRunning(); }));
-    }
-
-    InterfaceLanguage language{"en-US"};
-    ModelHarness harness;
     std::unique_ptr<AppModel> model;
     std::unique_ptr<ContentView> view;
 };
@@ -79,7 +52,7 @@ TEST_F(ContentViewTest, ShowsEveryTextInTheInterfaceLanguage) {
     };
     for (const auto& [locale, texts] : cases) {
         SCOPED_TRACE(locale);
-        InterfaceLanguage chosen(locale);
+        useLanguage(locale);
         makeView(setUp());
         const ContentView::Parts& p = parts();
         QStringList shown;
@@ -95,195 +68,89 @@ TEST_F(ContentViewTest, ShowsEveryTextInTheInterfaceLanguage) {
         ASSERT_EQ(view->phraseRows().size(), 1);
         shown << view->phraseRows()[0].removeButton->toolTip() << p.phraseCount->text();
         EXPECT_EQ(shown.join('\n').toStdString(), texts);
-        view.reset();
-        model.reset();
     }
 }
 
-TEST_F(ContentViewTest, ShowsThePermissionScreenUntilTheModelReportsSetupComplete) {
-    makeView("{}");
-    EXPECT_TRUE(parts().permissionSetup->isVisibleTo(view.get()));
-    EXPECT_FALSE(parts().mainControls->isVisibleTo(view.get()));
-
-    harness.airPods->hold();
-    QTest::mouseClick(parts().permissionButton, Qt::LeftButton);
-    ASSERT_TRUE(
-        eventually([&] { return harness.airPods->commands() == std::vector<std::string>{"request-permission"}; }));
-    EXPECT_EQ(parts().permissionButton->text(), "Checking Bluetooth permission");
-    EXPECT_FALSE(parts().permissionButton->isEnabled());
-
-    harness.airPods->release();
-    ASSERT_TRUE(eventually([&] { return model->isPermissionSetupComplete(); }));
-    EXPECT_FALSE(parts().permissionSetup->isVisibleTo(view.get()));
-    EXPECT_TRUE(parts().mainControls->isVisibleTo(view.get()));
-    EXPECT_EQ(parts().permissionButton->text(), "Set Up Permissions");
-}
-
-TEST_F(ContentViewTest, DisablesEveryCommandButNotTheFieldOrQuitWhileACommandRuns) {
-    makeView(setUp(controlOptionK + twoPhrases));
-    model->setWakePhraseDraft("Ann");
-    const auto expectCommandsEnabled = [&](bool enabled) {
-        std::vector<std::pair<std::string, QWidget*>> controls{{"permission", parts().permissionButton},
-                                                               {"detection", parts().detectionSwitch},
-                                                               {"add", parts().addButton},
-                                                               {"mode", parts().modePicker},
-                                                               {"record", parts().recordButton},
-                                                               {"clear", parts().clearButton}};
-        for (const auto& row : view->phraseRows()) {
-            controls.emplace_back("remove " + row.phrase->text().toStdString(), row.removeButton);
-        }
-        ASSERT_EQ(controls.size(), 8u);
-        for (const auto& [name, control] : controls) {
-            EXPECT_EQ(control->isEnabled(), enabled) << name;
-        }
-    };
-    expectCommandsEnabled(true);
-
-    holdCommand();
-    expectCommandsEnabled(false);
-    EXPECT_TRUE(parts().phraseField->isEnabled());
-    QSignalSpy quit(view.get(), &ContentView::quitRequested);
-    for (QToolButton* button : parts().quitButtons) {
-        QTest::mouseClick(button, Qt::LeftButton);
-    }
-    EXPECT_EQ(quit.count(), 2);
-
-    finishCommand();
-    expectCommandsEnabled(true);
-}
-
-TEST_F(ContentViewTest, ReturnAddsTheDraftKeepingTheFocusAndTheAddButtonTakesIt) {
-    makeView(setUp());
-    showActive();
-    EXPECT_TRUE(parts().emptyPhrasesText->isVisibleTo(view.get()));
-    parts().phraseField->setFocus();
-    QTest::keyClicks(parts().phraseField, "James");
-    EXPECT_EQ(model->wakePhraseDraft(), "James");
-    QTest::keyClick(parts().phraseField, Qt::Key_Return);
-
-    EXPECT_EQ(model->activeWakePhrases(), QStringList{"James"});
-    EXPECT_EQ(parts().phraseField->text(), "");
-    EXPECT_TRUE(parts().phraseField->hasFocus());
-    ASSERT_EQ(view->phraseRows().size(), 1);
-    EXPECT_EQ(view->phraseRows()[0].phrase->text(), "James");
-    EXPECT_FALSE(parts().emptyPhrasesText->isVisibleTo(view.get()));
-
-    // Return in an empty field still asks the model, which says what is missing.
-    QTest::keyClick(parts().phraseField, Qt::Key_Return);
-    EXPECT_EQ(parts().errorBanners[1]->text(), "Enter a call phrase first.");
-    EXPECT_TRUE(parts().phraseField->hasFocus());
-
-    // The add button only for a new phrase; a click leaves nothing focused.
-    for (const auto& [draft, canAdd] :
-         std::vector<std::pair<QString, bool>>{{"", false}, {"   ", false}, {" james ", false}, {"Ann", true}}) {
-        model->setWakePhraseDraft(draft);
-        EXPECT_EQ(parts().addButton->isEnabled(), canAdd) << draft.toStdString();
-    }
-    QTest::mouseClick(parts().addButton, Qt::LeftButton);
-    EXPECT_EQ(model->activeWakePhrases(), (QStringList{"James", "Ann"}));
-    EXPECT_FALSE(parts().phraseField->hasFocus());
-    EXPECT_EQ(parts().phraseField->text(), "");
-    EXPECT_FALSE(parts().addButton->isEnabled());
-}
-
-TEST_F(ContentViewTest, ListsPhrasesInOrderCutsLongOnesAndRemovesThem) {
+TEST_F(ContentViewTest, ReturnAddsKeepingTheFocusLongPhrasesAreCutAndEachRowRemovesItsOwn) {
     const QString longPhrase = "Professor Maximilian Alexander Montgomery-Worthington the Third of Lancaster";
     makeView(setUp(R"(, "wakePhrases": ["James", ")" + longPhrase.toUtf8() + R"("])"));
-    showActive();
+    view->show();
+    QApplication::setActiveWindow(view.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));
     const auto& rows = view->phraseRows();
     ASSERT_EQ(rows.size(), 2);
-    EXPECT_EQ(rows[0].phrase->text(), "James");
-    EXPECT_EQ(rows[0].phrase->displayedText(), "James");
-    EXPECT_EQ(rows[1].phrase->text(), longPhrase);
     EXPECT_TRUE(rows[1].phrase->displayedText().endsWith(QChar(0x2026)));
-    EXPECT_EQ(rows[1].phrase->height(), rows[0].phrase->height()); // one line
-    // The remove button stays inside the row, at its right.
-    const QWidget* row = rows[1].removeButton->parentWidget();
-    EXPECT_LE(rows[1].removeButton->geometry().right(), row->width());
-    EXPECT_LE(row->mapTo(view.get(), QPoint(row->width(), 0)).x(), ContentView::fixedSize.width());
+    const QToolButton& remove = *rows[1].removeButton;
+    EXPECT_LE(remove.mapTo(view.get(), QPoint(remove.width(), 0)).x(), ContentView::fixedSize.width());
 
-    QTest::mouseClick(rows[0].removeButton, Qt::LeftButton);
-    EXPECT_EQ(model->activeWakePhrases(), QStringList{longPhrase});
-    ASSERT_EQ(view->phraseRows().size(), 1);
-    EXPECT_EQ(view->phraseRows()[0].phrase->text(), longPhrase);
+    parts().phraseField->setFocus();
+    QTest::keyClicks(parts().phraseField, "Ann");
+    QTest::keyClick(parts().phraseField, Qt::Key_Return);
+    EXPECT_EQ(parts().phraseField->text(), "");
+    EXPECT_TRUE(parts().phraseField->hasFocus());
+    QTest::keyClicks(parts().phraseField, "Kim");
+    QTest::mouseClick(parts().addButton, Qt::LeftButton);
+    EXPECT_EQ(model->activeWakePhrases(), (QStringList{"James", longPhrase, "Ann", "Kim"}));
+    EXPECT_FALSE(parts().addButton->isEnabled()); // nothing left to add
+
+    QTest::mouseClick(view->phraseRows()[0].removeButton, Qt::LeftButton);
+    EXPECT_EQ(model->activeWakePhrases(), (QStringList{longPhrase, "Ann", "Kim"}));
+    EXPECT_EQ(view->phraseRows().size(), 3);
 }
 
-TEST_F(ContentViewTest, TheShortcutRowRecordsCancelsAndClears) {
-    makeView(setUp(controlOptionK));
-    EXPECT_EQ(parts().shortcutDisplay->text(), "⌃⌥K");
-    EXPECT_TRUE(parts().clearButton->isEnabled());
+TEST_F(ContentViewTest, ThePickerMovesOnlyWithTheModelsModeAndWhileACommandRunsOnlyTheFieldAndQuitWork) {
+    makeView(setUp(R"(, "selectedMode": "anc", "wakePhrases": ["James"])"));
+    SegmentedPicker& picker = *parts().modePicker;
+    airPods->hold();
+    QTest::mouseClick(&picker.segment(1), Qt::LeftButton);
+    ASSERT_TRUE(eventually([&] { return airPods->commands() == std::vector<std::string>{"transparency"}; }));
+    EXPECT_EQ(picker.selectedIndex(), 0);
+    EXPECT_FALSE(picker.isEnabled());
+    EXPECT_FALSE(view->phraseRows()[0].removeButton->isEnabled());
+    EXPECT_TRUE(parts().phraseField->isEnabled());
+    QSignalSpy quit(view.get(), &ContentView::quitRequested);
+    QTest::mouseClick(parts().quitButtons[1], Qt::LeftButton);
+    EXPECT_EQ(quit.count(), 1);
 
-    QTest::mouseClick(parts().recordButton, Qt::LeftButton);
-    EXPECT_TRUE(model->isRecordingShortcut());
-    EXPECT_EQ(parts().shortcutDisplay->text(), "Recording");
-    EXPECT_EQ(parts().recordButton->text(), "Cancel");
-    QTest::mouseClick(parts().recordButton, Qt::LeftButton);
-    EXPECT_FALSE(model->isRecordingShortcut());
-    EXPECT_EQ(parts().shortcutDisplay->text(), "⌃⌥K");
-    EXPECT_EQ(parts().recordButton->text(), "Record");
+    airPods->release();
+    ASSERT_TRUE(eventually([&] { return !model->isCommandRunning(); }));
+    EXPECT_EQ(picker.selectedIndex(), 1);
+    EXPECT_TRUE(picker.isEnabled());
 
-    QTest::mouseClick(parts().clearButton, Qt::LeftButton);
-    EXPECT_EQ(parts().shortcutDisplay->text(), "None");
-    EXPECT_FALSE(parts().clearButton->isEnabled());
+    // A failed switch leaves the old segment selected and says why.
+    airPods->willAnswer(AppError::airPodsNotConnected());
+    QTest::mouseClick(&picker.segment(2), Qt::LeftButton);
+    ASSERT_TRUE(eventually([&] { return !model->isCommandRunning(); }));
+    EXPECT_EQ(picker.selectedIndex(), 1);
+    EXPECT_FALSE(parts().errorBanners[1]->isHidden());
+    EXPECT_EQ(parts().errorBanners[1]->text(), model->errorMessage());
 }
 
-TEST_F(ContentViewTest, TheDetectionSwitchShowsWhatTheModelDecidedAndTheBannerWhy) {
+TEST_F(ContentViewTest, TheDetectionSwitchShowsWhatTheModelDecided) {
     makeView(setUp());
-    showActive();
-    QWidget* controls = parts().scrollArea->widget();
-    const int heightWithout = controls->sizeHint().height();
-    EXPECT_FALSE(parts().errorBanners[1]->isVisible());
-
-    // No phrases: the model refuses to listen and says why; the switch shows off again.
+    // No phrases: the model refuses to listen, the switch goes back off and the banner says why.
     QTest::mouseClick(parts().detectionSwitch, Qt::LeftButton);
     EXPECT_FALSE(parts().detectionSwitch->isChecked());
-    EXPECT_TRUE(parts().errorBanners[1]->isVisible());
-    EXPECT_EQ(parts().errorBanners[1]->text(), "Add a call phrase first.");
-    EXPECT_GT(controls->sizeHint().height(), heightWithout);
-
-    model->cancelShortcutRecording(); // clears the message, and the banner takes no space
-    EXPECT_FALSE(parts().errorBanners[1]->isVisible());
-    EXPECT_EQ(controls->sizeHint().height(), heightWithout);
+    EXPECT_FALSE(parts().errorBanners[1]->isHidden());
 
     model->setWakePhraseDraft("James");
     model->addWakePhraseFromDraft();
-    for (const bool on : {true, false}) {
-        QTest::mouseClick(parts().detectionSwitch, Qt::LeftButton);
-        EXPECT_EQ(model->isDetectionEnabled(), on);
-        EXPECT_EQ(parts().detectionSwitch->isChecked(), on);
-    }
-    EXPECT_EQ(harness.detectors->startedWith.size(), 1u);
+    QTest::mouseClick(parts().detectionSwitch, Qt::LeftButton);
+    EXPECT_TRUE(model->isDetectionEnabled() && parts().detectionSwitch->isChecked());
 }
 
-TEST_F(ContentViewTest, TheModePickerAsksTheModelAndMovesOnlyWithTheModelsMode) {
-    makeView(setUp(R"(, "selectedMode": "anc")"));
-    QStringList calls;
-    model->onCallDetected = [&](const QString& phrase) { calls.append(phrase); };
-    SegmentedPicker& picker = *parts().modePicker;
-    const auto expectSelected = [&](int index) {
-        EXPECT_EQ(picker.selectedIndex(), index);
-        for (int segment = 0; segment < 3; ++segment) {
-            EXPECT_EQ(picker.segment(segment).isChecked(), segment == index) << segment;
-        }
-    };
-    expectSelected(0);
+TEST_F(ContentViewTest, TheShortcutRowRecordsCancelsAndClears) {
+    makeView(setUp(R"(, "hotKeyKeyCode": 40, "hotKeyModifiers": 6144, "hotKeyDisplayKey": "K")"));
+    EXPECT_EQ(parts().shortcutDisplay->text(), "⌃⌥K");
+    QTest::mouseClick(parts().recordButton, Qt::LeftButton);
+    EXPECT_TRUE(model->isRecordingShortcut());
+    EXPECT_EQ(parts().shortcutDisplay->text() + "/" + parts().recordButton->text(), "Recording/Cancel");
+    QTest::mouseClick(parts().recordButton, Qt::LeftButton);
+    EXPECT_EQ(parts().shortcutDisplay->text(), "⌃⌥K");
 
-    harness.airPods->hold();
-    QTest::mouseClick(&picker.segment(1), Qt::LeftButton);
-    ASSERT_TRUE(eventually([&] { return harness.airPods->commands() == std::vector<std::string>{"transparency"}; }));
-    expectSelected(0);
-    EXPECT_FALSE(picker.isEnabled());
-
-    finishCommand();
-    expectSelected(1);
-    EXPECT_TRUE(calls.isEmpty()); // no call is reported for a switch by hand
-
-    // A failed switch leaves the old segment selected.
-    harness.airPods->willAnswer(AppError::airPodsNotConnected());
-    QTest::mouseClick(&picker.segment(2), Qt::LeftButton);
-    ASSERT_TRUE(eventually([&] { return !model->isCommandRunning(); }));
-    expectSelected(1);
-    EXPECT_FALSE(parts().errorBanners[1]->isHidden());
+    QTest::mouseClick(parts().clearButton, Qt::LeftButton);
+    EXPECT_FALSE(model->hotKeySetting());
+    EXPECT_FALSE(parts().clearButton->isEnabled());
 }
 
 } // namespace

@@ -1,55 +1,42 @@
 #pragma once
 
-// An application model over fakes, with the settings it starts from, for the panels' tests.
+// The fixture of the panels' tests: the model's fakes, the settings file it starts from, English.
 
 #include "EventLoop.h"
 #include "ModelFakes.h"
 #include "locale/AppMetadata.h"
-#include "model/AppModel.h"
 
 #include <QFile>
 #include <QTemporaryDir>
 
-#include <functional>
-#include <memory>
+#include <gtest/gtest.h>
+
 #include <string>
 
 namespace harkwell::testing {
 
-// Chooses the interface language for as long as it lives.
-class InterfaceLanguage {
-public:
-    explicit InterfaceLanguage(std::string locale) {
-        setAppMetadataLookupForTesting([locale](std::string_view key) -> std::optional<std::string> {
-            return key == "HarkwellLocale" ? std::optional<std::string>(locale) : std::nullopt;
-        });
-    }
-    ~InterfaceLanguage() { setAppMetadataLookupForTesting(nullptr); }
-    InterfaceLanguage(const InterfaceLanguage&) = delete;
-    InterfaceLanguage& operator=(const InterfaceLanguage&) = delete;
-};
+// Chooses the interface language until the fixture ends.
+inline void useLanguage(const std::string& locale) {
+    setAppMetadataLookupForTesting([locale](std::string_view key) -> std::optional<std::string> {
+        return key == "HarkwellLocale" ? std::optional<std::string>(locale) : std::nullopt;
+    });
+}
 
-class ModelHarness : public FakeModelParts {
-public:
-    ~ModelHarness() { airPods->release(); }
+class PanelTest : public ::testing::Test, public FakeModelParts {
+protected:
+    PanelTest() { useLanguage("en-US"); }
+    ~PanelTest() override { setAppMetadataLookupForTesting(nullptr); }
 
-    // The fakes and a settings file with this JSON content, for a model made by the caller.
+    // The fakes and a settings file with this JSON content.
     AppModel::Dependencies dependenciesWith(const QByteArray& settingsJson) {
-        const QString path = directory.filePath(QString("Harkwell-%1.json").arg(++generation));
+        const QString path = directory.filePath("Harkwell.json");
         QFile file(path);
-        if (file.open(QIODevice::WriteOnly)) {
-            file.write(settingsJson);
-        }
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write(settingsJson) == settingsJson.size());
         file.close();
-        return FakeModelParts::dependencies(path);
-    }
-
-    std::unique_ptr<AppModel> makeModel(const QByteArray& settingsJson) {
-        return std::make_unique<AppModel>(dependenciesWith(settingsJson));
+        return dependencies(path);
     }
 
     QTemporaryDir directory;
-    int generation = 0;
 };
 
 } // namespace harkwell::testing

@@ -60,10 +60,15 @@ TEST(VirtualKeyCodeTest, EveryKeyRoundTripsThroughItsKeysym) {
     }
 }
 
-TEST(HotKeyErrorTest, KoreanDescriptionEndsInTheSignedStatus) {
-    setAppMetadataLookupForTesting([](std::string_view) { return std::optional<std::string>("ko-KR"); });
-    EXPECT_EQ(HotKeyError::registrationFailed(-10).errorDescription(),
-              "단축키를 등록할 수 없습니다. 다른 앱에서 쓰는 조합일 수 있습니다. (-10)");
+TEST(HotKeyErrorTest, DescriptionInTheInterfaceLanguageEndsInTheSignedStatus) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"ko-KR", "단축키를 등록할 수 없습니다. 다른 앱에서 쓰는 조합일 수 있습니다. (-10)"},
+        {"en-US", "Could not register the shortcut. Another app may already use it. (-10)"},
+    };
+    for (const auto& [locale, text] : cases) {
+        setAppMetadataLookupForTesting([locale](std::string_view) { return std::optional<std::string>(locale); });
+        EXPECT_EQ(HotKeyError::registrationFailed(-10).errorDescription(), text);
+    }
     setAppMetadataLookupForTesting(nullptr);
 }
 

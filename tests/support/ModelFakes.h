@@ -2,17 +2,11 @@
 
 // Fakes of everything the application model works through.
 
-#include "airpods/AirPodsControl.h"
-#include "detection/PermissionService.h"
-#include "detection/WakePhraseListener.h"
-#include "locale/AppError.h"
 #include "model/AppModel.h"
-#include "shortcut/HotKeyBackend.h"
 
 #include <condition_variable>
 #include <deque>
 #include <mutex>
-#include <thread>
 #include <variant>
 
 namespace harkwell::testing {
@@ -21,7 +15,7 @@ namespace harkwell::testing {
 // test can act while a command is under way.
 class FakeAirPods final : public AirPodsControl {
 public:
-    // The outcome of one call: a mode, or an error to throw.
+    // The outcome of one call: a mode, or an error to throw. Unscripted calls answer ANC.
     using Outcome = std::variant<ListeningMode, AppError>;
 
     ListeningMode currentMode() override { return answer("current-mode"); }
@@ -71,8 +65,7 @@ private:
     std::vector<std::string> commands_;
 };
 
-// Permissions whose statuses the test sets; requests wait for the test to answer them, from
-// another thread as the system does.
+// Permissions whose statuses the test sets. Requests are recorded and never answered.
 class FakePermissions final : public PermissionService {
 public:
     AuthorizationStatus speech = AuthorizationStatus::authorized;
@@ -81,31 +74,14 @@ public:
 
     AuthorizationStatus speechAuthorizationStatus() const override { return speech; }
     AuthorizationStatus microphoneAuthorizationStatus() const override { return microphone; }
-    void requestSpeechAuthorization(std::function<void(AuthorizationStatus)> completion) override {
-        requests.push_back("speech");
-        speechCompletion = std::move(completion);
-    }
-    void requestMicrophoneAccess(std::function<void(bool)> completion) override {
-        requests.push_back("microphone");
-        microphoneCompletion = std::move(completion);
-    }
-
-    void answerSpeech(AuthorizationStatus status) {
-        std::thread([completion = std::move(speechCompletion), status] { completion(status); }).join();
-    }
-    void answerMicrophone(bool granted) {
-        std::thread([completion = std::move(microphoneCompletion), granted] { completion(granted); }).join();
-    }
-
-    std::function<void(AuthorizationStatus)> speechCompletion;
-    std::function<void(bool)> microphoneCompletion;
+    void requestSpeechAuthorization(std::function<void(AuthorizationStatus)>) override { requests.push_back("speech"); }
+    void requestMicrophoneAccess(std::function<void(bool)>) override { requests.push_back("microphone"); }
 };
 
 // A detector that records what the model asks of it; the test plays the recogniser.
 class FakeDetector final : public WakePhraseListener {
 public:
     struct Log {
-        std::vector<std::string> locales;
         std::vector<std::vector<std::string>> startedWith;
         int stops = 0;
         DetectedCallback onDetected;
@@ -124,11 +100,11 @@ private:
     std::shared_ptr<Log> log_;
 };
 
+// A desktop that grants shortcuts until nextStatus says otherwise; the test presses them.
 class FakeHotKeyBackend final : public HotKeyBackend {
 public:
     struct Log {
-        std::vector<HotKeySetting> registered;
-        int unregisters = 0;
+        std::optional<HotKeySetting> registered;
         std::int32_t nextStatus = 0;
         FakeHotKeyBackend* backend = nullptr;
     };
@@ -137,13 +113,12 @@ public:
     ~FakeHotKeyBackend() override { log_->backend = nullptr; }
 
     std::int32_t registerHotKey(const HotKeySetting& setting, HotKeyId) override {
-        if (log_->nextStatus != 0) {
-            return log_->nextStatus;
+        if (log_->nextStatus == 0) {
+            log_->registered = setting;
         }
-        log_->registered.push_back(setting);
-        return 0;
+        return log_->nextStatus;
     }
-    void unregisterHotKey() override { ++log_->unregisters; }
+    void unregisterHotKey() override { log_->registered.reset(); }
     void press(HotKeyId id) const { reportPress(id); }
 
 private:
@@ -153,17 +128,12 @@ private:
 // One of each fake, and the model's dependencies over them with a settings file of the test's.
 struct FakeModelParts {
     AppModel::Dependencies dependencies(const QString& settingsPath) const {
-        AppModel::Dependencies result;
-        result.airPods = airPods;
-        result.hotKeyController = std::make_unique<HotKeyController>(std::make_unique<FakeHotKeyBackend>(hotKeys));
-        result.permissions = permissions;
-        result.detectorFactory = [log = detectors](const std::string& locale) {
-            log->locales.push_back(locale);
-            return std::make_unique<FakeDetector>(log);
-        };
-        result.keyMonitor = std::make_unique<ApplicationKeyEventMonitor>();
-        result.settings = std::make_unique<SettingsStore>(settingsPath);
-        return result;
+        return {airPods,
+                std::make_unique<HotKeyController>(std::make_unique<FakeHotKeyBackend>(hotKeys)),
+                permissions,
+                [log = detectors](const std::string&) { return std::make_unique<FakeDetector>(log); },
+                std::make_unique<ApplicationKeyEventMonitor>(),
+                std::make_unique<SettingsStore>(settingsPath)};
     }
 
     std::shared_ptr<FakeAirPods> airPods = std::make_shared<FakeAirPods>();

@@ -138,7 +138,17 @@ TEST_F(TrayDesktopTest, TheTrayIconOpensThePanelBelowItAndASecondLaunchOpensIt) 
     ASSERT_TRUE(second.waitForFinished(20000));
     EXPECT_EQ(second.exitCode(), 0);
     EXPECT_TRUE(poll([&] { return panelShown(); }));
+    click({400, 700}); // outside the panel
+    EXPECT_TRUE(poll([&] { return !panelShown(); })) << "a click outside left it open";
     EXPECT_EQ(application.state(), QProcess::Running);
+}
+
+TEST_F(TrayDesktopTest, ThePreviewShowsTheCallPanelAndNoTrayIcon) {
+    environment.insert("HARKWELL_PREVIEW_CALL_HUD", "1");
+    start(application, HARKWELL_EXECUTABLE, {});
+    EXPECT_TRUE(poll([&] { return window([](const QRect& w) { return w.size() == QSize(340, 72); }).has_value(); }))
+        << "no call panel appeared";
+    EXPECT_FALSE(window(isTrayIcon)) << "the preview put up a tray icon";
 }
 
 } // namespace

@@ -88,6 +88,27 @@ TEST_F(AppModelTest, LoadsPhrasesMigratingTheLegacySinglePhrase) {
     }
 }
 
+// The mode is read by its exact raw value; the permission flag counts only while the core
+// permissions still hold; listening starts off; construction writes nothing.
+TEST_F(AppModelTest, ReadsTheModeAndThePermissionFlagWithoutWritingThem) {
+    using Mode = ListeningMode;
+    const std::vector<std::tuple<QByteArray, Status, Mode, bool>> cases{
+        {R"({"selectedMode": "transparency", "permissionSetupComplete": true})", Status::authorized, Mode::transparency,
+         true},
+        {R"({"selectedMode": "Transparency", "permissionSetupComplete": true})", Status::denied, Mode::anc, false},
+        {R"({"selectedMode": 2, "permissionSetupComplete": "true"})", Status::authorized, Mode::anc, false},
+    };
+    for (const auto& [stored, microphone, mode, setupComplete] : cases) {
+        SCOPED_TRACE(stored.toStdString());
+        permissions->microphone = microphone;
+        const auto& created = makeModel(stored);
+        EXPECT_EQ(created.selectedMode(), mode);
+        EXPECT_EQ(created.isPermissionSetupComplete(), setupComplete);
+        EXPECT_FALSE(created.isDetectionEnabled());
+        EXPECT_EQ(storedSettings(), json(stored)) << "construction wrote settings";
+    }
+}
+
 // --- Permission setup --------------------------------------------------------------------
 
 // Setup prepares Bluetooth through the helper once speech and microphone access are granted,
@@ -120,6 +141,33 @@ TEST_F(AppModelTest, PermissionSetupEndsAtTheFirstRefusal) {
         EXPECT_EQ(created.selectedMode(), answered ? *answered : ListeningMode(ListeningMode::anc));
         EXPECT_TRUE(permissions->requests.empty());
     }
+}
+
+// Undecided permissions are asked one after the other, each with its status text; a second run
+// while one is under way is ignored, and an answer that comes after the model is gone does nothing.
+TEST_F(AppModelTest, PermissionSetupAsksSpeechThenMicrophoneThenBluetooth) {
+    permissions->speech = permissions->microphone = Status::notDetermined;
+    airPods->willAnswer(ListeningMode::transparency);
+    auto& created = makeModel("{}");
+    QStringList statusTexts;
+    QObject::connect(&created, &AppModel::permissionStatusTextChanged,
+                     [&] { statusTexts.append(created.permissionStatusText()); });
+    created.preparePermissions();
+    created.preparePermissions();
+    EXPECT_EQ(permissions->requests, std::vector<std::string>{"speech"});
+    permissions->answerSpeech(Status::authorized);
+    ASSERT_TRUE(eventually([&] { return permissions->requests.size() == 2; }));
+    permissions->answerMicrophone(true);
+    ASSERT_TRUE(eventually([&] { return created.isPermissionSetupComplete(); }));
+    EXPECT_EQ(statusTexts, (QStringList{"Checking Speech Recognition permission", "Checking microphone permission",
+                                        "Checking Bluetooth permission", "Permissions ready"}));
+    EXPECT_EQ(airPods->commands(), std::vector<std::string>{"request-permission"});
+
+    makeModel("{}").preparePermissions();
+    model.reset();
+    permissions->answerSpeech(Status::authorized);
+    settle();
+    EXPECT_EQ(permissions->requests.size(), 3u) << "the gone model's setup went on";
 }
 
 // --- Listening and modes -----------------------------------------------------------------
@@ -264,6 +312,10 @@ TEST_F(AppModelTest, TheShortcutFromLaunchThroughRecordingToClearing) {
 
     hotKeys->nextStatus = 0;
     created.startShortcutRecording();
+    EXPECT_TRUE(send(Qt::Key_Escape, Qt::NoModifier, 0xff1b));
+    EXPECT_FALSE(created.isRecordingShortcut()) << "Escape cancels recording";
+    EXPECT_FALSE(created.hotKeySetting());
+    created.startShortcutRecording();
     EXPECT_TRUE(send(Qt::Key_A, Qt::NoModifier, 'a'));
     EXPECT_EQ(created.errorMessage(), "Press a key together with ⌘, ⌥, ⌃, or ⇧.");
     send(Qt::Key_Up, Qt::ShiftModifier | Qt::MetaModifier, 0xff52);
@@ -273,7 +325,9 @@ TEST_F(AppModelTest, TheShortcutFromLaunchThroughRecordingToClearing) {
     EXPECT_EQ(storedSettings(), json(R"({"hotKeyKeyCode": 126, "hotKeyModifiers": 768, "hotKeyDisplayKey": "↑"})"));
     EXPECT_FALSE(send(Qt::Key_A, Qt::NoModifier, 'a')) << "recording is over: keys reach the application again";
 
-    created.clearShortcut();
+    created.startShortcutRecording();
+    created.clearShortcut(); // while recording: recording ends too
+    EXPECT_FALSE(created.isRecordingShortcut());
     EXPECT_FALSE(hotKeys->registered);
     EXPECT_EQ(storedSettings(), QJsonObject());
 }

@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <thread>
 #include <variant>
 
 namespace harkwell::testing {
@@ -74,8 +75,21 @@ public:
 
     AuthorizationStatus speechAuthorizationStatus() const override { return speech; }
     AuthorizationStatus microphoneAuthorizationStatus() const override { return microphone; }
-    void requestSpeechAuthorization(std::function<void(AuthorizationStatus)>) override { requests.push_back("speech"); }
-    void requestMicrophoneAccess(std::function<void(bool)>) override { requests.push_back("microphone"); }
+    void requestSpeechAuthorization(std::function<void(AuthorizationStatus)> completion) override {
+        requests.push_back("speech");
+        speechCompletion = std::move(completion);
+    }
+    void requestMicrophoneAccess(std::function<void(bool)> completion) override {
+        requests.push_back("microphone");
+        microphoneCompletion = std::move(completion);
+    }
+
+    // The system answers on a thread of its own.
+    void answerSpeech(AuthorizationStatus status) { std::thread(std::move(speechCompletion), status).join(); }
+    void answerMicrophone(bool granted) { std::thread(std::move(microphoneCompletion), granted).join(); }
+
+    std::function<void(AuthorizationStatus)> speechCompletion;
+    std::function<void(bool)> microphoneCompletion;
 };
 
 // A detector that records what the model asks of it; the test plays the recogniser.

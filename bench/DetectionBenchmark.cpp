@@ -8,7 +8,7 @@
 //       [--language-weight W] [--noise-suppression DB]
 #include "audio/FileAudioCapture.h"
 
-#include "detection/SystemPermissionService.h"
+#include "core/SystemPermissionService.h"
 #include "detection/WakePhraseDetector.h"
 #include "speech/PocketSphinxRecognizer.h"
 

@@ -13,11 +13,12 @@ if ((${#missing[@]} == 0)); then
     exit 0
 fi
 
-as_root=()
+as_root=(env DEBIAN_FRONTEND=noninteractive)
 if [[ "$(id -u)" != 0 ]]; then
     command -v sudo >/dev/null || { echo "setup: need root or sudo to install: ${missing[*]}" >&2; exit 1; }
-    as_root=(sudo)
+    # sudo drops the caller's environment, so the variable goes inside the command it runs.
+    as_root=(sudo env DEBIAN_FRONTEND=noninteractive)
 fi
 echo "setup: installing ${missing[*]}"
 "${as_root[@]}" apt-get update -qq
-DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+"${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

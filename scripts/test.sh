@@ -15,12 +15,11 @@ mapfile -t sources < <(git ls-files -co --exclude-standard -- '*.cpp' '*.h')
 clang-format --dry-run --Werror "${sources[@]}"
 
 echo "== Fuzzing (${fuzz_seconds} s a target)"
-CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHARKWELL_FUZZ=ON \
-    -DHARKWELL_WERROR=ON -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined" >/dev/null
+cmake --preset fuzz >/dev/null
 fuzzers=(fuzz_matching fuzz_transcript fuzz_helper_output)
 cmake --build build/fuzz -j "$jobs" --target "${fuzzers[@]}"
 corpus="$(mktemp -d)"
-trap 'rm -rf "$corpus" "$corpus.log"' EXIT
+trap 'rm -rf "$corpus" "$corpus.log" "$corpus.ctest"' EXIT
 python3 tests/fuzz/make_seeds.py "$corpus"
 for fuzzer in "${fuzzers[@]}"; do
     if ! build/fuzz/bin/"$fuzzer" -max_total_time="$fuzz_seconds" -max_len=4096 -timeout=10 -rss_limit_mb=2048 \
@@ -34,12 +33,17 @@ for fuzzer in "${fuzzers[@]}"; do
 done
 
 echo "== Tests under AddressSanitizer and UndefinedBehaviorSanitizer"
-cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DHARKWELL_SANITIZE=ON -DHARKWELL_WERROR=ON \
-    -DHARKWELL_BENCHMARKS=OFF >/dev/null
+cmake --preset asan >/dev/null
 cmake --build build/asan -j "$jobs"
-ctest --test-dir build/asan -j "$jobs" --output-on-failure --timeout 300 | tail -n 4
+# Only the summary when everything passes; a failure's whole output otherwise.
+if ctest --preset asan -j "$jobs" >"$corpus.ctest" 2>&1; then
+    tail -n 4 "$corpus.ctest"
+else
+    cat "$corpus.ctest"
+    exit 1
+fi
 
 echo "== Tests"
-cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DHARKWELL_WERROR=ON >/dev/null
+cmake --preset release >/dev/null
 cmake --build build/release -j "$jobs"
-ctest --test-dir build/release -j "$jobs" --output-on-failure --timeout 300
+ctest --preset release -j "$jobs"

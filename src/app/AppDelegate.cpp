@@ -1,11 +1,10 @@
 #include "app/AppDelegate.h"
 
 #include "app/ContentView.h"
-#include "app/ControlPanelService.h"
 #include "app/Icons.h"
 #include "app/PopoverPlacement.h"
+#include "app/SessionBusServices.h"
 #include "locale/AppLocale.h"
-#include "shortcut/ToggleModeService.h"
 
 #include <QApplication>
 #include <QCursor>

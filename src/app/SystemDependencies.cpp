@@ -1,7 +1,7 @@
 #include "app/SystemDependencies.h"
 
 #include "airpods/AirPodsController.h"
-#include "detection/SystemPermissionService.h"
+#include "core/SystemPermissionService.h"
 #include "listening/SystemWakePhraseListener.h"
 
 namespace harkwell {

@@ -3,9 +3,8 @@
 //   harkwell                start the tray application, or open the running one's control panel
 //   harkwell --toggle-mode  toggle the running instance between noise cancellation and transparency
 #include "app/AppDelegate.h"
-#include "app/ControlPanelService.h"
+#include "app/SessionBusServices.h"
 #include "app/SystemDependencies.h"
-#include "shortcut/ToggleModeService.h"
 
 #include <QApplication>
 #include <QDBusConnection>

@@ -1,10 +1,10 @@
 #pragma once
 
+#include "core/Clock.h"
+#include "core/PermissionService.h"
+#include "core/SerialQueue.h"
 #include "detection/AudioCapture.h"
-#include "detection/Clock.h"
-#include "detection/PermissionService.h"
 #include "detection/RecognitionEvent.h"
-#include "detection/SerialQueue.h"
 #include "detection/SpeechRecognizer.h"
 #include "detection/WakePhraseListener.h"
 

@@ -1,7 +1,7 @@
 #include "listening/SystemWakePhraseListener.h"
 
 #include "audio/QtAudioCapture.h"
-#include "detection/SystemPermissionService.h"
+#include "core/SystemPermissionService.h"
 #include "speech/PocketSphinxRecognizer.h"
 
 namespace harkwell {

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "airpods/AirPodsControl.h"
-#include "detection/PermissionService.h"
-#include "detection/SerialQueue.h"
+#include "core/PermissionService.h"
+#include "core/SerialQueue.h"
 #include "detection/WakePhraseListener.h"
 #include "model/KeyEventMonitor.h"
 #include "model/SettingsStore.h"

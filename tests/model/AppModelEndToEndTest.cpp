@@ -5,7 +5,7 @@
 #include "PrivatePulseAudio.h"
 #include "airpods/AirPodsController.h"
 #include "audio/FileAudioCapture.h"
-#include "detection/SystemPermissionService.h"
+#include "core/SystemPermissionService.h"
 #include "detection/WakePhraseDetector.h"
 #include "locale/AppMetadata.h"
 #include "model/AppModel.h"

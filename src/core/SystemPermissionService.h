@@ -1,6 +1,6 @@
 #pragma once
 
-#include "detection/PermissionService.h"
+#include "core/PermissionService.h"
 
 namespace harkwell {
 

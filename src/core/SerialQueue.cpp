@@ -1,4 +1,4 @@
-#include "detection/SerialQueue.h"
+#include "core/SerialQueue.h"
 
 #include <QMetaObject>
 #include <QObject>

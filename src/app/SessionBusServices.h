@@ -10,6 +10,8 @@
 
 namespace harkwell {
 
+// Harkwell's services on the session bus, under one bus name.
+//
 // `harkwell --toggle-mode` asks the running instance, over the session bus, to toggle the AirPods
 // between noise cancellation and transparency, as the global shortcut does. This lets a desktop
 // without a global-shortcut mechanism for applications (GNOME on Wayland) bind the toggle in its
@@ -43,5 +45,38 @@ private:
 // The command line's end: asks the instance on bus to toggle. Returns 0, or writes a message
 // ("Harkwell is not running.") to errors and returns 1.
 int runToggleModeCommand(const QDBusConnection& bus, std::ostream& errors);
+
+// One Harkwell runs per user session: the running instance owns the bus name of the
+// `harkwell --toggle-mode` service and also exports this object, through which a second launch
+// asks it to open its control panel before it exits.
+namespace controlPanelBus {
+inline const QString path = QStringLiteral("/io/github/harkwell/Harkwell/ControlPanel");
+inline const QString interface = QStringLiteral("io.github.harkwell.Harkwell.ControlPanel");
+inline const QString method = QStringLiteral("Open"); // no arguments, no result
+} // namespace controlPanelBus
+
+// The running instance's end: calls onOpen on the main thread for each request.
+class ControlPanelService : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "io.github.harkwell.Harkwell.ControlPanel")
+
+public:
+    explicit ControlPanelService(std::function<void()> onOpen, QObject* parent = nullptr);
+
+    // Exports the object (the bus name is taken with the toggle service). False when the path is
+    // taken already.
+    bool exportOn(QDBusConnection bus);
+
+public slots:
+    void Open();
+
+private:
+    std::function<void()> onOpen_;
+};
+
+// Whether another process owns Harkwell's bus name on bus.
+bool isRunningInstanceOn(QDBusConnection bus);
+// Asks the running instance to open its control panel; false when no instance took the request.
+bool openRunningInstancePanel(QDBusConnection bus);
 
 } // namespace harkwell

@@ -1,4 +1,4 @@
-#include "detection/SystemPermissionService.h"
+#include "core/SystemPermissionService.h"
 
 namespace harkwell {
 

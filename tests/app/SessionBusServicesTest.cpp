@@ -1,4 +1,4 @@
-#include "shortcut/ToggleModeService.h"
+#include "app/SessionBusServices.h"
 #include "PrivateBusConnection.h"
 
 #include <gtest/gtest.h>

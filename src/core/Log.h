@@ -1,0 +1,19 @@
+#pragma once
+
+// Diagnostics, one logging category a subsystem. Only warnings and worse are printed by default;
+// QT_LOGGING_RULES="harkwell.*=true" (or "harkwell.speech.debug=true", ...) switches on the rest.
+// Everything goes to Qt's message handler (standard error); Harkwell writes no log file.
+
+#include <QLoggingCategory>
+
+namespace harkwell {
+
+Q_DECLARE_LOGGING_CATEGORY(logAirPods)   // harkwell.airpods: helper runs, their exit codes and durations
+Q_DECLARE_LOGGING_CATEGORY(logApp)       // harkwell.app: start-up, the tray, the panels
+Q_DECLARE_LOGGING_CATEGORY(logAudio)     // harkwell.audio: the microphone chosen and why, capture
+Q_DECLARE_LOGGING_CATEGORY(logDetection) // harkwell.detection: detections, their phrase and window
+Q_DECLARE_LOGGING_CATEGORY(logModel)     // harkwell.model: settings, listening sessions, mode changes
+Q_DECLARE_LOGGING_CATEGORY(logShortcut)  // harkwell.shortcut: registration, refusals, portal errors
+Q_DECLARE_LOGGING_CATEGORY(logSpeech)    // harkwell.speech: the recogniser's start and its settings
+
+} // namespace harkwell

@@ -47,3 +47,8 @@ echo "== Tests"
 cmake --preset release >/dev/null
 cmake --build build/release -j "$jobs"
 ctest --preset release -j "$jobs"
+
+echo "== Package"
+rm -f build/release/harkwell_*.deb
+cmake --build build/release --target package >/dev/null
+./scripts/package-test.sh build/release

@@ -1,0 +1,89 @@
+#!/usr/bin/env bash
+# Checks the Debian package in BUILD (default build/release): lintian finds no error, and the
+# packaged program runs: `harkwell --version`, the call-panel preview under Xvfb, and a running
+# Harkwell that finds its helper in libexec/harkwell beside its bin (a `--toggle-mode` switches the
+# simulated AirPods). With CI=true the package is installed with apt-get and removed afterwards;
+# elsewhere it is unpacked into a temporary root and the system is left untouched.
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+build="${1:-$root/build/release}"
+
+shopt -s nullglob
+debs=("$build"/harkwell_*_amd64.deb)
+if ((${#debs[@]} != 1)); then
+    echo "package-test: expected one harkwell_*_amd64.deb in $build, found ${#debs[@]}" >&2
+    exit 1
+fi
+deb="${debs[0]}"
+
+echo "lintian $(basename "$deb")"
+# Root is fine for inspecting a package file.
+lintian --allow-root --fail-on error "$deb"
+
+work="$(mktemp -d)"
+pids=()
+installed=""
+cleanup() {
+    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+    if [[ -n "$installed" ]]; then
+        apt-get remove -y -qq harkwell >/dev/null
+    fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+if [[ "${CI:-}" == "true" ]]; then
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$(realpath "$deb")" >/dev/null
+    installed=yes
+    harkwell=/usr/bin/harkwell
+    [[ -x /usr/libexec/harkwell/ModeRelay ]] || { echo "package-test: no /usr/libexec/harkwell/ModeRelay" >&2; exit 1; }
+else
+    dpkg-deb -x "$deb" "$work/root"
+    harkwell="$work/root/usr/bin/harkwell"
+fi
+
+fail() { echo "package-test: $*" >&2; exit 1; }
+# Polls a command until it succeeds, for up to 20 seconds.
+wait_for() {
+    for _ in $(seq 200); do
+        if "$@"; then return 0; fi
+        sleep 0.1
+    done
+    return 1
+}
+
+version="$("$harkwell" --version)"
+[[ "$version" == "harkwell "* ]] || fail "--version printed '$version'"
+echo "$harkwell --version: $version"
+
+# A display, a session bus and simulated AirPods of the test's own.
+Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$work/display" >/dev/null 2>&1 &
+pids+=($!)
+wait_for test -s "$work/display" || fail "Xvfb did not start"
+dbus-daemon --session --nofork --print-address=3 3>"$work/bus" >/dev/null 2>&1 &
+pids+=($!)
+wait_for test -s "$work/bus" || fail "dbus-daemon did not start"
+mkdir -m 700 "$work/runtime" "$work/config"
+export DISPLAY=":$(head -n 1 "$work/display")" DBUS_SESSION_BUS_ADDRESS="$(head -n 1 "$work/bus")"
+export XDG_RUNTIME_DIR="$work/runtime" XDG_CONFIG_HOME="$work/config" HOME="$work" QT_QPA_PLATFORM=xcb
+unset WAYLAND_DISPLAY
+
+# The call-panel preview shows its panel.
+HARKWELL_PREVIEW_CALL_HUD=1 "$harkwell" >/dev/null 2>&1 &
+preview=$!
+pids+=($preview)
+wait_for xdotool search --onlyvisible --class harkwell >/dev/null || fail "the call-panel preview showed no window"
+kill "$preview" 2>/dev/null || true
+echo "call-panel preview: shown"
+
+# A running Harkwell toggles the simulated AirPods through its packaged helper.
+mkdir -p "$work/config/Harkwell"
+echo '{"permissionSetupComplete": true, "wakePhrases": ["James"]}' >"$work/config/Harkwell/Harkwell.json"
+echo anc >"$work/airpods"
+HARKWELL_AIRPODS_SIMULATOR="$work/airpods" "$harkwell" >/dev/null 2>&1 &
+pids+=($!)
+wait_for "$harkwell" --toggle-mode 2>/dev/null || fail "the running Harkwell did not take --toggle-mode"
+wait_for grep -qx transparency "$work/airpods" || fail "the AirPods stayed '$(cat "$work/airpods")'"
+echo "toggle through the packaged helper: anc -> transparency"
+echo "package-test: passed"

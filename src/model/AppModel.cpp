@@ -71,6 +71,7 @@ AppModel::AppModel(Dependencies dependencies, QObject* parent)
       hotKeyController_(std::move(dependencies.hotKeyController)), permissions_(std::move(dependencies.permissions)),
       detectorFactory_(std::move(dependencies.detectorFactory)), keyMonitor_(std::move(dependencies.keyMonitor)),
       settings_(std::move(dependencies.settings)) {
+    reportSettingsProblems();
     permissionStatusText_ = permissionsRequiredText();
     activeWakePhrases_ = loadWakePhrases();
     if (const auto stored = settings_->string(selectedModeKey)) {
@@ -181,11 +182,34 @@ void AppModel::assignCommandRunning(bool running) {
 }
 
 void AppModel::assignErrorMessage(std::optional<QString> message) {
-    errorMessage_ = std::move(message);
+    errorMessage_ = message ? std::move(message) : settingsWriteFailure_;
     emit errorMessageChanged();
 }
 
 // --- Settings ----------------------------------------------------------------------------
+
+void AppModel::reportSettingsProblems() {
+    if (const auto& copy = settings_->damagedFileCopy()) {
+        errorMessage_ = text("설정 파일이 손상되어 읽을 수 있는 설정만 남겼습니다. 손상된 파일의 사본: %1",
+                             "The settings file was damaged; what could be read was kept. A copy of the damaged "
+                             "file is at %1.")
+                            .arg(*copy);
+    }
+    // Not a listening failure: listening goes on with the settings in memory.
+    settings_->onWriteFinished = [this](const std::optional<QString>& failureReason) {
+        const bool wasShown = settingsWriteFailure_ && errorMessage_ == settingsWriteFailure_;
+        if (failureReason) {
+            settingsWriteFailure_ =
+                text("설정을 저장하지 못했습니다: %1", "Settings could not be saved: %1").arg(*failureReason);
+            assignErrorMessage(settingsWriteFailure_);
+        } else {
+            settingsWriteFailure_.reset();
+            if (wasShown) {
+                assignErrorMessage(std::nullopt);
+            }
+        }
+    };
+}
 
 QStringList AppModel::loadWakePhrases() {
     if (const auto stored = settings_->stringList(wakePhrasesKey)) {

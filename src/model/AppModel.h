@@ -138,6 +138,8 @@ private:
     void stopShortcutRecording();
 
     // Settings.
+    // Tells of a damaged settings file found at load, and of every settings write that fails.
+    void reportSettingsProblems();
     QStringList loadWakePhrases();
     void saveWakePhrases(const QStringList& phrases);
     std::optional<HotKeySetting> loadHotKeySetting() const;
@@ -174,6 +176,9 @@ private:
     bool isRecordingShortcut_ = false;
     bool isCommandRunning_ = false;
     std::optional<QString> errorMessage_;
+    // Why the last settings write failed: shown whenever there is no other message, until a
+    // write succeeds.
+    std::optional<QString> settingsWriteFailure_;
     bool isMonitoringKeys_ = false;
     std::unique_ptr<WakePhraseListener> detector_;
     // Counts listening sessions: a detection or error still on its way from a detector that was

@@ -1,33 +1,50 @@
 #pragma once
 
+#include <QByteArray>
+#include <QDateTime>
+#include <QJsonObject>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
 #include <cstdint>
-#include <memory>
+#include <functional>
 #include <optional>
-
-class QSettings;
 
 namespace harkwell {
 
-// The user's settings: QSettings for organisation and application "Harkwell", kept in a JSON
-// file so that every value reads back with the type it was written with (a list of one or no
-// strings stays a list, a number stays a number).
+// The user's settings, one JSON object in one file, so that every value reads back with the type
+// it was written with (a list of one or no strings stays a list, a number stays a number).
 //
-// Every write is flushed at once. QSettings replaces the file atomically and takes a lock
-// file while it does, so a crash or a second process mid-write leaves the old or the new
-// file, never a mix. A value of the wrong type, or a file that cannot be parsed, reads as
-// absent; an unparsable file is copied aside as "<file>.corrupt" before it is written over.
+// Every change is written at once, through a new file that replaces the old one under
+// "<file>.lock", so a crash or a second process mid-write leaves the old or the new file, never a
+// mix; a new file is readable by its owner only, an existing one keeps its permissions. Before
+// writing, the store takes in what another process wrote since, keeping its own changes.
+//
+// A value of the wrong type reads as absent. A damaged file loses as little as possible:
+// ill-formed UTF-8 reads as U+FFFD, a file cut short or garbled keeps every member of the object
+// that is whole (and the whole elements of a list cut short), and the damaged file is copied to
+// "<file>.corrupt-<local time>" (with "-2", "-3"... when that name is taken) before anything
+// replaces it.
 class SettingsStore {
 public:
+    // The wall clock that names copies of damaged files.
+    using WallClock = std::function<QDateTime()>;
+
     // The user's own settings file (~/.config/Harkwell/Harkwell.json).
     SettingsStore();
     // A settings file of the caller's choosing.
-    explicit SettingsStore(const QString& filePath);
-    ~SettingsStore();
+    explicit SettingsStore(
+        const QString& filePath, WallClock now = [] { return QDateTime::currentDateTime(); });
 
-    QString filePath() const;
+    QString filePath() const { return filePath_; }
+    // Where the damaged file this store found (at construction, or before a write) was copied
+    // last; nothing while the file was whole.
+    const std::optional<QString>& damagedFileCopy() const { return damagedFileCopy_; }
+
+    // Called after every change with the reason it could not be written, or with nothing once it
+    // was. A change that could not be written is kept in memory and written with the next one.
+    std::function<void(const std::optional<QString>& failureReason)> onWriteFinished;
 
     bool contains(const QString& key) const;
     std::optional<QStringList> stringList(const QString& key) const;
@@ -44,9 +61,24 @@ public:
     void remove(const QString& key);
 
 private:
-    void flush();
+    void set(const QString& key, const QJsonValue& value);
+    void write();
+    std::optional<QString> tryWrite();
+    // Reads the file as it is now and takes in what changed in it since it was last read or
+    // written here; the reason when it cannot be read or its damage cannot be kept aside.
+    std::optional<QString> takeInFileOnDisk();
+    // Copies damaged contents aside; the reason when that fails.
+    std::optional<QString> keepDamagedCopy(const QByteArray& contents);
 
-    std::unique_ptr<QSettings> settings_;
+    QString filePath_;
+    WallClock now_;
+    QJsonObject values_;
+    // Keys changed here and not yet written.
+    QSet<QString> unwrittenKeys_;
+    // The file's contents when it was last read or written here; nothing when it could not be
+    // read, or its damage could not be kept aside yet.
+    std::optional<QByteArray> lastSeenContents_;
+    std::optional<QString> damagedFileCopy_;
 };
 
 } // namespace harkwell

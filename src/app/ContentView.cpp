@@ -337,10 +337,10 @@ QWidget* ContentView::buildShortcutPicker() {
     auto* row = new QHBoxLayout;
     row->setSpacing(8);
     auto* display = new RoundedFrame(section);
-    display->setFixedSize(112, 28);
+    display->setFixedSize(150, 28); // room for "Super+Shift+F12"
     auto* displayLayout = new QHBoxLayout(display);
     displayLayout->setContentsMargins(4, 0, 4, 0);
-    parts_.shortcutDisplay = label(QString(), style::monospacedFont(15, QFont::Medium), display);
+    parts_.shortcutDisplay = label(QString(), style::monospacedFont(12, QFont::Medium), display);
     parts_.shortcutDisplay->setAlignment(Qt::AlignCenter);
     displayLayout->addWidget(parts_.shortcutDisplay);
 

@@ -570,8 +570,8 @@ void AppModel::captureShortcut(const QKeyEvent& event) {
     }
     const auto setting = HotKeySetting::from(event);
     if (!setting) {
-        assignErrorMessage(
-            text("⌘, ⌥, ⌃, ⇧ 중 하나와 함께 키를 눌러주세요.", "Press a key together with ⌘, ⌥, ⌃, or ⇧."));
+        assignErrorMessage(text("Super, Ctrl, Alt, Shift 중 하나와 함께 키를 눌러주세요.",
+                                "Press a key together with Super, Ctrl, Alt or Shift."));
         return;
     }
     stopShortcutRecording();

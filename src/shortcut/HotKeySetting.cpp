@@ -25,21 +25,45 @@ std::uint32_t carbonFlags(Qt::KeyboardModifiers modifiers) {
     return mask;
 }
 
-std::string modifierSymbols(std::uint32_t mask) {
-    std::string symbols;
+// The modifiers as Linux desktops name them, in their order: "Super+Ctrl+Alt+Shift+".
+std::string modifierLabels(std::uint32_t mask) {
+    std::string labels;
+    if (mask & carbon::command) {
+        labels += "Super+";
+    }
     if (mask & carbon::control) {
-        symbols += "⌃";
+        labels += "Ctrl+";
     }
     if (mask & carbon::option) {
-        symbols += "⌥";
+        labels += "Alt+";
     }
     if (mask & carbon::shift) {
-        symbols += "⇧";
+        labels += "Shift+";
     }
-    if (mask & carbon::command) {
-        symbols += "⌘";
+    return labels;
+}
+
+// The label a Linux desktop shows for a key that is no character, by its virtual key code; the
+// stored label (which keeps the original symbols, such as "←") is shown for the others.
+std::optional<std::string_view> linuxKeyLabel(std::uint32_t keyCode) {
+    switch (keyCode) {
+    case 51:
+        return "Backspace";
+    case 53:
+        return "Escape";
+    case 117:
+        return "Delete";
+    case 123:
+        return "Left";
+    case 124:
+        return "Right";
+    case 125:
+        return "Down";
+    case 126:
+        return "Up";
+    default:
+        return std::nullopt;
     }
-    return symbols;
 }
 
 // The character a keysym stands for, if it is one: Latin-1 keysyms are their code point, and
@@ -113,7 +137,10 @@ std::string displayKey(std::uint32_t keyCode, std::uint32_t keysym) {
 
 } // namespace
 
-std::string HotKeySetting::displayName() const { return modifierSymbols(modifiers) + key; }
+std::string HotKeySetting::displayName() const {
+    const auto label = linuxKeyLabel(keyCode);
+    return modifierLabels(modifiers) + (label ? std::string(*label) : key);
+}
 
 std::optional<std::uint32_t> HotKeySetting::virtualKeyCode(const QKeyEvent& event) {
     return virtualKeyCodeFromKeysym(event.nativeVirtualKey());

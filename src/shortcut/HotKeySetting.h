@@ -16,7 +16,8 @@ struct HotKeySetting {
     std::uint32_t modifiers = 0;
     std::string key;
 
-    // The modifier symbols in the fixed order ⌃ ⌥ ⇧ ⌘, then the key's label: "⌃⌥K".
+    // As Linux desktops show a shortcut: the modifiers in the order Super, Ctrl, Alt, Shift, then
+    // the key's label, joined by "+": "Ctrl+Alt+K", "Super+Shift+F5", "Ctrl+Left".
     std::string displayName() const;
 
     // The shortcut a key press records: nothing when none of Super (command), Alt (option),

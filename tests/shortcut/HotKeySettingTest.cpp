@@ -46,7 +46,19 @@ TEST(HotKeySettingTest, FromKeyPress) {
             EXPECT_EQ(HotKeySetting::from(keyPress(c.qtKey, c.modifiers, c.keysym, text)), c.expected) << c.name;
         }
     }
-    EXPECT_EQ((HotKeySetting{0, 0x1b00, "A"}.displayName()), "⌃⌥⇧⌘A");
+    const std::pair<HotKeySetting, const char*> labels[] = {
+        {{40, 0x1800, "K"}, "Ctrl+Alt+K"},
+        {{0, 0x1b00, "A"}, "Super+Ctrl+Alt+Shift+A"},
+        {{96, 0x300, "F5"}, "Super+Shift+F5"},
+        {{123, 0x1000, "←"}, "Ctrl+Left"}, // stored with the original symbol
+        {{117, 0x800, "⌦"}, "Alt+Delete"}, // the forward delete key
+        {{51, 0x800, "Delete"}, "Alt+Backspace"},
+        {{53, 0x100, "Esc"}, "Super+Escape"},
+        {{83, 0x1000, "Keypad 1"}, "Ctrl+Keypad 1"},
+    };
+    for (const auto& [setting, label] : labels) {
+        EXPECT_EQ(setting.displayName(), label);
+    }
     EXPECT_TRUE(HotKeySetting::isModifierKey(keyPress(Qt::Key_Control, Qt::ControlModifier, 0xffe3)));
     EXPECT_FALSE(HotKeySetting::isModifierKey(keyPress(Qt::Key_K, Qt::ControlModifier, 'k')));
     EXPECT_EQ(HotKeySetting::virtualKeyCode(keyPress(Qt::Key_Escape, Qt::NoModifier, 0xff1b)), 53u);

@@ -2,6 +2,7 @@
 //
 //   harkwell                start the tray application, or open the running one's control panel
 //   harkwell --toggle-mode  toggle the running instance between noise cancellation and transparency
+#include "airpods/AirPodsController.h"
 #include "app/AppDelegate.h"
 #include "app/SessionBusServices.h"
 #include "app/SystemDependencies.h"
@@ -53,6 +54,7 @@ int main(int argc, char** argv) {
             }
             std::cerr << "Harkwell runs without its session-bus service: " << failure->toStdString() << '\n';
         }
+        AirPodsController::removeStaleAnswerFiles();
     }
     delegate.applicationDidFinishLaunching(environment);
     return QApplication::exec();

@@ -7,16 +7,15 @@
 
 namespace harkwell {
 
-WakePhraseDetector::WakePhraseDetector(std::string localeIdentifier, std::shared_ptr<const Clock> clock)
-    : localeIdentifier_(std::move(localeIdentifier)), clock_(std::move(clock)) {}
+WakePhraseDetector::WakePhraseDetector(AppLocale locale, std::shared_ptr<const Clock> clock)
+    : locale_(locale), clock_(std::move(clock)) {}
 
-WakePhraseDetector::WakePhraseDetector(std::string localeIdentifier, Platform platform,
-                                       std::shared_ptr<const Clock> clock)
-    : localeIdentifier_(std::move(localeIdentifier)), clock_(std::move(clock)), hasPlatform_(true),
+WakePhraseDetector::WakePhraseDetector(AppLocale locale, Platform platform, std::shared_ptr<const Clock> clock)
+    : locale_(locale), clock_(std::move(clock)), hasPlatform_(true),
       captureDevices_(std::move(platform.captureDevices)), permissions_(std::move(platform.permissions)),
       captureQueue_(std::make_unique<SerialQueue>("Harkwell.capture")) {
     if (platform.speechRecognizers) {
-        speechRecognizer_ = platform.speechRecognizers(localeIdentifier_);
+        speechRecognizer_ = platform.speechRecognizers(locale_);
     }
 }
 
@@ -41,11 +40,11 @@ void WakePhraseDetector::start(const std::vector<std::string>& phrases, Detected
     }
 
     if (!speechRecognizer_ || !speechRecognizer_->isAvailable()) {
-        reportError(AppError::speechUnavailable(localeIdentifier_));
+        reportError(AppError::speechUnavailable(locale_));
         return;
     }
     if (!speechRecognizer_->supportsOnDeviceRecognition()) {
-        reportError(AppError::onDeviceSpeechUnavailable(localeIdentifier_));
+        reportError(AppError::onDeviceSpeechUnavailable(locale_));
         return;
     }
     requestSpeechAuthorization([this](bool granted) {
@@ -126,7 +125,7 @@ std::optional<Error> WakePhraseDetector::configureCapture() {
         return error;
     }
     // Nothing is stored until every step has worked.
-    recognitionRequest_ = speechRecognizer_->makeRequest(wakePhraseContextualStrings(phrases_, localeIdentifier_));
+    recognitionRequest_ = speechRecognizer_->makeRequest(wakePhraseContextualStrings(phrases_, locale_));
     captureSession_ = std::move(session);
     return std::nullopt;
 }
@@ -171,7 +170,7 @@ void WakePhraseDetector::handleRecognitionEvent(const RecognitionEvent& event) {
         if (!update.text().empty()) {
             lastMatchingTextUpdatedAt_ = now;
         }
-        const auto match = matchWakePhrases(recentMatchingText_, phrases_, localeIdentifier_);
+        const auto match = matchWakePhrases(recentMatchingText_, phrases_, locale_);
         lastMatchedTranscript_ = *event.transcript;
 
         if (match) {

@@ -40,9 +40,8 @@ public:
     };
 
     // Without a platform: recognition results are fed by hand to handleRecognitionEvent.
-    explicit WakePhraseDetector(std::string localeIdentifier,
-                                std::shared_ptr<const Clock> clock = std::make_shared<SteadyClock>());
-    WakePhraseDetector(std::string localeIdentifier, Platform platform,
+    explicit WakePhraseDetector(AppLocale locale, std::shared_ptr<const Clock> clock = std::make_shared<SteadyClock>());
+    WakePhraseDetector(AppLocale locale, Platform platform,
                        std::shared_ptr<const Clock> clock = std::make_shared<SteadyClock>());
     // Stops capture and recognition first.
     ~WakePhraseDetector() override;
@@ -59,7 +58,7 @@ public:
 
     void handleRecognitionEvent(const RecognitionEvent& event);
 
-    const std::string& localeIdentifier() const { return localeIdentifier_; }
+    AppLocale locale() const { return locale_; }
     const std::vector<std::string>& phrases() const { return phrases_; }
     const std::string& recentMatchingText() const { return recentMatchingText_; }
     const std::string& lastMatchedTranscript() const { return lastMatchedTranscript_; }
@@ -80,7 +79,7 @@ private:
     template <typename... Args>
     std::function<void(Args...)> onMainThread(std::type_identity_t<std::function<void(Args...)>> work);
 
-    const std::string localeIdentifier_;
+    const AppLocale locale_;
     const std::shared_ptr<const Clock> clock_;
     const bool hasPlatform_ = false;
     std::unique_ptr<SpeechRecognizer> speechRecognizer_;

@@ -108,8 +108,8 @@ protected:
         std::unique_ptr<SpeechRecognizer> made = std::make_unique<FakeRecognizer>();
         recognizer = static_cast<FakeRecognizer*>(made.get());
         detector = std::make_unique<WakePhraseDetector>(
-            "en-US", WakePhraseDetector::Platform{[&made](const std::string&) { return std::move(made); }, devices,
-                                                  permissions});
+            AppLocale::english,
+            WakePhraseDetector::Platform{[&made](AppLocale) { return std::move(made); }, devices, permissions});
     }
 
     void start(const std::vector<std::string>& phrases = {"James", "Dr. Kim"}) {
@@ -163,8 +163,8 @@ TEST_F(WakePhraseDetectorPlatformTest, ListensThroughTheBuiltInMicrophoneAndASta
     std::thread([&] { devices->session->onError(lost); }).join();
     EXPECT_TRUE(errors.empty()) << "moved to the main thread";
     deliverMainThreadWork();
-    recognizer->handler({std::nullopt, AppError::speechUnavailable("en-US")});
-    EXPECT_EQ(errors, (std::vector<Error>{lost, AppError::speechUnavailable("en-US")}));
+    recognizer->handler({std::nullopt, AppError::speechUnavailable(AppLocale::english)});
+    EXPECT_EQ(errors, (std::vector<Error>{lost, AppError::speechUnavailable(AppLocale::english)}));
 
     detector->stop();
     EXPECT_TRUE(devices->session->stopped);
@@ -173,7 +173,8 @@ TEST_F(WakePhraseDetectorPlatformTest, ListensThroughTheBuiltInMicrophoneAndASta
 TEST_F(WakePhraseDetectorPlatformTest, StartUpFailuresStopAtTheFirstFailedCheck) {
     // Each row: what fails, the error it gives and how many permissions were asked by then.
     const std::vector<std::tuple<const char*, std::function<void()>, Error, std::size_t>> cases{
-        {"model unreadable", [&] { recognizer->available = false; }, AppError::speechUnavailable("en-US"), 0},
+        {"model unreadable", [&] { recognizer->available = false; }, AppError::speechUnavailable(AppLocale::english),
+         0},
         {"speech denied", [&] { permissions->speech = AuthorizationStatus::denied; },
          AppError::permissionDenied("Speech Recognition"), 1},
         {"microphone refused", [&] { permissions->microphone = false; }, AppError::permissionDenied("Microphone"), 2},

@@ -27,7 +27,7 @@ protected:
     }
 
     std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>();
-    WakePhraseDetector detector{"en-US", clock};
+    WakePhraseDetector detector{AppLocale::english, clock};
     std::vector<std::string> detected;
 };
 
@@ -65,7 +65,7 @@ TEST_F(WakePhraseDetectorTest, APauseOfExactlyTheResetIntervalEmptiesTheWindowBe
 
 TEST_F(WakePhraseDetectorTest, MatchingFollowsTheDetectorsLanguage) {
     // "지훈아" is one word to English matching.
-    WakePhraseDetector korean("ko-KR", clock);
+    WakePhraseDetector korean(AppLocale::korean, clock);
     korean.start(
         {"지훈"}, [this](const std::string& phrase) { detected.push_back(phrase); }, nullptr);
     korean.handleRecognitionEvent({"지훈아", std::nullopt});

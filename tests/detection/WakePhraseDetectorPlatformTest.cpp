@@ -101,15 +101,19 @@ protected:
     void SetUp() override { makeDetector(); }
 
     // A new detector over a platform that grants everything and has a built-in microphone.
-    void makeDetector() {
+    void makeDetector(AppLocale locale = AppLocale::english) {
         devices = std::make_shared<FakeCaptureDevices>();
         permissions = std::make_shared<FakePermissions>();
         errors.clear();
         std::unique_ptr<SpeechRecognizer> made = std::make_unique<FakeRecognizer>();
         recognizer = static_cast<FakeRecognizer*>(made.get());
-        detector = std::make_unique<WakePhraseDetector>(
-            AppLocale::english,
-            WakePhraseDetector::Platform{[&made](AppLocale) { return std::move(made); }, devices, permissions});
+        recognizerLocale.reset();
+        detector =
+            std::make_unique<WakePhraseDetector>(locale, WakePhraseDetector::Platform{[this, &made](AppLocale asked) {
+                                                                                          recognizerLocale = asked;
+                                                                                          return std::move(made);
+                                                                                      },
+                                                                                      devices, permissions});
     }
 
     void start(const std::vector<std::string>& phrases = {"James", "Dr. Kim"}) {
@@ -127,6 +131,7 @@ protected:
     }
 
     FakeRecognizer* recognizer = nullptr;
+    std::optional<AppLocale> recognizerLocale; // what the detector asked the platform for
     std::shared_ptr<FakeCaptureDevices> devices;
     std::shared_ptr<FakePermissions> permissions;
     std::unique_ptr<WakePhraseDetector> detector;
@@ -168,6 +173,16 @@ TEST_F(WakePhraseDetectorPlatformTest, ListensThroughTheBuiltInMicrophoneAndASta
 
     detector->stop();
     EXPECT_TRUE(devices->session->stopped);
+}
+
+TEST_F(WakePhraseDetectorPlatformTest, TheRecognizerHintsAndMatchingFollowTheDetectorsLocale) {
+    makeDetector(AppLocale::korean);
+    start({"지훈"});
+    EXPECT_EQ(recognizerLocale, AppLocale::korean);
+    ASSERT_TRUE(recognizer->request);
+    EXPECT_EQ(recognizer->request->contextualStrings.size(), 7u) << "the phrase and its six Korean forms";
+    recognizer->handler({"지훈아", std::nullopt});
+    EXPECT_EQ(detected, std::vector<std::string>{"지훈"});
 }
 
 TEST_F(WakePhraseDetectorPlatformTest, StartUpFailuresStopAtTheFirstFailedCheck) {

@@ -92,9 +92,8 @@ void AppDelegate::updateStatusItem() {
     if (!statusItem_) {
         return;
     }
-    const QString state = model_->isDetectionEnabled()
-                              ? QString::fromStdString(appText("호출 감지 켜짐", "Listening"))
-                              : QString::fromStdString(appText("호출 감지 꺼짐", "Not listening"));
+    const QString state = model_->isDetectionEnabled() ? uiText("호출 감지 켜짐", "Listening")
+                                                       : uiText("호출 감지 꺼짐", "Not listening");
     statusItem_->setToolTip(QStringLiteral("Harkwell: ") + state);
 }
 

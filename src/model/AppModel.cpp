@@ -21,10 +21,6 @@ const QString hotKeyDisplayKey = "hotKeyDisplayKey";
 
 constexpr uint32_t escapeKeyCode = 53;
 
-QString text(std::string_view korean, std::string_view english) {
-    return QString::fromStdString(appText(korean, english));
-}
-
 std::vector<std::string> toStrings(const QStringList& list) {
     std::vector<std::string> strings;
     strings.reserve(static_cast<size_t>(list.size()));
@@ -48,9 +44,9 @@ QString normalizedText(const QString& text) { return QString::fromStdString(norm
 
 QString trimmed(const QString& text) { return QString::fromStdString(unicode::trimmed(text.toStdString())); }
 
-QString permissionsRequiredText() { return text("권한 준비 필요", "Permissions required"); }
-QString permissionsReadyText() { return text("권한 준비 완료", "Permissions ready"); }
-QString setupFirstText() { return text("먼저 권한 준비를 완료해 주세요.", "Complete permission setup first."); }
+QString permissionsRequiredText() { return uiText("권한 준비 필요", "Permissions required"); }
+QString permissionsReadyText() { return uiText("권한 준비 완료", "Permissions ready"); }
+QString setupFirstText() { return uiText("먼저 권한 준비를 완료해 주세요.", "Complete permission setup first."); }
 
 // Runs a helper call, turning what it throws into the error the user sees.
 std::optional<Error> failureOf(const std::function<void()>& call) {
@@ -333,27 +329,27 @@ void AppModel::preparePermissions() {
     }
     assignCommandRunning(true);
     assignErrorMessage(std::nullopt);
-    assignPermissionStatusText(text("음성 인식 권한 확인 중", "Checking Speech Recognition permission"));
+    assignPermissionStatusText(uiText("음성 인식 권한 확인 중", "Checking Speech Recognition permission"));
     requestSpeechPermission([model = QPointer<AppModel>(this)](bool granted) {
         if (!model) {
             return;
         }
         if (!granted) {
             model->finishPermissionSetup(
-                text("음성 인식 권한을 허용해야 합니다.", "Speech Recognition permission is required."));
+                uiText("음성 인식 권한을 허용해야 합니다.", "Speech Recognition permission is required."));
             return;
         }
-        model->assignPermissionStatusText(text("마이크 권한 확인 중", "Checking microphone permission"));
+        model->assignPermissionStatusText(uiText("마이크 권한 확인 중", "Checking microphone permission"));
         model->requestMicrophonePermission([model](bool granted) {
             if (!model) {
                 return;
             }
             if (!granted) {
                 model->finishPermissionSetup(
-                    text("마이크 권한을 허용해야 합니다.", "Microphone permission is required."));
+                    uiText("마이크 권한을 허용해야 합니다.", "Microphone permission is required."));
                 return;
             }
-            model->assignPermissionStatusText(text("Bluetooth 권한 확인 중", "Checking Bluetooth permission"));
+            model->assignPermissionStatusText(uiText("Bluetooth 권한 확인 중", "Checking Bluetooth permission"));
             model->requestBluetoothPermission();
         });
     });
@@ -450,7 +446,7 @@ void AppModel::startDetection() {
     }
     const auto phrases = normalizedWakePhrases(toStrings(activeWakePhrases_));
     if (phrases.empty()) {
-        fail(text("호출어를 먼저 추가해야 합니다.", "Add a call phrase first."));
+        fail(uiText("호출어를 먼저 추가해야 합니다.", "Add a call phrase first."));
         return;
     }
     if (detector_) {
@@ -458,7 +454,7 @@ void AppModel::startDetection() {
     }
     assignDetectionEnabled(true);
     assignErrorMessage(std::nullopt);
-    detector_ = detectorFactory_(std::string(AppLocale::current().rawValue()));
+    detector_ = detectorFactory_(currentAppLocale());
     const QPointer<AppModel> model(this);
     const auto session = ++detectionSession_;
     detector_->start(
@@ -511,7 +507,7 @@ void AppModel::handleDetection(const QString& targetPhrase) {
 void AppModel::addWakePhraseFromDraft() {
     const QString draft = trimmed(wakePhraseDraft_);
     if (draft.isEmpty()) {
-        fail(text("호출어를 먼저 입력해야 합니다.", "Enter a call phrase first."));
+        fail(uiText("호출어를 먼저 입력해야 합니다.", "Enter a call phrase first."));
         return;
     }
     if (!canAddWakePhrase()) {
@@ -570,8 +566,8 @@ void AppModel::captureShortcut(const QKeyEvent& event) {
     }
     const auto setting = HotKeySetting::from(event);
     if (!setting) {
-        assignErrorMessage(text("Super, Ctrl, Alt, Shift 중 하나와 함께 키를 눌러주세요.",
-                                "Press a key together with Super, Ctrl, Alt or Shift."));
+        assignErrorMessage(uiText("Super, Ctrl, Alt, Shift 중 하나와 함께 키를 눌러주세요.",
+                                  "Press a key together with Super, Ctrl, Alt or Shift."));
         return;
     }
     stopShortcutRecording();

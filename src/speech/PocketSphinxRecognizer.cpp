@@ -371,9 +371,9 @@ bool setKeyphrases(ps_decoder_t* decoder, const CallPhrases& calls, double thres
 class PocketSphinxTask final : public RecognitionTask {
 public:
     PocketSphinxTask(std::shared_ptr<PocketSphinxRequest> request, SpeechRecognizer::ResultHandler handler,
-                     std::string localeIdentifier, PocketSphinxModel model, PocketSphinxRecognizer::Options options)
-        : request_(std::move(request)), handler_(std::move(handler)), localeIdentifier_(std::move(localeIdentifier)),
-          model_(std::move(model)), options_(options) {
+                     AppLocale locale, PocketSphinxModel model, PocketSphinxRecognizer::Options options)
+        : request_(std::move(request)), handler_(std::move(handler)), locale_(locale), model_(std::move(model)),
+          options_(options) {
         worker_ = std::thread([this] { run(); });
     }
 
@@ -461,7 +461,7 @@ private:
         pthread_setname_np(pthread_self(), "Harkwell.speech");
         const auto decoder = makeDecoder();
         if (!decoder) {
-            deliver({std::nullopt, AppError::speechUnavailable(localeIdentifier_)});
+            deliver({std::nullopt, AppError::speechUnavailable(locale_)});
             request_->audio.close(); // nothing will take the audio: appending must not wait for it
             return;
         }
@@ -521,7 +521,7 @@ private:
 
     const std::shared_ptr<PocketSphinxRequest> request_;
     const SpeechRecognizer::ResultHandler handler_;
-    const std::string localeIdentifier_;
+    const AppLocale locale_;
     const PocketSphinxModel model_;
     const PocketSphinxRecognizer::Options options_;
     std::string lastTranscript_;
@@ -546,8 +546,8 @@ bool PocketSphinxModel::isReadable() const {
     return isReadableFile(dictionary) && isReadableFile(languageModel);
 }
 
-PocketSphinxRecognizer::PocketSphinxRecognizer(std::string localeIdentifier, PocketSphinxModel model, Options options)
-    : localeIdentifier_(std::move(localeIdentifier)), model_(std::move(model)), options_(options) {
+PocketSphinxRecognizer::PocketSphinxRecognizer(AppLocale locale, PocketSphinxModel model, Options options)
+    : locale_(locale), model_(std::move(model)), options_(options) {
     err_set_logfp(nullptr); // nothing is logged
 }
 
@@ -565,12 +565,12 @@ std::unique_ptr<RecognitionTask> PocketSphinxRecognizer::recognitionTask(std::sh
     if (!ours) {
         return nullptr;
     }
-    return std::make_unique<PocketSphinxTask>(std::move(ours), std::move(handler), localeIdentifier_, model_, options_);
+    return std::make_unique<PocketSphinxTask>(std::move(ours), std::move(handler), locale_, model_, options_);
 }
 
-std::unique_ptr<SpeechRecognizer> makeSpeechRecognizer(const std::string& localeIdentifier) {
-    if (localeIdentifier == "en-US") {
-        return std::make_unique<PocketSphinxRecognizer>(localeIdentifier);
+std::unique_ptr<SpeechRecognizer> makeSpeechRecognizer(AppLocale locale) {
+    if (locale == AppLocale::english) {
+        return std::make_unique<PocketSphinxRecognizer>(locale);
     }
     return nullptr;
 }

@@ -58,8 +58,8 @@ public:
     using Search = PocketSphinxSearch;
     using Options = PocketSphinxOptions;
 
-    explicit PocketSphinxRecognizer(std::string localeIdentifier,
-                                    PocketSphinxModel model = PocketSphinxModel::englishUS(), Options options = {});
+    explicit PocketSphinxRecognizer(AppLocale locale, PocketSphinxModel model = PocketSphinxModel::englishUS(),
+                                    Options options = {});
 
     bool isAvailable() const override;
     bool supportsOnDeviceRecognition() const override { return true; }
@@ -68,13 +68,13 @@ public:
                                                      ResultHandler handler) override;
 
 private:
-    std::string localeIdentifier_;
+    AppLocale locale_;
     PocketSphinxModel model_;
     Options options_;
 };
 
-// The recogniser for a locale identifier: PocketSphinx's US English model for "en-US"; none for
-// other locales, Korean included, for which no model ships.
-std::unique_ptr<SpeechRecognizer> makeSpeechRecognizer(const std::string& localeIdentifier);
+// The recogniser for a locale: PocketSphinx's US English model for English; none for Korean, for
+// which no model ships.
+std::unique_ptr<SpeechRecognizer> makeSpeechRecognizer(AppLocale locale);
 
 } // namespace harkwell

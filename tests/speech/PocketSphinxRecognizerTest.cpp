@@ -42,7 +42,7 @@ std::string recognize(SpeechRecognizer& recognizer, const std::vector<std::strin
 }
 
 TEST(PocketSphinxRecognizerTest, HearsATitleAndANameTheDictionaryLacks) {
-    PocketSphinxRecognizer recognizer("en-US");
+    PocketSphinxRecognizer recognizer(AppLocale::english);
     ASSERT_TRUE(recognizer.isAvailable()) << "pocketsphinx-en-us must be installed";
     // 'Dr' is a title: 'doctor', never the dictionary's 'drive'.
     for (const auto& [name, heard] : {std::pair{"Minsu", "minsu"}, std::pair{"Dr. Kim", "dr kim"}}) {
@@ -57,10 +57,11 @@ TEST(PocketSphinxRecognizerTest, HearsATitleAndANameTheDictionaryLacks) {
 TEST(PocketSphinxRecognizerTest, MissingModelFilesMakeItUnavailable) {
     auto model = PocketSphinxModel::englishUS();
     model.acousticModel = "/nonexistent/en-us";
-    PocketSphinxRecognizer recognizer("en-US", model);
+    PocketSphinxRecognizer recognizer(AppLocale::english, model);
     EXPECT_FALSE(recognizer.isAvailable());
     // A task on a model that vanished after the check reports it instead of recognising.
-    EXPECT_EQ(recognize(recognizer, {"James"}, {}), Error(AppError::speechUnavailable("en-US")).description() + "|");
+    EXPECT_EQ(recognize(recognizer, {"James"}, {}),
+              Error(AppError::speechUnavailable(AppLocale::english)).description() + "|");
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "speech/PocketSphinxRecognizer.h"
 
+#include "core/Log.h"
 #include "speech/AudioQueue.h"
 #include "speech/CallVocabulary.h"
 #include "speech/NoiseSuppressor.h"
@@ -16,6 +17,7 @@
 #include <map>
 #include <mutex>
 #include <pthread.h>
+#include <sstream>
 #include <sys/mman.h>
 #include <thread>
 #include <unistd.h>
@@ -122,6 +124,52 @@ bool setKeyphrases(ps_decoder_t* decoder, const std::string& list) {
            ps_set_search(decoder, "calls") == 0;
 }
 
+const char* searchName(PocketSphinxSearch search) {
+    switch (search) {
+    case PocketSphinxSearch::commonWords:
+        return "common words";
+    case PocketSphinxSearch::languageModel:
+        return "whole language model";
+    case PocketSphinxSearch::keyphrase:
+        return "keyphrases";
+    }
+    return "?";
+}
+
+std::string joined(const std::vector<std::string>& parts, const std::string& separator) {
+    std::string text;
+    for (const auto& part : parts) {
+        text += (text.empty() ? "" : separator) + part;
+    }
+    return text;
+}
+
+// Every setting, then the call phrases as the decoder listens for them, with their pronunciations.
+std::string startDescription(const PocketSphinxOptions& options, const CallPhrases& calls) {
+    std::ostringstream text;
+    text << "Recogniser starting: search " << searchName(options.search) << ", " << options.commonWordCount
+         << " common words, phrase word probability " << options.phraseWordLogProbability << ", language weight "
+         << options.languageWeight << ", keyphrase threshold 1e" << options.keyphraseThresholdPerPhone
+         << " a phone, noise suppression ";
+    if (options.noiseSuppressionDecibels < 0) {
+        text << options.noiseSuppressionDecibels << " dB";
+    } else {
+        text << "off";
+    }
+    text << ", last word " << (options.holdBackLastWord ? "held back" : "reported at once") << "; call phrases";
+    for (const auto& phrase : calls.phrases) {
+        text << (&phrase == &calls.phrases.front() ? " \"" : ", \"") << joined(phrase, " ") << '"';
+    }
+    if (calls.phrases.empty()) {
+        text << " none";
+    }
+    text << "; pronunciations";
+    for (const auto& [word, phones] : calls.wordPhones) {
+        text << (word == calls.wordPhones.begin()->first ? " " : ", ") << word << ": " << joined(phones, " / ");
+    }
+    return text.str();
+}
+
 class PocketSphinxTask final : public RecognitionTask {
 public:
     PocketSphinxTask(std::shared_ptr<PocketSphinxRequest> request, SpeechRecognizer::ResultHandler handler,
@@ -162,9 +210,25 @@ private:
         const auto& common = options_.search == PocketSphinxSearch::commonWords
                                  ? commonWordsOf(model_.languageModel, options_.commonWordCount)
                                  : none;
+        qCDebug(logSpeech).nospace() << "Model " << model_.acousticModel.c_str() << ", dictionary "
+                                     << model_.dictionary.c_str() << " (" << dictionary.size()
+                                     << " words), language model " << model_.languageModel.c_str()
+                                     << "; call phrases asked for: "
+                                     << joined(request_->contextualStrings, " | ").c_str();
         const auto vocabulary = makeCallVocabulary(request_->contextualStrings, dictionary, common, options_);
         if (!vocabulary) {
+            qCWarning(logSpeech).nospace()
+                << "Recogniser cannot start: " << dictionary.size() << " words in the dictionary, " << common.size()
+                << " common words (the common words search needs both), or, for the keyphrase search, no call "
+                   "phrase the model can say";
             return nullptr;
+        }
+        qCInfo(logSpeech).noquote() << QString::fromStdString(startDescription(options_, vocabulary->calls));
+        if (options_.search == PocketSphinxSearch::commonWords) {
+            qCDebug(logSpeech).noquote() << "Sound-alikes in the vocabulary:"
+                                         << QString::fromStdString(joined(vocabulary->soundAlikeWords, ", "));
+        } else if (options_.search == PocketSphinxSearch::keyphrase) {
+            qCDebug(logSpeech).noquote() << "Keyphrases:" << QString::fromStdString(vocabulary->keyphraseList);
         }
         std::unique_ptr<MemoryFile> languageModel;
         if (options_.search == PocketSphinxSearch::commonWords) {
@@ -188,7 +252,10 @@ private:
         auto decoder = startDecoder(std::move(arguments));
         if (decoder && options_.search == PocketSphinxSearch::keyphrase &&
             !setKeyphrases(decoder.get(), vocabulary->keyphraseList)) {
-            return nullptr;
+            decoder = nullptr;
+        }
+        if (!decoder) {
+            qCWarning(logSpeech) << "PocketSphinx refused the model or the vocabulary";
         }
         return decoder;
     }

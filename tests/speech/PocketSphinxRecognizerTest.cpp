@@ -82,10 +82,12 @@ TEST(PocketSphinxRecognizerTest, LogsItsStartWithItsSettingsAndCallPhrases) {
         "Recogniser starting: search common words, 3000 common words, phrase word probability -2, "
         "language weight 10, keyphrase threshold 1e-5 a phone, noise suppression -15 dB, last word "
         "held back; call phrases \"dr kim\"; pronunciations dr: D AA K T ER / D AO K T ER, kim: K IH M";
-    EXPECT_TRUE(testing::eventually([&] {
+    const bool isLogged = testing::eventually([&] {
         const std::lock_guard lock(logMutex);
         return logLines.contains(start);
-    })) << logLines.join('\n').toStdString();
+    });
+    const std::lock_guard lock(logMutex);
+    EXPECT_TRUE(isLogged) << logLines.join('\n').toStdString();
     qInstallMessageHandler(previous);
     QLoggingCategory::setFilterRules("");
 }

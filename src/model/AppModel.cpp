@@ -186,9 +186,9 @@ void AppModel::assignErrorMessage(std::optional<QString> message) {
 
 void AppModel::reportSettingsProblems() {
     if (const auto& copy = settings_->damagedFileCopy()) {
-        errorMessage_ = text("설정 파일이 손상되어 읽을 수 있는 설정만 남겼습니다. 손상된 파일의 사본: %1",
-                             "The settings file was damaged; what could be read was kept. A copy of the damaged "
-                             "file is at %1.")
+        errorMessage_ = uiText("설정 파일이 손상되어 읽을 수 있는 설정만 남겼습니다. 손상된 파일의 사본: %1",
+                               "The settings file was damaged; what could be read was kept. A copy of the damaged "
+                               "file is at %1.")
                             .arg(*copy);
     }
     // Not a listening failure: listening goes on with the settings in memory.
@@ -196,7 +196,7 @@ void AppModel::reportSettingsProblems() {
         const bool wasShown = settingsWriteFailure_ && errorMessage_ == settingsWriteFailure_;
         if (failureReason) {
             settingsWriteFailure_ =
-                text("설정을 저장하지 못했습니다: %1", "Settings could not be saved: %1").arg(*failureReason);
+                uiText("설정을 저장하지 못했습니다: %1", "Settings could not be saved: %1").arg(*failureReason);
             assignErrorMessage(settingsWriteFailure_);
         } else {
             settingsWriteFailure_.reset();

@@ -51,6 +51,8 @@ void AppDelegate::applicationDidFinishLaunching(const QProcessEnvironment& envir
             showPopover();
             model_->preparePermissions();
         });
+    } else {
+        model_->applicationDidLaunch();
     }
 }
 
@@ -146,6 +148,7 @@ void AppDelegate::showPopover() {
     popover_->show();
     popover_->raise();
     popover_->activateWindow();
+    model_->panelDidOpen();
 }
 
 void AppDelegate::closePopover() { popover_->close(); }

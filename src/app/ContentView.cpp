@@ -18,6 +18,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <array>
 
 namespace harkwell {
@@ -91,7 +92,8 @@ ContentView::ContentView(AppModel& model, QWidget* parent) : QWidget(parent), mo
          {&AppModel::wakePhraseDraftChanged, &AppModel::activeWakePhrasesChanged, &AppModel::canAddWakePhraseChanged,
           &AppModel::isPermissionSetupCompleteChanged, &AppModel::permissionStatusTextChanged,
           &AppModel::isDetectionEnabledChanged, &AppModel::selectedModeChanged, &AppModel::hotKeySettingChanged,
-          &AppModel::isRecordingShortcutChanged, &AppModel::isCommandRunningChanged, &AppModel::errorMessageChanged}) {
+          &AppModel::isRecordingShortcutChanged, &AppModel::isCommandRunningChanged, &AppModel::errorMessageChanged,
+          &AppModel::wakePhraseHintChanged}) {
         connect(&model_, signal, this, &ContentView::refresh);
     }
     refresh();
@@ -238,6 +240,7 @@ QWidget* ContentView::buildPhraseForm() {
     field->setPlaceholderText(uiText("이름, 팀장님, 대표님", "Ann, James, Mr Smith"));
     field->setAccessibleName(parts_.phrasesTitle->text());
     field->setClearButtonEnabled(false);
+    field->setMaxLength(phraseFieldMaximumLength);
     connect(field, &QLineEdit::textEdited, this, [this](const QString& text) { model_.setWakePhraseDraft(text); });
     // Return adds the draft and leaves the focus where it is.
     connect(field, &QLineEdit::returnPressed, this, [this] { model_.addWakePhraseFromDraft(); });
@@ -258,6 +261,12 @@ QWidget* ContentView::buildPhraseForm() {
     entryRow->addWidget(add, 0, Qt::AlignVCenter);
     layout->addLayout(entryRow);
 
+    parts_.phraseHint = label(QString(), style::captionFont(), form);
+    parts_.phraseHint->setWordWrap(true);
+    useSecondaryColor(parts_.phraseHint);
+    parts_.phraseHint->hide();
+    layout->addWidget(parts_.phraseHint);
+
     parts_.emptyPhrasesText =
         label(uiText("호출어를 추가하면 감지를 시작할 수 있습니다.", "Add a call phrase to start detection."),
               style::captionFont(), form);
@@ -265,9 +274,19 @@ QWidget* ContentView::buildPhraseForm() {
     useSecondaryColor(parts_.emptyPhrasesText);
     layout->addWidget(parts_.emptyPhrasesText);
 
-    parts_.phraseList = new QWidget(form);
+    // Many phrases scroll within the list's own area, so that the mode and the shortcut below it
+    // stay in view.
+    auto* scroll = new QScrollArea(form);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->viewport()->setAutoFillBackground(false);
+    parts_.phraseScrollArea = scroll;
+    parts_.phraseList = new QWidget;
+    parts_.phraseList->setAutoFillBackground(false);
     rowsLayout_ = column(parts_.phraseList, 4);
-    layout->addWidget(parts_.phraseList);
+    scroll->setWidget(parts_.phraseList);
+    layout->addWidget(scroll);
     return form;
 }
 
@@ -303,6 +322,15 @@ void ContentView::rebuildPhraseRows() {
         rowsLayout_->addWidget(frame);
         rows_.append({text, remove});
     }
+    fitPhraseScrollArea();
+}
+
+void ContentView::fitPhraseScrollArea() {
+    int height = 0;
+    for (int index = 0; index < std::min<int>(rows_.size(), visiblePhraseRows); ++index) {
+        height += rows_[index].phrase->parentWidget()->sizeHint().height() + (index > 0 ? rowsLayout_->spacing() : 0);
+    }
+    parts_.phraseScrollArea->setFixedHeight(height);
 }
 
 QWidget* ContentView::buildModePicker() {
@@ -387,8 +415,10 @@ void ContentView::refresh() {
     for (const PhraseRow& row : rows_) {
         row.removeButton->setEnabled(!running);
     }
+    parts_.phraseHint->setText(model_.wakePhraseHint());
+    parts_.phraseHint->setVisible(!model_.wakePhraseHint().isEmpty());
     parts_.emptyPhrasesText->setVisible(phrases.isEmpty());
-    parts_.phraseList->setVisible(!phrases.isEmpty());
+    parts_.phraseScrollArea->setVisible(!phrases.isEmpty());
 
     parts_.modePicker->setSelectedIndex(pickerIndex(model_.selectedMode()));
     parts_.modePicker->setEnabled(!running);

@@ -77,7 +77,7 @@ TEST(PocketSphinxRecognizerTest, LogsItsStartWithItsSettingsAndCallPhrases) {
         const std::lock_guard lock(logMutex);
         logLines << message;
     });
-    PocketSphinxRecognizer recognizer("en-US");
+    PocketSphinxRecognizer recognizer(AppLocale::english);
     const auto task = recognizer.recognitionTask(recognizer.makeRequest({"Dr. Kim", "민수"}), [](const auto&) {});
     const QString start =
         "Recogniser starting: search common words, 3000 common words, phrase word probability -2, "

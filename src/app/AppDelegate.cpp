@@ -2,9 +2,9 @@
 
 #include "app/ContentView.h"
 #include "app/Icons.h"
+#include "app/PanelTexts.h"
 #include "app/PopoverPlacement.h"
 #include "app/SessionBusServices.h"
-#include "locale/AppLocale.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -92,10 +92,8 @@ void AppDelegate::updateStatusItem() {
     if (!statusItem_) {
         return;
     }
-    const QString state = model_->isDetectionEnabled()
-                              ? QString::fromStdString(appText("호출 감지 켜짐", "Listening"))
-                              : QString::fromStdString(appText("호출 감지 꺼짐", "Not listening"));
-    statusItem_->setToolTip(QStringLiteral("Harkwell: ") + state);
+    const PanelText& state = model_->isDetectionEnabled() ? panelTexts::listening : panelTexts::notListening;
+    statusItem_->setToolTip(QStringLiteral("Harkwell: ") + state.text());
 }
 
 bool AppDelegate::eventFilter(QObject* watched, QEvent* event) {

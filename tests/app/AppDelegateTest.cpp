@@ -2,10 +2,14 @@
 #include "ModelHarness.h"
 #include "app/CallDetectionHUDView.h"
 #include "app/ContentView.h"
+#include "app/PanelTexts.h"
 
+#include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QSystemTrayIcon>
+#include <QTest>
 
 namespace harkwell {
 namespace {
@@ -46,12 +50,11 @@ TEST_F(AppDelegateTest, AFirstLaunchOpensThePermissionSetupWhichARefusalLeavesOp
     EXPECT_TRUE(parts.mainControls->isVisible());
 }
 
-TEST_F(AppDelegateTest, ALaunchAfterSetupOpensThePanelFromTheIconAndShowsDetectedCalls) {
-    auto& app = launch(R"({"permissionSetupComplete": true, "wakePhrases": ["James"]})");
+TEST_F(AppDelegateTest, ALaunchAfterSetupOpensThePanelOnlyFromTheIcon) {
+    auto& app = launch(R"({"permissionSetupComplete": true})");
     settle();
     EXPECT_FALSE(app.isPopoverShown());
     EXPECT_TRUE(airPods->commands().empty());
-    EXPECT_EQ(app.statusItem()->toolTip(), "Harkwell: Not listening");
 
     // Either button opens the panel with no control focused (a stray Space must not press Quit).
     for (const auto reason : {QSystemTrayIcon::Trigger, QSystemTrayIcon::Context}) {
@@ -61,10 +64,34 @@ TEST_F(AppDelegateTest, ALaunchAfterSetupOpensThePanelFromTheIconAndShowsDetecte
         emit app.statusItem()->activated(reason);
         EXPECT_FALSE(app.isPopoverShown()) << reason;
     }
+}
 
+TEST_F(AppDelegateTest, APhraseTypedIntoThePopUpReachesTheSettings) {
+    auto& app = launch(R"({"permissionSetupComplete": true})");
+    app.showPopover();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&app.popover()));
+    auto* field = app.popover().findChild<QLineEdit*>("phraseField");
+    ASSERT_NE(field, nullptr);
+    QTest::mouseClick(field, Qt::LeftButton);
+    QTest::keyClicks(field, "Ann");
+    QTest::keyClick(field, Qt::Key_Return);
+    QFile settings(directory.filePath("Harkwell.json"));
+    ASSERT_TRUE(settings.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(settings.readAll().contains(R"("Ann")"));
+}
+
+TEST_F(AppDelegateTest, TheTooltipTellsWhetherHarkwellIsListening) {
+    auto& app = launch(R"({"permissionSetupComplete": true, "wakePhrases": ["James"]})");
+    EXPECT_EQ(app.statusItem()->toolTip(), "Harkwell: " + panelTexts::notListening.text());
     app.model().setDetectionEnabled(true);
-    EXPECT_EQ(app.statusItem()->toolTip(), "Harkwell: Listening");
-    // A detected call switches the AirPods and shows the call panel.
+    EXPECT_EQ(app.statusItem()->toolTip(), "Harkwell: " + panelTexts::listening.text());
+    app.model().setDetectionEnabled(false);
+    EXPECT_EQ(app.statusItem()->toolTip(), "Harkwell: " + panelTexts::notListening.text());
+}
+
+TEST_F(AppDelegateTest, ADetectedCallSwitchesTheAirPodsAndShowsTheCallPanel) {
+    auto& app = launch(R"({"permissionSetupComplete": true, "wakePhrases": ["James"]})");
+    app.model().setDetectionEnabled(true);
     ASSERT_TRUE(detectors->onDetected);
     detectors->onDetected("James");
     ASSERT_TRUE(eventually([&] { return app.callDetectionHUD().panel().isVisible(); }));

@@ -61,18 +61,21 @@ protected:
     CallDetectionHUDController controller{{[this] { return pointer; }, [] { return twoScreens; }, clock}};
 };
 
-TEST_F(CallDetectionHUDTest, SlidesInHoldsForTheFullTimeThenRisesOutAndHidesWithoutEverTakingInput) {
+TEST_F(CallDetectionHUDTest, NeverTakesInputOrFocus) {
     const auto passive = Qt::WindowTransparentForInput | Qt::WindowDoesNotAcceptFocus | Qt::WindowStaysOnTopHint;
     EXPECT_EQ(panel().windowFlags() & passive, passive);
     EXPECT_TRUE(panel().testAttribute(Qt::WA_ShowWithoutActivating));
+}
+
+TEST_F(CallDetectionHUDTest, SlidesInHoldsForTheFullTimeThenRisesOutAndHides) {
     EXPECT_FALSE(panel().isVisible());
     // With the pointer off every screen, the panel goes to the first one.
     EXPECT_EQ(CallDetectionHUDController::activeScreen({-50, -50}, twoScreens), twoScreens[0]);
 
     controller.show("James");
-    EXPECT_EQ(panel().title().text(), "Someone called you, James!");
-    EXPECT_EQ(panel().subtitle().text(), "Transparency turned on");
-    EXPECT_EQ(panel().accessibleName(), "Someone called you, James. Transparency turned on.");
+    EXPECT_EQ(panel().title().text(), CallDetectionHUDView::titleText("James"));
+    EXPECT_EQ(panel().subtitle().text(), CallDetectionHUDView::subtitleText());
+    EXPECT_EQ(panel().accessibleName(), CallDetectionHUDView::accessibleText("James"));
     expectAfter(0, firstOrigin, 8, 0.0);
     expectAfter(200, firstOrigin, 0, 1.0);
     expectAfter(2299, firstOrigin, 0, 1.0); // the last moment before the fade-out
@@ -81,17 +84,20 @@ TEST_F(CallDetectionHUDTest, SlidesInHoldsForTheFullTimeThenRisesOutAndHidesWith
     expectAfter(100, firstOrigin, 6, 0.0, false);
 }
 
+TEST_F(CallDetectionHUDTest, LongPhrasesAreCutOnOneLineInsideThePadding) {
+    controller.show("Professor Maximilian Alexander Montgomery-Worthington the Third");
+    EXPECT_TRUE(panel().title().displayedText().endsWith(QChar(0x2026)));
+    EXPECT_LE(panel().title().geometry().right(), panel().width() - 4 - 14);
+}
+
 TEST_F(CallDetectionHUDTest, AShowWhileFadingOutMovesToThePointersScreenAndRestartsTheFullTime) {
-    const QString phrase = "Professor Maximilian Alexander Montgomery-Worthington the Third";
-    controller.show(phrase);
-    EXPECT_TRUE(panel().title().displayedText().endsWith(QChar(0x2026)));    // cut, on one line
-    EXPECT_LE(panel().title().geometry().right(), panel().width() - 4 - 14); // inside the padding
+    controller.show("James");
     clock->advanceBy(2600);
     ASSERT_TRUE(panel().isVisible());
 
     pointer = QPoint(1920, 0); // the first pixel of the second screen
     controller.show("Kim");
-    EXPECT_EQ(panel().title().displayedText(), "Someone called you, Kim!");
+    EXPECT_EQ(panel().title().displayedText(), CallDetectionHUDView::titleText("Kim"));
     expectAfter(0, secondOrigin, 0, 1.0);
     expectAfter(2499, secondOrigin, 0, 1.0);
     expectAfter(201, secondOrigin, 6, 0.0, false);

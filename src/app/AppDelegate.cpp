@@ -41,6 +41,7 @@ void AppDelegate::applicationDidFinishLaunching(const QProcessEnvironment& envir
     configurePopover();
 
     if (isPreviewRequested(environment)) {
+        callDetectionHUD_->onHidden = [this] { emit quitRequested(); };
         QTimer::singleShot(previewDelayMs, this, [this] { callDetectionHUD_->show(previewPhrase); });
         return;
     }
@@ -58,6 +59,9 @@ void AppDelegate::configurePopover() {
     popover_->setAttribute(Qt::WA_NoMouseReplay); // a click on the icon closes the panel, nothing more
     popover_->setFixedSize(popoverSize);
     popover_->setWindowTitle(QStringLiteral("Harkwell"));
+    // The role tells other programs (window rules, the desktop tests) which window this is.
+    popover_->setObjectName(QStringLiteral("controlPanel"));
+    popover_->setWindowRole(popover_->objectName());
 
     // The panel is taller than the pop-up; the wheel and the keyboard focus scroll it, without a
     // scroll bar of its own beside the main controls' one.
@@ -70,7 +74,7 @@ void AppDelegate::configurePopover() {
     auto* layout = new QVBoxLayout(popover_.get());
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(scroll);
-    connect(contentView_, &ContentView::quitRequested, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+    connect(contentView_, &ContentView::quitRequested, this, &AppDelegate::quitRequested);
 }
 
 void AppDelegate::configureStatusItem() {

@@ -43,8 +43,9 @@ public:
     static bool isPreviewRequested(const QProcessEnvironment& environment);
 
     // Start-up: connects detections to the call panel; then either schedules the sample panel
-    // (preview: no tray icon, no permission setup), or puts up the tray icon and, while the
-    // permission setup is not complete, opens the control panel and starts the setup.
+    // (preview: no tray icon, no permission setup; quitRequested once it has faded out), or puts up
+    // the tray icon and, while the permission setup is not complete, opens the control panel and
+    // starts the setup.
     void applicationDidFinishLaunching(const QProcessEnvironment& environment);
 
     // Offers `harkwell --toggle-mode` and the second launch's "open the panel" on bus, and takes
@@ -57,11 +58,16 @@ public:
     bool isPopoverShown() const;
 
     AppModel& model() const { return *model_; }
+    // The pop-up window, object name (and X11 window role) "controlPanel".
     QWidget& popover() const { return *popover_; }
     ContentView& contentView() const { return *contentView_; }
     CallDetectionHUDController& callDetectionHUD() const { return *callDetectionHUD_; }
     // None in preview mode.
     QSystemTrayIcon* statusItem() const { return statusItem_.get(); }
+
+signals:
+    // The application should end: the Quit button was pressed, or the preview is over.
+    void quitRequested();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

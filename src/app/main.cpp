@@ -54,6 +54,8 @@ int main(int argc, char** argv) {
             std::cerr << "Harkwell runs without its session-bus service: " << failure->toStdString() << '\n';
         }
     }
+    QObject::connect(&delegate, &AppDelegate::quitRequested, &application, &QCoreApplication::quit,
+                     Qt::QueuedConnection);
     delegate.applicationDidFinishLaunching(environment);
     return QApplication::exec();
 }

@@ -1,4 +1,5 @@
 #include "app/AppDelegate.h"
+#include "ManualAnimationClock.h"
 #include "ModelHarness.h"
 #include "app/CallDetectionHUDView.h"
 #include "app/ContentView.h"
@@ -8,8 +9,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QSystemTrayIcon>
 #include <QTest>
+#include <QToolButton>
 
 namespace harkwell {
 namespace {
@@ -97,6 +100,41 @@ TEST_F(AppDelegateTest, ADetectedCallSwitchesTheAirPodsAndShowsTheCallPanel) {
     ASSERT_TRUE(eventually([&] { return app.callDetectionHUD().panel().isVisible(); }));
     EXPECT_EQ(app.callDetectionHUD().panel().targetPhrase(), "James");
     EXPECT_EQ(airPods->commands(), std::vector<std::string>{"transparency"});
+}
+
+TEST_F(AppDelegateTest, TheQuitButtonAsksTheApplicationToEnd) {
+    auto& app = launch(R"({"permissionSetupComplete": true})");
+    QSignalSpy quit(&app, &AppDelegate::quitRequested);
+    app.showPopover();
+    app.contentView().parts().quitButtons[1]->click();
+    EXPECT_EQ(quit.count(), 1);
+}
+
+TEST_F(AppDelegateTest, ThePreviewAsksTheApplicationToEndOnceTheCallPanelHasFadedOut) {
+    auto clock = std::make_shared<ManualAnimationClock>();
+    const QRect screen(0, 0, 1280, 800);
+    delegate = std::make_unique<AppDelegate>(
+        dependenciesWith("{}"), CallDetectionHUDController::Environment{[] { return QPoint(640, 400); },
+                                                                        [&] {
+                                                                            return QList<HUDScreen>{{screen, screen}};
+                                                                        },
+                                                                        clock});
+    QSignalSpy quit(delegate.get(), &AppDelegate::quitRequested);
+    QProcessEnvironment environment;
+    environment.insert(AppDelegate::previewVariable, "1");
+    delegate->applicationDidFinishLaunching(environment);
+    EXPECT_EQ(delegate->statusItem(), nullptr);
+
+    const CallDetectionHUDView& panel = delegate->callDetectionHUD().panel();
+    ASSERT_TRUE(eventually([&] { return panel.isVisible(); }));
+    EXPECT_EQ(panel.targetPhrase(), AppDelegate::previewPhrase);
+    clock->advanceBy(CallDetectionHUDController::visibleDurationMs + CallDetectionHUDController::fadeDurationMs - 1);
+    EXPECT_TRUE(panel.isVisible());
+    EXPECT_EQ(quit.count(), 0);
+    clock->advanceBy(1);
+    EXPECT_FALSE(panel.isVisible());
+    EXPECT_EQ(quit.count(), 1);
+    EXPECT_FALSE(delegate->isPopoverShown());
 }
 
 } // namespace

@@ -1,3 +1,4 @@
+#include "ManualAnimationClock.h"
 #include "app/CallDetectionHUDController.h"
 #include "app/CallDetectionHUDView.h"
 #include "app/ElidedLabel.h"
@@ -6,35 +7,10 @@
 
 #include <gtest/gtest.h>
 
-#include <utility>
-
 namespace harkwell {
 namespace {
 
-// The panel's clock, moved by hand; pending wake-ups run as their time comes.
-class ManualAnimationClock final : public AnimationClock {
-public:
-    qint64 now() const override { return now_; }
-    void callAfter(int delayMs, std::function<void()> onFrame) override {
-        dueAt_ = now_ + delayMs;
-        onFrame_ = std::move(onFrame);
-    }
-    void cancel() override { onFrame_ = nullptr; }
-
-    void advanceBy(qint64 milliseconds) {
-        const qint64 target = now_ + milliseconds;
-        while (onFrame_ && dueAt_ <= target) {
-            now_ = dueAt_;
-            std::exchange(onFrame_, nullptr)();
-        }
-        now_ = target;
-    }
-
-private:
-    qint64 now_ = 1000;
-    qint64 dueAt_ = 0;
-    std::function<void()> onFrame_;
-};
+using testing::ManualAnimationClock;
 
 // Two 1920 x 1080 screens side by side; the second one's panel area starts 40 pixels down.
 const QList<HUDScreen> twoScreens{
@@ -59,6 +35,10 @@ protected:
     std::shared_ptr<ManualAnimationClock> clock = std::make_shared<ManualAnimationClock>();
     QPoint pointer{1919, 1079}; // the last pixel of the first screen
     CallDetectionHUDController controller{{[this] { return pointer; }, [] { return twoScreens; }, clock}};
+    int hiddenCount = 0;
+    void SetUp() override {
+        controller.onHidden = [this] { ++hiddenCount; };
+    }
 };
 
 TEST_F(CallDetectionHUDTest, NeverTakesInputOrFocus) {
@@ -81,7 +61,9 @@ TEST_F(CallDetectionHUDTest, SlidesInHoldsForTheFullTimeThenRisesOutAndHides) {
     expectAfter(2299, firstOrigin, 0, 1.0); // the last moment before the fade-out
     clock->advanceBy(101);
     EXPECT_LT(panel().windowOpacity(), 1.0);
+    EXPECT_EQ(hiddenCount, 0);
     expectAfter(100, firstOrigin, 6, 0.0, false);
+    EXPECT_EQ(hiddenCount, 1);
 }
 
 TEST_F(CallDetectionHUDTest, LongPhrasesAreCutOnOneLineInsideThePadding) {
@@ -100,7 +82,9 @@ TEST_F(CallDetectionHUDTest, AShowWhileFadingOutMovesToThePointersScreenAndResta
     EXPECT_EQ(panel().title().displayedText(), CallDetectionHUDView::titleText("Kim"));
     expectAfter(0, secondOrigin, 0, 1.0);
     expectAfter(2499, secondOrigin, 0, 1.0);
+    EXPECT_EQ(hiddenCount, 0); // only the restarted time ends it
     expectAfter(201, secondOrigin, 6, 0.0, false);
+    EXPECT_EQ(hiddenCount, 1);
 }
 
 } // namespace

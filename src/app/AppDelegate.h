@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QProcessEnvironment>
 #include <QSize>
+#include <QTimer>
 
 #include <memory>
 #include <optional>
@@ -32,6 +33,9 @@ public:
     static constexpr int previewDelayMs = 500;
     static constexpr const char* previewVariable = "HARKWELL_PREVIEW_CALL_HUD";
     static constexpr const char* previewPhrase = "James";
+    // How long the first launch's panel waits for the tray to place the icon before it opens by
+    // the pointer instead.
+    static constexpr int trayPlacementTimeoutMs = 3000;
 
     explicit AppDelegate(
         AppModel::Dependencies dependencies,
@@ -45,7 +49,9 @@ public:
     // Start-up: connects detections to the call panel; then either schedules the sample panel
     // (preview: no tray icon, no permission setup; quitRequested once it has faded out), or puts up
     // the tray icon and, while the permission setup is not complete, opens the control panel and
-    // starts the setup.
+    // starts the setup. That first panel hangs below the icon like every later one: when the tray
+    // is still taking the icon in, it opens once the icon has its place (by the pointer when that
+    // takes longer than trayPlacementTimeoutMs).
     void applicationDidFinishLaunching(const QProcessEnvironment& environment);
 
     // Offers `harkwell --toggle-mode` and the second launch's "open the panel" on bus, and takes
@@ -76,6 +82,15 @@ private:
     void configurePopover();
     void configureStatusItem();
     void updateStatusItem();
+    // Where the tray icon is on the screen, when the tray tells it.
+    std::optional<QRect> trayIconGeometry() const;
+    // Whether the icon waits for the tray to take it in (an XEmbed icon that is not docked yet).
+    bool isTrayIconBeingPlaced() const;
+    void openFirstLaunchPanel();
+    // Whether object is a window, or a window's widget, other than the pop-up.
+    bool isOtherWindow(const QObject* object) const;
+    // Moves the pop-up below the tray icon, or by the pointer.
+    void placePopover();
 
     std::unique_ptr<AppModel> model_;
     std::unique_ptr<QWidget> popover_;
@@ -84,6 +99,10 @@ private:
     std::unique_ptr<QSystemTrayIcon> statusItem_;
     std::unique_ptr<ToggleModeService> toggleModeService_;
     std::unique_ptr<ControlPanelService> controlPanelService_;
+    // Runs while the first launch's panel waits for the tray icon's place.
+    QTimer firstPanelDeadline_;
+    // The icon's place the pop-up was put below; none when it went by the pointer.
+    std::optional<QRect> popoverAnchor_;
 };
 
 } // namespace harkwell

@@ -2,9 +2,10 @@
 
 #include "app/ContentView.h"
 #include "app/Icons.h"
+#include "app/PanelTexts.h"
 #include "app/PopoverPlacement.h"
 #include "app/SessionBusServices.h"
-#include "locale/AppLocale.h"
+#include "core/Log.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -14,6 +15,7 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QWindow>
 
 namespace harkwell {
 
@@ -41,25 +43,52 @@ void AppDelegate::applicationDidFinishLaunching(const QProcessEnvironment& envir
     configurePopover();
 
     if (isPreviewRequested(environment)) {
+        qCDebug(logApp) << "Preview: the call panel in" << previewDelayMs << "ms, then the end";
+        callDetectionHUD_->onHidden = [this] {
+            qCDebug(logApp) << "Preview over";
+            emit quitRequested();
+        };
         QTimer::singleShot(previewDelayMs, this, [this] { callDetectionHUD_->show(previewPhrase); });
         return;
     }
 
     configureStatusItem();
-    if (!model_->isPermissionSetupComplete()) {
-        QTimer::singleShot(0, this, [this] {
-            showPopover();
-            model_->preparePermissions();
-        });
-    } else {
+    if (model_->isPermissionSetupComplete()) {
+        qCDebug(logApp) << "Permission setup complete: the panel opens from the tray icon";
         model_->applicationDidLaunch();
+        return;
     }
+    firstPanelDeadline_.setSingleShot(true);
+    firstPanelDeadline_.setInterval(trayPlacementTimeoutMs);
+    connect(&firstPanelDeadline_, &QTimer::timeout, this, [this] {
+        qCDebug(logApp) << "The tray did not place the icon within" << trayPlacementTimeoutMs << "ms";
+        openFirstLaunchPanel();
+    });
+    // Once start-up has returned; the event filter opens it as soon as the tray has placed the icon.
+    QTimer::singleShot(0, this, [this] {
+        if (isTrayIconBeingPlaced()) {
+            qCDebug(logApp) << "Permission setup not complete: the panel opens once the tray has placed the icon";
+            firstPanelDeadline_.start();
+        } else {
+            openFirstLaunchPanel();
+        }
+    });
+}
+
+void AppDelegate::openFirstLaunchPanel() {
+    firstPanelDeadline_.stop();
+    qCDebug(logApp) << "First launch: the permission setup starts";
+    showPopover();
+    model_->preparePermissions();
 }
 
 void AppDelegate::configurePopover() {
     popover_->setAttribute(Qt::WA_NoMouseReplay); // a click on the icon closes the panel, nothing more
     popover_->setFixedSize(popoverSize);
     popover_->setWindowTitle(QStringLiteral("Harkwell"));
+    // The role tells other programs (window rules, the desktop tests) which window this is.
+    popover_->setObjectName(QStringLiteral("controlPanel"));
+    popover_->setWindowRole(popover_->objectName());
 
     // The panel is taller than the pop-up; the wheel and the keyboard focus scroll it, without a
     // scroll bar of its own beside the main controls' one.
@@ -72,13 +101,15 @@ void AppDelegate::configurePopover() {
     auto* layout = new QVBoxLayout(popover_.get());
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(scroll);
-    connect(contentView_, &ContentView::quitRequested, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+    connect(contentView_, &ContentView::quitRequested, this, &AppDelegate::quitRequested);
 }
 
 void AppDelegate::configureStatusItem() {
+    qCDebug(logApp) << "System tray available:" << QSystemTrayIcon::isSystemTrayAvailable();
     statusItem_ = std::make_unique<QSystemTrayIcon>();
     statusItem_->setIcon(icons::trayIcon());
     connect(statusItem_.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        qCDebug(logApp) << "Tray icon activated:" << reason;
         if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::Context ||
             reason == QSystemTrayIcon::DoubleClick) {
             togglePopover();
@@ -94,9 +125,8 @@ void AppDelegate::updateStatusItem() {
     if (!statusItem_) {
         return;
     }
-    const QString state = model_->isDetectionEnabled() ? uiText("호출 감지 켜짐", "Listening")
-                                                       : uiText("호출 감지 꺼짐", "Not listening");
-    statusItem_->setToolTip(QStringLiteral("Harkwell: ") + state);
+    const PanelText& state = model_->isDetectionEnabled() ? panelTexts::listening : panelTexts::notListening;
+    statusItem_->setToolTip(QStringLiteral("Harkwell: ") + state.text());
 }
 
 bool AppDelegate::eventFilter(QObject* watched, QEvent* event) {
@@ -104,7 +134,27 @@ bool AppDelegate::eventFilter(QObject* watched, QEvent* event) {
     if (watched == qApp && event->type() == QEvent::ApplicationPaletteChange && statusItem_) {
         statusItem_->setIcon(icons::trayIcon());
     }
+    // The tray taking the icon in, or laying its icons out again, moves and sizes the icon's window:
+    // the first launch's panel opens, and a shown panel follows the icon.
+    const QEvent::Type type = event->type();
+    if ((type == QEvent::Move || type == QEvent::Resize || type == QEvent::Show) &&
+        (firstPanelDeadline_.isActive() || (isPopoverShown() && popoverAnchor_)) && isOtherWindow(watched)) {
+        if (firstPanelDeadline_.isActive()) {
+            if (!isTrayIconBeingPlaced()) {
+                qCDebug(logApp) << "The tray placed the icon";
+                openFirstLaunchPanel();
+            }
+        } else if (const auto icon = trayIconGeometry(); icon && *icon != *popoverAnchor_) {
+            placePopover();
+        }
+    }
     return QObject::eventFilter(watched, event);
+}
+
+bool AppDelegate::isOtherWindow(const QObject* object) const {
+    const bool isWindow =
+        object->isWindowType() || (object->isWidgetType() && static_cast<const QWidget*>(object)->isWindow());
+    return isWindow && object != popover_.get() && object != popover_->windowHandle();
 }
 
 std::optional<QString> AppDelegate::exportOn(QDBusConnection bus) {
@@ -123,23 +173,49 @@ std::optional<QString> AppDelegate::exportOn(QDBusConnection bus) {
     return std::nullopt;
 }
 
-void AppDelegate::showPopover() {
+std::optional<QRect> AppDelegate::trayIconGeometry() const {
     // StatusNotifier trays report no geometry, and an XEmbed icon that the tray has not taken in
-    // yet sits unplaced at the origin; the pointer is the better guide then.
-    std::optional<QRect> icon;
-    if (statusItem_) {
-        const QRect geometry = statusItem_->geometry();
-        if (geometry.isValid() && !geometry.isEmpty() && geometry.topLeft() != QPoint(0, 0)) {
-            icon = geometry;
-        }
+    // yet sits unplaced at the origin.
+    if (!statusItem_) {
+        return std::nullopt;
     }
+    const QRect geometry = statusItem_->geometry();
+    if (!geometry.isValid() || geometry.isEmpty() || geometry.topLeft() == QPoint(0, 0)) {
+        return std::nullopt;
+    }
+    return geometry;
+}
+
+bool AppDelegate::isTrayIconBeingPlaced() const {
+    if (!statusItem_) {
+        return false;
+    }
+    const QRect geometry = statusItem_->geometry();
+    return geometry.isValid() && !geometry.isEmpty() && geometry.topLeft() == QPoint(0, 0);
+}
+
+void AppDelegate::placePopover() {
+    // Without the icon's place, the pointer is the better guide.
+    const std::optional<QRect> icon = trayIconGeometry();
     const QPoint pointer = QCursor::pos();
     QScreen* screen = QGuiApplication::screenAt(icon ? icon->center() : pointer);
     if (!screen) {
         screen = QGuiApplication::primaryScreen();
     }
     const QRect available = screen ? screen->availableGeometry() : QRect(QPoint(0, 0), popoverSize);
-    popover_->move(popoverOrigin(popoverSize, icon, pointer, available));
+    const QPoint origin = popoverOrigin(popoverSize, icon, pointer, available);
+    if (icon) {
+        qCDebug(logApp) << "Control panel at" << origin << "below the tray icon at" << *icon;
+    } else {
+        qCDebug(logApp) << "Control panel at" << origin << "by the pointer at" << pointer
+                        << "(the tray does not tell the icon's place)";
+    }
+    popover_->move(origin);
+    popoverAnchor_ = icon;
+}
+
+void AppDelegate::showPopover() {
+    placePopover();
     // Nothing is focused at first (a stray Space must not press Quit); later openings keep the
     // focus where it was.
     if (!popover_->focusWidget()) {

@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QProcessEnvironment>
 #include <QSize>
+#include <QTimer>
 
 #include <memory>
 #include <optional>
@@ -32,6 +33,9 @@ public:
     static constexpr int previewDelayMs = 500;
     static constexpr const char* previewVariable = "HARKWELL_PREVIEW_CALL_HUD";
     static constexpr const char* previewPhrase = "James";
+    // How long the first launch's panel waits for the tray to place the icon before it opens by
+    // the pointer instead.
+    static constexpr int trayPlacementTimeoutMs = 3000;
 
     explicit AppDelegate(
         AppModel::Dependencies dependencies,
@@ -43,9 +47,12 @@ public:
     static bool isPreviewRequested(const QProcessEnvironment& environment);
 
     // Start-up: connects detections to the call panel; then either schedules the sample panel
-    // (preview: no tray icon, no permission setup), or puts up the tray icon and, while the
-    // permission setup is not complete, opens the control panel and starts the setup; once it is
-    // complete, reads the AirPods' mode.
+    // (preview: no tray icon, no permission setup; quitRequested once it has faded out), or puts up
+    // the tray icon and, while the permission setup is not complete, opens the control panel and
+    // starts the setup. That first panel hangs below the icon like every later one: when the tray
+    // is still taking the icon in, it opens once the icon has its place (by the pointer when that
+    // takes longer than trayPlacementTimeoutMs). Once the setup is complete, it reads the AirPods'
+    // mode.
     void applicationDidFinishLaunching(const QProcessEnvironment& environment);
 
     // Offers `harkwell --toggle-mode` and the second launch's "open the panel" on bus, and takes
@@ -59,11 +66,16 @@ public:
     bool isPopoverShown() const;
 
     AppModel& model() const { return *model_; }
+    // The pop-up window, object name (and X11 window role) "controlPanel".
     QWidget& popover() const { return *popover_; }
     ContentView& contentView() const { return *contentView_; }
     CallDetectionHUDController& callDetectionHUD() const { return *callDetectionHUD_; }
     // None in preview mode.
     QSystemTrayIcon* statusItem() const { return statusItem_.get(); }
+
+signals:
+    // The application should end: the Quit button was pressed, or the preview is over.
+    void quitRequested();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -72,6 +84,15 @@ private:
     void configurePopover();
     void configureStatusItem();
     void updateStatusItem();
+    // Where the tray icon is on the screen, when the tray tells it.
+    std::optional<QRect> trayIconGeometry() const;
+    // Whether the icon waits for the tray to take it in (an XEmbed icon that is not docked yet).
+    bool isTrayIconBeingPlaced() const;
+    void openFirstLaunchPanel();
+    // Whether object is a window, or a window's widget, other than the pop-up.
+    bool isOtherWindow(const QObject* object) const;
+    // Moves the pop-up below the tray icon, or by the pointer.
+    void placePopover();
 
     std::unique_ptr<AppModel> model_;
     std::unique_ptr<QWidget> popover_;
@@ -80,6 +101,10 @@ private:
     std::unique_ptr<QSystemTrayIcon> statusItem_;
     std::unique_ptr<ToggleModeService> toggleModeService_;
     std::unique_ptr<ControlPanelService> controlPanelService_;
+    // Runs while the first launch's panel waits for the tray icon's place.
+    QTimer firstPanelDeadline_;
+    // The icon's place the pop-up was put below; none when it went by the pointer.
+    std::optional<QRect> popoverAnchor_;
 };
 
 } // namespace harkwell

@@ -67,6 +67,8 @@ CallDetectionHUDController::CallDetectionHUDController(Environment environment, 
     panel_->setAttribute(Qt::WA_TranslucentBackground);
     panel_->setFocusPolicy(Qt::NoFocus);
     panel_->setWindowTitle(QStringLiteral("Harkwell call"));
+    panel_->setObjectName(QStringLiteral("callPanel"));
+    panel_->setWindowRole(panel_->objectName());
 }
 
 CallDetectionHUDController::~CallDetectionHUDController() { environment_.clock->cancel(); }
@@ -111,6 +113,9 @@ void CallDetectionHUDController::updateFrame() {
     if (!frame.isVisible) {
         panel_->hide();
         environment_.clock->cancel();
+        if (onHidden) {
+            onHidden();
+        }
         return;
     }
     if (!panel_->isVisible()) {

@@ -29,7 +29,8 @@ struct HUDScreen {
 // focus, floats above other windows on every virtual desktop, and shows "Someone called you,
 // {phrase}!" near the top of the screen under the pointer. It slides down 8 pixels while it fades
 // in (0.2 s, ease-out), stays until 2.5 s after the last show, then rises 6 pixels while it fades
-// out (0.2 s, ease-in) and hides. Main thread only.
+// out (0.2 s, ease-in) and hides. Main thread only. The window's object name, "callPanel", is also
+// its X11 window role.
 class CallDetectionHUDController : public QObject {
 public:
     static constexpr QSize panelSize{340, 72};
@@ -73,6 +74,9 @@ public:
     static QPoint targetOrigin(const std::optional<HUDScreen>& screen);
 
     CallDetectionHUDView& panel() const { return *panel_; }
+
+    // Called each time the panel has faded out and left the screen.
+    std::function<void()> onHidden;
 
 private:
     // Draws the frame for the clock's time and asks for the next one while anything moves.

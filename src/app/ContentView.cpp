@@ -2,10 +2,10 @@
 
 #include "app/ElidedLabel.h"
 #include "app/Icons.h"
+#include "app/PanelTexts.h"
 #include "app/SegmentedPicker.h"
 #include "app/Style.h"
 #include "app/SwitchButton.h"
-#include "locale/AppLocale.h"
 #include "model/AppModel.h"
 
 #include <QHBoxLayout>
@@ -113,7 +113,7 @@ QWidget* ContentView::buildHeader(int screen) {
     quit->setAutoRaise(true);
     quit->setIcon(icons::icon("power", palette().color(QPalette::WindowText)));
     quit->setIconSize(QSize(16, 16));
-    quit->setToolTip(uiText("종료", "Quit"));
+    quit->setToolTip(panelTexts::quit.text());
     quit->setAccessibleName(quit->toolTip());
     connect(quit, &QToolButton::clicked, this, &ContentView::quitRequested);
     row->addWidget(quit);
@@ -141,12 +141,8 @@ QWidget* ContentView::buildPermissionSetup() {
 
     auto* texts = new QVBoxLayout;
     texts->setSpacing(10);
-    parts_.permissionTitle =
-        label(uiText("처음 한 번 권한을 준비합니다.", "Set up permissions once."), style::headlineFont(), screen);
-    parts_.permissionExplanation =
-        label(uiText("마이크, 음성 인식, Bluetooth 권한을 허용하면 다음 실행부터 바로 사용할 수 있습니다.",
-                     "Allow Microphone, Speech Recognition, and Bluetooth access to start using Harkwell."),
-              style::calloutFont(), screen);
+    parts_.permissionTitle = label(panelTexts::permissionTitle.text(), style::headlineFont(), screen);
+    parts_.permissionExplanation = label(panelTexts::permissionExplanation.text(), style::calloutFont(), screen);
     parts_.permissionExplanation->setWordWrap(true);
     useSecondaryColor(parts_.permissionExplanation);
     texts->addWidget(parts_.permissionTitle);
@@ -205,7 +201,7 @@ QWidget* ContentView::buildDetectionToggle() {
     row->setSpacing(6);
     parts_.detectionIcon = new QLabel(toggle);
     parts_.detectionIcon->setFixedSize(16, 16);
-    parts_.detectionLabel = label(uiText("호출 감지", "Call Detection"), style::headlineFont(), toggle);
+    parts_.detectionLabel = label(panelTexts::detection.text(), style::headlineFont(), toggle);
     parts_.detectionSwitch = new SwitchButton(toggle);
     parts_.detectionSwitch->setAccessibleName(parts_.detectionLabel->text());
     connect(parts_.detectionSwitch, &SwitchButton::clicked, this, [this](bool checked) {
@@ -225,7 +221,7 @@ QWidget* ContentView::buildPhraseForm() {
     auto* layout = column(form, 8);
 
     auto* titleRow = new QHBoxLayout;
-    parts_.phrasesTitle = label(uiText("호출어", "Call Phrases"), style::headlineFont(), form);
+    parts_.phrasesTitle = label(panelTexts::phrasesTitle.text(), style::headlineFont(), form);
     parts_.phraseCount = label(QString(), style::captionFont(), form);
     useSecondaryColor(parts_.phraseCount);
     titleRow->addWidget(parts_.phrasesTitle);
@@ -236,8 +232,9 @@ QWidget* ContentView::buildPhraseForm() {
     auto* entryRow = new QHBoxLayout;
     entryRow->setSpacing(8);
     auto* field = new QLineEdit(form);
+    field->setObjectName(QStringLiteral("phraseField"));
     field->setFont(style::systemFont(18, QFont::Medium));
-    field->setPlaceholderText(uiText("이름, 팀장님, 대표님", "Ann, James, Mr Smith"));
+    field->setPlaceholderText(panelTexts::phrasePlaceholder.text());
     field->setAccessibleName(parts_.phrasesTitle->text());
     field->setClearButtonEnabled(false);
     field->setMaxLength(phraseFieldMaximumLength);
@@ -250,7 +247,7 @@ QWidget* ContentView::buildPhraseForm() {
     add->setIcon(icons::icon("plus", palette().color(QPalette::ButtonText)));
     add->setIconSize(QSize(14, 14));
     add->setFixedSize(26, 26);
-    add->setToolTip(uiText("호출어 추가", "Add call phrase"));
+    add->setToolTip(panelTexts::addPhrase.text());
     add->setAccessibleName(add->toolTip());
     connect(add, &QToolButton::clicked, this, [this] {
         model_.addWakePhraseFromDraft();
@@ -267,9 +264,7 @@ QWidget* ContentView::buildPhraseForm() {
     parts_.phraseHint->hide();
     layout->addWidget(parts_.phraseHint);
 
-    parts_.emptyPhrasesText =
-        label(uiText("호출어를 추가하면 감지를 시작할 수 있습니다.", "Add a call phrase to start detection."),
-              style::captionFont(), form);
+    parts_.emptyPhrasesText = label(panelTexts::noPhrases.text(), style::captionFont(), form);
     parts_.emptyPhrasesText->setWordWrap(true);
     useSecondaryColor(parts_.emptyPhrasesText);
     layout->addWidget(parts_.emptyPhrasesText);
@@ -313,7 +308,7 @@ void ContentView::rebuildPhraseRows() {
         remove->setAutoRaise(true);
         remove->setIcon(icons::icon("remove", secondary));
         remove->setIconSize(QSize(14, 14));
-        remove->setToolTip(uiText("호출어 삭제", "Remove call phrase"));
+        remove->setToolTip(panelTexts::removePhrase.text());
         remove->setAccessibleName(remove->toolTip());
         connect(remove, &QToolButton::clicked, this, [this, phrase] { model_.removeWakePhrase(phrase); });
         row->addWidget(text);
@@ -336,16 +331,16 @@ void ContentView::fitPhraseScrollArea() {
 QWidget* ContentView::buildModePicker() {
     auto* section = new QWidget;
     auto* layout = column(section, 8);
-    parts_.modeTitle = label(uiText("AirPods 모드", "AirPods Mode"), style::headlineFont(), section);
+    parts_.modeTitle = label(panelTexts::modeTitle.text(), style::headlineFont(), section);
     layout->addWidget(parts_.modeTitle);
 
     const QColor color = palette().color(QPalette::ButtonText);
     const QColor selected = palette().color(QPalette::HighlightedText);
     parts_.modePicker = new SegmentedPicker(
         {
-            {icons::icon("ear-waveform", color, selected), uiText("노캔", "ANC")},
-            {icons::icon("ear", color, selected), uiText("주변음", "Transparency")},
-            {icons::icon("speaker-off", color, selected), uiText("끔", "Off")},
+            {icons::icon("ear-waveform", color, selected), panelTexts::modeAnc.text()},
+            {icons::icon("ear", color, selected), panelTexts::modeTransparency.text()},
+            {icons::icon("speaker-off", color, selected), panelTexts::modeOff.text()},
         },
         section);
     parts_.modePicker->setAccessibleName(parts_.modeTitle->text());
@@ -357,7 +352,7 @@ QWidget* ContentView::buildModePicker() {
 QWidget* ContentView::buildShortcutPicker() {
     auto* section = new QWidget;
     auto* layout = column(section, 8);
-    parts_.shortcutTitle = label(uiText("단축키", "Shortcut"), style::headlineFont(), section);
+    parts_.shortcutTitle = label(panelTexts::shortcutTitle.text(), style::headlineFont(), section);
     layout->addWidget(parts_.shortcutTitle);
 
     auto* row = new QHBoxLayout;
@@ -378,7 +373,7 @@ QWidget* ContentView::buildShortcutPicker() {
             model_.startShortcutRecording();
         }
     });
-    parts_.clearButton = new QPushButton(uiText("지우기", "Clear"), section);
+    parts_.clearButton = new QPushButton(panelTexts::clearShortcut.text(), section);
     connect(parts_.clearButton, &QPushButton::clicked, this, [this] { model_.clearShortcut(); });
 
     row->addWidget(display);
@@ -393,8 +388,7 @@ void ContentView::refresh() {
     const bool running = model_.isCommandRunning();
     screens_->setCurrentIndex(model_.isPermissionSetupComplete() ? 1 : 0);
 
-    parts_.permissionButton->setText(running ? model_.permissionStatusText()
-                                             : uiText("권한 준비", "Set Up Permissions"));
+    parts_.permissionButton->setText(running ? model_.permissionStatusText() : panelTexts::permissionButton.text());
     parts_.permissionButton->setEnabled(!running);
 
     const bool detecting = model_.isDetectionEnabled();
@@ -404,7 +398,7 @@ void ContentView::refresh() {
         icons::pixmap(detecting ? "mic-fill" : "mic", palette().color(QPalette::WindowText), 16, devicePixelRatioF()));
 
     const QStringList& phrases = model_.activeWakePhrases();
-    parts_.phraseCount->setText(uiText("적용 중: %1개", "Active: %1").arg(phrases.size()));
+    parts_.phraseCount->setText(panelTexts::phraseCount.text().arg(phrases.size()));
     if (parts_.phraseField->text() != model_.wakePhraseDraft()) {
         parts_.phraseField->setText(model_.wakePhraseDraft());
     }
@@ -425,10 +419,10 @@ void ContentView::refresh() {
 
     const bool recording = model_.isRecordingShortcut();
     const auto& shortcut = model_.hotKeySetting();
-    parts_.shortcutDisplay->setText(recording  ? uiText("입력 중", "Recording")
+    parts_.shortcutDisplay->setText(recording  ? panelTexts::shortcutRecording.text()
                                     : shortcut ? QString::fromStdString(shortcut->displayName())
-                                               : uiText("없음", "None"));
-    parts_.recordButton->setText(recording ? uiText("취소", "Cancel") : uiText("기록", "Record"));
+                                               : panelTexts::shortcutNone.text());
+    parts_.recordButton->setText(recording ? panelTexts::cancelRecording.text() : panelTexts::recordShortcut.text());
     parts_.recordButton->setEnabled(!running);
     parts_.clearButton->setEnabled(shortcut.has_value() && !running);
 

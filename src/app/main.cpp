@@ -8,6 +8,7 @@
 #include "app/AppDelegate.h"
 #include "app/SessionBusServices.h"
 #include "app/SystemDependencies.h"
+#include "core/Log.h"
 #include "locale/AppMetadata.h"
 
 #include <QApplication>
@@ -72,6 +73,7 @@ int main(int argc, char** argv) {
     QDBusConnection bus = QDBusConnection::sessionBus();
     // One Harkwell per session: a second launch opens the running one's panel and ends.
     if (!preview && isRunningInstanceOn(bus)) {
+        qCDebug(logApp) << "Harkwell already runs in this session: opening its control panel";
         if (openRunningInstancePanel(bus)) {
             return 0;
         }
@@ -79,17 +81,23 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    qCDebug(logApp) << "Starting on" << QGuiApplication::platformName() << (preview ? "(preview)" : "");
     AppDelegate delegate(makeSystemDependencies());
     if (!preview) {
         if (const auto failure = delegate.exportOn(bus)) {
+            qCDebug(logApp) << "Session bus services not exported:" << *failure;
             // Another instance took the name in the meantime: hand over to it.
             if (isRunningInstanceOn(bus) && openRunningInstancePanel(bus)) {
                 return 0;
             }
             std::cerr << "Harkwell runs without its session-bus service: " << failure->toStdString() << '\n';
+        } else {
+            qCDebug(logApp) << "Session bus services exported";
         }
         AirPodsController::removeStaleAnswerFiles();
     }
+    QObject::connect(&delegate, &AppDelegate::quitRequested, &application, &QCoreApplication::quit,
+                     Qt::QueuedConnection);
     delegate.applicationDidFinishLaunching(environment);
     return QApplication::exec();
 }

@@ -1,11 +1,18 @@
 #include "app/AppDelegate.h"
+#include "ManualAnimationClock.h"
 #include "ModelHarness.h"
 #include "app/CallDetectionHUDView.h"
 #include "app/ContentView.h"
+#include "app/PanelTexts.h"
 
+#include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QSystemTrayIcon>
+#include <QTest>
+#include <QToolButton>
 
 namespace harkwell {
 namespace {
@@ -47,7 +54,7 @@ TEST_F(AppDelegateTest, AFirstLaunchOpensThePermissionSetupWhichARefusalLeavesOp
 }
 
 // A launch after setup and each opening of the panel read the AirPods' mode.
-TEST_F(AppDelegateTest, ALaunchAfterSetupOpensThePanelFromTheIconAndShowsDetectedCalls) {
+TEST_F(AppDelegateTest, ALaunchAfterSetupReadsTheModeAndOpensThePanelOnlyFromTheIcon) {
     airPods->willAnswer(ListeningMode::transparency);
     auto& app = launch(R"({"permissionSetupComplete": true, "wakePhrases": ["James"], "selectedMode": "anc"})");
     ASSERT_TRUE(eventually([&] { return !app.model().isCommandRunning(); }));
@@ -67,15 +74,74 @@ TEST_F(AppDelegateTest, ALaunchAfterSetupOpensThePanelFromTheIconAndShowsDetecte
     }
     EXPECT_EQ(airPods->commands().size(), 3u);
     EXPECT_EQ(app.model().selectedMode(), ListeningMode(ListeningMode::anc));
+}
 
+TEST_F(AppDelegateTest, APhraseTypedIntoThePopUpReachesTheSettings) {
+    auto& app = launch(R"({"permissionSetupComplete": true})");
+    app.showPopover();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&app.popover()));
+    auto* field = app.popover().findChild<QLineEdit*>("phraseField");
+    ASSERT_NE(field, nullptr);
+    QTest::mouseClick(field, Qt::LeftButton);
+    QTest::keyClicks(field, "Ann");
+    QTest::keyClick(field, Qt::Key_Return);
+    QFile settings(directory.filePath("Harkwell.json"));
+    ASSERT_TRUE(settings.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(settings.readAll().contains(R"("Ann")"));
+}
+
+TEST_F(AppDelegateTest, TheTooltipTellsWhetherHarkwellIsListening) {
+    auto& app = launch(R"({"permissionSetupComplete": true, "wakePhrases": ["James"]})");
+    EXPECT_EQ(app.statusItem()->toolTip(), "Harkwell: " + panelTexts::notListening.text());
     app.model().setDetectionEnabled(true);
-    EXPECT_EQ(app.statusItem()->toolTip(), "Harkwell: Listening");
-    // A detected call switches the AirPods and shows the call panel.
+    EXPECT_EQ(app.statusItem()->toolTip(), "Harkwell: " + panelTexts::listening.text());
+    app.model().setDetectionEnabled(false);
+    EXPECT_EQ(app.statusItem()->toolTip(), "Harkwell: " + panelTexts::notListening.text());
+}
+
+TEST_F(AppDelegateTest, ADetectedCallSwitchesTheAirPodsAndShowsTheCallPanel) {
+    auto& app = launch(R"({"permissionSetupComplete": true, "wakePhrases": ["James"]})");
+    app.model().setDetectionEnabled(true);
     ASSERT_TRUE(detectors->onDetected);
     detectors->onDetected("James");
     ASSERT_TRUE(eventually([&] { return app.callDetectionHUD().panel().isVisible(); }));
     EXPECT_EQ(app.callDetectionHUD().panel().targetPhrase(), "James");
     EXPECT_EQ(airPods->commands().back(), "transparency");
+}
+
+TEST_F(AppDelegateTest, TheQuitButtonAsksTheApplicationToEnd) {
+    auto& app = launch(R"({"permissionSetupComplete": true})");
+    QSignalSpy quit(&app, &AppDelegate::quitRequested);
+    app.showPopover();
+    app.contentView().parts().quitButtons[1]->click();
+    EXPECT_EQ(quit.count(), 1);
+}
+
+TEST_F(AppDelegateTest, ThePreviewAsksTheApplicationToEndOnceTheCallPanelHasFadedOut) {
+    auto clock = std::make_shared<ManualAnimationClock>();
+    const QRect screen(0, 0, 1280, 800);
+    delegate = std::make_unique<AppDelegate>(
+        dependenciesWith("{}"), CallDetectionHUDController::Environment{[] { return QPoint(640, 400); },
+                                                                        [&] {
+                                                                            return QList<HUDScreen>{{screen, screen}};
+                                                                        },
+                                                                        clock});
+    QSignalSpy quit(delegate.get(), &AppDelegate::quitRequested);
+    QProcessEnvironment environment;
+    environment.insert(AppDelegate::previewVariable, "1");
+    delegate->applicationDidFinishLaunching(environment);
+    EXPECT_EQ(delegate->statusItem(), nullptr);
+
+    const CallDetectionHUDView& panel = delegate->callDetectionHUD().panel();
+    ASSERT_TRUE(eventually([&] { return panel.isVisible(); }));
+    EXPECT_EQ(panel.targetPhrase(), AppDelegate::previewPhrase);
+    clock->advanceBy(CallDetectionHUDController::visibleDurationMs + CallDetectionHUDController::fadeDurationMs - 1);
+    EXPECT_TRUE(panel.isVisible());
+    EXPECT_EQ(quit.count(), 0);
+    clock->advanceBy(1);
+    EXPECT_FALSE(panel.isVisible());
+    EXPECT_EQ(quit.count(), 1);
+    EXPECT_FALSE(delegate->isPopoverShown());
 }
 
 } // namespace

@@ -1,3 +1,4 @@
+#include "ManualAnimationClock.h"
 #include "app/CallDetectionHUDController.h"
 #include "app/CallDetectionHUDView.h"
 #include "app/ElidedLabel.h"
@@ -6,35 +7,10 @@
 
 #include <gtest/gtest.h>
 
-#include <utility>
-
 namespace harkwell {
 namespace {
 
-// The panel's clock, moved by hand; pending wake-ups run as their time comes.
-class ManualAnimationClock final : public AnimationClock {
-public:
-    qint64 now() const override { return now_; }
-    void callAfter(int delayMs, std::function<void()> onFrame) override {
-        dueAt_ = now_ + delayMs;
-        onFrame_ = std::move(onFrame);
-    }
-    void cancel() override { onFrame_ = nullptr; }
-
-    void advanceBy(qint64 milliseconds) {
-        const qint64 target = now_ + milliseconds;
-        while (onFrame_ && dueAt_ <= target) {
-            now_ = dueAt_;
-            std::exchange(onFrame_, nullptr)();
-        }
-        now_ = target;
-    }
-
-private:
-    qint64 now_ = 1000;
-    qint64 dueAt_ = 0;
-    std::function<void()> onFrame_;
-};
+using testing::ManualAnimationClock;
 
 // Two 1920 x 1080 screens side by side; the second one's panel area starts 40 pixels down.
 const QList<HUDScreen> twoScreens{
@@ -59,42 +35,56 @@ protected:
     std::shared_ptr<ManualAnimationClock> clock = std::make_shared<ManualAnimationClock>();
     QPoint pointer{1919, 1079}; // the last pixel of the first screen
     CallDetectionHUDController controller{{[this] { return pointer; }, [] { return twoScreens; }, clock}};
+    int hiddenCount = 0;
+    void SetUp() override {
+        controller.onHidden = [this] { ++hiddenCount; };
+    }
 };
 
-TEST_F(CallDetectionHUDTest, SlidesInHoldsForTheFullTimeThenRisesOutAndHidesWithoutEverTakingInput) {
+TEST_F(CallDetectionHUDTest, NeverTakesInputOrFocus) {
     const auto passive = Qt::WindowTransparentForInput | Qt::WindowDoesNotAcceptFocus | Qt::WindowStaysOnTopHint;
     EXPECT_EQ(panel().windowFlags() & passive, passive);
     EXPECT_TRUE(panel().testAttribute(Qt::WA_ShowWithoutActivating));
+}
+
+TEST_F(CallDetectionHUDTest, SlidesInHoldsForTheFullTimeThenRisesOutAndHides) {
     EXPECT_FALSE(panel().isVisible());
     // With the pointer off every screen, the panel goes to the first one.
     EXPECT_EQ(CallDetectionHUDController::activeScreen({-50, -50}, twoScreens), twoScreens[0]);
 
     controller.show("James");
-    EXPECT_EQ(panel().title().text(), "Someone called you, James!");
-    EXPECT_EQ(panel().subtitle().text(), "Transparency turned on");
-    EXPECT_EQ(panel().accessibleName(), "Someone called you, James. Transparency turned on.");
+    EXPECT_EQ(panel().title().text(), CallDetectionHUDView::titleText("James"));
+    EXPECT_EQ(panel().subtitle().text(), CallDetectionHUDView::subtitleText());
+    EXPECT_EQ(panel().accessibleName(), CallDetectionHUDView::accessibleText("James"));
     expectAfter(0, firstOrigin, 8, 0.0);
     expectAfter(200, firstOrigin, 0, 1.0);
     expectAfter(2299, firstOrigin, 0, 1.0); // the last moment before the fade-out
     clock->advanceBy(101);
     EXPECT_LT(panel().windowOpacity(), 1.0);
+    EXPECT_EQ(hiddenCount, 0);
     expectAfter(100, firstOrigin, 6, 0.0, false);
+    EXPECT_EQ(hiddenCount, 1);
+}
+
+TEST_F(CallDetectionHUDTest, LongPhrasesAreCutOnOneLineInsideThePadding) {
+    controller.show("Professor Maximilian Alexander Montgomery-Worthington the Third");
+    EXPECT_TRUE(panel().title().displayedText().endsWith(QChar(0x2026)));
+    EXPECT_LE(panel().title().geometry().right(), panel().width() - 4 - 14);
 }
 
 TEST_F(CallDetectionHUDTest, AShowWhileFadingOutMovesToThePointersScreenAndRestartsTheFullTime) {
-    const QString phrase = "Professor Maximilian Alexander Montgomery-Worthington the Third";
-    controller.show(phrase);
-    EXPECT_TRUE(panel().title().displayedText().endsWith(QChar(0x2026)));    // cut, on one line
-    EXPECT_LE(panel().title().geometry().right(), panel().width() - 4 - 14); // inside the padding
+    controller.show("James");
     clock->advanceBy(2600);
     ASSERT_TRUE(panel().isVisible());
 
     pointer = QPoint(1920, 0); // the first pixel of the second screen
     controller.show("Kim");
-    EXPECT_EQ(panel().title().displayedText(), "Someone called you, Kim!");
+    EXPECT_EQ(panel().title().displayedText(), CallDetectionHUDView::titleText("Kim"));
     expectAfter(0, secondOrigin, 0, 1.0);
     expectAfter(2499, secondOrigin, 0, 1.0);
+    EXPECT_EQ(hiddenCount, 0); // only the restarted time ends it
     expectAfter(201, secondOrigin, 6, 0.0, false);
+    EXPECT_EQ(hiddenCount, 1);
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 #include "ModelHarness.h"
 #include "app/AppDelegate.h"
 #include "app/ElidedLabel.h"
+#include "app/PanelTexts.h"
 #include "app/SegmentedPicker.h"
 #include "app/SwitchButton.h"
 
@@ -41,65 +42,93 @@ protected:
 };
 
 TEST_F(ContentViewTest, ShowsEveryTextInTheInterfaceLanguage) {
-    // Permission screen, main controls, then with one phrase its remove button and the count.
-    const std::vector<std::pair<std::string, std::string>> cases{
-        {"en-US", "Set up permissions once.\n"
-                  "Allow Microphone, Speech Recognition, and Bluetooth access to start using Harkwell.\n"
-                  "Set Up Permissions\nQuit\nQuit\nCall Detection\nCall Phrases\nActive: 0\nAnn, James, Mr Smith\n"
-                  "Add a call phrase to start detection.\nAdd call phrase\nAirPods Mode\nANC\nTransparency\nOff\n"
-                  "Shortcut\nNone\nRecord\nClear\nRemove call phrase\nActive: 1"},
-        {"ko-KR", "처음 한 번 권한을 준비합니다.\n"
-                  "마이크, 음성 인식, Bluetooth 권한을 허용하면 다음 실행부터 바로 사용할 수 있습니다.\n"
-                  "권한 준비\n종료\n종료\n호출 감지\n호출어\n적용 중: 0개\n이름, 팀장님, 대표님\n"
-                  "호출어를 추가하면 감지를 시작할 수 있습니다.\n호출어 추가\nAirPods 모드\n노캔\n주변음\n끔\n"
-                  "단축키\n없음\n기록\n지우기\n호출어 삭제\n적용 중: 1개"},
-    };
-    for (const auto& [locale, texts] : cases) {
-        SCOPED_TRACE(locale);
-        useLanguage(locale);
+    for (const AppLocale locale : {AppLocale::english, AppLocale::korean}) {
+        SCOPED_TRACE(locale.rawValue());
+        useLanguage(std::string(locale.rawValue()));
         makeView(setUp());
         const ContentView::Parts& p = parts();
-        QStringList shown;
-        shown << p.permissionTitle->text() << p.permissionExplanation->text() << p.permissionButton->text()
-              << p.quitButtons[0]->toolTip() << p.quitButtons[1]->toolTip() << p.detectionLabel->text()
-              << p.phrasesTitle->text() << p.phraseCount->text() << p.phraseField->placeholderText()
-              << p.emptyPhrasesText->text() << p.addButton->toolTip() << p.modeTitle->text()
-              << p.modePicker->segment(0).text() << p.modePicker->segment(1).text() << p.modePicker->segment(2).text()
-              << p.shortcutTitle->text() << p.shortcutDisplay->text() << p.recordButton->text()
-              << p.clearButton->text();
+        // What the panel shows, where, and the entry of the text table it must be.
+        std::vector<std::tuple<const char*, QString, const PanelText&>> shown{
+            {"permission title", p.permissionTitle->text(), panelTexts::permissionTitle},
+            {"permission explanation", p.permissionExplanation->text(), panelTexts::permissionExplanation},
+            {"permission button", p.permissionButton->text(), panelTexts::permissionButton},
+            {"quit, permission screen", p.quitButtons[0]->toolTip(), panelTexts::quit},
+            {"quit, main controls", p.quitButtons[1]->toolTip(), panelTexts::quit},
+            {"detection", p.detectionLabel->text(), panelTexts::detection},
+            {"phrases title", p.phrasesTitle->text(), panelTexts::phrasesTitle},
+            {"phrase field", p.phraseField->placeholderText(), panelTexts::phrasePlaceholder},
+            {"no phrases", p.emptyPhrasesText->text(), panelTexts::noPhrases},
+            {"add", p.addButton->toolTip(), panelTexts::addPhrase},
+            {"mode title", p.modeTitle->text(), panelTexts::modeTitle},
+            {"ANC", p.modePicker->segment(0).text(), panelTexts::modeAnc},
+            {"transparency", p.modePicker->segment(1).text(), panelTexts::modeTransparency},
+            {"off", p.modePicker->segment(2).text(), panelTexts::modeOff},
+            {"shortcut title", p.shortcutTitle->text(), panelTexts::shortcutTitle},
+            {"no shortcut", p.shortcutDisplay->text(), panelTexts::shortcutNone},
+            {"record", p.recordButton->text(), panelTexts::recordShortcut},
+            {"clear", p.clearButton->text(), panelTexts::clearShortcut},
+        };
+        const QString noneActive = p.phraseCount->text();
         model->setWakePhraseDraft("Ann");
         model->addWakePhraseFromDraft();
         ASSERT_EQ(view->phraseRows().size(), 1);
-        shown << view->phraseRows()[0].removeButton->toolTip() << p.phraseCount->text();
-        EXPECT_EQ(shown.join('\n').toStdString(), texts);
+        shown.emplace_back("remove", view->phraseRows()[0].removeButton->toolTip(), panelTexts::removePhrase);
+        for (const auto& [where, text, expected] : shown) {
+            EXPECT_EQ(text, expected.text(locale)) << where;
+        }
+        EXPECT_EQ(noneActive, panelTexts::phraseCount.text(locale).arg(0));
+        EXPECT_EQ(p.phraseCount->text(), panelTexts::phraseCount.text(locale).arg(1));
     }
 }
 
-TEST_F(ContentViewTest, ReturnAddsKeepingTheFocusLongPhrasesAreCutAndEachRowRemovesItsOwn) {
-    const QString longPhrase = "Professor Maximilian Alexander Montgomery-Worthington the Third of Lancaster";
-    makeView(setUp(R"(, "wakePhrases": ["James", ")" + longPhrase.toUtf8() + R"("])"));
+TEST_F(ContentViewTest, ReturnAddsTheDraftKeepingTheFocus) {
+    makeView(setUp(R"(, "wakePhrases": ["James"])"));
     view->show();
     QApplication::setActiveWindow(view.get());
     ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));
-    const auto& rows = view->phraseRows();
-    ASSERT_EQ(rows.size(), 2);
-    EXPECT_TRUE(rows[1].phrase->displayedText().endsWith(QChar(0x2026)));
-    const QToolButton& remove = *rows[1].removeButton;
-    EXPECT_LE(remove.mapTo(view.get(), QPoint(remove.width(), 0)).x(), ContentView::fixedSize.width());
+    QLineEdit& field = *parts().phraseField;
+    field.setFocus();
+    QTest::keyClicks(&field, "Ann");
+    QTest::keyClick(&field, Qt::Key_Return);
+    EXPECT_EQ(model->activeWakePhrases(), (QStringList{"James", "Ann"}));
+    EXPECT_EQ(field.text(), "");
+    EXPECT_TRUE(field.hasFocus());
+}
 
-    parts().phraseField->setFocus();
-    QTest::keyClicks(parts().phraseField, "Ann");
-    QTest::keyClick(parts().phraseField, Qt::Key_Return);
-    EXPECT_EQ(parts().phraseField->text(), "");
-    EXPECT_TRUE(parts().phraseField->hasFocus());
-    QTest::keyClicks(parts().phraseField, "Kim");
+TEST_F(ContentViewTest, TheAddButtonAddsTheDraftTakingTheFocusFromTheField) {
+    makeView(setUp());
+    view->show();
+    QApplication::setActiveWindow(view.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));
+    QLineEdit& field = *parts().phraseField;
+    field.setFocus();
+    QTest::keyClicks(&field, "Kim");
     QTest::mouseClick(parts().addButton, Qt::LeftButton);
-    EXPECT_EQ(model->activeWakePhrases(), (QStringList{"James", longPhrase, "Ann", "Kim"}));
+    EXPECT_EQ(model->activeWakePhrases(), QStringList{"Kim"});
+    EXPECT_EQ(field.text(), "");
+    EXPECT_FALSE(field.hasFocus());
     EXPECT_FALSE(parts().addButton->isEnabled()); // nothing left to add
+}
 
-    QTest::mouseClick(view->phraseRows()[0].removeButton, Qt::LeftButton);
-    EXPECT_EQ(model->activeWakePhrases(), (QStringList{longPhrase, "Ann", "Kim"}));
-    EXPECT_EQ(view->phraseRows().size(), 3);
+TEST_F(ContentViewTest, LongPhrasesAreCutToKeepTheirRemoveButtonInsideThePanel) {
+    const QString longPhrase = "Professor Maximilian Alexander Montgomery-Worthington the Third of Lancaster";
+    makeView(setUp(R"(, "wakePhrases": [")" + longPhrase.toUtf8() + R"("])"));
+    view->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(view.get()));
+    ASSERT_EQ(view->phraseRows().size(), 1);
+    const ContentView::PhraseRow& row = view->phraseRows()[0];
+    EXPECT_TRUE(row.phrase->displayedText().endsWith(QChar(0x2026)));
+    EXPECT_LE(row.removeButton->mapTo(view.get(), QPoint(row.removeButton->width(), 0)).x(),
+              ContentView::fixedSize.width());
+}
+
+TEST_F(ContentViewTest, EachRowRemovesItsOwnPhrase) {
+    makeView(setUp(R"(, "wakePhrases": ["James", "Ann", "Kim"])"));
+    QTest::mouseClick(view->phraseRows()[1].removeButton, Qt::LeftButton);
+    EXPECT_EQ(model->activeWakePhrases(), (QStringList{"James", "Kim"}));
+    ASSERT_EQ(view->phraseRows().size(), 2);
+    QTest::mouseClick(view->phraseRows()[1].removeButton, Qt::LeftButton);
+    EXPECT_EQ(model->activeWakePhrases(), QStringList{"James"});
 }
 
 // A refused entry stays in the field with the reason under it until the draft changes; a pasted
@@ -140,24 +169,16 @@ TEST_F(ContentViewTest, RefusalsAreExplainedUnderTheFieldAndManyPhrasesScrollInT
     EXPECT_EQ(parts().scrollArea->verticalScrollBar()->maximum(), 0);
 }
 
-TEST_F(ContentViewTest, ThePickerMovesOnlyWithTheModelsModeAndWhileACommandRunsOnlyTheFieldAndQuitWork) {
-    makeView(setUp(R"(, "selectedMode": "anc", "wakePhrases": ["James"])"));
+TEST_F(ContentViewTest, ThePickerMovesOnlyWithTheModelsMode) {
+    makeView(setUp(R"(, "selectedMode": "anc")"));
     SegmentedPicker& picker = *parts().modePicker;
     airPods->hold();
     QTest::mouseClick(&picker.segment(1), Qt::LeftButton);
     ASSERT_TRUE(eventually([&] { return airPods->commands() == std::vector<std::string>{"transparency"}; }));
     EXPECT_EQ(picker.selectedIndex(), 0);
-    EXPECT_FALSE(picker.isEnabled());
-    EXPECT_FALSE(view->phraseRows()[0].removeButton->isEnabled());
-    EXPECT_TRUE(parts().phraseField->isEnabled());
-    QSignalSpy quit(view.get(), &ContentView::quitRequested);
-    QTest::mouseClick(parts().quitButtons[1], Qt::LeftButton);
-    EXPECT_EQ(quit.count(), 1);
-
     airPods->release();
     ASSERT_TRUE(eventually([&] { return !model->isCommandRunning(); }));
     EXPECT_EQ(picker.selectedIndex(), 1);
-    EXPECT_TRUE(picker.isEnabled());
 
     // A failed switch leaves the old segment selected and says why.
     airPods->willAnswer(AppError::airPodsNotConnected());
@@ -166,6 +187,26 @@ TEST_F(ContentViewTest, ThePickerMovesOnlyWithTheModelsModeAndWhileACommandRunsO
     EXPECT_EQ(picker.selectedIndex(), 1);
     EXPECT_FALSE(parts().errorBanners[1]->isHidden());
     EXPECT_EQ(parts().errorBanners[1]->text(), model->errorMessage());
+}
+
+TEST_F(ContentViewTest, WhileACommandRunsOnlyTheFieldAndQuitWork) {
+    makeView(setUp(R"(, "selectedMode": "anc", "wakePhrases": ["James"])"));
+    airPods->hold();
+    QTest::mouseClick(&parts().modePicker->segment(1), Qt::LeftButton);
+    ASSERT_TRUE(eventually([&] { return model->isCommandRunning(); }));
+    EXPECT_FALSE(parts().modePicker->isEnabled());
+    EXPECT_FALSE(parts().detectionSwitch->isEnabled());
+    EXPECT_FALSE(view->phraseRows()[0].removeButton->isEnabled());
+    EXPECT_FALSE(parts().recordButton->isEnabled());
+    EXPECT_TRUE(parts().phraseField->isEnabled());
+    QSignalSpy quit(view.get(), &ContentView::quitRequested);
+    QTest::mouseClick(parts().quitButtons[1], Qt::LeftButton);
+    EXPECT_EQ(quit.count(), 1);
+
+    airPods->release();
+    ASSERT_TRUE(eventually([&] { return !model->isCommandRunning(); }));
+    EXPECT_TRUE(parts().modePicker->isEnabled());
+    EXPECT_TRUE(view->phraseRows()[0].removeButton->isEnabled());
 }
 
 TEST_F(ContentViewTest, TheDetectionSwitchShowsWhatTheModelDecided) {
@@ -181,17 +222,24 @@ TEST_F(ContentViewTest, TheDetectionSwitchShowsWhatTheModelDecided) {
     EXPECT_TRUE(model->isDetectionEnabled() && parts().detectionSwitch->isChecked());
 }
 
-TEST_F(ContentViewTest, TheShortcutRowRecordsCancelsAndClears) {
+TEST_F(ContentViewTest, RecordingTheShortcutCanBeCancelled) {
     makeView(setUp(R"(, "hotKeyKeyCode": 40, "hotKeyModifiers": 6144, "hotKeyDisplayKey": "K")"));
     EXPECT_EQ(parts().shortcutDisplay->text(), "Ctrl+Alt+K");
     QTest::mouseClick(parts().recordButton, Qt::LeftButton);
     EXPECT_TRUE(model->isRecordingShortcut());
-    EXPECT_EQ(parts().shortcutDisplay->text() + "/" + parts().recordButton->text(), "Recording/Cancel");
+    EXPECT_EQ(parts().shortcutDisplay->text(), panelTexts::shortcutRecording.text());
+    EXPECT_EQ(parts().recordButton->text(), panelTexts::cancelRecording.text());
     QTest::mouseClick(parts().recordButton, Qt::LeftButton);
+    EXPECT_FALSE(model->isRecordingShortcut());
     EXPECT_EQ(parts().shortcutDisplay->text(), "Ctrl+Alt+K");
+    EXPECT_EQ(model->hotKeySetting()->displayName(), "Ctrl+Alt+K");
+}
 
+TEST_F(ContentViewTest, ClearRemovesTheShortcut) {
+    makeView(setUp(R"(, "hotKeyKeyCode": 40, "hotKeyModifiers": 6144, "hotKeyDisplayKey": "K")"));
     QTest::mouseClick(parts().clearButton, Qt::LeftButton);
     EXPECT_FALSE(model->hotKeySetting());
+    EXPECT_EQ(parts().shortcutDisplay->text(), panelTexts::shortcutNone.text());
     EXPECT_FALSE(parts().clearButton->isEnabled());
 }
 

@@ -326,10 +326,15 @@ TEST_F(AppModelTest, RequestsThatCannotRunYetFailWithAMessage) {
     }
 }
 
-TEST_F(AppModelTest, ListeningStartsOnceAndIgnoresWhatAStoppedSessionStillSends) {
+TEST_F(AppModelTest, TurningListeningOnWhileOnStartsNoSecondDetector) {
     auto& listening = listeningModel();
-    listening.setDetectionEnabled(true); // already on: no second detector
+    listening.setDetectionEnabled(true);
     EXPECT_EQ(detectors->startedWith.size(), 1u);
+    EXPECT_EQ(detectors->stops, 0);
+}
+
+TEST_F(AppModelTest, WhatAStoppedSessionStillSendsIsIgnored) {
+    auto& listening = listeningModel();
     const auto firstSessionError = detectors->onError;
     // A call on its way when listening is turned off must not switch the AirPods.
     detect();

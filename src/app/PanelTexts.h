@@ -1,0 +1,61 @@
+#pragma once
+
+#include "locale/AppLocale.h"
+
+#include <QString>
+
+#include <string_view>
+
+namespace harkwell {
+
+// One text of the interface in both of its languages.
+struct PanelText {
+    std::string_view korean;
+    std::string_view english;
+
+    // The text in the current interface language.
+    QString text() const;
+    QString text(AppLocale locale) const;
+};
+
+// Every text the control panel and the tray icon show, in one place: the panel shows them from
+// here, and the tests compare what the panel shows with these.
+namespace panelTexts {
+
+inline constexpr PanelText quit{.korean = "종료", .english = "Quit"};
+
+// The permission screen.
+inline constexpr PanelText permissionTitle{.korean = "처음 한 번 권한을 준비합니다.",
+                                           .english = "Set up permissions once."};
+inline constexpr PanelText permissionExplanation{
+    .korean = "마이크, 음성 인식, Bluetooth 권한을 허용하면 다음 실행부터 바로 사용할 수 있습니다.",
+    .english = "Allow Microphone, Speech Recognition, and Bluetooth access to start using Harkwell."};
+inline constexpr PanelText permissionButton{.korean = "권한 준비", .english = "Set Up Permissions"};
+
+// The main controls.
+inline constexpr PanelText detection{.korean = "호출 감지", .english = "Call Detection"};
+inline constexpr PanelText phrasesTitle{.korean = "호출어", .english = "Call Phrases"};
+// %1: how many phrases are in use.
+inline constexpr PanelText phraseCount{.korean = "적용 중: %1개", .english = "Active: %1"};
+inline constexpr PanelText phrasePlaceholder{.korean = "이름, 팀장님, 대표님", .english = "Ann, James, Mr Smith"};
+inline constexpr PanelText addPhrase{.korean = "호출어 추가", .english = "Add call phrase"};
+inline constexpr PanelText removePhrase{.korean = "호출어 삭제", .english = "Remove call phrase"};
+inline constexpr PanelText noPhrases{.korean = "호출어를 추가하면 감지를 시작할 수 있습니다.",
+                                     .english = "Add a call phrase to start detection."};
+inline constexpr PanelText modeTitle{.korean = "AirPods 모드", .english = "AirPods Mode"};
+inline constexpr PanelText modeAnc{.korean = "노캔", .english = "ANC"};
+inline constexpr PanelText modeTransparency{.korean = "주변음", .english = "Transparency"};
+inline constexpr PanelText modeOff{.korean = "끔", .english = "Off"};
+inline constexpr PanelText shortcutTitle{.korean = "단축키", .english = "Shortcut"};
+inline constexpr PanelText shortcutRecording{.korean = "입력 중", .english = "Recording"};
+inline constexpr PanelText shortcutNone{.korean = "없음", .english = "None"};
+inline constexpr PanelText recordShortcut{.korean = "기록", .english = "Record"};
+inline constexpr PanelText cancelRecording{.korean = "취소", .english = "Cancel"};
+inline constexpr PanelText clearShortcut{.korean = "지우기", .english = "Clear"};
+
+// The tray icon's tooltip, after "Harkwell: ".
+inline constexpr PanelText listening{.korean = "호출 감지 켜짐", .english = "Listening"};
+inline constexpr PanelText notListening{.korean = "호출 감지 꺼짐", .english = "Not listening"};
+
+} // namespace panelTexts
+} // namespace harkwell

@@ -2,6 +2,7 @@
 // settings file, the hot-key controller and the key monitor. Only the microphone is replaced,
 // by synthesized speech played into the recogniser.
 #include "EventLoop.h"
+#include "LogCapture.h"
 #include "PrivatePulseAudio.h"
 #include "airpods/AirPodsController.h"
 #include "audio/FileAudioCapture.h"
@@ -27,6 +28,8 @@ void writeFile(const QString& path, const QByteArray& contents) {
 }
 
 TEST(AppModelEndToEndTest, SayingTheNameSwitchesTheAirPodsToTransparencyAndReportsTheCall) {
+    // What QT_LOGGING_RULES="harkwell.*=true" prints: what someone reporting a problem sends.
+    const testing::LogCapture log;
     setAppMetadataLookupForTesting([](std::string_view) { return std::optional<std::string>("en-US"); });
     QTemporaryDir directory;
     const QString simulator = directory.filePath("airpods");
@@ -69,6 +72,10 @@ TEST(AppModelEndToEndTest, SayingTheNameSwitchesTheAirPodsToTransparencyAndRepor
     EXPECT_EQ(airPods.readAll().trimmed(), "transparency");
     EXPECT_EQ(SettingsStore(settingsPath).string("selectedMode"), "transparency");
     EXPECT_TRUE(model.isDetectionEnabled());
+    for (const char* line : {"Recogniser starting: search common words", "Detected \"James\" in the window",
+                             "Helper \"transparency\" exit code 0 in"}) {
+        EXPECT_TRUE(log.hasLineStartingWith(line)) << line << " in:\n" << log.lines().join('\n').toStdString();
+    }
 
     qunsetenv("HARKWELL_AIRPODS_SIMULATOR");
     setAppMetadataLookupForTesting(nullptr);

@@ -2,6 +2,7 @@
 #include "speech/PocketSphinxRecognizer.h"
 
 #include "EventLoop.h"
+#include "LogCapture.h"
 #include "PrivatePulseAudio.h"
 
 #include <QEventLoop>
@@ -67,30 +68,16 @@ TEST(PocketSphinxRecognizerTest, MissingModelFilesMakeItUnavailable) {
               Error(AppError::speechUnavailable(AppLocale::english)).description() + "|");
 }
 
-// Every harkwell.* message, from any thread, while the test runs.
-std::mutex logMutex;
-QStringList logLines;
-
 TEST(PocketSphinxRecognizerTest, LogsItsStartWithItsSettingsAndCallPhrases) {
-    QLoggingCategory::setFilterRules("harkwell.*=true");
-    const auto previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& message) {
-        const std::lock_guard lock(logMutex);
-        logLines << message;
-    });
+    const testing::LogCapture log;
     PocketSphinxRecognizer recognizer(AppLocale::english);
     const auto task = recognizer.recognitionTask(recognizer.makeRequest({"Dr. Kim", "민수"}), [](const auto&) {});
     const QString start =
         "Recogniser starting: search common words, 3000 common words, phrase word probability -2, "
         "language weight 10, keyphrase threshold 1e-5 a phone, noise suppression -15 dB, last word "
         "held back; call phrases \"dr kim\"; pronunciations dr: D AA K T ER / D AO K T ER, kim: K IH M";
-    const bool isLogged = testing::eventually([&] {
-        const std::lock_guard lock(logMutex);
-        return logLines.contains(start);
-    });
-    const std::lock_guard lock(logMutex);
-    EXPECT_TRUE(isLogged) << logLines.join('\n').toStdString();
-    qInstallMessageHandler(previous);
-    QLoggingCategory::setFilterRules("");
+    EXPECT_TRUE(testing::eventually([&] { return log.lines().contains(start); }))
+        << log.lines().join('\n').toStdString();
 }
 
 } // namespace

@@ -26,12 +26,13 @@ WakePhraseDetector::~WakePhraseDetector() {
 }
 
 void WakePhraseDetector::start(const std::vector<std::string>& phrases, DetectedCallback onDetected,
-                               ErrorCallback onError) {
+                               ErrorCallback onError, ListeningCallback onListening) {
     // Starting again replaces what an earlier start set going, answers still on their way included.
     stop();
     phrases_ = normalizedWakePhrases(phrases);
     onDetected_ = std::move(onDetected);
     onError_ = std::move(onError);
+    onListening_ = std::move(onListening);
     lastDetectionAt_.reset();
     lastMatchedTranscript_.clear();
     recentMatchingText_.clear();
@@ -76,6 +77,7 @@ void WakePhraseDetector::stop() {
         recognitionRequest_.reset();
         recognitionTask_.reset();
     });
+    captureWatchdog_.reset();
 }
 
 template <typename... Args>
@@ -122,6 +124,7 @@ std::optional<Error> WakePhraseDetector::configureCapture() {
             return AppError::microphoneMissing();
         }
         session = captureDevices_->open(*microphone);
+        microphoneName_ = microphone->localizedName;
     } catch (const Error& error) {
         return error;
     }
@@ -144,14 +147,26 @@ void WakePhraseDetector::startRecognition() {
                 handleRecognitionEvent(event);
             }
         });
-    // The queue belongs to this detector and is drained before it goes, so `this` outlives the work.
+    // Watching starts before capture does: a capture that never gets going is caught as well.
+    captureWatchdog_ = std::make_unique<CaptureWatchdog>(
+        clock_, audioTimeout, onMainThread<>([this] {
+            if (onListening_) {
+                auto onListening = onListening_; // a copy: the callback may start this detector again
+                onListening();
+            }
+        }),
+        onMainThread<>([this] { reportCaptureFailure(AppError::microphoneStopped(microphoneName_)); }));
+    // The queue belongs to this detector and is drained before it goes, so `this` outlives the work;
+    // the watchdog goes only after capture has stopped.
     captureQueue_->async(
-        [this, onCaptureError = onMainThread<Error>([this](const Error& error) { reportError(error); })] {
+        [this, watchdog = captureWatchdog_.get(),
+         onCaptureError = onMainThread<Error>([this](const Error& error) { reportCaptureFailure(error); })] {
             if (!captureSession_) {
                 return;
             }
             captureSession_->start(
-                [this](std::span<const std::int16_t> samples) {
+                [this, watchdog](std::span<const std::int16_t> samples) {
+                    watchdog->noteAudio();
                     if (recognitionRequest_) {
                         recognitionRequest_->append(samples);
                     }
@@ -197,6 +212,13 @@ void WakePhraseDetector::reportError(const Error& error) {
         // A copy: the callback may start this detector again, replacing itself.
         auto onError = onError_;
         onError(error);
+    }
+}
+
+void WakePhraseDetector::reportCaptureFailure(const Error& error) {
+    // The capture and the watchdog may both see the microphone go; the first tells.
+    if (captureWatchdog_ && captureWatchdog_->noteFailure()) {
+        reportError(error);
     }
 }
 

@@ -4,6 +4,7 @@
 #include "core/PermissionService.h"
 #include "core/SerialQueue.h"
 #include "detection/AudioCapture.h"
+#include "detection/CaptureWatchdog.h"
 #include "detection/RecognitionEvent.h"
 #include "detection/SpeechRecognizer.h"
 #include "detection/WakePhraseListener.h"
@@ -21,7 +22,8 @@ namespace harkwell {
 // Listens for call phrases: checks that on-device recognition exists for the locale, asks for the
 // speech and microphone permissions, streams the built-in microphone into a recognition request
 // and turns the recogniser's results into call detections: at most one reported detection per
-// cooldown, and a recent-text window that goes stale after a pause.
+// cooldown, and a recent-text window that goes stale after a pause. A microphone that delivers
+// nothing for `audioTimeout` by the clock, from the start of capture on, is reported as stopped.
 //
 // Threads: construct, start, stop and destroy it on the main thread (a Qt application must
 // exist when it has a platform). Permission answers and capture errors are moved to the main
@@ -31,6 +33,7 @@ class WakePhraseDetector : public WakePhraseListener {
 public:
     static constexpr std::chrono::milliseconds defaultDetectionCooldown{8000};
     static constexpr std::chrono::milliseconds defaultRecentMatchingResetInterval{1200};
+    static constexpr std::chrono::milliseconds audioTimeout{4000};
 
     // The platform services the detector listens through.
     struct Platform {
@@ -50,8 +53,10 @@ public:
     WakePhraseDetector& operator=(const WakePhraseDetector&) = delete;
 
     // Takes the normalised phrases and the callbacks and clears the session state; with a
-    // platform, then starts listening. Start-up failures reach onError.
-    void start(const std::vector<std::string>& phrases, DetectedCallback onDetected, ErrorCallback onError) override;
+    // platform, then starts listening. Start-up failures reach onError; of the capture's
+    // failures, the first of a session does.
+    void start(const std::vector<std::string>& phrases, DetectedCallback onDetected, ErrorCallback onError,
+               ListeningCallback onListening = nullptr) override;
     // Tears down capture and recognition synchronously on the capture queue. Permission answers
     // still on their way are dropped. A second call does nothing.
     void stop() override;
@@ -70,6 +75,7 @@ private:
     bool shouldResetRecentMatchingText(Clock::TimePoint now) const;
     bool canEmitDetection() const;
     void reportError(const Error& error);
+    void reportCaptureFailure(const Error& error);
 
     void requestSpeechAuthorization(std::function<void(bool granted)> completion);
     void requestMicrophoneAccess();
@@ -89,6 +95,9 @@ private:
     std::unique_ptr<SerialQueue> captureQueue_;
     std::unique_ptr<AudioCaptureSession> captureSession_;
     std::shared_ptr<RecognitionRequest> recognitionRequest_;
+    std::string microphoneName_;
+    // Made on the main thread before capture starts, gone after capture has stopped.
+    std::unique_ptr<CaptureWatchdog> captureWatchdog_;
     std::unique_ptr<RecognitionTask> recognitionTask_;
     // Gone when the detector goes; read only on the main thread.
     const std::shared_ptr<const int> alive_ = std::make_shared<const int>(0);
@@ -104,6 +113,7 @@ private:
     std::optional<Clock::TimePoint> lastMatchingTextUpdatedAt_;
     DetectedCallback onDetected_;
     ErrorCallback onError_;
+    ListeningCallback onListening_;
 };
 
 } // namespace harkwell

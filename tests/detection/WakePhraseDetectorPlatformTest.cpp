@@ -2,6 +2,8 @@
 // recogniser's results and the microphone's errors.
 #include "detection/WakePhraseDetector.h"
 
+#include "EventLoop.h"
+
 #include <QCoreApplication>
 
 #include <gtest/gtest.h>
@@ -15,6 +17,18 @@ namespace harkwell {
 void PrintTo(const Error& error, std::ostream* out) { *out << error.description(); }
 
 namespace {
+
+using namespace std::chrono_literals;
+
+// Read on the main thread only, by the detector's watchdog; counts the reads.
+struct FakeClock final : Clock {
+    TimePoint now() const override {
+        ++reads;
+        return TimePoint{} + elapsed;
+    }
+    Clock::duration elapsed{};
+    mutable int reads = 0;
+};
 
 struct FakeRequest final : RecognitionRequest {
     void append(std::span<const std::int16_t>) override {}
@@ -51,13 +65,15 @@ struct FakeRecognizer final : SpeechRecognizer {
 // What happened to one capture session; the session itself belongs to the detector.
 struct CaptureLog {
     bool stopped = false;
+    AudioCaptureSession::BufferHandler onBuffer;
     AudioCaptureSession::ErrorHandler onError;
     std::promise<void> started; // kept when start has run on the capture thread
 };
 
 struct FakeCaptureSession final : AudioCaptureSession {
     explicit FakeCaptureSession(std::shared_ptr<CaptureLog> log) : log(std::move(log)) {}
-    void start(BufferHandler, ErrorHandler onError) override {
+    void start(BufferHandler onBuffer, ErrorHandler onError) override {
+        log->onBuffer = std::move(onBuffer);
         log->onError = std::move(onError);
         log->started.set_value();
     }
@@ -104,18 +120,21 @@ protected:
     void makeDetector() {
         devices = std::make_shared<FakeCaptureDevices>();
         permissions = std::make_shared<FakePermissions>();
+        clock = std::make_shared<FakeClock>();
         errors.clear();
+        listening = 0;
         std::unique_ptr<SpeechRecognizer> made = std::make_unique<FakeRecognizer>();
         recognizer = static_cast<FakeRecognizer*>(made.get());
         detector = std::make_unique<WakePhraseDetector>(
-            "en-US", WakePhraseDetector::Platform{[&made](const std::string&) { return std::move(made); }, devices,
-                                                  permissions});
+            "en-US",
+            WakePhraseDetector::Platform{[&made](const std::string&) { return std::move(made); }, devices, permissions},
+            clock);
     }
 
     void start(const std::vector<std::string>& phrases = {"James", "Dr. Kim"}) {
         detector->start(
             phrases, [this](const std::string& phrase) { detected.push_back(phrase); },
-            [this](const Error& error) { errors.push_back(error); });
+            [this](const Error& error) { errors.push_back(error); }, [this] { ++listening; });
         deliverMainThreadWork();
     }
 
@@ -129,7 +148,9 @@ protected:
     FakeRecognizer* recognizer = nullptr;
     std::shared_ptr<FakeCaptureDevices> devices;
     std::shared_ptr<FakePermissions> permissions;
+    std::shared_ptr<FakeClock> clock;
     std::unique_ptr<WakePhraseDetector> detector;
+    int listening = 0;
     std::vector<std::string> detected;
     std::vector<Error> errors;
 };
@@ -206,6 +227,36 @@ TEST_F(WakePhraseDetectorPlatformTest, LateAnswersStartListeningOnlyWhileTheDete
         deliverMainThreadWork();
         EXPECT_EQ(permissions->asked.size(), then == "answered" ? 2u : 1u);
         EXPECT_EQ(detector && detector->isCapturing(), then == "answered");
+    }
+}
+
+TEST_F(WakePhraseDetectorPlatformTest, AMicrophoneSilentForTheTimeOutIsReportedStoppedOnceWhetherOrNotAudioCame) {
+    const std::vector<std::int16_t> buffer(1600, 0);
+    for (const bool hasAudioCome : {false, true}) {
+        SCOPED_TRACE(hasAudioCome);
+        makeDetector();
+        start();
+        const auto session = devices->session;
+        session->started.get_future().wait();
+        if (hasAudioCome) {
+            std::thread([&] { session->onBuffer(buffer); }).join(); // from the capture's thread
+            ASSERT_TRUE(testing::eventually([&] { return listening > 0; }, 5s));
+        }
+        // Just short of the time-out, once the watchdog has looked: nothing yet.
+        clock->elapsed += WakePhraseDetector::audioTimeout - 1ms;
+        const int reads = clock->reads;
+        ASSERT_TRUE(testing::eventually([&] { return clock->reads > reads; }, 5s));
+        EXPECT_TRUE(errors.empty());
+
+        clock->elapsed += 1ms;
+        ASSERT_TRUE(testing::eventually([&] { return !errors.empty(); }, 5s));
+        EXPECT_EQ(errors, std::vector<Error>{AppError::microphoneStopped("Built-in Audio")});
+        // The capture's own report of the same loss, later, is not told again; audio is told once.
+        std::thread([&] { session->onError(AppError::microphoneStopped("Built-in Audio")); }).join();
+        std::thread([&] { session->onBuffer(buffer); }).join();
+        testing::settle();
+        EXPECT_EQ(errors.size(), 1u);
+        EXPECT_EQ(listening, hasAudioCome ? 1 : 0);
     }
 }
 

@@ -100,13 +100,16 @@ public:
         int stops = 0;
         DetectedCallback onDetected;
         ErrorCallback onError;
+        ListeningCallback onListening;
     };
 
     explicit FakeDetector(std::shared_ptr<Log> log) : log_(std::move(log)) {}
-    void start(const std::vector<std::string>& phrases, DetectedCallback onDetected, ErrorCallback onError) override {
+    void start(const std::vector<std::string>& phrases, DetectedCallback onDetected, ErrorCallback onError,
+               ListeningCallback onListening = nullptr) override {
         log_->startedWith.push_back(phrases);
         log_->onDetected = std::move(onDetected);
         log_->onError = std::move(onError);
+        log_->onListening = std::move(onListening);
     }
     void stop() override { ++log_->stops; }
 

@@ -70,7 +70,9 @@ AppModel::AppModel(Dependencies dependencies, QObject* parent)
     : QObject(parent), airPods_(std::move(dependencies.airPods)),
       hotKeyController_(std::move(dependencies.hotKeyController)), permissions_(std::move(dependencies.permissions)),
       detectorFactory_(std::move(dependencies.detectorFactory)), keyMonitor_(std::move(dependencies.keyMonitor)),
-      settings_(std::move(dependencies.settings)) {
+      settings_(std::move(dependencies.settings)), clock_(std::move(dependencies.clock)) {
+    resumeTimer_.setInterval(std::chrono::milliseconds(100));
+    connect(&resumeTimer_, &QTimer::timeout, this, &AppModel::resumeWhenDue);
     permissionStatusText_ = permissionsRequiredText();
     activeWakePhrases_ = loadWakePhrases();
     if (const auto stored = settings_->string(selectedModeKey)) {
@@ -412,6 +414,11 @@ void AppModel::completePermissionSetup() {
 // --- Listening ---------------------------------------------------------------------------
 
 void AppModel::setDetectionEnabled(bool enabled) {
+    if (resume_) {
+        // The user decides now; a try under way gives way.
+        cancelResume();
+        releaseDetector();
+    }
     if (enabled) {
         startDetection();
     } else {
@@ -419,7 +426,7 @@ void AppModel::setDetectionEnabled(bool enabled) {
     }
 }
 
-void AppModel::startDetection() {
+void AppModel::startDetection(Start start) {
     if (!isPermissionSetupComplete_) {
         fail(setupFirstText());
         return;
@@ -432,8 +439,10 @@ void AppModel::startDetection() {
     if (detector_) {
         return;
     }
-    assignDetectionEnabled(true);
-    assignErrorMessage(std::nullopt);
+    if (start == Start::byUser) {
+        assignDetectionEnabled(true);
+        assignErrorMessage(std::nullopt);
+    }
     detector_ = detectorFactory_(std::string(AppLocale::current().rawValue()));
     const QPointer<AppModel> model(this);
     const auto session = ++detectionSession_;
@@ -449,7 +458,14 @@ void AppModel::startDetection() {
         [model, session](const Error& error) {
             onMainThread(model, [error, session](AppModel& self) {
                 if (self.detectionSession_ == session) {
-                    self.fail(QString::fromStdString(error.description()));
+                    self.handleListeningError(error);
+                }
+            });
+        },
+        [model, session] {
+            onMainThread(model, [session](AppModel& self) {
+                if (self.detectionSession_ == session) {
+                    self.handleListening();
                 }
             });
         });
@@ -461,6 +477,7 @@ void AppModel::stopDetection() {
 }
 
 void AppModel::fail(const QString& message) {
+    cancelResume();
     assignErrorMessage(message);
     assignDetectionEnabled(false);
     releaseDetector();
@@ -471,6 +488,48 @@ void AppModel::releaseDetector() {
     if (detector_) {
         detector_->stop();
         detector_.reset();
+    }
+}
+
+void AppModel::handleListeningError(const Error& error) {
+    const bool isAudioGone =
+        error.is(AppError::Kind::soundServerUnreachable) || error.is(AppError::Kind::microphoneStopped);
+    if (resume_ && isAudioGone) {
+        // A try that found the sound still gone: the banner stays, the next try waits longer.
+        releaseDetector();
+        scheduleResume(std::min<Clock::duration>(resume_->delay * 2, longestResumeDelay));
+        return;
+    }
+    fail(QString::fromStdString(error.description()));
+    if (isAudioGone) {
+        scheduleResume(firstResumeDelay);
+    }
+}
+
+void AppModel::handleListening() {
+    if (!resume_) {
+        return;
+    }
+    cancelResume();
+    assignDetectionEnabled(true);
+    assignErrorMessage(
+        text("사운드 서버가 돌아와 다시 듣고 있습니다.", "Listening resumed: the sound server is back."));
+}
+
+void AppModel::scheduleResume(Clock::duration delay) {
+    resume_ = Resume{delay, clock_->now() + delay};
+    resumeTimer_.start();
+}
+
+void AppModel::cancelResume() {
+    resume_.reset();
+    resumeTimer_.stop();
+}
+
+void AppModel::resumeWhenDue() {
+    if (resume_ && resume_->at && clock_->now() >= *resume_->at) {
+        resume_->at.reset();
+        startDetection(Start::resuming);
     }
 }
 
@@ -513,6 +572,9 @@ void AppModel::removeWakePhrase(const QString& phrase) {
 void AppModel::updateWakePhrases(const QStringList& phrases) {
     const bool wasListening = isDetectionEnabled_;
     releaseDetector();
+    if (resume_ && !resume_->at) {
+        resume_->at = clock_->now(); // the try under way is gone; the next one uses the new phrases
+    }
     assignDetectionEnabled(false);
     assignActiveWakePhrases(normalized(phrases));
     saveWakePhrases(activeWakePhrases_);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "airpods/AirPodsControl.h"
+#include "core/Clock.h"
 #include "core/PermissionService.h"
 #include "core/SerialQueue.h"
 #include "detection/WakePhraseListener.h"
@@ -12,7 +13,9 @@
 #include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -24,6 +27,11 @@ namespace harkwell {
 // thread, which alone reads and writes its state; helper commands run one at a time on its
 // "Harkwell.command" thread and their outcomes come back through the event loop. Every
 // property notifies on each assignment, changed or not.
+//
+// Listening that ends because the sound server or the microphone went away is started again
+// quietly, after 1 s, then after twice as long each time up to 30 s by the clock, until audio
+// comes (the switch turns on again and the banner says so), another error ends it, or the
+// switch is used.
 class AppModel : public QObject {
     Q_OBJECT
     Q_PROPERTY(QString wakePhraseDraft READ wakePhraseDraft WRITE setWakePhraseDraft NOTIFY wakePhraseDraftChanged)
@@ -47,7 +55,11 @@ public:
         WakePhraseListenerFactory detectorFactory;
         std::unique_ptr<KeyEventMonitor> keyMonitor;
         std::unique_ptr<SettingsStore> settings;
+        std::shared_ptr<const Clock> clock = std::make_shared<SteadyClock>();
     };
+
+    static constexpr std::chrono::seconds firstResumeDelay{1};
+    static constexpr std::chrono::seconds longestResumeDelay{30};
 
     // Loads the settings (migrating the legacy single phrase), registers the stored shortcut
     // and wires the shortcut to the mode toggle. Listening is off.
@@ -62,6 +74,8 @@ public:
     bool isPermissionSetupComplete() const { return isPermissionSetupComplete_; }
     const QString& permissionStatusText() const { return permissionStatusText_; }
     bool isDetectionEnabled() const { return isDetectionEnabled_; }
+    // Listening that the sound going away ended is being tried again.
+    bool isWaitingToResume() const { return resume_.has_value(); }
     ListeningMode selectedMode() const { return selectedMode_; }
     QString selectedModeRawValue() const;
     const std::optional<HotKeySetting>& hotKeySetting() const { return hotKeySetting_; }
@@ -126,11 +140,17 @@ private:
     void completePermissionSetup();
 
     // Listening.
-    void startDetection();
+    enum class Start { byUser, resuming };
+    void startDetection(Start start = Start::byUser);
     void stopDetection();
     void fail(const QString& message);
     void releaseDetector();
     void handleDetection(const QString& targetPhrase);
+    void handleListeningError(const Error& error);
+    void handleListening();
+    void scheduleResume(Clock::duration delay);
+    void cancelResume();
+    void resumeWhenDue();
 
     // Phrases and shortcut.
     void updateWakePhrases(const QStringList& phrases);
@@ -179,6 +199,15 @@ private:
     // Counts listening sessions: a detection or error still on its way from a detector that was
     // stopped belongs to an earlier session and is dropped.
     std::uint64_t detectionSession_ = 0;
+    // While listening waits to start again: the delay before the next try, and when it is due
+    // (none while a try is under way: then detector_ is that try).
+    struct Resume {
+        Clock::duration delay;
+        std::optional<Clock::TimePoint> at;
+    };
+    std::optional<Resume> resume_;
+    std::shared_ptr<const Clock> clock_;
+    QTimer resumeTimer_; // looks at the clock while a try is waiting
     bool isConstructed_ = false;
 };
 

@@ -117,6 +117,17 @@ private:
     std::shared_ptr<Log> log_;
 };
 
+// A clock the test moves by hand; the model reads it on the main thread and counts nothing else.
+class ManualClock final : public Clock {
+public:
+    TimePoint now() const override {
+        ++reads;
+        return TimePoint{} + elapsed;
+    }
+    Clock::duration elapsed{};
+    mutable int reads = 0;
+};
+
 // A desktop that grants shortcuts until nextStatus says otherwise; the test presses them.
 class FakeHotKeyBackend final : public HotKeyBackend {
 public:
@@ -150,13 +161,15 @@ struct FakeModelParts {
                 permissions,
                 [log = detectors](const std::string&) { return std::make_unique<FakeDetector>(log); },
                 std::make_unique<ApplicationKeyEventMonitor>(),
-                std::make_unique<SettingsStore>(settingsPath)};
+                std::make_unique<SettingsStore>(settingsPath),
+                clock};
     }
 
     std::shared_ptr<FakeAirPods> airPods = std::make_shared<FakeAirPods>();
     std::shared_ptr<FakePermissions> permissions = std::make_shared<FakePermissions>();
     std::shared_ptr<FakeDetector::Log> detectors = std::make_shared<FakeDetector::Log>();
     std::shared_ptr<FakeHotKeyBackend::Log> hotKeys = std::make_shared<FakeHotKeyBackend::Log>();
+    std::shared_ptr<ManualClock> clock = std::make_shared<ManualClock>();
 };
 
 } // namespace harkwell::testing

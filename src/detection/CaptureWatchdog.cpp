@@ -32,6 +32,10 @@ void CaptureWatchdog::check() {
         }
         return;
     }
+    if (isHandlingBuffer_.load(std::memory_order_relaxed)) {
+        lastAudioAt_ = now;
+        return;
+    }
     if (now - lastAudioAt_ >= timeout_) {
         qCInfo(logAudio) << "No audio for"
                          << std::chrono::duration_cast<std::chrono::milliseconds>(now - lastAudioAt_).count() << "ms";

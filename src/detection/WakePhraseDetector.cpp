@@ -166,10 +166,11 @@ void WakePhraseDetector::startRecognition() {
             }
             captureSession_->start(
                 [this, watchdog](std::span<const std::int16_t> samples) {
-                    watchdog->noteAudio();
+                    watchdog->beginBuffer();
                     if (recognitionRequest_) {
                         recognitionRequest_->append(samples);
                     }
+                    watchdog->endBuffer();
                 },
                 onCaptureError);
         });

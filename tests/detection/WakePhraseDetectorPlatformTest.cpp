@@ -31,7 +31,12 @@ struct FakeClock final : Clock {
 };
 
 struct FakeRequest final : RecognitionRequest {
-    void append(std::span<const std::int16_t>) override {}
+    void append(std::span<const std::int16_t>) override {
+        if (held.valid()) {
+            held.wait(); // as the recogniser makes capture wait while it starts or catches up
+        }
+    }
+    std::shared_future<void> held;
     void endAudio() override { ended = true; }
     std::vector<std::string> contextualStrings;
     bool ended = false;
@@ -258,6 +263,27 @@ TEST_F(WakePhraseDetectorPlatformTest, AMicrophoneSilentForTheTimeOutIsReportedS
         EXPECT_EQ(errors.size(), 1u);
         EXPECT_EQ(listening, hasAudioCome ? 1 : 0);
     }
+}
+
+TEST_F(WakePhraseDetectorPlatformTest, ARecogniserHoldingCaptureUpIsNoSilentMicrophone) {
+    start();
+    const auto session = devices->session;
+    session->started.get_future().wait();
+    std::promise<void> release;
+    recognizer->request->held = release.get_future().share();
+    std::thread capture([&] { session->onBuffer(std::vector<std::int16_t>(1600, 0)); });
+    // No assertion may leave before the capture thread is released.
+    EXPECT_TRUE(testing::eventually([&] { return listening > 0; }, 5s));
+    for (int i = 0; i < 2; ++i) {
+        clock->elapsed += WakePhraseDetector::audioTimeout;
+        const int reads = clock->reads;
+        EXPECT_TRUE(testing::eventually([&] { return clock->reads > reads; }, 5s)) << "the watchdog gave up";
+    }
+    EXPECT_TRUE(errors.empty());
+    release.set_value();
+    capture.join();
+    clock->elapsed += WakePhraseDetector::audioTimeout;
+    EXPECT_TRUE(testing::eventually([&] { return !errors.empty(); }, 5s)) << "silent once the buffer was taken";
 }
 
 TEST(PreferredBuiltInMicrophoneTest, ChoosesByNameThenTheSoundServersMarkAndNeverAHeadsetOrAMonitor) {

@@ -53,11 +53,6 @@ void collect(pa_context*, const pa_source_info* info, int endOfList, void* userD
     query->sources.push_back(std::move(device));
 }
 
-AppError unreachable(const std::string& reason) {
-    return AppError::captureSetup("The sound server (PulseAudio or PipeWire) cannot be reached: " + reason +
-                                  ". Start it and try again.");
-}
-
 } // namespace
 
 std::vector<AudioInputDevice> pulseAudioSources(std::chrono::milliseconds timeout) {
@@ -65,11 +60,11 @@ std::vector<AudioInputDevice> pulseAudioSources(std::chrono::milliseconds timeou
     const std::unique_ptr<pa_context, decltype(&pa_context_unref)> context(
         pa_context_new(pa_mainloop_get_api(loop.get()), "Harkwell"), pa_context_unref);
     if (!context) {
-        throw Error(unreachable("no connection could be made"));
+        throw Error(AppError::soundServerUnreachable("no connection could be made"));
     }
     // No autospawn: a missing server is reported, not started behind the user's back.
     if (pa_context_connect(context.get(), nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
-        throw Error(unreachable(pa_strerror(pa_context_errno(context.get()))));
+        throw Error(AppError::soundServerUnreachable(pa_strerror(pa_context_errno(context.get()))));
     }
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     Query query;
@@ -101,7 +96,7 @@ std::vector<AudioInputDevice> pulseAudioSources(std::chrono::milliseconds timeou
     }
     pa_context_disconnect(context.get());
     if (!failure.empty()) {
-        throw Error(unreachable(failure));
+        throw Error(AppError::soundServerUnreachable(failure));
     }
     return query.sources;
 }

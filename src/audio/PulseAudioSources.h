@@ -11,7 +11,7 @@ namespace harkwell {
 // computer's own microphone (form factor "internal", or an internal-microphone port), whether
 // it is a Bluetooth headset's, whether it is the monitor of an output. Asks PulseAudio (or
 // PipeWire's PulseAudio server) where PULSE_SERVER or the usual runtime folder says.
-// Throws Error (captureSetup) when the server cannot be reached within the time-out.
+// Throws Error (soundServerUnreachable) when the server cannot be reached within the time-out.
 std::vector<AudioInputDevice> pulseAudioSources(std::chrono::milliseconds timeout = std::chrono::seconds(5));
 
 } // namespace harkwell

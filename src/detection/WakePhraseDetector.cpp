@@ -16,7 +16,7 @@ QString logged(std::string_view text) { return QString::fromUtf8(text.data(), st
 } // namespace
 
 WakePhraseDetector::WakePhraseDetector(AppLocale locale, Platform platform, std::shared_ptr<const Clock> clock)
-    : gate_(locale, std::move(clock)), captureDevices_(std::move(platform.captureDevices)),
+    : clock_(std::move(clock)), gate_(locale, clock_), captureDevices_(std::move(platform.captureDevices)),
       permissions_(std::move(platform.permissions)), captureQueue_(std::make_unique<SerialQueue>("Harkwell.capture")) {
     if (platform.speechRecognizers) {
         speechRecognizer_ = platform.speechRecognizers(locale);
@@ -29,12 +29,13 @@ WakePhraseDetector::~WakePhraseDetector() {
 }
 
 void WakePhraseDetector::start(const std::vector<std::string>& phrases, DetectedCallback onDetected,
-                               ErrorCallback onError) {
+                               ErrorCallback onError, ListeningCallback onListening) {
     // Starting again replaces what an earlier start set going, answers still on their way included.
     stop();
     gate_.reset(phrases);
     onDetected_ = std::move(onDetected);
     onError_ = std::move(onError);
+    onListening_ = std::move(onListening);
     isStarted_ = true;
     QStringList phraseList;
     for (const auto& phrase : gate_.phrases()) {
@@ -79,6 +80,7 @@ void WakePhraseDetector::stop() {
         recognitionRequest_.reset();
         recognitionTask_.reset();
     });
+    captureWatchdog_.reset();
 }
 
 template <typename... Args>
@@ -125,6 +127,7 @@ std::optional<Error> WakePhraseDetector::configureCapture() {
             return AppError::microphoneMissing();
         }
         session = captureDevices_->open(*microphone);
+        microphoneName_ = microphone->localizedName;
     } catch (const Error& error) {
         return error;
     }
@@ -147,17 +150,30 @@ void WakePhraseDetector::startRecognition() {
                 handleRecognitionEvent(event);
             }
         });
-    // The queue belongs to this detector and is drained before it goes, so `this` outlives the work.
+    // Watching starts before capture does: a capture that never gets going is caught as well.
+    captureWatchdog_ = std::make_unique<CaptureWatchdog>(
+        clock_, audioTimeout, onMainThread<>([this] {
+            if (onListening_) {
+                auto onListening = onListening_; // a copy: the callback may start this detector again
+                onListening();
+            }
+        }),
+        onMainThread<>([this] { reportCaptureFailure(AppError::microphoneStopped(microphoneName_)); }));
+    // The queue belongs to this detector and is drained before it goes, so `this` outlives the work;
+    // the watchdog goes only after capture has stopped.
     captureQueue_->async(
-        [this, onCaptureError = onMainThread<Error>([this](const Error& error) { reportError(error); })] {
+        [this, watchdog = captureWatchdog_.get(),
+         onCaptureError = onMainThread<Error>([this](const Error& error) { reportCaptureFailure(error); })] {
             if (!captureSession_) {
                 return;
             }
             captureSession_->start(
-                [this](std::span<const std::int16_t> samples) {
+                [this, watchdog](std::span<const std::int16_t> samples) {
+                    watchdog->beginBuffer();
                     if (recognitionRequest_) {
                         recognitionRequest_->append(samples);
                     }
+                    watchdog->endBuffer();
                 },
                 onCaptureError);
         });
@@ -185,6 +201,13 @@ void WakePhraseDetector::reportError(const Error& error) {
         // A copy: the callback may start this detector again, replacing itself.
         auto onError = onError_;
         onError(error);
+    }
+}
+
+void WakePhraseDetector::reportCaptureFailure(const Error& error) {
+    // The capture and the watchdog may both see the microphone go; the first tells.
+    if (captureWatchdog_ && captureWatchdog_->noteFailure()) {
+        reportError(error);
     }
 }
 

@@ -4,6 +4,7 @@
 #include "core/PermissionService.h"
 #include "core/SerialQueue.h"
 #include "detection/AudioCapture.h"
+#include "detection/CaptureWatchdog.h"
 #include "detection/DetectionGate.h"
 #include "detection/RecognitionEvent.h"
 #include "detection/SpeechRecognizer.h"
@@ -21,7 +22,9 @@ namespace harkwell {
 // Listens for call phrases: checks that on-device recognition exists for the locale, asks for the
 // speech and microphone permissions, streams the built-in microphone into a recognition request
 // and turns the recogniser's results into call detections through a DetectionGate (at most one
-// reported detection per cooldown, and a recent-text window that goes stale after a pause).
+// reported detection per cooldown, and a recent-text window that goes stale after a pause). A
+// microphone that delivers nothing for `audioTimeout` by the clock, from the start of capture on,
+// is reported as stopped.
 //
 // Threads: construct, start, stop and destroy it on the main thread (a Qt application must
 // exist). Permission answers and capture errors are moved to the main thread; recognition results
@@ -29,6 +32,8 @@ namespace harkwell {
 // and runs stop's teardown.
 class WakePhraseDetector : public WakePhraseListener {
 public:
+    static constexpr std::chrono::milliseconds audioTimeout{4000};
+
     // The platform services the detector listens through.
     struct Platform {
         SpeechRecognizerFactory speechRecognizers;
@@ -44,8 +49,10 @@ public:
     WakePhraseDetector& operator=(const WakePhraseDetector&) = delete;
 
     // Takes the phrases and the callbacks, clears the session state and starts listening.
-    // Start-up failures reach onError.
-    void start(const std::vector<std::string>& phrases, DetectedCallback onDetected, ErrorCallback onError) override;
+    // Start-up failures reach onError; of the capture's failures, the first of a session does.
+    // onListening, when given, hears when audio first arrives.
+    void start(const std::vector<std::string>& phrases, DetectedCallback onDetected, ErrorCallback onError,
+               ListeningCallback onListening = nullptr) override;
     // Tears down capture and recognition synchronously on the capture queue. Permission answers
     // still on their way are dropped. A second call does nothing.
     void stop() override;
@@ -56,6 +63,7 @@ public:
 private:
     void handleRecognitionEvent(const RecognitionEvent& event);
     void reportError(const Error& error);
+    void reportCaptureFailure(const Error& error);
 
     void requestSpeechAuthorization(std::function<void(bool granted)> completion);
     void requestMicrophoneAccess();
@@ -66,6 +74,7 @@ private:
     template <typename... Args>
     std::function<void(Args...)> onMainThread(std::type_identity_t<std::function<void(Args...)>> work);
 
+    const std::shared_ptr<const Clock> clock_;
     DetectionGate gate_;
     std::unique_ptr<SpeechRecognizer> speechRecognizer_;
     std::shared_ptr<AudioCaptureDevices> captureDevices_;
@@ -73,6 +82,9 @@ private:
     std::unique_ptr<SerialQueue> captureQueue_;
     std::unique_ptr<AudioCaptureSession> captureSession_;
     std::shared_ptr<RecognitionRequest> recognitionRequest_;
+    std::string microphoneName_;
+    // Made on the main thread before capture starts, gone after capture has stopped.
+    std::unique_ptr<CaptureWatchdog> captureWatchdog_;
     std::unique_ptr<RecognitionTask> recognitionTask_;
     // Gone when the detector goes; read only on the main thread.
     const std::shared_ptr<const int> alive_ = std::make_shared<const int>(0);
@@ -80,6 +92,7 @@ private:
     bool isStarted_ = false; // between start and stop, for the diagnostics
     DetectedCallback onDetected_;
     ErrorCallback onError_;
+    ListeningCallback onListening_;
 };
 
 } // namespace harkwell

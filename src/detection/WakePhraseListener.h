@@ -16,10 +16,13 @@ class WakePhraseListener {
 public:
     using DetectedCallback = std::function<void(const std::string& phrase)>;
     using ErrorCallback = std::function<void(const Error& error)>;
+    using ListeningCallback = std::function<void()>;
 
     virtual ~WakePhraseListener() = default;
     // Returns at once; detections and errors (start-up errors too) come through the callbacks.
-    virtual void start(const std::vector<std::string>& phrases, DetectedCallback onDetected, ErrorCallback onError) = 0;
+    // onListening, when given, comes once, when the microphone's audio has begun to arrive.
+    virtual void start(const std::vector<std::string>& phrases, DetectedCallback onDetected, ErrorCallback onError,
+                       ListeningCallback onListening = nullptr) = 0;
     // Stops capture and recognition synchronously; a second call does nothing.
     virtual void stop() = 0;
 };

@@ -1,13 +1,13 @@
 #include "listening/SystemWakePhraseListener.h"
 
-#include "audio/QtAudioCapture.h"
+#include "audio/PulseAudioCapture.h"
 #include "core/SystemPermissionService.h"
 #include "speech/PocketSphinxRecognizer.h"
 
 namespace harkwell {
 
 WakePhraseDetector::Platform systemListeningPlatform() {
-    return {makeSpeechRecognizer, std::make_shared<QtAudioCaptureDevices>(),
+    return {makeSpeechRecognizer, std::make_shared<PulseAudioCaptureDevices>(),
             std::make_shared<SystemPermissionService>()};
 }
 

@@ -9,7 +9,7 @@
 namespace harkwell {
 
 // The platform the application listens through: PocketSphinx for "en-US" (no recogniser for
-// other locales), the sound server's built-in microphone through Qt Multimedia, and the
+// other locales), the sound server's built-in microphone through libpulse, and the
 // desktop's permissions (always granted on Linux).
 WakePhraseDetector::Platform systemListeningPlatform();
 

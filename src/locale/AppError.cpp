@@ -12,6 +12,12 @@ AppError AppError::onDeviceSpeechUnavailable(AppLocale locale) {
 }
 AppError AppError::permissionDenied(std::string permission) { return {Kind::permissionDenied, std::move(permission)}; }
 AppError AppError::captureSetup(std::string detail) { return {Kind::captureSetup, std::move(detail)}; }
+AppError AppError::soundServerUnreachable(std::string reason) {
+    return {Kind::soundServerUnreachable, std::move(reason)};
+}
+AppError AppError::microphoneStopped(std::string microphoneName) {
+    return {Kind::microphoneStopped, std::move(microphoneName)};
+}
 AppError AppError::helperMissing(std::string path) { return {Kind::helperMissing, std::move(path)}; }
 AppError AppError::helperFailed(std::string output) { return {Kind::helperFailed, std::move(output)}; }
 AppError AppError::unknownMode(std::string output) { return {Kind::unknownMode, std::move(output)}; }
@@ -29,6 +35,12 @@ std::string AppError::errorDescription() const {
         return value_ + " permission was denied.";
     case Kind::captureSetup:
         return "Audio capture setup failed: " + value_;
+    case Kind::soundServerUnreachable:
+        return "Audio capture setup failed: The sound server (PulseAudio or PipeWire) cannot be reached: " + value_ +
+               ". Start it and try again.";
+    case Kind::microphoneStopped:
+        return "Audio capture setup failed: The microphone " + value_ +
+               " stopped delivering audio: it was disconnected or the sound server went away.";
     case Kind::helperMissing:
         return "AirPods helper was not found at " + value_ + ".";
     case Kind::helperFailed:

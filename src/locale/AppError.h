@@ -16,6 +16,8 @@ public:
         onDeviceSpeechUnavailable, // value: the locale's raw value
         permissionDenied,          // value: name of the permission
         captureSetup,              // value: what went wrong
+        soundServerUnreachable,    // value: why (the sound server's own words)
+        microphoneStopped,         // value: the microphone's name; the sound server or the device went away
         helperMissing,             // value: path of the helper
         helperFailed,              // value: the helper's output
         unknownMode,               // value: the helper's output
@@ -28,6 +30,8 @@ public:
     static AppError onDeviceSpeechUnavailable(AppLocale locale);
     static AppError permissionDenied(std::string permission);
     static AppError captureSetup(std::string detail);
+    static AppError soundServerUnreachable(std::string reason);
+    static AppError microphoneStopped(std::string microphoneName);
     static AppError helperMissing(std::string path);
     static AppError helperFailed(std::string output);
     static AppError unknownMode(std::string output);

@@ -99,8 +99,10 @@ AppModel::AppModel(Dependencies dependencies, QObject* parent)
     : QObject(parent), airPods_(std::move(dependencies.airPods)),
       hotKeyController_(std::move(dependencies.hotKeyController)), permissions_(std::move(dependencies.permissions)),
       detectorFactory_(std::move(dependencies.detectorFactory)), keyMonitor_(std::move(dependencies.keyMonitor)),
-      settings_(std::move(dependencies.settings)) {
+      settings_(std::move(dependencies.settings)), clock_(std::move(dependencies.clock)) {
     reportSettingsProblems();
+    resumeTimer_.setInterval(std::chrono::milliseconds(100));
+    connect(&resumeTimer_, &QTimer::timeout, this, &AppModel::resumeWhenDue);
     permissionStatusText_ = permissionsRequiredText();
     activeWakePhrases_ = loadWakePhrases();
     if (const auto stored = settings_->string(selectedModeKey)) {
@@ -499,6 +501,11 @@ void AppModel::completePermissionSetup() {
 // --- Listening ---------------------------------------------------------------------------
 
 void AppModel::setDetectionEnabled(bool enabled) {
+    if (resume_) {
+        // The user decides now; a try under way gives way.
+        cancelResume();
+        releaseDetector();
+    }
     if (enabled) {
         startDetection();
     } else {
@@ -506,7 +513,7 @@ void AppModel::setDetectionEnabled(bool enabled) {
     }
 }
 
-void AppModel::startDetection() {
+void AppModel::startDetection(Start start) {
     if (!isPermissionSetupComplete_) {
         failAndStopListening(setupFirstText());
         return;
@@ -524,14 +531,16 @@ void AppModel::startDetection() {
     if (detector_) {
         return;
     }
-    assignDetectionEnabled(true);
-    if (phrases.size() < static_cast<size_t>(activeWakePhrases_.size())) {
-        assignErrorMessage(uiText("호출 문구 %2개 중 %1개만 감지합니다(최대 50개, 각 100자 이하).",
-                                  "Listening for %1 of %2 call phrases: up to 50, of at most 100 characters each.")
-                               .arg(phrases.size())
-                               .arg(activeWakePhrases_.size()));
-    } else {
-        assignErrorMessage(std::nullopt);
+    if (start == Start::byUser) {
+        assignDetectionEnabled(true);
+        if (phrases.size() < static_cast<size_t>(activeWakePhrases_.size())) {
+            assignErrorMessage(uiText("호출 문구 %2개 중 %1개만 감지합니다(최대 50개, 각 100자 이하).",
+                                      "Listening for %1 of %2 call phrases: up to 50, of at most 100 characters each.")
+                                   .arg(phrases.size())
+                                   .arg(activeWakePhrases_.size()));
+        } else {
+            assignErrorMessage(std::nullopt);
+        }
     }
     detector_ = detectorFactory_(currentAppLocale());
     const QPointer<AppModel> model(this);
@@ -549,7 +558,14 @@ void AppModel::startDetection() {
         [model, session](const Error& error) {
             onMainThread(model, [error, session](AppModel& self) {
                 if (self.detectionSession_ == session) {
-                    self.failAndStopListening(QString::fromStdString(error.description()));
+                    self.handleListeningError(error);
+                }
+            });
+        },
+        [model, session] {
+            onMainThread(model, [session](AppModel& self) {
+                if (self.detectionSession_ == session) {
+                    self.handleListening();
                 }
             });
         });
@@ -561,6 +577,7 @@ void AppModel::stopDetection() {
 }
 
 void AppModel::failAndStopListening(const QString& message) {
+    cancelResume();
     assignErrorMessage(message);
     assignDetectionEnabled(false);
     releaseDetector();
@@ -586,6 +603,48 @@ std::vector<std::string> AppModel::listenedWakePhrases() const {
         }
     }
     return listened;
+}
+
+void AppModel::handleListeningError(const Error& error) {
+    const bool isAudioGone =
+        error.is(AppError::Kind::soundServerUnreachable) || error.is(AppError::Kind::microphoneStopped);
+    if (resume_ && isAudioGone) {
+        // A try that found the sound still gone: the banner stays, the next try waits longer.
+        releaseDetector();
+        scheduleResume(std::min<Clock::duration>(resume_->delay * 2, longestResumeDelay));
+        return;
+    }
+    failAndStopListening(QString::fromStdString(error.description()));
+    if (isAudioGone) {
+        scheduleResume(firstResumeDelay);
+    }
+}
+
+void AppModel::handleListening() {
+    if (!resume_) {
+        return;
+    }
+    cancelResume();
+    assignDetectionEnabled(true);
+    assignErrorMessage(
+        uiText("사운드 서버가 돌아와 다시 듣고 있습니다.", "Listening resumed: the sound server is back."));
+}
+
+void AppModel::scheduleResume(Clock::duration delay) {
+    resume_ = Resume{delay, clock_->now() + delay};
+    resumeTimer_.start();
+}
+
+void AppModel::cancelResume() {
+    resume_.reset();
+    resumeTimer_.stop();
+}
+
+void AppModel::resumeWhenDue() {
+    if (resume_ && resume_->at && clock_->now() >= *resume_->at) {
+        resume_->at.reset();
+        startDetection(Start::resuming);
+    }
 }
 
 void AppModel::handleDetection(const QString& targetPhrase) {
@@ -670,6 +729,9 @@ void AppModel::removeWakePhrase(const QString& phrase) {
 void AppModel::updateWakePhrases(const QStringList& phrases) {
     const bool wasListening = isDetectionEnabled_;
     releaseDetector();
+    if (resume_ && !resume_->at) {
+        resume_->at = clock_->now(); // the try under way is gone; the next one uses the new phrases
+    }
     assignDetectionEnabled(false);
     assignActiveWakePhrases(normalized(phrases));
     saveWakePhrases(activeWakePhrases_);

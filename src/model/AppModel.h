@@ -1,6 +1,7 @@
 #pragma once
 
 #include "airpods/AirPodsControl.h"
+#include "core/Clock.h"
 #include "core/PermissionService.h"
 #include "core/SerialQueue.h"
 #include "detection/WakePhraseListener.h"
@@ -12,7 +13,9 @@
 #include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -25,6 +28,11 @@ namespace harkwell {
 // thread, which alone reads and writes its state; helper commands run one at a time on its
 // "Harkwell.command" thread and their outcomes come back through the event loop. Every
 // published value notifies on each assignment, changed or not.
+//
+// Listening that ends because the sound server or the microphone went away is started again
+// quietly, after 1 s, then after twice as long each time up to 30 s by the clock, until audio
+// comes (the switch turns on again and the banner says so), another error ends it, or the
+// switch is used.
 class AppModel : public QObject {
     Q_OBJECT
 
@@ -37,7 +45,11 @@ public:
         WakePhraseListenerFactory detectorFactory;
         std::unique_ptr<KeyEventMonitor> keyMonitor;
         std::unique_ptr<SettingsStore> settings;
+        std::shared_ptr<const Clock> clock = std::make_shared<SteadyClock>();
     };
+
+    static constexpr std::chrono::seconds firstResumeDelay{1};
+    static constexpr std::chrono::seconds longestResumeDelay{30};
 
     // Loads the settings (migrating the legacy single phrase), registers the stored shortcut
     // and wires the shortcut to the mode toggle. Listening is off.
@@ -62,6 +74,8 @@ public:
     bool isPermissionSetupComplete() const { return isPermissionSetupComplete_; }
     const QString& permissionStatusText() const { return permissionStatusText_; }
     bool isDetectionEnabled() const { return isDetectionEnabled_; }
+    // Listening that the sound going away ended is being tried again.
+    bool isWaitingToResume() const { return resume_.has_value(); }
     ListeningMode selectedMode() const { return selectedMode_; }
     QString selectedModeRawValue() const;
     const std::optional<HotKeySetting>& hotKeySetting() const { return hotKeySetting_; }
@@ -142,7 +156,8 @@ private:
     void completePermissionSetup();
 
     // Listening.
-    void startDetection();
+    enum class Start { byUser, resuming };
+    void startDetection(Start start = Start::byUser);
     void stopDetection();
     // Shows the message and turns listening off.
     void failAndStopListening(const QString& message);
@@ -150,6 +165,11 @@ private:
     // The phrases listening uses: the first ones within the limits.
     std::vector<std::string> listenedWakePhrases() const;
     void handleDetection(const QString& targetPhrase);
+    void handleListeningError(const Error& error);
+    void handleListening();
+    void scheduleResume(Clock::duration delay);
+    void cancelResume();
+    void resumeWhenDue();
 
     // Phrases and shortcut.
     void updateWakePhrases(const QStringList& phrases);
@@ -208,6 +228,15 @@ private:
     bool isReadingQuietly_ = false;
     // A call heard during a quiet read, with its listening session.
     std::optional<std::pair<std::uint64_t, QString>> callAfterRead_;
+    // While listening waits to start again: the delay before the next try, and when it is due
+    // (none while a try is under way: then detector_ is that try).
+    struct Resume {
+        Clock::duration delay;
+        std::optional<Clock::TimePoint> at;
+    };
+    std::optional<Resume> resume_;
+    std::shared_ptr<const Clock> clock_;
+    QTimer resumeTimer_; // looks at the clock while a try is waiting
 };
 
 } // namespace harkwell

@@ -2,6 +2,8 @@
 // recogniser's results and the microphone's errors.
 #include "detection/WakePhraseDetector.h"
 
+#include "EventLoop.h"
+
 #include <QCoreApplication>
 
 #include <gtest/gtest.h>
@@ -16,8 +18,25 @@ void PrintTo(const Error& error, std::ostream* out) { *out << error.description(
 
 namespace {
 
+using namespace std::chrono_literals;
+
+// Read on the main thread only, by the detector's watchdog; counts the reads.
+struct FakeClock final : Clock {
+    TimePoint now() const override {
+        ++reads;
+        return TimePoint{} + elapsed;
+    }
+    Clock::duration elapsed{};
+    mutable int reads = 0;
+};
+
 struct FakeRequest final : RecognitionRequest {
-    void append(std::span<const std::int16_t>) override {}
+    void append(std::span<const std::int16_t>) override {
+        if (held.valid()) {
+            held.wait(); // as the recogniser makes capture wait while it starts or catches up
+        }
+    }
+    std::shared_future<void> held;
     void endAudio() override { ended = true; }
     std::vector<std::string> contextualStrings;
     bool ended = false;
@@ -51,13 +70,15 @@ struct FakeRecognizer final : SpeechRecognizer {
 // What happened to one capture session; the session itself belongs to the detector.
 struct CaptureLog {
     bool stopped = false;
+    AudioCaptureSession::BufferHandler onBuffer;
     AudioCaptureSession::ErrorHandler onError;
     std::promise<void> started; // kept when start has run on the capture thread
 };
 
 struct FakeCaptureSession final : AudioCaptureSession {
     explicit FakeCaptureSession(std::shared_ptr<CaptureLog> log) : log(std::move(log)) {}
-    void start(BufferHandler, ErrorHandler onError) override {
+    void start(BufferHandler onBuffer, ErrorHandler onError) override {
+        log->onBuffer = std::move(onBuffer);
         log->onError = std::move(onError);
         log->started.set_value();
     }
@@ -104,22 +125,25 @@ protected:
     void makeDetector(AppLocale locale = AppLocale::english) {
         devices = std::make_shared<FakeCaptureDevices>();
         permissions = std::make_shared<FakePermissions>();
+        clock = std::make_shared<FakeClock>();
         errors.clear();
+        listening = 0;
         std::unique_ptr<SpeechRecognizer> made = std::make_unique<FakeRecognizer>();
         recognizer = static_cast<FakeRecognizer*>(made.get());
         recognizerLocale.reset();
-        detector =
-            std::make_unique<WakePhraseDetector>(locale, WakePhraseDetector::Platform{[this, &made](AppLocale asked) {
-                                                                                          recognizerLocale = asked;
-                                                                                          return std::move(made);
-                                                                                      },
-                                                                                      devices, permissions});
+        detector = std::make_unique<WakePhraseDetector>(locale,
+                                                        WakePhraseDetector::Platform{[this, &made](AppLocale asked) {
+                                                                                         recognizerLocale = asked;
+                                                                                         return std::move(made);
+                                                                                     },
+                                                                                     devices, permissions},
+                                                        clock);
     }
 
     void start(const std::vector<std::string>& phrases = {"James", "Dr. Kim"}) {
         detector->start(
             phrases, [this](const std::string& phrase) { detected.push_back(phrase); },
-            [this](const Error& error) { errors.push_back(error); });
+            [this](const Error& error) { errors.push_back(error); }, [this] { ++listening; });
         deliverMainThreadWork();
     }
 
@@ -134,7 +158,9 @@ protected:
     std::optional<AppLocale> recognizerLocale; // what the detector asked the platform for
     std::shared_ptr<FakeCaptureDevices> devices;
     std::shared_ptr<FakePermissions> permissions;
+    std::shared_ptr<FakeClock> clock;
     std::unique_ptr<WakePhraseDetector> detector;
+    int listening = 0;
     std::vector<std::string> detected;
     std::vector<Error> errors;
 };
@@ -223,6 +249,57 @@ TEST_F(WakePhraseDetectorPlatformTest, LateAnswersStartListeningOnlyWhileTheDete
         EXPECT_EQ(permissions->asked.size(), then == "answered" ? 2u : 1u);
         EXPECT_EQ(detector && detector->isCapturing(), then == "answered");
     }
+}
+
+TEST_F(WakePhraseDetectorPlatformTest, AMicrophoneSilentForTheTimeOutIsReportedStoppedOnceWhetherOrNotAudioCame) {
+    const std::vector<std::int16_t> buffer(1600, 0);
+    for (const bool hasAudioCome : {false, true}) {
+        SCOPED_TRACE(hasAudioCome);
+        makeDetector();
+        start();
+        const auto session = devices->session;
+        session->started.get_future().wait();
+        if (hasAudioCome) {
+            std::thread([&] { session->onBuffer(buffer); }).join(); // from the capture's thread
+            ASSERT_TRUE(testing::eventually([&] { return listening > 0; }, 5s));
+        }
+        // Just short of the time-out, once the watchdog has looked: nothing yet.
+        clock->elapsed += WakePhraseDetector::audioTimeout - 1ms;
+        const int reads = clock->reads;
+        ASSERT_TRUE(testing::eventually([&] { return clock->reads > reads; }, 5s));
+        EXPECT_TRUE(errors.empty());
+
+        clock->elapsed += 1ms;
+        ASSERT_TRUE(testing::eventually([&] { return !errors.empty(); }, 5s));
+        EXPECT_EQ(errors, std::vector<Error>{AppError::microphoneStopped("Built-in Audio")});
+        // The capture's own report of the same loss, later, is not told again; audio is told once.
+        std::thread([&] { session->onError(AppError::microphoneStopped("Built-in Audio")); }).join();
+        std::thread([&] { session->onBuffer(buffer); }).join();
+        testing::settle();
+        EXPECT_EQ(errors.size(), 1u);
+        EXPECT_EQ(listening, hasAudioCome ? 1 : 0);
+    }
+}
+
+TEST_F(WakePhraseDetectorPlatformTest, ARecogniserHoldingCaptureUpIsNoSilentMicrophone) {
+    start();
+    const auto session = devices->session;
+    session->started.get_future().wait();
+    std::promise<void> release;
+    recognizer->request->held = release.get_future().share();
+    std::thread capture([&] { session->onBuffer(std::vector<std::int16_t>(1600, 0)); });
+    // No assertion may leave before the capture thread is released.
+    EXPECT_TRUE(testing::eventually([&] { return listening > 0; }, 5s));
+    for (int i = 0; i < 2; ++i) {
+        clock->elapsed += WakePhraseDetector::audioTimeout;
+        const int reads = clock->reads;
+        EXPECT_TRUE(testing::eventually([&] { return clock->reads > reads; }, 5s)) << "the watchdog gave up";
+    }
+    EXPECT_TRUE(errors.empty());
+    release.set_value();
+    capture.join();
+    clock->elapsed += WakePhraseDetector::audioTimeout;
+    EXPECT_TRUE(testing::eventually([&] { return !errors.empty(); }, 5s)) << "silent once the buffer was taken";
 }
 
 TEST(PreferredBuiltInMicrophoneTest, ChoosesByNameThenTheSoundServersMarkAndNeverAHeadsetOrAMonitor) {

@@ -1,5 +1,5 @@
-// The real listening path: a PulseAudio server of the test's own with FIFO microphones, Qt
-// Multimedia capture, PocketSphinx and the detector.
+// The real listening path: a PulseAudio server of the test's own with FIFO microphones, libpulse
+// capture, PocketSphinx and the detector.
 #include "listening/SystemWakePhraseListener.h"
 
 #include "EventLoop.h"
@@ -10,10 +10,16 @@
 #include <optional>
 
 namespace harkwell {
+
+void PrintTo(const Error& error, std::ostream* out) { *out << error.description(); }
+
 namespace {
 
 using namespace std::chrono_literals;
 using testing::PrivatePulseAudio;
+
+const std::string stoppedMessage = "Audio capture setup failed: The microphone Built-in Audio Analog Stereo stopped "
+                                   "delivering audio: it was disconnected or the sound server went away.";
 
 class SystemListeningTest : public ::testing::Test {
 protected:
@@ -22,19 +28,58 @@ protected:
         EXPECT_TRUE(pulse->error().isEmpty()) << pulse->error().toStdString();
         qputenv("PULSE_SERVER", pulse->serverAddress().toUtf8());
     }
-    void listen(const std::vector<std::string>& phrases, AppLocale locale = AppLocale::english) {
+    // A server with the built-in microphone only, which hears the call again and again.
+    void serveACaller() {
+        serve({{"alsa_input.pci-0000_00_1f.3.analog-stereo", "Built-in Audio Analog Stereo", ""}});
+        play();
+    }
+    void play() {
+        ASSERT_FALSE(call.isEmpty()) << "flite and sox must be installed";
+        pulse->playRepeatedly(0, call, 2.0);
+    }
+    void listen(const std::vector<std::string>& phrases = {"James"}, AppLocale locale = AppLocale::english) {
+        detected.clear();
+        errors.clear();
+        isListening = false;
         listener = makeSystemWakePhraseListener(locale);
         listener->start(
             phrases, [this](const std::string& phrase) { detected.push_back(phrase); },
-            [this](const Error& error) { errors.push_back(error.description()); });
+            [this](const Error& error) { errors.push_back(error); }, [this] { isListening = true; });
     }
-    // Runs the event loop, where the callbacks arrive, until an error has come or a minute has passed.
+    // Each runs the event loop, where the callbacks arrive, until what it waits for has come, or
+    // an error, or half a minute has passed.
     bool errorArrives() {
-        return testing::eventually([this] { return !errors.empty(); }, 1min, 10ms);
+        return testing::eventually([this] { return !errors.empty(); }, 30s, 10ms);
+    }
+    bool audioArrives() {
+        return testing::eventually([this] { return isListening || !errors.empty(); }, 30s, 10ms) && isListening;
+    }
+    void hearTheCall() {
+        EXPECT_TRUE(testing::eventually([&] { return !detected.empty() || !errors.empty(); }, 30s, 10ms));
+        EXPECT_EQ(detected, std::vector<std::string>{"James"});
+        EXPECT_TRUE(errors.empty()) << errors.front().description();
+    }
+    // Kills the server; listening must end in an error saying that the sound went away.
+    void killTheServer(bool hasAudioFlowed) {
+        pulse->kill();
+        ASSERT_TRUE(errorArrives()) << "listening went on without a sound server";
+        ASSERT_EQ(errors.size(), 1u);
+        if (hasAudioFlowed) {
+            EXPECT_EQ(errors.front().description(), stoppedMessage);
+        } else {
+            EXPECT_TRUE(errors.front().is(AppError::Kind::microphoneStopped) ||
+                        errors.front().is(AppError::Kind::soundServerUnreachable))
+                << errors.front().description();
+        }
+        listener.reset(); // as its owner does on an error
+        ASSERT_TRUE(pulse->restart()) << pulse->error().toStdString();
+        play();
     }
 
+    const QByteArray call = testing::synthesizedSpeech("hey James, can you come here");
     std::vector<std::string> detected;
-    std::vector<std::string> errors;
+    std::vector<Error> errors;
+    bool isListening = false;
     std::optional<PrivatePulseAudio> pulse;
     std::unique_ptr<WakePhraseListener> listener; // goes first: it uses everything above
 };
@@ -42,21 +87,58 @@ protected:
 TEST_F(SystemListeningTest, HearsACallFromTheBuiltInMicrophoneAndReportsTheServerGoingAway) {
     serve({{"bluez_source.AA_BB_CC_DD_EE_FF.handsfree_head_unit", "AirPods Pro", "device.bus=bluetooth"},
            {"alsa_input.pci-0000_00_1f.3.analog-stereo", "Built-in Audio Analog Stereo", ""}});
-    const auto speech = testing::synthesizedSpeech("hey James, can you come here");
-    ASSERT_FALSE(speech.isEmpty()) << "flite and sox must be installed";
-    pulse->playRepeatedly(0, QByteArray(speech.size(), '\0'), 1.0); // the headset hears nothing
-    pulse->playRepeatedly(1, speech, 2.0);
+    ASSERT_FALSE(call.isEmpty()) << "flite and sox must be installed";
+    pulse->playRepeatedly(0, QByteArray(call.size(), '\0'), 1.0); // the headset hears nothing
+    pulse->playRepeatedly(1, call, 2.0);
 
     listen({"James", "Minsu"});
-    EXPECT_TRUE(testing::eventually([&] { return !detected.empty() || !errors.empty(); }, 1min, 10ms));
-    EXPECT_EQ(detected, std::vector<std::string>{"James"});
-    ASSERT_TRUE(errors.empty()) << errors.front();
+    hearTheCall();
 
     pulse->kill();
     EXPECT_TRUE(errorArrives());
-    EXPECT_EQ(errors, std::vector<std::string>{"Audio capture setup failed: The microphone Built-in Audio Analog "
-                                               "Stereo stopped delivering audio: it was disconnected or the sound "
-                                               "server went away."});
+    EXPECT_EQ(errors, std::vector<Error>{AppError::microphoneStopped("Built-in Audio Analog Stereo")});
+}
+
+// The sound server goes away at three moments of a session, twice each; every time listening ends
+// in an error, and a server started again afterwards is heard without a new process.
+TEST_F(SystemListeningTest, TheServerGoingAsListeningStartsEndsItAndItsReturnIsHeard) {
+    serveACaller();
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        listen();
+        killTheServer(false);
+        listen();
+        hearTheCall();
+    }
+}
+
+TEST_F(SystemListeningTest, TheServerGoingAfterAudioHasFlowedEndsItAndItsReturnIsHeard) {
+    serveACaller();
+    listen();
+    hearTheCall();
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        killTheServer(true);
+        listen();
+        hearTheCall();
+    }
+}
+
+TEST_F(SystemListeningTest, TheServerGoingAfterListeningWasSwitchedOffAndOnEndsItAndItsReturnIsHeard) {
+    serveACaller();
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        // Off and on: once at once, once after audio has come, as a person may switch.
+        listen();
+        listen();
+        ASSERT_TRUE(audioArrives());
+        listener->stop();
+        listen();
+        ASSERT_TRUE(audioArrives());
+        killTheServer(true);
+        listen();
+        hearTheCall();
+    }
 }
 
 TEST_F(SystemListeningTest, OnlyAHeadsetMicrophoneIsNoBuiltInMicrophone) {
@@ -64,21 +146,21 @@ TEST_F(SystemListeningTest, OnlyAHeadsetMicrophoneIsNoBuiltInMicrophone) {
             "device.bus=bluetooth device.form_factor=headset"}});
     listen({"James"});
     EXPECT_TRUE(errorArrives());
-    EXPECT_EQ(errors, std::vector<std::string>{AppError::microphoneMissing().errorDescription()});
+    EXPECT_EQ(errors, std::vector<Error>{AppError::microphoneMissing()});
 }
 
 TEST_F(SystemListeningTest, NoSoundServerOrNoRecognizerIsAClearErrorNotAHang) {
     listen({"민수"}, AppLocale::korean);
-    EXPECT_EQ(errors, std::vector<std::string>{AppError::speechUnavailable(AppLocale::korean).errorDescription()});
+    EXPECT_EQ(errors, std::vector<Error>{AppError::speechUnavailable(AppLocale::korean)});
 
-    errors.clear();
     QTemporaryDir nowhere;
     qputenv("PULSE_SERVER", ("unix:" + nowhere.filePath("native")).toUtf8());
     listen({"James"});
     ASSERT_TRUE(errorArrives());
-    EXPECT_TRUE(errors.front().starts_with(
+    EXPECT_TRUE(errors.front().is(AppError::Kind::soundServerUnreachable)) << errors.front().description();
+    EXPECT_TRUE(errors.front().description().starts_with(
         "Audio capture setup failed: The sound server (PulseAudio or PipeWire) cannot be reached: "))
-        << errors.front();
+        << errors.front().description();
 }
 
 } // namespace

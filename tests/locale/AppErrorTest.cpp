@@ -22,6 +22,12 @@ TEST_F(AppErrorTest, MessagesAreEnglishInBothLanguagesExceptNotConnected) {
          "On-device speech recognition is unavailable for en-US."},
         {AppError::permissionDenied("Microphone"), "Microphone permission was denied."},
         {AppError::captureSetup("Cannot add audio output."), "Audio capture setup failed: Cannot add audio output."},
+        {AppError::soundServerUnreachable("Connection refused"),
+         "Audio capture setup failed: The sound server (PulseAudio or PipeWire) cannot be reached: Connection "
+         "refused. Start it and try again."},
+        {AppError::microphoneStopped("Built-in Audio Analog Stereo"),
+         "Audio capture setup failed: The microphone Built-in Audio Analog Stereo stopped delivering audio: it was "
+         "disconnected or the sound server went away."},
         {AppError::helperMissing("/opt/harkwell/libexec/harkwell/ModeRelay"),
          "AirPods helper was not found at /opt/harkwell/libexec/harkwell/ModeRelay."},
         {AppError::helperFailed(""), ""},

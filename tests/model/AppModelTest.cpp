@@ -20,6 +20,8 @@ namespace {
 using namespace harkwell::testing;
 using Status = AuthorizationStatus;
 
+using namespace std::chrono_literals;
+
 QJsonObject json(const QByteArray& text) { return QJsonDocument::fromJson(text).object(); }
 QString describe(const AppError& error) { return QString::fromStdString(error.errorDescription()); }
 void useLocale(const std::string& locale) {
@@ -353,6 +355,110 @@ TEST_F(AppModelTest, WhatAStoppedSessionStillSendsIsIgnored) {
     ASSERT_TRUE(eventually([&] { return listening.errorMessage().has_value(); }));
     EXPECT_EQ(listening.errorMessage(), "The microphone went away.");
     EXPECT_FALSE(listening.isDetectionEnabled());
+}
+
+// --- Listening after the sound went away ---------------------------------------------------
+
+const Error soundStopped = AppError::microphoneStopped("Built-in Audio");
+const Error soundUnreachable = AppError::soundServerUnreachable("Connection refused");
+
+class AppModelResumeTest : public AppModelTest {
+protected:
+    // The listening model's session reports an error, from the recogniser's thread.
+    void report(const Error& error) {
+        const int stops = detectors->stops;
+        std::thread(detectors->onError, error).join();
+        ASSERT_TRUE(eventually([&] { return detectors->stops > stops; }));
+    }
+    // Moves the clock on and lets the model look at it.
+    void pass(Clock::duration time) {
+        clock->elapsed += time;
+        const int reads = clock->reads;
+        ASSERT_TRUE(eventually([&] { return clock->reads > reads; }));
+        settle();
+    }
+    std::size_t tries() const { return detectors->startedWith.size() - 1; }
+};
+
+// Tried again 1, 2, 4, 8, 16, then every 30 s by the clock, each try quiet (the switch off, the
+// banner kept) while the sound is still gone; audio turns the switch on and says so.
+TEST_F(AppModelResumeTest, ListeningLostWithTheSoundIsTriedAgainWithBackoffUntilAudioComes) {
+    // The locale, the delays before each try, and the message once audio has come.
+    const std::vector<std::tuple<const char*, std::vector<std::chrono::seconds>, QString>> cases{
+        {"en-US", {1s, 2s, 4s, 8s, 16s, 30s, 30s}, "Listening resumed: the sound server is back."},
+        {"ko-KR", {1s}, "사운드 서버가 돌아와 다시 듣고 있습니다."},
+    };
+    for (const auto& [locale, delays, resumed] : cases) {
+        SCOPED_TRACE(locale);
+        useLocale(locale);
+        model.reset();
+        detectors->startedWith.clear();
+        auto& listening = listeningModel();
+        report(soundStopped);
+        EXPECT_EQ(listening.errorMessage(), QString::fromStdString(soundStopped.description()));
+        EXPECT_FALSE(listening.isDetectionEnabled());
+        EXPECT_TRUE(listening.isWaitingToResume());
+
+        for (std::size_t attempt = 0; attempt < delays.size(); ++attempt) {
+            SCOPED_TRACE(attempt);
+            if (attempt == 0 || delays[attempt] != delays[attempt - 1] * 2) {
+                pass(delays[attempt] - 1ms);
+                EXPECT_EQ(tries(), attempt) << "tried too early";
+                pass(1ms);
+            } else {
+                pass(delays[attempt]);
+            }
+            ASSERT_EQ(tries(), attempt + 1);
+            EXPECT_EQ(detectors->startedWith.back(), std::vector<std::string>{"James"});
+            if (attempt + 1 == delays.size()) {
+                break; // this one hears audio
+            }
+            report(attempt % 2 ? soundStopped : soundUnreachable);
+            EXPECT_EQ(listening.errorMessage(), QString::fromStdString(soundStopped.description()));
+            EXPECT_FALSE(listening.isDetectionEnabled());
+        }
+
+        std::thread(detectors->onListening).join();
+        ASSERT_TRUE(eventually([&] { return listening.isDetectionEnabled(); }));
+        EXPECT_EQ(listening.errorMessage(), resumed);
+        EXPECT_FALSE(listening.isWaitingToResume());
+        detect(); // the resumed session hears calls
+        ASSERT_TRUE(eventually([&] { return !calls.isEmpty(); }));
+        calls.clear();
+    }
+}
+
+// What ends the trying: the switch, either way, or an error other than the sound going away.
+TEST_F(AppModelResumeTest, TheSwitchOrAnotherErrorEndsTheTrying) {
+    const std::vector<std::tuple<const char*, std::function<void(AppModel&)>, std::optional<QString>, bool>> cases{
+        {"switched off", [](AppModel& m) { m.setDetectionEnabled(false); },
+         QString::fromStdString(soundStopped.description()), false},
+        {"switched on", [](AppModel& m) { m.setDetectionEnabled(true); }, std::nullopt, true},
+        {"no microphone on the server that came back", [this](AppModel&) { report(AppError::microphoneMissing()); },
+         describe(AppError::microphoneMissing()), false},
+    };
+    for (const auto& [name, act, banner, isListening] : cases) {
+        SCOPED_TRACE(name);
+        model.reset();
+        detectors->startedWith.clear();
+        detectors->stops = 0;
+        auto& listening = listeningModel();
+        report(soundStopped);
+        pass(1s);
+        ASSERT_EQ(tries(), 1u);
+        act(listening);
+        EXPECT_EQ(detectors->stops, 2) << "the try under way ends";
+        EXPECT_FALSE(listening.isWaitingToResume());
+        EXPECT_EQ(listening.isDetectionEnabled(), isListening);
+        EXPECT_EQ(listening.errorMessage(), banner);
+        std::thread(detectors->onListening).join(); // late, from the try that was stopped
+        settle();
+        EXPECT_EQ(listening.isDetectionEnabled(), isListening);
+    }
+    // Errors that are not the sound going away are not tried again.
+    auto& listening = listeningModel();
+    report(Error::platform("Recognition was cancelled."));
+    EXPECT_FALSE(listening.isWaitingToResume());
 }
 
 TEST_F(AppModelTest, EditingPhrasesRestartsListeningWithTheNewList) {

@@ -100,18 +100,32 @@ public:
         int stops = 0;
         DetectedCallback onDetected;
         ErrorCallback onError;
+        ListeningCallback onListening;
     };
 
     explicit FakeDetector(std::shared_ptr<Log> log) : log_(std::move(log)) {}
-    void start(const std::vector<std::string>& phrases, DetectedCallback onDetected, ErrorCallback onError) override {
+    void start(const std::vector<std::string>& phrases, DetectedCallback onDetected, ErrorCallback onError,
+               ListeningCallback onListening = nullptr) override {
         log_->startedWith.push_back(phrases);
         log_->onDetected = std::move(onDetected);
         log_->onError = std::move(onError);
+        log_->onListening = std::move(onListening);
     }
     void stop() override { ++log_->stops; }
 
 private:
     std::shared_ptr<Log> log_;
+};
+
+// A clock the test moves by hand; the model reads it on the main thread and counts nothing else.
+class ManualClock final : public Clock {
+public:
+    TimePoint now() const override {
+        ++reads;
+        return TimePoint{} + elapsed;
+    }
+    Clock::duration elapsed{};
+    mutable int reads = 0;
 };
 
 // A desktop that grants shortcuts until nextStatus says otherwise; the test presses them.
@@ -147,13 +161,15 @@ struct FakeModelParts {
                 permissions,
                 [log = detectors](AppLocale) { return std::make_unique<FakeDetector>(log); },
                 std::make_unique<ApplicationKeyEventMonitor>(),
-                std::make_unique<SettingsStore>(settingsPath)};
+                std::make_unique<SettingsStore>(settingsPath),
+                clock};
     }
 
     std::shared_ptr<FakeAirPods> airPods = std::make_shared<FakeAirPods>();
     std::shared_ptr<FakePermissions> permissions = std::make_shared<FakePermissions>();
     std::shared_ptr<FakeDetector::Log> detectors = std::make_shared<FakeDetector::Log>();
     std::shared_ptr<FakeHotKeyBackend::Log> hotKeys = std::make_shared<FakeHotKeyBackend::Log>();
+    std::shared_ptr<ManualClock> clock = std::make_shared<ManualClock>();
 };
 
 } // namespace harkwell::testing

@@ -32,7 +32,14 @@ PrivatePulseAudio::PrivatePulseAudio(const std::vector<Source>& sources) {
         return;
     }
     config.close();
+    start();
+}
 
+void PrivatePulseAudio::start() {
+    const QString root = directory_.path();
+    for (const auto& fifo : fifos_) {
+        QFile::remove(fifo); // left by a server that was killed
+    }
     auto environment = QProcessEnvironment::systemEnvironment();
     for (const auto* name : {"HOME", "XDG_RUNTIME_DIR", "PULSE_RUNTIME_PATH", "PULSE_STATE_PATH", "XDG_CONFIG_HOME"}) {
         environment.insert(name, root);
@@ -43,7 +50,7 @@ PrivatePulseAudio::PrivatePulseAudio(const std::vector<Source>& sources) {
     process_.setProgram("pulseaudio");
     // --system=no and its own runtime folder let it run as root too (CI does).
     process_.setArguments({"--daemonize=no", "--system=no", "--exit-idle-time=-1", "--disallow-exit",
-                           "--use-pid-file=no", "--disable-shm=yes", "-n", "-F", config.fileName(),
+                           "--use-pid-file=no", "--disable-shm=yes", "-n", "-F", root + "/server.pa",
                            "--log-target=stderr", "--log-level=info"});
     process_.setProcessChannelMode(QProcess::SeparateChannels);
     process_.setStandardOutputFile(QProcess::nullDevice());
@@ -62,8 +69,18 @@ PrivatePulseAudio::PrivatePulseAudio(const std::vector<Source>& sources) {
         log += process_.readAllStandardError();
     }
     // Its later messages are read and dropped, so that its log pipe never fills up.
-    QObject::connect(&process_, &QProcess::readyReadStandardError, [this] { process_.readAllStandardError(); });
+    logDrain_ =
+        QObject::connect(&process_, &QProcess::readyReadStandardError, [this] { process_.readAllStandardError(); });
     address_ = "unix:" + root + "/native";
+}
+
+bool PrivatePulseAudio::restart() {
+    kill();
+    QObject::disconnect(logDrain_);
+    error_.clear();
+    playing_ = true;
+    start();
+    return error_.isEmpty();
 }
 
 PrivatePulseAudio::~PrivatePulseAudio() { kill(); }

@@ -35,12 +35,18 @@ public:
     // Plays the samples into a source at real-time pace, again and again with `pause` seconds
     // of silence between, until the server stops.
     void playRepeatedly(int source, QByteArray samples, double pause);
-    // Ends the server at once, as when the sound server goes away.
+    // Ends the server at once, as when the sound server goes away; playing stops.
     void kill();
+    // Kills the server, then starts a new one at the same address with the same sources (the
+    // test plays into them again). False, with error() saying why, when it did not start.
+    bool restart();
 
 private:
+    void start();
+
     QTemporaryDir directory_;
     QProcess process_;
+    QMetaObject::Connection logDrain_;
     QString address_;
     QString error_;
     std::vector<QString> fifos_;

@@ -49,8 +49,9 @@ public:
         std::unique_ptr<SettingsStore> settings;
     };
 
-    // Loads the settings (migrating the legacy single phrase), registers the stored shortcut
-    // and wires the shortcut to the mode toggle. Listening is off.
+    // Loads the settings (migrating the legacy single phrase), starts registering the stored
+    // shortcut (a refusal, now or once the desktop answers, shows its message) and wires the
+    // shortcut to the mode toggle. Listening is off.
     explicit AppModel(Dependencies dependencies, QObject* parent = nullptr);
     // Ends shortcut recording and stops listening; waits for a helper command under way.
     ~AppModel() override;
@@ -135,6 +136,7 @@ private:
     // Phrases and shortcut.
     void updateWakePhrases(const QStringList& phrases);
     void captureShortcut(const QKeyEvent& event);
+    void registerStoredHotKey(const HotKeySetting& setting);
     void stopShortcutRecording();
 
     // Settings.

@@ -114,11 +114,7 @@ AppModel::AppModel(Dependencies dependencies, QObject* parent)
     }
     if (auto stored = loadHotKeySetting()) {
         hotKeySetting_ = stored;
-        try {
-            hotKeyController_->registerHotKey(*stored);
-        } catch (const HotKeyError&) {
-            // A stored shortcut that is refused at launch stays shown, without a message.
-        }
+        registerStoredHotKey(*stored);
     }
     hotKeyController_->onPressed = [model = QPointer<AppModel>(this)] {
         onMainThread(model, [](AppModel& self) { self.toggleAirPodsModeFromShortcut(); });
@@ -773,17 +769,30 @@ void AppModel::captureShortcut(const QKeyEvent& event) {
         return;
     }
     stopShortcutRecording();
-    try {
-        hotKeyController_->registerHotKey(*setting);
-    } catch (const HotKeyError& error) {
-        // The stored shortcut stays, so the one from before is registered again at next launch.
-        assignHotKeySetting(std::nullopt);
-        assignErrorMessage(QString::fromStdString(error.errorDescription()));
-        return;
-    }
-    assignHotKeySetting(setting);
-    saveHotKeySetting(*setting);
     assignErrorMessage(std::nullopt);
+    // The shortcut from before stays in effect, shown and stored until the new one is registered;
+    // a refusal leaves it so.
+    hotKeyController_->registerHotKey(*setting, [this, setting = *setting](const std::optional<HotKeyError>& refusal) {
+        if (refusal) {
+            assignErrorMessage(QString::fromStdString(refusal->errorDescription()));
+            return;
+        }
+        assignHotKeySetting(setting);
+        saveHotKeySetting(setting);
+    });
+}
+
+void AppModel::registerStoredHotKey(const HotKeySetting& setting) {
+    // A refusal (the combination taken by another program, no desktop portal yet) leaves the
+    // shortcut shown and stored, so that the user sees which one failed and the next launch tries
+    // it again.
+    hotKeyController_->registerHotKey(setting, [this, setting](const std::optional<HotKeyError>& refusal) {
+        if (refusal) {
+            qCWarning(logShortcut) << "The stored shortcut" << setting.displayName().c_str()
+                                   << "was refused at launch with status" << refusal->status();
+            assignErrorMessage(QString::fromStdString(refusal->errorDescription()));
+        }
+    });
 }
 
 void AppModel::stopShortcutRecording() {

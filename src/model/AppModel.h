@@ -51,8 +51,9 @@ public:
     static constexpr std::chrono::seconds firstResumeDelay{1};
     static constexpr std::chrono::seconds longestResumeDelay{30};
 
-    // Loads the settings (migrating the legacy single phrase), registers the stored shortcut
-    // and wires the shortcut to the mode toggle. Listening is off.
+    // Loads the settings (migrating the legacy single phrase), starts registering the stored
+    // shortcut (a refusal, now or once the desktop answers, shows its message) and wires the
+    // shortcut to the mode toggle. Listening is off.
     explicit AppModel(Dependencies dependencies, QObject* parent = nullptr);
     // Ends shortcut recording and stops listening; waits for a helper command under way.
     ~AppModel() override;
@@ -174,6 +175,7 @@ private:
     // Phrases and shortcut.
     void updateWakePhrases(const QStringList& phrases);
     void captureShortcut(const QKeyEvent& event);
+    void registerStoredHotKey(const HotKeySetting& setting);
     void stopShortcutRecording();
 
     // Settings.

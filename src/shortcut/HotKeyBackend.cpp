@@ -12,7 +12,9 @@ namespace {
 // A session without any global-shortcut mechanism: every registration is refused.
 class UnavailableHotKeyBackend : public HotKeyBackend {
 public:
-    std::int32_t registerHotKey(const HotKeySetting&, HotKeyId) override { return HotKeyError::noShortcutService; }
+    std::optional<std::int32_t> registerHotKey(const HotKeySetting&, HotKeyId) override {
+        return HotKeyError::noShortcutService;
+    }
     void unregisterHotKey() override {}
 };
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace harkwell {
 
@@ -17,19 +18,26 @@ struct HotKeyId {
 };
 
 // The session's mechanism for system-wide shortcuts. One shortcut at a time; everything on the
-// main thread, presses included.
+// main thread, presses and outcomes included.
 class HotKeyBackend {
 public:
     virtual ~HotKeyBackend() = default;
 
-    // Makes setting the system-wide shortcut under id, replacing any earlier one. Returns 0, or
-    // a negative status (see HotKeyError) with nothing registered.
-    virtual std::int32_t registerHotKey(const HotKeySetting& setting, HotKeyId id) = 0;
-    // Removes the shortcut, if any.
+    // Starts making setting the system-wide shortcut under id. Returns the outcome when it is
+    // known at once: 0 when setting has replaced the earlier shortcut, or a negative status (see
+    // HotKeyError) with the earlier shortcut left as it was. Returns nothing while the desktop
+    // decides; the outcome then comes later through the registration handler, once, unless
+    // unregisterHotKey abandons the registration first.
+    virtual std::optional<std::int32_t> registerHotKey(const HotKeySetting& setting, HotKeyId id) = 0;
+    // Removes the shortcut, if any, and abandons a registration under way without an outcome.
     virtual void unregisterHotKey() = 0;
 
     // Called with the registered id at each press; empty to stop delivery.
     void setPressHandler(std::function<void(HotKeyId)> handler) { pressHandler_ = std::move(handler); }
+    // Called with the outcome of a registration that registerHotKey left pending.
+    void setRegistrationHandler(std::function<void(std::int32_t status)> handler) {
+        registrationHandler_ = std::move(handler);
+    }
 
 protected:
     void reportPress(HotKeyId id) const {
@@ -37,9 +45,15 @@ protected:
             pressHandler_(id);
         }
     }
+    void reportRegistration(std::int32_t status) const {
+        if (registrationHandler_) {
+            registrationHandler_(status);
+        }
+    }
 
 private:
     std::function<void(HotKeyId)> pressHandler_;
+    std::function<void(std::int32_t)> registrationHandler_;
 };
 
 // The backend for this session, chosen by the Qt platform: X11 key grabs under "xcb", the desktop

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string_view>
 
 namespace harkwell {
@@ -28,27 +29,44 @@ public:
     // The only hot key this application registers.
     static constexpr std::uint32_t hotKeyNumber = 1;
 
+    // Called with the outcome of a registration: nothing when the shortcut is in effect, else the
+    // refusal.
+    using Completion = std::function<void(const std::optional<HotKeyError>& refusal)>;
+
     // Uses the session's backend (makeHotKeyBackend).
     HotKeyController();
     explicit HotKeyController(std::unique_ptr<HotKeyBackend> backend);
-    // Unregisters and stops press delivery.
+    // Unregisters, abandons a registration under way and stops press delivery.
     ~HotKeyController();
     HotKeyController(const HotKeyController&) = delete;
     HotKeyController& operator=(const HotKeyController&) = delete;
 
-    // Replaces the current shortcut with setting. Unregisters first, so that a refusal, thrown
-    // as HotKeyError::registrationFailed, leaves no shortcut at all.
-    void registerHotKey(const HotKeySetting& setting);
-    // Removes the current shortcut; nothing happens when none is registered.
+    // Starts making setting the shortcut in place of the current one and returns at once.
+    // completion runs once with the outcome: before this returns when the backend knows it at
+    // once (X11), else when the desktop answers (the portal may ask the user first). The current
+    // shortcut stays in effect until the new one is; a refusal leaves it in effect.
+    void registerHotKey(const HotKeySetting& setting, Completion completion);
+    // Removes the current shortcut and abandons a registration under way, whose completion then
+    // never runs; nothing happens when there is neither.
     void unregisterHotKey();
+    // A shortcut is in effect.
     bool isRegistered() const { return isRegistered_; }
+    // A registration waits for the desktop's answer.
+    bool isRegistrationPending() const { return pending_.has_value(); }
 
     // Called on the main thread at each press of the registered shortcut.
     std::function<void()> onPressed;
 
 private:
+    struct Pending {
+        HotKeySetting setting;
+        Completion completion;
+    };
+    void finish(const HotKeySetting& setting, std::int32_t status, const Completion& completion);
+
     std::unique_ptr<HotKeyBackend> backend_;
     bool isRegistered_ = false;
+    std::optional<Pending> pending_;
 };
 
 } // namespace harkwell

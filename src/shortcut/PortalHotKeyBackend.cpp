@@ -1,5 +1,7 @@
 #include "shortcut/PortalHotKeyBackend.h"
 
+#include "PortalProxies.h"
+#include "core/Log.h"
 #include "locale/AppLocale.h"
 #include "shortcut/HotKeyError.h"
 #include "shortcut/VirtualKeyCode.h"
@@ -7,16 +9,15 @@
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusPendingCallWatcher>
-#include <QEventLoop>
 #include <QTimer>
+
+#include <algorithm>
 
 namespace harkwell {
 namespace {
 
 const QString portalService = QStringLiteral("org.freedesktop.portal.Desktop");
 const QString portalPath = QStringLiteral("/org/freedesktop/portal/desktop");
-const QString shortcutsInterface = QStringLiteral("org.freedesktop.portal.GlobalShortcuts");
-const QString requestInterface = QStringLiteral("org.freedesktop.portal.Request");
 const QString sessionInterface = QStringLiteral("org.freedesktop.portal.Session");
 
 // The session handle comes as a string from newer portals and as an object path from older ones.
@@ -37,35 +38,36 @@ QList<PortalShortcut> shortcutsOf(const QVariant& value) {
 
 } // namespace
 
-QDBusArgument& operator<<(QDBusArgument& argument, const PortalShortcut& shortcut) {
-    argument.beginStructure();
-    argument << shortcut.id << shortcut.properties;
-    argument.endStructure();
-    return argument;
-}
+// One registration from its start to the portal's answer. Everything it waits for is a child
+// or uses it as context, so that deleting it ends every wait.
+class PortalHotKeyBackend::Registration : public QObject {
+public:
+    Registration(QObject* parent, HotKeyId id, QString trigger)
+        : QObject(parent), id(id), trigger(std::move(trigger)) {}
 
-const QDBusArgument& operator>>(const QDBusArgument& argument, PortalShortcut& shortcut) {
-    argument.beginStructure();
-    argument >> shortcut.id >> shortcut.properties;
-    argument.endStructure();
-    return argument;
-}
+    HotKeyId id;
+    QString trigger;
+    QString session;                                         // once the portal has made it
+    OrgFreedesktopPortalRequestInterface* request = nullptr; // the call waiting for its answer
+    QTimer timeout;
+};
 
 PortalHotKeyBackend::PortalHotKeyBackend(QDBusConnection bus, std::chrono::milliseconds answerTimeout)
-    : bus_(std::move(bus)), answerTimeout_(answerTimeout) {
+    : bus_(std::move(bus)), answerTimeout_(answerTimeout),
+      portal_(new OrgFreedesktopPortalGlobalShortcutsInterface(portalService, portalPath, bus_, this)) {
     qDBusRegisterMetaType<PortalShortcut>();
     qDBusRegisterMetaType<QList<PortalShortcut>>();
-    // The slot's parameter types must be known by name before QtDBus looks the slot up.
+    // QtDBus relays a signal only when it knows its parameter types by name at the connection.
     qRegisterMetaType<QDBusObjectPath>();
-    isListening_ = bus_.connect(portalService, portalPath, shortcutsInterface, QStringLiteral("Activated"), this,
-                                SLOT(handleActivated(QDBusObjectPath, QString, qulonglong, QVariantMap)));
+    connect(portal_, &OrgFreedesktopPortalGlobalShortcutsInterface::Activated, this,
+            [this](const QDBusObjectPath& session, const QString& shortcut) {
+                if (!sessionHandle_.isEmpty() && session.path() == sessionHandle_ && shortcut == shortcutId) {
+                    reportPress(id_);
+                }
+            });
 }
 
-PortalHotKeyBackend::~PortalHotKeyBackend() {
-    unregisterHotKey();
-    bus_.disconnect(portalService, portalPath, shortcutsInterface, QStringLiteral("Activated"), this,
-                    SLOT(handleActivated(QDBusObjectPath, QString, qulonglong, QVariantMap)));
-}
+PortalHotKeyBackend::~PortalHotKeyBackend() { unregisterHotKey(); }
 
 QString PortalHotKeyBackend::preferredTrigger(const HotKeySetting& setting) {
     QString trigger;
@@ -89,118 +91,151 @@ QString PortalHotKeyBackend::preferredTrigger(const HotKeySetting& setting) {
     return trigger + (name.size() == 1 ? name.toUpper() : name);
 }
 
-PortalHotKeyBackend::Answer PortalHotKeyBackend::request(const QString& method, QList<QVariant> arguments) {
-    // The portal answers on a Request object whose path is known before the call; listening
-    // there first means no answer can be missed.
-    const QString token = QStringLiteral("harkwell%1").arg(++requestCount_);
-    QString sender = bus_.baseService().mid(1);
-    sender.replace('.', '_');
-    const QString requestPath = QStringLiteral("/org/freedesktop/portal/desktop/request/%1/%2").arg(sender, token);
-    auto options = arguments.takeLast().toMap();
-    options.insert(QStringLiteral("handle_token"), token);
-    arguments.append(options);
-
-    response_.reset();
-    bus_.connect(portalService, requestPath, requestInterface, QStringLiteral("Response"), this,
-                 SLOT(handleResponse(uint, QVariantMap)));
-    QDBusMessage call = QDBusMessage::createMethodCall(portalService, portalPath, shortcutsInterface, method);
-    call.setArguments(arguments);
-
-    QEventLoop loop;
-    bool callFailed = false;
-    QDBusPendingCallWatcher watcher(bus_.asyncCall(call));
-    connect(&watcher, &QDBusPendingCallWatcher::finished, &loop, [&] {
-        if (watcher.isError()) {
-            callFailed = true;
-            loop.quit();
-        }
-    });
-    QTimer timeout;
-    timeout.setSingleShot(true);
-    connect(&timeout, &QTimer::timeout, &loop, &QEventLoop::quit);
-    timeout.start(answerTimeout_);
-    waitingLoop_ = &loop;
-    loop.exec();
-    waitingLoop_ = nullptr;
-    bus_.disconnect(portalService, requestPath, requestInterface, QStringLiteral("Response"), this,
-                    SLOT(handleResponse(uint, QVariantMap)));
-
-    if (response_) {
-        if (response_->first != 0) {
-            return {HotKeyError::portalRefused, {}};
-        }
-        return {0, response_->second};
+std::optional<std::int32_t> PortalHotKeyBackend::registerHotKey(const HotKeySetting& setting, HotKeyId id) {
+    if (registration_) {
+        qCDebug(logShortcut) << "An earlier registration still waits for the desktop portal's answer";
+        return HotKeyError::portalBusy;
     }
-    if (callFailed) {
-        return {HotKeyError::portalUnavailable, {}};
-    }
-    return {HotKeyError::portalTimedOut, {}};
-}
-
-void PortalHotKeyBackend::handleResponse(uint response, const QVariantMap& results) {
-    response_.emplace(response, results);
-    if (waitingLoop_) {
-        waitingLoop_->quit();
-    }
-}
-
-std::int32_t PortalHotKeyBackend::registerHotKey(const HotKeySetting& setting, HotKeyId id) {
-    if (waitingLoop_) {
-        return HotKeyError::portalBusy; // called again from the event loop that waits for the portal
-    }
-    unregisterHotKey();
-    if (!isListening_) {
-        return HotKeyError::portalUnavailable; // presses would never arrive
+    if (!bus_.isConnected()) {
+        qCWarning(logShortcut) << "No session bus for the desktop portal:" << bus_.lastError().name()
+                               << bus_.lastError().message();
+        return HotKeyError::portalUnavailable;
     }
     const QString trigger = preferredTrigger(setting);
     if (trigger.isEmpty()) {
         return HotKeyError::keyNotOnKeyboard;
     }
-    const QString sessionToken = QStringLiteral("harkwell%1").arg(requestCount_ + 1);
-    const Answer created =
-        request(QStringLiteral("CreateSession"), {QVariantMap{{QStringLiteral("session_handle_token"), sessionToken}}});
-    if (created.status != 0) {
-        return created.status;
-    }
-    const QString session = handleString(created.results.value(QStringLiteral("session_handle")));
-    if (session.isEmpty()) {
-        return HotKeyError::portalRefused;
-    }
+    auto* registration = new Registration(this, id, trigger);
+    registration_ = registration;
+    registration->timeout.setSingleShot(true);
+    connect(&registration->timeout, &QTimer::timeout, registration, [this, registration] {
+        if (registration_ == registration) {
+            qCWarning(logShortcut) << "The desktop portal did not answer within" << answerTimeout_.count() << "ms";
+            finish(HotKeyError::portalTimedOut);
+        }
+    });
+    registration->timeout.start(answerTimeout_);
+    qCDebug(logShortcut) << "Asking the desktop portal to bind" << trigger;
+    createSession();
+    return std::nullopt;
+}
 
+void PortalHotKeyBackend::createSession() {
+    request(
+        QStringLiteral("CreateSession"), {{QStringLiteral("session_handle_token"), nextToken()}},
+        [this](const QVariantMap& options) { return portal_->CreateSession(options); },
+        [this](const QVariantMap& results) {
+            const QString session = handleString(results.value(QStringLiteral("session_handle")));
+            if (session.isEmpty()) {
+                qCWarning(logShortcut) << "The desktop portal made a session without a handle";
+                finish(HotKeyError::portalRefused);
+                return;
+            }
+            registration_->session = session;
+            bindShortcut();
+        });
+}
+
+void PortalHotKeyBackend::bindShortcut() {
     const PortalShortcut shortcut{
         shortcutId,
         {{QStringLiteral("description"), uiText("AirPods 노이즈 캔슬링과 주변음 허용 전환",
                                                 "Switch AirPods between noise cancellation and transparency")},
-         {QStringLiteral("preferred_trigger"), trigger}}};
-    const Answer bound = request(QStringLiteral("BindShortcuts"),
-                                 {QVariant::fromValue(QDBusObjectPath(session)),
-                                  QVariant::fromValue(QList<PortalShortcut>{shortcut}), QString(), QVariantMap()});
-    const auto boundShortcuts = shortcutsOf(bound.results.value(QStringLiteral("shortcuts")));
-    const bool isBound = std::any_of(boundShortcuts.begin(), boundShortcuts.end(),
-                                     [](const PortalShortcut& each) { return each.id == shortcutId; });
-    if (bound.status != 0 || !isBound) {
-        sessionHandle_ = session;
-        unregisterHotKey();
-        return bound.status != 0 ? bound.status : HotKeyError::portalRefused;
+         {QStringLiteral("preferred_trigger"), registration_->trigger}}};
+    const QDBusObjectPath session(registration_->session);
+    request(
+        QStringLiteral("BindShortcuts"), {},
+        [this, session, shortcut](const QVariantMap& options) {
+            return portal_->BindShortcuts(session, {shortcut}, QString(), options);
+        },
+        [this](const QVariantMap& results) {
+            const auto bound = shortcutsOf(results.value(QStringLiteral("shortcuts")));
+            if (std::none_of(bound.begin(), bound.end(),
+                             [](const PortalShortcut& each) { return each.id == shortcutId; })) {
+                qCWarning(logShortcut) << "The desktop portal bound no shortcut";
+                finish(HotKeyError::portalRefused);
+                return;
+            }
+            finish(0);
+        });
+}
+
+void PortalHotKeyBackend::request(const QString& method, QVariantMap options, const Call& call, Answer answer) {
+    Registration* registration = registration_;
+    // The portal answers on a Request object whose path is known before the call; listening there
+    // first means that no answer can be missed.
+    const QString token = nextToken();
+    QString sender = bus_.baseService().mid(1);
+    sender.replace('.', '_');
+    const QString path = QStringLiteral("%1/request/%2/%3").arg(portalPath, sender, token);
+    options.insert(QStringLiteral("handle_token"), token);
+    auto* request = new OrgFreedesktopPortalRequestInterface(portalService, path, bus_, registration);
+    registration->request = request;
+    connect(
+        request, &OrgFreedesktopPortalRequestInterface::Response, registration,
+        [this, registration, request, method, answer = std::move(answer)](uint response, const QVariantMap& results) {
+            if (registration_ != registration || registration->request != request) {
+                return;
+            }
+            registration->request = nullptr;
+            request->deleteLater();
+            if (response != 0) {
+                // 1: the user cancelled the portal's dialog; 2: the portal ended the call otherwise.
+                qCWarning(logShortcut) << "The desktop portal answered" << method << "with response" << response;
+                finish(HotKeyError::portalRefused);
+                return;
+            }
+            answer(results);
+        });
+    auto* watcher = new QDBusPendingCallWatcher(call(options), request);
+    connect(watcher, &QDBusPendingCallWatcher::finished, registration,
+            [this, registration, method](QDBusPendingCallWatcher* finished) {
+                finished->deleteLater();
+                if (registration_ == registration && finished->isError()) {
+                    qCWarning(logShortcut) << "The desktop portal's" << method << "failed:" << finished->error().name()
+                                           << finished->error().message();
+                    finish(HotKeyError::portalUnavailable);
+                }
+            });
+}
+
+void PortalHotKeyBackend::finish(std::int32_t status) {
+    Registration* finished = std::exchange(registration_, nullptr);
+    finished->timeout.stop();
+    if (status == 0) {
+        closeSession(sessionHandle_);
+        sessionHandle_ = finished->session;
+        id_ = finished->id;
+    } else {
+        withdraw(*finished);
     }
-    sessionHandle_ = session;
-    id_ = id;
-    return 0;
+    // Later: this may run inside one of its signals.
+    finished->deleteLater();
+    reportRegistration(status);
+}
+
+void PortalHotKeyBackend::withdraw(Registration& registration) {
+    if (registration.request) {
+        registration.request->Close();
+    }
+    closeSession(registration.session);
 }
 
 void PortalHotKeyBackend::unregisterHotKey() {
-    if (sessionHandle_.isEmpty()) {
-        return;
+    if (registration_) {
+        withdraw(*registration_);
+        std::exchange(registration_, nullptr)->deleteLater();
     }
-    bus_.send(QDBusMessage::createMethodCall(portalService, sessionHandle_, sessionInterface, QStringLiteral("Close")));
+    closeSession(sessionHandle_);
     sessionHandle_.clear();
 }
 
-void PortalHotKeyBackend::handleActivated(const QDBusObjectPath& sessionHandle, const QString& shortcut, qulonglong,
-                                          const QVariantMap&) {
-    if (!sessionHandle_.isEmpty() && sessionHandle.path() == sessionHandle_ && shortcut == shortcutId) {
-        reportPress(id_);
+void PortalHotKeyBackend::closeSession(const QString& handle) {
+    if (!handle.isEmpty()) {
+        bus_.send(QDBusMessage::createMethodCall(portalService, handle, sessionInterface, QStringLiteral("Close")));
     }
 }
+
+QString PortalHotKeyBackend::nextToken() { return QStringLiteral("harkwell%1").arg(++tokenCount_); }
 
 } // namespace harkwell

@@ -1,35 +1,29 @@
 #pragma once
 
 #include "shortcut/HotKeyBackend.h"
+#include "shortcut/PortalShortcut.h"
 
-#include <QDBusArgument>
 #include <QDBusConnection>
-#include <QDBusObjectPath>
-#include <QEventLoop>
+#include <QDBusPendingCall>
 #include <QObject>
 #include <QString>
 #include <QVariantMap>
 
 #include <chrono>
-#include <optional>
+#include <functional>
+
+class OrgFreedesktopPortalGlobalShortcutsInterface;
 
 namespace harkwell {
-
-// One shortcut as the GlobalShortcuts portal takes and returns it: D-Bus (sa{sv}).
-struct PortalShortcut {
-    QString id;
-    QVariantMap properties;
-};
-QDBusArgument& operator<<(QDBusArgument& argument, const PortalShortcut& shortcut);
-const QDBusArgument& operator>>(const QDBusArgument& argument, PortalShortcut& shortcut);
 
 // System-wide shortcuts under Wayland through the desktop portal (org.freedesktop.portal.Desktop,
 // interface org.freedesktop.portal.GlobalShortcuts): registering creates a portal session and
 // binds one shortcut in it with the setting as its preferred trigger ("CTRL+ALT+K"); the
 // portal's Activated signal for it is a press; unregistering closes the session. The portal may
-// ask the user, so registration waits for its answer in a local event loop, for at most
-// answerTimeout; other events are handled meanwhile, and a registration they start is refused
-// as busy. Unregistering while a registration waits does not stop that registration.
+// ask the user first, so registering returns at once and the outcome comes later through the
+// registration handler: bound, refused, or timed out once answerTimeout has passed without an
+// answer. The earlier session stays until the new one is bound. A registration started while
+// another waits is refused as busy at once.
 class PortalHotKeyBackend : public QObject, public HotKeyBackend {
     Q_OBJECT
 
@@ -41,34 +35,37 @@ public:
     explicit PortalHotKeyBackend(QDBusConnection bus, std::chrono::milliseconds answerTimeout = defaultAnswerTimeout);
     ~PortalHotKeyBackend() override;
 
-    std::int32_t registerHotKey(const HotKeySetting& setting, HotKeyId id) override;
+    std::optional<std::int32_t> registerHotKey(const HotKeySetting& setting, HotKeyId id) override;
     void unregisterHotKey() override;
 
     // The portal's form of the setting's combination: "CTRL+ALT+K", "SHIFT+LOGO+Up".
     static QString preferredTrigger(const HotKeySetting& setting);
 
-private slots:
-    void handleActivated(const QDBusObjectPath& sessionHandle, const QString& shortcut, qulonglong timestamp,
-                         const QVariantMap& options);
-    void handleResponse(uint response, const QVariantMap& results);
-
 private:
-    struct Answer {
-        std::int32_t status = 0; // 0, or the HotKeyError status of the failure
-        QVariantMap results;
-    };
-    Answer request(const QString& method, QList<QVariant> arguments);
+    class Registration;
+    using Call = std::function<QDBusPendingCall(const QVariantMap& options)>;
+    using Answer = std::function<void(const QVariantMap& results)>;
+
+    void createSession();
+    void bindShortcut();
+    // Makes a call that the portal answers through a Request object: call gets options with the
+    // request's handle token added; answer gets the results of a successful Response.
+    void request(const QString& method, QVariantMap options, const Call& call, Answer answer);
+    // Ends the waiting registration and reports its outcome.
+    void finish(std::int32_t status);
+    // Withdraws what the registration made: its waiting call (closing the portal's dialog) and
+    // its session.
+    void withdraw(Registration& registration);
+    void closeSession(const QString& handle);
+    QString nextToken();
 
     QDBusConnection bus_;
     std::chrono::milliseconds answerTimeout_;
-    bool isListening_ = false; // connected to the portal's Activated signal
-    QString sessionHandle_;    // empty when nothing is registered
+    OrgFreedesktopPortalGlobalShortcutsInterface* portal_; // a child
+    QString sessionHandle_;                                // empty when nothing is registered
     HotKeyId id_;
-    int requestCount_ = 0;
-    std::optional<std::pair<uint, QVariantMap>> response_; // the answer the pending request got
-    QEventLoop* waitingLoop_ = nullptr;                    // the loop waiting for it
+    int tokenCount_ = 0;
+    Registration* registration_ = nullptr; // the registration waiting for the portal, a child
 };
 
 } // namespace harkwell
-
-Q_DECLARE_METATYPE(harkwell::PortalShortcut)

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <iterator>
 #include <memory>
 #include <xcb/xcb_keysyms.h>
 
@@ -85,8 +86,7 @@ X11HotKeyBackend::~X11HotKeyBackend() {
     }
 }
 
-std::int32_t X11HotKeyBackend::registerHotKey(const HotKeySetting& setting, HotKeyId id) {
-    unregisterHotKey();
+std::optional<std::int32_t> X11HotKeyBackend::registerHotKey(const HotKeySetting& setting, HotKeyId id) {
     const auto key = virtualKeyFromCode(setting.keyCode);
     if (!key) {
         return HotKeyError::keyNotOnKeyboard;
@@ -101,21 +101,24 @@ std::int32_t X11HotKeyBackend::registerHotKey(const HotKeySetting& setting, HotK
     }
     const std::uint16_t numLock = numLockMask(connection_, symbols.get());
     const std::uint16_t modifiers = x11Modifiers(setting.modifiers);
-    std::vector<std::uint16_t> variants;
-    for (const std::uint16_t locks : {std::uint16_t{0}, numLock, std::uint16_t{XCB_MOD_MASK_LOCK},
-                                      static_cast<std::uint16_t>(numLock | XCB_MOD_MASK_LOCK)}) {
-        const auto variant = static_cast<std::uint16_t>(modifiers | locks);
-        if (std::ranges::find(variants, variant) == variants.end()) {
-            variants.push_back(variant);
+    std::vector<Grab> grabs;
+    for (const xcb_keycode_t keycode : keycodes) {
+        for (const std::uint16_t locks : {std::uint16_t{0}, numLock, std::uint16_t{XCB_MOD_MASK_LOCK},
+                                          static_cast<std::uint16_t>(numLock | XCB_MOD_MASK_LOCK)}) {
+            const Grab grab{keycode, static_cast<std::uint16_t>(modifiers | locks)};
+            if (std::ranges::find(grabs, grab) == grabs.end()) {
+                grabs.push_back(grab);
+            }
         }
     }
 
+    // The new grabs are made before the current ones go, so that a refusal leaves the current
+    // shortcut as it was. Grabs both shortcuts share are this client's already.
+    const auto added = without(grabs, grabs_);
     std::vector<xcb_void_cookie_t> cookies;
-    for (const xcb_keycode_t keycode : keycodes) {
-        for (const std::uint16_t variant : variants) {
-            cookies.push_back(xcb_grab_key_checked(connection_, 0, root_, variant, keycode, XCB_GRAB_MODE_ASYNC,
-                                                   XCB_GRAB_MODE_ASYNC));
-        }
+    for (const auto& [keycode, variant] : added) {
+        cookies.push_back(
+            xcb_grab_key_checked(connection_, 0, root_, variant, keycode, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
     }
     std::int32_t status = 0;
     for (const auto cookie : cookies) {
@@ -128,34 +131,40 @@ std::int32_t X11HotKeyBackend::registerHotKey(const HotKeySetting& setting, HotK
     }
     if (status != 0) {
         // Ungrabbing releases only this client's grabs, so the refused ones are left alone.
-        ungrab(keycodes, variants);
+        ungrab(added);
         return status;
     }
-    keycodes_ = keycodes;
-    modifierVariants_ = variants;
+    ungrab(without(grabs_, grabs));
+    grabs_ = std::move(grabs);
     modifiers_ = modifiers;
     ignoredModifiers_ = static_cast<std::uint16_t>(numLock | XCB_MOD_MASK_LOCK);
     id_ = id;
     isHeld_ = false;
+    lastRelease_.reset();
     return 0;
 }
 
 void X11HotKeyBackend::unregisterHotKey() {
-    if (keycodes_.empty()) {
+    if (grabs_.empty()) {
         return;
     }
-    ungrab(keycodes_, modifierVariants_);
-    keycodes_.clear();
-    modifierVariants_.clear();
+    ungrab(grabs_);
+    grabs_.clear();
     isHeld_ = false;
+    lastRelease_.reset();
 }
 
-void X11HotKeyBackend::ungrab(const std::vector<xcb_keycode_t>& keycodes,
-                              const std::vector<std::uint16_t>& modifierVariants) {
-    for (const xcb_keycode_t keycode : keycodes) {
-        for (const std::uint16_t variant : modifierVariants) {
-            xcb_ungrab_key(connection_, keycode, root_, variant);
-        }
+std::vector<X11HotKeyBackend::Grab> X11HotKeyBackend::without(const std::vector<Grab>& grabs,
+                                                              const std::vector<Grab>& removed) {
+    std::vector<Grab> kept;
+    std::ranges::copy_if(grabs, std::back_inserter(kept),
+                         [&removed](const Grab& grab) { return std::ranges::find(removed, grab) == removed.end(); });
+    return kept;
+}
+
+void X11HotKeyBackend::ungrab(const std::vector<Grab>& grabs) {
+    for (const auto& [keycode, variant] : grabs) {
+        xcb_ungrab_key(connection_, keycode, root_, variant);
     }
     // A round trip: once it returns the server has released the grabs, so the combination is
     // free for other clients at once.
@@ -163,11 +172,11 @@ void X11HotKeyBackend::ungrab(const std::vector<xcb_keycode_t>& keycodes,
 }
 
 bool X11HotKeyBackend::isGrabbedKey(xcb_keycode_t keycode) const {
-    return std::ranges::find(keycodes_, keycode) != keycodes_.end();
+    return std::ranges::any_of(grabs_, [keycode](const Grab& grab) { return grab.first == keycode; });
 }
 
 bool X11HotKeyBackend::nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) {
-    if (keycodes_.empty() || eventType != "xcb_generic_event_t") {
+    if (grabs_.empty() || eventType != "xcb_generic_event_t") {
         return false;
     }
     const auto* event = static_cast<const xcb_generic_event_t*>(message);
@@ -181,15 +190,23 @@ bool X11HotKeyBackend::nativeEventFilter(const QByteArray& eventType, void* mess
     }
     if (type == XCB_KEY_RELEASE) {
         isHeld_ = false;
+        lastRelease_ = {keyEvent->detail, keyEvent->time};
+        return true;
+    }
+    // The server repeats a held key as a release and a press with the same time stamp (unless the
+    // client asked XKB for detectable repeat, when it sends presses alone): neither is a new press.
+    const bool isRepeat =
+        isHeld_ || (lastRelease_ && lastRelease_->first == keyEvent->detail && lastRelease_->second == keyEvent->time);
+    lastRelease_.reset();
+    if (isRepeat) {
+        isHeld_ = true;
         return true;
     }
     if ((keyEvent->state & shortcutModifierMask & ~ignoredModifiers_) != modifiers_) {
         return false;
     }
-    if (!isHeld_) {
-        isHeld_ = true;
-        reportPress(id_);
-    }
+    isHeld_ = true;
+    reportPress(id_);
     return true;
 }
 

@@ -4,6 +4,8 @@
 
 #include <QAbstractNativeEventFilter>
 
+#include <optional>
+#include <utility>
 #include <vector>
 #include <xcb/xcb.h>
 
@@ -22,23 +24,28 @@ public:
     X11HotKeyBackend(const X11HotKeyBackend&) = delete;
     X11HotKeyBackend& operator=(const X11HotKeyBackend&) = delete;
 
-    // A combination another client has grabbed already fails with -10 (BadAccess).
-    std::int32_t registerHotKey(const HotKeySetting& setting, HotKeyId id) override;
+    // Answers at once. A combination another client has grabbed already fails with -10 (BadAccess).
+    std::optional<std::int32_t> registerHotKey(const HotKeySetting& setting, HotKeyId id) override;
     void unregisterHotKey() override;
 
 private:
     bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
+    // One passive grab: a keycode with one modifier state.
+    using Grab = std::pair<xcb_keycode_t, std::uint16_t>;
+    static std::vector<Grab> without(const std::vector<Grab>& grabs, const std::vector<Grab>& removed);
     bool isGrabbedKey(xcb_keycode_t keycode) const;
-    void ungrab(const std::vector<xcb_keycode_t>& keycodes, const std::vector<std::uint16_t>& modifierVariants);
+    void ungrab(const std::vector<Grab>& grabs);
 
     xcb_connection_t* connection_;
     xcb_window_t root_;
-    std::vector<xcb_keycode_t> keycodes_;         // empty when nothing is registered
-    std::vector<std::uint16_t> modifierVariants_; // the grabbed modifier states
-    std::uint16_t modifiers_ = 0;                 // the shortcut's own modifiers
-    std::uint16_t ignoredModifiers_ = 0;          // Caps Lock and Num Lock
+    std::vector<Grab> grabs_;            // empty when nothing is registered
+    std::uint16_t modifiers_ = 0;        // the shortcut's own modifiers
+    std::uint16_t ignoredModifiers_ = 0; // Caps Lock and Num Lock
     HotKeyId id_;
     bool isHeld_ = false; // between a press and its release: key repeat is not a new press
+    // The keycode and time of the last release of a grabbed key, until the next press: a press
+    // of the same key at the same time is the server's key repeat.
+    std::optional<std::pair<xcb_keycode_t, xcb_timestamp_t>> lastRelease_;
 };
 
 } // namespace harkwell

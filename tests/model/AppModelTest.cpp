@@ -587,53 +587,93 @@ TEST_F(AppModelTest, TheListIsCappedAndListeningUsesThePhrasesWithinTheLimits) {
     EXPECT_EQ(tooLong.errorMessage(), "A call phrase can be at most 100 characters long.");
 }
 
-// --- Shortcut ----------------------------------------------------------------------------
+// --- Shortcut ---------------------------------------------------------------------------
 
-// The stored shortcut is registered at launch; one the desktop refuses then stays shown without
-// a message. Recording: a combination the desktop refuses, a key without a modifier, a
-// combination, then clearing.
+QString refusalText(std::int32_t status) {
+    return QString::fromStdString(HotKeyError::registrationFailed(status).errorDescription());
+}
+
+// Sends a press through the application; true when the recording consumed it, so that no text
+// field, button or application shortcut saw it.
+bool sendKey(int qtKey, Qt::KeyboardModifiers modifiers, std::uint32_t keysym) {
+    QObject field;
+    QKeyEvent event(QEvent::KeyPress, qtKey, modifiers, 0, keysym, 0);
+    return QCoreApplication::sendEvent(&field, &event);
+}
+
+const QByteArray storedControlOptionK = R"({"hotKeyKeyCode": 40, "hotKeyModifiers": 6144, "hotKeyDisplayKey": "K"})";
+
+// The stored shortcut is registered at launch; one the desktop refuses stays shown and stored,
+// with the refusal's message. Recording: a combination the desktop refuses, a key without a
+// modifier, a combination, then clearing.
 TEST_F(AppModelTest, TheShortcutFromLaunchThroughRecordingToClearing) {
-    const QByteArray controlOptionK = R"({"hotKeyKeyCode": 40, "hotKeyModifiers": 6144, "hotKeyDisplayKey": "K"})";
     EXPECT_FALSE(makeModel(R"({"hotKeyKeyCode": 40, "hotKeyDisplayKey": "K"})").hotKeySetting());
     hotKeys->nextStatus = -10;
-    EXPECT_EQ(makeModel(controlOptionK).hotKeyDisplayName(), "Ctrl+Alt+K");
-    EXPECT_FALSE(model->errorMessage());
+    EXPECT_EQ(makeModel(storedControlOptionK).hotKeyDisplayName(), "Ctrl+Alt+K");
+    EXPECT_EQ(model->errorMessage(), refusalText(-10));
+    EXPECT_EQ(storedSettings(), json(storedControlOptionK));
     hotKeys->nextStatus = 0;
-    auto& created = makeModel(controlOptionK);
+    auto& created = makeModel(storedControlOptionK);
     EXPECT_EQ(hotKeys->registered, created.hotKeySetting());
+    EXPECT_FALSE(created.errorMessage());
 
-    // Sends a press through the application; true when the recording consumed it, so that no
-    // text field, button or application shortcut saw it.
-    QObject field;
-    const auto send = [&field](int qtKey, Qt::KeyboardModifiers modifiers, std::uint32_t keysym) {
-        QKeyEvent event(QEvent::KeyPress, qtKey, modifiers, 0, keysym, 0);
-        return QCoreApplication::sendEvent(&field, &event);
-    };
+    // A refused combination leaves the shortcut from before in effect: shown, stored, registered.
     hotKeys->nextStatus = -10;
     created.startShortcutRecording();
-    send(Qt::Key_J, Qt::ControlModifier, 'j');
-    EXPECT_FALSE(created.hotKeySetting());
-    EXPECT_EQ(created.errorMessage(), QString::fromStdString(HotKeyError::registrationFailed(-10).errorDescription()));
-    EXPECT_EQ(storedSettings()["hotKeyDisplayKey"], "K") << "the shortcut from before comes back at next launch";
+    sendKey(Qt::Key_J, Qt::ControlModifier, 'j');
+    EXPECT_EQ(created.hotKeyDisplayName(), "Ctrl+Alt+K");
+    EXPECT_EQ(created.errorMessage(), refusalText(-10));
+    EXPECT_EQ(storedSettings(), json(storedControlOptionK));
+    EXPECT_EQ(hotKeys->registered, created.hotKeySetting());
 
     hotKeys->nextStatus = 0;
     created.startShortcutRecording();
-    EXPECT_TRUE(send(Qt::Key_Escape, Qt::NoModifier, 0xff1b));
+    EXPECT_TRUE(sendKey(Qt::Key_Escape, Qt::NoModifier, 0xff1b));
     EXPECT_FALSE(created.isRecordingShortcut()) << "Escape cancels recording";
-    EXPECT_FALSE(created.hotKeySetting());
+    EXPECT_EQ(created.hotKeyDisplayName(), "Ctrl+Alt+K");
     created.startShortcutRecording();
-    EXPECT_TRUE(send(Qt::Key_A, Qt::NoModifier, 'a'));
+    EXPECT_TRUE(sendKey(Qt::Key_A, Qt::NoModifier, 'a'));
     EXPECT_EQ(created.errorMessage(), "Press a key together with Super, Ctrl, Alt or Shift.");
-    send(Qt::Key_Up, Qt::ShiftModifier | Qt::MetaModifier, 0xff52);
+    sendKey(Qt::Key_Up, Qt::ShiftModifier | Qt::MetaModifier, 0xff52);
     EXPECT_EQ(created.hotKeyDisplayName(), "Super+Shift+Up");
     EXPECT_EQ(hotKeys->registered, created.hotKeySetting());
     EXPECT_FALSE(created.errorMessage());
     EXPECT_EQ(storedSettings(), json(R"({"hotKeyKeyCode": 126, "hotKeyModifiers": 768, "hotKeyDisplayKey": "↑"})"));
-    EXPECT_FALSE(send(Qt::Key_A, Qt::NoModifier, 'a')) << "recording is over: keys reach the application again";
+    EXPECT_FALSE(sendKey(Qt::Key_A, Qt::NoModifier, 'a')) << "recording is over: keys reach the application again";
 
     created.startShortcutRecording();
     created.clearShortcut(); // while recording: recording ends too
     EXPECT_FALSE(created.isRecordingShortcut());
+    EXPECT_FALSE(hotKeys->registered);
+    EXPECT_EQ(storedSettings(), QJsonObject());
+}
+
+// A desktop that asks the user first answers later: until then the model shows and stores what
+// was in effect before; a late refusal shows its message, a late success the new shortcut, and
+// a clearing in between drops the answer.
+TEST_F(AppModelTest, TheDesktopsLateAnswerDecidesTheShortcut) {
+    hotKeys->nextStatus = std::nullopt;
+    auto& created = makeModel(storedControlOptionK);
+    EXPECT_EQ(hotKeys->waiting, created.hotKeySetting());
+    EXPECT_FALSE(created.errorMessage());
+    hotKeys->backend->answer(HotKeyError::portalRefused);
+    EXPECT_EQ(created.errorMessage(), refusalText(-2002));
+    EXPECT_EQ(created.hotKeyDisplayName(), "Ctrl+Alt+K");
+
+    created.startShortcutRecording();
+    sendKey(Qt::Key_Up, Qt::ShiftModifier | Qt::MetaModifier, 0xff52);
+    EXPECT_FALSE(created.isRecordingShortcut());
+    EXPECT_FALSE(created.errorMessage());
+    EXPECT_EQ(created.hotKeyDisplayName(), "Ctrl+Alt+K") << "shown before the desktop agreed";
+    hotKeys->backend->answer(0);
+    EXPECT_EQ(created.hotKeyDisplayName(), "Super+Shift+Up");
+    EXPECT_EQ(storedSettings()["hotKeyDisplayKey"], "↑");
+
+    created.startShortcutRecording();
+    sendKey(Qt::Key_J, Qt::ControlModifier, 'j');
+    created.clearShortcut();
+    hotKeys->backend->answer(0);
+    EXPECT_FALSE(created.hotKeySetting());
     EXPECT_FALSE(hotKeys->registered);
     EXPECT_EQ(storedSettings(), QJsonObject());
 }

@@ -128,26 +128,41 @@ public:
     mutable int reads = 0;
 };
 
-// A desktop that grants shortcuts until nextStatus says otherwise; the test presses them.
+// A desktop that grants shortcuts until nextStatus says otherwise, at once or, with nextStatus
+// empty, when the test calls answer(); the test presses them.
 class FakeHotKeyBackend final : public HotKeyBackend {
 public:
     struct Log {
         std::optional<HotKeySetting> registered;
-        std::int32_t nextStatus = 0;
+        std::optional<std::int32_t> nextStatus = 0;
+        std::optional<HotKeySetting> waiting; // the registration that waits for answer()
         FakeHotKeyBackend* backend = nullptr;
     };
 
     explicit FakeHotKeyBackend(std::shared_ptr<Log> log) : log_(std::move(log)) { log_->backend = this; }
     ~FakeHotKeyBackend() override { log_->backend = nullptr; }
 
-    std::int32_t registerHotKey(const HotKeySetting& setting, HotKeyId) override {
-        if (log_->nextStatus == 0) {
+    std::optional<std::int32_t> registerHotKey(const HotKeySetting& setting, HotKeyId) override {
+        if (!log_->nextStatus) {
+            log_->waiting = setting;
+        } else if (*log_->nextStatus == 0) {
             log_->registered = setting;
         }
         return log_->nextStatus;
     }
-    void unregisterHotKey() override { log_->registered.reset(); }
+    void unregisterHotKey() override {
+        log_->registered.reset();
+        log_->waiting.reset();
+    }
     void press(HotKeyId id) const { reportPress(id); }
+    // The desktop's late answer to the waiting registration.
+    void answer(std::int32_t status) {
+        if (status == 0) {
+            log_->registered = log_->waiting;
+        }
+        log_->waiting.reset();
+        reportRegistration(status);
+    }
 
 private:
     std::shared_ptr<Log> log_;

@@ -56,7 +56,8 @@ TEST(AppModelEndToEndTest, SayingTheNameSwitchesTheAirPodsToTransparencyAndRepor
 
     AppModel model({std::make_shared<AirPodsController>(HARKWELL_BUILD_ROOT), std::make_unique<HotKeyController>(),
                     std::make_shared<SystemPermissionService>(), detectorFactory,
-                    std::make_unique<ApplicationKeyEventMonitor>(), std::make_unique<SettingsStore>(settingsPath)});
+                    std::make_unique<ApplicationKeyEventMonitor>(), std::make_unique<SettingsStore>(settingsPath),
+                    std::make_unique<AutostartEntry>(directory.filePath("autostart"), "harkwell")});
     QStringList calls;
     model.onCallDetected = [&calls](const QString& phrase) { calls.append(phrase); };
     model.setDetectionEnabled(true);

@@ -4,6 +4,8 @@
 
 #include "model/AppModel.h"
 
+#include <QTemporaryDir>
+
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -147,13 +149,18 @@ struct FakeModelParts {
                 permissions,
                 [log = detectors](AppLocale) { return std::make_unique<FakeDetector>(log); },
                 std::make_unique<ApplicationKeyEventMonitor>(),
-                std::make_unique<SettingsStore>(settingsPath)};
+                std::make_unique<SettingsStore>(settingsPath),
+                std::make_unique<AutostartEntry>(autostartFolder(), executablePath)};
     }
 
     std::shared_ptr<FakeAirPods> airPods = std::make_shared<FakeAirPods>();
     std::shared_ptr<FakePermissions> permissions = std::make_shared<FakePermissions>();
     std::shared_ptr<FakeDetector::Log> detectors = std::make_shared<FakeDetector::Log>();
     std::shared_ptr<FakeHotKeyBackend::Log> hotKeys = std::make_shared<FakeHotKeyBackend::Log>();
+    // The autostart folder, not there at first, and the executable its entry starts.
+    QString autostartFolder() const { return autostartDirectory.filePath("autostart"); }
+    QTemporaryDir autostartDirectory;
+    QString executablePath = QStringLiteral("/usr/bin/harkwell");
 };
 
 } // namespace harkwell::testing

@@ -107,7 +107,6 @@ void AppDelegate::configurePopover() {
 void AppDelegate::configureStatusItem() {
     qCDebug(logApp) << "System tray available:" << QSystemTrayIcon::isSystemTrayAvailable();
     statusItem_ = std::make_unique<QSystemTrayIcon>();
-    statusItem_->setIcon(icons::trayIcon());
     connect(statusItem_.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
         qCDebug(logApp) << "Tray icon activated:" << reason;
         if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::Context ||
@@ -115,7 +114,10 @@ void AppDelegate::configureStatusItem() {
             togglePopover();
         }
     });
-    connect(model_.get(), &AppModel::isDetectionEnabledChanged, this, &AppDelegate::updateStatusItem);
+    for (auto signal : {&AppModel::isDetectionEnabledChanged, &AppModel::activeWakePhrasesChanged,
+                        &AppModel::isInTransparencyAfterCallChanged}) {
+        connect(model_.get(), signal, this, &AppDelegate::updateStatusItem);
+    }
     qApp->installEventFilter(this);
     updateStatusItem();
     statusItem_->show();
@@ -125,14 +127,25 @@ void AppDelegate::updateStatusItem() {
     if (!statusItem_) {
         return;
     }
-    const PanelText& state = model_->isDetectionEnabled() ? panelTexts::listening : panelTexts::notListening;
-    statusItem_->setToolTip(QStringLiteral("Harkwell: ") + state.text());
+    QString state = panelTexts::notListening.text();
+    trayState_ = icons::TrayState::notListening;
+    if (model_->isDetectionEnabled()) {
+        const int count = model_->listenedWakePhraseCount();
+        state = (count == 1 ? panelTexts::listeningForOne : panelTexts::listeningForMany).text().arg(count);
+        trayState_ = icons::TrayState::listening;
+        if (model_->isInTransparencyAfterCall()) {
+            state += panelTexts::transparencyAfterCall.text();
+            trayState_ = icons::TrayState::transparencyAfterCall;
+        }
+    }
+    statusItem_->setIcon(icons::trayIcon(trayState_));
+    statusItem_->setToolTip(QStringLiteral("Harkwell: ") + state);
 }
 
 bool AppDelegate::eventFilter(QObject* watched, QEvent* event) {
     // The icon is drawn in the text colour of the panel, light or dark, and follows theme changes.
     if (watched == qApp && event->type() == QEvent::ApplicationPaletteChange && statusItem_) {
-        statusItem_->setIcon(icons::trayIcon());
+        statusItem_->setIcon(icons::trayIcon(trayState_));
     }
     // The tray taking the icon in, or laying its icons out again, moves and sizes the icon's window:
     // the first launch's panel opens, and a shown panel follows the icon.

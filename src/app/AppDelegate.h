@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/CallDetectionHUDController.h"
+#include "app/Icons.h"
 #include "model/AppModel.h"
 
 #include <QDBusConnection>
@@ -83,6 +84,8 @@ protected:
 private:
     void configurePopover();
     void configureStatusItem();
+    // Shows in the tray icon and its tooltip whether Harkwell listens, for how many phrases, and
+    // whether a call has the AirPods in Transparency.
     void updateStatusItem();
     // Where the tray icon is on the screen, when the tray tells it.
     std::optional<QRect> trayIconGeometry() const;
@@ -99,6 +102,7 @@ private:
     ContentView* contentView_ = nullptr;
     std::unique_ptr<CallDetectionHUDController> callDetectionHUD_;
     std::unique_ptr<QSystemTrayIcon> statusItem_;
+    icons::TrayState trayState_ = icons::TrayState::notListening;
     std::unique_ptr<ToggleModeService> toggleModeService_;
     std::unique_ptr<ControlPanelService> controlPanelService_;
     // Runs while the first launch's panel waits for the tray icon's place.

@@ -93,7 +93,7 @@ ContentView::ContentView(AppModel& model, QWidget* parent) : QWidget(parent), mo
           &AppModel::isPermissionSetupCompleteChanged, &AppModel::permissionStatusTextChanged,
           &AppModel::isDetectionEnabledChanged, &AppModel::selectedModeChanged, &AppModel::hotKeySettingChanged,
           &AppModel::isRecordingShortcutChanged, &AppModel::isCommandRunningChanged, &AppModel::errorMessageChanged,
-          &AppModel::wakePhraseHintChanged}) {
+          &AppModel::wakePhraseHintChanged, &AppModel::isStartAtLoginChanged, &AppModel::isListenAtStartChanged}) {
         connect(&model_, signal, this, &ContentView::refresh);
     }
     refresh();
@@ -188,6 +188,7 @@ QWidget* ContentView::buildMainControls() {
     layout->addWidget(buildPhraseForm());
     layout->addWidget(buildModePicker());
     layout->addWidget(buildShortcutPicker());
+    layout->addWidget(buildStartupSwitches());
     layout->addWidget(buildErrorBanner(1));
     layout->addStretch();
     scroll->setWidget(controls);
@@ -384,6 +385,33 @@ QWidget* ContentView::buildShortcutPicker() {
     return section;
 }
 
+// Start at login and, beside it, listening at start, on one row: each label before its switch.
+QWidget* ContentView::buildStartupSwitches() {
+    auto* section = new QWidget;
+    auto* row = new QHBoxLayout(section);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(8);
+    const auto addSwitch = [&](const PanelText& text, QLabel*& switchLabel, SwitchButton*& toggle,
+                               void (AppModel::*set)(bool), bool (AppModel::*get)() const) {
+        switchLabel = label(text.text(), style::calloutFont(), section);
+        toggle = new SwitchButton(section);
+        toggle->setAccessibleName(switchLabel->text());
+        connect(toggle, &SwitchButton::clicked, this, [this, toggle, set, get](bool checked) {
+            (model_.*set)(checked);
+            // A failure leaves the switch as things are.
+            toggle->setChecked((model_.*get)());
+        });
+        row->addWidget(switchLabel);
+        row->addWidget(toggle);
+    };
+    addSwitch(panelTexts::startAtLogin, parts_.startAtLoginLabel, parts_.startAtLoginSwitch, &AppModel::setStartAtLogin,
+              &AppModel::isStartAtLogin);
+    row->addStretch();
+    addSwitch(panelTexts::listenAtStart, parts_.listenAtStartLabel, parts_.listenAtStartSwitch,
+              &AppModel::setListenAtStart, &AppModel::isListenAtStart);
+    return section;
+}
+
 void ContentView::refresh() {
     const bool running = model_.isCommandRunning();
     screens_->setCurrentIndex(model_.isPermissionSetupComplete() ? 1 : 0);
@@ -425,6 +453,9 @@ void ContentView::refresh() {
     parts_.recordButton->setText(recording ? panelTexts::cancelRecording.text() : panelTexts::recordShortcut.text());
     parts_.recordButton->setEnabled(!running);
     parts_.clearButton->setEnabled(shortcut.has_value() && !running);
+
+    parts_.startAtLoginSwitch->setChecked(model_.isStartAtLogin());
+    parts_.listenAtStartSwitch->setChecked(model_.isListenAtStart());
 
     const auto& error = model_.errorMessage();
     for (QLabel* banner : parts_.errorBanners) {

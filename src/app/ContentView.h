@@ -19,10 +19,10 @@ class SegmentedPicker;
 class SwitchButton;
 
 // The control panel: the permission-setup screen until the model reports the permissions ready,
-// then the main controls (call detection, call phrases, AirPods mode, shortcut), with the error
-// banner and Quit on both. It keeps no state of its own beyond the phrase field's focus: every
-// value shown is read from the model whenever the model notifies, and every control calls one
-// model operation. 420 x 640 pixels.
+// then the main controls (call detection, call phrases, AirPods mode, shortcut, start at login and
+// listening at start), with the error banner and Quit on both. It keeps no state of its own beyond
+// the phrase field's focus: every value shown is read from the model whenever the model notifies,
+// and every control calls one model operation. 420 x 640 pixels.
 class ContentView : public QWidget {
     Q_OBJECT
 
@@ -66,6 +66,10 @@ public:
         QLabel* shortcutDisplay = nullptr;
         QPushButton* recordButton = nullptr;
         QPushButton* clearButton = nullptr;
+        QLabel* startAtLoginLabel = nullptr;
+        SwitchButton* startAtLoginSwitch = nullptr;
+        QLabel* listenAtStartLabel = nullptr;
+        SwitchButton* listenAtStartSwitch = nullptr;
     };
     const Parts& parts() const { return parts_; }
 
@@ -89,6 +93,7 @@ private:
     QWidget* buildPhraseForm();
     QWidget* buildModePicker();
     QWidget* buildShortcutPicker();
+    QWidget* buildStartupSwitches();
     void rebuildPhraseRows();
     // Fits the phrase list's area to its rows, up to visiblePhraseRows of them.
     void fitPhraseScrollArea();

@@ -65,8 +65,11 @@ QIcon icon(const QString& name, const QColor& color, const std::optional<QColor>
     return result;
 }
 
-QIcon trayIcon() {
-    return icon("ear-waveform", QGuiApplication::palette().color(QPalette::Active, QPalette::WindowText));
+QIcon trayIcon(TrayState state) {
+    const char* name = state == TrayState::notListening ? "ear-off"
+                       : state == TrayState::listening  ? "ear-waveform"
+                                                        : "ear-waveform-dot";
+    return icon(name, QGuiApplication::palette().color(QPalette::Active, QPalette::WindowText));
 }
 
 } // namespace harkwell::icons

@@ -52,10 +52,18 @@ inline constexpr PanelText shortcutNone{.korean = "없음", .english = "None"};
 inline constexpr PanelText recordShortcut{.korean = "기록", .english = "Record"};
 inline constexpr PanelText cancelRecording{.korean = "취소", .english = "Cancel"};
 inline constexpr PanelText clearShortcut{.korean = "지우기", .english = "Clear"};
+inline constexpr PanelText startAtLogin{.korean = "로그인 시 시작", .english = "Start at login"};
+inline constexpr PanelText listenAtStart{.korean = "시작할 때 듣기", .english = "Listen when Harkwell starts"};
 
-// The tray icon's tooltip, after "Harkwell: ".
-inline constexpr PanelText listening{.korean = "호출 감지 켜짐", .english = "Listening"};
-inline constexpr PanelText notListening{.korean = "호출 감지 꺼짐", .english = "Not listening"};
+// The tray icon's tooltip, after "Harkwell: ". %1: how many call phrases listening uses.
+inline constexpr PanelText listeningForOne{.korean = "호출 문구 %1개 감지 중",
+                                           .english = "listening for %1 call phrase"};
+inline constexpr PanelText listeningForMany{.korean = "호출 문구 %1개 감지 중",
+                                            .english = "listening for %1 call phrases"};
+inline constexpr PanelText notListening{.korean = "감지 꺼짐", .english = "not listening"};
+// After the listening text while the AirPods are in Transparency because of a call.
+inline constexpr PanelText transparencyAfterCall{.korean = " · 호출 후 주변음 모드",
+                                                 .english = "; AirPods in Transparency after a call"};
 
 } // namespace panelTexts
 } // namespace harkwell

@@ -14,6 +14,7 @@ AppModel::Dependencies makeSystemDependencies() {
     dependencies.detectorFactory = makeSystemWakePhraseListener;
     dependencies.keyMonitor = std::make_unique<ApplicationKeyEventMonitor>();
     dependencies.settings = std::make_unique<SettingsStore>();
+    dependencies.autostart = std::make_unique<AutostartEntry>();
     return dependencies;
 }
 

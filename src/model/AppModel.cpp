@@ -24,6 +24,7 @@ const QString permissionSetupKey = "permissionSetupComplete";
 const QString hotKeyKeyCodeKey = "hotKeyKeyCode";
 const QString hotKeyModifiersKey = "hotKeyModifiers";
 const QString hotKeyDisplayKey = "hotKeyDisplayKey";
+const QString listenAtStartKey = "listenAtStart";
 
 std::vector<std::string> toStrings(const QStringList& list) {
     std::vector<std::string> strings;
@@ -99,8 +100,10 @@ AppModel::AppModel(Dependencies dependencies, QObject* parent)
     : QObject(parent), airPods_(std::move(dependencies.airPods)),
       hotKeyController_(std::move(dependencies.hotKeyController)), permissions_(std::move(dependencies.permissions)),
       detectorFactory_(std::move(dependencies.detectorFactory)), keyMonitor_(std::move(dependencies.keyMonitor)),
-      settings_(std::move(dependencies.settings)), clock_(std::move(dependencies.clock)) {
+      settings_(std::move(dependencies.settings)), autostart_(std::move(dependencies.autostart)),
+      clock_(std::move(dependencies.clock)) {
     reportSettingsProblems();
+    isStartAtLogin_ = autostart_->isEnabled();
     resumeTimer_.setInterval(std::chrono::milliseconds(100));
     connect(&resumeTimer_, &QTimer::timeout, this, &AppModel::resumeWhenDue);
     permissionStatusText_ = permissionsRequiredText();
@@ -186,10 +189,18 @@ void AppModel::assignDetectionEnabled(bool enabled) {
     emit isDetectionEnabledChanged();
 }
 
+void AppModel::assignTransparencyAfterCall(bool afterCall) {
+    isInTransparencyAfterCall_ = afterCall;
+    emit isInTransparencyAfterCallChanged();
+}
+
 void AppModel::assignSelectedMode(ListeningMode mode) {
     selectedMode_ = mode;
     settings_->setString(selectedModeKey, selectedModeRawValue());
     emit selectedModeChanged();
+    if (isInTransparencyAfterCall_ && mode != ListeningMode::transparency) {
+        assignTransparencyAfterCall(false);
+    }
 }
 
 void AppModel::assignHotKeySetting(std::optional<HotKeySetting> setting) {
@@ -200,6 +211,11 @@ void AppModel::assignHotKeySetting(std::optional<HotKeySetting> setting) {
 void AppModel::assignRecordingShortcut(bool recording) {
     isRecordingShortcut_ = recording;
     emit isRecordingShortcutChanged();
+}
+
+void AppModel::assignStartAtLogin(bool enabled) {
+    isStartAtLogin_ = enabled;
+    emit isStartAtLoginChanged();
 }
 
 void AppModel::assignCommandRunning(bool running) {
@@ -272,6 +288,29 @@ void AppModel::saveHotKeySetting(const HotKeySetting& setting) {
     settings_->setUnsignedNumber(hotKeyKeyCodeKey, setting.keyCode);
     settings_->setUnsignedNumber(hotKeyModifiersKey, setting.modifiers);
     settings_->setString(hotKeyDisplayKey, QString::fromStdString(setting.key));
+}
+
+// --- Start-up ----------------------------------------------------------------------------
+
+void AppModel::setStartAtLogin(bool enabled) {
+    if (autostart_->isEnabled() != enabled) {
+        if (const auto failure = autostart_->setEnabled(enabled)) {
+            assignErrorMessage(
+                (enabled ? uiText("로그인 시 시작을 켜지 못했습니다: %1", "Start at login could not be turned on: %1")
+                         : uiText("로그인 시 시작을 끄지 못했습니다: %1", "Start at login could not be turned off: %1"))
+                    .arg(*failure));
+        } else {
+            assignErrorMessage(std::nullopt);
+        }
+    }
+    assignStartAtLogin(autostart_->isEnabled());
+}
+
+bool AppModel::isListenAtStart() const { return settings_->boolean(listenAtStartKey); }
+
+void AppModel::setListenAtStart(bool enabled) {
+    settings_->setBoolean(listenAtStartKey, enabled);
+    emit isListenAtStartChanged();
 }
 
 // --- Helper commands ---------------------------------------------------------------------
@@ -350,9 +389,19 @@ void AppModel::refreshAirPodsMode() {
                 [](AppModel& self) { self.assignCommandRunning(false); }, &AppModel::applyCommandFailure);
 }
 
-void AppModel::applicationDidLaunch() { readAirPodsModeQuietly(); }
+void AppModel::applicationDidLaunch() {
+    if (isListenAtStart() && isPermissionSetupComplete_ && !activeWakePhrases_.isEmpty()) {
+        qCInfo(logModel) << "listening at start, as asked";
+        startDetection();
+    }
+    readAirPodsModeQuietly();
+}
 
-void AppModel::panelDidOpen() { readAirPodsModeQuietly(); }
+void AppModel::panelDidOpen() {
+    // The user may have deleted or edited the entry since.
+    assignStartAtLogin(autostart_->isEnabled());
+    readAirPodsModeQuietly();
+}
 
 void AppModel::readAirPodsModeQuietly() {
     if (!isPermissionSetupComplete_ || isCommandRunning_) {
@@ -570,6 +619,7 @@ void AppModel::startDetection(Start start) {
 void AppModel::stopDetection() {
     assignDetectionEnabled(false);
     releaseDetector();
+    leaveTransparencyAfterCall();
 }
 
 void AppModel::failAndStopListening(const QString& message) {
@@ -577,6 +627,13 @@ void AppModel::failAndStopListening(const QString& message) {
     assignErrorMessage(message);
     assignDetectionEnabled(false);
     releaseDetector();
+    leaveTransparencyAfterCall();
+}
+
+void AppModel::leaveTransparencyAfterCall() {
+    if (isInTransparencyAfterCall_) {
+        assignTransparencyAfterCall(false);
+    }
 }
 
 void AppModel::releaseDetector() {
@@ -650,7 +707,13 @@ void AppModel::handleDetection(const QString& targetPhrase) {
         return;
     }
     setAirPodsMode(ListeningMode::transparency, [model = QPointer<AppModel>(this), targetPhrase] {
-        if (model && model->onCallDetected) {
+        if (!model) {
+            return;
+        }
+        if (model->isDetectionEnabled_) {
+            model->assignTransparencyAfterCall(true);
+        }
+        if (model->onCallDetected) {
             model->onCallDetected(targetPhrase);
         }
     });
@@ -737,6 +800,9 @@ void AppModel::updateWakePhrases(const QStringList& phrases) {
     }
     if (wasListening && !activeWakePhrases_.isEmpty()) {
         startDetection();
+    }
+    if (!isDetectionEnabled_) {
+        leaveTransparencyAfterCall();
     }
 }
 

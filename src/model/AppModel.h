@@ -5,6 +5,7 @@
 #include "core/PermissionService.h"
 #include "core/SerialQueue.h"
 #include "detection/WakePhraseListener.h"
+#include "model/AutostartEntry.h"
 #include "model/KeyEventMonitor.h"
 #include "model/SettingsStore.h"
 #include "shortcut/HotKeyController.h"
@@ -45,6 +46,7 @@ public:
         WakePhraseListenerFactory detectorFactory;
         std::unique_ptr<KeyEventMonitor> keyMonitor;
         std::unique_ptr<SettingsStore> settings;
+        std::unique_ptr<AutostartEntry> autostart;
         std::shared_ptr<const Clock> clock = std::make_shared<SteadyClock>();
     };
 
@@ -75,6 +77,11 @@ public:
     bool isPermissionSetupComplete() const { return isPermissionSetupComplete_; }
     const QString& permissionStatusText() const { return permissionStatusText_; }
     bool isDetectionEnabled() const { return isDetectionEnabled_; }
+    // How many call phrases listening uses: the first ones within the limits.
+    int listenedWakePhraseCount() const { return int(listenedWakePhrases().size()); }
+    // Whether a detected call switched the AirPods to Transparency and they are still in it, with
+    // listening on.
+    bool isInTransparencyAfterCall() const { return isInTransparencyAfterCall_; }
     // Listening that the sound going away ended is being tried again.
     bool isWaitingToResume() const { return resume_.has_value(); }
     ListeningMode selectedMode() const { return selectedMode_; }
@@ -84,11 +91,21 @@ public:
     QString hotKeyDisplayName() const;
     bool isRecordingShortcut() const { return isRecordingShortcut_; }
     bool isCommandRunning() const { return isCommandRunning_; }
+    // Whether the session starts Harkwell at login, as the autostart entry says when the model was
+    // made or the panel last opened.
+    bool isStartAtLogin() const { return isStartAtLogin_; }
+    // Whether listening starts with Harkwell (setup complete and phrases there).
+    bool isListenAtStart() const;
     const std::optional<QString>& errorMessage() const { return errorMessage_; }
     QString errorMessageText() const { return errorMessage_.value_or(QString()); }
 
     // Called with the call phrase once a detected call has switched the AirPods to Transparency.
     std::function<void(const QString& phrase)> onCallDetected;
+
+    // Writes or removes the autostart entry; an entry that already says so, edited by hand or not,
+    // stays as it is. A failure shows in the banner.
+    void setStartAtLogin(bool enabled);
+    void setListenAtStart(bool enabled);
 
     // Speech recognition, then the microphone, then Bluetooth through the helper.
     void preparePermissions();
@@ -99,7 +116,9 @@ public:
     // Quiet reads of the AirPods' mode, so that the picker and the shortcut start from the real
     // one: once the application has started and each time the control panel opens. They do
     // nothing before permission setup is complete or while a command runs; a read that fails
-    // changes nothing, except that AirPods that are not connected say so.
+    // changes nothing, except that AirPods that are not connected say so. At start-up listening
+    // starts first when the user asked for it (isListenAtStart) and there are phrases; opening
+    // the panel reads the autostart entry again.
     void applicationDidLaunch();
     void panelDidOpen();
     // What the global shortcut (and `harkwell --toggle-mode`) does: noise cancellation to
@@ -121,11 +140,14 @@ signals:
     void isPermissionSetupCompleteChanged();
     void permissionStatusTextChanged();
     void isDetectionEnabledChanged();
+    void isInTransparencyAfterCallChanged();
     void selectedModeChanged();
     void hotKeySettingChanged();
     void isRecordingShortcutChanged();
     void isCommandRunningChanged();
     void errorMessageChanged();
+    void isStartAtLoginChanged();
+    void isListenAtStartChanged();
 
 private:
     // Runs work on the main thread later, if this model still exists then. Safe to call from
@@ -162,6 +184,8 @@ private:
     void stopDetection();
     // Shows the message and turns listening off.
     void failAndStopListening(const QString& message);
+    // Listening is over: the AirPods are no longer in Transparency for a call it heard.
+    void leaveTransparencyAfterCall();
     void releaseDetector();
     // The phrases listening uses: the first ones within the limits.
     std::vector<std::string> listenedWakePhrases() const;
@@ -192,6 +216,8 @@ private:
     void assignPermissionSetupComplete(bool complete);
     void assignPermissionStatusText(const QString& text);
     void assignDetectionEnabled(bool enabled);
+    void assignTransparencyAfterCall(bool afterCall);
+    void assignStartAtLogin(bool enabled);
     void assignSelectedMode(ListeningMode mode);
     void assignHotKeySetting(std::optional<HotKeySetting> setting);
     void assignRecordingShortcut(bool recording);
@@ -204,6 +230,7 @@ private:
     WakePhraseListenerFactory detectorFactory_;
     std::unique_ptr<KeyEventMonitor> keyMonitor_;
     std::unique_ptr<SettingsStore> settings_;
+    std::unique_ptr<AutostartEntry> autostart_;
     SerialQueue commandQueue_{"Harkwell.command"};
     // Gone before the command queue drains at destruction, so that queued commands do nothing.
     std::shared_ptr<const int> alive_ = std::make_shared<const int>(0);
@@ -214,10 +241,12 @@ private:
     bool isPermissionSetupComplete_ = false;
     QString permissionStatusText_;
     bool isDetectionEnabled_ = false;
+    bool isInTransparencyAfterCall_ = false;
     ListeningMode selectedMode_ = ListeningMode::anc;
     std::optional<HotKeySetting> hotKeySetting_;
     bool isRecordingShortcut_ = false;
     bool isCommandRunning_ = false;
+    bool isStartAtLogin_ = false;
     std::optional<QString> errorMessage_;
     // Why the last settings write failed: shown whenever there is no other message, until a
     // write succeeds.

@@ -61,7 +61,7 @@ TEST_F(AppDelegateTest, ALaunchAfterSetupReadsTheModeAndOpensThePanelOnlyFromThe
     EXPECT_FALSE(app.isPopoverShown());
     EXPECT_EQ(airPods->commands(), std::vector<std::string>{"current-mode"});
     EXPECT_EQ(app.model().selectedMode(), ListeningMode(ListeningMode::transparency));
-    EXPECT_EQ(app.statusItem()->toolTip(), "Harkwell: Not listening");
+    EXPECT_EQ(app.statusItem()->toolTip(), "Harkwell: not listening");
 
     // Either button opens the panel with no control focused (a stray Space must not press Quit).
     for (const auto reason : {QSystemTrayIcon::Trigger, QSystemTrayIcon::Context}) {
@@ -90,13 +90,63 @@ TEST_F(AppDelegateTest, APhraseTypedIntoThePopUpReachesTheSettings) {
     EXPECT_TRUE(settings.readAll().contains(R"("Ann")"));
 }
 
-TEST_F(AppDelegateTest, TheTooltipTellsWhetherHarkwellIsListening) {
-    auto& app = launch(R"({"permissionSetupComplete": true, "wakePhrases": ["James"]})");
-    EXPECT_EQ(app.statusItem()->toolTip(), "Harkwell: " + panelTexts::notListening.text());
-    app.model().setDetectionEnabled(true);
-    EXPECT_EQ(app.statusItem()->toolTip(), "Harkwell: " + panelTexts::listening.text());
-    app.model().setDetectionEnabled(false);
-    EXPECT_EQ(app.statusItem()->toolTip(), "Harkwell: " + panelTexts::notListening.text());
+// The icon and its tooltip follow listening, the number of phrases, and a call that left the
+// AirPods in Transparency: until the mode changes, or until listening ends.
+TEST_F(AppDelegateTest, TheTrayIconAndItsTooltipShowTheListeningState) {
+    struct Tooltips {
+        std::string locale;
+        QString off, onePhrase, threePhrases, afterCall;
+    };
+    for (const auto& tooltips : std::vector<Tooltips>{
+             {"en-US", "Harkwell: not listening", "Harkwell: listening for 1 call phrase",
+              "Harkwell: listening for 3 call phrases",
+              "Harkwell: listening for 3 call phrases; AirPods in Transparency after a call"},
+             {"ko-KR", "Harkwell: 감지 꺼짐", "Harkwell: 호출 문구 1개 감지 중", "Harkwell: 호출 문구 3개 감지 중",
+              "Harkwell: 호출 문구 3개 감지 중 · 호출 후 주변음 모드"}}) {
+        SCOPED_TRACE(tooltips.locale);
+        useLanguage(tooltips.locale);
+        auto& app = launch(R"({"permissionSetupComplete": true, "wakePhrases": ["James"]})");
+        AppModel& model = app.model();
+        ASSERT_TRUE(eventually([&] { return !model.isCommandRunning(); }));
+        const auto shows = [&](icons::TrayState state, const QString& tooltip) -> ::testing::AssertionResult {
+            const auto image = [](const QIcon& icon) { return icon.pixmap(22).toImage(); };
+            const QImage shown = image(app.statusItem()->icon());
+            for (const auto other : {icons::TrayState::notListening, icons::TrayState::listening,
+                                     icons::TrayState::transparencyAfterCall}) {
+                if ((shown == image(icons::trayIcon(other))) != (other == state)) {
+                    return ::testing::AssertionFailure()
+                           << "icon of state " << int(other) << (other == state ? " not" : "") << " shown";
+                }
+            }
+            if (app.statusItem()->toolTip() != tooltip) {
+                return ::testing::AssertionFailure() << "tooltip " << app.statusItem()->toolTip().toStdString();
+            }
+            return ::testing::AssertionSuccess();
+        };
+        const auto callSwitches = [&] {
+            detectors->onDetected("James");
+            return eventually([&] { return model.isInTransparencyAfterCall() && !model.isCommandRunning(); });
+        };
+        EXPECT_TRUE(shows(icons::TrayState::notListening, tooltips.off));
+        model.setDetectionEnabled(true);
+        EXPECT_TRUE(shows(icons::TrayState::listening, tooltips.onePhrase));
+        model.setWakePhraseDraft("Ann, Kim");
+        model.addWakePhraseFromDraft();
+        EXPECT_TRUE(shows(icons::TrayState::listening, tooltips.threePhrases));
+
+        ASSERT_TRUE(callSwitches());
+        EXPECT_TRUE(shows(icons::TrayState::transparencyAfterCall, tooltips.afterCall));
+        app.callDetectionHUD().panel().hide();
+        model.toggleAirPodsModeFromShortcut();
+        ASSERT_TRUE(eventually([&] { return !model.isCommandRunning(); }));
+        EXPECT_TRUE(shows(icons::TrayState::listening, tooltips.threePhrases)) << "back to noise cancellation";
+
+        ASSERT_TRUE(callSwitches());
+        model.setDetectionEnabled(false);
+        EXPECT_TRUE(shows(icons::TrayState::notListening, tooltips.off));
+        model.setDetectionEnabled(true);
+        EXPECT_TRUE(shows(icons::TrayState::listening, tooltips.threePhrases)) << "a new listening session";
+    }
 }
 
 TEST_F(AppDelegateTest, ADetectedCallSwitchesTheAirPodsAndShowsTheCallPanel) {

@@ -8,6 +8,8 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDir>
+#include <QJsonDocument>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -67,6 +69,10 @@ TEST_F(ContentViewTest, ShowsEveryTextInTheInterfaceLanguage) {
             {"no shortcut", p.shortcutDisplay->text(), panelTexts::shortcutNone},
             {"record", p.recordButton->text(), panelTexts::recordShortcut},
             {"clear", p.clearButton->text(), panelTexts::clearShortcut},
+            {"start at login", p.startAtLoginLabel->text(), panelTexts::startAtLogin},
+            {"start at login switch", p.startAtLoginSwitch->accessibleName(), panelTexts::startAtLogin},
+            {"listen at start", p.listenAtStartLabel->text(), panelTexts::listenAtStart},
+            {"listen at start switch", p.listenAtStartSwitch->accessibleName(), panelTexts::listenAtStart},
         };
         const QString noneActive = p.phraseCount->text();
         model->setWakePhraseDraft("Ann");
@@ -166,6 +172,7 @@ TEST_F(ContentViewTest, RefusalsAreExplainedUnderTheFieldAndManyPhrasesScrollInT
     EXPECT_GT(parts().phraseScrollArea->verticalScrollBar()->maximum(), 0);
     EXPECT_LE(bottomOf(*parts().modePicker), AppDelegate::popoverSize.height());
     EXPECT_LE(bottomOf(*parts().recordButton), AppDelegate::popoverSize.height());
+    EXPECT_LE(bottomOf(*parts().listenAtStartSwitch), AppDelegate::popoverSize.height());
     EXPECT_EQ(parts().scrollArea->verticalScrollBar()->maximum(), 0);
 }
 
@@ -241,6 +248,104 @@ TEST_F(ContentViewTest, ClearRemovesTheShortcut) {
     EXPECT_FALSE(model->hotKeySetting());
     EXPECT_EQ(parts().shortcutDisplay->text(), panelTexts::shortcutNone.text());
     EXPECT_FALSE(parts().clearButton->isEnabled());
+}
+
+// The keys of the [Desktop Entry] group of a desktop entry file.
+QMap<QString, QString> desktopEntryKeys(const QString& path) {
+    QFile file(path);
+    QMap<QString, QString> keys;
+    if (!file.open(QIODevice::ReadOnly)) {
+        return keys;
+    }
+    const QStringList lines = QString::fromUtf8(file.readAll()).split('\n');
+    EXPECT_EQ(lines.value(0), "[Desktop Entry]");
+    for (const QString& line : lines.mid(1)) {
+        if (const qsizetype equals = line.indexOf('='); equals > 0) {
+            keys.insert(line.left(equals), line.mid(equals + 1));
+        }
+    }
+    return keys;
+}
+
+// The switch writes the entry and removes it, shows what the file says each time the panel opens
+// (deleted or hidden by hand, or written by hand), and says why when the entry cannot be written.
+TEST_F(ContentViewTest, TheStartAtLoginSwitchWritesAndRemovesTheAutostartEntry) {
+    executablePath = "/opt/Harkwell Test/bin/harkwell";
+    const QString entry = autostartFolder() + "/io.github.harkwell.Harkwell.desktop";
+    for (const auto& [locale, failure] : std::vector<std::pair<std::string, QString>>{
+             {"en-US", "Start at login could not be turned on: cannot create the folder %1"},
+             {"ko-KR", "로그인 시 시작을 켜지 못했습니다: cannot create the folder %1"}}) {
+        SCOPED_TRACE(locale);
+        useLanguage(locale);
+        QFile::remove(autostartFolder());
+        makeView(setUp());
+        SwitchButton& toggle = *parts().startAtLoginSwitch;
+        const auto panelOpens = [&] {
+            model->panelDidOpen();
+            return eventually([&] { return !model->isCommandRunning(); });
+        };
+        EXPECT_FALSE(toggle.isChecked());
+
+        QTest::mouseClick(&toggle, Qt::LeftButton);
+        EXPECT_TRUE(toggle.isChecked());
+        const QMap<QString, QString> expected{
+            {"Type", "Application"},
+            {"Name", "Harkwell"},
+            {"Comment", "Switches your AirPods to Transparency when someone calls your name"},
+            {"Exec", R"("/opt/Harkwell Test/bin/harkwell")"},
+            {"Icon", "io.github.harkwell.Harkwell"},
+            {"Terminal", "false"},
+            {"StartupNotify", "false"},
+            {"X-GNOME-Autostart-enabled", "true"},
+        };
+        EXPECT_EQ(desktopEntryKeys(entry), expected);
+        QTest::mouseClick(&toggle, Qt::LeftButton);
+        EXPECT_FALSE(toggle.isChecked());
+        EXPECT_FALSE(QFile::exists(entry));
+
+        QTest::mouseClick(&toggle, Qt::LeftButton);
+        ASSERT_TRUE(QFile::remove(entry));
+        ASSERT_TRUE(panelOpens());
+        EXPECT_FALSE(toggle.isChecked()) << "deleted by hand";
+        const auto writeByHand = [](const QString& path, const QByteArray& contents) {
+            QFile file(path);
+            return file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size();
+        };
+        ASSERT_TRUE(writeByHand(entry, "[Desktop Entry]\nType=Application\nExec=harkwell\nHidden=true\n"));
+        ASSERT_TRUE(panelOpens());
+        EXPECT_FALSE(toggle.isChecked()) << "hidden by hand";
+        ASSERT_TRUE(writeByHand(entry, "[Desktop Entry]\nType=Application\nExec=harkwell\n"));
+        ASSERT_TRUE(panelOpens());
+        EXPECT_TRUE(toggle.isChecked()) << "written by hand";
+        EXPECT_TRUE(parts().errorBanners[1]->isHidden());
+
+        ASSERT_TRUE(QDir(autostartFolder()).removeRecursively());
+        ASSERT_TRUE(writeByHand(autostartFolder(), {})); // a file where the folder should be
+        ASSERT_TRUE(panelOpens());
+        EXPECT_FALSE(toggle.isChecked());
+        QTest::mouseClick(&toggle, Qt::LeftButton);
+        EXPECT_FALSE(toggle.isChecked());
+        EXPECT_FALSE(parts().errorBanners[1]->isHidden());
+        EXPECT_EQ(parts().errorBanners[1]->text(), failure.arg(autostartFolder()));
+    }
+}
+
+TEST_F(ContentViewTest, TheListenAtStartSwitchStoresTheChoice) {
+    for (const std::string locale : {"en-US", "ko-KR"}) {
+        SCOPED_TRACE(locale);
+        useLanguage(locale);
+        makeView(setUp(R"(, "listenAtStart": true)"));
+        SwitchButton& toggle = *parts().listenAtStartSwitch;
+        EXPECT_TRUE(toggle.isChecked());
+        for (const bool listens : {false, true}) {
+            QTest::mouseClick(&toggle, Qt::LeftButton);
+            EXPECT_EQ(toggle.isChecked(), listens);
+            QFile settings(directory.filePath("Harkwell.json"));
+            ASSERT_TRUE(settings.open(QIODevice::ReadOnly));
+            EXPECT_EQ(QJsonDocument::fromJson(settings.readAll())["listenAtStart"], listens);
+        }
+        EXPECT_FALSE(model->isDetectionEnabled()) << "the choice is for the next start";
+    }
 }
 
 } // namespace

@@ -49,7 +49,8 @@ protected:
         model = std::make_unique<AppModel>(AppModel::Dependencies{
             std::make_shared<AirPodsController>(HARKWELL_BUILD_ROOT), std::make_unique<HotKeyController>(),
             std::make_shared<SystemPermissionService>(), std::move(detectorFactory),
-            std::make_unique<ApplicationKeyEventMonitor>(), std::make_unique<SettingsStore>(settingsPath)});
+            std::make_unique<ApplicationKeyEventMonitor>(), std::make_unique<SettingsStore>(settingsPath),
+            std::make_unique<AutostartEntry>(directory.filePath("autostart"), "harkwell")});
         model->onCallDetected = [this](const QString& phrase) { calls.append(phrase); };
         return *model;
     }

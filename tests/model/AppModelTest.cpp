@@ -4,6 +4,7 @@
 #include "locale/AppMetadata.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -585,6 +586,116 @@ TEST_F(AppModelTest, TheListIsCappedAndListeningUsesThePhrasesWithinTheLimits) {
     tooLong.setDetectionEnabled(true);
     EXPECT_FALSE(tooLong.isDetectionEnabled());
     EXPECT_EQ(tooLong.errorMessage(), "A call phrase can be at most 100 characters long.");
+}
+
+// Listening starts with the application only when the user asked for it, setup is complete and
+// there is a phrase to listen for; a start that fails says so as any start does.
+TEST_F(AppModelTest, ListensAtStartOnlyWhenAskedWithSetupCompleteAndPhrases) {
+    // Stored settings, whether listening is on after start-up.
+    const std::vector<std::pair<QByteArray, bool>> cases{
+        {R"({"permissionSetupComplete": true, "wakePhrases": ["James"], "listenAtStart": true})", true},
+        {R"({"permissionSetupComplete": true, "wakePhrases": ["James"], "listenAtStart": false})", false},
+        {R"({"permissionSetupComplete": true, "wakePhrases": ["James"]})", false},
+        {R"({"permissionSetupComplete": true, "wakePhrases": [], "listenAtStart": true})", false},
+        {R"({"wakePhrases": ["James"], "listenAtStart": true})", false},
+    };
+    for (const auto& [stored, listens] : cases) {
+        SCOPED_TRACE(stored.toStdString());
+        const size_t started = detectors->startedWith.size();
+        auto& created = makeModel(stored);
+        EXPECT_EQ(created.isListenAtStart(), stored.contains(R"("listenAtStart": true)"));
+        created.applicationDidLaunch();
+        EXPECT_EQ(created.isDetectionEnabled(), listens);
+        EXPECT_EQ(detectors->startedWith.size(), started + (listens ? 1 : 0));
+        EXPECT_FALSE(created.errorMessage());
+        ASSERT_TRUE(eventually([&] { return !created.isCommandRunning(); }));
+    }
+
+    auto& failing = makeModel(cases.front().first);
+    failing.applicationDidLaunch();
+    std::thread(detectors->onError, Error::platform("Built-in microphone was not found.")).join();
+    ASSERT_TRUE(eventually([&] { return failing.errorMessage().has_value(); }));
+    EXPECT_EQ(failing.errorMessage(), "Built-in microphone was not found.");
+    EXPECT_FALSE(failing.isDetectionEnabled());
+
+    failing.setListenAtStart(false);
+    EXPECT_EQ(storedSettings()["listenAtStart"], false);
+    failing.setListenAtStart(true);
+    EXPECT_EQ(storedSettings()["listenAtStart"], true);
+}
+
+// The call's Transparency lasts until the mode changes or listening ends; a phrase edit that
+// listening goes on through keeps it, and a call's switch that ends after listening does not start it.
+TEST_F(AppModelTest, TransparencyAfterACallLastsUntilTheModeChangesOrListeningEnds) {
+    auto& created = listeningModel();
+    const auto afterCall = [&] {
+        detect();
+        return eventually([&] { return created.isInTransparencyAfterCall() && !created.isCommandRunning(); });
+    };
+    ASSERT_TRUE(afterCall());
+    created.setAirPodsMode(ListeningMode::transparency);
+    ASSERT_TRUE(eventually([&] { return !created.isCommandRunning(); }));
+    EXPECT_TRUE(created.isInTransparencyAfterCall()) << "still Transparency";
+    created.setWakePhraseDraft("Ann");
+    created.addWakePhraseFromDraft();
+    EXPECT_TRUE(created.isInTransparencyAfterCall()) << "listening went on";
+    created.setAirPodsMode(ListeningMode::anc);
+    ASSERT_TRUE(eventually([&] { return !created.isInTransparencyAfterCall() && !created.isCommandRunning(); }));
+
+    ASSERT_TRUE(afterCall());
+    created.setDetectionEnabled(false);
+    EXPECT_FALSE(created.isInTransparencyAfterCall());
+
+    created.setDetectionEnabled(true);
+    ASSERT_TRUE(afterCall());
+    created.removeWakePhrase("James");
+    EXPECT_TRUE(created.isInTransparencyAfterCall()) << "Ann is still listened for";
+    created.removeWakePhrase("Ann");
+    EXPECT_FALSE(created.isInTransparencyAfterCall()) << "no phrase left: listening ended";
+
+    created.setWakePhraseDraft("James");
+    created.addWakePhraseFromDraft();
+    created.setDetectionEnabled(true);
+    airPods->hold();
+    detect();
+    ASSERT_TRUE(eventually([&] { return created.isCommandRunning(); }));
+    created.setDetectionEnabled(false);
+    airPods->release();
+    ASSERT_TRUE(eventually([&] { return calls.size() == 4; }));
+    EXPECT_FALSE(created.isInTransparencyAfterCall());
+}
+
+// An entry that already says what the switch asks stays as it is, edited by hand or not; one that
+// cannot be written says why, in the interface language, and the switch stays off.
+TEST_F(AppModelTest, StartAtLoginKeepsAnEntryThatSaysSoAndExplainsAFailure) {
+    const QString autostart = autostartFolder();
+    const QString entry = autostart + "/io.github.harkwell.Harkwell.desktop";
+    ASSERT_TRUE(QDir().mkpath(autostart));
+    const QByteArray edited = "[Desktop Entry]\nType=Application\nExec=harkwell --edited\n";
+    QFile file(entry);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(edited) == edited.size());
+    file.close();
+    auto& created = makeModel("{}");
+    EXPECT_TRUE(created.isStartAtLogin());
+    created.setStartAtLogin(true);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), edited);
+    file.close();
+
+    ASSERT_TRUE(QDir(autostart).removeRecursively());
+    QFile blocker(autostart); // a file where the folder should be
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    for (const auto& [locale, message] : std::vector<std::pair<std::string, QString>>{
+             {"en-US", "Start at login could not be turned on: cannot create the folder %1"},
+             {"ko-KR", "로그인 시 시작을 켜지 못했습니다: cannot create the folder %1"}}) {
+        useLocale(locale);
+        created.panelDidOpen();
+        EXPECT_FALSE(created.isStartAtLogin());
+        created.setStartAtLogin(true);
+        EXPECT_EQ(created.errorMessage(), message.arg(autostart));
+        EXPECT_FALSE(created.isStartAtLogin());
+    }
 }
 
 // --- Shortcut ---------------------------------------------------------------------------

@@ -4,6 +4,8 @@
 
 #include "model/AppModel.h"
 
+#include <QTemporaryDir>
+
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -177,6 +179,7 @@ struct FakeModelParts {
                 [log = detectors](AppLocale) { return std::make_unique<FakeDetector>(log); },
                 std::make_unique<ApplicationKeyEventMonitor>(),
                 std::make_unique<SettingsStore>(settingsPath),
+                std::make_unique<AutostartEntry>(autostartFolder(), executablePath),
                 clock};
     }
 
@@ -185,6 +188,10 @@ struct FakeModelParts {
     std::shared_ptr<FakeDetector::Log> detectors = std::make_shared<FakeDetector::Log>();
     std::shared_ptr<FakeHotKeyBackend::Log> hotKeys = std::make_shared<FakeHotKeyBackend::Log>();
     std::shared_ptr<ManualClock> clock = std::make_shared<ManualClock>();
+    // The autostart folder, not there at first, and the executable its entry starts.
+    QString autostartFolder() const { return autostartDirectory.filePath("autostart"); }
+    QTemporaryDir autostartDirectory;
+    QString executablePath = QStringLiteral("/usr/bin/harkwell");
 };
 
 } // namespace harkwell::testing

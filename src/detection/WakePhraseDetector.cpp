@@ -29,12 +29,13 @@ WakePhraseDetector::~WakePhraseDetector() {
 }
 
 void WakePhraseDetector::start(const std::vector<std::string>& phrases, DetectedCallback onDetected,
-                               ErrorCallback onError) {
+                               ErrorCallback onError, NearSpeechCallback onNearSpeech) {
     // Starting again replaces what an earlier start set going, answers still on their way included.
     stop();
     gate_.reset(phrases);
     onDetected_ = std::move(onDetected);
     onError_ = std::move(onError);
+    onNearSpeech_ = std::move(onNearSpeech);
     isStarted_ = true;
     QStringList phraseList;
     for (const auto& phrase : gate_.phrases()) {
@@ -78,6 +79,7 @@ void WakePhraseDetector::stop() {
         captureSession_.reset();
         recognitionRequest_.reset();
         recognitionTask_.reset();
+        nearSpeechWatch_ = NearSpeechWatch();
     });
 }
 
@@ -148,19 +150,27 @@ void WakePhraseDetector::startRecognition() {
             }
         });
     // The queue belongs to this detector and is drained before it goes, so `this` outlives the work.
-    captureQueue_->async(
-        [this, onCaptureError = onMainThread<Error>([this](const Error& error) { reportError(error); })] {
-            if (!captureSession_) {
-                return;
-            }
-            captureSession_->start(
-                [this](std::span<const std::int16_t> samples) {
-                    if (recognitionRequest_) {
-                        recognitionRequest_->append(samples);
-                    }
-                },
-                onCaptureError);
-        });
+    captureQueue_->async([this,
+                          onCaptureError = onMainThread<Error>([this](const Error& error) { reportError(error); }),
+                          onNearSpeech = onMainThread<>([this] {
+                              if (onNearSpeech_) {
+                                  onNearSpeech_();
+                              }
+                          })] {
+        if (!captureSession_) {
+            return;
+        }
+        captureSession_->start(
+            [this, onNearSpeech](std::span<const std::int16_t> samples) {
+                if (recognitionRequest_) {
+                    recognitionRequest_->append(samples);
+                }
+                if (nearSpeechWatch_.hear(samples)) {
+                    onNearSpeech();
+                }
+            },
+            onCaptureError);
+    });
 }
 
 void WakePhraseDetector::handleRecognitionEvent(const RecognitionEvent& event) {

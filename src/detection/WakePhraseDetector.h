@@ -5,6 +5,7 @@
 #include "core/SerialQueue.h"
 #include "detection/AudioCapture.h"
 #include "detection/DetectionGate.h"
+#include "detection/NearSpeechWatch.h"
 #include "detection/RecognitionEvent.h"
 #include "detection/SpeechRecognizer.h"
 #include "detection/WakePhraseListener.h"
@@ -21,7 +22,8 @@ namespace harkwell {
 // Listens for call phrases: checks that on-device recognition exists for the locale, asks for the
 // speech and microphone permissions, streams the built-in microphone into a recognition request
 // and turns the recogniser's results into call detections through a DetectionGate (at most one
-// reported detection per cooldown, and a recent-text window that goes stale after a pause).
+// reported detection per cooldown, and a recent-text window that goes stale after a pause). The
+// same audio goes through a NearSpeechWatch, which tells when someone speaks near the microphone.
 //
 // Threads: construct, start, stop and destroy it on the main thread (a Qt application must
 // exist). Permission answers and capture errors are moved to the main thread; recognition results
@@ -44,8 +46,10 @@ public:
     WakePhraseDetector& operator=(const WakePhraseDetector&) = delete;
 
     // Takes the phrases and the callbacks, clears the session state and starts listening.
-    // Start-up failures reach onError.
-    void start(const std::vector<std::string>& phrases, DetectedCallback onDetected, ErrorCallback onError) override;
+    // Start-up failures reach onError; near speech reaches onNearSpeech on the main thread, at
+    // most twice a second.
+    void start(const std::vector<std::string>& phrases, DetectedCallback onDetected, ErrorCallback onError,
+               NearSpeechCallback onNearSpeech = nullptr) override;
     // Tears down capture and recognition synchronously on the capture queue. Permission answers
     // still on their way are dropped. A second call does nothing.
     void stop() override;
@@ -74,12 +78,14 @@ private:
     std::unique_ptr<AudioCaptureSession> captureSession_;
     std::shared_ptr<RecognitionRequest> recognitionRequest_;
     std::unique_ptr<RecognitionTask> recognitionTask_;
+    NearSpeechWatch nearSpeechWatch_; // used on the capture queue
     // Gone when the detector goes; read only on the main thread.
     const std::shared_ptr<const int> alive_ = std::make_shared<const int>(0);
     unsigned session_ = 0;   // counts stops, so that late answers of a stopped session are dropped
     bool isStarted_ = false; // between start and stop, for the diagnostics
     DetectedCallback onDetected_;
     ErrorCallback onError_;
+    NearSpeechCallback onNearSpeech_;
 };
 
 } // namespace harkwell

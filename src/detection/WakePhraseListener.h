@@ -1,5 +1,6 @@
 #pragma once
 
+#include "detection/DetectionSensitivity.h"
 #include "locale/AppError.h"
 #include "matching/AppLocale.h"
 
@@ -16,15 +17,19 @@ class WakePhraseListener {
 public:
     using DetectedCallback = std::function<void(const std::string& phrase)>;
     using ErrorCallback = std::function<void(const Error& error)>;
+    // Someone is speaking near the microphone: called repeatedly while they do.
+    using NearSpeechCallback = std::function<void()>;
 
     virtual ~WakePhraseListener() = default;
     // Returns at once; detections and errors (start-up errors too) come through the callbacks.
-    virtual void start(const std::vector<std::string>& phrases, DetectedCallback onDetected, ErrorCallback onError) = 0;
+    virtual void start(const std::vector<std::string>& phrases, DetectedCallback onDetected, ErrorCallback onError,
+                       NearSpeechCallback onNearSpeech = nullptr) = 0;
     // Stops capture and recognition synchronously; a second call does nothing.
     virtual void stop() = 0;
 };
 
-// Makes a new listener for a recognition locale each time listening starts.
-using WakePhraseListenerFactory = std::function<std::unique_ptr<WakePhraseListener>(AppLocale locale)>;
+// Makes a new listener for a recognition locale and sensitivity each time listening starts.
+using WakePhraseListenerFactory =
+    std::function<std::unique_ptr<WakePhraseListener>(AppLocale locale, DetectionSensitivity sensitivity)>;
 
 } // namespace harkwell

@@ -1,8 +1,11 @@
 #pragma once
 
 #include "airpods/AirPodsControl.h"
+#include "core/Clock.h"
 #include "core/PermissionService.h"
 #include "core/SerialQueue.h"
+#include "core/Ticker.h"
+#include "detection/DetectionSensitivity.h"
 #include "detection/WakePhraseListener.h"
 #include "model/KeyEventMonitor.h"
 #include "model/SettingsStore.h"
@@ -13,6 +16,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -37,6 +41,9 @@ public:
         WakePhraseListenerFactory detectorFactory;
         std::unique_ptr<KeyEventMonitor> keyMonitor;
         std::unique_ptr<SettingsStore> settings;
+        // Elapsed times, and the wake-ups that look at them.
+        std::shared_ptr<const Clock> clock = std::make_shared<SteadyClock>();
+        std::unique_ptr<Ticker> ticker = std::make_unique<TimerTicker>();
     };
 
     // Loads the settings (migrating the legacy single phrase), registers the stored shortcut
@@ -50,6 +57,9 @@ public:
     // phrases within the limits.
     static constexpr int maximumWakePhraseCount = 50;
     static constexpr int maximumWakePhraseLength = 100;
+    // The waits offered before the AirPods go back after a call, in seconds; 0 is off.
+    static constexpr std::array<int, 4> returnAfterQuietChoices{0, 10, 30, 60};
+    static constexpr int defaultReturnAfterQuietSeconds = 30;
 
     const QString& wakePhraseDraft() const { return wakePhraseDraft_; }
     // A change of the draft clears the hint.
@@ -71,6 +81,11 @@ public:
     bool isCommandRunning() const { return isCommandRunning_; }
     const std::optional<QString>& errorMessage() const { return errorMessage_; }
     QString errorMessageText() const { return errorMessage_.value_or(QString()); }
+    DetectionSensitivity detectionSensitivity() const { return detectionSensitivity_; }
+    // One of returnAfterQuietChoices.
+    int returnAfterQuietSeconds() const { return returnAfterQuietSeconds_; }
+    // While the AirPods wait to go back after a call: the whole seconds left, at least 0.
+    std::optional<int> secondsUntilReturn() const { return shownSecondsUntilReturn_; }
 
     // Called with the call phrase once a detected call has switched the AirPods to Transparency.
     std::function<void(const QString& phrase)> onCallDetected;
@@ -90,6 +105,12 @@ public:
     // What the global shortcut (and `harkwell --toggle-mode`) does: noise cancellation to
     // transparency, anything else to noise cancellation.
     void toggleAirPodsModeFromShortcut();
+    // Stored; while listening, listening goes on at once with the new level's recogniser, without
+    // turning off in between.
+    void setDetectionSensitivity(DetectionSensitivity sensitivity);
+    // Stored as given when it is one of the choices; another positive number counts as the
+    // nearest positive choice (ties: the longer). 0 turns the return off and ends a pending one.
+    void setReturnAfterQuietSeconds(int seconds);
 
     void addWakePhraseFromDraft();
     void removeWakePhrase(const QString& phrase);
@@ -111,6 +132,10 @@ signals:
     void isRecordingShortcutChanged();
     void isCommandRunningChanged();
     void errorMessageChanged();
+    void detectionSensitivityChanged();
+    void returnAfterQuietSecondsChanged();
+    // A return began or ended, or its seconds left changed.
+    void secondsUntilReturnChanged();
 
 private:
     // Runs work on the main thread later, if this model still exists then. Safe to call from
@@ -147,9 +172,22 @@ private:
     // Shows the message and turns listening off.
     void failAndStopListening(const QString& message);
     void releaseDetector();
+    // Makes and starts a detector for the phrases, as a new listening session.
+    void launchDetector(const std::vector<std::string>& phrases);
     // The phrases listening uses: the first ones within the limits.
     std::vector<std::string> listenedWakePhrases() const;
     void handleDetection(const QString& targetPhrase);
+
+    // Back to the mode from before a call. A call that switched the AirPods from another mode to
+    // Transparency schedules the return; near speech puts it off; once the microphone has heard
+    // none for the chosen time, the AirPods go back, unless they are no longer in Transparency.
+    // The user's own mode choice, listening turned off, and AirPods that are away end it.
+    void scheduleReturn(ListeningMode modeBefore);
+    void hearNearSpeech();
+    void reviewPendingReturn();
+    void returnAfterCall();
+    void cancelPendingReturn();
+    void switchAirPods(ListeningMode mode, std::function<void()> onSuccess);
 
     // Phrases and shortcut.
     void updateWakePhrases(const QStringList& phrases);
@@ -163,6 +201,8 @@ private:
     void saveWakePhrases(const QStringList& phrases);
     std::optional<HotKeySetting> loadHotKeySetting() const;
     void saveHotKeySetting(const HotKeySetting& setting);
+    // The choice a stored or requested wait counts as.
+    static int returnChoiceFor(std::uint32_t seconds);
 
     // Assignments of the published state, each followed by its notification.
     void assignActiveWakePhrases(QStringList phrases);
@@ -175,6 +215,7 @@ private:
     void assignRecordingShortcut(bool recording);
     void assignCommandRunning(bool running);
     void assignErrorMessage(std::optional<QString> message);
+    void assignSecondsUntilReturn(std::optional<int> seconds);
 
     std::shared_ptr<AirPodsControl> airPods_;
     std::unique_ptr<HotKeyController> hotKeyController_;
@@ -182,6 +223,8 @@ private:
     WakePhraseListenerFactory detectorFactory_;
     std::unique_ptr<KeyEventMonitor> keyMonitor_;
     std::unique_ptr<SettingsStore> settings_;
+    std::shared_ptr<const Clock> clock_;
+    std::unique_ptr<Ticker> ticker_;
     SerialQueue commandQueue_{"Harkwell.command"};
     // Gone before the command queue drains at destruction, so that queued commands do nothing.
     std::shared_ptr<const int> alive_ = std::make_shared<const int>(0);
@@ -197,6 +240,16 @@ private:
     bool isRecordingShortcut_ = false;
     bool isCommandRunning_ = false;
     std::optional<QString> errorMessage_;
+    DetectionSensitivity detectionSensitivity_ = DetectionSensitivity::medium;
+    int returnAfterQuietSeconds_ = defaultReturnAfterQuietSeconds;
+    // A return waiting for quiet: the mode to go back to, and the last time near speech was heard
+    // (or the call, when none was since).
+    struct PendingReturn {
+        ListeningMode modeBefore;
+        Clock::TimePoint quietSince;
+    };
+    std::optional<PendingReturn> pendingReturn_;
+    std::optional<int> shownSecondsUntilReturn_;
     // Why the last settings write failed: shown whenever there is no other message, until a
     // write succeeds.
     std::optional<QString> settingsWriteFailure_;

@@ -23,7 +23,7 @@ protected:
         qputenv("PULSE_SERVER", pulse->serverAddress().toUtf8());
     }
     void listen(const std::vector<std::string>& phrases, AppLocale locale = AppLocale::english) {
-        listener = makeSystemWakePhraseListener(locale);
+        listener = makeSystemWakePhraseListener(locale, DetectionSensitivity::medium);
         listener->start(
             phrases, [this](const std::string& phrase) { detected.push_back(phrase); },
             [this](const Error& error) { errors.push_back(error.description()); });

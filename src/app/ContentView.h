@@ -3,6 +3,7 @@
 #include <QStringList>
 #include <QWidget>
 
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -19,7 +20,8 @@ class SegmentedPicker;
 class SwitchButton;
 
 // The control panel: the permission-setup screen until the model reports the permissions ready,
-// then the main controls (call detection, call phrases, AirPods mode, shortcut), with the error
+// then the main controls (call detection with its sensitivity and the return after a call, call
+// phrases, AirPods mode, shortcut), with the error
 // banner and Quit on both. It keeps no state of its own beyond the phrase field's focus: every
 // value shown is read from the model whenever the model notifies, and every control calls one
 // model operation. 420 x 640 pixels.
@@ -52,6 +54,10 @@ public:
         QLabel* detectionLabel = nullptr;
         QLabel* detectionIcon = nullptr;
         SwitchButton* detectionSwitch = nullptr;
+        QLabel* sensitivityTitle = nullptr;
+        SegmentedPicker* sensitivityPicker = nullptr; // low, medium, high
+        QLabel* returnTitle = nullptr;                // the time left instead while a return is pending
+        QComboBox* returnChoice = nullptr;            // the model's returnAfterQuietChoices, in order
         QLabel* phrasesTitle = nullptr;
         QLabel* phraseCount = nullptr;
         QLineEdit* phraseField = nullptr;
@@ -86,6 +92,8 @@ private:
     QWidget* buildPermissionSetup();
     QWidget* buildMainControls();
     QWidget* buildDetectionToggle();
+    QWidget* buildDetectionOptions();
+    void refreshDetectionOptions();
     QWidget* buildPhraseForm();
     QWidget* buildModePicker();
     QWidget* buildShortcutPicker();

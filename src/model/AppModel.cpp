@@ -672,10 +672,11 @@ void AppModel::handleDetection(const QString& targetPhrase) {
 // --- Back to the mode from before a call ---------------------------------------------------
 
 void AppModel::setDetectionSensitivity(DetectionSensitivity sensitivity) {
+    const bool changed = sensitivity != detectionSensitivity_;
     detectionSensitivity_ = sensitivity;
     settings_->setString(detectionSensitivityKey, QString::fromUtf8(sensitivity.rawValue()));
     emit detectionSensitivityChanged();
-    if (detector_) {
+    if (changed && detector_) {
         // A new session over the same phrases: the switch and the banner stay as they are.
         releaseDetector();
         launchDetector(listenedWakePhrases());

@@ -547,6 +547,8 @@ TEST_F(AppModelTest, ANewSensitivityRestartsListeningUnnoticed) {
     QObject::connect(&created, &AppModel::errorMessageChanged, [&] { ++bannerNotifications; });
     const auto firstSession = detectors->onDetected;
 
+    created.setDetectionSensitivity(DetectionSensitivity::high);
+    EXPECT_EQ(detectors->madeAt.size(), 1u) << "the same level again restarted listening";
     created.setDetectionSensitivity(DetectionSensitivity::low);
     EXPECT_EQ(detectors->madeAt,
               (std::vector<DetectionSensitivity>{DetectionSensitivity::high, DetectionSensitivity::low}));

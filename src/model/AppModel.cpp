@@ -669,7 +669,7 @@ void AppModel::handleDetection(const QString& targetPhrase) {
     });
 }
 
-// --- Back to the mode from before a call ---------------------------------------------------
+// --- Sensitivity, and back to the mode from before a call --------------------------------
 
 void AppModel::setDetectionSensitivity(DetectionSensitivity sensitivity) {
     const bool changed = sensitivity != detectionSensitivity_;

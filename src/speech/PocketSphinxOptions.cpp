@@ -2,14 +2,6 @@
 
 namespace harkwell {
 
-PocketSphinxOptions pocketSphinxOptionsFor(DetectionSensitivity sensitivity) {
-    switch (sensitivity) {
-    case DetectionSensitivity::low:
-    case DetectionSensitivity::medium:
-    case DetectionSensitivity::high:
-        break;
-    }
-    return {};
-}
+PocketSphinxOptions pocketSphinxOptionsFor(DetectionSensitivity) { return {}; }
 
 } // namespace harkwell

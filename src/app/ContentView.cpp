@@ -8,6 +8,7 @@
 #include "app/SwitchButton.h"
 #include "model/AppModel.h"
 
+#include <QComboBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -185,6 +186,7 @@ QWidget* ContentView::buildMainControls() {
     auto* layout = column(controls, 14);
     layout->addWidget(buildHeader(1));
     layout->addWidget(buildDetectionToggle());
+    layout->addWidget(buildDetectionOptions());
     layout->addWidget(buildPhraseForm());
     layout->addWidget(buildModePicker());
     layout->addWidget(buildShortcutPicker());
@@ -215,6 +217,58 @@ QWidget* ContentView::buildDetectionToggle() {
     row->addStretch();
     row->addWidget(parts_.detectionSwitch);
     return toggle;
+}
+
+QWidget* ContentView::buildDetectionOptions() {
+    auto* options = new QWidget;
+    auto* layout = column(options, 6);
+
+    auto* sensitivityRow = new QHBoxLayout;
+    parts_.sensitivityTitle = label(panelTexts::sensitivityTitle.text(), style::calloutFont(), options);
+    parts_.sensitivityPicker = new SegmentedPicker({{QIcon(), panelTexts::sensitivityLow.text()},
+                                                    {QIcon(), panelTexts::sensitivityMedium.text()},
+                                                    {QIcon(), panelTexts::sensitivityHigh.text()}},
+                                                   options);
+    parts_.sensitivityPicker->setFixedWidth(210);
+    parts_.sensitivityPicker->setAccessibleName(parts_.sensitivityTitle->text());
+    parts_.sensitivityPicker->onChosen = [this](int index) {
+        model_.setDetectionSensitivity(DetectionSensitivity::Value(index));
+    };
+    sensitivityRow->addWidget(parts_.sensitivityTitle);
+    sensitivityRow->addStretch();
+    sensitivityRow->addWidget(parts_.sensitivityPicker);
+    layout->addLayout(sensitivityRow);
+
+    auto* returnRow = new QHBoxLayout;
+    parts_.returnTitle = label(panelTexts::returnTitle.text(), style::calloutFont(), options);
+    parts_.returnChoice = new QComboBox(options);
+    for (const int seconds : AppModel::returnAfterQuietChoices) {
+        parts_.returnChoice->addItem(
+            seconds == 0 ? panelTexts::returnOff.text() : panelTexts::returnAfter.text().arg(seconds), seconds);
+    }
+    parts_.returnChoice->setFixedWidth(110);
+    parts_.returnChoice->setAccessibleName(parts_.returnTitle->text());
+    connect(parts_.returnChoice, &QComboBox::activated, this,
+            [this](int index) { model_.setReturnAfterQuietSeconds(parts_.returnChoice->itemData(index).toInt()); });
+    returnRow->addWidget(parts_.returnTitle);
+    returnRow->addStretch();
+    returnRow->addWidget(parts_.returnChoice);
+    layout->addLayout(returnRow);
+
+    for (auto signal : {&AppModel::detectionSensitivityChanged, &AppModel::returnAfterQuietSecondsChanged,
+                        &AppModel::secondsUntilReturnChanged}) {
+        connect(&model_, signal, this, &ContentView::refresh);
+    }
+    return options;
+}
+
+void ContentView::refreshDetectionOptions() {
+    parts_.sensitivityPicker->setSelectedIndex(int(model_.detectionSensitivity()));
+    parts_.returnChoice->setCurrentIndex(parts_.returnChoice->findData(model_.returnAfterQuietSeconds()));
+    // While a return is pending its title tells when, in the same place.
+    const auto secondsLeft = model_.secondsUntilReturn();
+    parts_.returnTitle->setText(secondsLeft ? panelTexts::returnPending.text().arg(*secondsLeft)
+                                            : panelTexts::returnTitle.text());
 }
 
 QWidget* ContentView::buildPhraseForm() {
@@ -424,6 +478,7 @@ void ContentView::refresh() {
     parts_.detectionSwitch->setEnabled(!running);
     parts_.detectionIcon->setPixmap(
         icons::pixmap(detecting ? "mic-fill" : "mic", palette().color(QPalette::WindowText), 16, devicePixelRatioF()));
+    refreshDetectionOptions();
 
     const QStringList& phrases = model_.activeWakePhrases();
     parts_.phraseCount->setText(panelTexts::phraseCount.text().arg(phrases.size()));

@@ -3,6 +3,7 @@
 #include <QStringList>
 #include <QWidget>
 
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -19,10 +20,11 @@ class SegmentedPicker;
 class SwitchButton;
 
 // The control panel: the permission-setup screen until the model reports the permissions ready,
-// then the main controls (call detection, call phrases, AirPods mode, shortcut, start at login and
-// listening at start), with the error banner and Quit on both. It keeps no state of its own beyond
-// the phrase field's focus: every value shown is read from the model whenever the model notifies,
-// and every control calls one model operation. 420 x 640 pixels.
+// then the main controls (call detection with its sensitivity and the return after a call, call
+// phrases, AirPods mode, shortcut, start at login and listening at start), with the error banner
+// and Quit on both. It keeps no state of its own beyond the phrase field's focus: every value shown
+// is read from the model whenever the model notifies, and every control calls one model operation.
+// 420 x 640 pixels.
 class ContentView : public QWidget {
     Q_OBJECT
 
@@ -32,7 +34,7 @@ public:
     // the panel; the model's limits apply to each phrase.
     static constexpr int phraseFieldMaximumLength = 500;
     // The phrase list shows this many rows at most and scrolls within them.
-    static constexpr int visiblePhraseRows = 5;
+    static constexpr int visiblePhraseRows = 4;
 
     explicit ContentView(AppModel& model, QWidget* parent = nullptr);
 
@@ -52,6 +54,10 @@ public:
         QLabel* detectionLabel = nullptr;
         QLabel* detectionIcon = nullptr;
         SwitchButton* detectionSwitch = nullptr;
+        QLabel* sensitivityTitle = nullptr;
+        SegmentedPicker* sensitivityPicker = nullptr; // low, medium, high
+        QLabel* returnTitle = nullptr;                // the time left instead while a return is pending
+        QComboBox* returnChoice = nullptr;            // the model's returnAfterQuietChoices, in order
         QLabel* phrasesTitle = nullptr;
         QLabel* phraseCount = nullptr;
         QLineEdit* phraseField = nullptr;
@@ -90,6 +96,8 @@ private:
     QWidget* buildPermissionSetup();
     QWidget* buildMainControls();
     QWidget* buildDetectionToggle();
+    QWidget* buildDetectionOptions();
+    void refreshDetectionOptions();
     QWidget* buildPhraseForm();
     QWidget* buildModePicker();
     QWidget* buildShortcutPicker();

@@ -34,6 +34,16 @@ inline constexpr PanelText permissionButton{.korean = "권한 준비", .english 
 
 // The main controls.
 inline constexpr PanelText detection{.korean = "호출 감지", .english = "Call Detection"};
+inline constexpr PanelText sensitivityTitle{.korean = "민감도", .english = "Sensitivity"};
+inline constexpr PanelText sensitivityLow{.korean = "낮음", .english = "Low"};
+inline constexpr PanelText sensitivityMedium{.korean = "보통", .english = "Medium"};
+inline constexpr PanelText sensitivityHigh{.korean = "높음", .english = "High"};
+inline constexpr PanelText returnTitle{.korean = "노이즈 캔슬링으로 돌아가기", .english = "Back to noise cancellation"};
+inline constexpr PanelText returnOff{.korean = "끄기", .english = "Off"};
+// %1: seconds.
+inline constexpr PanelText returnAfter{.korean = "%1초 후", .english = "After %1 s"};
+inline constexpr PanelText returnPending{.korean = "%1초 후 노이즈 캔슬링으로 돌아갑니다",
+                                         .english = "Back to noise cancellation in %1 s"};
 inline constexpr PanelText phrasesTitle{.korean = "호출어", .english = "Call Phrases"};
 // %1: how many phrases are in use.
 inline constexpr PanelText phraseCount{.korean = "적용 중: %1개", .english = "Active: %1"};

@@ -29,13 +29,14 @@ WakePhraseDetector::~WakePhraseDetector() {
 }
 
 void WakePhraseDetector::start(const std::vector<std::string>& phrases, DetectedCallback onDetected,
-                               ErrorCallback onError, ListeningCallback onListening) {
+                               ErrorCallback onError, ListeningCallback onListening, NearSpeechCallback onNearSpeech) {
     // Starting again replaces what an earlier start set going, answers still on their way included.
     stop();
     gate_.reset(phrases);
     onDetected_ = std::move(onDetected);
     onError_ = std::move(onError);
     onListening_ = std::move(onListening);
+    onNearSpeech_ = std::move(onNearSpeech);
     isStarted_ = true;
     QStringList phraseList;
     for (const auto& phrase : gate_.phrases()) {
@@ -79,6 +80,7 @@ void WakePhraseDetector::stop() {
         captureSession_.reset();
         recognitionRequest_.reset();
         recognitionTask_.reset();
+        nearSpeechWatch_ = NearSpeechWatch();
     });
     captureWatchdog_.reset();
 }
@@ -163,17 +165,25 @@ void WakePhraseDetector::startRecognition() {
     // the watchdog goes only after capture has stopped.
     captureQueue_->async(
         [this, watchdog = captureWatchdog_.get(),
-         onCaptureError = onMainThread<Error>([this](const Error& error) { reportCaptureFailure(error); })] {
+         onCaptureError = onMainThread<Error>([this](const Error& error) { reportCaptureFailure(error); }),
+         onNearSpeech = onMainThread<>([this] {
+             if (onNearSpeech_) {
+                 onNearSpeech_();
+             }
+         })] {
             if (!captureSession_) {
                 return;
             }
             captureSession_->start(
-                [this, watchdog](std::span<const std::int16_t> samples) {
+                [this, watchdog, onNearSpeech](std::span<const std::int16_t> samples) {
                     watchdog->beginBuffer();
                     if (recognitionRequest_) {
                         recognitionRequest_->append(samples);
                     }
                     watchdog->endBuffer();
+                    if (nearSpeechWatch_.hear(samples)) {
+                        onNearSpeech();
+                    }
                 },
                 onCaptureError);
         });

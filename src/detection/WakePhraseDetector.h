@@ -6,6 +6,7 @@
 #include "detection/AudioCapture.h"
 #include "detection/CaptureWatchdog.h"
 #include "detection/DetectionGate.h"
+#include "detection/NearSpeechWatch.h"
 #include "detection/RecognitionEvent.h"
 #include "detection/SpeechRecognizer.h"
 #include "detection/WakePhraseListener.h"
@@ -22,9 +23,10 @@ namespace harkwell {
 // Listens for call phrases: checks that on-device recognition exists for the locale, asks for the
 // speech and microphone permissions, streams the built-in microphone into a recognition request
 // and turns the recogniser's results into call detections through a DetectionGate (at most one
-// reported detection per cooldown, and a recent-text window that goes stale after a pause). A
-// microphone that delivers nothing for `audioTimeout` by the clock, from the start of capture on,
-// is reported as stopped.
+// reported detection per cooldown, and a recent-text window that goes stale after a pause). The
+// same audio goes through a NearSpeechWatch, which tells when someone speaks near the microphone.
+// A microphone that delivers nothing for `audioTimeout` by the clock, from the start of capture
+// on, is reported as stopped.
 //
 // Threads: construct, start, stop and destroy it on the main thread (a Qt application must
 // exist). Permission answers and capture errors are moved to the main thread; recognition results
@@ -50,9 +52,10 @@ public:
 
     // Takes the phrases and the callbacks, clears the session state and starts listening.
     // Start-up failures reach onError; of the capture's failures, the first of a session does.
-    // onListening, when given, hears when audio first arrives.
+    // onListening, when given, hears when audio first arrives; near speech reaches onNearSpeech on
+    // the main thread, at most twice a second.
     void start(const std::vector<std::string>& phrases, DetectedCallback onDetected, ErrorCallback onError,
-               ListeningCallback onListening = nullptr) override;
+               ListeningCallback onListening = nullptr, NearSpeechCallback onNearSpeech = nullptr) override;
     // Tears down capture and recognition synchronously on the capture queue. Permission answers
     // still on their way are dropped. A second call does nothing.
     void stop() override;
@@ -86,6 +89,7 @@ private:
     // Made on the main thread before capture starts, gone after capture has stopped.
     std::unique_ptr<CaptureWatchdog> captureWatchdog_;
     std::unique_ptr<RecognitionTask> recognitionTask_;
+    NearSpeechWatch nearSpeechWatch_; // used on the capture queue
     // Gone when the detector goes; read only on the main thread.
     const std::shared_ptr<const int> alive_ = std::make_shared<const int>(0);
     unsigned session_ = 0;   // counts stops, so that late answers of a stopped session are dropped
@@ -93,6 +97,7 @@ private:
     DetectedCallback onDetected_;
     ErrorCallback onError_;
     ListeningCallback onListening_;
+    NearSpeechCallback onNearSpeech_;
 };
 
 } // namespace harkwell

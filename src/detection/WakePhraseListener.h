@@ -1,5 +1,6 @@
 #pragma once
 
+#include "detection/DetectionSensitivity.h"
 #include "locale/AppError.h"
 #include "matching/AppLocale.h"
 
@@ -17,17 +18,20 @@ public:
     using DetectedCallback = std::function<void(const std::string& phrase)>;
     using ErrorCallback = std::function<void(const Error& error)>;
     using ListeningCallback = std::function<void()>;
+    // Someone is speaking near the microphone: called repeatedly while they do.
+    using NearSpeechCallback = std::function<void()>;
 
     virtual ~WakePhraseListener() = default;
     // Returns at once; detections and errors (start-up errors too) come through the callbacks.
     // onListening, when given, comes once, when the microphone's audio has begun to arrive.
     virtual void start(const std::vector<std::string>& phrases, DetectedCallback onDetected, ErrorCallback onError,
-                       ListeningCallback onListening = nullptr) = 0;
+                       ListeningCallback onListening = nullptr, NearSpeechCallback onNearSpeech = nullptr) = 0;
     // Stops capture and recognition synchronously; a second call does nothing.
     virtual void stop() = 0;
 };
 
-// Makes a new listener for a recognition locale each time listening starts.
-using WakePhraseListenerFactory = std::function<std::unique_ptr<WakePhraseListener>(AppLocale locale)>;
+// Makes a new listener for a recognition locale and sensitivity each time listening starts.
+using WakePhraseListenerFactory =
+    std::function<std::unique_ptr<WakePhraseListener>(AppLocale locale, DetectionSensitivity sensitivity)>;
 
 } // namespace harkwell

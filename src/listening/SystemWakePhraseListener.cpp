@@ -6,13 +6,13 @@
 
 namespace harkwell {
 
-WakePhraseDetector::Platform systemListeningPlatform() {
-    return {makeSpeechRecognizer, std::make_shared<PulseAudioCaptureDevices>(),
+WakePhraseDetector::Platform systemListeningPlatform(DetectionSensitivity sensitivity) {
+    return {speechRecognizerFactory(sensitivity), std::make_shared<PulseAudioCaptureDevices>(),
             std::make_shared<SystemPermissionService>()};
 }
 
-std::unique_ptr<WakePhraseListener> makeSystemWakePhraseListener(AppLocale locale) {
-    return std::make_unique<WakePhraseDetector>(locale, systemListeningPlatform());
+std::unique_ptr<WakePhraseListener> makeSystemWakePhraseListener(AppLocale locale, DetectionSensitivity sensitivity) {
+    return std::make_unique<WakePhraseDetector>(locale, systemListeningPlatform(sensitivity));
 }
 
 } // namespace harkwell

@@ -8,13 +8,13 @@
 
 namespace harkwell {
 
-// The platform the application listens through: PocketSphinx for "en-US" (no recogniser for
-// other locales), the sound server's built-in microphone through libpulse, and the
-// desktop's permissions (always granted on Linux).
-WakePhraseDetector::Platform systemListeningPlatform();
+// The platform the application listens through: PocketSphinx for "en-US" with the settings of the
+// sensitivity level (no recogniser for other locales), the sound server's built-in microphone
+// through libpulse, and the desktop's permissions (always granted on Linux).
+WakePhraseDetector::Platform systemListeningPlatform(DetectionSensitivity sensitivity);
 
 // A detector on that platform, for the model's WakePhraseListenerFactory. Needs a running
 // QCoreApplication (or QApplication); results and errors come on its main thread.
-std::unique_ptr<WakePhraseListener> makeSystemWakePhraseListener(AppLocale locale);
+std::unique_ptr<WakePhraseListener> makeSystemWakePhraseListener(AppLocale locale, DetectionSensitivity sensitivity);
 
 } // namespace harkwell

@@ -11,6 +11,10 @@
 #include <QKeyEvent>
 #include <QSet>
 
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
 #include <utility>
 
 namespace harkwell {
@@ -25,6 +29,11 @@ const QString hotKeyKeyCodeKey = "hotKeyKeyCode";
 const QString hotKeyModifiersKey = "hotKeyModifiers";
 const QString hotKeyDisplayKey = "hotKeyDisplayKey";
 const QString listenAtStartKey = "listenAtStart";
+const QString detectionSensitivityKey = "detectionSensitivity";
+const QString returnAfterQuietSecondsKey = "returnAfterQuietSeconds";
+
+// How often a pending return or a wait to listen again looks at the clock.
+constexpr std::chrono::milliseconds tickInterval{250};
 
 std::vector<std::string> toStrings(const QStringList& list) {
     std::vector<std::string> strings;
@@ -101,15 +110,19 @@ AppModel::AppModel(Dependencies dependencies, QObject* parent)
       hotKeyController_(std::move(dependencies.hotKeyController)), permissions_(std::move(dependencies.permissions)),
       detectorFactory_(std::move(dependencies.detectorFactory)), keyMonitor_(std::move(dependencies.keyMonitor)),
       settings_(std::move(dependencies.settings)), autostart_(std::move(dependencies.autostart)),
-      clock_(std::move(dependencies.clock)) {
+      clock_(std::move(dependencies.clock)), ticker_(std::move(dependencies.ticker)) {
     reportSettingsProblems();
     isStartAtLogin_ = autostart_->isEnabled();
-    resumeTimer_.setInterval(std::chrono::milliseconds(100));
-    connect(&resumeTimer_, &QTimer::timeout, this, &AppModel::resumeWhenDue);
     permissionStatusText_ = permissionsRequiredText();
     activeWakePhrases_ = loadWakePhrases();
     if (const auto stored = settings_->string(selectedModeKey)) {
         selectedMode_ = ListeningMode::fromRawValue(stored->toStdString()).value_or(ListeningMode::anc);
+    }
+    if (const auto stored = settings_->string(detectionSensitivityKey)) {
+        detectionSensitivity_ = DetectionSensitivity::fromRawValue(stored->toStdString());
+    }
+    if (const auto stored = settings_->unsignedNumber(returnAfterQuietSecondsKey)) {
+        returnAfterQuietSeconds_ = returnChoiceFor(*stored);
     }
     isPermissionSetupComplete_ = settings_->boolean(permissionSetupKey) && corePermissionsGranted();
     if (isPermissionSetupComplete_) {
@@ -125,6 +138,7 @@ AppModel::AppModel(Dependencies dependencies, QObject* parent)
 }
 
 AppModel::~AppModel() {
+    ticker_->stop();
     stopShortcutRecording();
     if (detector_) {
         detector_->stop();
@@ -228,6 +242,11 @@ void AppModel::assignErrorMessage(std::optional<QString> message) {
     emit errorMessageChanged();
 }
 
+void AppModel::assignSecondsUntilReturn(std::optional<int> seconds) {
+    shownSecondsUntilReturn_ = seconds;
+    emit secondsUntilReturnChanged();
+}
+
 // --- Settings ----------------------------------------------------------------------------
 
 void AppModel::reportSettingsProblems() {
@@ -282,6 +301,21 @@ std::optional<HotKeySetting> AppModel::loadHotKeySetting() const {
         return std::nullopt;
     }
     return HotKeySetting{*keyCode, *modifiers, key->toStdString()};
+}
+
+int AppModel::returnChoiceFor(std::uint32_t seconds) {
+    if (seconds == 0) {
+        return 0;
+    }
+    int nearest = returnAfterQuietChoices.back();
+    for (const int choice : returnAfterQuietChoices) {
+        const auto distance = [seconds](int to) { return std::abs(std::int64_t(seconds) - to); };
+        if (choice > 0 &&
+            (distance(choice) < distance(nearest) || (distance(choice) == distance(nearest) && choice > nearest))) {
+            nearest = choice;
+        }
+    }
+    return nearest;
 }
 
 void AppModel::saveHotKeySetting(const HotKeySetting& setting) {
@@ -342,6 +376,9 @@ void AppModel::runModeRead(std::function<ListeningMode(AirPodsControl&)> read, s
                [mode, afterRead = std::move(afterRead)](AppModel& self) {
                    qCInfo(logModel) << "AirPods mode read:" << modeName(**mode);
                    self.assignSelectedMode(**mode);
+                   if (**mode != ListeningMode::transparency) {
+                       self.cancelPendingReturn(); // no longer in the Transparency of the call
+                   }
                    afterRead(self);
                },
                std::move(onFailure));
@@ -352,6 +389,7 @@ void AppModel::applyCommandFailure(const Error& error) {
     assignCommandRunning(false);
     if (error.is(AppError::Kind::airPodsNotConnected)) {
         // Listening goes on, so that a later call can switch the AirPods once they are back.
+        cancelPendingReturn();
         assignErrorMessage(QString::fromStdString(error.description()));
     } else {
         failAndStopListening(QString::fromStdString(error.description()));
@@ -359,6 +397,12 @@ void AppModel::applyCommandFailure(const Error& error) {
 }
 
 void AppModel::setAirPodsMode(ListeningMode mode, std::function<void()> onSuccess) {
+    // The user's choice wins over a return after a call.
+    cancelPendingReturn();
+    switchAirPods(mode, std::move(onSuccess));
+}
+
+void AppModel::switchAirPods(ListeningMode mode, std::function<void()> onSuccess) {
     if (!isPermissionSetupComplete_) {
         failAndStopListening(setupFirstText());
         return;
@@ -420,6 +464,7 @@ void AppModel::readAirPodsModeQuietly() {
                 [notConnected](AppModel& self, const Error& error) {
                     qCDebug(logModel) << "AirPods mode not read:" << error.description().c_str();
                     if (error.is(AppError::Kind::airPodsNotConnected)) {
+                        self.cancelPendingReturn();
                         self.assignErrorMessage(notConnected);
                     }
                     self.finishQuietRead();
@@ -587,10 +632,15 @@ void AppModel::startDetection(Start start) {
             assignErrorMessage(std::nullopt);
         }
     }
-    detector_ = detectorFactory_(currentAppLocale());
+    launchDetector(phrases);
+}
+
+void AppModel::launchDetector(const std::vector<std::string>& phrases) {
+    detector_ = detectorFactory_(currentAppLocale(), detectionSensitivity_);
     const QPointer<AppModel> model(this);
     const auto session = ++detectionSession_;
-    qCInfo(logModel) << "listening session" << session << "started with" << phrases.size() << "phrases";
+    qCInfo(logModel) << "listening session" << session << "started with" << phrases.size() << "phrases at"
+                     << QString::fromUtf8(detectionSensitivity_.rawValue()) << "sensitivity";
     detector_->start(
         phrases,
         [model, session](const std::string& phrase) {
@@ -613,10 +663,18 @@ void AppModel::startDetection(Start start) {
                     self.handleListening();
                 }
             });
+        },
+        [model, session] {
+            onMainThread(model, [session](AppModel& self) {
+                if (self.detectionSession_ == session) {
+                    self.hearNearSpeech();
+                }
+            });
         });
 }
 
 void AppModel::stopDetection() {
+    cancelPendingReturn();
     assignDetectionEnabled(false);
     releaseDetector();
     leaveTransparencyAfterCall();
@@ -624,6 +682,7 @@ void AppModel::stopDetection() {
 
 void AppModel::failAndStopListening(const QString& message) {
     cancelResume();
+    cancelPendingReturn();
     assignErrorMessage(message);
     assignDetectionEnabled(false);
     releaseDetector();
@@ -685,12 +744,12 @@ void AppModel::handleListening() {
 
 void AppModel::scheduleResume(Clock::duration delay) {
     resume_ = Resume{delay, clock_->now() + delay};
-    resumeTimer_.start();
+    updateTicker();
 }
 
 void AppModel::cancelResume() {
     resume_.reset();
-    resumeTimer_.stop();
+    updateTicker();
 }
 
 void AppModel::resumeWhenDue() {
@@ -706,17 +765,122 @@ void AppModel::handleDetection(const QString& targetPhrase) {
         callAfterRead_.emplace(detectionSession_, targetPhrase);
         return;
     }
-    setAirPodsMode(ListeningMode::transparency, [model = QPointer<AppModel>(this), targetPhrase] {
+    // Calls heard one after the other go back to the mode from before the first.
+    const ListeningMode modeBefore = pendingReturn_ ? pendingReturn_->modeBefore : selectedMode_;
+    switchAirPods(ListeningMode::transparency, [model = QPointer<AppModel>(this), targetPhrase, modeBefore] {
         if (!model) {
             return;
         }
         if (model->isDetectionEnabled_) {
             model->assignTransparencyAfterCall(true);
         }
+        model->scheduleReturn(modeBefore);
         if (model->onCallDetected) {
             model->onCallDetected(targetPhrase);
         }
     });
+}
+
+// --- Sensitivity, and back to the mode from before a call --------------------------------
+
+void AppModel::setDetectionSensitivity(DetectionSensitivity sensitivity) {
+    const bool changed = sensitivity != detectionSensitivity_;
+    detectionSensitivity_ = sensitivity;
+    settings_->setString(detectionSensitivityKey, QString::fromUtf8(sensitivity.rawValue()));
+    emit detectionSensitivityChanged();
+    if (changed && detector_) {
+        // A new session over the same phrases: the switch and the banner stay as they are.
+        releaseDetector();
+        launchDetector(listenedWakePhrases());
+    }
+}
+
+void AppModel::setReturnAfterQuietSeconds(int seconds) {
+    returnAfterQuietSeconds_ = returnChoiceFor(static_cast<std::uint32_t>(std::max(seconds, 0)));
+    settings_->setUnsignedNumber(returnAfterQuietSecondsKey, static_cast<std::uint32_t>(returnAfterQuietSeconds_));
+    emit returnAfterQuietSecondsChanged();
+    if (returnAfterQuietSeconds_ == 0) {
+        cancelPendingReturn();
+    } else {
+        reviewPendingReturn();
+    }
+}
+
+void AppModel::scheduleReturn(ListeningMode modeBefore) {
+    if (returnAfterQuietSeconds_ == 0 || modeBefore == ListeningMode::transparency) {
+        cancelPendingReturn();
+        return;
+    }
+    qCDebug(logModel) << "back to" << modeName(modeBefore) << "after" << returnAfterQuietSeconds_ << "s of quiet";
+    pendingReturn_ = PendingReturn{modeBefore, clock_->now()};
+    updateTicker();
+    reviewPendingReturn();
+}
+
+void AppModel::hearNearSpeech() {
+    if (pendingReturn_) {
+        pendingReturn_->quietSince = clock_->now();
+        reviewPendingReturn();
+    }
+}
+
+void AppModel::reviewPendingReturn() {
+    if (!pendingReturn_) {
+        return;
+    }
+    const auto left = pendingReturn_->quietSince + std::chrono::seconds(returnAfterQuietSeconds_) - clock_->now();
+    if (left <= Clock::duration::zero() && !isCommandRunning_) {
+        returnAfterCall();
+        return;
+    }
+    // Whole seconds, rounded up: "1 s" until the moment itself.
+    const auto seconds = std::chrono::ceil<std::chrono::seconds>(std::max(left, Clock::duration::zero()));
+    if (shownSecondsUntilReturn_ != int(seconds.count())) {
+        assignSecondsUntilReturn(int(seconds.count()));
+    }
+}
+
+void AppModel::returnAfterCall() {
+    const ListeningMode modeBefore = pendingReturn_->modeBefore;
+    cancelPendingReturn();
+    qCInfo(logModel) << "quiet after the call: AirPods back to" << modeName(modeBefore);
+    assignErrorMessage(std::nullopt);
+    // One command, so that nothing comes between the look and the switch.
+    runModeRead(
+        [modeBefore](AirPodsControl& airPods) -> ListeningMode {
+            const ListeningMode current = airPods.currentMode();
+            if (current != ListeningMode::transparency) {
+                return current; // changed on the AirPods themselves: left as it is
+            }
+            airPods.setMode(modeBefore);
+            return modeBefore;
+        },
+        [](AppModel& self) { self.assignCommandRunning(false); }, &AppModel::applyCommandFailure);
+}
+
+void AppModel::cancelPendingReturn() {
+    if (!pendingReturn_) {
+        return;
+    }
+    pendingReturn_.reset();
+    updateTicker();
+    assignSecondsUntilReturn(std::nullopt);
+}
+
+void AppModel::updateTicker() {
+    const bool isNeeded = resume_.has_value() || pendingReturn_.has_value();
+    if (isNeeded == isTicking_) {
+        return;
+    }
+    isTicking_ = isNeeded;
+    if (isNeeded) {
+        ticker_->start(tickInterval, [this] {
+            resumeWhenDue();
+            reviewPendingReturn();
+        });
+    } else {
+        ticker_->stop();
+    }
 }
 
 // --- Phrases -----------------------------------------------------------------------------
@@ -800,6 +964,8 @@ void AppModel::updateWakePhrases(const QStringList& phrases) {
     }
     if (wasListening && !activeWakePhrases_.isEmpty()) {
         startDetection();
+    } else {
+        cancelPendingReturn();
     }
     if (!isDetectionEnabled_) {
         leaveTransparencyAfterCall();

@@ -4,6 +4,8 @@
 #include "core/Clock.h"
 #include "core/PermissionService.h"
 #include "core/SerialQueue.h"
+#include "core/Ticker.h"
+#include "detection/DetectionSensitivity.h"
 #include "detection/WakePhraseListener.h"
 #include "model/AutostartEntry.h"
 #include "model/KeyEventMonitor.h"
@@ -14,8 +16,8 @@
 #include <QPointer>
 #include <QString>
 #include <QStringList>
-#include <QTimer>
 
+#include <array>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -47,7 +49,9 @@ public:
         std::unique_ptr<KeyEventMonitor> keyMonitor;
         std::unique_ptr<SettingsStore> settings;
         std::unique_ptr<AutostartEntry> autostart;
+        // Elapsed times, and the wake-ups that look at them.
         std::shared_ptr<const Clock> clock = std::make_shared<SteadyClock>();
+        std::unique_ptr<Ticker> ticker = std::make_unique<TimerTicker>();
     };
 
     static constexpr std::chrono::seconds firstResumeDelay{1};
@@ -65,6 +69,9 @@ public:
     // phrases within the limits.
     static constexpr int maximumWakePhraseCount = 50;
     static constexpr int maximumWakePhraseLength = 100;
+    // The waits offered before the AirPods go back after a call, in seconds; 0 is off.
+    static constexpr std::array<int, 4> returnAfterQuietChoices{0, 10, 30, 60};
+    static constexpr int defaultReturnAfterQuietSeconds = 30;
 
     const QString& wakePhraseDraft() const { return wakePhraseDraft_; }
     // A change of the draft clears the hint.
@@ -98,6 +105,11 @@ public:
     bool isListenAtStart() const;
     const std::optional<QString>& errorMessage() const { return errorMessage_; }
     QString errorMessageText() const { return errorMessage_.value_or(QString()); }
+    DetectionSensitivity detectionSensitivity() const { return detectionSensitivity_; }
+    // One of returnAfterQuietChoices.
+    int returnAfterQuietSeconds() const { return returnAfterQuietSeconds_; }
+    // While the AirPods wait to go back after a call: the whole seconds left, at least 0.
+    std::optional<int> secondsUntilReturn() const { return shownSecondsUntilReturn_; }
 
     // Called with the call phrase once a detected call has switched the AirPods to Transparency.
     std::function<void(const QString& phrase)> onCallDetected;
@@ -124,6 +136,12 @@ public:
     // What the global shortcut (and `harkwell --toggle-mode`) does: noise cancellation to
     // transparency, anything else to noise cancellation.
     void toggleAirPodsModeFromShortcut();
+    // Stored; while listening, listening goes on at once with the new level's recogniser, without
+    // turning off in between.
+    void setDetectionSensitivity(DetectionSensitivity sensitivity);
+    // Stored as given when it is one of the choices; another positive number counts as the
+    // nearest positive choice (ties: the longer). 0 turns the return off and ends a pending one.
+    void setReturnAfterQuietSeconds(int seconds);
 
     void addWakePhraseFromDraft();
     void removeWakePhrase(const QString& phrase);
@@ -148,6 +166,10 @@ signals:
     void errorMessageChanged();
     void isStartAtLoginChanged();
     void isListenAtStartChanged();
+    void detectionSensitivityChanged();
+    void returnAfterQuietSecondsChanged();
+    // A return began or ended, or its seconds left changed.
+    void secondsUntilReturnChanged();
 
 private:
     // Runs work on the main thread later, if this model still exists then. Safe to call from
@@ -187,6 +209,8 @@ private:
     // Listening is over: the AirPods are no longer in Transparency for a call it heard.
     void leaveTransparencyAfterCall();
     void releaseDetector();
+    // Makes and starts a detector for the phrases, as a new listening session.
+    void launchDetector(const std::vector<std::string>& phrases);
     // The phrases listening uses: the first ones within the limits.
     std::vector<std::string> listenedWakePhrases() const;
     void handleDetection(const QString& targetPhrase);
@@ -195,6 +219,19 @@ private:
     void scheduleResume(Clock::duration delay);
     void cancelResume();
     void resumeWhenDue();
+
+    // Back to the mode from before a call. A call that switched the AirPods from another mode to
+    // Transparency schedules the return; near speech puts it off; once the microphone has heard
+    // none for the chosen time, the AirPods go back, unless they are no longer in Transparency.
+    // The user's own mode choice, listening turned off, and AirPods that are away end it.
+    void scheduleReturn(ListeningMode modeBefore);
+    void hearNearSpeech();
+    void reviewPendingReturn();
+    void returnAfterCall();
+    void cancelPendingReturn();
+    // Keeps the ticker going while a wait to listen again or a return is pending.
+    void updateTicker();
+    void switchAirPods(ListeningMode mode, std::function<void()> onSuccess);
 
     // Phrases and shortcut.
     void updateWakePhrases(const QStringList& phrases);
@@ -209,6 +246,8 @@ private:
     void saveWakePhrases(const QStringList& phrases);
     std::optional<HotKeySetting> loadHotKeySetting() const;
     void saveHotKeySetting(const HotKeySetting& setting);
+    // The choice a stored or requested wait counts as.
+    static int returnChoiceFor(std::uint32_t seconds);
 
     // Assignments of the published state, each followed by its notification.
     void assignActiveWakePhrases(QStringList phrases);
@@ -223,6 +262,7 @@ private:
     void assignRecordingShortcut(bool recording);
     void assignCommandRunning(bool running);
     void assignErrorMessage(std::optional<QString> message);
+    void assignSecondsUntilReturn(std::optional<int> seconds);
 
     std::shared_ptr<AirPodsControl> airPods_;
     std::unique_ptr<HotKeyController> hotKeyController_;
@@ -231,6 +271,10 @@ private:
     std::unique_ptr<KeyEventMonitor> keyMonitor_;
     std::unique_ptr<SettingsStore> settings_;
     std::unique_ptr<AutostartEntry> autostart_;
+    std::shared_ptr<const Clock> clock_;
+    // Wakes the model while listening waits to start again or a return waits for quiet.
+    std::unique_ptr<Ticker> ticker_;
+    bool isTicking_ = false;
     SerialQueue commandQueue_{"Harkwell.command"};
     // Gone before the command queue drains at destruction, so that queued commands do nothing.
     std::shared_ptr<const int> alive_ = std::make_shared<const int>(0);
@@ -248,6 +292,16 @@ private:
     bool isCommandRunning_ = false;
     bool isStartAtLogin_ = false;
     std::optional<QString> errorMessage_;
+    DetectionSensitivity detectionSensitivity_ = DetectionSensitivity::medium;
+    int returnAfterQuietSeconds_ = defaultReturnAfterQuietSeconds;
+    // A return waiting for quiet: the mode to go back to, and the last time near speech was heard
+    // (or the call, when none was since).
+    struct PendingReturn {
+        ListeningMode modeBefore;
+        Clock::TimePoint quietSince;
+    };
+    std::optional<PendingReturn> pendingReturn_;
+    std::optional<int> shownSecondsUntilReturn_;
     // Why the last settings write failed: shown whenever there is no other message, until a
     // write succeeds.
     std::optional<QString> settingsWriteFailure_;
@@ -266,8 +320,6 @@ private:
         std::optional<Clock::TimePoint> at;
     };
     std::optional<Resume> resume_;
-    std::shared_ptr<const Clock> clock_;
-    QTimer resumeTimer_; // looks at the clock while a try is waiting
 };
 
 } // namespace harkwell

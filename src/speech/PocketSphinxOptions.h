@@ -1,5 +1,7 @@
 #pragma once
 
+#include "detection/DetectionSensitivity.h"
+
 #include <chrono>
 #include <cstddef>
 
@@ -36,5 +38,8 @@ struct PocketSphinxOptions {
     std::chrono::milliseconds maxPendingAudio{250};
     std::chrono::seconds maxUtterance{20};
 };
+
+// The settings of a sensitivity level.
+PocketSphinxOptions pocketSphinxOptionsFor(DetectionSensitivity sensitivity);
 
 } // namespace harkwell

@@ -362,10 +362,16 @@ std::unique_ptr<RecognitionTask> PocketSphinxRecognizer::recognitionTask(std::sh
 }
 
 std::unique_ptr<SpeechRecognizer> makeSpeechRecognizer(AppLocale locale) {
-    if (locale == AppLocale::english) {
-        return std::make_unique<PocketSphinxRecognizer>(locale);
-    }
-    return nullptr;
+    return speechRecognizerFactory(DetectionSensitivity::medium)(locale);
+}
+
+SpeechRecognizerFactory speechRecognizerFactory(DetectionSensitivity sensitivity) {
+    return [options = pocketSphinxOptionsFor(sensitivity)](AppLocale locale) -> std::unique_ptr<SpeechRecognizer> {
+        if (locale == AppLocale::english) {
+            return std::make_unique<PocketSphinxRecognizer>(locale, PocketSphinxModel::englishUS(), options);
+        }
+        return nullptr;
+    };
 }
 
 } // namespace harkwell

@@ -45,7 +45,8 @@ private:
 };
 
 // The recogniser for a locale: PocketSphinx's US English model for English; none for Korean, for
-// which no model ships.
+// which no model ships. The first at medium sensitivity; the factory's at the level given.
 std::unique_ptr<SpeechRecognizer> makeSpeechRecognizer(AppLocale locale);
+SpeechRecognizerFactory speechRecognizerFactory(DetectionSensitivity sensitivity);
 
 } // namespace harkwell

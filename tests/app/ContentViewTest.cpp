@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QComboBox>
 #include <QDir>
 #include <QJsonDocument>
 #include <QLabel>
@@ -18,6 +19,8 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
+
+#include <thread>
 
 namespace harkwell {
 namespace {
@@ -84,6 +87,71 @@ TEST_F(ContentViewTest, ShowsEveryTextInTheInterfaceLanguage) {
         }
         EXPECT_EQ(noneActive, panelTexts::phraseCount.text(locale).arg(0));
         EXPECT_EQ(p.phraseCount->text(), panelTexts::phraseCount.text(locale).arg(1));
+    }
+}
+
+// The sensitivity and the return after a call: their texts, the stored choices shown, a choice
+// reaching the model, and the countdown while a return is pending.
+TEST_F(ContentViewTest, TheSensitivityAndTheReturnAfterACall) {
+    using namespace std::chrono_literals;
+    struct Texts {
+        QString sensitivity;
+        QStringList levels;
+        QString back;
+        QStringList waits;
+        QString pending;
+    };
+    const std::vector<std::pair<AppLocale, Texts>> cases{
+        {AppLocale::english,
+         {"Sensitivity",
+          {"Low", "Medium", "High"},
+          "Back to noise cancellation",
+          {"Off", "After 10 s", "After 30 s", "After 60 s"},
+          "Back to noise cancellation in 23 s"}},
+        {AppLocale::korean,
+         {"민감도",
+          {"낮음", "보통", "높음"},
+          "노이즈 캔슬링으로 돌아가기",
+          {"끄기", "10초 후", "30초 후", "60초 후"},
+          "23초 후 노이즈 캔슬링으로 돌아갑니다"}},
+    };
+    for (const auto& [locale, texts] : cases) {
+        SCOPED_TRACE(locale.rawValue());
+        useLanguage(std::string(locale.rawValue()));
+        airPods->willAnswer(ListeningMode::transparency);
+        makeView(setUp(R"(, "wakePhrases": ["James"], "detectionSensitivity": "high", "returnAfterQuietSeconds": 60)"));
+        const ContentView::Parts& p = parts();
+        EXPECT_EQ(p.sensitivityTitle->text(), texts.sensitivity);
+        QStringList levels;
+        for (int index = 0; index < p.sensitivityPicker->count(); ++index) {
+            levels.append(p.sensitivityPicker->segment(index).text());
+        }
+        EXPECT_EQ(levels, texts.levels);
+        EXPECT_EQ(p.returnTitle->text(), texts.back);
+        QStringList waits;
+        for (int index = 0; index < p.returnChoice->count(); ++index) {
+            waits.append(p.returnChoice->itemText(index));
+        }
+        EXPECT_EQ(waits, texts.waits);
+        EXPECT_EQ(p.sensitivityPicker->selectedIndex(), 2);
+        EXPECT_EQ(p.returnChoice->currentText(), texts.waits[3]);
+
+        QTest::mouseClick(&p.sensitivityPicker->segment(0), Qt::LeftButton);
+        EXPECT_EQ(model->detectionSensitivity(), DetectionSensitivity::low);
+        EXPECT_EQ(p.sensitivityPicker->selectedIndex(), 0);
+        emit p.returnChoice->activated(2);
+        EXPECT_EQ(model->returnAfterQuietSeconds(), 30);
+        EXPECT_EQ(p.returnChoice->currentText(), texts.waits[2]);
+
+        // A call, then 7 quiet seconds of 30: the title counts down until the user's own choice.
+        model->setDetectionEnabled(true);
+        std::thread(detectors->onDetected, "James").join();
+        ASSERT_TRUE(eventually([&] { return model->secondsUntilReturn().has_value(); }));
+        clock->advanceBy(7s);
+        EXPECT_EQ(p.returnTitle->text(), texts.pending);
+        model->setAirPodsMode(ListeningMode::transparency);
+        EXPECT_EQ(p.returnTitle->text(), texts.back);
+        ASSERT_TRUE(eventually([&] { return !model->isCommandRunning(); }));
     }
 }
 

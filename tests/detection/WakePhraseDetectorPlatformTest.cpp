@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <future>
 #include <thread>
 #include <tuple>
@@ -31,7 +32,8 @@ struct FakeClock final : Clock {
 };
 
 struct FakeRequest final : RecognitionRequest {
-    void append(std::span<const std::int16_t>) override {
+    void append(std::span<const std::int16_t> samples) override {
+        appended += samples.size();
         if (held.valid()) {
             held.wait(); // as the recogniser makes capture wait while it starts or catches up
         }
@@ -39,6 +41,7 @@ struct FakeRequest final : RecognitionRequest {
     std::shared_future<void> held;
     void endAudio() override { ended = true; }
     std::vector<std::string> contextualStrings;
+    std::atomic<std::size_t> appended = 0; // samples
     bool ended = false;
     bool cancelled = false; // its task was
 };
@@ -70,7 +73,7 @@ struct FakeRecognizer final : SpeechRecognizer {
 // What happened to one capture session; the session itself belongs to the detector.
 struct CaptureLog {
     bool stopped = false;
-    AudioCaptureSession::BufferHandler onBuffer;
+    AudioCaptureSession::BufferHandler onBuffer; // called on the capture thread
     AudioCaptureSession::ErrorHandler onError;
     std::promise<void> started; // kept when start has run on the capture thread
 };
@@ -143,7 +146,8 @@ protected:
     void start(const std::vector<std::string>& phrases = {"James", "Dr. Kim"}) {
         detector->start(
             phrases, [this](const std::string& phrase) { detected.push_back(phrase); },
-            [this](const Error& error) { errors.push_back(error); }, [this] { ++listening; });
+            [this](const Error& error) { errors.push_back(error); }, [this] { ++listening; },
+            [this] { ++nearSpeechReports; });
         deliverMainThreadWork();
     }
 
@@ -163,6 +167,7 @@ protected:
     int listening = 0;
     std::vector<std::string> detected;
     std::vector<Error> errors;
+    int nearSpeechReports = 0;
 };
 
 TEST_F(WakePhraseDetectorPlatformTest, ListensThroughTheBuiltInMicrophoneAndAStartEndsTheEarlierCapture) {
@@ -300,6 +305,40 @@ TEST_F(WakePhraseDetectorPlatformTest, ARecogniserHoldingCaptureUpIsNoSilentMicr
     capture.join();
     clock->elapsed += WakePhraseDetector::audioTimeout;
     EXPECT_TRUE(testing::eventually([&] { return !errors.empty(); }, 5s)) << "silent once the buffer was taken";
+}
+
+// The captured audio goes to the recogniser and through the near-speech watch, whose reports
+// reach the main thread while the session lives.
+TEST_F(WakePhraseDetectorPlatformTest, ReportsSpeechNearTheMicrophone) {
+    start();
+    devices->session->started.get_future().wait();
+    // A second of a quiet room, then a second of someone speaking close by (square waves at -60
+    // and -20 dBFS), in the recogniser's 100 ms buffers.
+    const auto play = [this](std::int16_t amplitude) {
+        std::vector<std::int16_t> buffer(NearSpeechWatch::frameSamples);
+        for (size_t index = 0; index < buffer.size(); ++index) {
+            buffer[index] = index % 20 < 10 ? amplitude : std::int16_t(-amplitude);
+        }
+        std::thread([&] {
+            for (int frame = 0; frame < 10; ++frame) {
+                devices->session->onBuffer(buffer);
+            }
+        }).join();
+    };
+    play(33);
+    deliverMainThreadWork();
+    EXPECT_EQ(nearSpeechReports, 0);
+    play(3277);
+    EXPECT_EQ(nearSpeechReports, 0) << "moved to the main thread";
+    deliverMainThreadWork();
+    EXPECT_EQ(nearSpeechReports, 2);
+    EXPECT_EQ(recognizer->request->appended, 20 * NearSpeechWatch::frameSamples);
+
+    // Reports still on their way when listening stops are dropped.
+    play(3277);
+    detector->stop();
+    deliverMainThreadWork();
+    EXPECT_EQ(nearSpeechReports, 2);
 }
 
 TEST(PreferredBuiltInMicrophoneTest, ChoosesByNameThenTheSoundServersMarkAndNeverAHeadsetOrAMonitor) {

@@ -41,7 +41,7 @@ protected:
         detected.clear();
         errors.clear();
         isListening = false;
-        listener = makeSystemWakePhraseListener(locale);
+        listener = makeSystemWakePhraseListener(locale, DetectionSensitivity::medium);
         listener->start(
             phrases, [this](const std::string& phrase) { detected.push_back(phrase); },
             [this](const Error& error) { errors.push_back(error); }, [this] { isListening = true; });

@@ -65,6 +65,22 @@ protected:
 
     // The recogniser hears the call, on its own thread.
     void detect() { std::thread(detectors->onDetected, "James").join(); }
+    // A call heard while listening, once the AirPods have switched for it.
+    void hearCall() {
+        const auto heard = calls.size();
+        detect();
+        ASSERT_TRUE(eventually([&] { return calls.size() > heard && !model->isCommandRunning(); }));
+    }
+    // The detector hears someone speak near the microphone.
+    void hearNearSpeech() {
+        std::thread(detectors->onNearSpeech).join();
+        settle();
+    }
+    // Time passes; a command it sets going has finished when this returns.
+    void wait(std::chrono::milliseconds time) {
+        clock->advanceBy(time);
+        ASSERT_TRUE(eventually([&] { return !model->isCommandRunning(); }));
+    }
     void pressShortcut() { hotKeys->backend->press({HotKeyController::signature, HotKeyController::hotKeyNumber}); }
 
     QTemporaryDir directory;
@@ -371,11 +387,9 @@ protected:
         std::thread(detectors->onError, error).join();
         ASSERT_TRUE(eventually([&] { return detectors->stops > stops; }));
     }
-    // Moves the clock on and lets the model look at it.
+    // Moves the clock on; the model looks at it on each tick on the way.
     void pass(Clock::duration time) {
-        clock->elapsed += time;
-        const int reads = clock->reads;
-        ASSERT_TRUE(eventually([&] { return clock->reads > reads; }));
+        clock->advanceBy(time);
         settle();
     }
     std::size_t tries() const { return detectors->startedWith.size() - 1; }
@@ -695,6 +709,234 @@ TEST_F(AppModelTest, StartAtLoginKeepsAnEntryThatSaysSoAndExplainsAFailure) {
         created.setStartAtLogin(true);
         EXPECT_EQ(created.errorMessage(), message.arg(autostart));
         EXPECT_FALSE(created.isStartAtLogin());
+    }
+}
+
+// --- Sensitivity and the return after a call ------------------------------------------
+
+// The sensitivity reads by its exact raw value, medium otherwise; a stored wait that is not one
+// of the choices counts as the nearest positive one (ties: the longer), and one that is not a
+// whole number of seconds as the default. Construction writes nothing; the setters store.
+TEST_F(AppModelTest, ReadsTheSensitivityAndTheReturnWait) {
+    using Level = DetectionSensitivity;
+    const std::vector<std::tuple<QByteArray, Level, int>> cases{
+        {"{}", Level::medium, 30},
+        {R"({"detectionSensitivity": "low", "returnAfterQuietSeconds": 0})", Level::low, 0},
+        {R"({"detectionSensitivity": "high", "returnAfterQuietSeconds": 10})", Level::high, 10},
+        {R"({"detectionSensitivity": "High", "returnAfterQuietSeconds": 45})", Level::medium, 60},
+        {R"({"detectionSensitivity": 2, "returnAfterQuietSeconds": 20})", Level::medium, 30},
+        {R"({"detectionSensitivity": "", "returnAfterQuietSeconds": 1})", Level::medium, 10},
+        {R"({"returnAfterQuietSeconds": 86400})", Level::medium, 60},
+        {R"({"returnAfterQuietSeconds": -10})", Level::medium, 30},
+        {R"({"returnAfterQuietSeconds": 12.5})", Level::medium, 30},
+        {R"({"returnAfterQuietSeconds": "10"})", Level::medium, 30},
+    };
+    for (const auto& [stored, level, seconds] : cases) {
+        SCOPED_TRACE(stored.toStdString());
+        auto& created = makeModel(stored);
+        EXPECT_EQ(created.detectionSensitivity(), level);
+        EXPECT_EQ(created.returnAfterQuietSeconds(), seconds);
+        EXPECT_EQ(storedSettings(), json(stored)) << "construction wrote settings";
+    }
+    model->setDetectionSensitivity(Level::high);
+    model->setReturnAfterQuietSeconds(7);
+    EXPECT_EQ(model->returnAfterQuietSeconds(), 10);
+    EXPECT_EQ(storedSettings()["detectionSensitivity"], "high");
+    EXPECT_EQ(storedSettings()["returnAfterQuietSeconds"], 10);
+    model->setReturnAfterQuietSeconds(-1);
+    EXPECT_EQ(storedSettings()["returnAfterQuietSeconds"], 0);
+}
+
+// A new level while listening gives a new detector at once, with the same phrases, and nothing
+// the user could notice: no switch flicker, no banner, no lost return. Not listening, it is only
+// stored.
+TEST_F(AppModelTest, ANewSensitivityRestartsListeningUnnoticed) {
+    auto& created = makeModel(R"({"permissionSetupComplete": true, "wakePhrases": ["James"]})");
+    created.setDetectionSensitivity(DetectionSensitivity::high);
+    EXPECT_TRUE(detectors->madeAt.empty());
+    created.setDetectionEnabled(true);
+    hearCall();
+    int switchNotifications = 0;
+    int bannerNotifications = 0;
+    QObject::connect(&created, &AppModel::isDetectionEnabledChanged, [&] { ++switchNotifications; });
+    QObject::connect(&created, &AppModel::errorMessageChanged, [&] { ++bannerNotifications; });
+    const auto firstSession = detectors->onDetected;
+
+    created.setDetectionSensitivity(DetectionSensitivity::high);
+    EXPECT_EQ(detectors->madeAt.size(), 1u) << "the same level again restarted listening";
+    created.setDetectionSensitivity(DetectionSensitivity::low);
+    EXPECT_EQ(detectors->madeAt,
+              (std::vector<DetectionSensitivity>{DetectionSensitivity::high, DetectionSensitivity::low}));
+    EXPECT_EQ(detectors->startedWith, (std::vector<std::vector<std::string>>(2, {"James"})));
+    EXPECT_EQ(detectors->stops, 1);
+    EXPECT_TRUE(created.isDetectionEnabled());
+    EXPECT_EQ(switchNotifications, 0);
+    EXPECT_EQ(bannerNotifications, 0);
+    EXPECT_EQ(created.secondsUntilReturn(), 30);
+
+    std::thread(firstSession, "James").join();
+    settle();
+    EXPECT_EQ(airPods->commands(), std::vector<std::string>{"transparency"}) << "the stopped session switched";
+    hearCall();
+    EXPECT_EQ(calls, (QStringList{"James", "James"}));
+}
+
+// After a call, the AirPods go back to the mode they had before it once the chosen time has
+// passed without near speech; the panel counts the seconds down.
+TEST_F(AppModelTest, AfterACallAndQuietTheAirPodsGoBack) {
+    using namespace std::chrono_literals;
+    // The stored mode and wait.
+    const std::vector<std::tuple<QByteArray, ListeningMode, int>> cases{
+        {R"("selectedMode": "anc")", ListeningMode::anc, 30},
+        {R"("selectedMode": "normal", "returnAfterQuietSeconds": 10)", ListeningMode::normal, 10},
+        {R"("selectedMode": "anc", "returnAfterQuietSeconds": 60)", ListeningMode::anc, 60},
+    };
+    for (const auto& [stored, before, seconds] : cases) {
+        SCOPED_TRACE(stored.toStdString());
+        airPods = std::make_shared<FakeAirPods>();
+        auto& created = makeModel(R"({"permissionSetupComplete": true, "wakePhrases": ["James"], )" + stored + "}");
+        created.setDetectionEnabled(true);
+        EXPECT_FALSE(created.secondsUntilReturn());
+        hearCall();
+        EXPECT_EQ(created.secondsUntilReturn(), seconds);
+        wait(std::chrono::seconds(seconds) - 1500ms);
+        EXPECT_EQ(created.secondsUntilReturn(), 2);
+        airPods->willAnswer(ListeningMode::transparency);
+        wait(1s);
+        EXPECT_EQ(created.secondsUntilReturn(), 1);
+        EXPECT_EQ(airPods->commands(), std::vector<std::string>{"transparency"});
+        wait(500ms);
+        EXPECT_EQ(airPods->commands(),
+                  (std::vector<std::string>{"transparency", "current-mode", std::string(before.rawValue())}));
+        EXPECT_EQ(created.selectedMode(), before);
+        EXPECT_EQ(storedSettings()["selectedMode"], QString::fromUtf8(before.rawValue()));
+        EXPECT_FALSE(created.secondsUntilReturn());
+        EXPECT_TRUE(created.isDetectionEnabled());
+        EXPECT_FALSE(created.errorMessage());
+        wait(120s);
+        EXPECT_EQ(airPods->commands().size(), 3u) << "a second return";
+    }
+}
+
+// Near speech (the caller, the user answering) puts the return off; a second call keeps the
+// mode from before the first.
+TEST_F(AppModelTest, TalkKeepsTransparency) {
+    using namespace std::chrono_literals;
+    auto& created = listeningModel();
+    hearCall();
+    wait(25s);
+    hearNearSpeech();
+    EXPECT_EQ(created.secondsUntilReturn(), 30);
+    wait(25s);
+    hearCall();
+    wait(25s);
+    hearNearSpeech();
+    wait(25s);
+    EXPECT_EQ(airPods->commands(), (std::vector<std::string>{"transparency", "transparency"}));
+    EXPECT_EQ(created.secondsUntilReturn(), 5);
+    airPods->willAnswer(ListeningMode::transparency);
+    wait(5s);
+    EXPECT_EQ(airPods->commands(), (std::vector<std::string>{"transparency", "transparency", "current-mode", "anc"}));
+}
+
+// The user's choice, listening ending, AirPods that are away or no longer in Transparency, and
+// the return turned off each end a pending return; a return never runs after them.
+TEST_F(AppModelTest, WhatEndsAPendingReturn) {
+    using namespace std::chrono_literals;
+    const std::vector<std::pair<const char*, std::function<void()>>> cases{
+        {"the panel's picker", [&] { model->setAirPodsMode(ListeningMode::anc); }},
+        {"the picker choosing Transparency", [&] { model->setAirPodsMode(ListeningMode::transparency); }},
+        {"the shortcut", [&] { pressShortcut(); }},
+        {"harkwell --toggle-mode", [&] { model->toggleAirPodsModeFromShortcut(); }},
+        {"listening turned off", [&] { model->setDetectionEnabled(false); }},
+        {"the recogniser failing", [&] { std::thread(detectors->onError, Error::platform("Mic gone.")).join(); }},
+        {"the return turned off", [&] { model->setReturnAfterQuietSeconds(0); }},
+        {"the last phrase removed", [&] { model->removeWakePhrase("James"); }},
+        {"AirPods away at a read",
+         [&] {
+             airPods->willAnswer(AppError::airPodsNotConnected());
+             model->panelDidOpen();
+         }},
+        {"noise cancellation set on the AirPods, seen at a read",
+         [&] {
+             airPods->willAnswer(ListeningMode::anc);
+             model->panelDidOpen();
+         }},
+        {"AirPods away at the next call",
+         [&] {
+             airPods->willAnswer(AppError::airPodsNotConnected());
+             detect();
+         }},
+    };
+    for (const auto& [name, action] : cases) {
+        SCOPED_TRACE(name);
+        airPods = std::make_shared<FakeAirPods>();
+        auto& created = listeningModel();
+        hearCall();
+        wait(10s);
+        action();
+        settle();
+        ASSERT_TRUE(eventually([&] { return !created.isCommandRunning(); }));
+        EXPECT_FALSE(created.secondsUntilReturn());
+        const auto commands = airPods->commands();
+        airPods->willAnswer(ListeningMode::transparency);
+        wait(120s);
+        EXPECT_EQ(airPods->commands(), commands);
+    }
+}
+
+// No return without a call that switched the AirPods to Transparency: not for a call that found
+// them there already, not with the return off, not for Transparency chosen by the user.
+TEST_F(AppModelTest, NoReturnWithoutACallThatSwitchedToTransparency) {
+    using namespace std::chrono_literals;
+    const std::vector<std::pair<QByteArray, bool>> cases{
+        {R"("selectedMode": "transparency")", true},
+        {R"("selectedMode": "anc", "returnAfterQuietSeconds": 0)", true},
+        {R"("selectedMode": "anc")", false},
+    };
+    for (const auto& [stored, byCall] : cases) {
+        SCOPED_TRACE(stored.toStdString());
+        airPods = std::make_shared<FakeAirPods>();
+        auto& created = makeModel(R"({"permissionSetupComplete": true, "wakePhrases": ["James"], )" + stored + "}");
+        created.setDetectionEnabled(true);
+        if (byCall) {
+            hearCall();
+        } else {
+            created.setAirPodsMode(ListeningMode::transparency);
+            ASSERT_TRUE(eventually([&] { return !created.isCommandRunning(); }));
+        }
+        EXPECT_FALSE(created.secondsUntilReturn());
+        wait(120s);
+        EXPECT_EQ(airPods->commands(), std::vector<std::string>{"transparency"});
+    }
+}
+
+// At the moment of the return the AirPods are read first: set to another mode on the AirPods
+// themselves, they are left alone. A failing return is reported as any failing switch is.
+TEST_F(AppModelTest, TheReturnLeavesAChangedModeAloneAndReportsFailuresAsAnySwitch) {
+    using namespace std::chrono_literals;
+    auto& created = listeningModel();
+    hearCall();
+    airPods->willAnswer(ListeningMode::normal);
+    wait(30s);
+    EXPECT_EQ(airPods->commands(), (std::vector<std::string>{"transparency", "current-mode"}));
+    EXPECT_EQ(created.selectedMode(), ListeningMode(ListeningMode::normal));
+
+    // What the return's switch fails with, and whether listening goes on, as after a call.
+    for (const auto& [error, stillListening] : std::vector<std::pair<AppError, bool>>{
+             {AppError::airPodsNotConnected(), true}, {AppError::helperTimedOut(), false}}) {
+        SCOPED_TRACE(error.errorDescription());
+        airPods = std::make_shared<FakeAirPods>();
+        auto& failing = listeningModel();
+        hearCall();
+        airPods->willAnswer(ListeningMode::transparency);
+        airPods->willAnswer(error);
+        wait(30s);
+        EXPECT_EQ(airPods->commands(), (std::vector<std::string>{"transparency", "current-mode", "anc"}));
+        EXPECT_EQ(failing.errorMessage(), describe(error));
+        EXPECT_EQ(failing.isDetectionEnabled(), stillListening);
+        EXPECT_EQ(failing.selectedMode(), ListeningMode(ListeningMode::transparency));
+        EXPECT_FALSE(failing.secondsUntilReturn());
     }
 }
 

@@ -99,35 +99,27 @@ class FakeDetector final : public WakePhraseListener {
 public:
     struct Log {
         std::vector<std::vector<std::string>> startedWith;
+        std::vector<DetectionSensitivity> madeAt; // the sensitivity of each detector made
         int stops = 0;
         DetectedCallback onDetected;
         ErrorCallback onError;
         ListeningCallback onListening;
+        NearSpeechCallback onNearSpeech;
     };
 
     explicit FakeDetector(std::shared_ptr<Log> log) : log_(std::move(log)) {}
     void start(const std::vector<std::string>& phrases, DetectedCallback onDetected, ErrorCallback onError,
-               ListeningCallback onListening = nullptr) override {
+               ListeningCallback onListening = nullptr, NearSpeechCallback onNearSpeech = nullptr) override {
         log_->startedWith.push_back(phrases);
         log_->onDetected = std::move(onDetected);
         log_->onError = std::move(onError);
         log_->onListening = std::move(onListening);
+        log_->onNearSpeech = std::move(onNearSpeech);
     }
     void stop() override { ++log_->stops; }
 
 private:
     std::shared_ptr<Log> log_;
-};
-
-// A clock the test moves by hand; the model reads it on the main thread and counts nothing else.
-class ManualClock final : public Clock {
-public:
-    TimePoint now() const override {
-        ++reads;
-        return TimePoint{} + elapsed;
-    }
-    Clock::duration elapsed{};
-    mutable int reads = 0;
 };
 
 // A desktop that grants shortcuts until nextStatus says otherwise, at once or, with nextStatus
@@ -170,17 +162,71 @@ private:
     std::shared_ptr<Log> log_;
 };
 
+// A clock moved by hand, with the tickers that look at it: each tick comes as the clock passes its
+// time.
+class ManualClock final : public Clock {
+public:
+    class ManualTicker;
+
+    TimePoint now() const override { return now_; }
+    void advanceBy(duration elapsed);
+
+private:
+    TimePoint now_ = TimePoint() + std::chrono::hours(1);
+    ManualTicker* ticker_ = nullptr; // the one started last
+};
+
+class ManualClock::ManualTicker final : public Ticker {
+public:
+    explicit ManualTicker(std::shared_ptr<ManualClock> clock) : clock_(std::move(clock)) {}
+    ~ManualTicker() override { stop(); }
+    void start(std::chrono::milliseconds interval, std::function<void()> onTick) override {
+        interval_ = interval;
+        nextTick_ = clock_->now() + interval;
+        onTick_ = std::move(onTick);
+        clock_->ticker_ = this;
+    }
+    void stop() override {
+        onTick_ = nullptr;
+        if (clock_->ticker_ == this) {
+            clock_->ticker_ = nullptr;
+        }
+    }
+
+private:
+    friend class ManualClock;
+    std::shared_ptr<ManualClock> clock_;
+    std::chrono::milliseconds interval_{0};
+    TimePoint nextTick_;
+    std::function<void()> onTick_;
+};
+
+inline void ManualClock::advanceBy(duration elapsed) {
+    const TimePoint target = now_ + elapsed;
+    while (ticker_ && ticker_->nextTick_ <= target) {
+        now_ = ticker_->nextTick_;
+        ticker_->nextTick_ += ticker_->interval_;
+        auto onTick = ticker_->onTick_; // a copy: the tick may stop its ticker
+        onTick();
+    }
+    now_ = target;
+}
+
 // One of each fake, and the model's dependencies over them with a settings file of the test's.
 struct FakeModelParts {
     AppModel::Dependencies dependencies(const QString& settingsPath) const {
         return {airPods,
                 std::make_unique<HotKeyController>(std::make_unique<FakeHotKeyBackend>(hotKeys)),
                 permissions,
-                [log = detectors](AppLocale) { return std::make_unique<FakeDetector>(log); },
+                [log = detectors](AppLocale, DetectionSensitivity sensitivity) {
+                    log->madeAt.push_back(sensitivity);
+                    return std::make_unique<FakeDetector>(log);
+                },
                 std::make_unique<ApplicationKeyEventMonitor>(),
                 std::make_unique<SettingsStore>(settingsPath),
                 std::make_unique<AutostartEntry>(autostartFolder(), executablePath),
-                clock};
+                clock,
+                std::make_unique<ManualClock::ManualTicker>(clock)};
     }
 
     std::shared_ptr<FakeAirPods> airPods = std::make_shared<FakeAirPods>();

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <optional>
+#include <string_view>
+
+namespace harkwell {
+
+// How readily listening takes what it hears for a call: high hears the most calls, low raises
+// the fewest false ones. The raw value is what the settings store ("low", "medium", "high").
+class DetectionSensitivity {
+public:
+    enum Value { low, medium, high };
+
+    constexpr DetectionSensitivity(Value value) : value_(value) {}
+    constexpr operator Value() const { return value_; }
+
+    // Exactly "low", "medium" or "high"; anything else, or nothing, is medium.
+    static DetectionSensitivity fromRawValue(std::optional<std::string_view> raw);
+    std::string_view rawValue() const;
+
+private:
+    Value value_;
+};
+
+} // namespace harkwell

@@ -1,0 +1,7 @@
+#include "speech/PocketSphinxOptions.h"
+
+namespace harkwell {
+
+PocketSphinxOptions pocketSphinxOptionsFor(DetectionSensitivity) { return {}; }
+
+} // namespace harkwell

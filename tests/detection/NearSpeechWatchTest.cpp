@@ -1,0 +1,119 @@
+#include "detection/NearSpeechWatch.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace harkwell {
+namespace {
+
+// A stretch of frames at a level that wanders a little, as a room's does, and how many of its
+// frames may be taken for near speech.
+struct Stretch {
+    double level; // dBFS
+    double seconds;
+    double leastNear; // share of the frames, 0 to 1
+    double mostNear;
+    double jitter = 3; // spread of the frame levels, dB
+    // Every this many frames one is at this level instead: the pauses between a talker's words.
+    int pauseEvery = 0;
+    double pauseLevel = 0;
+};
+
+constexpr double never = 0;
+constexpr double always = 1;
+
+// Babble of a distant room, and near speech over it: a talker pauses between words.
+Stretch babble(double seconds, double level = -45) { return {level, seconds, never, never}; }
+Stretch talker(double level, double seconds, double leastNear, double mostNear, double room = -45) {
+    return {level, seconds, leastNear, mostNear, 4, 7, room};
+}
+
+TEST(NearSpeechWatchTest, TellsNearSpeechFromTheRoomsBackground) {
+    std::vector<Stretch> callerInBabble{babble(30)};
+    for (int call = 0; call < 5; ++call) {
+        // The two frames after the caller may still count: most of the last five were loud.
+        callerInBabble.push_back(talker(-25, 2, 0.8, always));
+        callerInBabble.push_back({-45, 8, never, 0.03});
+    }
+    const std::vector<std::pair<std::string, std::vector<Stretch>>> cases{
+        {"ten minutes of babble", {babble(600)}},
+        {"a caller in babble", callerInBabble},
+        {"a distant talker a little above the babble",
+         {babble(30), talker(-38, 5, never, 0.02), babble(10), talker(-38, 5, never, 0.02)}},
+        {"quiet room, someone speaking softly", {babble(10, -75), talker(-56, 5, never, never, -75)}},
+        {"quiet room, the user answering", {babble(10, -70), talker(-35, 3, 0.8, always, -70)}},
+        {"clicks in babble", {babble(10), {-45, 30, never, never, 3, 20, -15}}},
+        // The caller's first pause shows the room's level.
+        {"listening starts while the caller speaks",
+         {talker(-25, 3, 0.7, always), {-45, 10, never, 0.03}, talker(-25, 2, 0.8, always)}},
+        {"the room gets louder for good",
+         {babble(10, -65), talker(-35, 5, 0.8, always, -65), {-35, 25, never, always}, babble(30, -35)}},
+    };
+    for (const auto& [name, stretches] : cases) {
+        SCOPED_TRACE(name);
+        NearSpeechWatch watch;
+        std::mt19937 random(7);
+        std::normal_distribution<double> spread;
+        for (size_t index = 0; index < stretches.size(); ++index) {
+            const Stretch& stretch = stretches[index];
+            const int frames = int(std::lround(stretch.seconds * 10));
+            int near = 0;
+            for (int frame = 0; frame < frames; ++frame) {
+                const bool paused = stretch.pauseEvery > 0 && frame % stretch.pauseEvery == 0;
+                const double level = (paused ? stretch.pauseLevel : stretch.level) + stretch.jitter * spread(random);
+                near += watch.hearFrame(level) ? 1 : 0;
+            }
+            const double share = double(near) / frames;
+            EXPECT_GE(share, stretch.leastNear) << "stretch " << index;
+            EXPECT_LE(share, stretch.mostNear) << "stretch " << index;
+        }
+    }
+}
+
+// Samples of a square wave: every sample at ±amplitude.
+std::vector<std::int16_t> square(std::int16_t amplitude, double seconds) {
+    std::vector<std::int16_t> samples(size_t(seconds * NearSpeechWatch::sampleRate));
+    for (size_t index = 0; index < samples.size(); ++index) {
+        samples[index] = index % 20 < 10 ? amplitude : std::int16_t(-amplitude);
+    }
+    return samples;
+}
+
+TEST(NearSpeechWatchTest, MeasuresLevelsInDecibelsOfFullScale) {
+    EXPECT_DOUBLE_EQ(NearSpeechWatch::levelOf(square(32767, 0.1)), 20 * std::log10(32767.0 / 32768));
+    EXPECT_NEAR(NearSpeechWatch::levelOf(square(3277, 0.1)), -20, 0.01);
+    EXPECT_NEAR(NearSpeechWatch::levelOf(square(33, 0.1)), -60, 0.1);
+    EXPECT_EQ(NearSpeechWatch::levelOf(square(0, 0.1)), NearSpeechWatch::silenceDbfs);
+    EXPECT_EQ(NearSpeechWatch::levelOf({}), NearSpeechWatch::silenceDbfs);
+}
+
+// Audio is cut into 100 ms frames whatever the buffers' sizes; near speech is reported at most
+// twice a second.
+TEST(NearSpeechWatchTest, CutsAudioIntoFramesAcrossBuffersAndReportsTwiceASecond) {
+    std::vector<std::int16_t> audio = square(33, 2);
+    const auto loud = square(3277, 3);
+    audio.insert(audio.end(), loud.begin(), loud.end());
+    for (const size_t bufferSize : {1000u, 1600u, 4000u}) {
+        SCOPED_TRACE(bufferSize);
+        NearSpeechWatch watch;
+        std::vector<size_t> reportedAt; // the buffer's end, in frames
+        for (size_t start = 0; start < audio.size(); start += bufferSize) {
+            const size_t count = std::min(bufferSize, audio.size() - start);
+            if (watch.hear(std::span(audio).subspan(start, count))) {
+                reportedAt.push_back((start + count) / NearSpeechWatch::frameSamples);
+            }
+        }
+        // Near from the third loud frame (the 23rd), then every fifth frame.
+        ASSERT_EQ(reportedAt.size(), 6u);
+        EXPECT_LT(reportedAt.front() - 23, 3u);
+        EXPECT_NEAR(watch.backgroundLevel().value_or(0), -60 + 30 * NearSpeechWatch::backgroundRisePerFrameDecibels,
+                    0.2);
+    }
+}
+
+} // namespace
+} // namespace harkwell

@@ -13,14 +13,18 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QSignalBlocker>
 #include <QStackedLayout>
 #include <QToolButton>
 #include <QVBoxLayout>
 
 #include <algorithm>
 #include <array>
+#include <cmath>
+#include <utility>
 
 namespace harkwell {
 namespace {
@@ -72,6 +76,14 @@ QVBoxLayout* column(QWidget* owner, int spacing) {
     return layout;
 }
 
+// The meter's reading of a peak (0 to 1 of full scale): -60 dBFS and below empty, full scale full.
+int meterValue(double peak) {
+    if (peak <= 0) {
+        return 0;
+    }
+    return std::clamp(int(std::lround((20 * std::log10(peak) + 60) / 60 * 100)), 0, 100);
+}
+
 } // namespace
 
 ContentView::ContentView(AppModel& model, QWidget* parent) : QWidget(parent), model_(model) {
@@ -97,7 +109,25 @@ ContentView::ContentView(AppModel& model, QWidget* parent) : QWidget(parent), mo
           &AppModel::wakePhraseHintChanged, &AppModel::isStartAtLoginChanged, &AppModel::isListenAtStartChanged}) {
         connect(&model_, signal, this, &ContentView::refresh);
     }
+    inputsTimer_.setInterval(inputsInterval);
+    connect(&inputsTimer_, &QTimer::timeout, &model_, &AppModel::refreshMicrophoneInputs);
+    meterTimer_.setInterval(meterInterval);
+    connect(&meterTimer_, &QTimer::timeout, this,
+            [this] { parts_.levelMeter->setValue(meterValue(model_.inputLevel())); });
     refresh();
+}
+
+void ContentView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    model_.refreshMicrophoneInputs();
+    inputsTimer_.start();
+    updateMeter();
+}
+
+void ContentView::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    inputsTimer_.stop();
+    updateMeter();
 }
 
 QWidget* ContentView::buildHeader(int screen) {
@@ -254,6 +284,7 @@ QWidget* ContentView::buildDetectionOptions() {
     returnRow->addStretch();
     returnRow->addWidget(parts_.returnChoice);
     layout->addLayout(returnRow);
+    layout->addWidget(buildMicrophoneChoice());
 
     for (auto signal : {&AppModel::detectionSensitivityChanged, &AppModel::returnAfterQuietSecondsChanged,
                         &AppModel::secondsUntilReturnChanged}) {
@@ -269,6 +300,116 @@ void ContentView::refreshDetectionOptions() {
     const auto secondsLeft = model_.secondsUntilReturn();
     parts_.returnTitle->setText(secondsLeft ? panelTexts::returnPending.text().arg(*secondsLeft)
                                             : panelTexts::returnTitle.text());
+}
+
+QWidget* ContentView::buildMicrophoneChoice() {
+    auto* section = new QWidget;
+    auto* layout = column(section, 4);
+    auto* row = new QHBoxLayout;
+    row->setSpacing(8);
+    parts_.microphoneTitle = label(panelTexts::microphoneTitle.text(), style::calloutFont(), section);
+    parts_.levelMeter = new QProgressBar(section);
+    parts_.levelMeter->setRange(0, 100);
+    parts_.levelMeter->setTextVisible(false);
+    parts_.levelMeter->setFixedSize(40, 6);
+    parts_.levelMeter->setAccessibleName(panelTexts::inputLevel.text());
+    QSizePolicy keepPlace = parts_.levelMeter->sizePolicy();
+    keepPlace.setRetainSizeWhenHidden(true);
+    parts_.levelMeter->setSizePolicy(keepPlace);
+    parts_.microphoneChoice = new QComboBox(section);
+    parts_.microphoneChoice->setFixedWidth(230);
+    parts_.microphoneChoice->setAccessibleName(parts_.microphoneTitle->text());
+    connect(parts_.microphoneChoice, &QComboBox::activated, this, &ContentView::chooseMicrophone);
+    row->addWidget(parts_.microphoneTitle);
+    row->addStretch();
+    row->addWidget(parts_.levelMeter, 0, Qt::AlignVCenter);
+    row->addWidget(parts_.microphoneChoice);
+    layout->addLayout(row);
+
+    parts_.microphoneNotice = label(QString(), style::captionFont(), section);
+    parts_.microphoneNotice->setWordWrap(true);
+    useSecondaryColor(parts_.microphoneNotice);
+    parts_.microphoneNotice->hide();
+    layout->addWidget(parts_.microphoneNotice);
+
+    // The question about a Bluetooth input, in the panel itself: a dialog would close the pop-up.
+    parts_.bluetoothQuestion = new QWidget(section);
+    auto* question = column(parts_.bluetoothQuestion, 6);
+    parts_.bluetoothQuestionText = label(QString(), style::captionFont(), parts_.bluetoothQuestion);
+    parts_.bluetoothQuestionText->setWordWrap(true);
+    question->addWidget(parts_.bluetoothQuestionText);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    parts_.bluetoothCancel = new QPushButton(panelTexts::bluetoothCancel.text(), parts_.bluetoothQuestion);
+    parts_.bluetoothConfirm = new QPushButton(panelTexts::bluetoothConfirm.text(), parts_.bluetoothQuestion);
+    connect(parts_.bluetoothCancel, &QPushButton::clicked, this, [this] { answerBluetoothQuestion(false); });
+    connect(parts_.bluetoothConfirm, &QPushButton::clicked, this, [this] { answerBluetoothQuestion(true); });
+    buttons->addWidget(parts_.bluetoothCancel);
+    buttons->addWidget(parts_.bluetoothConfirm);
+    question->addLayout(buttons);
+    parts_.bluetoothQuestion->hide();
+    layout->addWidget(parts_.bluetoothQuestion);
+
+    for (auto signal : {&AppModel::microphoneInputsChanged, &AppModel::microphoneSourceChanged}) {
+        connect(&model_, signal, this, &ContentView::refreshMicrophoneChoice);
+    }
+    return section;
+}
+
+void ContentView::refreshMicrophoneChoice() {
+    QComboBox& choice = *parts_.microphoneChoice;
+    const QSignalBlocker blocker(choice);
+    choice.clear();
+    choice.addItem(panelTexts::microphoneAutomatic.text(), QString());
+    for (const auto& input : model_.microphoneInputs()) {
+        choice.addItem(input.isBluetooth ? input.description + ' ' + panelTexts::bluetoothMark.text()
+                                         : input.description,
+                       input.id);
+        choice.setItemData(choice.count() - 1, choice.itemText(choice.count() - 1), Qt::ToolTipRole);
+    }
+    // A choice that is not there shows as automatic, which is what listening then uses.
+    const QString shown = pendingMicrophone_.isEmpty() ? model_.microphoneSource() : pendingMicrophone_;
+    choice.setCurrentIndex(std::max(0, choice.findData(shown)));
+    const QString& fallback = model_.fallbackMicrophone();
+    parts_.microphoneNotice->setText(fallback.isEmpty() ? QString()
+                                                        : panelTexts::microphoneFallback.text().arg(fallback));
+    parts_.microphoneNotice->setVisible(!fallback.isEmpty());
+}
+
+void ContentView::chooseMicrophone(int index) {
+    const QString id = parts_.microphoneChoice->itemData(index).toString();
+    const auto& inputs = model_.microphoneInputs();
+    const auto input = std::find_if(inputs.begin(), inputs.end(), [&](const auto& each) { return each.id == id; });
+    if (input != inputs.end() && input->isBluetooth && id != model_.microphoneSource()) {
+        pendingMicrophone_ = id;
+        parts_.bluetoothQuestionText->setText(panelTexts::bluetoothQuestion.text().arg(input->description));
+        parts_.bluetoothQuestion->show();
+        return;
+    }
+    pendingMicrophone_.clear();
+    parts_.bluetoothQuestion->hide();
+    model_.setMicrophoneSource(id);
+    refreshMicrophoneChoice();
+}
+
+void ContentView::answerBluetoothQuestion(bool confirmed) {
+    const QString chosen = std::exchange(pendingMicrophone_, QString());
+    parts_.bluetoothQuestion->hide();
+    if (confirmed) {
+        model_.setMicrophoneSource(chosen);
+    }
+    refreshMicrophoneChoice();
+}
+
+void ContentView::updateMeter() {
+    const bool isMetering = isVisible() && model_.isDetectionEnabled();
+    parts_.levelMeter->setVisible(model_.isDetectionEnabled());
+    if (isMetering && !meterTimer_.isActive()) {
+        meterTimer_.start();
+    } else if (!isMetering) {
+        meterTimer_.stop();
+        parts_.levelMeter->setValue(0);
+    }
 }
 
 QWidget* ContentView::buildPhraseForm() {
@@ -479,6 +620,8 @@ void ContentView::refresh() {
     parts_.detectionIcon->setPixmap(
         icons::pixmap(detecting ? "mic-fill" : "mic", palette().color(QPalette::WindowText), 16, devicePixelRatioF()));
     refreshDetectionOptions();
+    refreshMicrophoneChoice();
+    updateMeter();
 
     const QStringList& phrases = model_.activeWakePhrases();
     parts_.phraseCount->setText(panelTexts::phraseCount.text().arg(phrases.size()));

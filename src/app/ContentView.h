@@ -1,11 +1,15 @@
 #pragma once
 
 #include <QStringList>
+#include <QTimer>
 #include <QWidget>
+
+#include <chrono>
 
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QProgressBar;
 class QPushButton;
 class QScrollArea;
 class QStackedLayout;
@@ -22,8 +26,11 @@ class SwitchButton;
 // The control panel: the permission-setup screen until the model reports the permissions ready,
 // then the main controls (call detection with its sensitivity and the return after a call, call
 // phrases, AirPods mode, shortcut, start at login and listening at start), with the error banner
-// and Quit on both. It keeps no state of its own beyond the phrase field's focus: every value shown
-// is read from the model whenever the model notifies, and every control calls one model operation.
+// and Quit on both. It keeps no state of its own beyond the phrase field's focus and a Bluetooth
+// microphone waiting for the user's confirmation: every value shown is read from the model whenever
+// the model notifies, and every control calls one model operation. While it is shown it reads the
+// sound server's inputs every inputsInterval, and, while listening, the input level every
+// meterInterval; hidden, it does neither.
 // 420 x 640 pixels.
 class ContentView : public QWidget {
     Q_OBJECT
@@ -34,7 +41,9 @@ public:
     // the panel; the model's limits apply to each phrase.
     static constexpr int phraseFieldMaximumLength = 500;
     // The phrase list shows this many rows at most and scrolls within them.
-    static constexpr int visiblePhraseRows = 4;
+    static constexpr int visiblePhraseRows = 3;
+    static constexpr std::chrono::milliseconds inputsInterval{2000};
+    static constexpr std::chrono::milliseconds meterInterval{50};
 
     explicit ContentView(AppModel& model, QWidget* parent = nullptr);
 
@@ -58,6 +67,14 @@ public:
         SegmentedPicker* sensitivityPicker = nullptr; // low, medium, high
         QLabel* returnTitle = nullptr;                // the time left instead while a return is pending
         QComboBox* returnChoice = nullptr;            // the model's returnAfterQuietChoices, in order
+        QLabel* microphoneTitle = nullptr;
+        QProgressBar* levelMeter = nullptr;    // 0 to 100, shown while listening
+        QComboBox* microphoneChoice = nullptr; // automatic, then the model's inputs; data: source name
+        QLabel* microphoneNotice = nullptr;    // the input used instead of a missing choice
+        QWidget* bluetoothQuestion = nullptr;  // asks before a Bluetooth input is chosen
+        QLabel* bluetoothQuestionText = nullptr;
+        QPushButton* bluetoothConfirm = nullptr;
+        QPushButton* bluetoothCancel = nullptr;
         QLabel* phrasesTitle = nullptr;
         QLabel* phraseCount = nullptr;
         QLineEdit* phraseField = nullptr;
@@ -86,6 +103,10 @@ public:
     };
     const QList<PhraseRow>& phraseRows() const { return rows_; }
 
+protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
 signals:
     // The Quit button was pressed.
     void quitRequested();
@@ -98,6 +119,13 @@ private:
     QWidget* buildDetectionToggle();
     QWidget* buildDetectionOptions();
     void refreshDetectionOptions();
+    QWidget* buildMicrophoneChoice();
+    void refreshMicrophoneChoice();
+    void chooseMicrophone(int index);
+    // Ends the question about a Bluetooth input, choosing it or not.
+    void answerBluetoothQuestion(bool confirmed);
+    // The meter runs while the panel is shown and listening is on.
+    void updateMeter();
     QWidget* buildPhraseForm();
     QWidget* buildModePicker();
     QWidget* buildShortcutPicker();
@@ -114,6 +142,9 @@ private:
     QVBoxLayout* rowsLayout_ = nullptr;
     QList<PhraseRow> rows_;
     QStringList shownPhrases_;
+    QString pendingMicrophone_; // a Bluetooth input waiting for confirmation
+    QTimer inputsTimer_;
+    QTimer meterTimer_;
 };
 
 } // namespace harkwell

@@ -44,6 +44,21 @@ inline constexpr PanelText returnOff{.korean = "끄기", .english = "Off"};
 inline constexpr PanelText returnAfter{.korean = "%1초 후", .english = "After %1 s"};
 inline constexpr PanelText returnPending{.korean = "%1초 후 노이즈 캔슬링으로 돌아갑니다",
                                          .english = "Back to noise cancellation in %1 s"};
+inline constexpr PanelText microphoneTitle{.korean = "마이크", .english = "Microphone"};
+inline constexpr PanelText microphoneAutomatic{.korean = "자동 (내장 마이크)", .english = "Automatic (built-in)"};
+// After a Bluetooth input's description.
+inline constexpr PanelText bluetoothMark{.korean = "(AirPods가 헤드셋 모드로 바뀜)",
+                                         .english = "(switches the AirPods to headset mode)"};
+// %1: the description of the input listening uses instead of the chosen one.
+inline constexpr PanelText microphoneFallback{.korean = "선택한 마이크가 없어 %1로 듣는 중",
+                                              .english = "Microphone not connected: listening on %1"};
+// %1: the Bluetooth input's description.
+inline constexpr PanelText bluetoothQuestion{
+    .korean = "%1을(를) 사용할까요? 듣는 동안 AirPods가 헤드셋 모드로 바뀌어 음질이 낮아집니다.",
+    .english = "Use %1? While Harkwell listens on it, the AirPods switch to headset mode and sound worse."};
+inline constexpr PanelText bluetoothConfirm{.korean = "사용", .english = "Use"};
+inline constexpr PanelText bluetoothCancel{.korean = "취소", .english = "Cancel"};
+inline constexpr PanelText inputLevel{.korean = "입력 레벨", .english = "Input level"};
 inline constexpr PanelText phrasesTitle{.korean = "호출어", .english = "Call Phrases"};
 // %1: how many phrases are in use.
 inline constexpr PanelText phraseCount{.korean = "적용 중: %1개", .english = "Active: %1"};

@@ -1,6 +1,7 @@
 #include "app/SystemDependencies.h"
 
 #include "airpods/AirPodsController.h"
+#include "audio/PulseAudioSources.h"
 #include "core/SystemPermissionService.h"
 #include "listening/SystemWakePhraseListener.h"
 
@@ -15,6 +16,7 @@ AppModel::Dependencies makeSystemDependencies() {
     dependencies.keyMonitor = std::make_unique<ApplicationKeyEventMonitor>();
     dependencies.settings = std::make_unique<SettingsStore>();
     dependencies.autostart = std::make_unique<AutostartEntry>();
+    dependencies.audioInputs = std::make_shared<PulseAudioInputList>();
     return dependencies;
 }
 

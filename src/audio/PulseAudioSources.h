@@ -14,4 +14,10 @@ namespace harkwell {
 // Throws Error (soundServerUnreachable) when the server cannot be reached within the time-out.
 std::vector<AudioInputDevice> pulseAudioSources(std::chrono::milliseconds timeout = std::chrono::seconds(5));
 
+// The same list, for the control panel's microphone choice.
+class PulseAudioInputList final : public AudioInputList {
+public:
+    std::vector<AudioInputDevice> inputs() override { return pulseAudioSources(); }
+};
+
 } // namespace harkwell

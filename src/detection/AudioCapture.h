@@ -48,6 +48,14 @@ public:
     virtual std::unique_ptr<AudioCaptureSession> open(const AudioInputDevice& device) = 0;
 };
 
+// The sound server's inputs, for choosing among them.
+class AudioInputList {
+public:
+    virtual ~AudioInputList() = default;
+    // In the sound server's order. Throws Error when the sound server cannot be reached.
+    virtual std::vector<AudioInputDevice> inputs() = 0;
+};
+
 // The built-in microphone: the device with the identifier "BuiltInMicrophoneDevice", else the first
 // whose name contains "macbook", "built-in" or "내장" (any case), else the first the sound server
 // marks as internal. Bluetooth inputs and monitors of outputs never count.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 
 namespace harkwell {
 
@@ -45,9 +46,12 @@ bool NearSpeechWatch::hear(std::span<const std::int16_t> samples) {
     bool heard = false;
     for (const std::int16_t sample : samples) {
         frameEnergy_ += double(sample) * double(sample);
+        framePeak_ = std::max(framePeak_, std::abs(int(sample)));
         if (++frameFill_ < frameSamples) {
             continue;
         }
+        lastFramePeak_ = std::min(1.0, framePeak_ / fullScale);
+        framePeak_ = 0;
         const bool near = hearFrame(decibelsOfMeanSquare(frameEnergy_ / double(frameSamples)));
         frameEnergy_ = 0;
         frameFill_ = 0;

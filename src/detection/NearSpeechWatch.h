@@ -49,6 +49,8 @@ public:
 
     // The background estimate, once a frame has been heard.
     std::optional<double> backgroundLevel() const { return background_; }
+    // The largest sample of the last whole frame heard, 0 to 1 of full scale; 0 before the first.
+    double lastFramePeak() const { return lastFramePeak_; }
 
 private:
     std::optional<double> background_;
@@ -56,6 +58,8 @@ private:
     // Audio of the frame being gathered: the sum of squares and the count of samples.
     double frameEnergy_ = 0;
     std::size_t frameFill_ = 0;
+    int framePeak_ = 0; // the largest magnitude in it
+    double lastFramePeak_ = 0;
     // Frames since the last report, from reportIntervalFrames on when there was none.
     int framesSinceReport_ = reportIntervalFrames;
 };

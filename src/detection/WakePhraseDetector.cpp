@@ -6,6 +6,8 @@
 #include <QCoreApplication>
 #include <QMetaObject>
 
+#include <algorithm>
+
 namespace harkwell {
 
 namespace {
@@ -81,6 +83,7 @@ void WakePhraseDetector::stop() {
         recognitionRequest_.reset();
         recognitionTask_.reset();
         nearSpeechWatch_ = NearSpeechWatch();
+        inputLevel_.store(0, std::memory_order_relaxed);
     });
     captureWatchdog_.reset();
 }
@@ -124,9 +127,20 @@ void WakePhraseDetector::requestMicrophoneAccess() {
 std::optional<Error> WakePhraseDetector::configureCapture() {
     std::unique_ptr<AudioCaptureSession> session;
     try {
-        const auto microphone = preferredBuiltInMicrophone(captureDevices_->inputDevices());
+        const auto devices = captureDevices_->inputDevices();
+        std::optional<AudioInputDevice> microphone;
+        if (microphoneSource_.empty()) {
+            microphone = preferredBuiltInMicrophone(devices);
+        } else if (const auto chosen = std::find_if(devices.begin(), devices.end(),
+                                                    [this](const AudioInputDevice& device) {
+                                                        return device.uniqueId == microphoneSource_ &&
+                                                               !device.isMonitor;
+                                                    });
+                   chosen != devices.end()) {
+            microphone = *chosen;
+        }
         if (!microphone) {
-            return AppError::microphoneMissing();
+            return microphoneSource_.empty() ? AppError::microphoneMissing() : AppError::chosenMicrophoneMissing();
         }
         session = captureDevices_->open(*microphone);
         microphoneName_ = microphone->localizedName;
@@ -181,7 +195,9 @@ void WakePhraseDetector::startRecognition() {
                         recognitionRequest_->append(samples);
                     }
                     watchdog->endBuffer();
-                    if (nearSpeechWatch_.hear(samples)) {
+                    const bool near = nearSpeechWatch_.hear(samples);
+                    inputLevel_.store(nearSpeechWatch_.lastFramePeak(), std::memory_order_relaxed);
+                    if (near) {
                         onNearSpeech();
                     }
                 },

@@ -11,6 +11,7 @@
 #include "detection/SpeechRecognizer.h"
 #include "detection/WakePhraseListener.h"
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -21,7 +22,7 @@
 namespace harkwell {
 
 // Listens for call phrases: checks that on-device recognition exists for the locale, asks for the
-// speech and microphone permissions, streams the built-in microphone into a recognition request
+// speech and microphone permissions, streams the chosen or built-in microphone into a recognition request
 // and turns the recogniser's results into call detections through a DetectionGate (at most one
 // reported detection per cooldown, and a recent-text window that goes stale after a pause). The
 // same audio goes through a NearSpeechWatch, which tells when someone speaks near the microphone.
@@ -60,6 +61,13 @@ public:
     // still on their way are dropped. A second call does nothing.
     void stop() override;
     bool isCapturing() const { return captureSession_ != nullptr; }
+    // The peak of the last 100 ms of the audio the recogniser gets (0 to 1), kept as the capture
+    // queue hears it; 0 once stopped.
+    double inputLevel() const override { return inputLevel_.load(std::memory_order_relaxed); }
+    // From the next start on, listens on the sound server's input with this identifier, or, when
+    // it is empty (as at first), on the built-in microphone. A chosen input that is not there
+    // fails the start with chosenMicrophoneMissing; nothing else is taken in its place.
+    void useMicrophone(std::string sourceId) { microphoneSource_ = std::move(sourceId); }
 
     AppLocale locale() const { return gate_.locale(); }
 
@@ -85,11 +93,13 @@ private:
     std::unique_ptr<SerialQueue> captureQueue_;
     std::unique_ptr<AudioCaptureSession> captureSession_;
     std::shared_ptr<RecognitionRequest> recognitionRequest_;
+    std::string microphoneSource_;
     std::string microphoneName_;
     // Made on the main thread before capture starts, gone after capture has stopped.
     std::unique_ptr<CaptureWatchdog> captureWatchdog_;
     std::unique_ptr<RecognitionTask> recognitionTask_;
-    NearSpeechWatch nearSpeechWatch_; // used on the capture queue
+    NearSpeechWatch nearSpeechWatch_;   // used on the capture queue
+    std::atomic<double> inputLevel_{0}; // written on the capture queue
     // Gone when the detector goes; read only on the main thread.
     const std::shared_ptr<const int> alive_ = std::make_shared<const int>(0);
     unsigned session_ = 0;   // counts stops, so that late answers of a stopped session are dropped

@@ -28,10 +28,14 @@ public:
                        ListeningCallback onListening = nullptr, NearSpeechCallback onNearSpeech = nullptr) = 0;
     // Stops capture and recognition synchronously; a second call does nothing.
     virtual void stop() = 0;
+    // The peak of the microphone's last 100 ms of audio, 0 to 1 of full scale; 0 while nothing
+    // is heard. Cheap, from any thread.
+    virtual double inputLevel() const { return 0; }
 };
 
-// Makes a new listener for a recognition locale and sensitivity each time listening starts.
-using WakePhraseListenerFactory =
-    std::function<std::unique_ptr<WakePhraseListener>(AppLocale locale, DetectionSensitivity sensitivity)>;
+// Makes a new listener for a recognition locale and sensitivity each time listening starts, on the
+// sound server's input named microphoneSource, or on the built-in microphone when it is empty.
+using WakePhraseListenerFactory = std::function<std::unique_ptr<WakePhraseListener>(
+    AppLocale locale, DetectionSensitivity sensitivity, const std::string& microphoneSource)>;
 
 } // namespace harkwell

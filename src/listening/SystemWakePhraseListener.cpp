@@ -11,8 +11,11 @@ WakePhraseDetector::Platform systemListeningPlatform(DetectionSensitivity sensit
             std::make_shared<SystemPermissionService>()};
 }
 
-std::unique_ptr<WakePhraseListener> makeSystemWakePhraseListener(AppLocale locale, DetectionSensitivity sensitivity) {
-    return std::make_unique<WakePhraseDetector>(locale, systemListeningPlatform(sensitivity));
+std::unique_ptr<WakePhraseListener> makeSystemWakePhraseListener(AppLocale locale, DetectionSensitivity sensitivity,
+                                                                 const std::string& microphoneSource) {
+    auto detector = std::make_unique<WakePhraseDetector>(locale, systemListeningPlatform(sensitivity));
+    detector->useMicrophone(microphoneSource);
+    return detector;
 }
 
 } // namespace harkwell

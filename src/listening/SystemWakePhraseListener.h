@@ -9,12 +9,15 @@
 namespace harkwell {
 
 // The platform the application listens through: PocketSphinx for "en-US" with the settings of the
-// sensitivity level (no recogniser for other locales), the sound server's built-in microphone
-// through libpulse, and the desktop's permissions (always granted on Linux).
+// sensitivity level (no recogniser for other locales), the sound server's microphones through
+// libpulse, and the desktop's permissions (always granted on Linux).
 WakePhraseDetector::Platform systemListeningPlatform(DetectionSensitivity sensitivity);
 
 // A detector on that platform, for the model's WakePhraseListenerFactory. Needs a running
 // QCoreApplication (or QApplication); results and errors come on its main thread.
-std::unique_ptr<WakePhraseListener> makeSystemWakePhraseListener(AppLocale locale, DetectionSensitivity sensitivity);
+// Listens on microphoneSource (a sound server's source name), or on the built-in microphone when
+// it is empty.
+std::unique_ptr<WakePhraseListener> makeSystemWakePhraseListener(AppLocale locale, DetectionSensitivity sensitivity,
+                                                                 const std::string& microphoneSource = {});
 
 } // namespace harkwell

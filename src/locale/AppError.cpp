@@ -22,6 +22,7 @@ AppError AppError::helperMissing(std::string path) { return {Kind::helperMissing
 AppError AppError::helperFailed(std::string output) { return {Kind::helperFailed, std::move(output)}; }
 AppError AppError::unknownMode(std::string output) { return {Kind::unknownMode, std::move(output)}; }
 AppError AppError::microphoneMissing() { return {Kind::microphoneMissing, {}}; }
+AppError AppError::chosenMicrophoneMissing() { return {Kind::chosenMicrophoneMissing, {}}; }
 AppError AppError::helperTimedOut() { return {Kind::helperTimedOut, {}}; }
 AppError AppError::airPodsNotConnected() { return {Kind::airPodsNotConnected, {}}; }
 
@@ -48,7 +49,9 @@ std::string AppError::errorDescription() const {
     case Kind::unknownMode:
         return "Could not parse AirPods mode from helper output: " + value_;
     case Kind::microphoneMissing:
-        return "Built-in Mac microphone was not found.";
+        return "Built-in microphone was not found.";
+    case Kind::chosenMicrophoneMissing:
+        return appText("선택한 마이크가 연결되어 있지 않습니다.", "The chosen microphone is not connected.");
     case Kind::helperTimedOut:
         return "AirPods helper timed out.";
     case Kind::airPodsNotConnected:

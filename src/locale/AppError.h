@@ -21,7 +21,8 @@ public:
         helperMissing,             // value: path of the helper
         helperFailed,              // value: the helper's output
         unknownMode,               // value: the helper's output
-        microphoneMissing,
+        microphoneMissing,         // no built-in microphone
+        chosenMicrophoneMissing,   // the microphone the user chose is not there
         helperTimedOut,
         airPodsNotConnected,
     };
@@ -36,6 +37,7 @@ public:
     static AppError helperFailed(std::string output);
     static AppError unknownMode(std::string output);
     static AppError microphoneMissing();
+    static AppError chosenMicrophoneMissing();
     static AppError helperTimedOut();
     static AppError airPodsNotConnected();
 

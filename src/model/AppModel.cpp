@@ -31,6 +31,7 @@ const QString hotKeyDisplayKey = "hotKeyDisplayKey";
 const QString listenAtStartKey = "listenAtStart";
 const QString detectionSensitivityKey = "detectionSensitivity";
 const QString returnAfterQuietSecondsKey = "returnAfterQuietSeconds";
+const QString microphoneSourceKey = "microphoneSource";
 
 // How often a pending return or a wait to listen again looks at the clock.
 constexpr std::chrono::milliseconds tickInterval{250};
@@ -110,7 +111,8 @@ AppModel::AppModel(Dependencies dependencies, QObject* parent)
       hotKeyController_(std::move(dependencies.hotKeyController)), permissions_(std::move(dependencies.permissions)),
       detectorFactory_(std::move(dependencies.detectorFactory)), keyMonitor_(std::move(dependencies.keyMonitor)),
       settings_(std::move(dependencies.settings)), autostart_(std::move(dependencies.autostart)),
-      clock_(std::move(dependencies.clock)), ticker_(std::move(dependencies.ticker)) {
+      audioInputs_(std::move(dependencies.audioInputs)), clock_(std::move(dependencies.clock)),
+      ticker_(std::move(dependencies.ticker)) {
     reportSettingsProblems();
     isStartAtLogin_ = autostart_->isEnabled();
     permissionStatusText_ = permissionsRequiredText();
@@ -124,6 +126,7 @@ AppModel::AppModel(Dependencies dependencies, QObject* parent)
     if (const auto stored = settings_->unsignedNumber(returnAfterQuietSecondsKey)) {
         returnAfterQuietSeconds_ = returnChoiceFor(*stored);
     }
+    microphoneSource_ = settings_->string(microphoneSourceKey).value_or(QString());
     isPermissionSetupComplete_ = settings_->boolean(permissionSetupKey) && corePermissionsGranted();
     if (isPermissionSetupComplete_) {
         permissionStatusText_ = permissionsReadyText();
@@ -240,6 +243,11 @@ void AppModel::assignCommandRunning(bool running) {
 void AppModel::assignErrorMessage(std::optional<QString> message) {
     errorMessage_ = message ? std::move(message) : settingsWriteFailure_;
     emit errorMessageChanged();
+}
+
+void AppModel::assignFallbackMicrophone(const QString& name) {
+    fallbackMicrophone_ = name;
+    emit microphoneSourceChanged();
 }
 
 void AppModel::assignSecondsUntilReturn(std::optional<int> seconds) {
@@ -636,7 +644,28 @@ void AppModel::startDetection(Start start) {
 }
 
 void AppModel::launchDetector(const std::vector<std::string>& phrases) {
-    detector_ = detectorFactory_(currentAppLocale(), detectionSensitivity_);
+    // A chosen input that is gone gives way to the automatic choice, which is never a Bluetooth
+    // input; without one, the detector tells that the chosen input is not connected.
+    std::string source = microphoneSource_.toStdString();
+    QString fallback;
+    if (!source.empty() && audioInputs_) {
+        try {
+            const auto inputs = audioInputs_->inputs();
+            const bool isThere = std::any_of(inputs.begin(), inputs.end(), [&](const AudioInputDevice& input) {
+                return input.uniqueId == source && !input.isMonitor;
+            });
+            if (const auto automatic = preferredBuiltInMicrophone(inputs); !isThere && automatic) {
+                qCInfo(logModel) << "the chosen microphone is not there; listening on"
+                                 << QString::fromStdString(automatic->localizedName);
+                source.clear();
+                fallback = QString::fromStdString(automatic->localizedName);
+            }
+        } catch (const Error&) {
+            // The sound server is out of reach: the detector tells so.
+        }
+    }
+    assignFallbackMicrophone(fallback);
+    detector_ = detectorFactory_(currentAppLocale(), detectionSensitivity_, source);
     const QPointer<AppModel> model(this);
     const auto session = ++detectionSession_;
     qCInfo(logModel) << "listening session" << session << "started with" << phrases.size() << "phrases at"
@@ -696,6 +725,9 @@ void AppModel::leaveTransparencyAfterCall() {
 }
 
 void AppModel::releaseDetector() {
+    if (!fallbackMicrophone_.isEmpty()) {
+        assignFallbackMicrophone(QString());
+    }
     if (detector_) {
         qCInfo(logModel) << "listening session" << detectionSession_ << "stopped";
         detector_->stop();
@@ -790,6 +822,44 @@ void AppModel::setDetectionSensitivity(DetectionSensitivity sensitivity) {
     emit detectionSensitivityChanged();
     if (changed && detector_) {
         // A new session over the same phrases: the switch and the banner stay as they are.
+        releaseDetector();
+        launchDetector(listenedWakePhrases());
+    }
+}
+
+// --- The microphone ------------------------------------------------------------------------
+
+void AppModel::refreshMicrophoneInputs() {
+    QList<MicrophoneInput> inputs;
+    try {
+        for (const auto& input : audioInputs_ ? audioInputs_->inputs() : std::vector<AudioInputDevice>()) {
+            if (!input.isMonitor) {
+                inputs.append({QString::fromStdString(input.uniqueId), QString::fromStdString(input.localizedName),
+                               input.isBluetooth});
+            }
+        }
+    } catch (const Error& error) {
+        qCDebug(logModel) << "no microphones to list:" << QString::fromStdString(error.description());
+    }
+    std::stable_partition(inputs.begin(), inputs.end(),
+                          [](const MicrophoneInput& input) { return !input.isBluetooth; });
+    if (inputs != microphoneInputs_) {
+        microphoneInputs_ = std::move(inputs);
+        emit microphoneInputsChanged();
+    }
+}
+
+void AppModel::setMicrophoneSource(const QString& source) {
+    const bool changed = source != microphoneSource_;
+    microphoneSource_ = source;
+    if (source.isEmpty()) {
+        settings_->remove(microphoneSourceKey);
+    } else {
+        settings_->setString(microphoneSourceKey, source);
+    }
+    emit microphoneSourceChanged();
+    if (changed && detector_) {
+        // A new session over the same phrases, as for a new sensitivity.
         releaseDetector();
         launchDetector(listenedWakePhrases());
     }

@@ -5,6 +5,7 @@
 #include "core/PermissionService.h"
 #include "core/SerialQueue.h"
 #include "core/Ticker.h"
+#include "detection/AudioCapture.h"
 #include "detection/DetectionSensitivity.h"
 #include "detection/WakePhraseListener.h"
 #include "model/AutostartEntry.h"
@@ -52,6 +53,8 @@ public:
         // Elapsed times, and the wake-ups that look at them.
         std::shared_ptr<const Clock> clock = std::make_shared<SteadyClock>();
         std::unique_ptr<Ticker> ticker = std::make_unique<TimerTicker>();
+        // The sound server's inputs, for the microphone choice; none: only the automatic one.
+        std::shared_ptr<AudioInputList> audioInputs;
     };
 
     static constexpr std::chrono::seconds firstResumeDelay{1};
@@ -111,6 +114,24 @@ public:
     // While the AirPods wait to go back after a call: the whole seconds left, at least 0.
     std::optional<int> secondsUntilReturn() const { return shownSecondsUntilReturn_; }
 
+    // A microphone the user can choose: the sound server's source name and its description.
+    struct MicrophoneInput {
+        QString id;
+        QString description;
+        bool isBluetooth = false;
+        bool operator==(const MicrophoneInput&) const = default;
+    };
+    // The inputs to choose from as last read, in the sound server's order with Bluetooth inputs
+    // last; monitors of outputs are left out.
+    const QList<MicrophoneInput>& microphoneInputs() const { return microphoneInputs_; }
+    // The chosen input's source name; empty for the automatic choice (the built-in microphone).
+    const QString& microphoneSource() const { return microphoneSource_; }
+    // While listening goes on the automatic choice because the chosen input was not there at its
+    // start: the description of the input it uses; else empty.
+    const QString& fallbackMicrophone() const { return fallbackMicrophone_; }
+    // The peak of the last 100 ms the microphone heard, 0 to 1 of full scale; 0 while not listening.
+    double inputLevel() const { return detector_ ? detector_->inputLevel() : 0; }
+
     // Called with the call phrase once a detected call has switched the AirPods to Transparency.
     std::function<void(const QString& phrase)> onCallDetected;
 
@@ -143,6 +164,14 @@ public:
     // nearest positive choice (ties: the longer). 0 turns the return off and ends a pending one.
     void setReturnAfterQuietSeconds(int seconds);
 
+    // Reads the sound server's inputs again (a server out of reach lists none); notifies when the
+    // list changed.
+    void refreshMicrophoneInputs();
+    // Stored (empty: automatic, the key removed); while listening, listening goes on at once on
+    // the new choice. A chosen input not there when listening starts is replaced by the automatic
+    // choice when there is one; it never is by a Bluetooth input.
+    void setMicrophoneSource(const QString& source);
+
     void addWakePhraseFromDraft();
     void removeWakePhrase(const QString& phrase);
 
@@ -170,6 +199,9 @@ signals:
     void returnAfterQuietSecondsChanged();
     // A return began or ended, or its seconds left changed.
     void secondsUntilReturnChanged();
+    void microphoneInputsChanged();
+    // The choice or the input used in its place changed.
+    void microphoneSourceChanged();
 
 private:
     // Runs work on the main thread later, if this model still exists then. Safe to call from
@@ -263,6 +295,7 @@ private:
     void assignCommandRunning(bool running);
     void assignErrorMessage(std::optional<QString> message);
     void assignSecondsUntilReturn(std::optional<int> seconds);
+    void assignFallbackMicrophone(const QString& name);
 
     std::shared_ptr<AirPodsControl> airPods_;
     std::unique_ptr<HotKeyController> hotKeyController_;
@@ -271,6 +304,7 @@ private:
     std::unique_ptr<KeyEventMonitor> keyMonitor_;
     std::unique_ptr<SettingsStore> settings_;
     std::unique_ptr<AutostartEntry> autostart_;
+    std::shared_ptr<AudioInputList> audioInputs_;
     std::shared_ptr<const Clock> clock_;
     // Wakes the model while listening waits to start again or a return waits for quiet.
     std::unique_ptr<Ticker> ticker_;
@@ -294,6 +328,9 @@ private:
     std::optional<QString> errorMessage_;
     DetectionSensitivity detectionSensitivity_ = DetectionSensitivity::medium;
     int returnAfterQuietSeconds_ = defaultReturnAfterQuietSeconds;
+    QList<MicrophoneInput> microphoneInputs_;
+    QString microphoneSource_;
+    QString fallbackMicrophone_;
     // A return waiting for quiet: the mode to go back to, and the last time near speech was heard
     // (or the call, when none was since).
     struct PendingReturn {

@@ -33,7 +33,7 @@ TEST_F(AppErrorTest, MessagesAreEnglishInBothLanguagesExceptNotConnected) {
         {AppError::helperFailed(""), ""},
         {AppError::helperFailed("Bluetooth is off\n"), "Bluetooth is off\n"},
         {AppError::unknownMode("garbage"), "Could not parse AirPods mode from helper output: garbage"},
-        {AppError::microphoneMissing(), "Built-in Mac microphone was not found."},
+        {AppError::microphoneMissing(), "Built-in microphone was not found."},
         {AppError::helperTimedOut(), "AirPods helper timed out."},
     };
     for (const auto* locale : {"ko-KR", "en-US"}) {
@@ -49,9 +49,11 @@ TEST_F(AppErrorTest, NotConnectedFollowsTheInterfaceLanguage) {
     useLocale("en-US");
     EXPECT_EQ(AppError::airPodsNotConnected().errorDescription(),
               "AirPods are not connected. Connect them and try again.");
+    EXPECT_EQ(AppError::chosenMicrophoneMissing().errorDescription(), "The chosen microphone is not connected.");
     useLocale("ko-KR");
     EXPECT_EQ(AppError::airPodsNotConnected().errorDescription(),
               "AirPods가 연결되어 있지 않습니다. 연결한 뒤 다시 시도해 주세요.");
+    EXPECT_EQ(AppError::chosenMicrophoneMissing().errorDescription(), "선택한 마이크가 연결되어 있지 않습니다.");
     EXPECT_STREQ(AppError::airPodsNotConnected().what(),
                  "AirPods가 연결되어 있지 않습니다. 연결한 뒤 다시 시도해 주세요.");
 }

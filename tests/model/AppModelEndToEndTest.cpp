@@ -45,7 +45,7 @@ std::vector<std::int16_t> speechThenSilence(const QString& text, double silenceS
 
 // The real detector and recogniser, hearing what the source plays.
 WakePhraseListenerFactory fileListener(FileAudioCaptureDevices::Source source) {
-    return [source](AppLocale locale, DetectionSensitivity sensitivity) {
+    return [source](AppLocale locale, DetectionSensitivity sensitivity, const std::string&) {
         return std::make_unique<WakePhraseDetector>(
             locale, WakePhraseDetector::Platform{speechRecognizerFactory(sensitivity),
                                                  std::make_shared<FileAudioCaptureDevices>(source),

@@ -100,6 +100,8 @@ public:
     struct Log {
         std::vector<std::vector<std::string>> startedWith;
         std::vector<DetectionSensitivity> madeAt; // the sensitivity of each detector made
+        std::vector<std::string> madeOn;          // its microphone source, empty for the automatic one
+        double inputLevel = 0;                    // what every detector hears
         int stops = 0;
         DetectedCallback onDetected;
         ErrorCallback onError;
@@ -117,9 +119,23 @@ public:
         log_->onNearSpeech = std::move(onNearSpeech);
     }
     void stop() override { ++log_->stops; }
+    double inputLevel() const override { return log_->inputLevel; }
 
 private:
     std::shared_ptr<Log> log_;
+};
+
+// The sound server's inputs as the test sets them; reachable unless unreachable says why not.
+class FakeAudioInputs final : public AudioInputList {
+public:
+    std::vector<AudioInputDevice> inputs() override {
+        if (unreachable) {
+            throw Error(AppError::soundServerUnreachable(*unreachable));
+        }
+        return devices;
+    }
+    std::vector<AudioInputDevice> devices{{"alsa_input.pci-0000_00_1f.3.analog-stereo", "Built-in Audio", true}};
+    std::optional<std::string> unreachable;
 };
 
 // A desktop that grants shortcuts until nextStatus says otherwise, at once or, with nextStatus
@@ -218,15 +234,17 @@ struct FakeModelParts {
         return {airPods,
                 std::make_unique<HotKeyController>(std::make_unique<FakeHotKeyBackend>(hotKeys)),
                 permissions,
-                [log = detectors](AppLocale, DetectionSensitivity sensitivity) {
+                [log = detectors](AppLocale, DetectionSensitivity sensitivity, const std::string& source) {
                     log->madeAt.push_back(sensitivity);
+                    log->madeOn.push_back(source);
                     return std::make_unique<FakeDetector>(log);
                 },
                 std::make_unique<ApplicationKeyEventMonitor>(),
                 std::make_unique<SettingsStore>(settingsPath),
                 std::make_unique<AutostartEntry>(autostartFolder(), executablePath),
                 clock,
-                std::make_unique<ManualClock::ManualTicker>(clock)};
+                std::make_unique<ManualClock::ManualTicker>(clock),
+                audioInputs};
     }
 
     std::shared_ptr<FakeAirPods> airPods = std::make_shared<FakeAirPods>();
@@ -234,6 +252,7 @@ struct FakeModelParts {
     std::shared_ptr<FakeDetector::Log> detectors = std::make_shared<FakeDetector::Log>();
     std::shared_ptr<FakeHotKeyBackend::Log> hotKeys = std::make_shared<FakeHotKeyBackend::Log>();
     std::shared_ptr<ManualClock> clock = std::make_shared<ManualClock>();
+    std::shared_ptr<FakeAudioInputs> audioInputs = std::make_shared<FakeAudioInputs>();
     // The autostart folder, not there at first, and the executable its entry starts.
     QString autostartFolder() const { return autostartDirectory.filePath("autostart"); }
     QTemporaryDir autostartDirectory;

@@ -13,6 +13,7 @@
 #include <QJsonDocument>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -241,6 +242,7 @@ TEST_F(ContentViewTest, RefusalsAreExplainedUnderTheFieldAndManyPhrasesScrollInT
     EXPECT_LE(bottomOf(*parts().modePicker), AppDelegate::popoverSize.height());
     EXPECT_LE(bottomOf(*parts().recordButton), AppDelegate::popoverSize.height());
     EXPECT_LE(bottomOf(*parts().listenAtStartSwitch), AppDelegate::popoverSize.height());
+    EXPECT_LE(bottomOf(*parts().microphoneChoice), AppDelegate::popoverSize.height());
     EXPECT_EQ(parts().scrollArea->verticalScrollBar()->maximum(), 0);
 }
 
@@ -414,6 +416,113 @@ TEST_F(ContentViewTest, TheListenAtStartSwitchStoresTheChoice) {
         }
         EXPECT_FALSE(model->isDetectionEnabled()) << "the choice is for the next start";
     }
+}
+
+// The microphone row in both languages: automatic first, no monitors, headsets last with their
+// mark and a question before one is chosen, the choice stored, a missing choice replaced by the
+// automatic one with a notice, and the list following the devices while the panel is shown.
+TEST_F(ContentViewTest, TheMicrophoneRow) {
+    struct Texts {
+        QString title, automatic, headset, notice, question, use, cancel;
+    };
+    const std::vector<std::pair<AppLocale, Texts>> cases{
+        {AppLocale::english,
+         {"Microphone", "Automatic (built-in)", "AirPods Pro (switches the AirPods to headset mode)",
+          "Microphone not connected: listening on Built-in Audio", "Use AirPods Pro?", "Use", "Cancel"}},
+        {AppLocale::korean,
+         {"마이크", "자동 (내장 마이크)", "AirPods Pro (AirPods가 헤드셋 모드로 바뀜)",
+          "선택한 마이크가 없어 Built-in Audio로 듣는 중", "AirPods Pro을(를) 사용할까요?", "사용", "취소"}},
+    };
+    const AudioInputDevice builtIn{"alsa_input.pci", "Built-in Audio", true};
+    const AudioInputDevice usb{"alsa_input.usb-Blue_Yeti", "Yeti Stereo Microphone"};
+    const AudioInputDevice headset{"bluez_input.AA_BB", "AirPods Pro", false, true};
+    const AudioInputDevice monitor{"alsa_output.pci.monitor", "Monitor of Built-in Audio", false, false, true};
+    for (const auto& [locale, texts] : cases) {
+        SCOPED_TRACE(locale.rawValue());
+        useLanguage(std::string(locale.rawValue()));
+        audioInputs->devices = {headset, monitor, builtIn, usb};
+        makeView(setUp(R"(, "wakePhrases": ["Ann"])"));
+        view->show(); // reads the inputs
+        QComboBox& choice = *parts().microphoneChoice;
+        const auto items = [&] {
+            QStringList shown;
+            for (int index = 0; index < choice.count(); ++index) {
+                shown.append(choice.itemText(index));
+            }
+            return shown;
+        };
+        EXPECT_EQ(parts().microphoneTitle->text(), texts.title);
+        EXPECT_EQ(items(), (QStringList{texts.automatic, "Built-in Audio", "Yeti Stereo Microphone", texts.headset}));
+        EXPECT_EQ(choice.currentIndex(), 0);
+
+        // A plain input is chosen at once and stored.
+        choice.activated(2);
+        EXPECT_EQ(model->microphoneSource(), "alsa_input.usb-Blue_Yeti");
+
+        // A headset asks first; cancelling keeps the earlier choice, confirming takes it.
+        choice.setCurrentIndex(3);
+        choice.activated(3);
+        ASSERT_FALSE(parts().bluetoothQuestion->isHidden());
+        EXPECT_TRUE(parts().bluetoothQuestionText->text().startsWith(texts.question));
+        EXPECT_EQ(parts().bluetoothConfirm->text(), texts.use);
+        EXPECT_EQ(parts().bluetoothCancel->text(), texts.cancel);
+        EXPECT_EQ(model->microphoneSource(), "alsa_input.usb-Blue_Yeti");
+        QTest::mouseClick(parts().bluetoothCancel, Qt::LeftButton);
+        EXPECT_TRUE(parts().bluetoothQuestion->isHidden());
+        EXPECT_EQ(model->microphoneSource(), "alsa_input.usb-Blue_Yeti");
+        EXPECT_EQ(choice.currentIndex(), 2);
+        choice.setCurrentIndex(3);
+        choice.activated(3);
+        QTest::mouseClick(parts().bluetoothConfirm, Qt::LeftButton);
+        EXPECT_EQ(model->microphoneSource(), "bluez_input.AA_BB");
+        EXPECT_EQ(choice.currentIndex(), 3);
+        choice.activated(2);
+
+        // The chosen input goes away: the list follows, listening takes the automatic choice and
+        // the panel says so.
+        audioInputs->devices = {builtIn};
+        model->refreshMicrophoneInputs();
+        EXPECT_EQ(items(), (QStringList{texts.automatic, "Built-in Audio"}));
+        EXPECT_EQ(choice.currentIndex(), 0);
+        EXPECT_TRUE(parts().microphoneNotice->isHidden());
+        QTest::mouseClick(parts().detectionSwitch, Qt::LeftButton);
+        ASSERT_TRUE(model->isDetectionEnabled());
+        EXPECT_EQ(detectors->madeOn.back(), "");
+        EXPECT_FALSE(parts().microphoneNotice->isHidden());
+        EXPECT_EQ(parts().microphoneNotice->text(), texts.notice);
+        EXPECT_EQ(model->microphoneSource(), "alsa_input.usb-Blue_Yeti") << "the choice is kept";
+
+        // Choosing automatic removes the stored choice.
+        choice.activated(0);
+        EXPECT_TRUE(model->microphoneSource().isEmpty());
+        EXPECT_TRUE(parts().microphoneNotice->isHidden());
+        QFile file(directory.filePath("Harkwell.json"));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_FALSE(QJsonDocument::fromJson(file.readAll()).object().contains("microphoneSource"));
+        model->setDetectionEnabled(false);
+    }
+}
+
+// The meter reads the model's level only while the panel is shown and listening is on.
+TEST_F(ContentViewTest, TheLevelMeterMovesOnlyWhileShownAndListening) {
+    makeView(setUp(R"(, "wakePhrases": ["Ann"])"));
+    QProgressBar& meter = *parts().levelMeter;
+    detectors->inputLevel = 0.5; // -6 dBFS
+    model->setDetectionEnabled(true);
+    EXPECT_EQ(meter.value(), 0) << "the panel is closed";
+    view->show();
+    EXPECT_TRUE(meter.isVisible());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return meter.value() > 0; }));
+    EXPECT_EQ(meter.value(), 90);
+    detectors->inputLevel = 0;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return meter.value() == 0; }));
+    detectors->inputLevel = 0.5;
+    view->hide();
+    EXPECT_EQ(meter.value(), 0);
+    view->show();
+    model->setDetectionEnabled(false);
+    EXPECT_FALSE(meter.isVisible());
+    EXPECT_EQ(meter.value(), 0);
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <random>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -89,6 +90,25 @@ TEST(NearSpeechWatchTest, MeasuresLevelsInDecibelsOfFullScale) {
     EXPECT_NEAR(NearSpeechWatch::levelOf(square(33, 0.1)), -60, 0.1);
     EXPECT_EQ(NearSpeechWatch::levelOf(square(0, 0.1)), NearSpeechWatch::silenceDbfs);
     EXPECT_EQ(NearSpeechWatch::levelOf({}), NearSpeechWatch::silenceDbfs);
+}
+
+// The meter's reading: the largest sample of the last whole frame, whatever the buffers.
+TEST(NearSpeechWatchTest, ThePeakFollowsTheAudioFrameByFrame) {
+    NearSpeechWatch watch;
+    EXPECT_EQ(watch.lastFramePeak(), 0);
+    auto frame = square(100, 0.1);
+    frame[700] = -16384; // one click
+    watch.hear(std::span(frame).first(1000));
+    EXPECT_EQ(watch.lastFramePeak(), 0) << "no whole frame yet";
+    watch.hear(std::span(frame).subspan(1000));
+    EXPECT_DOUBLE_EQ(watch.lastFramePeak(), 0.5);
+    const auto quiet = square(328, 0.1);
+    watch.hear(quiet);
+    EXPECT_NEAR(watch.lastFramePeak(), 0.01, 0.0001) << "the click is a frame behind";
+    watch.hear(square(-32768, 0.1));
+    EXPECT_DOUBLE_EQ(watch.lastFramePeak(), 1);
+    watch.hear(square(0, 0.1));
+    EXPECT_EQ(watch.lastFramePeak(), 0);
 }
 
 // Audio is cut into 100 ms frames whatever the buffers' sizes; near speech is reported at most

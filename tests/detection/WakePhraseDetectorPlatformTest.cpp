@@ -90,15 +90,18 @@ struct FakeCaptureSession final : AudioCaptureSession {
 };
 
 struct FakeCaptureDevices final : AudioCaptureDevices {
-    std::vector<AudioInputDevice> inputDevices() override { return {{"alsa_input.pci", "Built-in Audio", true}}; }
-    std::unique_ptr<AudioCaptureSession> open(const AudioInputDevice&) override {
+    std::vector<AudioInputDevice> inputDevices() override { return devices; }
+    std::unique_ptr<AudioCaptureSession> open(const AudioInputDevice& device) override {
         if (openError) {
             throw *openError;
         }
+        opened = device.uniqueId;
         session = std::make_shared<CaptureLog>();
         return std::make_unique<FakeCaptureSession>(session);
     }
+    std::vector<AudioInputDevice> devices{{"alsa_input.pci", "Built-in Audio", true}};
     std::optional<Error> openError;
+    std::string opened; // the last device opened
     std::shared_ptr<CaptureLog> session;
 };
 
@@ -339,6 +342,51 @@ TEST_F(WakePhraseDetectorPlatformTest, ReportsSpeechNearTheMicrophone) {
     detector->stop();
     deliverMainThreadWork();
     EXPECT_EQ(nearSpeechReports, 2);
+}
+
+// Which input a start opens, or why it fails: a chosen input is used only when it is there.
+TEST_F(WakePhraseDetectorPlatformTest, ListensOnTheChosenInputOrTellsThatItIsMissing) {
+    const AudioInputDevice builtIn{"alsa_input.pci", "Built-in Audio", true};
+    const AudioInputDevice usb{"alsa_input.usb-Blue_Yeti", "Yeti Stereo Microphone"};
+    const AudioInputDevice headset{"bluez_input.AA_BB", "AirPods Pro", false, true};
+    const AudioInputDevice monitor{"alsa_output.pci.monitor", "Monitor of Built-in Audio", false, false, true};
+    const std::vector<
+        std::tuple<const char*, std::string, std::vector<AudioInputDevice>, std::string, std::optional<Error>>>
+        cases{
+            {"automatic", "", {usb, builtIn}, builtIn.uniqueId, std::nullopt},
+            {"automatic, none", "", {usb, headset, monitor}, "", AppError::microphoneMissing()},
+            {"chosen", usb.uniqueId, {builtIn, usb}, usb.uniqueId, std::nullopt},
+            {"chosen headset", headset.uniqueId, {builtIn, headset}, headset.uniqueId, std::nullopt},
+            {"chosen, gone", usb.uniqueId, {builtIn, headset}, "", AppError::chosenMicrophoneMissing()},
+            {"chosen monitor", monitor.uniqueId, {monitor}, "", AppError::chosenMicrophoneMissing()},
+        };
+    for (const auto& [name, chosen, inputs, opened, error] : cases) {
+        SCOPED_TRACE(name);
+        makeDetector();
+        devices->devices = inputs;
+        detector->useMicrophone(chosen);
+        start();
+        EXPECT_EQ(devices->opened, opened);
+        EXPECT_EQ(errors, error ? std::vector<Error>{*error} : std::vector<Error>{});
+    }
+}
+
+// The meter's level comes from the buffers the recogniser gets, and falls to 0 when listening stops.
+TEST_F(WakePhraseDetectorPlatformTest, TheInputLevelFollowsTheAudio) {
+    start();
+    devices->session->started.get_future().wait();
+    EXPECT_EQ(detector->inputLevel(), 0);
+    const auto play = [this](std::int16_t amplitude) {
+        const std::vector<std::int16_t> buffer(NearSpeechWatch::frameSamples, amplitude);
+        std::thread([&] { devices->session->onBuffer(buffer); }).join();
+    };
+    play(8192);
+    EXPECT_DOUBLE_EQ(detector->inputLevel(), 0.25);
+    play(0);
+    EXPECT_EQ(detector->inputLevel(), 0);
+    play(16384);
+    detector->stop();
+    EXPECT_EQ(detector->inputLevel(), 0);
 }
 
 TEST(PreferredBuiltInMicrophoneTest, ChoosesByNameThenTheSoundServersMarkAndNeverAHeadsetOrAMonitor) {

@@ -1031,5 +1031,85 @@ TEST_F(AppModelTest, TheDesktopsLateAnswerDecidesTheShortcut) {
     EXPECT_EQ(storedSettings(), QJsonObject());
 }
 
+// --- The microphone ------------------------------------------------------------------------
+
+const AudioInputDevice builtIn{"alsa_input.pci-0000_00_1f.3.analog-stereo", "Built-in Audio", true};
+const AudioInputDevice usbMicrophone{"alsa_input.usb-Blue_Yeti", "Yeti Stereo Microphone"};
+const AudioInputDevice headset{"bluez_input.AA_BB_CC_DD_EE_FF.0", "AirPods Pro", false, true};
+const AudioInputDevice outputMonitor{"alsa_output.pci.analog-stereo.monitor", "Monitor of Built-in Audio", false, false,
+                                     true};
+
+// The input listening starts on: the chosen one while it is there, else the automatic choice
+// when there is one (never a headset), else the chosen one, for the detector to report missing.
+TEST_F(AppModelTest, AChosenMicrophoneThatIsGoneGivesWayToTheAutomaticChoiceOnly) {
+    const std::vector<std::tuple<const char*, QByteArray, std::vector<AudioInputDevice>, std::string, QString>> cases{
+        {"automatic", "", {usbMicrophone, builtIn}, "", ""},
+        {"chosen and there",
+         R"(, "microphoneSource": "alsa_input.usb-Blue_Yeti")",
+         {builtIn, usbMicrophone},
+         usbMicrophone.uniqueId,
+         ""},
+        {"chosen and gone",
+         R"(, "microphoneSource": "alsa_input.usb-Blue_Yeti")",
+         {headset, builtIn},
+         "",
+         "Built-in Audio"},
+        {"chosen, gone, only a headset left",
+         R"(, "microphoneSource": "alsa_input.usb-Blue_Yeti")",
+         {headset},
+         usbMicrophone.uniqueId,
+         ""},
+        {"a monitor of that name is no microphone",
+         R"(, "microphoneSource": "alsa_output.pci.analog-stereo.monitor")",
+         {outputMonitor, builtIn},
+         "",
+         "Built-in Audio"},
+    };
+    for (const auto& [name, stored, inputs, listenedOn, fallback] : cases) {
+        SCOPED_TRACE(name);
+        detectors->madeOn.clear();
+        audioInputs->devices = inputs;
+        auto& created = makeModel(R"({"permissionSetupComplete": true, "wakePhrases": ["James"])" + stored + "}");
+        created.setDetectionEnabled(true);
+        ASSERT_EQ(detectors->madeOn, std::vector<std::string>{listenedOn});
+        EXPECT_EQ(created.fallbackMicrophone(), fallback);
+        created.setDetectionEnabled(false);
+        EXPECT_EQ(created.fallbackMicrophone(), "") << "the notice goes with listening";
+    }
+}
+
+TEST_F(AppModelTest, TheMicrophoneChoiceIsStoredAndListeningMovesToIt) {
+    audioInputs->devices = {headset, outputMonitor, builtIn, usbMicrophone};
+    auto& listening = listeningModel();
+    listening.refreshMicrophoneInputs();
+    const QList<AppModel::MicrophoneInput> offered{{"alsa_input.pci-0000_00_1f.3.analog-stereo", "Built-in Audio"},
+                                                   {"alsa_input.usb-Blue_Yeti", "Yeti Stereo Microphone"},
+                                                   {"bluez_input.AA_BB_CC_DD_EE_FF.0", "AirPods Pro", true}};
+    EXPECT_EQ(listening.microphoneInputs(), offered) << "no monitor; the headset last";
+
+    listening.setMicrophoneSource("alsa_input.usb-Blue_Yeti");
+    EXPECT_EQ(storedSettings().value("microphoneSource").toString(), "alsa_input.usb-Blue_Yeti");
+    EXPECT_EQ(detectors->madeOn, (std::vector<std::string>{"", "alsa_input.usb-Blue_Yeti"}));
+    EXPECT_TRUE(listening.isDetectionEnabled());
+    listening.setMicrophoneSource("");
+    EXPECT_FALSE(storedSettings().contains("microphoneSource"));
+    EXPECT_EQ(detectors->madeOn.back(), "");
+
+    // A sound server out of reach lists nothing, and listening still starts: the detector tells.
+    audioInputs->unreachable = "Connection refused";
+    listening.refreshMicrophoneInputs();
+    EXPECT_TRUE(listening.microphoneInputs().isEmpty());
+    listening.setMicrophoneSource("alsa_input.usb-Blue_Yeti");
+    EXPECT_EQ(detectors->madeOn.back(), "alsa_input.usb-Blue_Yeti");
+}
+
+TEST_F(AppModelTest, TheInputLevelIsTheDetectorsWhileListening) {
+    detectors->inputLevel = 0.25;
+    auto& created = makeModel(R"({"permissionSetupComplete": true, "wakePhrases": ["James"]})");
+    EXPECT_EQ(created.inputLevel(), 0);
+    created.setDetectionEnabled(true);
+    EXPECT_EQ(created.inputLevel(), 0.25);
+}
+
 } // namespace
 } // namespace harkwell

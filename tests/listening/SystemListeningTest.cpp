@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 
 namespace harkwell {
@@ -97,6 +98,42 @@ TEST_F(SystemListeningTest, HearsACallFromTheBuiltInMicrophoneAndReportsTheServe
     pulse->kill();
     EXPECT_TRUE(errorArrives());
     EXPECT_EQ(errors, std::vector<Error>{AppError::microphoneStopped("Built-in Audio Analog Stereo")});
+}
+
+// The level the panel's meter shows, read from real capture: two listeners at once, on a chosen
+// silent input and on the built-in one hearing speech. The speaking one moves while the silent
+// one, whose audio has been flowing as long, stays at 0.
+TEST_F(SystemListeningTest, TheInputLevelMovesWithSpeechAndStaysStillInSilence) {
+    serve({{"alsa_input.usb-Blue_Yeti", "Yeti Stereo Microphone", ""},
+           {"alsa_input.pci-0000_00_1f.3.analog-stereo", "Built-in Audio Analog Stereo", ""}});
+    ASSERT_FALSE(call.isEmpty()) << "flite and sox must be installed";
+    pulse->playRepeatedly(0, QByteArray(call.size(), '\0'), 1.0);
+    bool isSilentOneListening = false;
+    std::vector<Error> silentErrors;
+    auto silent = makeSystemWakePhraseListener(AppLocale::english, DetectionSensitivity::medium,
+                                               "alsa_input.usb-Blue_Yeti");
+    silent->start(
+        {"James"}, [](const std::string&) {}, [&](const Error& error) { silentErrors.push_back(error); },
+        [&] { isSilentOneListening = true; });
+    ASSERT_TRUE(testing::eventually([&] { return isSilentOneListening || !silentErrors.empty(); }, 30s, 10ms));
+    ASSERT_TRUE(silentErrors.empty()) << silentErrors.front().description();
+
+    pulse->playRepeatedly(1, call, 2.0);
+    listen();
+    double highest = 0;
+    double silentHighest = 0;
+    EXPECT_TRUE(testing::eventually(
+        [&] {
+            highest = std::max(highest, listener->inputLevel());
+            silentHighest = std::max(silentHighest, silent->inputLevel());
+            return highest > 0.05 || !errors.empty();
+        },
+        30s, 10ms));
+    EXPECT_TRUE(errors.empty()) << errors.front().description();
+    EXPECT_GT(highest, 0.05) << "speech peaks well above -26 dBFS";
+    EXPECT_EQ(silentHighest, 0);
+    EXPECT_EQ(silent->inputLevel(), 0);
+    silent->stop();
 }
 
 // The sound server goes away at three moments of a session, twice each; every time listening ends

@@ -78,7 +78,10 @@ protected:
             std::move(listeners),
             std::make_unique<ApplicationKeyEventMonitor>(),
             std::make_unique<SettingsStore>(settingsPath),
-            std::make_unique<AutostartEntry>(directory.filePath("autostart"), "harkwell")};
+            std::make_unique<AutostartEntry>(directory.filePath("autostart"), "harkwell"),
+            std::make_shared<SteadyClock>(),
+            std::make_unique<TimerTicker>(),
+            nullptr};
         if (clock) {
             dependencies.clock = clock;
             dependencies.ticker = std::make_unique<testing::ManualClock::ManualTicker>(clock);

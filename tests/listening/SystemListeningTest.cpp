@@ -110,8 +110,8 @@ TEST_F(SystemListeningTest, TheInputLevelMovesWithSpeechAndStaysStillInSilence) 
     pulse->playRepeatedly(0, QByteArray(call.size(), '\0'), 1.0);
     bool isSilentOneListening = false;
     std::vector<Error> silentErrors;
-    auto silent = makeSystemWakePhraseListener(AppLocale::english, DetectionSensitivity::medium,
-                                               "alsa_input.usb-Blue_Yeti");
+    auto silent =
+        makeSystemWakePhraseListener(AppLocale::english, DetectionSensitivity::medium, "alsa_input.usb-Blue_Yeti");
     silent->start(
         {"James"}, [](const std::string&) {}, [&](const Error& error) { silentErrors.push_back(error); },
         [&] { isSilentOneListening = true; });

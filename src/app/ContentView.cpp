@@ -586,24 +586,26 @@ QWidget* ContentView::buildStartupSwitches() {
     auto* row = new QHBoxLayout(section);
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(8);
-    const auto addSwitch = [&](const PanelText& text, QLabel*& switchLabel, SwitchButton*& toggle,
-                               void (AppModel::*set)(bool), bool (AppModel::*get)() const) {
-        switchLabel = label(text.text(), style::calloutFont(), section);
-        toggle = new SwitchButton(section);
-        toggle->setAccessibleName(switchLabel->text());
-        connect(toggle, &SwitchButton::clicked, this, [this, toggle, set, get](bool checked) {
-            (model_.*set)(checked);
-            // A failure leaves the switch as things are.
-            toggle->setChecked((model_.*get)());
-        });
-        row->addWidget(switchLabel);
-        row->addWidget(toggle);
-    };
-    addSwitch(panelTexts::startAtLogin, parts_.startAtLoginLabel, parts_.startAtLoginSwitch, &AppModel::setStartAtLogin,
-              &AppModel::isStartAtLogin);
+    parts_.startAtLoginLabel = label(panelTexts::startAtLogin.text(), style::calloutFont(), section);
+    parts_.startAtLoginSwitch = new SwitchButton(section);
+    parts_.startAtLoginSwitch->setAccessibleName(parts_.startAtLoginLabel->text());
+    connect(parts_.startAtLoginSwitch, &SwitchButton::clicked, this, [this](bool checked) {
+        model_.setStartAtLogin(checked);
+        // A failure leaves the switch as things are.
+        parts_.startAtLoginSwitch->setChecked(model_.isStartAtLogin());
+    });
+    parts_.listenAtStartLabel = label(panelTexts::listenAtStart.text(), style::calloutFont(), section);
+    parts_.listenAtStartSwitch = new SwitchButton(section);
+    parts_.listenAtStartSwitch->setAccessibleName(parts_.listenAtStartLabel->text());
+    connect(parts_.listenAtStartSwitch, &SwitchButton::clicked, this, [this](bool checked) {
+        model_.setListenAtStart(checked);
+        parts_.listenAtStartSwitch->setChecked(model_.isListenAtStart());
+    });
+    row->addWidget(parts_.startAtLoginLabel);
+    row->addWidget(parts_.startAtLoginSwitch);
     row->addStretch();
-    addSwitch(panelTexts::listenAtStart, parts_.listenAtStartLabel, parts_.listenAtStartSwitch,
-              &AppModel::setListenAtStart, &AppModel::isListenAtStart);
+    row->addWidget(parts_.listenAtStartLabel);
+    row->addWidget(parts_.listenAtStartSwitch);
     return section;
 }
 

@@ -50,7 +50,7 @@ inline constexpr PanelText microphoneAutomatic{.korean = "자동 (내장 마이�
 inline constexpr PanelText bluetoothMark{.korean = "(AirPods가 헤드셋 모드로 바뀜)",
                                          .english = "(switches the AirPods to headset mode)"};
 // %1: the description of the input listening uses instead of the chosen one.
-inline constexpr PanelText microphoneFallback{.korean = "선택한 마이크가 없어 %1로 듣는 중",
+inline constexpr PanelText microphoneFallback{.korean = "선택한 마이크가 없어 %1(으)로 듣는 중",
                                               .english = "Microphone not connected: listening on %1"};
 // %1: the Bluetooth input's description.
 inline constexpr PanelText bluetoothQuestion{

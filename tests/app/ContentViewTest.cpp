@@ -431,7 +431,7 @@ TEST_F(ContentViewTest, TheMicrophoneRow) {
           "Microphone not connected: listening on Built-in Audio", "Use AirPods Pro?", "Use", "Cancel"}},
         {AppLocale::korean,
          {"마이크", "자동 (내장 마이크)", "AirPods Pro (AirPods가 헤드셋 모드로 바뀜)",
-          "선택한 마이크가 없어 Built-in Audio로 듣는 중", "AirPods Pro을(를) 사용할까요?", "사용", "취소"}},
+          "선택한 마이크가 없어 Built-in Audio(으)로 듣는 중", "AirPods Pro을(를) 사용할까요?", "사용", "취소"}},
     };
     const AudioInputDevice builtIn{"alsa_input.pci", "Built-in Audio", true};
     const AudioInputDevice usb{"alsa_input.usb-Blue_Yeti", "Yeti Stereo Microphone"};

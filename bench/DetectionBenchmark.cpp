@@ -47,7 +47,7 @@ struct Call {
 
 struct Clip {
     std::string audio;
-    std::string locale;
+    AppLocale locale = AppLocale::english;
     std::vector<std::string> phrases;
     std::vector<Call> calls;
     std::string condition;
@@ -115,7 +115,13 @@ std::vector<Clip> readManifest(const std::string& path) {
         Clip clip;
         const auto audio = object.value("audio").toString();
         clip.audio = (QFileInfo(audio).isAbsolute() ? audio : folder + "/" + audio).toStdString();
-        clip.locale = object.value("locale").toString("en-US").toStdString();
+        const auto localeValue = object.value("locale");
+        const auto locale = localeValue.isUndefined() ? std::optional<AppLocale>(AppLocale::english)
+                                                      : AppLocale::fromRawValue(localeValue.toString().toStdString());
+        if (!locale) {
+            throw std::runtime_error(where + "\"locale\" must be \"en-US\" or \"ko-KR\"");
+        }
+        clip.locale = *locale;
         for (const auto& phrase : object.value("phrases").toArray()) {
             clip.phrases.push_back(phrase.toString().toStdString());
         }
@@ -134,8 +140,8 @@ std::vector<Clip> readManifest(const std::string& path) {
 }
 
 WakePhraseDetector::Platform platformFor(const Settings& settings, FileAudioCaptureDevices::Source source) {
-    return {[options = settings.options](const std::string& locale) -> std::unique_ptr<SpeechRecognizer> {
-                if (locale != "en-US") {
+    return {[options = settings.options](AppLocale locale) -> std::unique_ptr<SpeechRecognizer> {
+                if (locale != AppLocale::english) {
                     return nullptr;
                 }
                 return std::make_unique<PocketSphinxRecognizer>(locale, PocketSphinxModel::englishUS(), options);
@@ -144,8 +150,7 @@ WakePhraseDetector::Platform platformFor(const Settings& settings, FileAudioCapt
 }
 
 // Streams samples (then silence) through one listening session; returns the detections.
-std::vector<Detection> listen(const Settings& settings, const std::string& locale,
-                              const std::vector<std::string>& phrases,
+std::vector<Detection> listen(const Settings& settings, AppLocale locale, const std::vector<std::string>& phrases,
                               std::function<bool(std::vector<std::int16_t>&)> next, std::vector<std::string>& errors) {
     QEventLoop loop;
     FileAudioCaptureDevices::Source source;
@@ -276,7 +281,7 @@ QJsonObject soak(const Settings& settings, const std::vector<Clip>& clips, doubl
     std::vector<std::string> errors;
     const double cpuBefore = cpuSeconds();
     const auto detections = listen(
-        settings, "en-US", phrases,
+        settings, AppLocale::english, phrases,
         [&](std::vector<std::int16_t>& buffer) {
             if (delivered >= totalSamples) {
                 return false;
@@ -321,7 +326,7 @@ QJsonObject silence(const Settings& settings, double minutes) {
     std::vector<std::string> errors;
     const double cpuBefore = cpuSeconds();
     const auto detections = listen(
-        settings, "en-US", {"James", "Minsu"},
+        settings, AppLocale::english, {"James", "Minsu"},
         [&](std::vector<std::int16_t>& buffer) {
             if (delivered >= totalSamples) {
                 return false;

@@ -33,11 +33,11 @@ std::string window(bool korean) {
 
 void matchWindow(benchmark::State& state, bool korean) {
     const auto phrases = phraseList(static_cast<int>(state.range(0)), korean);
-    const auto text = korean ? "ko-KR" : "en-US";
+    const auto locale = korean ? harkwell::AppLocale::korean : harkwell::AppLocale::english;
     // A phrase of 72 characters or more gives the largest window, 96 characters.
     const auto windowText = harkwell::recentWakePhraseWindow(window(korean), "", {std::string(72, 'x')});
     for (auto _ : state) {
-        benchmark::DoNotOptimize(harkwell::matchWakePhrases(windowText, phrases, text));
+        benchmark::DoNotOptimize(harkwell::matchWakePhrases(windowText, phrases, locale));
     }
     state.SetComplexityN(state.range(0));
 }

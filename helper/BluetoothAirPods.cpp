@@ -28,7 +28,7 @@ void BluetoothAirPods::setMode(NoiseControlMode mode) {
     withSession([&](ControlSession& session) {
         const SetModeResult result = session.setMode(mode);
         if (result.outcome == SetModeResult::Outcome::refused) {
-            throw RelayFailure(exitFailure, refusedModeMessage(mode, *result.reportedMode));
+            throw RelayFailure(helperExitCode::failure, refusedModeMessage(mode, *result.reportedMode));
         }
     });
 }
@@ -36,7 +36,7 @@ void BluetoothAirPods::setMode(NoiseControlMode mode) {
 void BluetoothAirPods::withSession(const std::function<void(ControlSession&)>& use) {
     const auto devices = findConnectedAirPods(bus_, bluezTimeout);
     if (devices.empty()) {
-        throw RelayFailure(exitNotConnected, noAirPodsMessage);
+        throw RelayFailure(helperExitCode::notConnected, noAirPodsMessage);
     }
     try {
         while (true) {
@@ -57,7 +57,7 @@ void BluetoothAirPods::withSession(const std::function<void(ControlSession&)>& u
             return;
         }
     } catch (const ControlChannelError& error) {
-        throw RelayFailure(exitFailure, error.what());
+        throw RelayFailure(helperExitCode::failure, error.what());
     }
 }
 

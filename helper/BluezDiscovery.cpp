@@ -45,17 +45,17 @@ bool isAirPods(const QVariantMap& device) {
                                     "org.freedesktop.DBus.Error.Disconnected",
                                     "org.freedesktop.DBus.Error.Spawn.ServiceNotFound"};
     if (absent.contains(reply.errorName())) {
-        throw RelayFailure(exitFailure, bluezUnavailableMessage);
+        throw RelayFailure(helperExitCode::failure, bluezUnavailableMessage);
     }
-    throw RelayFailure(exitFailure, "Bluetooth is not available: BlueZ did not answer (" +
-                                        reply.errorMessage().toStdString() + ").");
+    throw RelayFailure(helperExitCode::failure, "Bluetooth is not available: BlueZ did not answer (" +
+                                                    reply.errorMessage().toStdString() + ").");
 }
 
 } // namespace
 
 std::vector<BluetoothDevice> findConnectedAirPods(const QDBusConnection& bus, std::chrono::milliseconds timeout) {
     if (!bus.isConnected()) {
-        throw RelayFailure(exitFailure, bluezUnavailableMessage);
+        throw RelayFailure(helperExitCode::failure, bluezUnavailableMessage);
     }
     const QDBusMessage call =
         QDBusMessage::createMethodCall("org.bluez", "/", "org.freedesktop.DBus.ObjectManager", "GetManagedObjects");
@@ -64,7 +64,8 @@ std::vector<BluetoothDevice> findConnectedAirPods(const QDBusConnection& bus, st
         throwBluezError(reply);
     }
     if (reply.signature() != QLatin1String("a{oa{sa{sv}}}")) {
-        throw RelayFailure(exitFailure, "Bluetooth is not available: BlueZ gave an answer of an unknown form.");
+        throw RelayFailure(helperExitCode::failure,
+                           "Bluetooth is not available: BlueZ gave an answer of an unknown form.");
     }
 
     std::vector<BluetoothDevice> devices;

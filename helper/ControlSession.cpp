@@ -187,7 +187,7 @@ bool ControlSession::awaitReport(Clock::time_point deadline) {
 
 void ControlSession::handle(const Packet& packet) {
     if (!isOpen_) {
-        return;
+        return; // left on the channel from before this session's handshake
     }
     if (const auto mode = packets::modeReport(packet)) {
         lastReport_ = mode;

@@ -57,7 +57,7 @@ RelayResult runRelayCommand(const RelayInvocation& invocation, AirPodsLink& link
     } catch (const RelayFailure& failure) {
         result = {failure.exitCode(), {failure.what()}};
     } catch (const std::exception& error) {
-        result = {exitFailure, {error.what()}};
+        result = {helperExitCode::failure, {error.what()}};
     }
     return result;
 }

@@ -1,17 +1,14 @@
 #pragma once
 
+#include "airpods/HelperExitCode.h"
+
 #include <stdexcept>
 #include <string>
 
 namespace harkwell::relay {
 
-// Exit codes of ModeRelay.
-constexpr int exitSuccess = 0;
-constexpr int exitFailure = 1;
-constexpr int exitNotConnected = 2;
-constexpr int exitUsage = 64;
-
-// A failure of a command, with the exit code and the one-line message for the user.
+// A failure of a command, with the exit code (one of helperExitCode's) and the one-line message
+// for the user.
 class RelayFailure : public std::runtime_error {
 public:
     RelayFailure(int exitCode, const std::string& message) : std::runtime_error(message), exitCode_(exitCode) {}

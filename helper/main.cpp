@@ -14,6 +14,7 @@
 #include <QDBusConnection>
 
 #include <array>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -26,6 +27,7 @@
 
 namespace {
 
+using namespace harkwell;
 using namespace harkwell::relay;
 
 // Every command ends within 20 seconds: the waits are bounded, and this alarm ends whatever
@@ -34,7 +36,7 @@ constexpr unsigned watchdogSeconds = 19;
 constexpr auto connectBudget = std::chrono::seconds(10);
 
 std::array<char, 4096> watchdogPath{};
-constexpr char watchdogText[] = "ModeRelay gave up: the AirPods did not answer in time.\nEXIT_CODE=1\n";
+constexpr char watchdogText[] = "AirPods control gave up: the AirPods did not answer in time.\nEXIT_CODE=1\n";
 
 void onWatchdog(int) {
     const int fd = ::open(watchdogPath.data(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
@@ -42,7 +44,7 @@ void onWatchdog(int) {
         [[maybe_unused]] const ssize_t written = ::write(fd, watchdogText, sizeof watchdogText - 1);
         ::close(fd);
     }
-    ::_exit(exitFailure);
+    ::_exit(helperExitCode::failure);
 }
 
 void startWatchdog(const std::string& outputFile) {
@@ -54,18 +56,52 @@ void startWatchdog(const std::string& outputFile) {
     ::alarm(watchdogSeconds);
 }
 
-// Writes the result where it was asked for; when that fails, prints it, so that whoever
-// started the helper still reads it from its output.
+// Writes all of `text` to `fd`: 0, or the errno of the failure.
+int writeAll(int fd, const std::string& text) {
+    size_t written = 0;
+    while (written < text.size()) {
+        const ssize_t count = ::write(fd, text.data() + written, text.size() - written);
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count <= 0) {
+            return count < 0 ? errno : EIO;
+        }
+        written += static_cast<size_t>(count);
+    }
+    return 0;
+}
+
+// Writes `text` to the file at `path`: 0, or the errno of the failure. A file that could not be
+// written whole is emptied and removed, so that no part of the text is read from it.
+int writeOutputFile(const std::string& path, const std::string& text) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        return errno;
+    }
+    int error = writeAll(fd, text);
+    if (error != 0 && ::ftruncate(fd, 0) != 0) {
+        // Removed below all the same.
+    }
+    if (::close(fd) != 0 && error == 0) {
+        error = errno;
+    }
+    if (error != 0) {
+        ::unlink(path.c_str());
+    }
+    return error;
+}
+
+// Writes the result where it was asked for; when that fails, prints it, so that whoever started
+// the helper reads it once, from its output.
 void deliver(const std::string& outputFile, const std::string& text) {
     ::alarm(0);
     if (!outputFile.empty()) {
-        const int fd = ::open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
-        bool isWritten = fd >= 0 && ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-        isWritten = fd >= 0 && ::close(fd) == 0 && isWritten;
-        if (isWritten) {
+        const int error = writeOutputFile(outputFile, text);
+        if (error == 0) {
             return;
         }
-        std::fprintf(stderr, "ModeRelay cannot write %s: %s\n", outputFile.c_str(), std::strerror(errno));
+        std::fprintf(stderr, "AirPods control cannot write %s: %s\n", outputFile.c_str(), std::strerror(error));
     }
     std::fputs(text.c_str(), stdout);
 }
@@ -80,9 +116,9 @@ int main(int argc, char** argv) {
         if (commandLine.outputFile.empty()) {
             std::fprintf(stderr, "%s\n", usageLine);
         } else {
-            deliver(commandLine.outputFile, outputFileText({exitUsage, {usageLine}}));
+            deliver(commandLine.outputFile, outputFileText({helperExitCode::usage, {usageLine}}));
         }
-        return exitUsage;
+        return helperExitCode::usage;
     }
     startWatchdog(commandLine.outputFile);
 

@@ -1,8 +1,10 @@
 #include "airpods/AirPodsController.h"
 
+#include "airpods/HelperExitCode.h"
 #include "airpods/HelperOutput.h"
 #include "airpods/HelperOutputFile.h"
 #include "airpods/HelperProcess.h"
+#include "core/Log.h"
 #include "locale/AppError.h"
 
 #include <system_error>
@@ -13,11 +15,20 @@ namespace harkwell {
 
 namespace {
 
+using SteadyClock = std::chrono::steady_clock;
+
 AppError mappedError(const CommandResult& result) {
-    if (result.status == 2 || result.status == 7) {
+    if (helperExitCode::meansNotConnected(result.status)) {
         return AppError::airPodsNotConnected();
     }
     return AppError::helperFailed(result.output);
+}
+
+// The start of a helper's message, enough to tell which failure it was.
+QString logExcerpt(const std::string& text) { return QString::fromStdString(text.substr(0, 300)); }
+
+qint64 millisecondsSince(SteadyClock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - start).count();
 }
 
 } // namespace
@@ -36,31 +47,42 @@ std::filesystem::path AirPodsController::defaultInstallationRoot() {
     return executable.parent_path().parent_path();
 }
 
+void AirPodsController::removeStaleAnswerFiles() {
+    const auto minimumAge = std::chrono::ceil<std::chrono::seconds>(defaultTimeout + defaultTerminationGrace);
+    if (const size_t removed = HelperOutputFile::removeStaleFiles(minimumAge); removed > 0) {
+        qCInfo(logAirPods) << "Removed" << removed << "answer files that interrupted helper runs left behind";
+    }
+}
+
 ListeningMode AirPodsController::currentMode() { return readMode("current-mode"); }
 
 ListeningMode AirPodsController::prepareBluetoothPermission() { return readMode("request-permission"); }
 
 void AirPodsController::setMode(ListeningMode mode) {
     const CommandResult result = run({std::string(mode.rawValue())});
-    if (result.status != 0) {
+    if (result.status != helperExitCode::success) {
         throw mappedError(result);
     }
 }
 
 ListeningMode AirPodsController::readMode(const std::string& command) {
     const CommandResult result = run({command});
-    if (result.status != 0) {
+    if (result.status != helperExitCode::success) {
         throw mappedError(result);
     }
     if (const auto mode = ListeningMode::fromHelperOutput(result.output)) {
         return *mode;
     }
+    qCWarning(logAirPods) << "Helper" << QString::fromStdString(command)
+                          << "named no mode:" << logExcerpt(result.output);
     throw AppError::unknownMode(result.output);
 }
 
 CommandResult AirPodsController::run(const std::vector<std::string>& arguments) {
+    const QString command = QString::fromStdString(arguments.front());
     std::error_code error;
     if (!std::filesystem::exists(helperPath_, error)) {
+        qCWarning(logAirPods) << "No helper at" << helperPath_.c_str() << "for" << command;
         throw AppError::helperMissing(helperPath_.string());
     }
 
@@ -68,11 +90,18 @@ CommandResult AirPodsController::run(const std::vector<std::string>& arguments) 
     std::vector<std::string> helperArguments = arguments;
     helperArguments.insert(helperArguments.end(), {"--output-file", outputFile.path()});
 
-    const auto outcome =
-        runHelperProcess(helperPath_.string(), helperArguments, {timeout_, terminationGrace_, outputLimit});
+    const auto start = SteadyClock::now();
+    std::optional<HelperProcessOutcome> outcome;
+    try {
+        outcome = runHelperProcess(helperPath_.string(), helperArguments, {timeout_, terminationGrace_, outputLimit});
+    } catch (const std::system_error& launchError) {
+        qCWarning(logAirPods) << "Helper" << command << "did not start:" << launchError.what();
+        throw;
+    }
     if (!outcome) {
         // The helper is gone (terminated or killed), so nothing writes the file any more.
         outputFile.remove();
+        qCWarning(logAirPods) << "Helper" << command << "timed out after" << millisecondsSince(start) << "ms";
         throw AppError::helperTimedOut();
     }
 
@@ -84,7 +113,15 @@ CommandResult AirPodsController::run(const std::vector<std::string>& arguments) 
             dropIncompleteUtf8Tail(*text);
         }
     }
-    return commandResultFromHelperOutput(fileText, printedText, outcome->exitStatus);
+    CommandResult result = commandResultFromHelperOutput(fileText, printedText, outcome->exitStatus);
+    const qint64 elapsed = millisecondsSince(start);
+    if (result.status == helperExitCode::success) {
+        qCInfo(logAirPods) << "Helper" << command << "exit code" << result.status << "in" << elapsed << "ms";
+    } else {
+        qCWarning(logAirPods) << "Helper" << command << "exit code" << result.status << "in" << elapsed
+                              << "ms:" << logExcerpt(result.output);
+    }
+    return result;
 }
 
 } // namespace harkwell

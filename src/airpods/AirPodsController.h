@@ -30,6 +30,10 @@ public:
 
     const std::filesystem::path& helperPath() const { return helperPath_; }
 
+    // Removes the helper's answer files that runs ended in the middle of a command (the
+    // application or the helper killed) left behind. Called once when the application starts.
+    static void removeStaleAnswerFiles();
+
     ListeningMode currentMode() override;
     ListeningMode prepareBluetoothPermission() override;
     void setMode(ListeningMode mode) override;

@@ -5,8 +5,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <string_view>
 #include <system_error>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
@@ -15,6 +17,28 @@
 namespace harkwell {
 
 namespace {
+
+constexpr std::string_view fileNamePrefix = "harkwell-";
+constexpr std::string_view fileNameSuffix = ".log";
+constexpr size_t uuidLength = 36;
+
+// Whether `name` is "harkwell-{UUID}.log" with a UUID as randomUuidString() writes it.
+bool isOutputFileName(std::string_view name) {
+    if (name.size() != fileNamePrefix.size() + uuidLength + fileNameSuffix.size() ||
+        !name.starts_with(fileNamePrefix) || !name.ends_with(fileNameSuffix)) {
+        return false;
+    }
+    const std::string_view uuid = name.substr(fileNamePrefix.size(), uuidLength);
+    for (size_t index = 0; index < uuid.size(); ++index) {
+        const char character = uuid[index];
+        const bool isHyphenPlace = index == 8 || index == 13 || index == 18 || index == 23;
+        const bool isUpperHexDigit = (character >= '0' && character <= '9') || (character >= 'A' && character <= 'F');
+        if (isHyphenPlace ? character != '-' : !isUpperHexDigit) {
+            return false;
+        }
+    }
+    return true;
+}
 
 bool isUsableDirectory(const char* path) {
     struct stat info {};
@@ -84,7 +108,7 @@ HelperOutputFile::HelperOutputFile() {
         }
         throw std::system_error(error, std::generic_category(), "Cannot open " + directory_);
     }
-    name_ = "harkwell-" + randomUuidString() + ".log";
+    name_ = std::string(fileNamePrefix) + randomUuidString() + std::string(fileNameSuffix);
     path_ = directory_ + "/" + name_;
 }
 
@@ -127,5 +151,35 @@ std::string HelperOutputFile::read(size_t limit) const {
 }
 
 void HelperOutputFile::remove() const { ::unlinkat(directoryFd_, name_.c_str(), 0); }
+
+size_t HelperOutputFile::removeStaleFiles(std::chrono::seconds minimumAge) {
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (!isPrivateDirectory(runtime)) {
+        return 0; // the answers went to private directories of their own
+    }
+    DIR* directory = ::opendir(runtime);
+    if (directory == nullptr) {
+        return 0;
+    }
+    const int directoryFd = ::dirfd(directory);
+    const auto latest = std::chrono::system_clock::now() - minimumAge;
+    size_t removed = 0;
+    while (const dirent* entry = ::readdir(directory)) {
+        struct stat info {};
+        if (!isOutputFileName(entry->d_name) ||
+            ::fstatat(directoryFd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(info.st_mode) ||
+            info.st_uid != ::geteuid()) {
+            continue;
+        }
+        const auto written =
+            std::chrono::system_clock::time_point(std::chrono::duration_cast<std::chrono::system_clock::duration>(
+                std::chrono::seconds(info.st_mtim.tv_sec) + std::chrono::nanoseconds(info.st_mtim.tv_nsec)));
+        if (written <= latest && ::unlinkat(directoryFd, entry->d_name, 0) == 0) {
+            ++removed;
+        }
+    }
+    ::closedir(directory);
+    return removed;
+}
 
 } // namespace harkwell

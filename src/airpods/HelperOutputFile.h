@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <string>
 
@@ -24,6 +25,13 @@ public:
     std::string read(size_t limit) const;
     // Deletes whatever is at the path (a link itself, never its target); failures are ignored.
     void remove() const;
+
+    // Removes the files that helpers or an application ended in the middle of a command left in
+    // the runtime directory: regular files named as this class names them, owned by the user,
+    // last written at least `minimumAge` ago (a younger one may be the answer of a run still in
+    // progress). Links are never followed, nor removed; other names and other users' files stay.
+    // Returns how many were removed.
+    static size_t removeStaleFiles(std::chrono::seconds minimumAge);
 
 private:
     int directoryFd_ = -1;

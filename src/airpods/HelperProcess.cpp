@@ -84,10 +84,11 @@ bool hasEnded(pid_t pid, int& waitStatus) {
             continue;
         }
         if (result < 0) {
-            // Someone else collected it (SIGCHLD ignored, or a handler that reaps every child):
-            // its status is unknown, which counts as a failure unless it wrote an exit code.
+            // Someone else collected it (SIGCHLD ignored, or a handler that reaps every child), or
+            // it cannot be waited for: its status is unknown, which counts as a failure unless it
+            // wrote an exit code. Waiting on would only wait for the time-out.
             waitStatus = W_EXITCODE(1, 0);
-            return errno == ECHILD;
+            return true;
         }
         return false;
     }

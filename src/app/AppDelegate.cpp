@@ -51,6 +51,8 @@ void AppDelegate::applicationDidFinishLaunching(const QProcessEnvironment& envir
             showPopover();
             model_->preparePermissions();
         });
+    } else {
+        model_->applicationDidLaunch();
     }
 }
 
@@ -92,9 +94,8 @@ void AppDelegate::updateStatusItem() {
     if (!statusItem_) {
         return;
     }
-    const QString state = model_->isDetectionEnabled()
-                              ? QString::fromStdString(appText("호출 감지 켜짐", "Listening"))
-                              : QString::fromStdString(appText("호출 감지 꺼짐", "Not listening"));
+    const QString state = model_->isDetectionEnabled() ? uiText("호출 감지 켜짐", "Listening")
+                                                       : uiText("호출 감지 꺼짐", "Not listening");
     statusItem_->setToolTip(QStringLiteral("Harkwell: ") + state);
 }
 
@@ -147,6 +148,7 @@ void AppDelegate::showPopover() {
     popover_->show();
     popover_->raise();
     popover_->activateWindow();
+    model_->panelDidOpen();
 }
 
 void AppDelegate::closePopover() { popover_->close(); }

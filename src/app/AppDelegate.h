@@ -44,13 +44,15 @@ public:
 
     // Start-up: connects detections to the call panel; then either schedules the sample panel
     // (preview: no tray icon, no permission setup), or puts up the tray icon and, while the
-    // permission setup is not complete, opens the control panel and starts the setup.
+    // permission setup is not complete, opens the control panel and starts the setup; once it is
+    // complete, reads the AirPods' mode.
     void applicationDidFinishLaunching(const QProcessEnvironment& environment);
 
     // Offers `harkwell --toggle-mode` and the second launch's "open the panel" on bus, and takes
     // Harkwell's bus name. Returns the reason when that fails (another instance has the name).
     std::optional<QString> exportOn(QDBusConnection bus);
 
+    // Opening the panel reads the AirPods' mode again.
     void showPopover();
     void closePopover();
     void togglePopover();

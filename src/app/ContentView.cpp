@@ -18,12 +18,11 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <array>
 
 namespace harkwell {
 namespace {
-
-QString localized(const char* korean, const char* english) { return QString::fromStdString(appText(korean, english)); }
 
 // The modes in the picker's order.
 constexpr std::array<ListeningMode::Value, 3> pickerModes{ListeningMode::anc, ListeningMode::transparency,
@@ -93,7 +92,8 @@ ContentView::ContentView(AppModel& model, QWidget* parent) : QWidget(parent), mo
          {&AppModel::wakePhraseDraftChanged, &AppModel::activeWakePhrasesChanged, &AppModel::canAddWakePhraseChanged,
           &AppModel::isPermissionSetupCompleteChanged, &AppModel::permissionStatusTextChanged,
           &AppModel::isDetectionEnabledChanged, &AppModel::selectedModeChanged, &AppModel::hotKeySettingChanged,
-          &AppModel::isRecordingShortcutChanged, &AppModel::isCommandRunningChanged, &AppModel::errorMessageChanged}) {
+          &AppModel::isRecordingShortcutChanged, &AppModel::isCommandRunningChanged, &AppModel::errorMessageChanged,
+          &AppModel::wakePhraseHintChanged}) {
         connect(&model_, signal, this, &ContentView::refresh);
     }
     refresh();
@@ -113,7 +113,7 @@ QWidget* ContentView::buildHeader(int screen) {
     quit->setAutoRaise(true);
     quit->setIcon(icons::icon("power", palette().color(QPalette::WindowText)));
     quit->setIconSize(QSize(16, 16));
-    quit->setToolTip(localized("종료", "Quit"));
+    quit->setToolTip(uiText("종료", "Quit"));
     quit->setAccessibleName(quit->toolTip());
     connect(quit, &QToolButton::clicked, this, &ContentView::quitRequested);
     row->addWidget(quit);
@@ -142,10 +142,10 @@ QWidget* ContentView::buildPermissionSetup() {
     auto* texts = new QVBoxLayout;
     texts->setSpacing(10);
     parts_.permissionTitle =
-        label(localized("처음 한 번 권한을 준비합니다.", "Set up permissions once."), style::headlineFont(), screen);
+        label(uiText("처음 한 번 권한을 준비합니다.", "Set up permissions once."), style::headlineFont(), screen);
     parts_.permissionExplanation =
-        label(localized("마이크, 음성 인식, Bluetooth 권한을 허용하면 다음 실행부터 바로 사용할 수 있습니다.",
-                        "Allow Microphone, Speech Recognition, and Bluetooth access to start using Harkwell."),
+        label(uiText("마이크, 음성 인식, Bluetooth 권한을 허용하면 다음 실행부터 바로 사용할 수 있습니다.",
+                     "Allow Microphone, Speech Recognition, and Bluetooth access to start using Harkwell."),
               style::calloutFont(), screen);
     parts_.permissionExplanation->setWordWrap(true);
     useSecondaryColor(parts_.permissionExplanation);
@@ -205,7 +205,7 @@ QWidget* ContentView::buildDetectionToggle() {
     row->setSpacing(6);
     parts_.detectionIcon = new QLabel(toggle);
     parts_.detectionIcon->setFixedSize(16, 16);
-    parts_.detectionLabel = label(localized("호출 감지", "Call Detection"), style::headlineFont(), toggle);
+    parts_.detectionLabel = label(uiText("호출 감지", "Call Detection"), style::headlineFont(), toggle);
     parts_.detectionSwitch = new SwitchButton(toggle);
     parts_.detectionSwitch->setAccessibleName(parts_.detectionLabel->text());
     connect(parts_.detectionSwitch, &SwitchButton::clicked, this, [this](bool checked) {
@@ -225,7 +225,7 @@ QWidget* ContentView::buildPhraseForm() {
     auto* layout = column(form, 8);
 
     auto* titleRow = new QHBoxLayout;
-    parts_.phrasesTitle = label(localized("호출어", "Call Phrases"), style::headlineFont(), form);
+    parts_.phrasesTitle = label(uiText("호출어", "Call Phrases"), style::headlineFont(), form);
     parts_.phraseCount = label(QString(), style::captionFont(), form);
     useSecondaryColor(parts_.phraseCount);
     titleRow->addWidget(parts_.phrasesTitle);
@@ -237,9 +237,10 @@ QWidget* ContentView::buildPhraseForm() {
     entryRow->setSpacing(8);
     auto* field = new QLineEdit(form);
     field->setFont(style::systemFont(18, QFont::Medium));
-    field->setPlaceholderText(localized("이름, 팀장님, 대표님", "Ann, James, Mr Smith"));
+    field->setPlaceholderText(uiText("이름, 팀장님, 대표님", "Ann, James, Mr Smith"));
     field->setAccessibleName(parts_.phrasesTitle->text());
     field->setClearButtonEnabled(false);
+    field->setMaxLength(phraseFieldMaximumLength);
     connect(field, &QLineEdit::textEdited, this, [this](const QString& text) { model_.setWakePhraseDraft(text); });
     // Return adds the draft and leaves the focus where it is.
     connect(field, &QLineEdit::returnPressed, this, [this] { model_.addWakePhraseFromDraft(); });
@@ -249,7 +250,7 @@ QWidget* ContentView::buildPhraseForm() {
     add->setIcon(icons::icon("plus", palette().color(QPalette::ButtonText)));
     add->setIconSize(QSize(14, 14));
     add->setFixedSize(26, 26);
-    add->setToolTip(localized("호출어 추가", "Add call phrase"));
+    add->setToolTip(uiText("호출어 추가", "Add call phrase"));
     add->setAccessibleName(add->toolTip());
     connect(add, &QToolButton::clicked, this, [this] {
         model_.addWakePhraseFromDraft();
@@ -260,16 +261,32 @@ QWidget* ContentView::buildPhraseForm() {
     entryRow->addWidget(add, 0, Qt::AlignVCenter);
     layout->addLayout(entryRow);
 
+    parts_.phraseHint = label(QString(), style::captionFont(), form);
+    parts_.phraseHint->setWordWrap(true);
+    useSecondaryColor(parts_.phraseHint);
+    parts_.phraseHint->hide();
+    layout->addWidget(parts_.phraseHint);
+
     parts_.emptyPhrasesText =
-        label(localized("호출어를 추가하면 감지를 시작할 수 있습니다.", "Add a call phrase to start detection."),
+        label(uiText("호출어를 추가하면 감지를 시작할 수 있습니다.", "Add a call phrase to start detection."),
               style::captionFont(), form);
     parts_.emptyPhrasesText->setWordWrap(true);
     useSecondaryColor(parts_.emptyPhrasesText);
     layout->addWidget(parts_.emptyPhrasesText);
 
-    parts_.phraseList = new QWidget(form);
+    // Many phrases scroll within the list's own area, so that the mode and the shortcut below it
+    // stay in view.
+    auto* scroll = new QScrollArea(form);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->viewport()->setAutoFillBackground(false);
+    parts_.phraseScrollArea = scroll;
+    parts_.phraseList = new QWidget;
+    parts_.phraseList->setAutoFillBackground(false);
     rowsLayout_ = column(parts_.phraseList, 4);
-    layout->addWidget(parts_.phraseList);
+    scroll->setWidget(parts_.phraseList);
+    layout->addWidget(scroll);
     return form;
 }
 
@@ -296,7 +313,7 @@ void ContentView::rebuildPhraseRows() {
         remove->setAutoRaise(true);
         remove->setIcon(icons::icon("remove", secondary));
         remove->setIconSize(QSize(14, 14));
-        remove->setToolTip(localized("호출어 삭제", "Remove call phrase"));
+        remove->setToolTip(uiText("호출어 삭제", "Remove call phrase"));
         remove->setAccessibleName(remove->toolTip());
         connect(remove, &QToolButton::clicked, this, [this, phrase] { model_.removeWakePhrase(phrase); });
         row->addWidget(text);
@@ -305,21 +322,30 @@ void ContentView::rebuildPhraseRows() {
         rowsLayout_->addWidget(frame);
         rows_.append({text, remove});
     }
+    fitPhraseScrollArea();
+}
+
+void ContentView::fitPhraseScrollArea() {
+    int height = 0;
+    for (int index = 0; index < std::min<int>(rows_.size(), visiblePhraseRows); ++index) {
+        height += rows_[index].phrase->parentWidget()->sizeHint().height() + (index > 0 ? rowsLayout_->spacing() : 0);
+    }
+    parts_.phraseScrollArea->setFixedHeight(height);
 }
 
 QWidget* ContentView::buildModePicker() {
     auto* section = new QWidget;
     auto* layout = column(section, 8);
-    parts_.modeTitle = label(localized("AirPods 모드", "AirPods Mode"), style::headlineFont(), section);
+    parts_.modeTitle = label(uiText("AirPods 모드", "AirPods Mode"), style::headlineFont(), section);
     layout->addWidget(parts_.modeTitle);
 
     const QColor color = palette().color(QPalette::ButtonText);
     const QColor selected = palette().color(QPalette::HighlightedText);
     parts_.modePicker = new SegmentedPicker(
         {
-            {icons::icon("ear-waveform", color, selected), localized("노캔", "ANC")},
-            {icons::icon("ear", color, selected), localized("주변음", "Transparency")},
-            {icons::icon("speaker-off", color, selected), localized("끔", "Off")},
+            {icons::icon("ear-waveform", color, selected), uiText("노캔", "ANC")},
+            {icons::icon("ear", color, selected), uiText("주변음", "Transparency")},
+            {icons::icon("speaker-off", color, selected), uiText("끔", "Off")},
         },
         section);
     parts_.modePicker->setAccessibleName(parts_.modeTitle->text());
@@ -331,7 +357,7 @@ QWidget* ContentView::buildModePicker() {
 QWidget* ContentView::buildShortcutPicker() {
     auto* section = new QWidget;
     auto* layout = column(section, 8);
-    parts_.shortcutTitle = label(localized("단축키", "Shortcut"), style::headlineFont(), section);
+    parts_.shortcutTitle = label(uiText("단축키", "Shortcut"), style::headlineFont(), section);
     layout->addWidget(parts_.shortcutTitle);
 
     auto* row = new QHBoxLayout;
@@ -352,7 +378,7 @@ QWidget* ContentView::buildShortcutPicker() {
             model_.startShortcutRecording();
         }
     });
-    parts_.clearButton = new QPushButton(localized("지우기", "Clear"), section);
+    parts_.clearButton = new QPushButton(uiText("지우기", "Clear"), section);
     connect(parts_.clearButton, &QPushButton::clicked, this, [this] { model_.clearShortcut(); });
 
     row->addWidget(display);
@@ -368,7 +394,7 @@ void ContentView::refresh() {
     screens_->setCurrentIndex(model_.isPermissionSetupComplete() ? 1 : 0);
 
     parts_.permissionButton->setText(running ? model_.permissionStatusText()
-                                             : localized("권한 준비", "Set Up Permissions"));
+                                             : uiText("권한 준비", "Set Up Permissions"));
     parts_.permissionButton->setEnabled(!running);
 
     const bool detecting = model_.isDetectionEnabled();
@@ -378,7 +404,7 @@ void ContentView::refresh() {
         icons::pixmap(detecting ? "mic-fill" : "mic", palette().color(QPalette::WindowText), 16, devicePixelRatioF()));
 
     const QStringList& phrases = model_.activeWakePhrases();
-    parts_.phraseCount->setText(localized("적용 중: %1개", "Active: %1").arg(phrases.size()));
+    parts_.phraseCount->setText(uiText("적용 중: %1개", "Active: %1").arg(phrases.size()));
     if (parts_.phraseField->text() != model_.wakePhraseDraft()) {
         parts_.phraseField->setText(model_.wakePhraseDraft());
     }
@@ -389,18 +415,20 @@ void ContentView::refresh() {
     for (const PhraseRow& row : rows_) {
         row.removeButton->setEnabled(!running);
     }
+    parts_.phraseHint->setText(model_.wakePhraseHint());
+    parts_.phraseHint->setVisible(!model_.wakePhraseHint().isEmpty());
     parts_.emptyPhrasesText->setVisible(phrases.isEmpty());
-    parts_.phraseList->setVisible(!phrases.isEmpty());
+    parts_.phraseScrollArea->setVisible(!phrases.isEmpty());
 
     parts_.modePicker->setSelectedIndex(pickerIndex(model_.selectedMode()));
     parts_.modePicker->setEnabled(!running);
 
     const bool recording = model_.isRecordingShortcut();
     const auto& shortcut = model_.hotKeySetting();
-    parts_.shortcutDisplay->setText(recording  ? localized("입력 중", "Recording")
+    parts_.shortcutDisplay->setText(recording  ? uiText("입력 중", "Recording")
                                     : shortcut ? QString::fromStdString(shortcut->displayName())
-                                               : localized("없음", "None"));
-    parts_.recordButton->setText(recording ? localized("취소", "Cancel") : localized("기록", "Record"));
+                                               : uiText("없음", "None"));
+    parts_.recordButton->setText(recording ? uiText("취소", "Cancel") : uiText("기록", "Record"));
     parts_.recordButton->setEnabled(!running);
     parts_.clearButton->setEnabled(shortcut.has_value() && !running);
 

@@ -28,6 +28,11 @@ class ContentView : public QWidget {
 
 public:
     static constexpr QSize fixedSize{420, 640};
+    // The phrase field takes at most this many characters, so that a pasted text cannot freeze
+    // the panel; the model's limits apply to each phrase.
+    static constexpr int phraseFieldMaximumLength = 500;
+    // The phrase list shows this many rows at most and scrolls within them.
+    static constexpr int visiblePhraseRows = 5;
 
     explicit ContentView(AppModel& model, QWidget* parent = nullptr);
 
@@ -51,7 +56,9 @@ public:
         QLabel* phraseCount = nullptr;
         QLineEdit* phraseField = nullptr;
         QToolButton* addButton = nullptr;
+        QLabel* phraseHint = nullptr;
         QLabel* emptyPhrasesText = nullptr;
+        QScrollArea* phraseScrollArea = nullptr;
         QWidget* phraseList = nullptr;
         QLabel* modeTitle = nullptr;
         SegmentedPicker* modePicker = nullptr;
@@ -83,6 +90,8 @@ private:
     QWidget* buildModePicker();
     QWidget* buildShortcutPicker();
     void rebuildPhraseRows();
+    // Fits the phrase list's area to its rows, up to visiblePhraseRows of them.
+    void fitPhraseScrollArea();
     // Shows the model's current state in every control.
     void refresh();
 

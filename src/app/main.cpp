@@ -4,6 +4,7 @@
 //   harkwell --toggle-mode  toggle the running instance between noise cancellation and transparency
 //   harkwell --help         print the usage
 //   harkwell --version      print the version
+#include "airpods/AirPodsController.h"
 #include "app/AppDelegate.h"
 #include "app/SessionBusServices.h"
 #include "app/SystemDependencies.h"
@@ -87,6 +88,7 @@ int main(int argc, char** argv) {
             }
             std::cerr << "Harkwell runs without its session-bus service: " << failure->toStdString() << '\n';
         }
+        AirPodsController::removeStaleAnswerFiles();
     }
     delegate.applicationDidFinishLaunching(environment);
     return QApplication::exec();

@@ -1,5 +1,7 @@
 #include "audio/PulseAudioSources.h"
 
+#include "core/Log.h"
+
 #include <pulse/pulseaudio.h>
 
 #include <algorithm>
@@ -42,6 +44,12 @@ void collect(pa_context*, const pa_source_info* info, int endOfList, void* userD
     device.isBluetooth =
         property(info->proplist, "device.bus") == "bluetooth" || device.uniqueId.rfind("bluez_", 0) == 0;
     device.isMonitor = info->monitor_of_sink != PA_INVALID_INDEX;
+    qCDebug(logAudio).nospace() << "Sound server input " << device.uniqueId.c_str() << " \""
+                                << device.localizedName.c_str() << "\": form factor \""
+                                << property(info->proplist, "device.form_factor").c_str() << "\", bus \""
+                                << property(info->proplist, "device.bus").c_str() << "\", active port \""
+                                << (info->active_port && info->active_port->name ? info->active_port->name : "") << "\""
+                                << (device.isMonitor ? ", monitor of an output" : "");
     query->sources.push_back(std::move(device));
 }
 

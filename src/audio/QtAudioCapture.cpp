@@ -2,12 +2,15 @@
 
 #include "audio/PulseAudioSources.h"
 #include "audio/SampleConverter.h"
+#include "core/Log.h"
 
 #include <QAudioDevice>
 #include <QAudioSource>
 #include <QIODevice>
 #include <QMediaDevices>
 #include <QPointer>
+
+#include <algorithm>
 
 namespace harkwell {
 
@@ -23,6 +26,8 @@ public:
         if (!device_.isFormatSupported(format)) {
             format = device_.preferredFormat();
         }
+        qCDebug(logAudio) << "Capturing from" << name_.c_str() << "at" << format.sampleRate() << "Hz,"
+                          << format.channelCount() << "channel(s), sample format" << format.sampleFormat();
         converter_ = std::make_unique<SampleConverter>(format);
         source_ = std::make_unique<QAudioSource>(device_, format);
         source_->setBufferSize(format.bytesForDuration(200'000));
@@ -77,9 +82,68 @@ private:
     ErrorHandler onError_;
 };
 
+QString describe(const AudioInputDevice& device) {
+    QStringList marks;
+    for (const auto& [isMarked, mark] :
+         {std::pair{device.isInternal, "internal"}, std::pair{device.isBluetooth, "Bluetooth"},
+          std::pair{device.isMonitor, "monitor"}}) {
+        if (isMarked) {
+            marks << mark;
+        }
+    }
+    return QString("%1 \"%2\" (%3)")
+        .arg(QString::fromStdString(device.uniqueId), QString::fromStdString(device.localizedName),
+             marks.isEmpty() ? QString("no marks") : marks.join(", "));
+}
+
+// Tells which input the detector will take as the built-in microphone, and by which of its rules.
+void logMicrophoneChoice(const std::vector<AudioInputDevice>& devices) {
+    if (!logAudio().isInfoEnabled()) {
+        return;
+    }
+    QStringList considered;
+    for (const auto& device : devices) {
+        considered << describe(device);
+    }
+    qCDebug(logAudio).noquote() << "Inputs considered:" << (considered.isEmpty() ? "none" : considered.join("; "));
+    const auto chosen = preferredBuiltInMicrophone(devices);
+    if (!chosen) {
+        const auto count = [&](bool (*test)(const AudioInputDevice&)) {
+            return std::count_if(devices.begin(), devices.end(), test);
+        };
+        const auto bluetooth = count([](const AudioInputDevice& device) { return device.isBluetooth; });
+        const auto monitors =
+            count([](const AudioInputDevice& device) { return device.isMonitor && !device.isBluetooth; });
+        qCInfo(logAudio).nospace() << "No built-in microphone among " << devices.size() << " inputs: " << bluetooth
+                                   << " Bluetooth, " << monitors << " monitors of outputs, "
+                                   << static_cast<long>(devices.size()) - bluetooth - monitors
+                                   << " with neither a built-in name nor the sound server's internal mark";
+        return;
+    }
+    // The name rule comes before the internal mark: without the marks, the same choice means the name made it.
+    auto unmarked = devices;
+    for (auto& device : unmarked) {
+        device.isInternal = false;
+    }
+    const auto byName = preferredBuiltInMicrophone(unmarked);
+    const char* reason = chosen->uniqueId == "BuiltInMicrophoneDevice"    ? "its identifier is the built-in one"
+                         : byName && byName->uniqueId == chosen->uniqueId ? "its name says it is built in"
+                                                                          : "the sound server marks it internal";
+    qCInfo(logAudio).noquote() << "Built-in microphone:" << describe(*chosen) << "because" << reason;
+}
+
 } // namespace
 
-std::vector<AudioInputDevice> QtAudioCaptureDevices::inputDevices() { return pulseAudioSources(); }
+std::vector<AudioInputDevice> QtAudioCaptureDevices::inputDevices() {
+    try {
+        auto devices = pulseAudioSources();
+        logMicrophoneChoice(devices);
+        return devices;
+    } catch (const Error& error) {
+        qCInfo(logAudio) << "No microphone: the sound server listed no inputs:" << error.description().c_str();
+        throw;
+    }
+}
 
 std::unique_ptr<AudioCaptureSession> QtAudioCaptureDevices::open(const AudioInputDevice& device) {
     for (const auto& candidate : QMediaDevices::audioInputs()) {
@@ -87,6 +151,8 @@ std::unique_ptr<AudioCaptureSession> QtAudioCaptureDevices::open(const AudioInpu
             return std::make_unique<QtAudioCaptureSession>(candidate, device.localizedName);
         }
     }
+    qCInfo(logAudio) << "Qt Multimedia does not offer" << device.uniqueId.c_str() << "among"
+                     << QMediaDevices::audioInputs().size() << "inputs";
     throw Error(AppError::captureSetup("Cannot add " + device.localizedName + " as input."));
 }
 

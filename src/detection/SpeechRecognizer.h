@@ -1,6 +1,7 @@
 #pragma once
 
 #include "detection/RecognitionEvent.h"
+#include "matching/AppLocale.h"
 
 #include <cstdint>
 #include <functional>
@@ -47,7 +48,7 @@ public:
                                                              ResultHandler handler) = 0;
 };
 
-// The recogniser for a locale identifier, or none when no recogniser exists for it.
-using SpeechRecognizerFactory = std::function<std::unique_ptr<SpeechRecognizer>(const std::string& localeIdentifier)>;
+// The recogniser for a locale, or none when no recogniser exists for it.
+using SpeechRecognizerFactory = std::function<std::unique_ptr<SpeechRecognizer>(AppLocale locale)>;
 
 } // namespace harkwell

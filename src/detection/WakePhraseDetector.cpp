@@ -1,5 +1,6 @@
 #include "detection/WakePhraseDetector.h"
 
+#include "core/Log.h"
 #include "matching/WakePhraseMatching.h"
 
 #include <QCoreApplication>
@@ -7,16 +8,18 @@
 
 namespace harkwell {
 
-WakePhraseDetector::WakePhraseDetector(std::string localeIdentifier, std::shared_ptr<const Clock> clock)
-    : localeIdentifier_(std::move(localeIdentifier)), clock_(std::move(clock)) {}
+namespace {
 
-WakePhraseDetector::WakePhraseDetector(std::string localeIdentifier, Platform platform,
-                                       std::shared_ptr<const Clock> clock)
-    : localeIdentifier_(std::move(localeIdentifier)), clock_(std::move(clock)), hasPlatform_(true),
-      captureDevices_(std::move(platform.captureDevices)), permissions_(std::move(platform.permissions)),
-      captureQueue_(std::make_unique<SerialQueue>("Harkwell.capture")) {
+// UTF-8 text for the diagnostics, which print it quoted.
+QString logged(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+
+} // namespace
+
+WakePhraseDetector::WakePhraseDetector(AppLocale locale, Platform platform, std::shared_ptr<const Clock> clock)
+    : gate_(locale, std::move(clock)), captureDevices_(std::move(platform.captureDevices)),
+      permissions_(std::move(platform.permissions)), captureQueue_(std::make_unique<SerialQueue>("Harkwell.capture")) {
     if (platform.speechRecognizers) {
-        speechRecognizer_ = platform.speechRecognizers(localeIdentifier_);
+        speechRecognizer_ = platform.speechRecognizers(locale);
     }
 }
 
@@ -29,23 +32,22 @@ void WakePhraseDetector::start(const std::vector<std::string>& phrases, Detected
                                ErrorCallback onError) {
     // Starting again replaces what an earlier start set going, answers still on their way included.
     stop();
-    phrases_ = normalizedWakePhrases(phrases);
+    gate_.reset(phrases);
     onDetected_ = std::move(onDetected);
     onError_ = std::move(onError);
-    lastDetectionAt_.reset();
-    lastMatchedTranscript_.clear();
-    recentMatchingText_.clear();
-    lastMatchingTextUpdatedAt_.reset();
-    if (!hasPlatform_) {
-        return;
+    isStarted_ = true;
+    QStringList phraseList;
+    for (const auto& phrase : gate_.phrases()) {
+        phraseList.append(logged(phrase));
     }
+    qCInfo(logDetection) << "Listening in" << logged(gate_.locale().rawValue()) << "for" << phraseList;
 
     if (!speechRecognizer_ || !speechRecognizer_->isAvailable()) {
-        reportError(AppError::speechUnavailable(localeIdentifier_));
+        reportError(AppError::speechUnavailable(gate_.locale()));
         return;
     }
     if (!speechRecognizer_->supportsOnDeviceRecognition()) {
-        reportError(AppError::onDeviceSpeechUnavailable(localeIdentifier_));
+        reportError(AppError::onDeviceSpeechUnavailable(gate_.locale()));
         return;
     }
     requestSpeechAuthorization([this](bool granted) {
@@ -59,8 +61,9 @@ void WakePhraseDetector::start(const std::vector<std::string>& phrases, Detected
 
 void WakePhraseDetector::stop() {
     ++session_;
-    if (!captureQueue_) {
-        return;
+    if (isStarted_) {
+        isStarted_ = false;
+        qCInfo(logDetection) << "Stopped listening";
     }
     captureQueue_->sync([this] {
         if (captureSession_) {
@@ -126,7 +129,7 @@ std::optional<Error> WakePhraseDetector::configureCapture() {
         return error;
     }
     // Nothing is stored until every step has worked.
-    recognitionRequest_ = speechRecognizer_->makeRequest(wakePhraseContextualStrings(phrases_, localeIdentifier_));
+    recognitionRequest_ = speechRecognizer_->makeRequest(wakePhraseContextualStrings(gate_.phrases(), gate_.locale()));
     captureSession_ = std::move(session);
     return std::nullopt;
 }
@@ -162,28 +165,13 @@ void WakePhraseDetector::startRecognition() {
 
 void WakePhraseDetector::handleRecognitionEvent(const RecognitionEvent& event) {
     if (event.transcript) {
-        const auto now = clock_->now();
-        const auto update = incrementalTranscriptUpdate(lastMatchedTranscript_, *event.transcript);
-        if (shouldResetRecentMatchingText(now)) {
-            recentMatchingText_.clear();
-        }
-        recentMatchingText_ = applyingTranscriptUpdate(update, recentMatchingText_, phrases_);
-        if (!update.text().empty()) {
-            lastMatchingTextUpdatedAt_ = now;
-        }
-        const auto match = matchWakePhrases(recentMatchingText_, phrases_, localeIdentifier_);
-        lastMatchedTranscript_ = *event.transcript;
-
-        if (match) {
-            recentMatchingText_.clear();
-            lastMatchingTextUpdatedAt_.reset();
-            if (canEmitDetection()) {
-                lastDetectionAt_ = clock_->now();
-                if (onDetected_) {
-                    // A copy: the callback may start this detector again, replacing itself.
-                    auto onDetected = onDetected_;
-                    onDetected(match->targetPhrase);
-                }
+        if (const auto match = gate_.hear(*event.transcript)) {
+            qCInfo(logDetection) << "Detected" << logged(match->targetPhrase) << "in the window"
+                                 << logged(match->matchedText) << "as" << logged(match->matchedForm);
+            if (onDetected_) {
+                // A copy: the callback may start this detector again, replacing itself.
+                auto onDetected = onDetected_;
+                onDetected(match->targetPhrase);
             }
         }
     }
@@ -198,17 +186,6 @@ void WakePhraseDetector::reportError(const Error& error) {
         auto onError = onError_;
         onError(error);
     }
-}
-
-bool WakePhraseDetector::shouldResetRecentMatchingText(Clock::TimePoint now) const {
-    if (recentMatchingText_.empty() || !lastMatchingTextUpdatedAt_) {
-        return false;
-    }
-    return now - *lastMatchingTextUpdatedAt_ >= recentMatchingResetInterval_;
-}
-
-bool WakePhraseDetector::canEmitDetection() const {
-    return !lastDetectionAt_ || clock_->now() - *lastDetectionAt_ >= detectionCooldown_;
 }
 
 } // namespace harkwell

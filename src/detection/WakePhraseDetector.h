@@ -4,11 +4,11 @@
 #include "core/PermissionService.h"
 #include "core/SerialQueue.h"
 #include "detection/AudioCapture.h"
+#include "detection/DetectionGate.h"
 #include "detection/RecognitionEvent.h"
 #include "detection/SpeechRecognizer.h"
 #include "detection/WakePhraseListener.h"
 
-#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -20,18 +20,15 @@ namespace harkwell {
 
 // Listens for call phrases: checks that on-device recognition exists for the locale, asks for the
 // speech and microphone permissions, streams the built-in microphone into a recognition request
-// and turns the recogniser's results into call detections: at most one reported detection per
-// cooldown, and a recent-text window that goes stale after a pause.
+// and turns the recogniser's results into call detections through a DetectionGate (at most one
+// reported detection per cooldown, and a recent-text window that goes stale after a pause).
 //
 // Threads: construct, start, stop and destroy it on the main thread (a Qt application must
-// exist when it has a platform). Permission answers and capture errors are moved to the main
-// thread; recognition results arrive there; audio buffers arrive on its "Harkwell.capture" queue,
-// which also starts capture and runs stop's teardown.
+// exist). Permission answers and capture errors are moved to the main thread; recognition results
+// arrive there; audio buffers arrive on its "Harkwell.capture" queue, which also starts capture
+// and runs stop's teardown.
 class WakePhraseDetector : public WakePhraseListener {
 public:
-    static constexpr std::chrono::milliseconds defaultDetectionCooldown{8000};
-    static constexpr std::chrono::milliseconds defaultRecentMatchingResetInterval{1200};
-
     // The platform services the detector listens through.
     struct Platform {
         SpeechRecognizerFactory speechRecognizers;
@@ -39,36 +36,25 @@ public:
         std::shared_ptr<PermissionService> permissions;
     };
 
-    // Without a platform: recognition results are fed by hand to handleRecognitionEvent.
-    explicit WakePhraseDetector(std::string localeIdentifier,
-                                std::shared_ptr<const Clock> clock = std::make_shared<SteadyClock>());
-    WakePhraseDetector(std::string localeIdentifier, Platform platform,
+    WakePhraseDetector(AppLocale locale, Platform platform,
                        std::shared_ptr<const Clock> clock = std::make_shared<SteadyClock>());
     // Stops capture and recognition first.
     ~WakePhraseDetector() override;
     WakePhraseDetector(const WakePhraseDetector&) = delete;
     WakePhraseDetector& operator=(const WakePhraseDetector&) = delete;
 
-    // Takes the normalised phrases and the callbacks and clears the session state; with a
-    // platform, then starts listening. Start-up failures reach onError.
+    // Takes the phrases and the callbacks, clears the session state and starts listening.
+    // Start-up failures reach onError.
     void start(const std::vector<std::string>& phrases, DetectedCallback onDetected, ErrorCallback onError) override;
     // Tears down capture and recognition synchronously on the capture queue. Permission answers
     // still on their way are dropped. A second call does nothing.
     void stop() override;
     bool isCapturing() const { return captureSession_ != nullptr; }
 
-    void handleRecognitionEvent(const RecognitionEvent& event);
-
-    const std::string& localeIdentifier() const { return localeIdentifier_; }
-    const std::vector<std::string>& phrases() const { return phrases_; }
-    const std::string& recentMatchingText() const { return recentMatchingText_; }
-    const std::string& lastMatchedTranscript() const { return lastMatchedTranscript_; }
-    std::optional<Clock::TimePoint> lastDetectionAt() const { return lastDetectionAt_; }
-    std::optional<Clock::TimePoint> lastMatchingTextUpdatedAt() const { return lastMatchingTextUpdatedAt_; }
+    AppLocale locale() const { return gate_.locale(); }
 
 private:
-    bool shouldResetRecentMatchingText(Clock::TimePoint now) const;
-    bool canEmitDetection() const;
+    void handleRecognitionEvent(const RecognitionEvent& event);
     void reportError(const Error& error);
 
     void requestSpeechAuthorization(std::function<void(bool granted)> completion);
@@ -80,9 +66,7 @@ private:
     template <typename... Args>
     std::function<void(Args...)> onMainThread(std::type_identity_t<std::function<void(Args...)>> work);
 
-    const std::string localeIdentifier_;
-    const std::shared_ptr<const Clock> clock_;
-    const bool hasPlatform_ = false;
+    DetectionGate gate_;
     std::unique_ptr<SpeechRecognizer> speechRecognizer_;
     std::shared_ptr<AudioCaptureDevices> captureDevices_;
     std::shared_ptr<PermissionService> permissions_;
@@ -92,16 +76,8 @@ private:
     std::unique_ptr<RecognitionTask> recognitionTask_;
     // Gone when the detector goes; read only on the main thread.
     const std::shared_ptr<const int> alive_ = std::make_shared<const int>(0);
-    unsigned session_ = 0; // counts stops, so that late answers of a stopped session are dropped
-
-    const Clock::duration detectionCooldown_ = defaultDetectionCooldown;
-    const Clock::duration recentMatchingResetInterval_ = defaultRecentMatchingResetInterval;
-
-    std::vector<std::string> phrases_;
-    std::optional<Clock::TimePoint> lastDetectionAt_;
-    std::string lastMatchedTranscript_;
-    std::string recentMatchingText_;
-    std::optional<Clock::TimePoint> lastMatchingTextUpdatedAt_;
+    unsigned session_ = 0;   // counts stops, so that late answers of a stopped session are dropped
+    bool isStarted_ = false; // between start and stop, for the diagnostics
     DetectedCallback onDetected_;
     ErrorCallback onError_;
 };

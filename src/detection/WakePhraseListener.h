@@ -1,6 +1,7 @@
 #pragma once
 
 #include "locale/AppError.h"
+#include "matching/AppLocale.h"
 
 #include <functional>
 #include <memory>
@@ -23,8 +24,7 @@ public:
     virtual void stop() = 0;
 };
 
-// Makes a new listener for a recognition locale ("en-US", "ko-KR") each time listening starts.
-using WakePhraseListenerFactory =
-    std::function<std::unique_ptr<WakePhraseListener>(const std::string& localeIdentifier)>;
+// Makes a new listener for a recognition locale each time listening starts.
+using WakePhraseListenerFactory = std::function<std::unique_ptr<WakePhraseListener>(AppLocale locale)>;
 
 } // namespace harkwell

@@ -11,8 +11,8 @@ WakePhraseDetector::Platform systemListeningPlatform() {
             std::make_shared<SystemPermissionService>()};
 }
 
-std::unique_ptr<WakePhraseListener> makeSystemWakePhraseListener(const std::string& localeIdentifier) {
-    return std::make_unique<WakePhraseDetector>(localeIdentifier, systemListeningPlatform());
+std::unique_ptr<WakePhraseListener> makeSystemWakePhraseListener(AppLocale locale) {
+    return std::make_unique<WakePhraseDetector>(locale, systemListeningPlatform());
 }
 
 } // namespace harkwell

@@ -15,6 +15,6 @@ WakePhraseDetector::Platform systemListeningPlatform();
 
 // A detector on that platform, for the model's WakePhraseListenerFactory. Needs a running
 // QCoreApplication (or QApplication); results and errors come on its main thread.
-std::unique_ptr<WakePhraseListener> makeSystemWakePhraseListener(const std::string& localeIdentifier);
+std::unique_ptr<WakePhraseListener> makeSystemWakePhraseListener(AppLocale locale);
 
 } // namespace harkwell

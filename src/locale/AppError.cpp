@@ -4,11 +4,11 @@
 
 namespace harkwell {
 
-AppError AppError::speechUnavailable(std::string localeIdentifier) {
-    return {Kind::speechUnavailable, std::move(localeIdentifier)};
+AppError AppError::speechUnavailable(AppLocale locale) {
+    return {Kind::speechUnavailable, std::string(locale.rawValue())};
 }
-AppError AppError::onDeviceSpeechUnavailable(std::string localeIdentifier) {
-    return {Kind::onDeviceSpeechUnavailable, std::move(localeIdentifier)};
+AppError AppError::onDeviceSpeechUnavailable(AppLocale locale) {
+    return {Kind::onDeviceSpeechUnavailable, std::string(locale.rawValue())};
 }
 AppError AppError::permissionDenied(std::string permission) { return {Kind::permissionDenied, std::move(permission)}; }
 AppError AppError::captureSetup(std::string detail) { return {Kind::captureSetup, std::move(detail)}; }

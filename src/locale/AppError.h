@@ -1,5 +1,7 @@
 #pragma once
 
+#include "matching/AppLocale.h"
+
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -10,8 +12,8 @@ namespace harkwell {
 class AppError : public std::exception {
 public:
     enum class Kind {
-        speechUnavailable,         // value: locale identifier
-        onDeviceSpeechUnavailable, // value: locale identifier
+        speechUnavailable,         // value: the locale's raw value
+        onDeviceSpeechUnavailable, // value: the locale's raw value
         permissionDenied,          // value: name of the permission
         captureSetup,              // value: what went wrong
         helperMissing,             // value: path of the helper
@@ -22,8 +24,8 @@ public:
         airPodsNotConnected,
     };
 
-    static AppError speechUnavailable(std::string localeIdentifier);
-    static AppError onDeviceSpeechUnavailable(std::string localeIdentifier);
+    static AppError speechUnavailable(AppLocale locale);
+    static AppError onDeviceSpeechUnavailable(AppLocale locale);
     static AppError permissionDenied(std::string permission);
     static AppError captureSetup(std::string detail);
     static AppError helperMissing(std::string path);

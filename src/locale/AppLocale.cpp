@@ -39,25 +39,17 @@ void setAppMetadataLookupForTesting(AppMetadataLookup lookup) {
     lookupOverride() = std::move(lookup);
 }
 
-std::optional<AppLocale> AppLocale::fromRawValue(std::string_view raw) {
-    if (raw == "ko-KR") {
-        return AppLocale::korean;
-    }
-    if (raw == "en-US") {
-        return AppLocale::english;
-    }
-    return std::nullopt;
-}
-
-std::string_view AppLocale::rawValue() const { return value_ == english ? "en-US" : "ko-KR"; }
-
-AppLocale AppLocale::current() {
+AppLocale currentAppLocale() {
     const auto value = appMetadataValue("HarkwellLocale");
     return value && *value == "en-US" ? AppLocale::english : AppLocale::korean;
 }
 
 std::string appText(std::string_view korean, std::string_view english) {
-    return std::string(AppLocale::current() == AppLocale::english ? english : korean);
+    return std::string(currentAppLocale() == AppLocale::english ? english : korean);
+}
+
+QString uiText(std::string_view korean, std::string_view english) {
+    return QString::fromStdString(appText(korean, english));
 }
 
 } // namespace harkwell

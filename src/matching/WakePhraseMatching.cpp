@@ -6,26 +6,7 @@
 #include <algorithm>
 #include <unordered_set>
 
-#include <unicode/locid.h>
-
 namespace harkwell {
-
-std::optional<WakePhraseLanguage> WakePhraseLanguage::fromRawValue(std::string_view raw) {
-    if (raw == "ko-KR") {
-        return WakePhraseLanguage::korean;
-    }
-    if (raw == "en-US") {
-        return WakePhraseLanguage::english;
-    }
-    return std::nullopt;
-}
-
-WakePhraseLanguage WakePhraseLanguage::fromLocaleIdentifier(std::string_view localeIdentifier) {
-    const auto lowered = unicode::toUtf8(unicode::fromUtf8(localeIdentifier).toLower(icu::Locale::getRoot()));
-    return lowered.starts_with("en") ? WakePhraseLanguage::english : WakePhraseLanguage::korean;
-}
-
-std::string_view WakePhraseLanguage::rawValue() const { return value_ == english ? "en-US" : "ko-KR"; }
 
 std::vector<std::string> matchingTokens(std::string_view text) {
     const icu::UnicodeString folded = unicode::foldedForMatching(unicode::fromUtf8(text));
@@ -136,21 +117,20 @@ std::optional<WakePhraseMatch> EnglishWakePhrasePolicy::match(std::string_view t
                               [](const std::string& phrase) { return std::vector<std::string>{phrase}; });
 }
 
-std::unique_ptr<WakePhrasePolicy> wakePhrasePolicy(std::string_view localeIdentifier) {
-    if (WakePhraseLanguage::fromLocaleIdentifier(localeIdentifier) == WakePhraseLanguage::english) {
+std::unique_ptr<WakePhrasePolicy> wakePhrasePolicy(AppLocale locale) {
+    if (locale == AppLocale::english) {
         return std::make_unique<EnglishWakePhrasePolicy>();
     }
     return std::make_unique<KoreanWakePhrasePolicy>();
 }
 
-std::vector<std::string> wakePhraseContextualStrings(const std::vector<std::string>& phrases,
-                                                     std::string_view localeIdentifier) {
-    return wakePhrasePolicy(localeIdentifier)->contextualHints(phrases);
+std::vector<std::string> wakePhraseContextualStrings(const std::vector<std::string>& phrases, AppLocale locale) {
+    return wakePhrasePolicy(locale)->contextualHints(phrases);
 }
 
 std::optional<WakePhraseMatch> matchWakePhrases(std::string_view transcript, const std::vector<std::string>& phrases,
-                                                std::string_view localeIdentifier) {
-    return wakePhrasePolicy(localeIdentifier)->match(transcript, phrases);
+                                                AppLocale locale) {
+    return wakePhrasePolicy(locale)->match(transcript, phrases);
 }
 
 } // namespace harkwell

@@ -4,6 +4,8 @@
 // policies, and the running-transcript window. Pure functions over UTF-8 text; nothing is
 // cached and nothing fails. Characters are user-perceived characters (grapheme clusters).
 
+#include "matching/AppLocale.h"
+
 #include <memory>
 #include <optional>
 #include <string>
@@ -11,24 +13,6 @@
 #include <vector>
 
 namespace harkwell {
-
-// The two matching languages.
-class WakePhraseLanguage {
-public:
-    enum Value { korean, english };
-
-    constexpr WakePhraseLanguage(Value value) : value_(value) {}
-    constexpr operator Value() const { return value_; }
-
-    // Accepts exactly "ko-KR" and "en-US".
-    static std::optional<WakePhraseLanguage> fromRawValue(std::string_view raw);
-    // Never fails: English when the lower-cased identifier begins with "en", Korean otherwise.
-    static WakePhraseLanguage fromLocaleIdentifier(std::string_view localeIdentifier);
-    std::string_view rawValue() const;
-
-private:
-    Value value_;
-};
 
 struct WakePhraseMatch {
     std::string targetPhrase; // the configured phrase, as normalizedWakePhrases returns it
@@ -42,7 +26,7 @@ struct WakePhraseMatch {
 class WakePhrasePolicy {
 public:
     virtual ~WakePhrasePolicy() = default;
-    virtual std::string localeIdentifier() const = 0;
+    virtual AppLocale locale() const = 0;
     // The texts to offer the speech recogniser as contextual strings.
     virtual std::vector<std::string> contextualHints(const std::vector<std::string>& phrases) const = 0;
     virtual std::optional<WakePhraseMatch> match(std::string_view transcript,
@@ -52,7 +36,7 @@ public:
 // Whole-token sequences only: 'James' matches 'hey james, got a sec' but not 'Jameson'.
 class EnglishWakePhrasePolicy final : public WakePhrasePolicy {
 public:
-    std::string localeIdentifier() const override { return "en-US"; }
+    AppLocale locale() const override { return AppLocale::english; }
     std::vector<std::string> contextualHints(const std::vector<std::string>& phrases) const override;
     std::optional<WakePhraseMatch> match(std::string_view transcript,
                                          const std::vector<std::string>& phrases) const override;
@@ -61,14 +45,14 @@ public:
 // Also accepts the honorific and vocative forms of a one-token phrase ('민수님', '민수야').
 class KoreanWakePhrasePolicy final : public WakePhrasePolicy {
 public:
-    std::string localeIdentifier() const override { return "ko-KR"; }
+    AppLocale locale() const override { return AppLocale::korean; }
     std::vector<std::string> contextualHints(const std::vector<std::string>& phrases) const override;
     std::optional<WakePhraseMatch> match(std::string_view transcript,
                                          const std::vector<std::string>& phrases) const override;
 };
 
-// A fresh policy for the language of the locale identifier.
-std::unique_ptr<WakePhrasePolicy> wakePhrasePolicy(std::string_view localeIdentifier);
+// A fresh policy for the locale.
+std::unique_ptr<WakePhrasePolicy> wakePhrasePolicy(AppLocale locale);
 
 // Maximal runs of letters and numbers, case and diacritics folded: 'Café-au-lait' gives
 // 'cafe', 'au', 'lait'.
@@ -80,10 +64,9 @@ std::vector<std::string> normalizedWakePhrases(const std::vector<std::string>& p
 // The phrase as typed, then its honorific and vocative forms when it is one token.
 std::vector<std::string> koreanAcceptedForms(std::string_view phrase);
 
-std::vector<std::string> wakePhraseContextualStrings(const std::vector<std::string>& phrases,
-                                                     std::string_view localeIdentifier);
+std::vector<std::string> wakePhraseContextualStrings(const std::vector<std::string>& phrases, AppLocale locale);
 std::optional<WakePhraseMatch> matchWakePhrases(std::string_view transcript, const std::vector<std::string>& phrases,
-                                                std::string_view localeIdentifier);
+                                                AppLocale locale);
 
 // What a new recogniser transcript brings against the previous one.
 class IncrementalTranscriptUpdate {

@@ -1,11 +1,17 @@
 #include "model/AppModel.h"
 
+#include "core/Log.h"
 #include "locale/AppLocale.h"
 #include "matching/UnicodeText.h"
 #include "matching/WakePhraseMatching.h"
+#include "shortcut/VirtualKeyCode.h"
 
 #include <QCoreApplication>
+#include <QHash>
 #include <QKeyEvent>
+#include <QSet>
+
+#include <utility>
 
 namespace harkwell {
 
@@ -18,12 +24,6 @@ const QString permissionSetupKey = "permissionSetupComplete";
 const QString hotKeyKeyCodeKey = "hotKeyKeyCode";
 const QString hotKeyModifiersKey = "hotKeyModifiers";
 const QString hotKeyDisplayKey = "hotKeyDisplayKey";
-
-constexpr uint32_t escapeKeyCode = 53;
-
-QString text(std::string_view korean, std::string_view english) {
-    return QString::fromStdString(appText(korean, english));
-}
 
 std::vector<std::string> toStrings(const QStringList& list) {
     std::vector<std::string> strings;
@@ -48,9 +48,38 @@ QString normalizedText(const QString& text) { return QString::fromStdString(norm
 
 QString trimmed(const QString& text) { return QString::fromStdString(unicode::trimmed(text.toStdString())); }
 
-QString permissionsRequiredText() { return text("권한 준비 필요", "Permissions required"); }
-QString permissionsReadyText() { return text("권한 준비 완료", "Permissions ready"); }
-QString setupFirstText() { return text("먼저 권한 준비를 완료해 주세요.", "Complete permission setup first."); }
+QString permissionsRequiredText() { return uiText("권한 준비 필요", "Permissions required"); }
+QString permissionsReadyText() { return uiText("권한 준비 완료", "Permissions ready"); }
+QString setupFirstText() { return uiText("먼저 권한 준비를 완료해 주세요.", "Complete permission setup first."); }
+QString tooManyPhrasesText() {
+    return uiText("호출 문구는 50개까지 추가할 수 있습니다.", "You can add up to 50 call phrases.");
+}
+QString phraseTooLongText() {
+    return uiText("호출 문구는 100자 이하여야 합니다.", "A call phrase can be at most 100 characters long.");
+}
+QString noLettersText() {
+    return uiText("호출 문구에는 글자나 숫자가 하나 이상 있어야 합니다.",
+                  "A call phrase needs at least one letter or number.");
+}
+QString alreadyListedText(const QString& phrase) {
+    return uiText("“%1”은(는) 이미 목록에 있습니다.", "“%1” is already in the list.").arg(phrase);
+}
+
+// The pieces of a draft between commas (ASCII, ideographic and full-width), trimmed, blanks left out.
+QStringList draftPieces(QString draft) {
+    draft.replace(QChar(0x3001), u',').replace(QChar(0xFF0C), u',');
+    QStringList pieces;
+    for (const QString& piece : draft.split(u',')) {
+        if (QString kept = trimmed(piece); !kept.isEmpty()) {
+            pieces.append(kept);
+        }
+    }
+    return pieces;
+}
+
+int characterCount(const QString& text) { return unicode::characterCount(text.toStdString()); }
+
+QString modeName(ListeningMode mode) { return QString::fromUtf8(mode.rawValue()); }
 
 // Runs a helper call, turning what it throws into the error the user sees.
 std::optional<Error> failureOf(const std::function<void()>& call) {
@@ -92,7 +121,6 @@ AppModel::AppModel(Dependencies dependencies, QObject* parent)
     hotKeyController_->onPressed = [model = QPointer<AppModel>(this)] {
         onMainThread(model, [](AppModel& self) { self.toggleAirPodsModeFromShortcut(); });
     };
-    isConstructed_ = true;
 }
 
 AppModel::~AppModel() {
@@ -117,19 +145,16 @@ void AppModel::onMainThread(const QPointer<AppModel>& model, std::function<void(
 // --- Published state ---------------------------------------------------------------------
 
 void AppModel::setWakePhraseDraft(const QString& draft) {
+    const bool changed = draft != wakePhraseDraft_;
     wakePhraseDraft_ = draft;
     emit wakePhraseDraftChanged();
     emit canAddWakePhraseChanged();
+    if (changed && !wakePhraseHint_.isEmpty()) {
+        assignWakePhraseHint(QString());
+    }
 }
 
-bool AppModel::canAddWakePhrase() const {
-    const QString key = normalizedText(trimmed(wakePhraseDraft_));
-    if (key.isEmpty()) {
-        return false;
-    }
-    return std::none_of(activeWakePhrases_.begin(), activeWakePhrases_.end(),
-                        [&key](const QString& phrase) { return normalizedText(phrase) == key; });
-}
+bool AppModel::canAddWakePhrase() const { return !trimmed(wakePhraseDraft_).isEmpty(); }
 
 QString AppModel::selectedModeRawValue() const { return QString::fromUtf8(selectedMode_.rawValue()); }
 
@@ -141,6 +166,11 @@ void AppModel::assignActiveWakePhrases(QStringList phrases) {
     activeWakePhrases_ = std::move(phrases);
     emit activeWakePhrasesChanged();
     emit canAddWakePhraseChanged();
+}
+
+void AppModel::assignWakePhraseHint(const QString& hint) {
+    wakePhraseHint_ = hint;
+    emit wakePhraseHintChanged();
 }
 
 void AppModel::assignPermissionSetupComplete(bool complete) {
@@ -160,9 +190,7 @@ void AppModel::assignDetectionEnabled(bool enabled) {
 
 void AppModel::assignSelectedMode(ListeningMode mode) {
     selectedMode_ = mode;
-    if (isConstructed_) {
-        settings_->setString(selectedModeKey, selectedModeRawValue());
-    }
+    settings_->setString(selectedModeKey, selectedModeRawValue());
     emit selectedModeChanged();
 }
 
@@ -190,9 +218,9 @@ void AppModel::assignErrorMessage(std::optional<QString> message) {
 
 void AppModel::reportSettingsProblems() {
     if (const auto& copy = settings_->damagedFileCopy()) {
-        errorMessage_ = text("설정 파일이 손상되어 읽을 수 있는 설정만 남겼습니다. 손상된 파일의 사본: %1",
-                             "The settings file was damaged; what could be read was kept. A copy of the damaged "
-                             "file is at %1.")
+        errorMessage_ = uiText("설정 파일이 손상되어 읽을 수 있는 설정만 남겼습니다. 손상된 파일의 사본: %1",
+                               "The settings file was damaged; what could be read was kept. A copy of the damaged "
+                               "file is at %1.")
                             .arg(*copy);
     }
     // Not a listening failure: listening goes on with the settings in memory.
@@ -200,7 +228,7 @@ void AppModel::reportSettingsProblems() {
         const bool wasShown = settingsWriteFailure_ && errorMessage_ == settingsWriteFailure_;
         if (failureReason) {
             settingsWriteFailure_ =
-                text("설정을 저장하지 못했습니다: %1", "Settings could not be saved: %1").arg(*failureReason);
+                uiText("설정을 저장하지 못했습니다: %1", "Settings could not be saved: %1").arg(*failureReason);
             assignErrorMessage(settingsWriteFailure_);
         } else {
             settingsWriteFailure_.reset();
@@ -250,18 +278,19 @@ void AppModel::saveHotKeySetting(const HotKeySetting& setting) {
 
 // --- Helper commands ---------------------------------------------------------------------
 
-void AppModel::runCommand(std::function<void(AirPodsControl&)> command, std::function<void(AppModel&)> onSuccess) {
+void AppModel::runCommand(std::function<void(AirPodsControl&)> command, std::function<void(AppModel&)> onSuccess,
+                          CommandFailure onFailure) {
     assignCommandRunning(true);
-    assignErrorMessage(std::nullopt);
     commandQueue_.async([alive = std::weak_ptr<const int>(alive_), airPods = airPods_, model = QPointer<AppModel>(this),
-                         command = std::move(command), onSuccess = std::move(onSuccess)] {
+                         command = std::move(command), onSuccess = std::move(onSuccess),
+                         onFailure = std::move(onFailure)] {
         if (alive.expired()) {
             return;
         }
         auto failure = failureOf([&] { command(*airPods); });
-        onMainThread(model, [failure = std::move(failure), onSuccess](AppModel& self) {
+        onMainThread(model, [failure = std::move(failure), onSuccess, onFailure](AppModel& self) {
             if (failure) {
-                self.applyCommandFailure(*failure);
+                onFailure(self, *failure);
             } else {
                 onSuccess(self);
             }
@@ -269,26 +298,43 @@ void AppModel::runCommand(std::function<void(AirPodsControl&)> command, std::fun
     });
 }
 
+void AppModel::runModeRead(std::function<ListeningMode(AirPodsControl&)> read, std::function<void(AppModel&)> afterRead,
+                           CommandFailure onFailure) {
+    auto mode = std::make_shared<std::optional<ListeningMode>>();
+    runCommand([mode, read = std::move(read)](AirPodsControl& airPods) { *mode = read(airPods); },
+               [mode, afterRead = std::move(afterRead)](AppModel& self) {
+                   qCInfo(logModel) << "AirPods mode read:" << modeName(**mode);
+                   self.assignSelectedMode(**mode);
+                   afterRead(self);
+               },
+               std::move(onFailure));
+}
+
 void AppModel::applyCommandFailure(const Error& error) {
+    qCInfo(logModel) << "AirPods command failed:" << error.description().c_str();
     assignCommandRunning(false);
     if (error.is(AppError::Kind::airPodsNotConnected)) {
         // Listening goes on, so that a later call can switch the AirPods once they are back.
         assignErrorMessage(QString::fromStdString(error.description()));
     } else {
-        fail(QString::fromStdString(error.description()));
+        failAndStopListening(QString::fromStdString(error.description()));
     }
 }
 
 void AppModel::setAirPodsMode(ListeningMode mode, std::function<void()> onSuccess) {
     if (!isPermissionSetupComplete_) {
-        fail(setupFirstText());
+        failAndStopListening(setupFirstText());
         return;
     }
     if (isCommandRunning_) {
+        qCDebug(logModel) << "AirPods mode" << modeName(mode) << "dropped: a command is running";
         return;
     }
+    qCDebug(logModel) << "AirPods mode requested:" << modeName(mode) << "from" << modeName(selectedMode_);
+    assignErrorMessage(std::nullopt);
     runCommand([mode](AirPodsControl& airPods) { airPods.setMode(mode); },
                [mode, onSuccess = std::move(onSuccess)](AppModel& self) {
+                   qCInfo(logModel) << "AirPods mode applied:" << modeName(mode);
                    self.assignSelectedMode(mode);
                    self.assignCommandRunning(false);
                    if (onSuccess) {
@@ -301,22 +347,48 @@ void AppModel::refreshAirPodsMode() {
     if (isCommandRunning_) {
         return;
     }
-    auto mode = std::make_shared<std::optional<ListeningMode>>();
-    runCommand([mode](AirPodsControl& airPods) { *mode = airPods.currentMode(); },
-               [mode](AppModel& self) {
-                   self.assignSelectedMode(**mode);
-                   self.assignCommandRunning(false);
-               });
+    assignErrorMessage(std::nullopt);
+    runModeRead([](AirPodsControl& airPods) { return airPods.currentMode(); },
+                [](AppModel& self) { self.assignCommandRunning(false); }, &AppModel::applyCommandFailure);
+}
+
+void AppModel::applicationDidLaunch() { readAirPodsModeQuietly(); }
+
+void AppModel::panelDidOpen() { readAirPodsModeQuietly(); }
+
+void AppModel::readAirPodsModeQuietly() {
+    if (!isPermissionSetupComplete_ || isCommandRunning_) {
+        return;
+    }
+    const QString notConnected = QString::fromStdString(AppError::airPodsNotConnected().errorDescription());
+    isReadingQuietly_ = true;
+    runModeRead([](AirPodsControl& airPods) { return airPods.currentMode(); },
+                [notConnected](AppModel& self) {
+                    // The AirPods are back: the message that they were away no longer holds.
+                    if (self.errorMessage_ == notConnected) {
+                        self.assignErrorMessage(std::nullopt);
+                    }
+                    self.finishQuietRead();
+                },
+                [notConnected](AppModel& self, const Error& error) {
+                    qCDebug(logModel) << "AirPods mode not read:" << error.description().c_str();
+                    if (error.is(AppError::Kind::airPodsNotConnected)) {
+                        self.assignErrorMessage(notConnected);
+                    }
+                    self.finishQuietRead();
+                });
+}
+
+void AppModel::finishQuietRead() {
+    isReadingQuietly_ = false;
+    assignCommandRunning(false);
+    auto call = std::exchange(callAfterRead_, std::nullopt);
+    if (call && call->first == detectionSession_) {
+        handleDetection(call->second);
+    }
 }
 
 void AppModel::toggleAirPodsModeFromShortcut() {
-    if (!isPermissionSetupComplete_) {
-        fail(setupFirstText());
-        return;
-    }
-    if (isCommandRunning_) {
-        return;
-    }
     setAirPodsMode(selectedMode_ == ListeningMode::anc ? ListeningMode::transparency : ListeningMode::anc);
 }
 
@@ -333,27 +405,27 @@ void AppModel::preparePermissions() {
     }
     assignCommandRunning(true);
     assignErrorMessage(std::nullopt);
-    assignPermissionStatusText(text("음성 인식 권한 확인 중", "Checking Speech Recognition permission"));
+    assignPermissionStatusText(uiText("음성 인식 권한 확인 중", "Checking Speech Recognition permission"));
     requestSpeechPermission([model = QPointer<AppModel>(this)](bool granted) {
         if (!model) {
             return;
         }
         if (!granted) {
             model->finishPermissionSetup(
-                text("음성 인식 권한을 허용해야 합니다.", "Speech Recognition permission is required."));
+                uiText("음성 인식 권한을 허용해야 합니다.", "Speech Recognition permission is required."));
             return;
         }
-        model->assignPermissionStatusText(text("마이크 권한 확인 중", "Checking microphone permission"));
+        model->assignPermissionStatusText(uiText("마이크 권한 확인 중", "Checking microphone permission"));
         model->requestMicrophonePermission([model](bool granted) {
             if (!model) {
                 return;
             }
             if (!granted) {
                 model->finishPermissionSetup(
-                    text("마이크 권한을 허용해야 합니다.", "Microphone permission is required."));
+                    uiText("마이크 권한을 허용해야 합니다.", "Microphone permission is required."));
                 return;
             }
-            model->assignPermissionStatusText(text("Bluetooth 권한 확인 중", "Checking Bluetooth permission"));
+            model->assignPermissionStatusText(uiText("Bluetooth 권한 확인 중", "Checking Bluetooth permission"));
             model->requestBluetoothPermission();
         });
     });
@@ -396,25 +468,16 @@ void AppModel::requestMicrophonePermission(AskCompletion completion) {
 }
 
 void AppModel::requestBluetoothPermission() {
-    auto mode = std::make_shared<std::optional<ListeningMode>>();
-    commandQueue_.async(
-        [alive = std::weak_ptr<const int>(alive_), airPods = airPods_, model = QPointer<AppModel>(this), mode] {
-            if (alive.expired()) {
-                return;
-            }
-            auto failure = failureOf([&] { *mode = airPods->prepareBluetoothPermission(); });
-            onMainThread(model, [failure = std::move(failure), mode](AppModel& self) {
-                if (!failure) {
-                    self.assignSelectedMode(**mode);
-                    self.completePermissionSetup();
-                } else if (failure->is(AppError::Kind::airPodsNotConnected)) {
-                    // Setup is complete without connected AirPods.
-                    self.completePermissionSetup();
-                } else {
-                    self.finishPermissionSetup(QString::fromStdString(failure->description()));
-                }
-            });
-        });
+    runModeRead([](AirPodsControl& airPods) { return airPods.prepareBluetoothPermission(); },
+                [](AppModel& self) { self.completePermissionSetup(); },
+                [](AppModel& self, const Error& failure) {
+                    if (failure.is(AppError::Kind::airPodsNotConnected)) {
+                        // Setup is complete without connected AirPods.
+                        self.completePermissionSetup();
+                    } else {
+                        self.finishPermissionSetup(QString::fromStdString(failure.description()));
+                    }
+                });
 }
 
 void AppModel::finishPermissionSetup(const QString& message) {
@@ -445,22 +508,35 @@ void AppModel::setDetectionEnabled(bool enabled) {
 
 void AppModel::startDetection() {
     if (!isPermissionSetupComplete_) {
-        fail(setupFirstText());
+        failAndStopListening(setupFirstText());
         return;
     }
-    const auto phrases = normalizedWakePhrases(toStrings(activeWakePhrases_));
+    if (activeWakePhrases_.isEmpty()) {
+        failAndStopListening(uiText("호출어를 먼저 추가해야 합니다.", "Add a call phrase first."));
+        return;
+    }
+    const auto phrases = listenedWakePhrases();
     if (phrases.empty()) {
-        fail(text("호출어를 먼저 추가해야 합니다.", "Add a call phrase first."));
+        // Only phrases longer than the limit, from settings written elsewhere.
+        failAndStopListening(phraseTooLongText());
         return;
     }
     if (detector_) {
         return;
     }
     assignDetectionEnabled(true);
-    assignErrorMessage(std::nullopt);
-    detector_ = detectorFactory_(std::string(AppLocale::current().rawValue()));
+    if (phrases.size() < static_cast<size_t>(activeWakePhrases_.size())) {
+        assignErrorMessage(uiText("호출 문구 %2개 중 %1개만 감지합니다(최대 50개, 각 100자 이하).",
+                                  "Listening for %1 of %2 call phrases: up to 50, of at most 100 characters each.")
+                               .arg(phrases.size())
+                               .arg(activeWakePhrases_.size()));
+    } else {
+        assignErrorMessage(std::nullopt);
+    }
+    detector_ = detectorFactory_(currentAppLocale());
     const QPointer<AppModel> model(this);
     const auto session = ++detectionSession_;
+    qCInfo(logModel) << "listening session" << session << "started with" << phrases.size() << "phrases";
     detector_->start(
         phrases,
         [model, session](const std::string& phrase) {
@@ -473,7 +549,7 @@ void AppModel::startDetection() {
         [model, session](const Error& error) {
             onMainThread(model, [error, session](AppModel& self) {
                 if (self.detectionSession_ == session) {
-                    self.fail(QString::fromStdString(error.description()));
+                    self.failAndStopListening(QString::fromStdString(error.description()));
                 }
             });
         });
@@ -484,21 +560,40 @@ void AppModel::stopDetection() {
     releaseDetector();
 }
 
-void AppModel::fail(const QString& message) {
+void AppModel::failAndStopListening(const QString& message) {
     assignErrorMessage(message);
     assignDetectionEnabled(false);
     releaseDetector();
 }
 
 void AppModel::releaseDetector() {
-    ++detectionSession_;
     if (detector_) {
+        qCInfo(logModel) << "listening session" << detectionSession_ << "stopped";
         detector_->stop();
         detector_.reset();
     }
+    ++detectionSession_;
+}
+
+std::vector<std::string> AppModel::listenedWakePhrases() const {
+    std::vector<std::string> listened;
+    for (const QString& phrase : activeWakePhrases_) {
+        if (listened.size() == static_cast<size_t>(maximumWakePhraseCount)) {
+            break;
+        }
+        if (characterCount(phrase) <= maximumWakePhraseLength) {
+            listened.push_back(phrase.toStdString());
+        }
+    }
+    return listened;
 }
 
 void AppModel::handleDetection(const QString& targetPhrase) {
+    if (isReadingQuietly_) {
+        // A read the user did not ask for must not cost a call: it waits for the read.
+        callAfterRead_.emplace(detectionSession_, targetPhrase);
+        return;
+    }
     setAirPodsMode(ListeningMode::transparency, [model = QPointer<AppModel>(this), targetPhrase] {
         if (model && model->onCallDetected) {
             model->onCallDetected(targetPhrase);
@@ -509,18 +604,56 @@ void AppModel::handleDetection(const QString& targetPhrase) {
 // --- Phrases -----------------------------------------------------------------------------
 
 void AppModel::addWakePhraseFromDraft() {
-    const QString draft = trimmed(wakePhraseDraft_);
-    if (draft.isEmpty()) {
-        fail(text("호출어를 먼저 입력해야 합니다.", "Enter a call phrase first."));
-        return;
-    }
     if (!canAddWakePhrase()) {
-        setWakePhraseDraft(QString());
-        assignErrorMessage(std::nullopt);
+        failAndStopListening(uiText("호출어를 먼저 입력해야 합니다.", "Enter a call phrase first."));
         return;
     }
-    updateWakePhrases(activeWakePhrases_ + QStringList{draft});
-    setWakePhraseDraft(QString());
+    // Each piece is added unless the list has it already, it has no letter or number, it is too
+    // long or the list is full; the first refusal becomes the hint. Repeats within the draft go
+    // quietly.
+    QHash<QString, QString> listed; // identity to the phrase as listed
+    for (const QString& phrase : activeWakePhrases_) {
+        listed.insert(normalizedText(phrase), phrase);
+    }
+    QSet<QString> addedKeys;
+    QStringList added;
+    QString refusal;
+    for (const QString& piece : draftPieces(wakePhraseDraft_)) {
+        const QString key = normalizedText(piece);
+        QString pieceRefusal;
+        if (key.isEmpty()) {
+            pieceRefusal = noLettersText();
+        } else if (characterCount(piece) > maximumWakePhraseLength) {
+            pieceRefusal = phraseTooLongText();
+        } else if (listed.contains(key)) {
+            pieceRefusal = alreadyListedText(listed.value(key));
+        } else if (addedKeys.contains(key)) {
+            continue;
+        } else if (activeWakePhrases_.size() + added.size() >= maximumWakePhraseCount) {
+            if (refusal.isEmpty()) {
+                refusal = tooManyPhrasesText();
+            }
+            break;
+        } else {
+            addedKeys.insert(key);
+            added.append(piece);
+        }
+        if (refusal.isEmpty()) {
+            refusal = pieceRefusal;
+        }
+    }
+    if (refusal.isEmpty() && added.isEmpty()) {
+        refusal = noLettersText(); // only commas
+    }
+    if (!added.isEmpty()) {
+        qCDebug(logModel) << "adding" << added.size() << "call phrases";
+        updateWakePhrases(activeWakePhrases_ + added);
+        setWakePhraseDraft(QString());
+    }
+    if (!refusal.isEmpty()) {
+        qCDebug(logModel) << "call phrase refused:" << refusal;
+        assignWakePhraseHint(refusal);
+    }
 }
 
 void AppModel::removeWakePhrase(const QString& phrase) {
@@ -541,6 +674,9 @@ void AppModel::updateWakePhrases(const QStringList& phrases) {
     assignActiveWakePhrases(normalized(phrases));
     saveWakePhrases(activeWakePhrases_);
     assignErrorMessage(std::nullopt);
+    if (!wakePhraseHint_.isEmpty()) {
+        assignWakePhraseHint(QString()); // it may speak of a phrase that is gone
+    }
     if (wasListening && !activeWakePhrases_.isEmpty()) {
         startDetection();
     }
@@ -561,7 +697,7 @@ void AppModel::startShortcutRecording() {
 }
 
 void AppModel::captureShortcut(const QKeyEvent& event) {
-    if (HotKeySetting::virtualKeyCode(event) == escapeKeyCode) {
+    if (HotKeySetting::virtualKeyCode(event) == escapeVirtualKeyCode) {
         stopShortcutRecording();
         return;
     }
@@ -570,8 +706,8 @@ void AppModel::captureShortcut(const QKeyEvent& event) {
     }
     const auto setting = HotKeySetting::from(event);
     if (!setting) {
-        assignErrorMessage(text("Super, Ctrl, Alt, Shift 중 하나와 함께 키를 눌러주세요.",
-                                "Press a key together with Super, Ctrl, Alt or Shift."));
+        assignErrorMessage(uiText("Super, Ctrl, Alt, Shift 중 하나와 함께 키를 눌러주세요.",
+                                  "Press a key together with Super, Ctrl, Alt or Shift."));
         return;
     }
     stopShortcutRecording();

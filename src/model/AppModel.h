@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 
 namespace harkwell {
 
@@ -23,20 +24,9 @@ namespace harkwell {
 // listening and mode switching, phrase editing and shortcut recording. Lives on the main
 // thread, which alone reads and writes its state; helper commands run one at a time on its
 // "Harkwell.command" thread and their outcomes come back through the event loop. Every
-// property notifies on each assignment, changed or not.
+// published value notifies on each assignment, changed or not.
 class AppModel : public QObject {
     Q_OBJECT
-    Q_PROPERTY(QString wakePhraseDraft READ wakePhraseDraft WRITE setWakePhraseDraft NOTIFY wakePhraseDraftChanged)
-    Q_PROPERTY(QStringList activeWakePhrases READ activeWakePhrases NOTIFY activeWakePhrasesChanged)
-    Q_PROPERTY(bool canAddWakePhrase READ canAddWakePhrase NOTIFY canAddWakePhraseChanged)
-    Q_PROPERTY(bool isPermissionSetupComplete READ isPermissionSetupComplete NOTIFY isPermissionSetupCompleteChanged)
-    Q_PROPERTY(QString permissionStatusText READ permissionStatusText NOTIFY permissionStatusTextChanged)
-    Q_PROPERTY(bool isDetectionEnabled READ isDetectionEnabled NOTIFY isDetectionEnabledChanged)
-    Q_PROPERTY(QString selectedMode READ selectedModeRawValue NOTIFY selectedModeChanged)
-    Q_PROPERTY(QString hotKeyDisplayName READ hotKeyDisplayName NOTIFY hotKeySettingChanged)
-    Q_PROPERTY(bool isRecordingShortcut READ isRecordingShortcut NOTIFY isRecordingShortcutChanged)
-    Q_PROPERTY(bool isCommandRunning READ isCommandRunning NOTIFY isCommandRunningChanged)
-    Q_PROPERTY(QString errorMessage READ errorMessageText NOTIFY errorMessageChanged)
 
 public:
     // What the model works through; tests hand in fakes, the application the real ones.
@@ -55,10 +45,20 @@ public:
     // Ends shortcut recording and stops listening; waits for a helper command under way.
     ~AppModel() override;
 
+    // Limits that keep listening light: the list takes at most this many phrases of at most this
+    // many characters each. Stored settings beyond them are kept; listening then uses the first
+    // phrases within the limits.
+    static constexpr int maximumWakePhraseCount = 50;
+    static constexpr int maximumWakePhraseLength = 100;
+
     const QString& wakePhraseDraft() const { return wakePhraseDraft_; }
+    // A change of the draft clears the hint.
     void setWakePhraseDraft(const QString& draft);
     const QStringList& activeWakePhrases() const { return activeWakePhrases_; }
+    // Whether the draft holds anything to add; adding then adds it or says why not.
     bool canAddWakePhrase() const;
+    // Why the last entry was refused ("“Olivia” is already in the list."), or empty.
+    const QString& wakePhraseHint() const { return wakePhraseHint_; }
     bool isPermissionSetupComplete() const { return isPermissionSetupComplete_; }
     const QString& permissionStatusText() const { return permissionStatusText_; }
     bool isDetectionEnabled() const { return isDetectionEnabled_; }
@@ -81,6 +81,12 @@ public:
     // Switches the AirPods; onSuccess runs on the main thread once they are in that mode.
     void setAirPodsMode(ListeningMode mode, std::function<void()> onSuccess = nullptr);
     void refreshAirPodsMode();
+    // Quiet reads of the AirPods' mode, so that the picker and the shortcut start from the real
+    // one: once the application has started and each time the control panel opens. They do
+    // nothing before permission setup is complete or while a command runs; a read that fails
+    // changes nothing, except that AirPods that are not connected say so.
+    void applicationDidLaunch();
+    void panelDidOpen();
     // What the global shortcut (and `harkwell --toggle-mode`) does: noise cancellation to
     // transparency, anything else to noise cancellation.
     void toggleAirPodsModeFromShortcut();
@@ -94,6 +100,7 @@ public:
 
 signals:
     void wakePhraseDraftChanged();
+    void wakePhraseHintChanged();
     void activeWakePhrasesChanged();
     void canAddWakePhraseChanged();
     void isPermissionSetupCompleteChanged();
@@ -109,9 +116,18 @@ private:
     // Runs work on the main thread later, if this model still exists then. Safe to call from
     // any thread with a pointer taken on the main thread.
     static void onMainThread(const QPointer<AppModel>& model, std::function<void(AppModel&)> work);
-    // Runs a helper command on the command thread; the outcome is applied on the main thread.
-    void runCommand(std::function<void(AirPodsControl&)> command, std::function<void(AppModel&)> onSuccess);
+    using CommandFailure = std::function<void(AppModel&, const Error&)>;
+    // Runs a helper command on the command thread with isCommandRunning set; the outcome is
+    // applied on the main thread by onSuccess or onFailure, which free the command gate.
+    void runCommand(std::function<void(AirPodsControl&)> command, std::function<void(AppModel&)> onSuccess,
+                    CommandFailure onFailure = &AppModel::applyCommandFailure);
+    // A command that reads the mode: on success the mode is shown, then afterRead runs.
+    void runModeRead(std::function<ListeningMode(AirPodsControl&)> read, std::function<void(AppModel&)> afterRead,
+                     CommandFailure onFailure);
     void applyCommandFailure(const Error& error);
+    void readAirPodsModeQuietly();
+    // Frees the command gate after a quiet read and switches for a call heard meanwhile.
+    void finishQuietRead();
 
     // Permission setup.
     bool corePermissionsGranted() const;
@@ -128,8 +144,11 @@ private:
     // Listening.
     void startDetection();
     void stopDetection();
-    void fail(const QString& message);
+    // Shows the message and turns listening off.
+    void failAndStopListening(const QString& message);
     void releaseDetector();
+    // The phrases listening uses: the first ones within the limits.
+    std::vector<std::string> listenedWakePhrases() const;
     void handleDetection(const QString& targetPhrase);
 
     // Phrases and shortcut.
@@ -147,6 +166,7 @@ private:
 
     // Assignments of the published state, each followed by its notification.
     void assignActiveWakePhrases(QStringList phrases);
+    void assignWakePhraseHint(const QString& hint);
     void assignPermissionSetupComplete(bool complete);
     void assignPermissionStatusText(const QString& text);
     void assignDetectionEnabled(bool enabled);
@@ -168,6 +188,7 @@ private:
 
     QString wakePhraseDraft_;
     QStringList activeWakePhrases_;
+    QString wakePhraseHint_;
     bool isPermissionSetupComplete_ = false;
     QString permissionStatusText_;
     bool isDetectionEnabled_ = false;
@@ -184,7 +205,9 @@ private:
     // Counts listening sessions: a detection or error still on its way from a detector that was
     // stopped belongs to an earlier session and is dropped.
     std::uint64_t detectionSession_ = 0;
-    bool isConstructed_ = false;
+    bool isReadingQuietly_ = false;
+    // A call heard during a quiet read, with its listening session.
+    std::optional<std::pair<std::uint64_t, QString>> callAfterRead_;
 };
 
 } // namespace harkwell

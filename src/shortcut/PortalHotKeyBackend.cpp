@@ -169,9 +169,8 @@ std::int32_t PortalHotKeyBackend::registerHotKey(const HotKeySetting& setting, H
 
     const PortalShortcut shortcut{
         shortcutId,
-        {{QStringLiteral("description"),
-          QString::fromStdString(appText("AirPods 노이즈 캔슬링과 주변음 허용 전환",
-                                         "Switch AirPods between noise cancellation and transparency"))},
+        {{QStringLiteral("description"), uiText("AirPods 노이즈 캔슬링과 주변음 허용 전환",
+                                                "Switch AirPods between noise cancellation and transparency")},
          {QStringLiteral("preferred_trigger"), trigger}}};
     const Answer bound = request(QStringLiteral("BindShortcuts"),
                                  {QVariant::fromValue(QDBusObjectPath(session)),

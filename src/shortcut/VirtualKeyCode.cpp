@@ -64,7 +64,7 @@ constexpr VirtualKey table[] = {
     {49, ' ', "space"},
     {50, '`', "grave"},
     {51, xkBackSpace, "BackSpace"},
-    {53, xkEscape, "Escape"},
+    {escapeVirtualKeyCode, xkEscape, "Escape"},
     {64, xkF1 + 16, "F17"},
     {65, 0xffae, "KP_Decimal"},
     {67, 0xffaa, "KP_Multiply"},

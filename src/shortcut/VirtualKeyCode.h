@@ -19,6 +19,9 @@ struct VirtualKey {
     std::string_view keysymName;
 };
 
+// The virtual key code of Escape, which cancels shortcut recording.
+inline constexpr std::uint32_t escapeVirtualKeyCode = 53;
+
 // Every key a shortcut can use, one entry a virtual key code.
 std::span<const VirtualKey> virtualKeys();
 

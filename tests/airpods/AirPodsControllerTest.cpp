@@ -1,10 +1,14 @@
 #include "airpods/AirPodsController.h"
 
+#include "airpods/HelperOutputFile.h"
 #include "locale/AppError.h"
+
+#include <QLoggingCategory>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <csignal>
 #include <cstdlib>
@@ -15,6 +19,14 @@
 #include <set>
 #include <sstream>
 #include <system_error>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace harkwell {
 namespace {
@@ -36,6 +48,20 @@ std::optional<AppError> failure(const std::function<void()>& call) {
         return error;
     }
     return std::nullopt;
+}
+
+// Whether the process ends within `bound`, waiting on its pidfd.
+bool endsWithin(pid_t pid, std::chrono::milliseconds bound) {
+    const int fd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+    if (fd < 0) {
+        return errno == ESRCH;
+    }
+    pollfd entry{fd, POLLIN, 0};
+    int ready = 0;
+    while ((ready = ::poll(&entry, 1, static_cast<int>(bound.count()))) < 0 && errno == EINTR) {
+    }
+    ::close(fd);
+    return ready == 1;
 }
 
 // A private installation root whose libexec/harkwell/ModeRelay is the fake helper, and a
@@ -70,10 +96,11 @@ protected:
     AirPodsController controller(std::chrono::milliseconds timeout = 30s) {
         return AirPodsController(root_, timeout, 200ms);
     }
-    // What the fake helper recorded: the output path, its process id, the output directory's mode.
-    std::array<std::string, 3> recorded() const {
-        std::array<std::string, 3> fields;
-        std::istringstream(readFile(root_ / "record")) >> fields[0] >> fields[1] >> fields[2];
+    // What the fake helper recorded: the output path, its process id, the output directory's
+    // mode, its child's process id.
+    std::array<std::string, 4> recorded() const {
+        std::array<std::string, 4> fields;
+        std::istringstream(readFile(root_ / "record")) >> fields[0] >> fields[1] >> fields[2] >> fields[3];
         return fields;
     }
     bool runtimeIsEmpty() const { return fs::is_empty(runtime_); }
@@ -121,7 +148,7 @@ TEST_F(AirPodsControllerTest, PutsTheOutputFileInAPrivateDirectoryAndRemovesIt) 
         }
         fake({{"FAKE_HELPER_FILE", "anc\nEXIT_CODE=0"}});
         EXPECT_EQ(controller().currentMode(), ListeningMode::anc);
-        const auto [path, process, mode] = recorded();
+        const auto [path, process, mode, child] = recorded();
         paths.insert(path);
         const fs::path directory = fs::path(path).parent_path();
         EXPECT_EQ(runtime == "private" ? directory : directory.parent_path(),
@@ -166,6 +193,118 @@ TEST_F(AirPodsControllerTest, TimesOutAndEndsTheHelper) {
         EXPECT_EQ(::kill(std::stoi(recorded()[1]), 0), -1) << "the helper outlived its command";
         EXPECT_TRUE(runtimeIsEmpty());
     }
+}
+
+// The time-out ends the helper's whole process group, so a child it started does not linger.
+TEST_F(AirPodsControllerTest, TimeOutEndsTheHelpersChildrenToo) {
+    // The child, orphaned when the helper ends, becomes this process's own: its process id
+    // stays its until it is collected here.
+    ASSERT_EQ(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+    fake({{"FAKE_HELPER_ACTION", "hang-with-child"}});
+    AirPodsController runner = controller(1500ms);
+    EXPECT_EQ(failure([&] { runner.currentMode(); }), AppError::helperTimedOut());
+    const pid_t child = std::stoi(recorded()[3]);
+    ASSERT_GT(child, 0);
+    const bool hasEnded = endsWithin(child, 10s);
+    if (!hasEnded) {
+        ::kill(child, SIGKILL);
+    }
+    ::waitpid(child, nullptr, 0);
+    ::prctl(PR_SET_CHILD_SUBREAPER, 0);
+    EXPECT_TRUE(hasEnded) << "the helper's child outlived the time-out";
+}
+
+// What a run killed in the middle of a command left: only Harkwell's own answer files go, and
+// only those too old to belong to a run in progress.
+TEST_F(AirPodsControllerTest, RemovesStaleAnswerFilesAndNothingElse) {
+    enum class Kind { file, link, directory, othersFile };
+    struct Entry {
+        const char* what;
+        std::string name;
+        Kind kind;
+        bool isOld;
+        bool isKept;
+    };
+    const auto answerName = [] { return "harkwell-" + randomUuidString() + ".log"; };
+    std::string lowerCaseName = answerName();
+    std::transform(lowerCaseName.begin(), lowerCaseName.end(), lowerCaseName.begin(), ::tolower);
+    std::vector<Entry> entries{
+        {"stale answer", answerName(), Kind::file, true, false},
+        {"another stale answer", answerName(), Kind::file, true, false},
+        {"fresh answer: a run may be in progress", answerName(), Kind::file, false, true},
+        {"lower-case UUID", lowerCaseName, Kind::file, true, true},
+        {"longer name", answerName() + ".tmp", Kind::file, true, true},
+        {"shorter name", "harkwell-1234.log", Kind::file, true, true},
+        {"another program's file", "notes.log", Kind::file, true, true},
+        {"link to a stale answer elsewhere", answerName(), Kind::link, true, true},
+        {"directory", answerName(), Kind::directory, true, true},
+    };
+    if (::geteuid() == 0) {
+        entries.push_back({"another user's answer", answerName(), Kind::othersFile, true, true});
+    }
+    const fs::path elsewhere = root_ / "elsewhere" / answerName();
+    fs::create_directories(elsewhere.parent_path());
+    std::ofstream(elsewhere) << "anc\nEXIT_CODE=0\n";
+    const timespec hourAgo{::time(nullptr) - 3600, 0};
+    const std::array<timespec, 2> oldTimes{hourAgo, hourAgo};
+    ASSERT_EQ(::utimensat(AT_FDCWD, elsewhere.c_str(), oldTimes.data(), 0), 0);
+    std::set<std::string> kept;
+    for (const Entry& entry : entries) {
+        const fs::path path = runtime_ / entry.name;
+        if (entry.kind == Kind::link) {
+            fs::create_symlink(elsewhere, path);
+        } else if (entry.kind == Kind::directory) {
+            fs::create_directory(path);
+        } else {
+            std::ofstream(path) << "EXIT_CODE=0\n";
+        }
+        if (entry.kind == Kind::othersFile) {
+            ASSERT_EQ(::lchown(path.c_str(), 65534, 65534), 0);
+        }
+        if (entry.isOld) {
+            ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), oldTimes.data(), AT_SYMLINK_NOFOLLOW), 0) << entry.what;
+        }
+        if (entry.isKept) {
+            kept.insert(entry.name);
+        }
+    }
+
+    AirPodsController::removeStaleAnswerFiles();
+
+    std::set<std::string> left;
+    for (const fs::directory_entry& entry : fs::directory_iterator(runtime_)) {
+        left.insert(entry.path().filename().string());
+    }
+    for (const Entry& entry : entries) {
+        EXPECT_EQ(left.contains(entry.name), entry.isKept) << entry.what;
+    }
+    EXPECT_EQ(left, kept);
+    EXPECT_EQ(readFile(elsewhere), "anc\nEXIT_CODE=0\n") << "the link's target must be left alone";
+}
+
+// Each run is logged with its command, exit code and duration; a failure as a warning.
+TEST_F(AirPodsControllerTest, LogsEachRunAndFailuresAsWarnings) {
+    static std::vector<std::pair<QtMsgType, QString>> messages;
+    messages.clear();
+    QLoggingCategory::setFilterRules("harkwell.airpods.info=true");
+    const QtMessageHandler previous = qInstallMessageHandler(
+        [](QtMsgType type, const QMessageLogContext&, const QString& text) { messages.emplace_back(type, text); });
+    AirPodsController runner = controller();
+    fake({{"FAKE_HELPER_FILE", "anc\nEXIT_CODE=0"}});
+    runner.currentMode();
+    fake({{"FAKE_HELPER_FILE", "The simulated AirPods are not connected.\nEXIT_CODE=2"}});
+    EXPECT_TRUE(failure([&] { runner.setMode(ListeningMode::transparency); }).has_value());
+    qInstallMessageHandler(previous);
+    QLoggingCategory::setFilterRules({});
+
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0].first, QtInfoMsg);
+    EXPECT_THAT(messages[0].second.toStdString(),
+                ::testing::MatchesRegex(R"(Helper "current-mode" exit code 0 in [0-9]+ ms)"));
+    EXPECT_EQ(messages[1].first, QtWarningMsg);
+    EXPECT_THAT(messages[1].second.toStdString(),
+                ::testing::MatchesRegex(
+                    R"(Helper "transparency" exit code 2 in [0-9]+ ms: "The simulated AirPods are not connected.")"));
 }
 
 TEST_F(AirPodsControllerTest, MissingHelperIsReportedWithItsFullPathAndOneThatCannotStartAsAPlatformError) {

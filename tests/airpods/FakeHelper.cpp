@@ -3,9 +3,11 @@
 //   FAKE_HELPER_FILE    text to write to the output file (nothing written when unset)
 //   FAKE_HELPER_PRINT   text to print on standard output
 //   FAKE_HELPER_EXIT    exit status (default 0)
-//   FAKE_HELPER_RECORD  a file to write the output path, its process id and the output
-//                       directory's permissions (octal) to, one a line
-//   FAKE_HELPER_ACTION  "hang", "ignore-term" (hang, ignoring SIGTERM), "crash" (SIGABRT),
+//   FAKE_HELPER_RECORD  a file to write the output path, its process id, the output
+//                       directory's permissions (octal) and its child's process id (0 for
+//                       none) to, one a line
+//   FAKE_HELPER_ACTION  "hang", "ignore-term" (hang, ignoring SIGTERM), "hang-with-child" (start
+//                       a child that waits for a signal, then hang), "crash" (SIGABRT),
 //                       "megabytes" (3 MiB to the file and to standard output), or
 //                       "symlink:<target>" (the output path becomes a link to <target>, which
 //                       gets FAKE_HELPER_FILE's text instead)
@@ -31,10 +33,20 @@ std::string environment(const char* name) {
 int main(int argc, char** argv) {
     const std::string outputPath = argc >= 4 ? argv[3] : "";
     const std::string action = environment("FAKE_HELPER_ACTION");
+    pid_t child = 0;
+    if (action == "hang-with-child") {
+        child = ::fork();
+        while (child == 0) {
+            ::pause();
+        }
+    }
     if (const std::string record = environment("FAKE_HELPER_RECORD"); !record.empty()) {
         struct stat directory {};
         ::stat(std::filesystem::path(outputPath).parent_path().c_str(), &directory);
-        std::ofstream(record) << outputPath << '\n' << ::getpid() << '\n' << std::oct << (directory.st_mode & 0777);
+        std::ofstream(record) << outputPath << '\n'
+                              << ::getpid() << '\n'
+                              << std::oct << (directory.st_mode & 0777) << '\n'
+                              << std::dec << child;
     }
 
     std::string fileText = environment("FAKE_HELPER_FILE");
@@ -62,7 +74,7 @@ int main(int argc, char** argv) {
     if (action == "ignore-term") {
         std::signal(SIGTERM, SIG_IGN);
     }
-    while (action == "hang" || action == "ignore-term") {
+    while (action == "hang" || action == "ignore-term" || action == "hang-with-child") {
         ::pause();
     }
     if (action == "crash") {

@@ -46,11 +46,14 @@ TEST_F(AppDelegateTest, AFirstLaunchOpensThePermissionSetupWhichARefusalLeavesOp
     EXPECT_TRUE(parts.mainControls->isVisible());
 }
 
+// A launch after setup and each opening of the panel read the AirPods' mode.
 TEST_F(AppDelegateTest, ALaunchAfterSetupOpensThePanelFromTheIconAndShowsDetectedCalls) {
-    auto& app = launch(R"({"permissionSetupComplete": true, "wakePhrases": ["James"]})");
-    settle();
+    airPods->willAnswer(ListeningMode::transparency);
+    auto& app = launch(R"({"permissionSetupComplete": true, "wakePhrases": ["James"], "selectedMode": "anc"})");
+    ASSERT_TRUE(eventually([&] { return !app.model().isCommandRunning(); }));
     EXPECT_FALSE(app.isPopoverShown());
-    EXPECT_TRUE(airPods->commands().empty());
+    EXPECT_EQ(airPods->commands(), std::vector<std::string>{"current-mode"});
+    EXPECT_EQ(app.model().selectedMode(), ListeningMode(ListeningMode::transparency));
     EXPECT_EQ(app.statusItem()->toolTip(), "Harkwell: Not listening");
 
     // Either button opens the panel with no control focused (a stray Space must not press Quit).
@@ -58,9 +61,12 @@ TEST_F(AppDelegateTest, ALaunchAfterSetupOpensThePanelFromTheIconAndShowsDetecte
         emit app.statusItem()->activated(reason);
         EXPECT_TRUE(app.isPopoverShown()) << reason;
         EXPECT_EQ(app.popover().focusWidget(), &app.contentView()) << reason;
+        ASSERT_TRUE(eventually([&] { return !app.model().isCommandRunning(); }));
         emit app.statusItem()->activated(reason);
         EXPECT_FALSE(app.isPopoverShown()) << reason;
     }
+    EXPECT_EQ(airPods->commands().size(), 3u);
+    EXPECT_EQ(app.model().selectedMode(), ListeningMode(ListeningMode::anc));
 
     app.model().setDetectionEnabled(true);
     EXPECT_EQ(app.statusItem()->toolTip(), "Harkwell: Listening");
@@ -69,7 +75,7 @@ TEST_F(AppDelegateTest, ALaunchAfterSetupOpensThePanelFromTheIconAndShowsDetecte
     detectors->onDetected("James");
     ASSERT_TRUE(eventually([&] { return app.callDetectionHUD().panel().isVisible(); }));
     EXPECT_EQ(app.callDetectionHUD().panel().targetPhrase(), "James");
-    EXPECT_EQ(airPods->commands(), std::vector<std::string>{"transparency"});
+    EXPECT_EQ(airPods->commands().back(), "transparency");
 }
 
 } // namespace

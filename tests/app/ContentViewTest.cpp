@@ -1,13 +1,17 @@
 #include "app/ContentView.h"
 #include "ModelHarness.h"
+#include "app/AppDelegate.h"
 #include "app/ElidedLabel.h"
 #include "app/SegmentedPicker.h"
 #include "app/SwitchButton.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
@@ -96,6 +100,44 @@ TEST_F(ContentViewTest, ReturnAddsKeepingTheFocusLongPhrasesAreCutAndEachRowRemo
     QTest::mouseClick(view->phraseRows()[0].removeButton, Qt::LeftButton);
     EXPECT_EQ(model->activeWakePhrases(), (QStringList{longPhrase, "Ann", "Kim"}));
     EXPECT_EQ(view->phraseRows().size(), 3);
+}
+
+// A refused entry stays in the field with the reason under it until the draft changes; a pasted
+// text is cut to the field's length; 50 phrases scroll in their own area and leave the mode and
+// the shortcut in view of the pop-up.
+TEST_F(ContentViewTest, RefusalsAreExplainedUnderTheFieldAndManyPhrasesScrollInTheirOwnArea) {
+    QStringList phrases;
+    for (int index = 1; index <= AppModel::maximumWakePhraseCount; ++index) {
+        phrases.append(QString("\"Name %1\"").arg(index));
+    }
+    makeView(setUp(R"(, "wakePhrases": [)" + phrases.join(", ").toUtf8() + "]"));
+    view->show();
+    QApplication::setActiveWindow(view.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));
+    QLineEdit& field = *parts().phraseField;
+    field.setFocus();
+    QTest::keyClicks(&field, "name 1");
+    QTest::keyClick(&field, Qt::Key_Return);
+    EXPECT_EQ(field.text(), "name 1");
+    EXPECT_TRUE(parts().phraseHint->isVisible());
+    EXPECT_EQ(parts().phraseHint->text(), "“Name 1” is already in the list.");
+    EXPECT_GE(parts().phraseHint->mapTo(view.get(), QPoint(0, 0)).y(),
+              field.mapTo(view.get(), QPoint(0, field.height())).y());
+    QTest::keyClick(&field, Qt::Key_Backspace);
+    EXPECT_FALSE(parts().phraseHint->isVisible());
+
+    QApplication::clipboard()->setText(QString(10000, QChar('x')));
+    field.clear();
+    field.paste();
+    EXPECT_EQ(model->wakePhraseDraft().size(), ContentView::phraseFieldMaximumLength);
+
+    const auto bottomOf = [this](const QWidget& widget) {
+        return widget.mapTo(view.get(), QPoint(0, widget.height())).y();
+    };
+    EXPECT_GT(parts().phraseScrollArea->verticalScrollBar()->maximum(), 0);
+    EXPECT_LE(bottomOf(*parts().modePicker), AppDelegate::popoverSize.height());
+    EXPECT_LE(bottomOf(*parts().recordButton), AppDelegate::popoverSize.height());
+    EXPECT_EQ(parts().scrollArea->verticalScrollBar()->maximum(), 0);
 }
 
 TEST_F(ContentViewTest, ThePickerMovesOnlyWithTheModelsModeAndWhileACommandRunsOnlyTheFieldAndQuitWork) {

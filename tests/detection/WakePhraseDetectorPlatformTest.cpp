@@ -101,15 +101,19 @@ protected:
     void SetUp() override { makeDetector(); }
 
     // A new detector over a platform that grants everything and has a built-in microphone.
-    void makeDetector() {
+    void makeDetector(AppLocale locale = AppLocale::english) {
         devices = std::make_shared<FakeCaptureDevices>();
         permissions = std::make_shared<FakePermissions>();
         errors.clear();
         std::unique_ptr<SpeechRecognizer> made = std::make_unique<FakeRecognizer>();
         recognizer = static_cast<FakeRecognizer*>(made.get());
-        detector = std::make_unique<WakePhraseDetector>(
-            "en-US", WakePhraseDetector::Platform{[&made](const std::string&) { return std::move(made); }, devices,
-                                                  permissions});
+        recognizerLocale.reset();
+        detector =
+            std::make_unique<WakePhraseDetector>(locale, WakePhraseDetector::Platform{[this, &made](AppLocale asked) {
+                                                                                          recognizerLocale = asked;
+                                                                                          return std::move(made);
+                                                                                      },
+                                                                                      devices, permissions});
     }
 
     void start(const std::vector<std::string>& phrases = {"James", "Dr. Kim"}) {
@@ -127,6 +131,7 @@ protected:
     }
 
     FakeRecognizer* recognizer = nullptr;
+    std::optional<AppLocale> recognizerLocale; // what the detector asked the platform for
     std::shared_ptr<FakeCaptureDevices> devices;
     std::shared_ptr<FakePermissions> permissions;
     std::unique_ptr<WakePhraseDetector> detector;
@@ -163,17 +168,28 @@ TEST_F(WakePhraseDetectorPlatformTest, ListensThroughTheBuiltInMicrophoneAndASta
     std::thread([&] { devices->session->onError(lost); }).join();
     EXPECT_TRUE(errors.empty()) << "moved to the main thread";
     deliverMainThreadWork();
-    recognizer->handler({std::nullopt, AppError::speechUnavailable("en-US")});
-    EXPECT_EQ(errors, (std::vector<Error>{lost, AppError::speechUnavailable("en-US")}));
+    recognizer->handler({std::nullopt, AppError::speechUnavailable(AppLocale::english)});
+    EXPECT_EQ(errors, (std::vector<Error>{lost, AppError::speechUnavailable(AppLocale::english)}));
 
     detector->stop();
     EXPECT_TRUE(devices->session->stopped);
 }
 
+TEST_F(WakePhraseDetectorPlatformTest, TheRecognizerHintsAndMatchingFollowTheDetectorsLocale) {
+    makeDetector(AppLocale::korean);
+    start({"지훈"});
+    EXPECT_EQ(recognizerLocale, AppLocale::korean);
+    ASSERT_TRUE(recognizer->request);
+    EXPECT_EQ(recognizer->request->contextualStrings.size(), 7u) << "the phrase and its six Korean forms";
+    recognizer->handler({"지훈아", std::nullopt});
+    EXPECT_EQ(detected, std::vector<std::string>{"지훈"});
+}
+
 TEST_F(WakePhraseDetectorPlatformTest, StartUpFailuresStopAtTheFirstFailedCheck) {
     // Each row: what fails, the error it gives and how many permissions were asked by then.
     const std::vector<std::tuple<const char*, std::function<void()>, Error, std::size_t>> cases{
-        {"model unreadable", [&] { recognizer->available = false; }, AppError::speechUnavailable("en-US"), 0},
+        {"model unreadable", [&] { recognizer->available = false; }, AppError::speechUnavailable(AppLocale::english),
+         0},
         {"speech denied", [&] { permissions->speech = AuthorizationStatus::denied; },
          AppError::permissionDenied("Speech Recognition"), 1},
         {"microphone refused", [&] { permissions->microphone = false; }, AppError::permissionDenied("Microphone"), 2},

@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const auto& phrase : phrases) {
         (void)harkwell::koreanAcceptedForms(phrase);
     }
-    for (const auto* locale : {"en-US", "ko-KR"}) {
+    for (const auto locale : {harkwell::AppLocale::english, harkwell::AppLocale::korean}) {
         (void)harkwell::wakePhraseContextualStrings(phrases, locale);
         const auto match = harkwell::matchWakePhrases(transcript, phrases, locale);
         if (match && match->matchedText != transcript) {

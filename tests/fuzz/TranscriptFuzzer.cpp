@@ -17,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (harkwell::unicode::characterCount(window) > limit || limit > harkwell::wakeWindowMaximum) {
             std::abort();
         }
-        (void)harkwell::matchWakePhrases(window, phrases, "ko-KR");
+        (void)harkwell::matchWakePhrases(window, phrases, harkwell::AppLocale::korean);
         previous = pieces[i];
     }
     return 0;

@@ -35,12 +35,17 @@ Packet report(NoiseControlMode mode) { return packets::listeningMode(mode); }
 
 // Runs `use` on a session with AirPods at the far end of a SOCK_SEQPACKET socket pair. On their
 // own thread, they answer the session's n-th packet with script[n] (the handshake is the first,
-// the set the fourth; closeChannel closes the channel). Gives what `use` gave, or why the session
-// failed, and what the AirPods received.
+// the set the fourth; closeChannel closes the channel); `early` packets wait on the channel
+// before the session opens. Gives what `use` gave, or why the session failed, and what the
+// AirPods received.
 template <typename Use>
-auto converse(const Script& script, Use use, ProtocolTiming timing = fastTiming) {
+auto converse(const Script& script, Use use, ProtocolTiming timing = fastTiming,
+              const std::vector<Packet>& early = {}) {
     std::array<int, 2> fds{};
     EXPECT_EQ(::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds.data()), 0);
+    for (const Packet& packet : early) {
+        ::send(fds[1], packet.data(), packet.size(), MSG_NOSIGNAL);
+    }
     std::vector<Packet> received;
     std::thread airPods([&] {
         std::array<uint8_t, 1024> buffer{};
@@ -92,6 +97,25 @@ TEST(ControlSessionTest, ReadsTheLastReportedMode) {
     for (const auto& [name, script, expected] : cases) {
         SCOPED_TRACE(name);
         EXPECT_EQ(converse(script, [](ControlSession& session) { return session.currentMode(); }).first, expected);
+    }
+}
+
+// A report already waiting when the session sends its handshake is not taken for the mode; one
+// after the handshake's answer is.
+TEST(ControlSessionTest, ReportsFromBeforeTheHandshakeDoNotCount) {
+    const std::vector<std::tuple<const char*, std::vector<Packet>, Script, ReadOutcome>> cases{
+        {"waiting before the handshake", {report(off)}, {{handshakeReply}}, Reason::noModeReport},
+        {"waiting before the handshake, then a report after its answer",
+         {report(off)},
+         {{handshakeReply, report(transparency)}},
+         transparency},
+    };
+    for (const auto& [name, early, script, expected] : cases) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(converse(
+                      script, [](ControlSession& session) { return session.currentMode(); }, fastTiming, early)
+                      .first,
+                  expected);
     }
 }
 

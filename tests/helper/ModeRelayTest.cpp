@@ -12,7 +12,11 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <fstream>
+#include <functional>
+
+#include <sys/resource.h>
 
 namespace harkwell::relay {
 namespace {
@@ -57,8 +61,9 @@ class ModeRelayTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(directory_.isValid()); }
 
-    // Runs ModeRelay over the simulated AirPods, or without them over BlueZ on `systemBus`.
-    RelayRun run(const QStringList& arguments, const QString& systemBus = {}) {
+    // Runs ModeRelay over the simulated AirPods, or without them over BlueZ on `systemBus`;
+    // `setUp` runs in the child before ModeRelay starts.
+    RelayRun run(const QStringList& arguments, const QString& systemBus = {}, std::function<void()> setUp = {}) {
         QFile::remove(outputFile());
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("LC_ALL", "C"); // system error texts in English
@@ -67,6 +72,9 @@ protected:
         QProcess process;
         process.setProcessEnvironment(environment);
         process.setProcessChannelMode(QProcess::MergedChannels);
+        if (setUp) {
+            process.setChildProcessModifier(setUp);
+        }
         process.start(HARKWELL_MODE_RELAY, arguments);
         EXPECT_TRUE(process.waitForFinished(30000)) << "ModeRelay did not finish";
         return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1, contents(outputFile()),
@@ -100,6 +108,26 @@ TEST_F(ModeRelayTest, UnwritableOutputFileStillDeliversTheResult) {
     const RelayRun result = run({"current-mode", "--output-file", directory_.filePath("missing/answer.log")});
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_NE(result.printed.find("anc\nEXIT_CODE=0\n"), std::string::npos) << result.printed;
+}
+
+// An answer that the output file takes only in part (here it reaches the file size limit) is
+// taken away and printed instead, so that it is read once.
+TEST_F(ModeRelayTest, AnAnswerFileWrittenInPartIsRemovedAndTheAnswerPrintedOnce) {
+    std::ofstream(simulatorFile().toStdString()) << "transparency\n";
+    const RelayRun result = run(command("current-mode"), {}, [] {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{16, 16}; // the answer is 25 bytes
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    });
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_FALSE(QFile::exists(outputFile())) << "holding: " << result.fileText;
+    const std::string answer = "transparency\nEXIT_CODE=0\n";
+    const size_t first = result.printed.find(answer);
+    EXPECT_NE(first, std::string::npos) << result.printed;
+    EXPECT_EQ(result.printed.find(answer, first + 1), std::string::npos) << result.printed;
+    EXPECT_NE(result.printed.find("AirPods control cannot write " + outputFile().toStdString() + ": File too large"),
+              std::string::npos)
+        << result.printed;
 }
 
 TEST_F(ModeRelayTest, AsksBluezOnTheSystemBus) {

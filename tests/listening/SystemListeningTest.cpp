@@ -22,7 +22,7 @@ protected:
         EXPECT_TRUE(pulse->error().isEmpty()) << pulse->error().toStdString();
         qputenv("PULSE_SERVER", pulse->serverAddress().toUtf8());
     }
-    void listen(const std::vector<std::string>& phrases, const std::string& locale = "en-US") {
+    void listen(const std::vector<std::string>& phrases, AppLocale locale = AppLocale::english) {
         listener = makeSystemWakePhraseListener(locale);
         listener->start(
             phrases, [this](const std::string& phrase) { detected.push_back(phrase); },
@@ -68,8 +68,8 @@ TEST_F(SystemListeningTest, OnlyAHeadsetMicrophoneIsNoBuiltInMicrophone) {
 }
 
 TEST_F(SystemListeningTest, NoSoundServerOrNoRecognizerIsAClearErrorNotAHang) {
-    listen({"민수"}, "ko-KR");
-    EXPECT_EQ(errors, std::vector<std::string>{AppError::speechUnavailable("ko-KR").errorDescription()});
+    listen({"민수"}, AppLocale::korean);
+    EXPECT_EQ(errors, std::vector<std::string>{AppError::speechUnavailable(AppLocale::korean).errorDescription()});
 
     errors.clear();
     QTemporaryDir nowhere;

@@ -17,8 +17,9 @@ protected:
 
 TEST_F(AppErrorTest, MessagesAreEnglishInBothLanguagesExceptNotConnected) {
     const std::vector<std::pair<AppError, std::string>> cases{
-        {AppError::speechUnavailable("ko-KR"), "Speech recognizer is unavailable for ko-KR."},
-        {AppError::onDeviceSpeechUnavailable("en-US"), "On-device speech recognition is unavailable for en-US."},
+        {AppError::speechUnavailable(AppLocale::korean), "Speech recognizer is unavailable for ko-KR."},
+        {AppError::onDeviceSpeechUnavailable(AppLocale::english),
+         "On-device speech recognition is unavailable for en-US."},
         {AppError::permissionDenied("Microphone"), "Microphone permission was denied."},
         {AppError::captureSetup("Cannot add audio output."), "Audio capture setup failed: Cannot add audio output."},
         {AppError::helperMissing("/opt/harkwell/libexec/harkwell/ModeRelay"),

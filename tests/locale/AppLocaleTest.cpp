@@ -24,17 +24,13 @@ TEST(AppLocaleTest, OnlyTheExactValueEnUsSelectsEnglish) {
     };
     for (const auto& [value, expected] : cases) {
         ScopedLocaleMetadata metadata(value);
-        EXPECT_EQ(AppLocale::current(), expected) << value.value_or("<absent>");
+        EXPECT_EQ(currentAppLocale(), expected) << value.value_or("<absent>");
         EXPECT_EQ(appText("끔", "Off"), expected == AppLocale::english ? "Off" : "끔");
+        EXPECT_EQ(uiText("끔", "Off"), expected == AppLocale::english ? QString("Off") : QString("끔"));
     }
 }
 
-TEST(AppLocaleTest, RawValuesAndTheBuiltInDefault) {
-    EXPECT_EQ(AppLocale::fromRawValue("ko-KR"), AppLocale::korean);
-    EXPECT_EQ(AppLocale::fromRawValue("en-US"), AppLocale::english);
-    EXPECT_EQ(AppLocale::fromRawValue("en"), std::nullopt);
-    EXPECT_EQ(AppLocale(AppLocale::korean).rawValue(), "ko-KR");
-    EXPECT_EQ(AppLocale(AppLocale::english).rawValue(), "en-US");
+TEST(AppLocaleTest, WithoutAnOverrideTheBuiltInMetadataIsRead) {
     // Without an override the value baked in by the build is read.
     EXPECT_EQ(appMetadataValue("HarkwellLocale"), builtInAppMetadata().at("HarkwellLocale"));
     EXPECT_EQ(appMetadataValue("NoSuchKey"), std::nullopt);

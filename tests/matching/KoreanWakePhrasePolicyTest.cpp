@@ -43,7 +43,7 @@ TEST(KoreanPolicyTest, MatchesFormsAcrossTokenSpacingWithTheLoneSyllableGuard) {
         {"", std::nullopt},        {"...", std::nullopt},
     };
     for (const auto& c : cases) {
-        const auto match = matchWakePhrases(c.transcript, {"민수"}, "ko-KR");
+        const auto match = matchWakePhrases(c.transcript, {"민수"}, AppLocale::korean);
         ASSERT_EQ(match.has_value(), c.form.has_value()) << c.transcript;
         if (match) {
             EXPECT_EQ(match->targetPhrase, "민수");
@@ -55,24 +55,24 @@ TEST(KoreanPolicyTest, MatchesFormsAcrossTokenSpacingWithTheLoneSyllableGuard) {
 }
 
 TEST(KoreanPolicyTest, NonKoreanAndMultiTokenPhrases) {
-    auto match = matchWakePhrases("제임스 james 씨", {"James"}, "ko-KR");
+    auto match = matchWakePhrases("제임스 james 씨", {"James"}, AppLocale::korean);
     ASSERT_TRUE(match);
     EXPECT_EQ(match->matchedForm, "james씨");
     EXPECT_EQ(match->reason, "accepted-form");
 
     for (const auto* transcript : {"mr park", "mrpark", "Mr. Park!"}) {
-        match = matchWakePhrases(transcript, {"Mr Park"}, "ko-KR");
+        match = matchWakePhrases(transcript, {"Mr Park"}, AppLocale::korean);
         ASSERT_TRUE(match) << transcript;
         EXPECT_EQ(match->matchedForm, "Mr Park");
         EXPECT_EQ(match->reason, "configured-phrase");
     }
 
     // A phrase that already ends in a suffix does not take another one.
-    EXPECT_FALSE(matchWakePhrases("수아야", {"수아"}, "ko-KR"));
-    EXPECT_TRUE(matchWakePhrases("수아 왔어", {"수아"}, "ko-KR"));
+    EXPECT_FALSE(matchWakePhrases("수아야", {"수아"}, AppLocale::korean));
+    EXPECT_TRUE(matchWakePhrases("수아 왔어", {"수아"}, AppLocale::korean));
 
     // Phrase order decides, not transcript order.
-    match = matchWakePhrases("지훈아 민수야", {"민수", "지훈"}, "ko-KR");
+    match = matchWakePhrases("지훈아 민수야", {"민수", "지훈"}, AppLocale::korean);
     ASSERT_TRUE(match);
     EXPECT_EQ(match->targetPhrase, "민수");
 }
@@ -80,7 +80,7 @@ TEST(KoreanPolicyTest, NonKoreanAndMultiTokenPhrases) {
 TEST(KoreanPolicyTest, FormAtTheEndOfTheTranscriptAlwaysMatches) {
     // The last tokens, however spaced, complete the form with nothing after them.
     for (const auto* transcript : {"저기요 지훈", "저기요 지 훈", "저기요 지훈 아", "저기요 지훈아"}) {
-        EXPECT_TRUE(matchWakePhrases(transcript, {"지훈"}, "ko-KR")) << transcript;
+        EXPECT_TRUE(matchWakePhrases(transcript, {"지훈"}, AppLocale::korean)) << transcript;
     }
 }
 

@@ -47,19 +47,16 @@ TEST(NormalizedWakePhrasesTest, TrimsDropsBlanksAndKeepsTheFirstOfEachTokenKey) 
     EXPECT_THAT(normalizedWakePhrases({"", "  ", "...", "\n"}), IsEmpty());
 }
 
-TEST(WakePhraseLanguageTest, SelectsEnglishOnlyForIdentifiersBeginningWithEn) {
-    for (const auto* identifier : {"en-US", "EN", "english", "en_AU"}) {
-        EXPECT_EQ(WakePhraseLanguage::fromLocaleIdentifier(identifier), WakePhraseLanguage::english) << identifier;
-        EXPECT_EQ(wakePhrasePolicy(identifier)->localeIdentifier(), "en-US") << identifier;
+TEST(AppLocaleTest, RawValuesAreExactAndChooseThePolicy) {
+    for (const auto locale : {AppLocale::english, AppLocale::korean}) {
+        EXPECT_EQ(AppLocale::fromRawValue(AppLocale(locale).rawValue()), locale);
+        EXPECT_EQ(wakePhrasePolicy(locale)->locale(), locale);
     }
-    for (const auto* identifier : {"ko-KR", "fr", "", "e"}) {
-        EXPECT_EQ(WakePhraseLanguage::fromLocaleIdentifier(identifier), WakePhraseLanguage::korean) << identifier;
-        EXPECT_EQ(wakePhrasePolicy(identifier)->localeIdentifier(), "ko-KR") << identifier;
+    EXPECT_EQ(AppLocale(AppLocale::english).rawValue(), "en-US");
+    EXPECT_EQ(AppLocale(AppLocale::korean).rawValue(), "ko-KR");
+    for (const auto* raw : {"en", "EN-US", "en_US", "ko", "", "en-US "}) {
+        EXPECT_EQ(AppLocale::fromRawValue(raw), std::nullopt) << raw;
     }
-    EXPECT_EQ(WakePhraseLanguage::fromRawValue("en-US"), WakePhraseLanguage::english);
-    EXPECT_EQ(WakePhraseLanguage::fromRawValue("ko-KR"), WakePhraseLanguage::korean);
-    EXPECT_EQ(WakePhraseLanguage::fromRawValue("en"), std::nullopt);
-    EXPECT_EQ(WakePhraseLanguage::fromRawValue("EN-US"), std::nullopt);
 }
 
 struct EnglishCase {
@@ -84,7 +81,7 @@ TEST(EnglishPolicyTest, MatchesWholeTokenSequencesInPhraseOrder) {
         {"  James  ", {" James "}, "James"},
     };
     for (const auto& c : cases) {
-        const auto match = matchWakePhrases(c.transcript, c.phrases, "en-US");
+        const auto match = matchWakePhrases(c.transcript, c.phrases, AppLocale::english);
         ASSERT_EQ(match.has_value(), c.target.has_value()) << c.transcript;
         if (match) {
             EXPECT_EQ(match->targetPhrase, *c.target) << c.transcript;
@@ -96,10 +93,11 @@ TEST(EnglishPolicyTest, MatchesWholeTokenSequencesInPhraseOrder) {
 }
 
 TEST(ContextualStringsTest, EnglishHintsAreTheNormalisedPhrasesKoreanHintsTheirForms) {
-    EXPECT_THAT(wakePhraseContextualStrings({" James ", "JAMES", "Dr. Kim"}, "en-US"), ElementsAre("James", "Dr. Kim"));
-    EXPECT_THAT(wakePhraseContextualStrings({}, "en-US"), IsEmpty());
-    EXPECT_THAT(wakePhraseContextualStrings({}, "ko-KR"), IsEmpty());
-    const auto hints = wakePhraseContextualStrings({"민수", "지훈"}, "ko-KR");
+    EXPECT_THAT(wakePhraseContextualStrings({" James ", "JAMES", "Dr. Kim"}, AppLocale::english),
+                ElementsAre("James", "Dr. Kim"));
+    EXPECT_THAT(wakePhraseContextualStrings({}, AppLocale::english), IsEmpty());
+    EXPECT_THAT(wakePhraseContextualStrings({}, AppLocale::korean), IsEmpty());
+    const auto hints = wakePhraseContextualStrings({"민수", "지훈"}, AppLocale::korean);
     EXPECT_THAT(hints, ElementsAre("민수", "민수님", "민수 님", "민수씨", "민수 씨", "민수야", "민수 야", "지훈",
                                    "지훈님", "지훈 님", "지훈씨", "지훈 씨", "지훈아", "지훈 아"));
 }

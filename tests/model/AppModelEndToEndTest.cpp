@@ -40,7 +40,7 @@ TEST(AppModelEndToEndTest, SayingTheNameSwitchesTheAirPodsToTransparencyAndRepor
     // The call, then a second of silence so that the recogniser reaches the end of the utterance.
     std::vector<std::int16_t> samples(static_cast<size_t>(speech.size()) / 2 + 16000, 0);
     std::memcpy(samples.data(), speech.constData(), static_cast<size_t>(speech.size()));
-    const auto detectorFactory = [&samples](const std::string& localeIdentifier) {
+    const auto detectorFactory = [&samples](AppLocale locale) {
         FileAudioCaptureDevices::Source source;
         source.next = [&samples, offset = size_t{0}](std::vector<std::int16_t>& buffer) mutable {
             const size_t count = std::min<size_t>(1600, samples.size() - offset);
@@ -49,9 +49,9 @@ TEST(AppModelEndToEndTest, SayingTheNameSwitchesTheAirPodsToTransparencyAndRepor
             return count > 0;
         };
         return std::make_unique<WakePhraseDetector>(
-            localeIdentifier, WakePhraseDetector::Platform{makeSpeechRecognizer,
-                                                           std::make_shared<FileAudioCaptureDevices>(std::move(source)),
-                                                           std::make_shared<SystemPermissionService>()});
+            locale, WakePhraseDetector::Platform{makeSpeechRecognizer,
+                                                 std::make_shared<FileAudioCaptureDevices>(std::move(source)),
+                                                 std::make_shared<SystemPermissionService>()});
     };
 
     AppModel model({std::make_shared<AirPodsController>(HARKWELL_BUILD_ROOT), std::make_unique<HotKeyController>(),

@@ -217,6 +217,89 @@ TEST_F(AppModelTest, TheShortcutTogglesBetweenNoiseCancellationAndTransparency) 
     EXPECT_EQ(airPods->commands(), (std::vector<std::string>{"anc", "transparency"}));
 }
 
+// The picker and the shortcut start from the AirPods' own mode, read at launch and on each opening
+// of the panel, not from the one last saved: with "Off" saved and the AirPods in noise
+// cancellation, the first press goes to transparency.
+TEST_F(AppModelTest, TheModeIsReadFromTheAirPodsAtLaunchAndOnEachOpeningOfThePanel) {
+    const auto readsSettled = [&](size_t commands) {
+        return eventually([&] { return airPods->commands().size() == commands && !model->isCommandRunning(); });
+    };
+    auto& beforeSetup = makeModel(R"({"selectedMode": "normal"})");
+    beforeSetup.applicationDidLaunch();
+    beforeSetup.panelDidOpen();
+    settle();
+    EXPECT_TRUE(airPods->commands().empty()) << "read before permission setup";
+
+    auto& created = makeModel(R"({"permissionSetupComplete": true, "selectedMode": "normal"})");
+    created.applicationDidLaunch();
+    ASSERT_TRUE(readsSettled(1));
+    EXPECT_EQ(created.selectedMode(), ListeningMode(ListeningMode::anc));
+    pressShortcut();
+    ASSERT_TRUE(readsSettled(2));
+    EXPECT_EQ(airPods->commands().back(), "transparency");
+
+    // Switched on the AirPods themselves while the panel was closed.
+    airPods->willAnswer(ListeningMode::normal);
+    created.panelDidOpen();
+    ASSERT_TRUE(readsSettled(3));
+    EXPECT_EQ(created.selectedMode(), ListeningMode(ListeningMode::normal));
+    EXPECT_EQ(storedSettings()["selectedMode"], "normal");
+
+    // One helper command at a time: an opening while a switch runs reads nothing.
+    airPods->hold();
+    created.setAirPodsMode(ListeningMode::anc);
+    created.panelDidOpen();
+    airPods->release();
+    ASSERT_TRUE(readsSettled(4));
+    settle();
+    EXPECT_EQ(airPods->commands(), (std::vector<std::string>{"current-mode", "transparency", "current-mode", "anc"}));
+}
+
+// A read the user did not ask for that fails leaves the banner, listening and the mode as they
+// were; AirPods that are away say so, and a later read that finds them takes that back. A call
+// heard during a read switches the AirPods once it is over.
+TEST_F(AppModelTest, AutomaticReadsAreQuiet) {
+    const QString notConnected = describe(AppError::airPodsNotConnected());
+    const std::vector<std::pair<AppError, bool>> cases{
+        {AppError::helperTimedOut(), false},
+        {AppError::helperFailed("EXIT_CODE=1"), false},
+        {AppError::airPodsNotConnected(), true},
+    };
+    for (const auto& [error, saysNotConnected] : cases) {
+        SCOPED_TRACE(error.errorDescription());
+        auto& created = listeningModel();
+        created.setAirPodsMode(ListeningMode::transparency);
+        ASSERT_TRUE(eventually([&] { return !created.isCommandRunning(); }));
+        // A banner of its own: a key pressed without a modifier while recording the shortcut.
+        created.startShortcutRecording();
+        QKeyEvent key(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, 0, 'a', 0);
+        QObject field;
+        QCoreApplication::sendEvent(&field, &key);
+        const auto banner = created.errorMessage();
+        ASSERT_TRUE(banner);
+
+        airPods->willAnswer(error);
+        created.panelDidOpen();
+        ASSERT_TRUE(eventually([&] { return !created.isCommandRunning(); }));
+        EXPECT_EQ(created.errorMessage(), saysNotConnected ? notConnected : *banner);
+        EXPECT_TRUE(created.isDetectionEnabled());
+        EXPECT_EQ(created.selectedMode(), ListeningMode(ListeningMode::transparency));
+    }
+
+    model->panelDidOpen();
+    ASSERT_TRUE(eventually([&] { return !model->isCommandRunning(); }));
+    EXPECT_FALSE(model->errorMessage()) << "the AirPods are back";
+
+    airPods->hold();
+    model->panelDidOpen();
+    detect();
+    settle();
+    EXPECT_TRUE(calls.isEmpty());
+    airPods->release();
+    ASSERT_TRUE(eventually([&] { return calls == QStringList{"James"}; }));
+    EXPECT_EQ(airPods->commands().back(), "transparency");
+}
+
 // Requests the model cannot serve yet end listening with a message and start no detector.
 TEST_F(AppModelTest, RequestsThatCannotRunYetFailWithAMessage) {
     // Stored settings, the draft added after listening is turned on, the message in English and Korean.
@@ -279,6 +362,118 @@ TEST_F(AppModelTest, EditingPhrasesRestartsListeningWithTheNewList) {
     created.removeWakePhrase("JAMES");
     EXPECT_FALSE(created.isDetectionEnabled());
     EXPECT_EQ(storedSettings()["wakePhrases"], QJsonArray{});
+}
+
+// A draft is split at commas (ASCII, ideographic, full-width); each piece is added unless it is
+// a listed phrase, has no letter or number, is too long, or the list is full. A refusal is a
+// hint under the field: the draft stays when nothing was added, and listening goes on.
+TEST_F(AppModelTest, AddingSplitsTheDraftAtCommasAndExplainsWhatItRefuses) {
+    struct Case {
+        QString draft;
+        QStringList phrasesAfter;
+        QString english;
+        QString korean;
+    };
+    const QString longest(AppModel::maximumWakePhraseLength, QChar('a'));
+    QString graphemes; // 100 characters of two code points each
+    for (int count = 0; count < AppModel::maximumWakePhraseLength; ++count) {
+        graphemes += QStringLiteral("e\u0301");
+    }
+    const std::vector<Case> cases{
+        {"Dr. Kim, Ann", {"Olivia", "Dr. Kim", "Ann"}, {}, {}},
+        {"민수、지영，팀장님,", {"Olivia", "민수", "지영", "팀장님"}, {}, {}},
+        {"ann , Ann, ANN", {"Olivia", "ann"}, {}, {}},
+        {longest + ", " + graphemes, {"Olivia", longest, graphemes}, {}, {}},
+        {"  olivia  ", {"Olivia"}, "“Olivia” is already in the list.", "“Olivia”은(는) 이미 목록에 있습니다."},
+        {"!!!",
+         {"Olivia"},
+         "A call phrase needs at least one letter or number.",
+         "호출 문구에는 글자나 숫자가 하나 이상 있어야 합니다."},
+        {" , ，",
+         {"Olivia"},
+         "A call phrase needs at least one letter or number.",
+         "호출 문구에는 글자나 숫자가 하나 이상 있어야 합니다."},
+        {"Ann, " + longest + "a",
+         {"Olivia", "Ann"},
+         "A call phrase can be at most 100 characters long.",
+         "호출 문구는 100자 이하여야 합니다."},
+        {"Ann, OLIVIA, ?",
+         {"Olivia", "Ann"},
+         "“Olivia” is already in the list.",
+         "“Olivia”은(는) 이미 목록에 있습니다."},
+    };
+    for (const std::string locale : {"en-US", "ko-KR"}) {
+        useLocale(locale);
+        for (const auto& [draft, phrasesAfter, english, korean] : cases) {
+            SCOPED_TRACE(draft.toStdString() + " " + locale);
+            auto& created = makeModel(R"({"permissionSetupComplete": true, "wakePhrases": ["Olivia"]})");
+            created.setDetectionEnabled(true);
+            created.setWakePhraseDraft(draft);
+            EXPECT_TRUE(created.canAddWakePhrase());
+            created.addWakePhraseFromDraft();
+            EXPECT_EQ(created.activeWakePhrases(), phrasesAfter);
+            EXPECT_EQ(created.wakePhraseHint(), locale == "en-US" ? english : korean);
+            EXPECT_EQ(created.wakePhraseDraft(), phrasesAfter.size() > 1 ? QString() : draft);
+            EXPECT_TRUE(created.isDetectionEnabled());
+            EXPECT_FALSE(created.errorMessage());
+        }
+    }
+    model->setWakePhraseDraft("Ann");
+    EXPECT_EQ(model->wakePhraseHint(), "") << "a new draft clears the hint";
+}
+
+// The list takes 50 phrases; stored settings with more are kept as they are, and listening then
+// uses the first 50 within the limits and says so.
+TEST_F(AppModelTest, TheListIsCappedAndListeningUsesThePhrasesWithinTheLimits) {
+    QJsonArray phrases;
+    std::vector<std::string> first50;
+    for (int index = 1; index <= 60; ++index) {
+        const QString phrase = index == 2 ? QString(101, QChar('b')) : QString("Name %1").arg(index);
+        phrases.append(phrase);
+        if (index != 2 && first50.size() < 50) {
+            first50.push_back(phrase.toStdString());
+        }
+    }
+    QJsonObject stored{{"permissionSetupComplete", true}, {"wakePhrases", phrases}};
+    const QByteArray storedText = QJsonDocument(stored).toJson();
+    for (const std::string locale : {"en-US", "ko-KR"}) {
+        useLocale(locale);
+        auto& created = makeModel(storedText);
+        EXPECT_EQ(created.activeWakePhrases().size(), 60);
+        created.setDetectionEnabled(true);
+        EXPECT_TRUE(created.isDetectionEnabled());
+        EXPECT_EQ(detectors->startedWith.back(), first50);
+        EXPECT_EQ(created.errorMessage(),
+                  locale == "en-US" ? "Listening for 50 of 60 call phrases: up to 50, of at most 100 characters each."
+                                    : "호출 문구 60개 중 50개만 감지합니다(최대 50개, 각 100자 이하).");
+        created.setWakePhraseDraft("Zed");
+        created.addWakePhraseFromDraft();
+        EXPECT_EQ(created.wakePhraseHint(), locale == "en-US" ? "You can add up to 50 call phrases."
+                                                              : "호출 문구는 50개까지 추가할 수 있습니다.");
+        EXPECT_EQ(storedSettings(), json(storedText)) << "nothing stored was dropped";
+    }
+
+    useLocale("en-US");
+
+    // One place left: the first piece takes it.
+    phrases = QJsonArray();
+    for (int index = 1; index < AppModel::maximumWakePhraseCount; ++index) {
+        phrases.append(QString("Name %1").arg(index));
+    }
+    stored["wakePhrases"] = phrases;
+    auto& nearlyFull = makeModel(QJsonDocument(stored).toJson());
+    nearlyFull.setWakePhraseDraft("Ann, Kim");
+    nearlyFull.addWakePhraseFromDraft();
+    EXPECT_EQ(nearlyFull.activeWakePhrases().size(), AppModel::maximumWakePhraseCount);
+    EXPECT_EQ(nearlyFull.activeWakePhrases().back(), "Ann");
+    EXPECT_EQ(nearlyFull.wakePhraseHint(), "You can add up to 50 call phrases.");
+
+    // Only a phrase over the length limit: nothing to listen for.
+    auto& tooLong =
+        makeModel(R"({"permissionSetupComplete": true, "wakePhrases": [")" + QByteArray(101, 'c') + R"("]})");
+    tooLong.setDetectionEnabled(true);
+    EXPECT_FALSE(tooLong.isDetectionEnabled());
+    EXPECT_EQ(tooLong.errorMessage(), "A call phrase can be at most 100 characters long.");
 }
 
 // --- Shortcut ----------------------------------------------------------------------------

@@ -1,14 +1,17 @@
 // The recogniser on real synthesized speech, fed straight into a request.
 #include "speech/PocketSphinxRecognizer.h"
 
+#include "EventLoop.h"
 #include "PrivatePulseAudio.h"
 
 #include <QEventLoop>
+#include <QLoggingCategory>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <mutex>
 #include <thread>
 
 namespace harkwell {
@@ -42,7 +45,7 @@ std::string recognize(SpeechRecognizer& recognizer, const std::vector<std::strin
 }
 
 TEST(PocketSphinxRecognizerTest, HearsATitleAndANameTheDictionaryLacks) {
-    PocketSphinxRecognizer recognizer("en-US");
+    PocketSphinxRecognizer recognizer(AppLocale::english);
     ASSERT_TRUE(recognizer.isAvailable()) << "pocketsphinx-en-us must be installed";
     // 'Dr' is a title: 'doctor', never the dictionary's 'drive'.
     for (const auto& [name, heard] : {std::pair{"Minsu", "minsu"}, std::pair{"Dr. Kim", "dr kim"}}) {
@@ -57,10 +60,37 @@ TEST(PocketSphinxRecognizerTest, HearsATitleAndANameTheDictionaryLacks) {
 TEST(PocketSphinxRecognizerTest, MissingModelFilesMakeItUnavailable) {
     auto model = PocketSphinxModel::englishUS();
     model.acousticModel = "/nonexistent/en-us";
-    PocketSphinxRecognizer recognizer("en-US", model);
+    PocketSphinxRecognizer recognizer(AppLocale::english, model);
     EXPECT_FALSE(recognizer.isAvailable());
     // A task on a model that vanished after the check reports it instead of recognising.
-    EXPECT_EQ(recognize(recognizer, {"James"}, {}), Error(AppError::speechUnavailable("en-US")).description() + "|");
+    EXPECT_EQ(recognize(recognizer, {"James"}, {}),
+              Error(AppError::speechUnavailable(AppLocale::english)).description() + "|");
+}
+
+// Every harkwell.* message, from any thread, while the test runs.
+std::mutex logMutex;
+QStringList logLines;
+
+TEST(PocketSphinxRecognizerTest, LogsItsStartWithItsSettingsAndCallPhrases) {
+    QLoggingCategory::setFilterRules("harkwell.*=true");
+    const auto previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& message) {
+        const std::lock_guard lock(logMutex);
+        logLines << message;
+    });
+    PocketSphinxRecognizer recognizer("en-US");
+    const auto task = recognizer.recognitionTask(recognizer.makeRequest({"Dr. Kim", "민수"}), [](const auto&) {});
+    const QString start =
+        "Recogniser starting: search common words, 3000 common words, phrase word probability -2, "
+        "language weight 10, keyphrase threshold 1e-5 a phone, noise suppression -15 dB, last word "
+        "held back; call phrases \"dr kim\"; pronunciations dr: D AA K T ER / D AO K T ER, kim: K IH M";
+    const bool isLogged = testing::eventually([&] {
+        const std::lock_guard lock(logMutex);
+        return logLines.contains(start);
+    });
+    const std::lock_guard lock(logMutex);
+    EXPECT_TRUE(isLogged) << logLines.join('\n').toStdString();
+    qInstallMessageHandler(previous);
+    QLoggingCategory::setFilterRules("");
 }
 
 } // namespace

@@ -145,7 +145,7 @@ struct FakeModelParts {
         return {airPods,
                 std::make_unique<HotKeyController>(std::make_unique<FakeHotKeyBackend>(hotKeys)),
                 permissions,
-                [log = detectors](const std::string&) { return std::make_unique<FakeDetector>(log); },
+                [log = detectors](AppLocale) { return std::make_unique<FakeDetector>(log); },
                 std::make_unique<ApplicationKeyEventMonitor>(),
                 std::make_unique<SettingsStore>(settingsPath)};
     }

@@ -11,6 +11,7 @@
 #include "audio/FileAudioCapture.h"
 
 #include "core/SystemPermissionService.h"
+#include "detection/AddressCue.h"
 #include "detection/QuietWatch.h"
 #include "detection/WakePhraseDetector.h"
 #include "matching/WakePhraseMatching.h"
@@ -80,7 +81,8 @@ struct Tally {
     // Candidates for confirming a call, counted over hits and false alarms: the address cue (the
     // phrase opens the utterance or follows "hey", "hi", "excuse me", "sorry"...), and the
     // nearness cue (near speech by the QuietWatch within the 2 s before the report).
-    int addressedHits = 0, addressedFalseAlarms = 0, nearHits = 0, nearFalseAlarms = 0;
+    std::map<std::string, int> cueHits, cueFalseAlarms;
+    int nearHits = 0, nearFalseAlarms = 0;
     // Seconds wrongly in Transparency: with the return off, with a 30 s return on the
     // QuietWatch, and with a 30 s return on the decoder's own hearing of words.
     double transparencyOff = 0, transparencyQuietWatch = 0, transparencyDecoder = 0;
@@ -177,13 +179,13 @@ public:
     }
     std::unique_ptr<RecognitionTask> recognitionTask(std::shared_ptr<RecognitionRequest> request,
                                                      ResultHandler handler) override {
-        return recognizer_->recognitionTask(std::move(request),
-                                            [note = note_, handler = std::move(handler)](const RecognitionEvent& event) {
-                                                if (event.transcript) {
-                                                    note(*event.transcript);
-                                                }
-                                                handler(event);
-                                            });
+        return recognizer_->recognitionTask(
+            std::move(request), [note = note_, handler = std::move(handler)](const RecognitionEvent& event) {
+                if (event.transcript) {
+                    note(*event.transcript);
+                }
+                handler(event);
+            });
     }
 
 private:
@@ -193,14 +195,15 @@ private:
 
 WakePhraseDetector::Platform platformFor(const Settings& settings, FileAudioCaptureDevices::Source source,
                                          std::function<void(const std::string&)> note) {
-    return {[options = settings.options, note = std::move(note)](AppLocale locale) -> std::unique_ptr<SpeechRecognizer> {
-                if (locale != AppLocale::english) {
-                    return nullptr;
-                }
-                return std::make_unique<NotingRecognizer>(
-                    std::make_unique<PocketSphinxRecognizer>(locale, PocketSphinxModel::englishUS(), options), note);
-            },
-            std::make_shared<FileAudioCaptureDevices>(std::move(source)), std::make_shared<SystemPermissionService>()};
+    return {
+        [options = settings.options, note = std::move(note)](AppLocale locale) -> std::unique_ptr<SpeechRecognizer> {
+            if (locale != AppLocale::english) {
+                return nullptr;
+            }
+            return std::make_unique<NotingRecognizer>(
+                std::make_unique<PocketSphinxRecognizer>(locale, PocketSphinxModel::englishUS(), options), note);
+        },
+        std::make_shared<FileAudioCaptureDevices>(std::move(source)), std::make_shared<SystemPermissionService>()};
 }
 
 // Streams samples (then silence) through one listening session; returns the detections (and
@@ -314,9 +317,9 @@ double transparencySeconds(const std::vector<double>& falseCalls, double end,
     return total;
 }
 
-// Whether the phrase is said as an address in the utterance heard by `at`: it opens the utterance
-// or follows one of the words people call someone with.
-bool isAddressed(const std::string& phrase, const std::vector<Transcript>& transcripts, double at) {
+// How the phrase stood in the utterance heard by `at`: "start", "greeting", "you", "pause" or
+// "none" (AddressCue).
+std::string addressCueName(const std::string& phrase, const std::vector<Transcript>& transcripts, double at) {
     std::string utterance;
     for (const auto& transcript : transcripts) {
         if (transcript.at > at) {
@@ -324,19 +327,21 @@ bool isAddressed(const std::string& phrase, const std::vector<Transcript>& trans
         }
         utterance = transcript.text;
     }
-    const auto words = matchingTokens(utterance);
-    const auto phraseWords = matchingTokens(phrase);
-    if (phraseWords.empty()) {
-        return false;
+    const auto cue = addressCue(utterance, phrase);
+    if (!cue) {
+        return "none";
     }
-    static const std::vector<std::string> addressWords{"hey", "hi", "hello", "sorry", "me", "excuse", "oh", "ok", "okay"};
-    bool addressed = false;
-    for (std::size_t i = 0; i < words.size(); ++i) {
-        if (words[i] == phraseWords.front()) {
-            addressed = i == 0 || std::find(addressWords.begin(), addressWords.end(), words[i - 1]) != addressWords.end();
-        }
+    switch (*cue) {
+    case AddressCue::utteranceStart:
+        return "start";
+    case AddressCue::afterGreeting:
+        return "greeting";
+    case AddressCue::afterYou:
+        return "you";
+    case AddressCue::beforePause:
+        return "pause";
     }
-    return addressed;
+    return "none";
 }
 
 // Scores the detections; returns which of them were hits.
@@ -382,6 +387,22 @@ double percentile(std::vector<double> values, double p) {
     return values[std::min(index, values.size() - 1)];
 }
 
+QJsonObject cueCounts(const std::map<std::string, int>& counts) {
+    QJsonObject object;
+    for (const auto& [cue, count] : counts) {
+        object.insert(QString::fromStdString(cue), count);
+    }
+    return object;
+}
+
+std::string cueText(const std::map<std::string, int>& counts) {
+    std::string text;
+    for (const auto& [cue, count] : counts) {
+        text += (text.empty() ? "" : " ") + cue + " " + std::to_string(count);
+    }
+    return text.empty() ? "-" : text;
+}
+
 QJsonObject summary(const std::string& condition, const Tally& tally) {
     const double hours = tally.audioSeconds / 3600;
     QJsonObject object{
@@ -397,8 +418,8 @@ QJsonObject summary(const std::string& condition, const Tally& tally) {
         {"latencyP95", tally.latencies.empty() ? QJsonValue() : percentile(tally.latencies, 0.95)},
         {"cpuSecondsPerAudioSecond", tally.audioSeconds > 0 ? tally.cpuSeconds / tally.audioSeconds : 0.0},
         {"errors", tally.errors},
-        {"addressedHits", tally.addressedHits},
-        {"addressedFalseAlarms", tally.addressedFalseAlarms},
+        {"addressCueHits", cueCounts(tally.cueHits)},
+        {"addressCueFalseAlarms", cueCounts(tally.cueFalseAlarms)},
         {"nearHits", tally.nearHits},
         {"nearFalseAlarms", tally.nearFalseAlarms},
         {"transparencyMinutesPerHourReturnOff", hours > 0 ? tally.transparencyOff / 60 / hours : 0.0},
@@ -412,10 +433,10 @@ QJsonObject summary(const std::string& condition, const Tally& tally) {
         tally.calls ? QString::number(100.0 * tally.hits / tally.calls, 'f', 1).append('%').toUtf8().constData() : "-",
         tally.falseAlarms, hours > 0 ? tally.falseAlarms / hours : 0.0, hours, percentile(tally.latencies, 0.5),
         percentile(tally.latencies, 0.95), tally.audioSeconds > 0 ? 100 * tally.cpuSeconds / tally.audioSeconds : 0.0);
-    std::printf("           confirmation candidates: addressed %d of %d hits, %d of %d false alarms; near %d of %d hits, "
-                "%d of %d false alarms\n",
-                tally.addressedHits, tally.hits, tally.addressedFalseAlarms, tally.falseAlarms, tally.nearHits,
-                tally.hits, tally.nearFalseAlarms, tally.falseAlarms);
+    std::printf("           address cue of hits %s, of false alarms %s; near speech before %d of %d hits, %d of %d "
+                "false alarms\n",
+                cueText(tally.cueHits).c_str(), cueText(tally.cueFalseAlarms).c_str(), tally.nearHits, tally.hits,
+                tally.nearFalseAlarms, tally.falseAlarms);
     if (tally.transparencyOff > 0) {
         std::printf("           wrongly in Transparency: %.1f min/h with the return off (%.0f s a false call), "
                     "%.1f min/h with a %.0f s return (QuietWatch), %.1f min/h (decoder's words)\n",
@@ -459,9 +480,12 @@ QJsonObject quietWatchReport(const std::vector<Clip>& clips, const QuietWatch::S
                 "pauses over %.0f s, %.1f s after the utterance (p95 %.1f s)\n",
                 settings.marginDecibels, settings.nearFrames, noticed, utterances, quietSeen, longPauses,
                 returnAfterQuiet + 2, percentile(delays, 0.5), percentile(delays, 0.95));
-    return {{"marginDecibels", settings.marginDecibels}, {"nearFrames", settings.nearFrames},
-            {"nearUtterances", utterances},          {"noticed", noticed},
-            {"longPauses", longPauses},              {"quietSeen", quietSeen},
+    return {{"marginDecibels", settings.marginDecibels},
+            {"nearFrames", settings.nearFrames},
+            {"nearUtterances", utterances},
+            {"noticed", noticed},
+            {"longPauses", longPauses},
+            {"quietSeen", quietSeen},
             {"returnDelayP50", delays.empty() ? QJsonValue() : percentile(delays, 0.5)}};
 }
 
@@ -622,7 +646,8 @@ int run(int argc, char** argv) {
         } else if (argument == "--language-weight") {
             override([w = std::stod(value())](PocketSphinxOptions& options) { options.languageWeight = w; });
         } else if (argument == "--threshold") {
-            override([t = std::stod(value())](PocketSphinxOptions& options) { options.keyphraseThresholdPerPhone = t; });
+            override(
+                [t = std::stod(value())](PocketSphinxOptions& options) { options.keyphraseThresholdPerPhone = t; });
         } else if (argument == "--quiet-margin") {
             settings.quiet.marginDecibels = std::stod(value());
         } else if (argument == "--quiet-frames") {
@@ -688,13 +713,13 @@ int run(int argc, char** argv) {
                 std::vector<double> falseCalls;
                 for (std::size_t d = 0; d < detections.size(); ++d) {
                     const auto& detection = detections[d];
-                    const bool addressed = isAddressed(detection.phrase, transcripts, detection.at);
+                    const auto cue = addressCueName(detection.phrase, transcripts, detection.at);
                     const bool near = lastAt(lastNearAt, detection.at) >= detection.at - 2;
                     if (hits[d]) {
-                        tally.addressedHits += addressed;
+                        tally.cueHits[cue] += 1;
                         tally.nearHits += near;
                     } else {
-                        tally.addressedFalseAlarms += addressed;
+                        tally.cueFalseAlarms[cue] += 1;
                         tally.nearFalseAlarms += near;
                         falseCalls.push_back(detection.at);
                     }

@@ -1,9 +1,9 @@
 #include "speech/PocketSphinxRecognizer.h"
 
 #include "core/Log.h"
+#include "speech/AudioFrontEnd.h"
 #include "speech/AudioQueue.h"
 #include "speech/CallVocabulary.h"
-#include "speech/AudioFrontEnd.h"
 
 #include <pocketsphinx.h>
 #include <sphinxbase/err.h>

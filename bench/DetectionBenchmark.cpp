@@ -90,6 +90,7 @@ struct Tally {
 
 struct Settings {
     bool realtime = false;
+    bool requiresAddress = false;
     PocketSphinxOptions options;
     QuietWatch::Settings quiet;
 };
@@ -226,6 +227,7 @@ std::vector<Detection> listen(const Settings& settings, AppLocale locale, const 
                                         transcripts->push_back({text, static_cast<double>(fed->load()) / sampleRate});
                                     }
                                 }));
+    detector.setRequiresAddress(settings.requiresAddress);
     detector.start(
         phrases,
         [&](const std::string& phrase) {
@@ -320,15 +322,13 @@ double transparencySeconds(const std::vector<double>& falseCalls, double end,
 // How the phrase stood in the utterance heard by `at`: "start", "greeting", "you", "pause" or
 // "none" (AddressCue).
 std::string addressCueName(const std::string& phrase, const std::vector<Transcript>& transcripts, double at) {
-    std::string utterance;
-    for (const auto& transcript : transcripts) {
-        if (transcript.at > at) {
-            break;
-        }
-        utterance = transcript.text;
+    std::size_t heard = 0;
+    while (heard < transcripts.size() && transcripts[heard].at <= at) {
+        ++heard;
     }
-    const auto cue = addressCue(utterance, phrase);
-    if (!cue) {
+    const auto cue = heard == 0 ? std::nullopt : addressCue(transcripts[heard - 1].text, phrase);
+    // Before a pause only when the utterance ended right there.
+    if (!cue || (cue == AddressCue::beforePause && (heard >= transcripts.size() || !transcripts[heard].text.empty()))) {
         return "none";
     }
     switch (*cue) {
@@ -582,6 +582,7 @@ int run(int argc, char** argv) {
     const auto override = [&](std::function<void(PocketSphinxOptions&)> change) { overrides.push_back(change); };
     std::string manifest, reportPath, onlyCondition;
     double soakHours = 0, silenceMinutes = 0;
+    bool quietWatchOnly = false; // only how the QuietWatch hears the office, without the recogniser
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
         const auto value = [&]() -> std::string {
@@ -648,6 +649,10 @@ int run(int argc, char** argv) {
         } else if (argument == "--threshold") {
             override(
                 [t = std::stod(value())](PocketSphinxOptions& options) { options.keyphraseThresholdPerPhone = t; });
+        } else if (argument == "--require-address") {
+            settings.requiresAddress = value() == "on";
+        } else if (argument == "--quiet-watch-only") {
+            quietWatchOnly = true;
         } else if (argument == "--quiet-margin") {
             settings.quiet.marginDecibels = std::stod(value());
         } else if (argument == "--quiet-frames") {
@@ -665,7 +670,7 @@ int run(int argc, char** argv) {
             "[--threshold T] [--common-words N] [--phrase-probability LOG10] [--language-weight W] "
             "[--sensitivity low|medium|high|all] [--held-back-words N] [--front-end speex|webrtc|none] "
             "[--noise-suppression DB] [--webrtc-level 0-3] [--webrtc-gain-control on|off] [--quiet-margin DB] "
-            "[--quiet-frames N] [--verbose]");
+            "[--quiet-frames N] [--quiet-watch-only] [--require-address on|off] [--verbose]");
     }
     auto clips = readManifest(manifest);
     if (!onlyCondition.empty()) {
@@ -683,6 +688,17 @@ int run(int argc, char** argv) {
     }
     if (soakHours > 0) {
         report.insert("soak", soak(levelSettings.front(), clips, soakHours));
+    } else if (quietWatchOnly) {
+        QJsonArray watches;
+        for (const int frames : {1, 2, 3}) {
+            for (const double margin : {6.0, 8.0, 10.0, 12.0, 15.0}) {
+                auto quiet = settings.quiet;
+                quiet.marginDecibels = margin;
+                quiet.nearFrames = frames;
+                watches.append(quietWatchReport(clips, quiet));
+            }
+        }
+        report.insert("quietWatch", watches);
     } else {
         // Clip by clip, every level in turn: the levels share the machine's load alike.
         std::vector<std::map<std::string, Tally>> tallies(levels.size());

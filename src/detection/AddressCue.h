@@ -13,8 +13,9 @@ enum class AddressCue {
     utteranceStart, // the phrase opens the utterance
     afterGreeting,  // "hey", "hi", "hello", "excuse me", "sorry", "ok", "okay", "oh" before it
     afterYou,       // "you" before it
-    beforePause,    // nothing after it: the utterance ended there (with held-back words, a
-                    // transcript ends with a word only once the utterance ended)
+    beforePause,    // nothing after it in the transcript: an address when the utterance ends
+                    // there (the recogniser's next transcript is the empty one), not when the
+                    // recogniser was only holding the next words back
 };
 
 // The cue of the phrase's last occurrence in the utterance's transcript (tokens as matching

@@ -52,6 +52,8 @@ public:
     bool isCapturing() const { return captureSession_ != nullptr; }
 
     AppLocale locale() const { return gate_.locale(); }
+    // A call is reported only when said as an address (DetectionGate::setRequiresAddress).
+    void setRequiresAddress(bool requiresAddress) { gate_.setRequiresAddress(requiresAddress); }
 
 private:
     void handleRecognitionEvent(const RecognitionEvent& event);

@@ -255,9 +255,16 @@ private:
         if (!decoderDictionary.isValid()) {
             return nullptr;
         }
+        // The backpointer table starts large enough for the longest utterance of dense chatter:
+        // the decoder only grows it when a word is added to a full table, and asking for a
+        // partial result while it is exactly full fails an assertion in PocketSphinx 5prealpha
+        // (ngram_search_find_exit), which ends the process. Room for 100 word exits a frame over
+        // `maxUtterance` (100 frames a second); untouched pages cost no memory.
+        const auto backpointers = std::to_string(100 * 100 * options_.maxUtterance.count());
         std::vector<std::string> arguments{
-            "-hmm",   model_.acousticModel, "-dict", decoderDictionary.path(),
-            "-logfn", "/dev/null",          "-lw",   std::to_string(options_.languageWeight)};
+            "-hmm",     model_.acousticModel, "-dict", decoderDictionary.path(),
+            "-logfn",   "/dev/null",          "-lw",   std::to_string(options_.languageWeight),
+            "-latsize", backpointers};
         if (options_.search == PocketSphinxSearch::languageModel) {
             arguments.insert(arguments.end(), {"-lm", model_.languageModel});
         } else if (languageModel) {

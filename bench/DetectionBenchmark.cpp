@@ -322,13 +322,17 @@ double transparencySeconds(const std::vector<double>& falseCalls, double end,
 // How the phrase stood in the utterance heard by `at`: "start", "greeting", "you", "pause" or
 // "none" (AddressCue).
 std::string addressCueName(const std::string& phrase, const std::vector<Transcript>& transcripts, double at) {
-    std::size_t heard = 0;
-    while (heard < transcripts.size() && transcripts[heard].at <= at) {
-        ++heard;
+    // The transcript the detection came from: the last one with words by then.
+    std::optional<std::size_t> heard;
+    for (std::size_t i = 0; i < transcripts.size() && transcripts[i].at <= at; ++i) {
+        if (!transcripts[i].text.empty()) {
+            heard = i;
+        }
     }
-    const auto cue = heard == 0 ? std::nullopt : addressCue(transcripts[heard - 1].text, phrase);
+    const auto cue = heard ? addressCue(transcripts[*heard].text, phrase) : std::nullopt;
     // Before a pause only when the utterance ended right there.
-    if (!cue || (cue == AddressCue::beforePause && (heard >= transcripts.size() || !transcripts[heard].text.empty()))) {
+    if (!cue || (cue == AddressCue::beforePause &&
+                 (*heard + 1 >= transcripts.size() || !transcripts[*heard + 1].text.empty()))) {
         return "none";
     }
     switch (*cue) {
@@ -730,6 +734,14 @@ int run(int argc, char** argv) {
                 for (std::size_t d = 0; d < detections.size(); ++d) {
                     const auto& detection = detections[d];
                     const auto cue = addressCueName(detection.phrase, transcripts, detection.at);
+                    if (verbose) {
+                        std::string heard;
+                        for (const auto& transcript : transcripts) {
+                            heard += "[" + transcript.text + "@" + std::to_string(transcript.at).substr(0, 4) + "] ";
+                        }
+                        std::fprintf(stderr, "  %s at %.2f s, address cue %s: %s\n", detection.phrase.c_str(),
+                                     detection.at, cue.c_str(), heard.c_str());
+                    }
                     const bool near = lastAt(lastNearAt, detection.at) >= detection.at - 2;
                     if (hits[d]) {
                         tally.cueHits[cue] += 1;

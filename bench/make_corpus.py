@@ -62,6 +62,8 @@ TESTDATA = "/usr/share/pocketsphinx/test/data"
 
 
 def run(*command):
+    if command[0] == "sox":
+        command = ("sox", "-R", *command[1:])  # repeatable: noise and dither from a fixed seed
     subprocess.run(command, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
 
 
@@ -174,7 +176,7 @@ def babble_talkers(work, seconds):
 
 
 def sox_rms(path):
-    result = subprocess.run(["sox", path, "-n", "stat"], check=True, capture_output=True, text=True)
+    result = subprocess.run(["sox", "-R", path, "-n", "stat"], check=True, capture_output=True, text=True)
     return float(re.search(r"RMS\s+amplitude:\s+([0-9.]+)", result.stderr).group(1)) * 32768
 
 

@@ -3,13 +3,18 @@
 // alarms per hour, latency, CPU and memory per condition. See README.md, "The detection benchmark".
 //
 //   detection_benchmark bench/corpus/manifest.jsonl [--realtime] [--report FILE] [--soak-hours H]
-//       [--condition NAME] [--silence-minutes M] [--verbose]
+//       [--condition NAME] [--silence-minutes M] [--verbose] [--sensitivity low|medium|high|all]
 //       [--search common|keyphrase|lm] [--common-words N] [--phrase-probability LOG10] [--threshold T]
-//       [--language-weight W] [--noise-suppression DB]
+//       [--language-weight W] [--held-back-words N] [--front-end speex|webrtc|none]
+//       [--noise-suppression DB] [--webrtc-level 0-3] [--webrtc-gain-control on|off]
+//       [--quiet-margin DB] [--quiet-frames N]
 #include "audio/FileAudioCapture.h"
 
 #include "core/SystemPermissionService.h"
+#include "detection/AddressCue.h"
+#include "detection/QuietWatch.h"
 #include "detection/WakePhraseDetector.h"
+#include "matching/WakePhraseMatching.h"
 #include "speech/PocketSphinxRecognizer.h"
 
 #include <QCoreApplication>
@@ -46,6 +51,7 @@ struct Call {
 };
 
 struct Clip {
+    std::vector<std::pair<double, double>> nearSpeech; // office: when a near talker speaks
     std::string audio;
     AppLocale locale = AppLocale::english;
     std::vector<std::string> phrases;
@@ -58,15 +64,35 @@ struct Detection {
     double at = 0; // seconds of audio delivered when it was reported
 };
 
+// A transcript as the recogniser delivered it, with the audio handed over by then.
+struct Transcript {
+    std::string text;
+    double at = 0;
+};
+
+// A false call keeps the AirPods in Transparency until the user notices and switches back by hand.
+constexpr double noticedAfter = 120;
+constexpr double returnAfterQuiet = 30;
+
 struct Tally {
     int clips = 0, calls = 0, hits = 0, falseAlarms = 0, errors = 0;
     double audioSeconds = 0, cpuSeconds = 0;
     std::vector<double> latencies;
+    // Candidates for confirming a call, counted over hits and false alarms: the address cue (the
+    // phrase opens the utterance or follows "hey", "hi", "excuse me", "sorry"...), and the
+    // nearness cue (near speech by the QuietWatch within the 2 s before the report).
+    std::map<std::string, int> cueHits, cueFalseAlarms;
+    int nearHits = 0, nearFalseAlarms = 0;
+    // Seconds wrongly in Transparency: with the return off, with a 30 s return on the
+    // QuietWatch, and with a 30 s return on the decoder's own hearing of words.
+    double transparencyOff = 0, transparencyQuietWatch = 0, transparencyDecoder = 0;
 };
 
 struct Settings {
     bool realtime = false;
+    bool requiresAddress = false;
     PocketSphinxOptions options;
+    QuietWatch::Settings quiet;
 };
 
 double cpuSeconds() {
@@ -113,6 +139,9 @@ std::vector<Clip> readManifest(const std::string& path) {
             throw std::runtime_error(where + "expected {\"audio\": ..., \"phrases\": [...], \"calls\": [...]}");
         }
         Clip clip;
+        for (const auto& span : object.value("nearSpeech").toArray()) {
+            clip.nearSpeech.emplace_back(span.toArray().at(0).toDouble(), span.toArray().at(1).toDouble());
+        }
         const auto audio = object.value("audio").toString();
         clip.audio = (QFileInfo(audio).isAbsolute() ? audio : folder + "/" + audio).toStdString();
         const auto localeValue = object.value("locale");
@@ -139,19 +168,50 @@ std::vector<Clip> readManifest(const std::string& path) {
     return clips;
 }
 
-WakePhraseDetector::Platform platformFor(const Settings& settings, FileAudioCaptureDevices::Source source) {
-    return {[options = settings.options](AppLocale locale) -> std::unique_ptr<SpeechRecognizer> {
-                if (locale != AppLocale::english) {
-                    return nullptr;
+// The recogniser, with every transcript it delivers noted down on the way to the detector.
+class NotingRecognizer final : public SpeechRecognizer {
+public:
+    NotingRecognizer(std::unique_ptr<SpeechRecognizer> recognizer, std::function<void(const std::string&)> note)
+        : recognizer_(std::move(recognizer)), note_(std::move(note)) {}
+    bool isAvailable() const override { return recognizer_->isAvailable(); }
+    bool supportsOnDeviceRecognition() const override { return recognizer_->supportsOnDeviceRecognition(); }
+    std::shared_ptr<RecognitionRequest> makeRequest(const std::vector<std::string>& contextualStrings) override {
+        return recognizer_->makeRequest(contextualStrings);
+    }
+    std::unique_ptr<RecognitionTask> recognitionTask(std::shared_ptr<RecognitionRequest> request,
+                                                     ResultHandler handler) override {
+        return recognizer_->recognitionTask(
+            std::move(request), [note = note_, handler = std::move(handler)](const RecognitionEvent& event) {
+                if (event.transcript) {
+                    note(*event.transcript);
                 }
-                return std::make_unique<PocketSphinxRecognizer>(locale, PocketSphinxModel::englishUS(), options);
-            },
-            std::make_shared<FileAudioCaptureDevices>(std::move(source)), std::make_shared<SystemPermissionService>()};
+                handler(event);
+            });
+    }
+
+private:
+    std::unique_ptr<SpeechRecognizer> recognizer_;
+    std::function<void(const std::string&)> note_;
+};
+
+WakePhraseDetector::Platform platformFor(const Settings& settings, FileAudioCaptureDevices::Source source,
+                                         std::function<void(const std::string&)> note) {
+    return {
+        [options = settings.options, note = std::move(note)](AppLocale locale) -> std::unique_ptr<SpeechRecognizer> {
+            if (locale != AppLocale::english) {
+                return nullptr;
+            }
+            return std::make_unique<NotingRecognizer>(
+                std::make_unique<PocketSphinxRecognizer>(locale, PocketSphinxModel::englishUS(), options), note);
+        },
+        std::make_shared<FileAudioCaptureDevices>(std::move(source)), std::make_shared<SystemPermissionService>()};
 }
 
-// Streams samples (then silence) through one listening session; returns the detections.
+// Streams samples (then silence) through one listening session; returns the detections (and
+// notes every transcript in `transcripts` when given).
 std::vector<Detection> listen(const Settings& settings, AppLocale locale, const std::vector<std::string>& phrases,
-                              std::function<bool(std::vector<std::int16_t>&)> next, std::vector<std::string>& errors) {
+                              std::function<bool(std::vector<std::int16_t>&)> next, std::vector<std::string>& errors,
+                              std::vector<Transcript>* transcripts = nullptr) {
     QEventLoop loop;
     FileAudioCaptureDevices::Source source;
     source.next = std::move(next);
@@ -162,7 +222,12 @@ std::vector<Detection> listen(const Settings& settings, AppLocale locale, const 
     };
     const auto fed = source.fedSamples;
     std::vector<Detection> detections;
-    WakePhraseDetector detector(locale, platformFor(settings, std::move(source)));
+    WakePhraseDetector detector(locale, platformFor(settings, std::move(source), [&](const std::string& text) {
+                                    if (transcripts) {
+                                        transcripts->push_back({text, static_cast<double>(fed->load()) / sampleRate});
+                                    }
+                                }));
+    detector.setRequiresAddress(settings.requiresAddress);
     detector.start(
         phrases,
         [&](const std::string& phrase) {
@@ -198,8 +263,94 @@ std::function<bool(std::vector<std::int16_t>&)> playing(std::vector<std::int16_t
 
 bool verbose = false;
 
-void score(const Clip& clip, const std::vector<Detection>& detections, Tally& tally) {
-    std::vector<bool> used(clip.calls.size(), false);
+class ManualClock final : public Clock {
+public:
+    TimePoint now() const override { return TimePoint{} + elapsed; }
+    Clock::duration elapsed{};
+};
+
+// For each 100 ms of the clip, when the QuietWatch last heard near speech (seconds; negative
+// before it first did).
+std::vector<double> nearSpeechTimes(const std::vector<std::int16_t>& samples, const QuietWatch::Settings& settings) {
+    const auto clock = std::make_shared<ManualClock>();
+    QuietWatch watch(clock, settings);
+    std::vector<double> lastNearAt;
+    double last = -1e9;
+    for (std::size_t at = 0; at < samples.size(); at += 1600) {
+        clock->elapsed += std::chrono::milliseconds(100);
+        watch.hear(levelDecibels(std::span(samples).subspan(at, std::min<std::size_t>(1600, samples.size() - at))));
+        if (watch.isHearingNearSpeech()) {
+            last = std::chrono::duration<double>(clock->elapsed).count();
+        }
+        lastNearAt.push_back(last);
+    }
+    return lastNearAt;
+}
+
+double lastAt(const std::vector<double>& lastNearAt, double t) {
+    if (lastNearAt.empty() || t < 0.1) {
+        return -1e9;
+    }
+    return lastNearAt[std::min(lastNearAt.size() - 1, static_cast<std::size_t>(t * 10) - 1)];
+}
+
+// Seconds wrongly in Transparency after the false calls (sorted by time): a call while the
+// AirPods are in Transparency changes nothing; each lasts until the user switches back after
+// `noticedAfter`, or earlier when nobody spoke for `returnAfterQuiet` by `lastSpeechAt(t)`.
+double transparencySeconds(const std::vector<double>& falseCalls, double end,
+                           const std::function<double(double)>& lastSpeechAt) {
+    double total = 0, busyUntil = -1;
+    for (const double call : falseCalls) {
+        if (call < busyUntil) {
+            continue;
+        }
+        double back = std::min(end, call + noticedAfter);
+        if (lastSpeechAt) {
+            for (double t = call; t < back; t += 0.1) {
+                if (t - std::max(call, lastSpeechAt(t)) >= returnAfterQuiet) {
+                    back = t;
+                    break;
+                }
+            }
+        }
+        total += back - call;
+        busyUntil = back;
+    }
+    return total;
+}
+
+// How the phrase stood in the utterance heard by `at`: "start", "greeting", "you", "pause" or
+// "none" (AddressCue).
+std::string addressCueName(const std::string& phrase, const std::vector<Transcript>& transcripts, double at) {
+    // The transcript the detection came from: the last one with words by then.
+    std::optional<std::size_t> heard;
+    for (std::size_t i = 0; i < transcripts.size() && transcripts[i].at <= at; ++i) {
+        if (!transcripts[i].text.empty()) {
+            heard = i;
+        }
+    }
+    const auto cue = heard ? addressCue(transcripts[*heard].text, phrase) : std::nullopt;
+    // Before a pause only when the utterance ended right there.
+    if (!cue || (cue == AddressCue::beforePause &&
+                 (*heard + 1 >= transcripts.size() || !transcripts[*heard + 1].text.empty()))) {
+        return "none";
+    }
+    switch (*cue) {
+    case AddressCue::utteranceStart:
+        return "start";
+    case AddressCue::afterGreeting:
+        return "greeting";
+    case AddressCue::afterYou:
+        return "you";
+    case AddressCue::beforePause:
+        return "pause";
+    }
+    return "none";
+}
+
+// Scores the detections; returns which of them were hits.
+std::vector<bool> score(const Clip& clip, const std::vector<Detection>& detections, Tally& tally) {
+    std::vector<bool> used(clip.calls.size(), false), hits;
     for (const auto& detection : detections) {
         bool hit = false;
         for (std::size_t i = 0; i < clip.calls.size() && !hit; ++i) {
@@ -210,8 +361,13 @@ void score(const Clip& clip, const std::vector<Detection>& detections, Tally& ta
                 tally.latencies.push_back(std::max(0.0, detection.at - call.end));
             }
         }
+        hits.push_back(hit);
         tally.hits += hit;
         tally.falseAlarms += !hit;
+        if (verbose && hit) {
+            std::fprintf(stderr, "hit: %s heard at %.2f s in %s\n", detection.phrase.c_str(), detection.at,
+                         clip.audio.c_str());
+        }
         if (verbose && !hit) {
             std::fprintf(stderr, "false alarm: %s heard at %.2f s in %s\n", detection.phrase.c_str(), detection.at,
                          clip.audio.c_str());
@@ -223,6 +379,7 @@ void score(const Clip& clip, const std::vector<Detection>& detections, Tally& ta
                          clip.audio.c_str());
         }
     }
+    return hits;
 }
 
 double percentile(std::vector<double> values, double p) {
@@ -232,6 +389,22 @@ double percentile(std::vector<double> values, double p) {
     std::sort(values.begin(), values.end());
     const auto index = static_cast<std::size_t>(std::ceil(p * static_cast<double>(values.size()))) - 1;
     return values[std::min(index, values.size() - 1)];
+}
+
+QJsonObject cueCounts(const std::map<std::string, int>& counts) {
+    QJsonObject object;
+    for (const auto& [cue, count] : counts) {
+        object.insert(QString::fromStdString(cue), count);
+    }
+    return object;
+}
+
+std::string cueText(const std::map<std::string, int>& counts) {
+    std::string text;
+    for (const auto& [cue, count] : counts) {
+        text += (text.empty() ? "" : " ") + cue + " " + std::to_string(count);
+    }
+    return text.empty() ? "-" : text;
 }
 
 QJsonObject summary(const std::string& condition, const Tally& tally) {
@@ -249,6 +422,13 @@ QJsonObject summary(const std::string& condition, const Tally& tally) {
         {"latencyP95", tally.latencies.empty() ? QJsonValue() : percentile(tally.latencies, 0.95)},
         {"cpuSecondsPerAudioSecond", tally.audioSeconds > 0 ? tally.cpuSeconds / tally.audioSeconds : 0.0},
         {"errors", tally.errors},
+        {"addressCueHits", cueCounts(tally.cueHits)},
+        {"addressCueFalseAlarms", cueCounts(tally.cueFalseAlarms)},
+        {"nearHits", tally.nearHits},
+        {"nearFalseAlarms", tally.nearFalseAlarms},
+        {"transparencyMinutesPerHourReturnOff", hours > 0 ? tally.transparencyOff / 60 / hours : 0.0},
+        {"transparencyMinutesPerHourReturn30QuietWatch", hours > 0 ? tally.transparencyQuietWatch / 60 / hours : 0.0},
+        {"transparencyMinutesPerHourReturn30Decoder", hours > 0 ? tally.transparencyDecoder / 60 / hours : 0.0},
     };
     std::printf(
         "%-10s clips %4d  recall %6s  false alarms %3d (%6.2f/h over %.2f h)  latency p50 %5.2f s p95 %5.2f s  "
@@ -257,8 +437,60 @@ QJsonObject summary(const std::string& condition, const Tally& tally) {
         tally.calls ? QString::number(100.0 * tally.hits / tally.calls, 'f', 1).append('%').toUtf8().constData() : "-",
         tally.falseAlarms, hours > 0 ? tally.falseAlarms / hours : 0.0, hours, percentile(tally.latencies, 0.5),
         percentile(tally.latencies, 0.95), tally.audioSeconds > 0 ? 100 * tally.cpuSeconds / tally.audioSeconds : 0.0);
+    std::printf("           address cue of hits %s, of false alarms %s; near speech before %d of %d hits, %d of %d "
+                "false alarms\n",
+                cueText(tally.cueHits).c_str(), cueText(tally.cueFalseAlarms).c_str(), tally.nearHits, tally.hits,
+                tally.nearFalseAlarms, tally.falseAlarms);
+    if (tally.transparencyOff > 0) {
+        std::printf("           wrongly in Transparency: %.1f min/h with the return off (%.0f s a false call), "
+                    "%.1f min/h with a %.0f s return (QuietWatch), %.1f min/h (decoder's words)\n",
+                    tally.transparencyOff / 60 / hours, noticedAfter, tally.transparencyQuietWatch / 60 / hours,
+                    returnAfterQuiet, tally.transparencyDecoder / 60 / hours);
+    }
     std::fflush(stdout);
     return object;
+}
+
+// How the QuietWatch hears the office: near utterances it noticed, and in pauses long enough for
+// a return, whether and when it saw the quiet (distant chatter must not hide it).
+QJsonObject quietWatchReport(const std::vector<Clip>& clips, const QuietWatch::Settings& settings) {
+    int utterances = 0, noticed = 0, longPauses = 0, quietSeen = 0;
+    std::vector<double> delays;
+    for (const auto& clip : clips) {
+        if (clip.nearSpeech.empty()) {
+            continue;
+        }
+        const auto lastNearAt = nearSpeechTimes(readWave(clip.audio), settings);
+        const double end = static_cast<double>(lastNearAt.size()) / 10;
+        for (std::size_t i = 0; i < clip.nearSpeech.size(); ++i) {
+            const auto [start, stop] = clip.nearSpeech[i];
+            ++utterances;
+            noticed += lastAt(lastNearAt, stop + 0.3) >= start;
+            const double next = i + 1 < clip.nearSpeech.size() ? clip.nearSpeech[i + 1].first : end;
+            if (next - stop < returnAfterQuiet + 2) {
+                continue;
+            }
+            ++longPauses;
+            for (double t = stop; t < next; t += 0.1) {
+                if (t - std::max(stop, lastAt(lastNearAt, t)) >= returnAfterQuiet) {
+                    ++quietSeen;
+                    delays.push_back(t - stop);
+                    break;
+                }
+            }
+        }
+    }
+    std::printf("quiet watch (margin %.0f dB, %d stretches): noticed %d of %d near utterances; quiet seen in %d of %d "
+                "pauses over %.0f s, %.1f s after the utterance (p95 %.1f s)\n",
+                settings.marginDecibels, settings.nearFrames, noticed, utterances, quietSeen, longPauses,
+                returnAfterQuiet + 2, percentile(delays, 0.5), percentile(delays, 0.95));
+    return {{"marginDecibels", settings.marginDecibels},
+            {"nearFrames", settings.nearFrames},
+            {"nearUtterances", utterances},
+            {"noticed", noticed},
+            {"longPauses", longPauses},
+            {"quietSeen", quietSeen},
+            {"returnDelayP50", delays.empty() ? QJsonValue() : percentile(delays, 0.5)}};
 }
 
 // Hours of the corpus's audio, clip after clip with pauses, through one session.
@@ -349,8 +581,12 @@ QJsonObject silence(const Settings& settings, double minutes) {
 
 int run(int argc, char** argv) {
     Settings settings;
+    std::vector<DetectionSensitivity> levels{DetectionSensitivity::medium};
+    std::vector<std::function<void(PocketSphinxOptions&)>> overrides;
+    const auto override = [&](std::function<void(PocketSphinxOptions&)> change) { overrides.push_back(change); };
     std::string manifest, reportPath, onlyCondition;
     double soakHours = 0, silenceMinutes = 0;
+    bool quietWatchOnly = false; // only how the QuietWatch hears the office, without the recogniser
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
         const auto value = [&]() -> std::string {
@@ -371,21 +607,60 @@ int run(int argc, char** argv) {
             silenceMinutes = std::stod(value());
         } else if (argument == "--condition") {
             onlyCondition = value();
+        } else if (argument == "--sensitivity") {
+            const auto level = value();
+            if (level == "all") {
+                levels.assign(detectionSensitivities.begin(), detectionSensitivities.end());
+            } else if (DetectionSensitivity::fromRawValue(level).rawValue() == level) {
+                levels = {DetectionSensitivity::fromRawValue(level)};
+            } else {
+                throw std::runtime_error("--sensitivity takes low, medium, high or all");
+            }
         } else if (argument == "--search") {
             const auto search = value();
-            settings.options.search = search == "lm"          ? PocketSphinxSearch::languageModel
-                                      : search == "keyphrase" ? PocketSphinxSearch::keyphrase
-                                                              : PocketSphinxSearch::commonWords;
+            override([search](PocketSphinxOptions& options) {
+                options.search = search == "lm"          ? PocketSphinxSearch::languageModel
+                                 : search == "keyphrase" ? PocketSphinxSearch::keyphrase
+                                                         : PocketSphinxSearch::commonWords;
+            });
         } else if (argument == "--common-words") {
-            settings.options.commonWordCount = std::stoul(value());
+            override([count = std::stoul(value())](PocketSphinxOptions& options) { options.commonWordCount = count; });
         } else if (argument == "--phrase-probability") {
-            settings.options.phraseWordLogProbability = std::stod(value());
+            override([p = std::stod(value())](PocketSphinxOptions& options) { options.phraseWordLogProbability = p; });
+        } else if (argument == "--held-back-words") {
+            override([n = std::stoul(value())](PocketSphinxOptions& options) { options.heldBackWords = n; });
+        } else if (argument == "--front-end") {
+            const auto kind = audioFrontEndKind(value());
+            if (!kind) {
+                throw std::runtime_error("--front-end takes speex, webrtc or none");
+            }
+            override([kind = *kind](PocketSphinxOptions& options) { options.frontEnd.kind = kind; });
         } else if (argument == "--noise-suppression") {
-            settings.options.noiseSuppressionDecibels = std::stoi(value());
+            override([db = std::stoi(value())](PocketSphinxOptions& options) {
+                options.frontEnd.speexSuppressionDecibels = db;
+                if (db == 0) {
+                    options.frontEnd.kind = AudioFrontEndKind::none;
+                }
+            });
+        } else if (argument == "--webrtc-level") {
+            override([level = std::stoi(value())](PocketSphinxOptions& options) {
+                options.frontEnd.webRtcSuppressionLevel = level;
+            });
+        } else if (argument == "--webrtc-gain-control") {
+            override([on = value() == "on"](PocketSphinxOptions& options) { options.frontEnd.webRtcGainControl = on; });
         } else if (argument == "--language-weight") {
-            settings.options.languageWeight = std::stod(value());
+            override([w = std::stod(value())](PocketSphinxOptions& options) { options.languageWeight = w; });
         } else if (argument == "--threshold") {
-            settings.options.keyphraseThresholdPerPhone = std::stod(value());
+            override(
+                [t = std::stod(value())](PocketSphinxOptions& options) { options.keyphraseThresholdPerPhone = t; });
+        } else if (argument == "--require-address") {
+            settings.requiresAddress = value() == "on";
+        } else if (argument == "--quiet-watch-only") {
+            quietWatchOnly = true;
+        } else if (argument == "--quiet-margin") {
+            settings.quiet.marginDecibels = std::stod(value());
+        } else if (argument == "--quiet-frames") {
+            settings.quiet.nearFrames = std::stoi(value());
         } else if (!argument.empty() && argument[0] != '-' && manifest.empty()) {
             manifest = argument;
         } else {
@@ -397,42 +672,125 @@ int run(int argc, char** argv) {
             "usage: detection_benchmark MANIFEST.jsonl [--realtime] [--report FILE] "
             "[--soak-hours H] [--silence-minutes M] [--condition NAME] [--search common|keyphrase|lm] "
             "[--threshold T] [--common-words N] [--phrase-probability LOG10] [--language-weight W] "
-            "[--noise-suppression DB] [--verbose]");
+            "[--sensitivity low|medium|high|all] [--held-back-words N] [--front-end speex|webrtc|none] "
+            "[--noise-suppression DB] [--webrtc-level 0-3] [--webrtc-gain-control on|off] [--quiet-margin DB] "
+            "[--quiet-frames N] [--quiet-watch-only] [--require-address on|off] [--verbose]");
     }
     auto clips = readManifest(manifest);
     if (!onlyCondition.empty()) {
         std::erase_if(clips, [&](const Clip& clip) { return clip.condition != onlyCondition; });
     }
     QJsonObject report{{"manifest", QString::fromStdString(manifest)}, {"realtime", settings.realtime}};
+    // Every level's settings, the options given on the command line on top.
+    std::vector<Settings> levelSettings;
+    for (const auto level : levels) {
+        auto& ours = levelSettings.emplace_back(settings);
+        ours.options = pocketSphinxOptionsFor(level);
+        for (const auto& change : overrides) {
+            change(ours.options);
+        }
+    }
     if (soakHours > 0) {
-        report.insert("soak", soak(settings, clips, soakHours));
+        report.insert("soak", soak(levelSettings.front(), clips, soakHours));
+    } else if (quietWatchOnly) {
+        QJsonArray watches;
+        for (const int frames : {1, 2, 3}) {
+            for (const double margin : {6.0, 8.0, 10.0, 12.0, 15.0}) {
+                auto quiet = settings.quiet;
+                quiet.marginDecibels = margin;
+                quiet.nearFrames = frames;
+                watches.append(quietWatchReport(clips, quiet));
+            }
+        }
+        report.insert("quietWatch", watches);
     } else {
-        std::map<std::string, Tally> tallies;
+        // Clip by clip, every level in turn: the levels share the machine's load alike.
+        std::vector<std::map<std::string, Tally>> tallies(levels.size());
         std::vector<std::string> order;
         for (const auto& clip : clips) {
-            if (!tallies.contains(clip.condition)) {
+            if (std::find(order.begin(), order.end(), clip.condition) == order.end()) {
                 order.push_back(clip.condition);
             }
-            auto& tally = tallies[clip.condition];
-            const auto samples = readWave(clip.audio);
-            std::vector<std::string> errors;
-            const double cpuBefore = cpuSeconds();
-            const auto detections = listen(settings, clip.locale, clip.phrases, playing(samples), errors);
-            tally.cpuSeconds += cpuSeconds() - cpuBefore;
-            tally.audioSeconds += static_cast<double>(samples.size()) / sampleRate + trailingSilence;
-            tally.clips += 1;
-            tally.calls += static_cast<int>(clip.calls.size());
-            tally.errors += static_cast<int>(errors.size());
-            for (const auto& error : errors) {
-                std::fprintf(stderr, "%s: %s\n", clip.audio.c_str(), error.c_str());
+            auto samples = readWave(clip.audio);
+            const auto lastNearAt = nearSpeechTimes(samples, settings.quiet);
+            const double end = static_cast<double>(samples.size()) / sampleRate + trailingSilence;
+            for (std::size_t l = 0; l < levels.size(); ++l) {
+                auto& tally = tallies[l][clip.condition];
+                std::vector<std::string> errors;
+                std::vector<Transcript> transcripts;
+                const double cpuBefore = cpuSeconds();
+                const auto detections =
+                    listen(levelSettings[l], clip.locale, clip.phrases, playing(samples), errors, &transcripts);
+                tally.cpuSeconds += cpuSeconds() - cpuBefore;
+                tally.audioSeconds += end;
+                tally.clips += 1;
+                tally.calls += static_cast<int>(clip.calls.size());
+                tally.errors += static_cast<int>(errors.size());
+                for (const auto& error : errors) {
+                    std::fprintf(stderr, "%s: %s\n", clip.audio.c_str(), error.c_str());
+                }
+                const auto hits = score(clip, detections, tally);
+                std::vector<double> falseCalls;
+                for (std::size_t d = 0; d < detections.size(); ++d) {
+                    const auto& detection = detections[d];
+                    const auto cue = addressCueName(detection.phrase, transcripts, detection.at);
+                    if (verbose) {
+                        std::string heard;
+                        for (const auto& transcript : transcripts) {
+                            heard += "[" + transcript.text + "@" + std::to_string(transcript.at).substr(0, 4) + "] ";
+                        }
+                        std::fprintf(stderr, "  %s at %.2f s, address cue %s: %s\n", detection.phrase.c_str(),
+                                     detection.at, cue.c_str(), heard.c_str());
+                    }
+                    const bool near = lastAt(lastNearAt, detection.at) >= detection.at - 2;
+                    if (hits[d]) {
+                        tally.cueHits[cue] += 1;
+                        tally.nearHits += near;
+                    } else {
+                        tally.cueFalseAlarms[cue] += 1;
+                        tally.nearFalseAlarms += near;
+                        falseCalls.push_back(detection.at);
+                    }
+                }
+                if (!clip.nearSpeech.empty()) {
+                    std::vector<double> wordsAt;
+                    for (const auto& transcript : transcripts) {
+                        if (!transcript.text.empty()) {
+                            wordsAt.push_back(transcript.at);
+                        }
+                    }
+                    tally.transparencyOff += transparencySeconds(falseCalls, end, nullptr);
+                    tally.transparencyQuietWatch +=
+                        transparencySeconds(falseCalls, end, [&](double t) { return lastAt(lastNearAt, t); });
+                    tally.transparencyDecoder += transparencySeconds(falseCalls, end, [&](double t) {
+                        const auto after = std::upper_bound(wordsAt.begin(), wordsAt.end(), t);
+                        return after == wordsAt.begin() ? -1e9 : *(after - 1);
+                    });
+                }
             }
-            score(clip, detections, tally);
         }
-        QJsonArray conditions;
-        for (const auto& condition : order) {
-            conditions.append(summary(condition, tallies[condition]));
+        QJsonArray results;
+        for (std::size_t l = 0; l < levels.size(); ++l) {
+            std::printf("== sensitivity %s\n", std::string(levels[l].rawValue()).c_str());
+            QJsonArray conditions;
+            for (const auto& condition : order) {
+                if (tallies[l].contains(condition)) {
+                    conditions.append(summary(condition, tallies[l][condition]));
+                }
+            }
+            results.append(QJsonObject{{"sensitivity", QString::fromStdString(std::string(levels[l].rawValue()))},
+                                       {"conditions", conditions}});
         }
-        report.insert("conditions", conditions);
+        report.insert("levels", results);
+        QJsonArray watches;
+        for (const double margin : {6.0, 8.0, 10.0, 12.0, 15.0}) {
+            auto quiet = settings.quiet;
+            quiet.marginDecibels = margin;
+            if (std::any_of(clips.begin(), clips.end(), [](const Clip& clip) { return !clip.nearSpeech.empty(); })) {
+                watches.append(quietWatchReport(clips, quiet));
+            }
+        }
+        report.insert("quietWatch", watches);
     }
     if (silenceMinutes > 0) {
         report.insert("silence", silence(settings, silenceMinutes));

@@ -1,5 +1,9 @@
 #include "detection/DetectionGate.h"
 
+#include "detection/AddressCue.h"
+
+#include <utility>
+
 namespace harkwell {
 
 DetectionGate::DetectionGate(AppLocale locale, std::shared_ptr<const Clock> clock)
@@ -23,10 +27,23 @@ std::optional<WakePhraseMatch> DetectionGate::hear(const std::string& transcript
     if (!update.text().empty()) {
         lastMatchingTextUpdatedAt_ = now;
     }
-    auto match = matchWakePhrases(recentMatchingText_, phrases_, locale_);
+    // A phrase that ended the last transcript was said before a pause when the utterance ended
+    // right there (the recogniser's empty transcript).
+    auto beforePause = std::exchange(matchBeforePause_, std::nullopt);
+    const bool isAtPause = beforePause && transcript.empty();
+    auto match = isAtPause ? std::move(beforePause) : matchWakePhrases(recentMatchingText_, phrases_, locale_);
     lastMatchedTranscript_ = transcript;
     if (!match) {
         return std::nullopt;
+    }
+    if (requiresAddress_ && !isAtPause) {
+        const auto cue = addressCue(transcript, match->targetPhrase);
+        if (cue == AddressCue::beforePause) {
+            matchBeforePause_ = std::move(match);
+        }
+        if (!cue || cue == AddressCue::beforePause) {
+            return std::nullopt;
+        }
     }
     recentMatchingText_.clear();
     lastMatchingTextUpdatedAt_.reset();

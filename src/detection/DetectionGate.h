@@ -31,6 +31,12 @@ public:
     // The recogniser's transcript so far. Returns the match to report, whose matchedText is the
     // window it was found in; nothing when there is no match or it falls within the cooldown.
     std::optional<WakePhraseMatch> hear(const std::string& transcript);
+    // With it, a match is reported only once the transcript says the phrase as an address
+    // (AddressCue): opening the utterance, after a greeting or "you", or ending it (reported with
+    // the recogniser's empty transcript that ends the utterance); a phrase in the middle of a
+    // sentence is never reported.
+    void setRequiresAddress(bool requiresAddress) { requiresAddress_ = requiresAddress; }
+    bool requiresAddress() const { return requiresAddress_; }
 
     AppLocale locale() const { return locale_; }
     const std::vector<std::string>& phrases() const { return phrases_; }
@@ -42,6 +48,8 @@ private:
 
     const AppLocale locale_;
     const std::shared_ptr<const Clock> clock_;
+    bool requiresAddress_ = false;
+    std::optional<WakePhraseMatch> matchBeforePause_; // reported if the utterance ends next
     std::vector<std::string> phrases_;
     std::optional<Clock::TimePoint> lastDetectionAt_;
     std::string lastMatchedTranscript_; // the previous transcript, whether it matched or not

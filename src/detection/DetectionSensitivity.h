@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <optional>
 #include <string_view>
 
@@ -21,5 +22,9 @@ public:
 private:
     Value value_;
 };
+
+// Every level, from low to high.
+inline constexpr std::array<DetectionSensitivity, 3> detectionSensitivities{
+    DetectionSensitivity::low, DetectionSensitivity::medium, DetectionSensitivity::high};
 
 } // namespace harkwell

@@ -70,6 +70,8 @@ public:
     void useMicrophone(std::string sourceId) { microphoneSource_ = std::move(sourceId); }
 
     AppLocale locale() const { return gate_.locale(); }
+    // A call is reported only when said as an address (DetectionGate::setRequiresAddress).
+    void setRequiresAddress(bool requiresAddress) { gate_.setRequiresAddress(requiresAddress); }
 
 private:
     void handleRecognitionEvent(const RecognitionEvent& event);

@@ -238,11 +238,15 @@ std::optional<CallVocabulary> makeCallVocabulary(const std::vector<std::string>&
 }
 
 std::string settledWords(const std::string& hypothesis, const PocketSphinxOptions& options) {
-    if (!options.holdBackLastWord) {
-        return hypothesis;
+    auto end = hypothesis.size();
+    for (std::size_t held = 0; held < options.heldBackWords; ++held) {
+        const auto space = hypothesis.rfind(' ', end == 0 ? 0 : end - 1);
+        if (space == std::string::npos || end == 0) {
+            return {};
+        }
+        end = space;
     }
-    const auto space = hypothesis.rfind(' ');
-    return space == std::string::npos ? std::string() : hypothesis.substr(0, space);
+    return hypothesis.substr(0, end);
 }
 
 } // namespace harkwell

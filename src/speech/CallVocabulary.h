@@ -60,8 +60,8 @@ std::optional<CallVocabulary> makeCallVocabulary(const std::vector<std::string>&
                                                  const PocketSphinxOptions& options);
 
 // A partial hypothesis as it is reported. While speech goes on, the last word of a hypothesis is
-// often the beginning of a longer one ('james' becoming 'jameson'): with `holdBackLastWord` it
-// is left out until a word follows it or the utterance ends.
+// often the beginning of a longer one ('james' becoming 'jameson'): the last `heldBackWords`
+// words are left out until as many words follow them or the utterance ends.
 std::string settledWords(const std::string& hypothesis, const PocketSphinxOptions& options);
 
 } // namespace harkwell

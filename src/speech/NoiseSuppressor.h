@@ -1,31 +1,24 @@
 #pragma once
 
-#include <cstdint>
-#include <span>
-#include <vector>
+#include "speech/AudioFrontEnd.h"
 
 struct SpeexPreprocessState_;
 
 namespace harkwell {
 
 // Takes steady background noise (a fan, an air conditioner, traffic) out of 16 kHz speech before
-// the recogniser hears it, with Speex's spectral noise suppression. The noise is estimated all
-// the time from the audio itself, so it follows a room that gets louder or quieter.
-class NoiseSuppressor {
+// the recogniser hears it, with Speex's spectral noise suppression, in frames of 20 ms. The noise
+// is estimated all the time from the audio itself, so it follows a room that gets louder or quieter.
+class NoiseSuppressor final : public AudioFrontEnd {
 public:
     // suppressionDecibels: how far noise is pushed down at most (negative; -15 is moderate).
     explicit NoiseSuppressor(int suppressionDecibels);
-    ~NoiseSuppressor();
-    NoiseSuppressor(const NoiseSuppressor&) = delete;
-    NoiseSuppressor& operator=(const NoiseSuppressor&) = delete;
-
-    // The samples cleaned, in whole frames of 20 ms: the rest of an incomplete frame comes with
-    // the next call.
-    std::vector<std::int16_t> process(std::span<const std::int16_t> samples);
+    ~NoiseSuppressor() override;
 
 private:
+    void processFrame(std::span<std::int16_t> frame) override;
+
     SpeexPreprocessState_* state_;
-    std::vector<std::int16_t> pending_;
 };
 
 } // namespace harkwell

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "detection/DetectionSensitivity.h"
+#include "speech/AudioFrontEnd.h"
 
 #include <chrono>
 #include <cstddef>
@@ -21,9 +22,9 @@ struct PocketSphinxOptions {
     // commonWords: how many of the most frequent words, and the probability (log10) each word
     // of a call phrase gets among them.
     std::size_t commonWordCount = 3000;
-    // Partial results leave out their last word until the next begins (fewer false alarms,
-    // a little more latency).
-    bool holdBackLastWord = true;
+    // Partial results leave out their last words until as many more have begun (fewer false
+    // alarms, more latency): 0 reports every word at once.
+    std::size_t heldBackWords = 1;
     double phraseWordLogProbability = -2.0;
     // How much the language model weighs against the sounds in the first, fast pass, the one
     // partial results come from (the model's own is 6.5; more lets a favoured phrase word win
@@ -31,15 +32,14 @@ struct PocketSphinxOptions {
     double languageWeight = 10;
     // Keyphrase threshold per phone of the phrase, as a power of ten (-5 gives 1e-5 a phone).
     double keyphraseThresholdPerPhone = -5;
-    // Noise suppression in front of the decoder: how far steady noise is pushed down (dB,
-    // negative); 0 turns it off.
-    int noiseSuppressionDecibels = -15;
+    // What cleans the audio in front of the decoder.
+    AudioFrontEndSettings frontEnd;
     // Most audio waiting for the decoder; append waits while the decoder catches up.
     std::chrono::milliseconds maxPendingAudio{250};
     std::chrono::seconds maxUtterance{20};
 };
 
-// The settings of a sensitivity level.
+// The recogniser's settings for a sensitivity level (chosen by measurement; README.md, "Sensitivity").
 PocketSphinxOptions pocketSphinxOptionsFor(DetectionSensitivity sensitivity);
 
 } // namespace harkwell

@@ -1,9 +1,9 @@
 #include "speech/PocketSphinxRecognizer.h"
 
 #include "core/Log.h"
+#include "speech/AudioFrontEnd.h"
 #include "speech/AudioQueue.h"
 #include "speech/CallVocabulary.h"
-#include "speech/NoiseSuppressor.h"
 
 #include <pocketsphinx.h>
 #include <sphinxbase/err.h>
@@ -150,13 +150,27 @@ std::string startDescription(const PocketSphinxOptions& options, const CallPhras
     text << "Recogniser starting: search " << searchName(options.search) << ", " << options.commonWordCount
          << " common words, phrase word probability " << options.phraseWordLogProbability << ", language weight "
          << options.languageWeight << ", keyphrase threshold 1e" << options.keyphraseThresholdPerPhone
-         << " a phone, noise suppression ";
-    if (options.noiseSuppressionDecibels < 0) {
-        text << options.noiseSuppressionDecibels << " dB";
-    } else {
-        text << "off";
+         << " a phone, front end ";
+    switch (options.frontEnd.kind) {
+    case AudioFrontEndKind::none:
+        text << "none";
+        break;
+    case AudioFrontEndKind::speex:
+        text << "Speex noise suppression " << options.frontEnd.speexSuppressionDecibels << " dB";
+        break;
+    case AudioFrontEndKind::webrtc:
+        text << "WebRTC noise suppression level " << options.frontEnd.webRtcSuppressionLevel << ", gain control "
+             << (options.frontEnd.webRtcGainControl ? "on" : "off");
+        break;
     }
-    text << ", last word " << (options.holdBackLastWord ? "held back" : "reported at once") << "; call phrases";
+    if (options.heldBackWords == 0) {
+        text << ", every word reported at once";
+    } else if (options.heldBackWords == 1) {
+        text << ", last word held back";
+    } else {
+        text << ", last " << options.heldBackWords << " words held back";
+    }
+    text << "; call phrases";
     for (const auto& phrase : calls.phrases) {
         text << (&phrase == &calls.phrases.front() ? " \"" : ", \"") << joined(phrase, " ") << '"';
     }
@@ -241,9 +255,16 @@ private:
         if (!decoderDictionary.isValid()) {
             return nullptr;
         }
+        // The backpointer table starts large enough for the longest utterance of dense chatter:
+        // the decoder only grows it when a word is added to a full table, and asking for a
+        // partial result while it is exactly full fails an assertion in PocketSphinx 5prealpha
+        // (ngram_search_find_exit), which ends the process. Room for 100 word exits a frame over
+        // `maxUtterance` (100 frames a second); untouched pages cost no memory.
+        const auto backpointers = std::to_string(100 * 100 * options_.maxUtterance.count());
         std::vector<std::string> arguments{
-            "-hmm",   model_.acousticModel, "-dict", decoderDictionary.path(),
-            "-logfn", "/dev/null",          "-lw",   std::to_string(options_.languageWeight)};
+            "-hmm",     model_.acousticModel, "-dict", decoderDictionary.path(),
+            "-logfn",   "/dev/null",          "-lw",   std::to_string(options_.languageWeight),
+            "-latsize", backpointers};
         if (options_.search == PocketSphinxSearch::languageModel) {
             arguments.insert(arguments.end(), {"-lm", model_.languageModel});
         } else if (languageModel) {
@@ -273,18 +294,15 @@ private:
             static_cast<std::size_t>(options_.maxUtterance.count()) * static_cast<std::size_t>(sampleRate);
         std::size_t utteranceSamples = 0;
         bool wasInSpeech = false;
-        std::optional<NoiseSuppressor> suppressor;
-        if (options_.noiseSuppressionDecibels < 0) {
-            suppressor.emplace(options_.noiseSuppressionDecibels);
-        }
+        const auto frontEnd = makeAudioFrontEnd(options_.frontEnd);
         ps_start_utt(ps);
         for (;;) {
             auto samples = request_->audio.pop(sampleRate / 10);
             if (samples.empty()) {
                 break;
             }
-            if (suppressor) {
-                samples = suppressor->process(samples);
+            if (frontEnd) {
+                samples = frontEnd->process(samples);
             }
             ps_process_raw(ps, samples.data(), samples.size(), FALSE, FALSE);
             utteranceSamples += samples.size();

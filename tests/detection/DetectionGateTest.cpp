@@ -87,6 +87,27 @@ TEST_F(DetectionGateTest, TheWindowTakesWhatATranscriptAddsAndStartsAfreshWhenTh
     EXPECT_EQ(matchedWindows.back(), "so there minsu");
 }
 
+TEST_F(DetectionGateTest, RequiringAnAddressHoldsAPhraseBackUntilItIsSaidAsOne) {
+    gate.setRequiresAddress(true);
+    gate.reset({"Dr. Kim"});
+    // One utterance growing word by word, as the recogniser reports it, then the next ones.
+    const std::vector<std::pair<std::string, std::size_t>> steps{
+        {"i think dr kim", 0},      // the next word is held back: nothing after the phrase yet
+        {"i think dr kim left", 0}, // talk about someone
+        {"", 0},                    // the utterance ended
+        {"could you ask dr kim", 0},
+        {"", 1}, // the phrase ended the utterance: an address before a pause
+    };
+    for (const auto& [transcript, reports] : steps) {
+        hear(1s, transcript);
+        EXPECT_EQ(detected.size(), reports) << transcript;
+    }
+    clock->elapsed = 20s;
+    EXPECT_TRUE(gate.hear("excuse me dr kim do you"));
+    clock->elapsed = 40s;
+    EXPECT_TRUE(gate.hear("dr kim"));
+}
+
 TEST_F(DetectionGateTest, MatchingFollowsTheGatesLocaleAndPhrasesAreNormalised) {
     // "지훈아" is one word to English matching.
     DetectionGate korean(AppLocale::korean, clock);

@@ -143,7 +143,9 @@ TEST(CallVocabularyTest, ReadsDictionariesAndPicksTheMostFrequentWords) {
 
 TEST(CallVocabularyTest, PartialHypothesesHoldTheirLastWordBackByDefault) {
     PocketSphinxOptions immediate;
-    immediate.holdBackLastWord = false;
+    immediate.heldBackWords = 0;
+    PocketSphinxOptions two;
+    two.heldBackWords = 2;
     const struct {
         std::string hypothesis;
         PocketSphinxOptions options;
@@ -153,6 +155,8 @@ TEST(CallVocabularyTest, PartialHypothesesHoldTheirLastWordBackByDefault) {
         {"james", {}, ""},
         {"", {}, ""},
         {"excuse me james", immediate, "excuse me james"},
+        {"excuse me james", two, "excuse"},
+        {"hey james", two, ""},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(settledWords(c.hypothesis, c.options), c.reported) << c.hypothesis;

@@ -74,8 +74,8 @@ TEST(PocketSphinxRecognizerTest, LogsItsStartWithItsSettingsAndCallPhrases) {
     const auto task = recognizer.recognitionTask(recognizer.makeRequest({"Dr. Kim", "민수"}), [](const auto&) {});
     const QString start =
         "Recogniser starting: search common words, 3000 common words, phrase word probability -2, "
-        "language weight 10, keyphrase threshold 1e-5 a phone, noise suppression -15 dB, last word "
-        "held back; call phrases \"dr kim\"; pronunciations dr: D AA K T ER / D AO K T ER, kim: K IH M";
+        "language weight 10, keyphrase threshold 1e-5 a phone, front end Speex noise suppression -15 dB, "
+        "last word held back; call phrases \"dr kim\"; pronunciations dr: D AA K T ER / D AO K T ER, kim: K IH M";
     EXPECT_TRUE(testing::eventually([&] { return log.lines().contains(start); }, std::chrono::seconds(90)))
         << log.lines().join('\n').toStdString();
 }

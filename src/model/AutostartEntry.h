@@ -8,8 +8,8 @@
 namespace harkwell {
 
 // The entry that has the desktop session start Harkwell at login: a desktop entry named
-// io.github.harkwell.Harkwell.desktop in the user's autostart folder, after the freedesktop
-// autostart specification. It starts the executable it was made with.
+// io.github.harkwell.Harkwell.desktop in the user's autostart folder, as freedesktop desktops
+// look for one at login. It starts the executable it was made with.
 //
 // The entry is written whole through a new file that replaces the old one, so a crash leaves the
 // old or the new entry; it is read afresh at every question, since the user may edit or delete it.
@@ -34,7 +34,7 @@ public:
     // The entry's text.
     QByteArray contents() const;
     // The Exec value that runs the executable: quoted when the path holds a character the
-    // desktop entry specification reserves, '%' doubled, then escaped as a string value.
+    // desktop entry format reserves, '%' doubled, then escaped as a string value.
     static QString execValue(const QString& executablePath);
 
 private:

@@ -19,9 +19,9 @@ QByteArray contentsOf(const QString& path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// The Exec value as the desktop entry specification has it read: string escapes first, then
+// The Exec value as desktops read it: string escapes first, then
 // quoting; a path without reserved characters goes bare.
-TEST(AutostartEntryTest, TheExecValueQuotesAndEscapesWhatTheDesktopEntrySpecificationReserves) {
+TEST(AutostartEntryTest, TheExecValueQuotesAndEscapesWhatDesktopEntriesReserve) {
     const std::vector<std::pair<QString, QString>> cases{
         {"/usr/bin/harkwell", "/usr/bin/harkwell"},
         {"/opt/Harkwell-1.0_x86/bin/harkwell", "/opt/Harkwell-1.0_x86/bin/harkwell"},

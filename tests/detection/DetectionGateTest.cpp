@@ -1,5 +1,7 @@
 #include "detection/DetectionGate.h"
 
+#include "SettableClock.h"
+
 #include <gtest/gtest.h>
 
 #include <tuple>
@@ -9,11 +11,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-class FakeClock final : public Clock {
-public:
-    TimePoint now() const override { return TimePoint{} + elapsed; }
-    Clock::duration elapsed{};
-};
+using FakeClock = testing::SettableClock;
 
 class DetectionGateTest : public ::testing::Test {
 protected:

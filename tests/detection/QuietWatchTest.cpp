@@ -1,5 +1,7 @@
 #include "detection/QuietWatch.h"
 
+#include "SettableClock.h"
+
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -10,11 +12,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-class FakeClock final : public Clock {
-public:
-    TimePoint now() const override { return TimePoint{} + elapsed; }
-    Clock::duration elapsed{};
-};
+using FakeClock = testing::SettableClock;
 
 class QuietWatchTest : public ::testing::Test {
 protected:

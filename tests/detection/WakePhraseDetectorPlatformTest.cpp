@@ -6,6 +6,8 @@
 
 #include <QCoreApplication>
 
+#include "SettableClock.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -22,14 +24,7 @@ namespace {
 using namespace std::chrono_literals;
 
 // Read on the main thread only, by the detector's watchdog; counts the reads.
-struct FakeClock final : Clock {
-    TimePoint now() const override {
-        ++reads;
-        return TimePoint{} + elapsed;
-    }
-    Clock::duration elapsed{};
-    mutable int reads = 0;
-};
+using FakeClock = testing::SettableClock;
 
 struct FakeRequest final : RecognitionRequest {
     void append(std::span<const std::int16_t> samples) override {

@@ -7,12 +7,13 @@
 //       [--search common|keyphrase|lm] [--common-words N] [--phrase-probability LOG10] [--threshold T]
 //       [--language-weight W] [--held-back-words N] [--front-end speex|webrtc|none]
 //       [--noise-suppression DB] [--webrtc-level 0-3] [--webrtc-gain-control on|off]
-//       [--quiet-margin DB] [--quiet-frames N]
+//       [--quiet-margin DB] [--quiet-frames N] [--quiet-watch-only] [--require-address on|off]
+//       [--require-near-speech on|off]
 #include "audio/FileAudioCapture.h"
 
 #include "core/SystemPermissionService.h"
 #include "detection/AddressCue.h"
-#include "detection/QuietWatch.h"
+#include "detection/NearSpeechWatch.h"
 #include "detection/WakePhraseDetector.h"
 #include "matching/WakePhraseMatching.h"
 #include "speech/PocketSphinxRecognizer.h"
@@ -80,19 +81,21 @@ struct Tally {
     std::vector<double> latencies;
     // Candidates for confirming a call, counted over hits and false alarms: the address cue (the
     // phrase opens the utterance or follows "hey", "hi", "excuse me", "sorry"...), and the
-    // nearness cue (near speech by the QuietWatch within the 2 s before the report).
+    // nearness cue (near speech by the NearSpeechWatch within the 2 s before the report, which the
+    // detector requires unless told otherwise).
     std::map<std::string, int> cueHits, cueFalseAlarms;
     int nearHits = 0, nearFalseAlarms = 0;
     // Seconds wrongly in Transparency: with the return off, with a 30 s return on the
-    // QuietWatch, and with a 30 s return on the decoder's own hearing of words.
-    double transparencyOff = 0, transparencyQuietWatch = 0, transparencyDecoder = 0;
+    // NearSpeechWatch, and with a 30 s return on the decoder's own hearing of words.
+    double transparencyOff = 0, transparencyNearSpeech = 0, transparencyDecoder = 0;
 };
 
 struct Settings {
     bool realtime = false;
     bool requiresAddress = false;
+    bool requiresNearSpeech = true; // as the application listens
     PocketSphinxOptions options;
-    QuietWatch::Settings quiet;
+    NearSpeechWatch::Settings quiet;
 };
 
 double cpuSeconds() {
@@ -228,6 +231,7 @@ std::vector<Detection> listen(const Settings& settings, AppLocale locale, const 
                                     }
                                 }));
     detector.setRequiresAddress(settings.requiresAddress);
+    detector.setRequiresNearSpeech(settings.requiresNearSpeech);
     detector.start(
         phrases,
         [&](const std::string& phrase) {
@@ -263,24 +267,18 @@ std::function<bool(std::vector<std::int16_t>&)> playing(std::vector<std::int16_t
 
 bool verbose = false;
 
-class ManualClock final : public Clock {
-public:
-    TimePoint now() const override { return TimePoint{} + elapsed; }
-    Clock::duration elapsed{};
-};
-
-// For each 100 ms of the clip, when the QuietWatch last heard near speech (seconds; negative
+// For each 100 ms of the clip, when the NearSpeechWatch last heard near speech (seconds; negative
 // before it first did).
-std::vector<double> nearSpeechTimes(const std::vector<std::int16_t>& samples, const QuietWatch::Settings& settings) {
-    const auto clock = std::make_shared<ManualClock>();
-    QuietWatch watch(clock, settings);
+std::vector<double> nearSpeechTimes(const std::vector<std::int16_t>& samples,
+                                    const NearSpeechWatch::Settings& settings) {
+    NearSpeechWatch watch(settings);
     std::vector<double> lastNearAt;
     double last = -1e9;
-    for (std::size_t at = 0; at < samples.size(); at += 1600) {
-        clock->elapsed += std::chrono::milliseconds(100);
-        watch.hear(levelDecibels(std::span(samples).subspan(at, std::min<std::size_t>(1600, samples.size() - at))));
-        if (watch.isHearingNearSpeech()) {
-            last = std::chrono::duration<double>(clock->elapsed).count();
+    const auto frame = NearSpeechWatch::frameSamples;
+    for (std::size_t at = 0; at < samples.size(); at += frame) {
+        if (watch.hearFrame(NearSpeechWatch::levelOf(
+                std::span(samples).subspan(at, std::min<std::size_t>(frame, samples.size() - at))))) {
+            last = static_cast<double>(lastNearAt.size() + 1) / 10;
         }
         lastNearAt.push_back(last);
     }
@@ -427,7 +425,7 @@ QJsonObject summary(const std::string& condition, const Tally& tally) {
         {"nearHits", tally.nearHits},
         {"nearFalseAlarms", tally.nearFalseAlarms},
         {"transparencyMinutesPerHourReturnOff", hours > 0 ? tally.transparencyOff / 60 / hours : 0.0},
-        {"transparencyMinutesPerHourReturn30QuietWatch", hours > 0 ? tally.transparencyQuietWatch / 60 / hours : 0.0},
+        {"transparencyMinutesPerHourReturn30NearSpeech", hours > 0 ? tally.transparencyNearSpeech / 60 / hours : 0.0},
         {"transparencyMinutesPerHourReturn30Decoder", hours > 0 ? tally.transparencyDecoder / 60 / hours : 0.0},
     };
     std::printf(
@@ -443,17 +441,17 @@ QJsonObject summary(const std::string& condition, const Tally& tally) {
                 tally.nearFalseAlarms, tally.falseAlarms);
     if (tally.transparencyOff > 0) {
         std::printf("           wrongly in Transparency: %.1f min/h with the return off (%.0f s a false call), "
-                    "%.1f min/h with a %.0f s return (QuietWatch), %.1f min/h (decoder's words)\n",
-                    tally.transparencyOff / 60 / hours, noticedAfter, tally.transparencyQuietWatch / 60 / hours,
+                    "%.1f min/h with a %.0f s return (near speech), %.1f min/h (decoder's words)\n",
+                    tally.transparencyOff / 60 / hours, noticedAfter, tally.transparencyNearSpeech / 60 / hours,
                     returnAfterQuiet, tally.transparencyDecoder / 60 / hours);
     }
     std::fflush(stdout);
     return object;
 }
 
-// How the QuietWatch hears the office: near utterances it noticed, and in pauses long enough for
+// How the NearSpeechWatch hears the office: near utterances it noticed, and in pauses long enough for
 // a return, whether and when it saw the quiet (distant chatter must not hide it).
-QJsonObject quietWatchReport(const std::vector<Clip>& clips, const QuietWatch::Settings& settings) {
+QJsonObject quietWatchReport(const std::vector<Clip>& clips, const NearSpeechWatch::Settings& settings) {
     int utterances = 0, noticed = 0, longPauses = 0, quietSeen = 0;
     std::vector<double> delays;
     for (const auto& clip : clips) {
@@ -480,10 +478,11 @@ QJsonObject quietWatchReport(const std::vector<Clip>& clips, const QuietWatch::S
             }
         }
     }
-    std::printf("quiet watch (margin %.0f dB, %d stretches): noticed %d of %d near utterances; quiet seen in %d of %d "
-                "pauses over %.0f s, %.1f s after the utterance (p95 %.1f s)\n",
-                settings.marginDecibels, settings.nearFrames, noticed, utterances, quietSeen, longPauses,
-                returnAfterQuiet + 2, percentile(delays, 0.5), percentile(delays, 0.95));
+    std::printf(
+        "near-speech watch (margin %.0f dB, %d frames): noticed %d of %d near utterances; quiet seen in %d of %d "
+        "pauses over %.0f s, %.1f s after the utterance (p95 %.1f s)\n",
+        settings.marginDecibels, settings.nearFrames, noticed, utterances, quietSeen, longPauses, returnAfterQuiet + 2,
+        percentile(delays, 0.5), percentile(delays, 0.95));
     return {{"marginDecibels", settings.marginDecibels},
             {"nearFrames", settings.nearFrames},
             {"nearUtterances", utterances},
@@ -586,7 +585,7 @@ int run(int argc, char** argv) {
     const auto override = [&](std::function<void(PocketSphinxOptions&)> change) { overrides.push_back(change); };
     std::string manifest, reportPath, onlyCondition;
     double soakHours = 0, silenceMinutes = 0;
-    bool quietWatchOnly = false; // only how the QuietWatch hears the office, without the recogniser
+    bool quietWatchOnly = false; // only how the NearSpeechWatch hears the office, without the recogniser
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
         const auto value = [&]() -> std::string {
@@ -655,6 +654,8 @@ int run(int argc, char** argv) {
                 [t = std::stod(value())](PocketSphinxOptions& options) { options.keyphraseThresholdPerPhone = t; });
         } else if (argument == "--require-address") {
             settings.requiresAddress = value() == "on";
+        } else if (argument == "--require-near-speech") {
+            settings.requiresNearSpeech = value() == "on";
         } else if (argument == "--quiet-watch-only") {
             quietWatchOnly = true;
         } else if (argument == "--quiet-margin") {
@@ -674,7 +675,8 @@ int run(int argc, char** argv) {
             "[--threshold T] [--common-words N] [--phrase-probability LOG10] [--language-weight W] "
             "[--sensitivity low|medium|high|all] [--held-back-words N] [--front-end speex|webrtc|none] "
             "[--noise-suppression DB] [--webrtc-level 0-3] [--webrtc-gain-control on|off] [--quiet-margin DB] "
-            "[--quiet-frames N] [--quiet-watch-only] [--require-address on|off] [--verbose]");
+            "[--quiet-frames N] [--quiet-watch-only] [--require-address on|off] [--require-near-speech on|off] "
+            "[--verbose]");
     }
     auto clips = readManifest(manifest);
     if (!onlyCondition.empty()) {
@@ -760,7 +762,7 @@ int run(int argc, char** argv) {
                         }
                     }
                     tally.transparencyOff += transparencySeconds(falseCalls, end, nullptr);
-                    tally.transparencyQuietWatch +=
+                    tally.transparencyNearSpeech +=
                         transparencySeconds(falseCalls, end, [&](double t) { return lastAt(lastNearAt, t); });
                     tally.transparencyDecoder += transparencySeconds(falseCalls, end, [&](double t) {
                         const auto after = std::upper_bound(wordsAt.begin(), wordsAt.end(), t);

@@ -17,7 +17,7 @@ void DetectionGate::reset(const std::vector<std::string>& phrases) {
     lastMatchingTextUpdatedAt_.reset();
 }
 
-std::optional<WakePhraseMatch> DetectionGate::hear(const std::string& transcript) {
+std::optional<WakePhraseMatch> DetectionGate::hear(const std::string& transcript, bool heardNearSpeech) {
     const auto now = clock_->now();
     const auto update = incrementalTranscriptUpdate(lastMatchedTranscript_, transcript);
     if (shouldResetRecentMatchingText(now)) {
@@ -47,7 +47,7 @@ std::optional<WakePhraseMatch> DetectionGate::hear(const std::string& transcript
     }
     recentMatchingText_.clear();
     lastMatchingTextUpdatedAt_.reset();
-    if (!canEmitDetection(now)) {
+    if (!heardNearSpeech || !canEmitDetection(now)) {
         return std::nullopt;
     }
     lastDetectionAt_ = now;

@@ -28,9 +28,12 @@ public:
     // Listens for these phrases (normalised here) from now on, forgetting everything heard
     // before and the cooldown of the last report.
     void reset(const std::vector<std::string>& phrases);
-    // The recogniser's transcript so far. Returns the match to report, whose matchedText is the
-    // window it was found in; nothing when there is no match or it falls within the cooldown.
-    std::optional<WakePhraseMatch> hear(const std::string& transcript);
+    // The recogniser's transcript so far, and whether someone spoke near the microphone just
+    // before it came. Returns the match to report, whose matchedText is the window it was found
+    // in; nothing when there is no match or it falls within the cooldown. A match heard without
+    // near speech is dropped: its window is emptied, but no cooldown starts, so a call right
+    // after it is still reported.
+    std::optional<WakePhraseMatch> hear(const std::string& transcript, bool heardNearSpeech = true);
     // With it, a match is reported only once the transcript says the phrase as an address
     // (AddressCue): opening the utterance, after a greeting or "you", or ending it (reported with
     // the recogniser's empty transcript that ends the utterance); a phrase in the middle of a

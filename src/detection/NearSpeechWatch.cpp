@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <vector>
 
 namespace harkwell {
 
@@ -31,15 +32,20 @@ double NearSpeechWatch::levelOf(std::span<const std::int16_t> samples) {
 }
 
 bool NearSpeechWatch::hearFrame(double levelDbfs) {
-    const double background = background_.value_or(levelDbfs);
-    const bool loud = levelDbfs >= background + nearMarginDecibels && levelDbfs >= quietestNearLevelDbfs;
-    background_ = levelDbfs < background ? std::max(levelDbfs, background - backgroundFallPerFrameDecibels)
-                                         : std::min(levelDbfs, background + backgroundRisePerFrameDecibels);
-    if (recentLoudFrames_.size() == static_cast<std::size_t>(loudFrameWindow)) {
-        recentLoudFrames_.erase(recentLoudFrames_.begin());
+    // Measured against the room before this frame: a talker's first word is not its own background.
+    const auto background = backgroundLevel();
+    const bool loud =
+        background && levelDbfs >= settings_.floorDecibels && levelDbfs >= *background + settings_.marginDecibels;
+    nearRun_ = loud ? nearRun_ + 1 : 0;
+    if (isHearingNearSpeech()) {
+        lastNearFrame_ = framesHeard_;
     }
-    recentLoudFrames_.push_back(loud);
-    return std::count(recentLoudFrames_.begin(), recentLoudFrames_.end(), true) >= loudFramesNeeded;
+    ++framesHeard_;
+    recentLevels_.push_back(levelDbfs);
+    if (recentLevels_.size() > settings_.backgroundFrames) {
+        recentLevels_.pop_front();
+    }
+    return isHearingNearSpeech();
 }
 
 bool NearSpeechWatch::hear(std::span<const std::int16_t> samples) {
@@ -62,6 +68,23 @@ bool NearSpeechWatch::hear(std::span<const std::int16_t> samples) {
         }
     }
     return heard;
+}
+
+std::optional<std::uint64_t> NearSpeechWatch::framesSinceNearSpeech() const {
+    if (!lastNearFrame_) {
+        return std::nullopt;
+    }
+    return framesHeard_ - 1 - *lastNearFrame_;
+}
+
+std::optional<double> NearSpeechWatch::backgroundLevel() const {
+    if (recentLevels_.empty()) {
+        return std::nullopt;
+    }
+    std::vector<double> levels(recentLevels_.begin(), recentLevels_.end());
+    const auto rank = static_cast<std::size_t>(settings_.backgroundPercentile * static_cast<double>(levels.size() - 1));
+    std::nth_element(levels.begin(), levels.begin() + static_cast<std::ptrdiff_t>(rank), levels.end());
+    return levels[rank];
 }
 
 } // namespace harkwell

@@ -84,6 +84,7 @@ void WakePhraseDetector::stop() {
         recognitionTask_.reset();
         nearSpeechWatch_ = NearSpeechWatch();
         inputLevel_.store(0, std::memory_order_relaxed);
+        framesSinceNearSpeech_.store(noNearSpeech, std::memory_order_relaxed);
     });
     captureWatchdog_.reset();
 }
@@ -197,6 +198,8 @@ void WakePhraseDetector::startRecognition() {
                     watchdog->endBuffer();
                     const bool near = nearSpeechWatch_.hear(samples);
                     inputLevel_.store(nearSpeechWatch_.lastFramePeak(), std::memory_order_relaxed);
+                    framesSinceNearSpeech_.store(nearSpeechWatch_.framesSinceNearSpeech().value_or(noNearSpeech),
+                                                 std::memory_order_relaxed);
                     if (near) {
                         onNearSpeech();
                     }
@@ -207,7 +210,11 @@ void WakePhraseDetector::startRecognition() {
 
 void WakePhraseDetector::handleRecognitionEvent(const RecognitionEvent& event) {
     if (event.transcript) {
-        if (const auto match = gate_.hear(*event.transcript)) {
+        constexpr auto lookBackFrames = static_cast<std::uint64_t>(
+            nearSpeechLookBack.count() * NearSpeechWatch::sampleRate / 1000 / NearSpeechWatch::frameSamples);
+        const bool heardNearSpeech =
+            !requiresNearSpeech_ || framesSinceNearSpeech_.load(std::memory_order_relaxed) <= lookBackFrames;
+        if (const auto match = gate_.hear(*event.transcript, heardNearSpeech)) {
             qCInfo(logDetection) << "Detected" << logged(match->targetPhrase) << "in the window"
                                  << logged(match->matchedText) << "as" << logged(match->matchedForm);
             if (onDetected_) {

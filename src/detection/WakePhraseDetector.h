@@ -12,6 +12,7 @@
 #include "detection/WakePhraseListener.h"
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -25,7 +26,9 @@ namespace harkwell {
 // speech and microphone permissions, streams the chosen or built-in microphone into a recognition request
 // and turns the recogniser's results into call detections through a DetectionGate (at most one
 // reported detection per cooldown, and a recent-text window that goes stale after a pause). The
-// same audio goes through a NearSpeechWatch, which tells when someone speaks near the microphone.
+// same audio goes through a NearSpeechWatch, which tells when someone speaks near the microphone;
+// when asked to, the detector reports a call only if someone did in the last `nearSpeechLookBack`
+// of audio, so that a phrase the recogniser makes out of distant chatter is not taken for a call.
 // A microphone that delivers nothing for `audioTimeout` by the clock, from the start of capture
 // on, is reported as stopped.
 //
@@ -36,6 +39,7 @@ namespace harkwell {
 class WakePhraseDetector : public WakePhraseListener {
 public:
     static constexpr std::chrono::milliseconds audioTimeout{4000};
+    static constexpr std::chrono::milliseconds nearSpeechLookBack{2000};
 
     // The platform services the detector listens through.
     struct Platform {
@@ -72,6 +76,9 @@ public:
     AppLocale locale() const { return gate_.locale(); }
     // A call is reported only when said as an address (DetectionGate::setRequiresAddress).
     void setRequiresAddress(bool requiresAddress) { gate_.setRequiresAddress(requiresAddress); }
+    // A call is reported only when someone spoke near the microphone within the last
+    // nearSpeechLookBack of the audio captured by then.
+    void setRequiresNearSpeech(bool requiresNearSpeech) { requiresNearSpeech_ = requiresNearSpeech; }
 
 private:
     void handleRecognitionEvent(const RecognitionEvent& event);
@@ -102,6 +109,10 @@ private:
     std::unique_ptr<RecognitionTask> recognitionTask_;
     NearSpeechWatch nearSpeechWatch_;   // used on the capture queue
     std::atomic<double> inputLevel_{0}; // written on the capture queue
+    // Whole frames captured since near speech, as the capture queue last saw it.
+    static constexpr std::uint64_t noNearSpeech = UINT64_MAX;
+    std::atomic<std::uint64_t> framesSinceNearSpeech_{noNearSpeech};
+    bool requiresNearSpeech_ = false;
     // Gone when the detector goes; read only on the main thread.
     const std::shared_ptr<const int> alive_ = std::make_shared<const int>(0);
     unsigned session_ = 0;   // counts stops, so that late answers of a stopped session are dropped

@@ -10,7 +10,8 @@ namespace harkwell {
 
 // The platform the application listens through: PocketSphinx for "en-US" with the settings of the
 // sensitivity level (no recogniser for other locales), the sound server's microphones through
-// libpulse, and the desktop's permissions (always granted on Linux).
+// libpulse, and the desktop's permissions (always granted on Linux). Calls are reported only
+// after near speech (WakePhraseDetector::setRequiresNearSpeech).
 WakePhraseDetector::Platform systemListeningPlatform(DetectionSensitivity sensitivity);
 
 // A detector on that platform, for the model's WakePhraseListenerFactory. Needs a running

@@ -16,9 +16,9 @@ using FakeClock = testing::SettableClock;
 class DetectionGateTest : public ::testing::Test {
 protected:
     // The transcript at a time since the start; records what it reports.
-    void hear(Clock::duration at, const std::string& transcript) {
+    void hear(Clock::duration at, const std::string& transcript, bool heardNearSpeech = true) {
         clock->elapsed = at;
-        if (const auto match = gate.hear(transcript)) {
+        if (const auto match = gate.hear(transcript, heardNearSpeech)) {
             detected.push_back(match->targetPhrase);
             matchedWindows.push_back(match->matchedText);
         }
@@ -48,6 +48,21 @@ TEST_F(DetectionGateTest, ReportsAtMostOneDetectionPerCooldownAndEmptiesTheWindo
         EXPECT_EQ(detected.size(), reports) << transcript;
     }
     EXPECT_EQ(matchedWindows, (std::vector<std::string>{"hey minsu", " minsu"}));
+}
+
+// A phrase heard without near speech is not a call, and does not hold back the call right after.
+TEST_F(DetectionGateTest, AMatchWithoutNearSpeechIsDroppedWithoutACooldown) {
+    gate.reset({"minsu"});
+    const std::vector<std::tuple<Clock::duration, std::string, bool, std::string, std::size_t>> steps{
+        {0ms, "so minsu", false, "", 0}, // distant chatter: the window is emptied all the same
+        {400ms, "so minsu said", false, " said", 0},
+        {800ms, "so minsu said hey minsu", true, "", 1},
+    };
+    for (const auto& [at, transcript, near, window, reports] : steps) {
+        hear(at, transcript, near);
+        EXPECT_EQ(gate.recentMatchingText(), window) << transcript;
+        EXPECT_EQ(detected.size(), reports) << transcript;
+    }
 }
 
 TEST_F(DetectionGateTest, APauseOfExactlyTheResetIntervalEmptiesTheWindowBeforeNewWords) {

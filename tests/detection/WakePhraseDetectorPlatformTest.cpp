@@ -149,6 +149,20 @@ protected:
         deliverMainThreadWork();
     }
 
+    // Frames of a square wave (33: a quiet room at -60 dBFS, 3277: someone speaking close by at
+    // -20 dBFS), in the recogniser's 100 ms buffers, from the capture thread.
+    void play(std::int16_t amplitude, int frames) {
+        std::vector<std::int16_t> buffer(NearSpeechWatch::frameSamples);
+        for (size_t index = 0; index < buffer.size(); ++index) {
+            buffer[index] = index % 20 < 10 ? amplitude : std::int16_t(-amplitude);
+        }
+        std::thread([&] {
+            for (int frame = 0; frame < frames; ++frame) {
+                devices->session->onBuffer(buffer);
+            }
+        }).join();
+    }
+
     // Runs the work posted to the main thread, and the work that work posts in turn.
     static void deliverMainThreadWork() {
         for (int round = 0; round < 4; ++round) {
@@ -310,33 +324,46 @@ TEST_F(WakePhraseDetectorPlatformTest, ARecogniserHoldingCaptureUpIsNoSilentMicr
 TEST_F(WakePhraseDetectorPlatformTest, ReportsSpeechNearTheMicrophone) {
     start();
     devices->session->started.get_future().wait();
-    // A second of a quiet room, then a second of someone speaking close by (square waves at -60
-    // and -20 dBFS), in the recogniser's 100 ms buffers.
-    const auto play = [this](std::int16_t amplitude) {
-        std::vector<std::int16_t> buffer(NearSpeechWatch::frameSamples);
-        for (size_t index = 0; index < buffer.size(); ++index) {
-            buffer[index] = index % 20 < 10 ? amplitude : std::int16_t(-amplitude);
-        }
-        std::thread([&] {
-            for (int frame = 0; frame < 10; ++frame) {
-                devices->session->onBuffer(buffer);
-            }
-        }).join();
-    };
-    play(33);
+    play(33, 10);
     deliverMainThreadWork();
     EXPECT_EQ(nearSpeechReports, 0);
-    play(3277);
+    play(3277, 10);
     EXPECT_EQ(nearSpeechReports, 0) << "moved to the main thread";
     deliverMainThreadWork();
     EXPECT_EQ(nearSpeechReports, 2);
     EXPECT_EQ(recognizer->request->appended, 20 * NearSpeechWatch::frameSamples);
 
     // Reports still on their way when listening stops are dropped.
-    play(3277);
+    play(3277, 10);
     detector->stop();
     deliverMainThreadWork();
     EXPECT_EQ(nearSpeechReports, 2);
+}
+
+// Asked to, the detector reports a call only when someone spoke near the microphone within the
+// last two seconds of audio; a phrase heard in the room's chatter alone is no call.
+TEST_F(WakePhraseDetectorPlatformTest, WithNearSpeechRequiredACallNeedsSomeoneCloseBy) {
+    detector->setRequiresNearSpeech(true);
+    start({"James"});
+    devices->session->started.get_future().wait();
+    const std::vector<std::tuple<const char*, std::int16_t, int, std::size_t>> steps{
+        {"the room only", 33, 10, 0},
+        {"someone close by", 3277, 10, 1},
+        {"two seconds after", 33, 20, 2},
+        {"more than two seconds after", 33, 1, 2},
+    };
+    for (const auto& [name, amplitude, frames, reports] : steps) {
+        play(amplitude, frames);
+        clock->elapsed += DetectionGate::detectionCooldown;
+        recognizer->handler({"james", std::nullopt});
+        recognizer->handler({"", std::nullopt});
+        EXPECT_EQ(detected.size(), reports) << name;
+    }
+    // Without near speech after listening started again, nothing counts from the last session.
+    start({"James"});
+    devices->session->started.get_future().wait();
+    recognizer->handler({"james", std::nullopt});
+    EXPECT_EQ(detected.size(), 2u);
 }
 
 // Which input a start opens, or why it fails: a chosen input is used only when it is there.

@@ -104,6 +104,25 @@ std::optional<Error> failureOf(const std::function<void()>& call) {
     }
 }
 
+// The inputs to offer, as the sound server lists them: no monitors of outputs, Bluetooth inputs
+// last. Blocks until the server answers; a server out of reach lists none.
+QList<AppModel::MicrophoneInput> microphoneInputsOf(AudioInputList& audioInputs) {
+    QList<AppModel::MicrophoneInput> inputs;
+    try {
+        for (const auto& input : audioInputs.inputs()) {
+            if (!input.isMonitor) {
+                inputs.append({QString::fromStdString(input.uniqueId), QString::fromStdString(input.localizedName),
+                               input.isBluetooth});
+            }
+        }
+    } catch (const Error& error) {
+        qCDebug(logModel) << "no microphones to list:" << QString::fromStdString(error.description());
+    }
+    std::stable_partition(inputs.begin(), inputs.end(),
+                          [](const AppModel::MicrophoneInput& input) { return !input.isBluetooth; });
+    return inputs;
+}
+
 } // namespace
 
 AppModel::AppModel(Dependencies dependencies, QObject* parent)
@@ -830,19 +849,29 @@ void AppModel::setDetectionSensitivity(DetectionSensitivity sensitivity) {
 // --- The microphone ------------------------------------------------------------------------
 
 void AppModel::refreshMicrophoneInputs() {
-    QList<MicrophoneInput> inputs;
-    try {
-        for (const auto& input : audioInputs_ ? audioInputs_->inputs() : std::vector<AudioInputDevice>()) {
-            if (!input.isMonitor) {
-                inputs.append({QString::fromStdString(input.uniqueId), QString::fromStdString(input.localizedName),
-                               input.isBluetooth});
-            }
-        }
-    } catch (const Error& error) {
-        qCDebug(logModel) << "no microphones to list:" << QString::fromStdString(error.description());
+    if (!audioInputs_) {
+        applyMicrophoneInputs({});
+        return;
     }
-    std::stable_partition(inputs.begin(), inputs.end(),
-                          [](const MicrophoneInput& input) { return !input.isBluetooth; });
+    if (isReadingInputs_) {
+        qCDebug(logModel) << "microphone list not read again: the last read is still under way";
+        return;
+    }
+    isReadingInputs_ = true;
+    inputsQueue_.async(
+        [alive = std::weak_ptr<const int>(alive_), audioInputs = audioInputs_, model = QPointer<AppModel>(this)] {
+            if (alive.expired()) {
+                return;
+            }
+            auto inputs = microphoneInputsOf(*audioInputs);
+            onMainThread(model, [inputs = std::move(inputs)](AppModel& self) mutable {
+                self.isReadingInputs_ = false;
+                self.applyMicrophoneInputs(std::move(inputs));
+            });
+        });
+}
+
+void AppModel::applyMicrophoneInputs(QList<MicrophoneInput> inputs) {
     if (inputs != microphoneInputs_) {
         microphoneInputs_ = std::move(inputs);
         emit microphoneInputsChanged();

@@ -30,7 +30,8 @@ namespace harkwell {
 // The application's state and every user-level operation: settings, permission setup,
 // listening and mode switching, phrase editing and shortcut recording. Lives on the main
 // thread, which alone reads and writes its state; helper commands run one at a time on its
-// "Harkwell.command" thread and their outcomes come back through the event loop. Every
+// "Harkwell.command" thread, reads of the sound server's inputs on its "Harkwell.inputs" thread,
+// and their outcomes come back through the event loop. Every
 // published value notifies on each assignment, changed or not.
 //
 // Listening that ends because the sound server or the microphone went away is started again
@@ -64,7 +65,9 @@ public:
     // shortcut (a refusal, now or once the desktop answers, shows its message) and wires the
     // shortcut to the mode toggle. Listening is off.
     explicit AppModel(Dependencies dependencies, QObject* parent = nullptr);
-    // Ends shortcut recording and stops listening; waits for a helper command under way.
+    // Ends shortcut recording and stops listening; waits for a helper command under way, and for a
+    // read of the inputs under way, which the sound server answers or gives up within its time-out
+    // (5 s); what that read brings is dropped.
     ~AppModel() override;
 
     // Limits that keep listening light: the list takes at most this many phrases of at most this
@@ -164,8 +167,9 @@ public:
     // nearest positive choice (ties: the longer). 0 turns the return off and ends a pending one.
     void setReturnAfterQuietSeconds(int seconds);
 
-    // Reads the sound server's inputs again (a server out of reach lists none); notifies when the
-    // list changed.
+    // Reads the sound server's inputs again on the inputs thread (a server out of reach lists
+    // none); the list arrives later on the main thread, which notifies when it changed. While a
+    // read is under way, a refresh does nothing: a server that hangs holds one read, not a queue.
     void refreshMicrophoneInputs();
     // Stored (empty: automatic, the key removed); while listening, listening goes on at once on
     // the new choice. A chosen input not there when listening starts is replaced by the automatic
@@ -265,6 +269,9 @@ private:
     void updateTicker();
     void switchAirPods(ListeningMode mode, std::function<void()> onSuccess);
 
+    // Takes a list of inputs read on the inputs thread; notifies only when it differs.
+    void applyMicrophoneInputs(QList<MicrophoneInput> inputs);
+
     // Phrases and shortcut.
     void updateWakePhrases(const QStringList& phrases);
     void captureShortcut(const QKeyEvent& event);
@@ -310,7 +317,8 @@ private:
     std::unique_ptr<Ticker> ticker_;
     bool isTicking_ = false;
     SerialQueue commandQueue_{"Harkwell.command"};
-    // Gone before the command queue drains at destruction, so that queued commands do nothing.
+    SerialQueue inputsQueue_{"Harkwell.inputs"};
+    // Gone before the queues drain at destruction, so that queued work does nothing.
     std::shared_ptr<const int> alive_ = std::make_shared<const int>(0);
 
     QString wakePhraseDraft_;
@@ -329,6 +337,7 @@ private:
     DetectionSensitivity detectionSensitivity_ = DetectionSensitivity::medium;
     int returnAfterQuietSeconds_ = defaultReturnAfterQuietSeconds;
     QList<MicrophoneInput> microphoneInputs_;
+    bool isReadingInputs_ = false;
     QString microphoneSource_;
     QString fallbackMicrophone_;
     // A return waiting for quiet: the mode to go back to, and the last time near speech was heard

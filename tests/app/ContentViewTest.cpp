@@ -440,10 +440,11 @@ TEST_F(ContentViewTest, TheMicrophoneRow) {
     for (const auto& [locale, texts] : cases) {
         SCOPED_TRACE(locale.rawValue());
         useLanguage(std::string(locale.rawValue()));
-        audioInputs->devices = {headset, monitor, builtIn, usb};
+        audioInputs->setDevices({headset, monitor, builtIn, usb});
         makeView(setUp(R"(, "wakePhrases": ["Ann"])"));
         view->show(); // reads the inputs
         QComboBox& choice = *parts().microphoneChoice;
+        ASSERT_TRUE(eventually([&] { return choice.count() == 4; }));
         const auto items = [&] {
             QStringList shown;
             for (int index = 0; index < choice.count(); ++index) {
@@ -480,8 +481,9 @@ TEST_F(ContentViewTest, TheMicrophoneRow) {
 
         // The chosen input goes away: the list follows, listening takes the automatic choice and
         // the panel says so.
-        audioInputs->devices = {builtIn};
+        audioInputs->setDevices({builtIn});
         model->refreshMicrophoneInputs();
+        EXPECT_TRUE(eventually([&] { return choice.count() == 2; }));
         EXPECT_EQ(items(), (QStringList{texts.automatic, "Built-in Audio"}));
         EXPECT_EQ(choice.currentIndex(), 0);
         EXPECT_TRUE(parts().microphoneNotice->isHidden());

@@ -33,6 +33,7 @@ class AppModelTest : public ::testing::Test, protected FakeModelParts {
 protected:
     AppModelTest() { useLocale("en-US"); }
     ~AppModelTest() override {
+        audioInputs->release();
         model.reset();
         airPods->release();
         setAppMetadataLookupForTesting(nullptr);
@@ -1068,7 +1069,7 @@ TEST_F(AppModelTest, AChosenMicrophoneThatIsGoneGivesWayToTheAutomaticChoiceOnly
     for (const auto& [name, stored, inputs, listenedOn, fallback] : cases) {
         SCOPED_TRACE(name);
         detectors->madeOn.clear();
-        audioInputs->devices = inputs;
+        audioInputs->setDevices(inputs);
         auto& created = makeModel(R"({"permissionSetupComplete": true, "wakePhrases": ["James"])" + stored + "}");
         created.setDetectionEnabled(true);
         ASSERT_EQ(detectors->madeOn, std::vector<std::string>{listenedOn});
@@ -1079,12 +1080,13 @@ TEST_F(AppModelTest, AChosenMicrophoneThatIsGoneGivesWayToTheAutomaticChoiceOnly
 }
 
 TEST_F(AppModelTest, TheMicrophoneChoiceIsStoredAndListeningMovesToIt) {
-    audioInputs->devices = {headset, outputMonitor, builtIn, usbMicrophone};
+    audioInputs->setDevices({headset, outputMonitor, builtIn, usbMicrophone});
     auto& listening = listeningModel();
     listening.refreshMicrophoneInputs();
     const QList<AppModel::MicrophoneInput> offered{{"alsa_input.pci-0000_00_1f.3.analog-stereo", "Built-in Audio"},
                                                    {"alsa_input.usb-Blue_Yeti", "Yeti Stereo Microphone"},
                                                    {"bluez_input.AA_BB_CC_DD_EE_FF.0", "AirPods Pro", true}};
+    ASSERT_TRUE(eventually([&] { return !listening.microphoneInputs().isEmpty(); }));
     EXPECT_EQ(listening.microphoneInputs(), offered) << "no monitor; the headset last";
 
     listening.setMicrophoneSource("alsa_input.usb-Blue_Yeti");
@@ -1096,11 +1098,58 @@ TEST_F(AppModelTest, TheMicrophoneChoiceIsStoredAndListeningMovesToIt) {
     EXPECT_EQ(detectors->madeOn.back(), "");
 
     // A sound server out of reach lists nothing, and listening still starts: the detector tells.
-    audioInputs->unreachable = "Connection refused";
+    audioInputs->setUnreachable("Connection refused");
     listening.refreshMicrophoneInputs();
-    EXPECT_TRUE(listening.microphoneInputs().isEmpty());
+    EXPECT_TRUE(eventually([&] { return listening.microphoneInputs().isEmpty(); }));
     listening.setMicrophoneSource("alsa_input.usb-Blue_Yeti");
     EXPECT_EQ(detectors->madeOn.back(), "alsa_input.usb-Blue_Yeti");
+}
+
+// The list is read off the main thread: a sound server that does not answer leaves the model
+// answering, holds one read however often the panel asks, and its late answer still arrives once.
+TEST_F(AppModelTest, AHangingSoundServerHoldsOneReadOfTheInputsAndNotTheMainThread) {
+    audioInputs->setDevices({usbMicrophone, outputMonitor});
+    auto& created = makeModel(R"({"permissionSetupComplete": true, "wakePhrases": ["James"]})");
+    int changes = 0;
+    QObject::connect(&created, &AppModel::microphoneInputsChanged, [&] { ++changes; });
+    audioInputs->hold();
+    created.refreshMicrophoneInputs();
+    ASSERT_TRUE(eventually([&] { return audioInputs->reads() == 1; }));
+
+    // The main thread goes on: the model answers and queued events are processed.
+    created.setWakePhraseDraft("Olivia");
+    EXPECT_TRUE(created.canAddWakePhrase());
+    bool isQueuedEventDone = false;
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [&] { isQueuedEventDone = true; }, Qt::QueuedConnection);
+    EXPECT_TRUE(eventually([&] { return isQueuedEventDone; }));
+    created.refreshMicrophoneInputs();
+    created.refreshMicrophoneInputs();
+    settle();
+    EXPECT_FALSE(audioInputs->hasGivenUp()) << "a read waited on the main thread";
+    EXPECT_EQ(changes, 0);
+
+    audioInputs->release();
+    ASSERT_TRUE(eventually([&] { return changes == 1; }));
+    EXPECT_EQ(created.microphoneInputs(),
+              (QList<AppModel::MicrophoneInput>{{"alsa_input.usb-Blue_Yeti", "Yeti Stereo Microphone"}}));
+
+    // Once it has ended, a refresh reads again.
+    audioInputs->setDevices({usbMicrophone, builtIn});
+    created.refreshMicrophoneInputs();
+    ASSERT_TRUE(eventually([&] { return changes == 2; }));
+
+    // A model that goes while a read is under way waits for it and drops what it brings; the
+    // queue has run everything given to it once the model is gone.
+    audioInputs->setDevices({builtIn});
+    audioInputs->hold();
+    created.refreshMicrophoneInputs();
+    ASSERT_TRUE(eventually([&] { return audioInputs->reads() >= 3; }));
+    std::thread server([&] { audioInputs->release(); });
+    model.reset();
+    server.join();
+    settle();
+    EXPECT_EQ(audioInputs->reads(), 3) << "refreshes asked for during a read were queued behind it";
 }
 
 TEST_F(AppModelTest, TheInputLevelIsTheDetectorsWhileListening) {

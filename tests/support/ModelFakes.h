@@ -125,17 +125,60 @@ private:
     std::shared_ptr<Log> log_;
 };
 
-// The sound server's inputs as the test sets them; reachable unless unreachable says why not.
+// The sound server's inputs as the test sets them; reachable unless setUnreachable says why not.
+// Read on the model's inputs thread. With hold(), reads wait until release(), so that the test
+// can act while one is under way; a read held for 10 s gives up (hasGivenUp), so that a read on
+// the test's own thread fails the test instead of hanging it.
 class FakeAudioInputs final : public AudioInputList {
 public:
     std::vector<AudioInputDevice> inputs() override {
-        if (unreachable) {
-            throw Error(AppError::soundServerUnreachable(*unreachable));
+        std::unique_lock lock(mutex_);
+        ++reads_;
+        if (!released_.wait_for(lock, std::chrono::seconds(10), [this] { return !held_; })) {
+            hasGivenUp_ = true;
         }
-        return devices;
+        if (unreachable_) {
+            throw Error(AppError::soundServerUnreachable(*unreachable_));
+        }
+        return devices_;
     }
-    std::vector<AudioInputDevice> devices{{"alsa_input.pci-0000_00_1f.3.analog-stereo", "Built-in Audio", true}};
-    std::optional<std::string> unreachable;
+    void setDevices(std::vector<AudioInputDevice> devices) {
+        std::lock_guard lock(mutex_);
+        devices_ = std::move(devices);
+    }
+    void setUnreachable(std::optional<std::string> reason) {
+        std::lock_guard lock(mutex_);
+        unreachable_ = std::move(reason);
+    }
+    void hold() {
+        std::lock_guard lock(mutex_);
+        held_ = true;
+    }
+    void release() {
+        {
+            std::lock_guard lock(mutex_);
+            held_ = false;
+        }
+        released_.notify_all();
+    }
+    // The reads begun so far.
+    int reads() const {
+        std::lock_guard lock(mutex_);
+        return reads_;
+    }
+    bool hasGivenUp() const {
+        std::lock_guard lock(mutex_);
+        return hasGivenUp_;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::condition_variable released_;
+    bool held_ = false;
+    bool hasGivenUp_ = false;
+    int reads_ = 0;
+    std::vector<AudioInputDevice> devices_{{"alsa_input.pci-0000_00_1f.3.analog-stereo", "Built-in Audio", true}};
+    std::optional<std::string> unreachable_;
 };
 
 // A desktop that grants shortcuts until nextStatus says otherwise, at once or, with nextStatus

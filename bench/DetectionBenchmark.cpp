@@ -8,7 +8,7 @@
 //       [--language-weight W] [--held-back-words N] [--front-end speex|webrtc|none]
 //       [--noise-suppression DB] [--webrtc-level 0-3] [--webrtc-gain-control on|off]
 //       [--quiet-margin DB] [--quiet-frames N] [--quiet-watch-only] [--require-address on|off]
-//       [--require-near-speech on|off] [--phrase-check SCORE|off]
+//       [--require-near-speech on|off]
 #include "audio/FileAudioCapture.h"
 
 #include "core/SystemPermissionService.h"
@@ -652,12 +652,6 @@ int run(int argc, char** argv) {
         } else if (argument == "--threshold") {
             override(
                 [t = std::stod(value())](PocketSphinxOptions& options) { options.keyphraseThresholdPerPhone = t; });
-        } else if (argument == "--phrase-check") {
-            const auto threshold = value();
-            override([threshold](PocketSphinxOptions& options) {
-                options.phraseCheckThreshold =
-                    threshold == "off" ? std::nullopt : std::optional<double>(std::stod(threshold));
-            });
         } else if (argument == "--require-address") {
             settings.requiresAddress = value() == "on";
         } else if (argument == "--require-near-speech") {
@@ -682,7 +676,6 @@ int run(int argc, char** argv) {
             "[--sensitivity low|medium|high|all] [--held-back-words N] [--front-end speex|webrtc|none] "
             "[--noise-suppression DB] [--webrtc-level 0-3] [--webrtc-gain-control on|off] [--quiet-margin DB] "
             "[--quiet-frames N] [--quiet-watch-only] [--require-address on|off] [--require-near-speech on|off] "
-            "[--phrase-check SCORE|off] "
             "[--verbose]");
     }
     auto clips = readManifest(manifest);

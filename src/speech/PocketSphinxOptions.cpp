@@ -8,7 +8,6 @@ PocketSphinxOptions pocketSphinxOptionsFor(DetectionSensitivity sensitivity) {
     case DetectionSensitivity::low:
         options.phraseWordLogProbability = -2.5;
         options.heldBackWords = 2;
-        options.phraseCheckThreshold = -30;
         break;
     case DetectionSensitivity::medium:
         break;

@@ -5,7 +5,6 @@
 
 #include <chrono>
 #include <cstddef>
-#include <optional>
 
 namespace harkwell {
 
@@ -33,9 +32,6 @@ struct PocketSphinxOptions {
     double languageWeight = 10;
     // Keyphrase threshold per phone of the phrase, as a power of ten (-5 gives 1e-5 a phone).
     double keyphraseThresholdPerPhone = -5;
-    // A second look at each phrase word the decoder hears (PhraseCheck): a word scoring below
-    // this (per frame, the decoder's log units) is left out of the transcript. None: no look.
-    std::optional<double> phraseCheckThreshold;
     // What cleans the audio in front of the decoder.
     AudioFrontEndSettings frontEnd;
     // Most audio waiting for the decoder; append waits while the decoder catches up.

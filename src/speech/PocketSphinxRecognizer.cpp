@@ -4,7 +4,6 @@
 #include "speech/AudioFrontEnd.h"
 #include "speech/AudioQueue.h"
 #include "speech/CallVocabulary.h"
-#include "speech/PhraseCheck.h"
 
 #include <pocketsphinx.h>
 #include <sphinxbase/err.h>
@@ -14,7 +13,6 @@
 #include <QCoreApplication>
 #include <QMetaObject>
 
-#include <algorithm>
 #include <fstream>
 #include <map>
 #include <mutex>
@@ -22,7 +20,6 @@
 #include <sstream>
 #include <sys/mman.h>
 #include <thread>
-#include <tuple>
 #include <unistd.h>
 
 namespace harkwell {
@@ -273,19 +270,6 @@ private:
         } else if (languageModel) {
             arguments.insert(arguments.end(), {"-lm", languageModel->path()});
         }
-        if (options_.phraseCheckThreshold && options_.search == PocketSphinxSearch::commonWords) {
-            std::vector<std::string> words;
-            for (const auto& [word, phones] : vocabulary->calls.wordPhones) {
-                words.push_back(word);
-            }
-            phraseCheck_ = PhraseCheck::make(
-                startDecoder({"-hmm", model_.acousticModel, "-dict", decoderDictionary.path(), "-logfn", "/dev/null"})
-                    .release(),
-                model_.phoneLanguageModel, words);
-            if (!phraseCheck_) {
-                qCWarning(logSpeech) << "No second look at the phrase words: PocketSphinx refused it";
-            }
-        }
         auto decoder = startDecoder(std::move(arguments));
         if (decoder && options_.search == PocketSphinxSearch::keyphrase &&
             !setKeyphrases(decoder.get(), vocabulary->keyphraseList)) {
@@ -311,7 +295,7 @@ private:
         std::size_t utteranceSamples = 0;
         bool wasInSpeech = false;
         const auto frontEnd = makeAudioFrontEnd(options_.frontEnd);
-        startUtterance(ps);
+        ps_start_utt(ps);
         for (;;) {
             auto samples = request_->audio.pop(sampleRate / 10);
             if (samples.empty()) {
@@ -322,16 +306,13 @@ private:
             }
             ps_process_raw(ps, samples.data(), samples.size(), FALSE, FALSE);
             utteranceSamples += samples.size();
-            if (phraseCheck_) {
-                utteranceAudio_.insert(utteranceAudio_.end(), samples.begin(), samples.end());
-            }
             const bool inSpeech = ps_get_in_speech(ps);
             if (const char* hypothesis = ps_get_hyp(ps, nullptr)) {
-                deliverTranscript(checked(ps, settledWords(hypothesis, options_)));
+                deliverTranscript(settledWords(hypothesis, options_));
             }
             if ((wasInSpeech && !inSpeech) || utteranceSamples >= maxUtteranceSamples) {
                 finishUtterance(ps);
-                startUtterance(ps);
+                ps_start_utt(ps);
                 utteranceSamples = 0;
                 wasInSpeech = false;
             } else {
@@ -341,74 +322,12 @@ private:
         finishUtterance(ps);
     }
 
-    void startUtterance(ps_decoder_t* ps) {
-        ps_start_utt(ps);
-        utteranceStartSample_ += utteranceAudio_.size();
-        utteranceAudio_.clear();
-        verdicts_.clear();
-    }
-
     void finishUtterance(ps_decoder_t* ps) {
         ps_end_utt(ps);
         if (const char* hypothesis = ps_get_hyp(ps, nullptr)) {
-            deliverTranscript(checked(ps, hypothesis));
+            deliverTranscript(hypothesis);
         }
         deliverTranscript("");
-    }
-
-    // The transcript without the phrase words that fail the second look (all of it without one).
-    // The transcript's words are the first words of the decoder's best path, whose stretches of
-    // audio the path tells.
-    std::string checked(ps_decoder_t* ps, const std::string& transcript) {
-        if (!phraseCheck_ || transcript.empty()) {
-            return transcript;
-        }
-        std::istringstream words(transcript);
-        std::string result;
-        ps_seg_t* segment = ps_seg_iter(ps);
-        for (std::string word; words >> word;) {
-            int start = 0, end = 0;
-            for (; segment; segment = ps_seg_next(segment)) {
-                const std::string heard = ps_seg_word(segment);
-                if (heard.rfind(word, 0) == 0 && (heard.size() == word.size() || heard[word.size()] == '(')) {
-                    ps_seg_frames(segment, &start, &end);
-                    segment = ps_seg_next(segment);
-                    break;
-                }
-            }
-            if (!phraseCheck_->checks(word) || isConfirmed(ps, word, start, end)) {
-                result += (result.empty() ? "" : " ") + word;
-            }
-        }
-        if (segment) {
-            ps_seg_free(segment);
-        }
-        return result;
-    }
-
-    // Whether the phrase word heard over these frames of the utterance passes the second look;
-    // each stretch is looked at once.
-    bool isConfirmed(ps_decoder_t* ps, const std::string& word, int startFrame, int endFrame) {
-        const auto key = std::tuple{word, startFrame, endFrame};
-        if (const auto known = verdicts_.find(key); known != verdicts_.end()) {
-            return known->second;
-        }
-        // A frame every 10 ms, each 25.6 ms long; a little of the audio around the word, which
-        // the word's grammar takes as silence.
-        constexpr int frameStep = sampleRate / 100, margin = 5 * frameStep, frameLength = 410;
-        const auto first = static_cast<std::size_t>(std::max(0, startFrame * frameStep - margin));
-        const auto last =
-            std::min(utteranceAudio_.size(), static_cast<std::size_t>(endFrame * frameStep + frameLength + margin));
-        const auto score = first < last
-                               ? phraseCheck_->score(word, std::span(utteranceAudio_).subspan(first, last - first), ps)
-                               : std::nullopt;
-        const bool confirmed = !score || *score >= options_.phraseCheckThreshold.value_or(0);
-        const QString shown = score ? QString::number(score.value_or(0), 'f', 1) : QString("no score");
-        qCDebug(logSpeech).nospace() << "Second look at '" << word.c_str() << "' ending at "
-                                     << double(utteranceStartSample_ + last - margin) / sampleRate << " s: " << shown
-                                     << ", " << (confirmed ? "kept" : "left out");
-        verdicts_.emplace(key, confirmed);
-        return confirmed;
     }
 
     const std::shared_ptr<PocketSphinxRequest> request_;
@@ -417,12 +336,6 @@ private:
     const PocketSphinxModel model_;
     const PocketSphinxRecognizer::Options options_;
     std::string lastTranscript_;
-    // The second look and what it needs: the utterance's audio as the decoder got it, where the
-    // utterance began in the session's audio, and the verdicts on its words so far.
-    std::unique_ptr<PhraseCheck> phraseCheck_;
-    std::vector<std::int16_t> utteranceAudio_;
-    std::size_t utteranceStartSample_ = 0;
-    std::map<std::tuple<std::string, int, int>, bool> verdicts_;
     std::thread worker_;
 };
 
@@ -432,7 +345,7 @@ bool isReadableFile(const std::string& path) { return std::ifstream(path).good()
 
 PocketSphinxModel PocketSphinxModel::englishUS() {
     const std::string folder = "/usr/share/pocketsphinx/model/en-us/";
-    return {folder + "en-us", folder + "cmudict-en-us.dict", folder + "en-us.lm.bin", folder + "en-us-phone.lm.bin"};
+    return {folder + "en-us", folder + "cmudict-en-us.dict", folder + "en-us.lm.bin"};
 }
 
 bool PocketSphinxModel::isReadable() const {

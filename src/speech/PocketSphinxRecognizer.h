@@ -12,7 +12,6 @@ struct PocketSphinxModel {
     std::string acousticModel; // folder with mdef, means, ...
     std::string dictionary;
     std::string languageModel;
-    std::string phoneLanguageModel; // for the second look at a phrase word (PhraseCheck)
 
     // Debian's US English model (pocketsphinx-en-us).
     static PocketSphinxModel englishUS();

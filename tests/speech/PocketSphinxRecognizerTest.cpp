@@ -14,7 +14,6 @@
 #include <cstring>
 #include <mutex>
 #include <thread>
-#include <tuple>
 
 namespace harkwell {
 namespace {
@@ -56,30 +55,6 @@ TEST(PocketSphinxRecognizerTest, HearsATitleAndANameTheDictionaryLacks) {
         const auto results = recognize(recognizer, {name, "Siobhan"}, speech);
         EXPECT_NE(results.find(heard), std::string::npos) << results;
         EXPECT_TRUE(results.ends_with("||")) << "each utterance ends with an empty transcript: " << results;
-    }
-}
-
-// Low sensitivity takes a second look at each phrase word: a word the decoder made out of
-// ordinary speech ('requirements apply' heard as 'require minsu play') is left out, a phrase word
-// that was said is kept.
-TEST(PocketSphinxRecognizerTest, TheSecondLookLeavesOutAPhraseWordThatWasNotSaid) {
-    const auto low = pocketSphinxOptionsFor(DetectionSensitivity::low);
-    ASSERT_TRUE(low.phraseCheckThreshold);
-    auto unchecked = low;
-    unchecked.phraseCheckThreshold.reset();
-    const auto misheard = testing::synthesizedSpeech(
-        "Termination. You may not propagate or modify a covered work. The above requirements apply either way.");
-    const auto called = testing::synthesizedSpeech("Excuse me Minsu, do you have a minute?");
-    ASSERT_FALSE(misheard.isEmpty() || called.isEmpty()) << "flite and sox must be installed";
-    const std::vector<std::tuple<const char*, PocketSphinxOptions, QByteArray, bool>> cases{
-        {"misheard, no second look", unchecked, misheard, true},
-        {"misheard", low, misheard, false},
-        {"called", low, called, true},
-    };
-    for (const auto& [name, options, speech, heard] : cases) {
-        PocketSphinxRecognizer recognizer(AppLocale::english, PocketSphinxModel::englishUS(), options);
-        const auto results = recognize(recognizer, {"Minsu"}, speech);
-        EXPECT_EQ(results.find("minsu") != std::string::npos, heard) << name << ": " << results;
     }
 }
 

@@ -6,6 +6,7 @@
 
 #include <QTemporaryDir>
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -14,9 +15,43 @@
 
 namespace harkwell::testing {
 
+// Calls of a fake that the test can hold: after hold(), a call that waits (waitUntilReleased)
+// goes on only after release().
+class Holdable {
+public:
+    void hold() {
+        std::lock_guard lock(mutex_);
+        held_ = true;
+    }
+    void release() {
+        {
+            std::lock_guard lock(mutex_);
+            held_ = false;
+        }
+        released_.notify_all();
+    }
+
+protected:
+    // Waits with the fake's lock held; false when `most` passed first.
+    bool waitUntilReleased(std::unique_lock<std::mutex>& lock,
+                           std::chrono::seconds most = std::chrono::seconds::max()) {
+        if (most == std::chrono::seconds::max()) {
+            released_.wait(lock, [this] { return !held_; });
+            return true;
+        }
+        return released_.wait_for(lock, most, [this] { return !held_; });
+    }
+
+    mutable std::mutex mutex_;
+
+private:
+    std::condition_variable released_;
+    bool held_ = false;
+};
+
 // AirPods whose answers the test scripts. With hold(), calls wait until release(), so that the
 // test can act while a command is under way.
-class FakeAirPods final : public AirPodsControl {
+class FakeAirPods final : public AirPodsControl, public Holdable {
 public:
     // The outcome of one call: a mode, or an error to throw. Unscripted calls answer ANC.
     using Outcome = std::variant<ListeningMode, AppError>;
@@ -29,17 +64,6 @@ public:
         std::lock_guard lock(mutex_);
         outcomes_.push_back(std::move(outcome));
     }
-    void hold() {
-        std::lock_guard lock(mutex_);
-        held_ = true;
-    }
-    void release() {
-        {
-            std::lock_guard lock(mutex_);
-            held_ = false;
-        }
-        released_.notify_all();
-    }
     std::vector<std::string> commands() const {
         std::lock_guard lock(mutex_);
         return commands_;
@@ -49,7 +73,7 @@ private:
     ListeningMode answer(std::string command) {
         std::unique_lock lock(mutex_);
         commands_.push_back(std::move(command));
-        released_.wait(lock, [this] { return !held_; });
+        waitUntilReleased(lock);
         Outcome outcome = ListeningMode::anc;
         if (!outcomes_.empty()) {
             outcome = outcomes_.front();
@@ -61,9 +85,6 @@ private:
         return std::get<ListeningMode>(outcome);
     }
 
-    mutable std::mutex mutex_;
-    std::condition_variable released_;
-    bool held_ = false;
     std::deque<Outcome> outcomes_;
     std::vector<std::string> commands_;
 };
@@ -129,12 +150,12 @@ private:
 // Read on the model's inputs thread. With hold(), reads wait until release(), so that the test
 // can act while one is under way; a read held for 10 s gives up (hasGivenUp), so that a read on
 // the test's own thread fails the test instead of hanging it.
-class FakeAudioInputs final : public AudioInputList {
+class FakeAudioInputs final : public AudioInputList, public Holdable {
 public:
     std::vector<AudioInputDevice> inputs() override {
         std::unique_lock lock(mutex_);
         ++reads_;
-        if (!released_.wait_for(lock, std::chrono::seconds(10), [this] { return !held_; })) {
+        if (!waitUntilReleased(lock, std::chrono::seconds(10))) {
             hasGivenUp_ = true;
         }
         if (unreachable_) {
@@ -150,17 +171,6 @@ public:
         std::lock_guard lock(mutex_);
         unreachable_ = std::move(reason);
     }
-    void hold() {
-        std::lock_guard lock(mutex_);
-        held_ = true;
-    }
-    void release() {
-        {
-            std::lock_guard lock(mutex_);
-            held_ = false;
-        }
-        released_.notify_all();
-    }
     // The reads begun so far.
     int reads() const {
         std::lock_guard lock(mutex_);
@@ -172,9 +182,6 @@ public:
     }
 
 private:
-    mutable std::mutex mutex_;
-    std::condition_variable released_;
-    bool held_ = false;
     bool hasGivenUp_ = false;
     int reads_ = 0;
     std::vector<AudioInputDevice> devices_{{"alsa_input.pci-0000_00_1f.3.analog-stereo", "Built-in Audio", true}};

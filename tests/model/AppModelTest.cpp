@@ -29,6 +29,13 @@ void useLocale(const std::string& locale) {
     setAppMetadataLookupForTesting([locale](std::string_view) { return std::optional<std::string>(locale); });
 }
 
+// Sends a press through the application; true when shortcut recording consumed it.
+bool sendKey(int qtKey, Qt::KeyboardModifiers modifiers, std::uint32_t keysym) {
+    QObject field;
+    QKeyEvent event(QEvent::KeyPress, qtKey, modifiers, 0, keysym, 0);
+    return QCoreApplication::sendEvent(&field, &event);
+}
+
 class AppModelTest : public ::testing::Test, protected FakeModelParts {
 protected:
     AppModelTest() { useLocale("en-US"); }
@@ -39,10 +46,8 @@ protected:
         setAppMetadataLookupForTesting(nullptr);
     }
 
-    // Replaces the model with one over a new settings file with this content: QSettings keeps
-    // what it parsed of a file for the life of the process and could take a rewrite of the same
-    // size in the same second for the file it knows. The old model goes first, as it unhooks the
-    // fake hot-key backend.
+    // A model over a new settings file each time (QSettings caches what it parsed of a file); the old
+    // model goes first, as it unhooks the fake hot-key backend.
     AppModel& makeModel(const QByteArray& settings) {
         model.reset();
         path = directory.filePath(QString("Harkwell-%1.json").arg(++generation));
@@ -57,9 +62,9 @@ protected:
         QFile file(path);
         return file.open(QIODevice::ReadOnly) ? json(file.readAll()) : QJsonObject();
     }
-    // A model whose permission setup is complete, listening for "James".
-    AppModel& listeningModel() {
-        auto& created = makeModel(R"({"permissionSetupComplete": true, "wakePhrases": ["James"]})");
+    // A model whose permission setup is complete, listening for "James"; more settings start with ", ".
+    AppModel& listeningModel(const QByteArray& more = "") {
+        auto& created = makeModel(R"({"permissionSetupComplete": true, "wakePhrases": ["James"])" + more + "}");
         created.setDetectionEnabled(true);
         return created;
     }
@@ -77,10 +82,14 @@ protected:
         std::thread(detectors->onNearSpeech).join();
         settle();
     }
+    // True once no helper command runs.
+    bool idle() {
+        return eventually([&] { return !model->isCommandRunning(); });
+    }
     // Time passes; a command it sets going has finished when this returns.
     void wait(std::chrono::milliseconds time) {
         clock->advanceBy(time);
-        ASSERT_TRUE(eventually([&] { return !model->isCommandRunning(); }));
+        ASSERT_TRUE(idle());
     }
     void pressShortcut() { hotKeys->backend->press({HotKeyController::signature, HotKeyController::hotKeyNumber}); }
 
@@ -108,8 +117,7 @@ TEST_F(AppModelTest, LoadsPhrasesMigratingTheLegacySinglePhrase) {
     }
 }
 
-// The mode is read by its exact raw value; the permission flag counts only while the core
-// permissions still hold; listening starts off; construction writes nothing.
+// Exact raw mode values only; the setup flag only while permissions hold; nothing written at load.
 TEST_F(AppModelTest, ReadsTheModeAndThePermissionFlagWithoutWritingThem) {
     using Mode = ListeningMode;
     const std::vector<std::tuple<QByteArray, Status, Mode, bool>> cases{
@@ -131,9 +139,7 @@ TEST_F(AppModelTest, ReadsTheModeAndThePermissionFlagWithoutWritingThem) {
 
 // --- Permission setup --------------------------------------------------------------------
 
-// Setup prepares Bluetooth through the helper once speech and microphone access are granted,
-// reading the AirPods' mode; AirPods that are not connected do not hold it up. Decided
-// permissions are not asked again.
+// Bluetooth is prepared (reading the mode) only after speech and microphone; absent AirPods don't block.
 TEST_F(AppModelTest, PermissionSetupEndsAtTheFirstRefusal) {
     const AppError helperMissing = AppError::helperMissing("/x/ModeRelay");
     // Speech and microphone permissions, what preparing Bluetooth answers, the message.
@@ -152,7 +158,7 @@ TEST_F(AppModelTest, PermissionSetupEndsAtTheFirstRefusal) {
         permissions->microphone = microphone;
         auto& created = makeModel(R"({"permissionSetupComplete": true})");
         created.preparePermissions();
-        ASSERT_TRUE(eventually([&] { return !created.isCommandRunning(); }));
+        ASSERT_TRUE(idle());
         EXPECT_EQ(storedSettings()["permissionSetupComplete"], !message);
         EXPECT_EQ(created.permissionStatusText(), message ? "Permissions required" : "Permissions ready");
         EXPECT_EQ(created.errorMessage(), message);
@@ -163,8 +169,7 @@ TEST_F(AppModelTest, PermissionSetupEndsAtTheFirstRefusal) {
     }
 }
 
-// Undecided permissions are asked one after the other, each with its status text; a second run
-// while one is under way is ignored, and an answer that comes after the model is gone does nothing.
+// Asked in turn with status texts; a second run is ignored, an answer after the model is gone is dropped.
 TEST_F(AppModelTest, PermissionSetupAsksSpeechThenMicrophoneThenBluetooth) {
     permissions->speech = permissions->microphone = Status::notDetermined;
     airPods->willAnswer(ListeningMode::transparency);
@@ -204,7 +209,7 @@ TEST_F(AppModelTest, RequestsWhileACommandRunsAreDropped) {
     pressShortcut();
     settle();
     airPods->release();
-    ASSERT_TRUE(eventually([&] { return !created.isCommandRunning(); }));
+    ASSERT_TRUE(idle());
     settle();
     EXPECT_EQ(calls, QStringList{"James"});
     EXPECT_EQ(airPods->commands(), std::vector<std::string>{"transparency"});
@@ -237,9 +242,7 @@ TEST_F(AppModelTest, TheShortcutTogglesBetweenNoiseCancellationAndTransparency) 
     EXPECT_EQ(airPods->commands(), (std::vector<std::string>{"anc", "transparency"}));
 }
 
-// The picker and the shortcut start from the AirPods' own mode, read at launch and on each opening
-// of the panel, not from the one last saved: with "Off" saved and the AirPods in noise
-// cancellation, the first press goes to transparency.
+// The mode is read from the AirPods at launch and each panel opening, never before setup, one command at a time.
 TEST_F(AppModelTest, TheModeIsReadFromTheAirPodsAtLaunchAndOnEachOpeningOfThePanel) {
     const auto readsSettled = [&](size_t commands) {
         return eventually([&] { return airPods->commands().size() == commands && !model->isCommandRunning(); });
@@ -275,9 +278,7 @@ TEST_F(AppModelTest, TheModeIsReadFromTheAirPodsAtLaunchAndOnEachOpeningOfThePan
     EXPECT_EQ(airPods->commands(), (std::vector<std::string>{"current-mode", "transparency", "current-mode", "anc"}));
 }
 
-// A read the user did not ask for that fails leaves the banner, listening and the mode as they
-// were; AirPods that are away say so, and a later read that finds them takes that back. A call
-// heard during a read switches the AirPods once it is over.
+// A failed automatic read keeps banner, listening and mode (away AirPods say so); a call waits for the read.
 TEST_F(AppModelTest, AutomaticReadsAreQuiet) {
     const QString notConnected = describe(AppError::airPodsNotConnected());
     const std::vector<std::pair<AppError, bool>> cases{
@@ -289,25 +290,23 @@ TEST_F(AppModelTest, AutomaticReadsAreQuiet) {
         SCOPED_TRACE(error.errorDescription());
         auto& created = listeningModel();
         created.setAirPodsMode(ListeningMode::transparency);
-        ASSERT_TRUE(eventually([&] { return !created.isCommandRunning(); }));
+        ASSERT_TRUE(idle());
         // A banner of its own: a key pressed without a modifier while recording the shortcut.
         created.startShortcutRecording();
-        QKeyEvent key(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, 0, 'a', 0);
-        QObject field;
-        QCoreApplication::sendEvent(&field, &key);
+        sendKey(Qt::Key_A, Qt::NoModifier, 'a');
         const auto banner = created.errorMessage();
         ASSERT_TRUE(banner);
 
         airPods->willAnswer(error);
         created.panelDidOpen();
-        ASSERT_TRUE(eventually([&] { return !created.isCommandRunning(); }));
+        ASSERT_TRUE(idle());
         EXPECT_EQ(created.errorMessage(), saysNotConnected ? notConnected : *banner);
         EXPECT_TRUE(created.isDetectionEnabled());
         EXPECT_EQ(created.selectedMode(), ListeningMode(ListeningMode::transparency));
     }
 
     model->panelDidOpen();
-    ASSERT_TRUE(eventually([&] { return !model->isCommandRunning(); }));
+    ASSERT_TRUE(idle());
     EXPECT_FALSE(model->errorMessage()) << "the AirPods are back";
 
     airPods->hold();
@@ -344,13 +343,6 @@ TEST_F(AppModelTest, RequestsThatCannotRunYetFailWithAMessage) {
             EXPECT_EQ(static_cast<size_t>(detectors->stops), detectors->startedWith.size()) << "a detector still runs";
         }
     }
-}
-
-TEST_F(AppModelTest, TurningListeningOnWhileOnStartsNoSecondDetector) {
-    auto& listening = listeningModel();
-    listening.setDetectionEnabled(true);
-    EXPECT_EQ(detectors->startedWith.size(), 1u);
-    EXPECT_EQ(detectors->stops, 0);
 }
 
 TEST_F(AppModelTest, WhatAStoppedSessionStillSendsIsIgnored) {
@@ -396,8 +388,7 @@ protected:
     std::size_t tries() const { return detectors->startedWith.size() - 1; }
 };
 
-// Tried again 1, 2, 4, 8, 16, then every 30 s by the clock, each try quiet (the switch off, the
-// banner kept) while the sound is still gone; audio turns the switch on and says so.
+// Retries after 1, 2, 4, 8, 16, then every 30 s, quietly; audio turns the switch back on and says so.
 TEST_F(AppModelResumeTest, ListeningLostWithTheSoundIsTriedAgainWithBackoffUntilAudioComes) {
     // The locale, the delays before each try, and the message once audio has come.
     const std::vector<std::tuple<const char*, std::vector<std::chrono::seconds>, QString>> cases{
@@ -477,8 +468,12 @@ TEST_F(AppModelResumeTest, TheSwitchOrAnotherErrorEndsTheTrying) {
     EXPECT_FALSE(listening.isWaitingToResume());
 }
 
+// Turning listening on again while on starts no second detector; editing phrases restarts it.
 TEST_F(AppModelTest, EditingPhrasesRestartsListeningWithTheNewList) {
     auto& created = listeningModel();
+    created.setDetectionEnabled(true);
+    EXPECT_EQ(detectors->startedWith.size(), 1u);
+    EXPECT_EQ(detectors->stops, 0);
     created.setWakePhraseDraft("  Dr. Kim ");
     created.addWakePhraseFromDraft();
     EXPECT_EQ(detectors->startedWith.back(), (std::vector<std::string>{"James", "Dr. Kim"}));
@@ -491,9 +486,7 @@ TEST_F(AppModelTest, EditingPhrasesRestartsListeningWithTheNewList) {
     EXPECT_EQ(storedSettings()["wakePhrases"], QJsonArray{});
 }
 
-// A draft is split at commas (ASCII, ideographic, full-width); each piece is added unless it is
-// a listed phrase, has no letter or number, is too long, or the list is full. A refusal is a
-// hint under the field: the draft stays when nothing was added, and listening goes on.
+// Drafts split at ASCII, ideographic and full-width commas; refusals are hints, the draft kept if nothing added.
 TEST_F(AppModelTest, AddingSplitsTheDraftAtCommasAndExplainsWhatItRefuses) {
     struct Case {
         QString draft;
@@ -549,8 +542,7 @@ TEST_F(AppModelTest, AddingSplitsTheDraftAtCommasAndExplainsWhatItRefuses) {
     EXPECT_EQ(model->wakePhraseHint(), "") << "a new draft clears the hint";
 }
 
-// The list takes 50 phrases; stored settings with more are kept as they are, and listening then
-// uses the first 50 within the limits and says so.
+// At most 50 phrases are added; more stored are kept, and listening uses the first 50 valid ones and says so.
 TEST_F(AppModelTest, TheListIsCappedAndListeningUsesThePhrasesWithinTheLimits) {
     QJsonArray phrases;
     std::vector<std::string> first50;
@@ -603,8 +595,7 @@ TEST_F(AppModelTest, TheListIsCappedAndListeningUsesThePhrasesWithinTheLimits) {
     EXPECT_EQ(tooLong.errorMessage(), "A call phrase can be at most 100 characters long.");
 }
 
-// Listening starts with the application only when the user asked for it, setup is complete and
-// there is a phrase to listen for; a start that fails says so as any start does.
+// Listening at launch needs the option, complete setup and a phrase; a failing start reports as any start.
 TEST_F(AppModelTest, ListensAtStartOnlyWhenAskedWithSetupCompleteAndPhrases) {
     // Stored settings, whether listening is on after start-up.
     const std::vector<std::pair<QByteArray, bool>> cases{
@@ -623,7 +614,7 @@ TEST_F(AppModelTest, ListensAtStartOnlyWhenAskedWithSetupCompleteAndPhrases) {
         EXPECT_EQ(created.isDetectionEnabled(), listens);
         EXPECT_EQ(detectors->startedWith.size(), started + (listens ? 1 : 0));
         EXPECT_FALSE(created.errorMessage());
-        ASSERT_TRUE(eventually([&] { return !created.isCommandRunning(); }));
+        ASSERT_TRUE(idle());
     }
 
     auto& failing = makeModel(cases.front().first);
@@ -639,8 +630,7 @@ TEST_F(AppModelTest, ListensAtStartOnlyWhenAskedWithSetupCompleteAndPhrases) {
     EXPECT_EQ(storedSettings()["listenAtStart"], true);
 }
 
-// The call's Transparency lasts until the mode changes or listening ends; a phrase edit that
-// listening goes on through keeps it, and a call's switch that ends after listening does not start it.
+// The call's Transparency lasts until the mode changes or listening ends, not past a late switch.
 TEST_F(AppModelTest, TransparencyAfterACallLastsUntilTheModeChangesOrListeningEnds) {
     auto& created = listeningModel();
     const auto afterCall = [&] {
@@ -649,7 +639,7 @@ TEST_F(AppModelTest, TransparencyAfterACallLastsUntilTheModeChangesOrListeningEn
     };
     ASSERT_TRUE(afterCall());
     created.setAirPodsMode(ListeningMode::transparency);
-    ASSERT_TRUE(eventually([&] { return !created.isCommandRunning(); }));
+    ASSERT_TRUE(idle());
     EXPECT_TRUE(created.isInTransparencyAfterCall()) << "still Transparency";
     created.setWakePhraseDraft("Ann");
     created.addWakePhraseFromDraft();
@@ -680,8 +670,7 @@ TEST_F(AppModelTest, TransparencyAfterACallLastsUntilTheModeChangesOrListeningEn
     EXPECT_FALSE(created.isInTransparencyAfterCall());
 }
 
-// An entry that already says what the switch asks stays as it is, edited by hand or not; one that
-// cannot be written says why, in the interface language, and the switch stays off.
+// An existing autostart entry is left untouched; one that cannot be written is explained, switch off.
 TEST_F(AppModelTest, StartAtLoginKeepsAnEntryThatSaysSoAndExplainsAFailure) {
     const QString autostart = autostartFolder();
     const QString entry = autostart + "/io.github.harkwell.Harkwell.desktop";
@@ -715,9 +704,7 @@ TEST_F(AppModelTest, StartAtLoginKeepsAnEntryThatSaysSoAndExplainsAFailure) {
 
 // --- Sensitivity and the return after a call ------------------------------------------
 
-// The sensitivity reads by its exact raw value, medium otherwise; a stored wait that is not one
-// of the choices counts as the nearest positive one (ties: the longer), and one that is not a
-// whole number of seconds as the default. Construction writes nothing; the setters store.
+// Exact raw sensitivity else medium; a wait snaps to the nearest positive choice (ties longer), non-integers default.
 TEST_F(AppModelTest, ReadsTheSensitivityAndTheReturnWait) {
     using Level = DetectionSensitivity;
     const std::vector<std::tuple<QByteArray, Level, int>> cases{
@@ -748,14 +735,15 @@ TEST_F(AppModelTest, ReadsTheSensitivityAndTheReturnWait) {
     EXPECT_EQ(storedSettings()["returnAfterQuietSeconds"], 0);
 }
 
-// A new level while listening gives a new detector at once, with the same phrases, and nothing
-// the user could notice: no switch flicker, no banner, no lost return. Not listening, it is only
-// stored.
+// A new level while listening restarts the detector unnoticed (no flicker, banner or lost return).
 TEST_F(AppModelTest, ANewSensitivityRestartsListeningUnnoticed) {
+    detectors->inputLevel = 0.25;
     auto& created = makeModel(R"({"permissionSetupComplete": true, "wakePhrases": ["James"]})");
     created.setDetectionSensitivity(DetectionSensitivity::high);
     EXPECT_TRUE(detectors->madeAt.empty());
+    EXPECT_EQ(created.inputLevel(), 0) << "the level is the detector's only while listening";
     created.setDetectionEnabled(true);
+    EXPECT_EQ(created.inputLevel(), 0.25);
     hearCall();
     int switchNotifications = 0;
     int bannerNotifications = 0;
@@ -782,21 +770,18 @@ TEST_F(AppModelTest, ANewSensitivityRestartsListeningUnnoticed) {
     EXPECT_EQ(calls, (QStringList{"James", "James"}));
 }
 
-// After a call, the AirPods go back to the mode they had before it once the chosen time has
-// passed without near speech; the panel counts the seconds down.
+// After a call and the chosen quiet time, the AirPods go back to the earlier mode; the panel counts down.
 TEST_F(AppModelTest, AfterACallAndQuietTheAirPodsGoBack) {
-    using namespace std::chrono_literals;
     // The stored mode and wait.
     const std::vector<std::tuple<QByteArray, ListeningMode, int>> cases{
-        {R"("selectedMode": "anc")", ListeningMode::anc, 30},
-        {R"("selectedMode": "normal", "returnAfterQuietSeconds": 10)", ListeningMode::normal, 10},
-        {R"("selectedMode": "anc", "returnAfterQuietSeconds": 60)", ListeningMode::anc, 60},
+        {R"(, "selectedMode": "anc")", ListeningMode::anc, 30},
+        {R"(, "selectedMode": "normal", "returnAfterQuietSeconds": 10)", ListeningMode::normal, 10},
+        {R"(, "selectedMode": "anc", "returnAfterQuietSeconds": 60)", ListeningMode::anc, 60},
     };
     for (const auto& [stored, before, seconds] : cases) {
         SCOPED_TRACE(stored.toStdString());
         airPods = std::make_shared<FakeAirPods>();
-        auto& created = makeModel(R"({"permissionSetupComplete": true, "wakePhrases": ["James"], )" + stored + "}");
-        created.setDetectionEnabled(true);
+        auto& created = listeningModel(stored);
         EXPECT_FALSE(created.secondsUntilReturn());
         hearCall();
         EXPECT_EQ(created.secondsUntilReturn(), seconds);
@@ -819,10 +804,8 @@ TEST_F(AppModelTest, AfterACallAndQuietTheAirPodsGoBack) {
     }
 }
 
-// Near speech (the caller, the user answering) puts the return off; a second call keeps the
-// mode from before the first.
+// Near speech puts the return off; a second call keeps the mode from before the first.
 TEST_F(AppModelTest, TalkKeepsTransparency) {
-    using namespace std::chrono_literals;
     auto& created = listeningModel();
     hearCall();
     wait(25s);
@@ -840,10 +823,8 @@ TEST_F(AppModelTest, TalkKeepsTransparency) {
     EXPECT_EQ(airPods->commands(), (std::vector<std::string>{"transparency", "transparency", "current-mode", "anc"}));
 }
 
-// The user's choice, listening ending, AirPods that are away or no longer in Transparency, and
-// the return turned off each end a pending return; a return never runs after them.
+// Each of these ends a pending return for good.
 TEST_F(AppModelTest, WhatEndsAPendingReturn) {
-    using namespace std::chrono_literals;
     const std::vector<std::pair<const char*, std::function<void()>>> cases{
         {"the panel's picker", [&] { model->setAirPodsMode(ListeningMode::anc); }},
         {"the picker choosing Transparency", [&] { model->setAirPodsMode(ListeningMode::transparency); }},
@@ -877,7 +858,7 @@ TEST_F(AppModelTest, WhatEndsAPendingReturn) {
         wait(10s);
         action();
         settle();
-        ASSERT_TRUE(eventually([&] { return !created.isCommandRunning(); }));
+        ASSERT_TRUE(idle());
         EXPECT_FALSE(created.secondsUntilReturn());
         const auto commands = airPods->commands();
         airPods->willAnswer(ListeningMode::transparency);
@@ -886,25 +867,22 @@ TEST_F(AppModelTest, WhatEndsAPendingReturn) {
     }
 }
 
-// No return without a call that switched the AirPods to Transparency: not for a call that found
-// them there already, not with the return off, not for Transparency chosen by the user.
+// No return without a call that itself switched the AirPods to Transparency.
 TEST_F(AppModelTest, NoReturnWithoutACallThatSwitchedToTransparency) {
-    using namespace std::chrono_literals;
     const std::vector<std::pair<QByteArray, bool>> cases{
-        {R"("selectedMode": "transparency")", true},
-        {R"("selectedMode": "anc", "returnAfterQuietSeconds": 0)", true},
-        {R"("selectedMode": "anc")", false},
+        {R"(, "selectedMode": "transparency")", true},
+        {R"(, "selectedMode": "anc", "returnAfterQuietSeconds": 0)", true},
+        {R"(, "selectedMode": "anc")", false},
     };
     for (const auto& [stored, byCall] : cases) {
         SCOPED_TRACE(stored.toStdString());
         airPods = std::make_shared<FakeAirPods>();
-        auto& created = makeModel(R"({"permissionSetupComplete": true, "wakePhrases": ["James"], )" + stored + "}");
-        created.setDetectionEnabled(true);
+        auto& created = listeningModel(stored);
         if (byCall) {
             hearCall();
         } else {
             created.setAirPodsMode(ListeningMode::transparency);
-            ASSERT_TRUE(eventually([&] { return !created.isCommandRunning(); }));
+            ASSERT_TRUE(idle());
         }
         EXPECT_FALSE(created.secondsUntilReturn());
         wait(120s);
@@ -912,10 +890,8 @@ TEST_F(AppModelTest, NoReturnWithoutACallThatSwitchedToTransparency) {
     }
 }
 
-// At the moment of the return the AirPods are read first: set to another mode on the AirPods
-// themselves, they are left alone. A failing return is reported as any failing switch is.
+// The return reads the AirPods first and leaves a changed mode alone; its failures report as any switch.
 TEST_F(AppModelTest, TheReturnLeavesAChangedModeAloneAndReportsFailuresAsAnySwitch) {
-    using namespace std::chrono_literals;
     auto& created = listeningModel();
     hearCall();
     airPods->willAnswer(ListeningMode::normal);
@@ -947,19 +923,9 @@ QString refusalText(std::int32_t status) {
     return QString::fromStdString(HotKeyError::registrationFailed(status).errorDescription());
 }
 
-// Sends a press through the application; true when the recording consumed it, so that no text
-// field, button or application shortcut saw it.
-bool sendKey(int qtKey, Qt::KeyboardModifiers modifiers, std::uint32_t keysym) {
-    QObject field;
-    QKeyEvent event(QEvent::KeyPress, qtKey, modifiers, 0, keysym, 0);
-    return QCoreApplication::sendEvent(&field, &event);
-}
-
 const QByteArray storedControlOptionK = R"({"hotKeyKeyCode": 40, "hotKeyModifiers": 6144, "hotKeyDisplayKey": "K"})";
 
-// The stored shortcut is registered at launch; one the desktop refuses stays shown and stored,
-// with the refusal's message. Recording: a combination the desktop refuses, a key without a
-// modifier, a combination, then clearing.
+// Registration at launch (a refusal keeps it shown and stored), then recording and clearing.
 TEST_F(AppModelTest, TheShortcutFromLaunchThroughRecordingToClearing) {
     EXPECT_FALSE(makeModel(R"({"hotKeyKeyCode": 40, "hotKeyDisplayKey": "K"})").hotKeySetting());
     hotKeys->nextStatus = -10;
@@ -1002,9 +968,7 @@ TEST_F(AppModelTest, TheShortcutFromLaunchThroughRecordingToClearing) {
     EXPECT_EQ(storedSettings(), QJsonObject());
 }
 
-// A desktop that asks the user first answers later: until then the model shows and stores what
-// was in effect before; a late refusal shows its message, a late success the new shortcut, and
-// a clearing in between drops the answer.
+// Until a late desktop answer the old shortcut stays; a clearing in between drops the answer.
 TEST_F(AppModelTest, TheDesktopsLateAnswerDecidesTheShortcut) {
     hotKeys->nextStatus = std::nullopt;
     auto& created = makeModel(storedControlOptionK);
@@ -1040,8 +1004,7 @@ const AudioInputDevice headset{"bluez_input.AA_BB_CC_DD_EE_FF.0", "AirPods Pro",
 const AudioInputDevice outputMonitor{"alsa_output.pci.analog-stereo.monitor", "Monitor of Built-in Audio", false, false,
                                      true};
 
-// The input listening starts on: the chosen one while it is there, else the automatic choice
-// when there is one (never a headset), else the chosen one, for the detector to report missing.
+// A chosen input that is gone falls back to the automatic choice (never a headset), else stays chosen.
 TEST_F(AppModelTest, AChosenMicrophoneThatIsGoneGivesWayToTheAutomaticChoiceOnly) {
     const std::vector<std::tuple<const char*, QByteArray, std::vector<AudioInputDevice>, std::string, QString>> cases{
         {"automatic", "", {usbMicrophone, builtIn}, "", ""},
@@ -1070,8 +1033,7 @@ TEST_F(AppModelTest, AChosenMicrophoneThatIsGoneGivesWayToTheAutomaticChoiceOnly
         SCOPED_TRACE(name);
         detectors->madeOn.clear();
         audioInputs->setDevices(inputs);
-        auto& created = makeModel(R"({"permissionSetupComplete": true, "wakePhrases": ["James"])" + stored + "}");
-        created.setDetectionEnabled(true);
+        auto& created = listeningModel(stored);
         ASSERT_EQ(detectors->madeOn, std::vector<std::string>{listenedOn});
         EXPECT_EQ(created.fallbackMicrophone(), fallback);
         created.setDetectionEnabled(false);
@@ -1105,8 +1067,7 @@ TEST_F(AppModelTest, TheMicrophoneChoiceIsStoredAndListeningMovesToIt) {
     EXPECT_EQ(detectors->madeOn.back(), "alsa_input.usb-Blue_Yeti");
 }
 
-// The list is read off the main thread: a sound server that does not answer leaves the model
-// answering, holds one read however often the panel asks, and its late answer still arrives once.
+// Inputs are read off the main thread, one read at a time; a late answer arrives once.
 TEST_F(AppModelTest, AHangingSoundServerHoldsOneReadOfTheInputsAndNotTheMainThread) {
     audioInputs->setDevices({usbMicrophone, outputMonitor});
     auto& created = makeModel(R"({"permissionSetupComplete": true, "wakePhrases": ["James"]})");
@@ -1139,8 +1100,7 @@ TEST_F(AppModelTest, AHangingSoundServerHoldsOneReadOfTheInputsAndNotTheMainThre
     created.refreshMicrophoneInputs();
     ASSERT_TRUE(eventually([&] { return changes == 2; }));
 
-    // A model that goes while a read is under way waits for it and drops what it brings; the
-    // queue has run everything given to it once the model is gone.
+    // A model that goes mid-read waits for it and drops what it brings.
     audioInputs->setDevices({builtIn});
     audioInputs->hold();
     created.refreshMicrophoneInputs();
@@ -1150,14 +1110,6 @@ TEST_F(AppModelTest, AHangingSoundServerHoldsOneReadOfTheInputsAndNotTheMainThre
     server.join();
     settle();
     EXPECT_EQ(audioInputs->reads(), 3) << "refreshes asked for during a read were queued behind it";
-}
-
-TEST_F(AppModelTest, TheInputLevelIsTheDetectorsWhileListening) {
-    detectors->inputLevel = 0.25;
-    auto& created = makeModel(R"({"permissionSetupComplete": true, "wakePhrases": ["James"]})");
-    EXPECT_EQ(created.inputLevel(), 0);
-    created.setDetectionEnabled(true);
-    EXPECT_EQ(created.inputLevel(), 0.25);
 }
 
 } // namespace

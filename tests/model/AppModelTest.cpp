@@ -499,28 +499,21 @@ TEST_F(AppModelTest, AddingSplitsTheDraftAtCommasAndExplainsWhatItRefuses) {
     for (int count = 0; count < AppModel::maximumWakePhraseLength; ++count) {
         graphemes += QStringLiteral("e\u0301");
     }
+    const QString listedEn = "“Olivia” is already in the list.", listedKo = "“Olivia”은(는) 이미 목록에 있습니다.";
+    const QString noLetterEn = "A call phrase needs at least one letter or number.";
+    const QString noLetterKo = "호출 문구에는 글자나 숫자가 하나 이상 있어야 합니다.";
+    const QString tooLongEn = "A call phrase can be at most 100 characters long.",
+                  tooLongKo = "호출 문구는 100자 이하여야 합니다.";
     const std::vector<Case> cases{
         {"Dr. Kim, Ann", {"Olivia", "Dr. Kim", "Ann"}, {}, {}},
         {"민수、지영，팀장님,", {"Olivia", "민수", "지영", "팀장님"}, {}, {}},
         {"ann , Ann, ANN", {"Olivia", "ann"}, {}, {}},
         {longest + ", " + graphemes, {"Olivia", longest, graphemes}, {}, {}},
-        {"  olivia  ", {"Olivia"}, "“Olivia” is already in the list.", "“Olivia”은(는) 이미 목록에 있습니다."},
-        {"!!!",
-         {"Olivia"},
-         "A call phrase needs at least one letter or number.",
-         "호출 문구에는 글자나 숫자가 하나 이상 있어야 합니다."},
-        {" , ，",
-         {"Olivia"},
-         "A call phrase needs at least one letter or number.",
-         "호출 문구에는 글자나 숫자가 하나 이상 있어야 합니다."},
-        {"Ann, " + longest + "a",
-         {"Olivia", "Ann"},
-         "A call phrase can be at most 100 characters long.",
-         "호출 문구는 100자 이하여야 합니다."},
-        {"Ann, OLIVIA, ?",
-         {"Olivia", "Ann"},
-         "“Olivia” is already in the list.",
-         "“Olivia”은(는) 이미 목록에 있습니다."},
+        {"  olivia  ", {"Olivia"}, listedEn, listedKo},
+        {"!!!", {"Olivia"}, noLetterEn, noLetterKo},
+        {" , ，", {"Olivia"}, noLetterEn, noLetterKo},
+        {"Ann, " + longest + "a", {"Olivia", "Ann"}, tooLongEn, tooLongKo},
+        {"Ann, OLIVIA, ?", {"Olivia", "Ann"}, listedEn, listedKo},
     };
     for (const std::string locale : {"en-US", "ko-KR"}) {
         useLocale(locale);
@@ -825,6 +818,12 @@ TEST_F(AppModelTest, TalkKeepsTransparency) {
 
 // Each of these ends a pending return for good.
 TEST_F(AppModelTest, WhatEndsAPendingReturn) {
+    const auto answering = [this](FakeAirPods::Outcome outcome, std::function<void()> then) {
+        return [this, outcome, then] {
+            airPods->willAnswer(outcome);
+            then();
+        };
+    };
     const std::vector<std::pair<const char*, std::function<void()>>> cases{
         {"the panel's picker", [&] { model->setAirPodsMode(ListeningMode::anc); }},
         {"the picker choosing Transparency", [&] { model->setAirPodsMode(ListeningMode::transparency); }},
@@ -834,21 +833,9 @@ TEST_F(AppModelTest, WhatEndsAPendingReturn) {
         {"the recogniser failing", [&] { std::thread(detectors->onError, Error::platform("Mic gone.")).join(); }},
         {"the return turned off", [&] { model->setReturnAfterQuietSeconds(0); }},
         {"the last phrase removed", [&] { model->removeWakePhrase("James"); }},
-        {"AirPods away at a read",
-         [&] {
-             airPods->willAnswer(AppError::airPodsNotConnected());
-             model->panelDidOpen();
-         }},
-        {"noise cancellation set on the AirPods, seen at a read",
-         [&] {
-             airPods->willAnswer(ListeningMode::anc);
-             model->panelDidOpen();
-         }},
-        {"AirPods away at the next call",
-         [&] {
-             airPods->willAnswer(AppError::airPodsNotConnected());
-             detect();
-         }},
+        {"AirPods away at a read", answering(AppError::airPodsNotConnected(), [&] { model->panelDidOpen(); })},
+        {"noise cancellation seen at a read", answering(ListeningMode::anc, [&] { model->panelDidOpen(); })},
+        {"AirPods away at the next call", answering(AppError::airPodsNotConnected(), [&] { detect(); })},
     };
     for (const auto& [name, action] : cases) {
         SCOPED_TRACE(name);
@@ -1006,28 +993,14 @@ const AudioInputDevice outputMonitor{"alsa_output.pci.analog-stereo.monitor", "M
 
 // A chosen input that is gone falls back to the automatic choice (never a headset), else stays chosen.
 TEST_F(AppModelTest, AChosenMicrophoneThatIsGoneGivesWayToTheAutomaticChoiceOnly) {
+    const QByteArray yeti = R"(, "microphoneSource": "alsa_input.usb-Blue_Yeti")";
+    const QByteArray monitor = R"(, "microphoneSource": "alsa_output.pci.analog-stereo.monitor")";
     const std::vector<std::tuple<const char*, QByteArray, std::vector<AudioInputDevice>, std::string, QString>> cases{
         {"automatic", "", {usbMicrophone, builtIn}, "", ""},
-        {"chosen and there",
-         R"(, "microphoneSource": "alsa_input.usb-Blue_Yeti")",
-         {builtIn, usbMicrophone},
-         usbMicrophone.uniqueId,
-         ""},
-        {"chosen and gone",
-         R"(, "microphoneSource": "alsa_input.usb-Blue_Yeti")",
-         {headset, builtIn},
-         "",
-         "Built-in Audio"},
-        {"chosen, gone, only a headset left",
-         R"(, "microphoneSource": "alsa_input.usb-Blue_Yeti")",
-         {headset},
-         usbMicrophone.uniqueId,
-         ""},
-        {"a monitor of that name is no microphone",
-         R"(, "microphoneSource": "alsa_output.pci.analog-stereo.monitor")",
-         {outputMonitor, builtIn},
-         "",
-         "Built-in Audio"},
+        {"chosen and there", yeti, {builtIn, usbMicrophone}, usbMicrophone.uniqueId, ""},
+        {"chosen and gone", yeti, {headset, builtIn}, "", "Built-in Audio"},
+        {"chosen, gone, only a headset left", yeti, {headset}, usbMicrophone.uniqueId, ""},
+        {"a monitor is no microphone", monitor, {outputMonitor, builtIn}, "", "Built-in Audio"},
     };
     for (const auto& [name, stored, inputs, listenedOn, fallback] : cases) {
         SCOPED_TRACE(name);

@@ -76,8 +76,10 @@ TEST_F(AppDelegateTest, ALaunchAfterSetupReadsTheModeAndOpensThePanelOnlyFromThe
     EXPECT_EQ(app.model().selectedMode(), ListeningMode(ListeningMode::anc));
 }
 
-TEST_F(AppDelegateTest, APhraseTypedIntoThePopUpReachesTheSettings) {
+// A phrase typed into the pop-up reaches the settings, and its quit button ends the application.
+TEST_F(AppDelegateTest, ThePopUpReachesTheSettingsAndQuits) {
     auto& app = launch(R"({"permissionSetupComplete": true})");
+    QSignalSpy quit(&app, &AppDelegate::quitRequested);
     app.showPopover();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&app.popover()));
     auto* field = app.popover().findChild<QLineEdit*>("phraseField");
@@ -88,11 +90,14 @@ TEST_F(AppDelegateTest, APhraseTypedIntoThePopUpReachesTheSettings) {
     QFile settings(directory.filePath("Harkwell.json"));
     ASSERT_TRUE(settings.open(QIODevice::ReadOnly));
     EXPECT_TRUE(settings.readAll().contains(R"("Ann")"));
+    app.contentView().parts().quitButtons[1]->click();
+    EXPECT_EQ(quit.count(), 1);
 }
 
-// The icon and its tooltip follow listening, the number of phrases, and a call that left the
-// AirPods in Transparency: until the mode changes, or until listening ends.
-TEST_F(AppDelegateTest, TheTrayIconAndItsTooltipShowTheListeningState) {
+// A call switches the AirPods and shows the call panel; the icon and its tooltip follow listening,
+// the number of phrases, and a call that left the AirPods in Transparency until the mode changes
+// or listening ends.
+TEST_F(AppDelegateTest, ACallAndTheTrayIconShowTheListeningState) {
     struct Tooltips {
         std::string locale;
         QString off, onePhrase, threePhrases, afterCall;
@@ -135,6 +140,9 @@ TEST_F(AppDelegateTest, TheTrayIconAndItsTooltipShowTheListeningState) {
         EXPECT_TRUE(shows(icons::TrayState::listening, tooltips.threePhrases));
 
         ASSERT_TRUE(callSwitches());
+        EXPECT_EQ(airPods->commands().back(), "transparency");
+        ASSERT_TRUE(eventually([&] { return app.callDetectionHUD().panel().isVisible(); }));
+        EXPECT_EQ(app.callDetectionHUD().panel().targetPhrase(), "James");
         EXPECT_TRUE(shows(icons::TrayState::transparencyAfterCall, tooltips.afterCall));
         app.callDetectionHUD().panel().hide();
         model.toggleAirPodsModeFromShortcut();
@@ -147,24 +155,6 @@ TEST_F(AppDelegateTest, TheTrayIconAndItsTooltipShowTheListeningState) {
         model.setDetectionEnabled(true);
         EXPECT_TRUE(shows(icons::TrayState::listening, tooltips.threePhrases)) << "a new listening session";
     }
-}
-
-TEST_F(AppDelegateTest, ADetectedCallSwitchesTheAirPodsAndShowsTheCallPanel) {
-    auto& app = launch(R"({"permissionSetupComplete": true, "wakePhrases": ["James"]})");
-    app.model().setDetectionEnabled(true);
-    ASSERT_TRUE(detectors->onDetected);
-    detectors->onDetected("James");
-    ASSERT_TRUE(eventually([&] { return app.callDetectionHUD().panel().isVisible(); }));
-    EXPECT_EQ(app.callDetectionHUD().panel().targetPhrase(), "James");
-    EXPECT_EQ(airPods->commands().back(), "transparency");
-}
-
-TEST_F(AppDelegateTest, TheQuitButtonAsksTheApplicationToEnd) {
-    auto& app = launch(R"({"permissionSetupComplete": true})");
-    QSignalSpy quit(&app, &AppDelegate::quitRequested);
-    app.showPopover();
-    app.contentView().parts().quitButtons[1]->click();
-    EXPECT_EQ(quit.count(), 1);
 }
 
 TEST_F(AppDelegateTest, ThePreviewAsksTheApplicationToEndOnceTheCallPanelHasFadedOut) {

@@ -11,6 +11,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -31,6 +32,14 @@ using namespace harkwell::testing;
 // Settings whose permission setup is complete, with more keys.
 QByteArray setUp(const QByteArray& more = {}) { return R"({"permissionSetupComplete": true)" + more + "}"; }
 
+QStringList itemsOf(const QComboBox& box) {
+    QStringList items;
+    for (int index = 0; index < box.count(); ++index) {
+        items.append(box.itemText(index));
+    }
+    return items;
+}
+
 class ContentViewTest : public PanelTest {
 protected:
     ~ContentViewTest() override { airPods->release(); }
@@ -42,6 +51,19 @@ protected:
         view = std::make_unique<ContentView>(*model);
     }
     const ContentView::Parts& parts() const { return view->parts(); }
+    // Shows the panel active with the phrase field focused.
+    QLineEdit& focusedField() {
+        view->show();
+        QApplication::setActiveWindow(view.get());
+        EXPECT_TRUE(QTest::qWaitForWindowActive(view.get()));
+        parts().phraseField->setFocus();
+        return *parts().phraseField;
+    }
+    QJsonObject storedSettings() {
+        QFile file(directory.filePath("Harkwell.json"));
+        EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+        return QJsonDocument::fromJson(file.readAll()).object();
+    }
 
     std::unique_ptr<AppModel> model;
     std::unique_ptr<ContentView> view;
@@ -129,11 +151,7 @@ TEST_F(ContentViewTest, TheSensitivityAndTheReturnAfterACall) {
         }
         EXPECT_EQ(levels, texts.levels);
         EXPECT_EQ(p.returnTitle->text(), texts.back);
-        QStringList waits;
-        for (int index = 0; index < p.returnChoice->count(); ++index) {
-            waits.append(p.returnChoice->itemText(index));
-        }
-        EXPECT_EQ(waits, texts.waits);
+        EXPECT_EQ(itemsOf(*p.returnChoice), texts.waits);
         EXPECT_EQ(p.sensitivityPicker->selectedIndex(), 2);
         EXPECT_EQ(p.returnChoice->currentText(), texts.waits[3]);
 
@@ -156,49 +174,22 @@ TEST_F(ContentViewTest, TheSensitivityAndTheReturnAfterACall) {
     }
 }
 
-TEST_F(ContentViewTest, ReturnAddsTheDraftKeepingTheFocus) {
+// Return adds the draft keeping the focus in the field, the add button takes it; each row removes its own phrase.
+TEST_F(ContentViewTest, PhrasesAreAddedFromTheFieldAndRemovedByTheirRow) {
     makeView(setUp(R"(, "wakePhrases": ["James"])"));
-    view->show();
-    QApplication::setActiveWindow(view.get());
-    ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));
-    QLineEdit& field = *parts().phraseField;
-    field.setFocus();
+    QLineEdit& field = focusedField();
     QTest::keyClicks(&field, "Ann");
     QTest::keyClick(&field, Qt::Key_Return);
     EXPECT_EQ(model->activeWakePhrases(), (QStringList{"James", "Ann"}));
     EXPECT_EQ(field.text(), "");
     EXPECT_TRUE(field.hasFocus());
-}
-
-TEST_F(ContentViewTest, TheAddButtonAddsTheDraftTakingTheFocusFromTheField) {
-    makeView(setUp());
-    view->show();
-    QApplication::setActiveWindow(view.get());
-    ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));
-    QLineEdit& field = *parts().phraseField;
-    field.setFocus();
     QTest::keyClicks(&field, "Kim");
     QTest::mouseClick(parts().addButton, Qt::LeftButton);
-    EXPECT_EQ(model->activeWakePhrases(), QStringList{"Kim"});
+    EXPECT_EQ(model->activeWakePhrases(), (QStringList{"James", "Ann", "Kim"}));
     EXPECT_EQ(field.text(), "");
     EXPECT_FALSE(field.hasFocus());
     EXPECT_FALSE(parts().addButton->isEnabled()); // nothing left to add
-}
 
-TEST_F(ContentViewTest, LongPhrasesAreCutToKeepTheirRemoveButtonInsideThePanel) {
-    const QString longPhrase = "Professor Maximilian Alexander Montgomery-Worthington the Third of Lancaster";
-    makeView(setUp(R"(, "wakePhrases": [")" + longPhrase.toUtf8() + R"("])"));
-    view->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(view.get()));
-    ASSERT_EQ(view->phraseRows().size(), 1);
-    const ContentView::PhraseRow& row = view->phraseRows()[0];
-    EXPECT_TRUE(row.phrase->displayedText().endsWith(QChar(0x2026)));
-    EXPECT_LE(row.removeButton->mapTo(view.get(), QPoint(row.removeButton->width(), 0)).x(),
-              ContentView::fixedSize.width());
-}
-
-TEST_F(ContentViewTest, EachRowRemovesItsOwnPhrase) {
-    makeView(setUp(R"(, "wakePhrases": ["James", "Ann", "Kim"])"));
     QTest::mouseClick(view->phraseRows()[1].removeButton, Qt::LeftButton);
     EXPECT_EQ(model->activeWakePhrases(), (QStringList{"James", "Kim"}));
     ASSERT_EQ(view->phraseRows().size(), 2);
@@ -207,24 +198,25 @@ TEST_F(ContentViewTest, EachRowRemovesItsOwnPhrase) {
 }
 
 // A refused entry stays in the field with the reason under it until the draft changes; a pasted
-// text is cut to the field's length; 50 phrases scroll in their own area and leave the mode and
-// the shortcut in view of the pop-up.
-TEST_F(ContentViewTest, RefusalsAreExplainedUnderTheFieldAndManyPhrasesScrollInTheirOwnArea) {
-    QStringList phrases;
-    for (int index = 1; index <= AppModel::maximumWakePhraseCount; ++index) {
+// text is cut to the field's length; a long phrase is cut to keep its remove button inside the
+// panel; 50 phrases scroll in their own area and leave the mode and the shortcut in view.
+TEST_F(ContentViewTest, RefusalsAreExplainedUnderTheFieldAndManyOrLongPhrasesStayInTheirOwnArea) {
+    QStringList phrases{R"("Professor Maximilian Alexander Montgomery-Worthington the Third of Lancaster")"};
+    for (int index = 2; index <= AppModel::maximumWakePhraseCount; ++index) {
         phrases.append(QString("\"Name %1\"").arg(index));
     }
     makeView(setUp(R"(, "wakePhrases": [)" + phrases.join(", ").toUtf8() + "]"));
-    view->show();
-    QApplication::setActiveWindow(view.get());
-    ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));
-    QLineEdit& field = *parts().phraseField;
-    field.setFocus();
-    QTest::keyClicks(&field, "name 1");
+    QLineEdit& field = focusedField();
+    const ContentView::PhraseRow& longRow = view->phraseRows()[0];
+    EXPECT_TRUE(longRow.phrase->displayedText().endsWith(QChar(0x2026)));
+    EXPECT_LE(longRow.removeButton->mapTo(view.get(), QPoint(longRow.removeButton->width(), 0)).x(),
+              ContentView::fixedSize.width());
+
+    QTest::keyClicks(&field, "name 2");
     QTest::keyClick(&field, Qt::Key_Return);
-    EXPECT_EQ(field.text(), "name 1");
+    EXPECT_EQ(field.text(), "name 2");
     EXPECT_TRUE(parts().phraseHint->isVisible());
-    EXPECT_EQ(parts().phraseHint->text(), "“Name 1” is already in the list.");
+    EXPECT_EQ(parts().phraseHint->text(), "“Name 2” is already in the list.");
     EXPECT_GE(parts().phraseHint->mapTo(view.get(), QPoint(0, 0)).y(),
               field.mapTo(view.get(), QPoint(0, field.height())).y());
     QTest::keyClick(&field, Qt::Key_Backspace);
@@ -246,32 +238,15 @@ TEST_F(ContentViewTest, RefusalsAreExplainedUnderTheFieldAndManyPhrasesScrollInT
     EXPECT_EQ(parts().scrollArea->verticalScrollBar()->maximum(), 0);
 }
 
-TEST_F(ContentViewTest, ThePickerMovesOnlyWithTheModelsMode) {
-    makeView(setUp(R"(, "selectedMode": "anc")"));
+// While a switch runs only the field and quit work, and the picker moves only with the model's mode.
+TEST_F(ContentViewTest, ThePickerMovesOnlyWithTheModelsModeAndWaitsForTheCommand) {
+    makeView(setUp(R"(, "selectedMode": "anc", "wakePhrases": ["James"])"));
     SegmentedPicker& picker = *parts().modePicker;
     airPods->hold();
     QTest::mouseClick(&picker.segment(1), Qt::LeftButton);
     ASSERT_TRUE(eventually([&] { return airPods->commands() == std::vector<std::string>{"transparency"}; }));
     EXPECT_EQ(picker.selectedIndex(), 0);
-    airPods->release();
-    ASSERT_TRUE(eventually([&] { return !model->isCommandRunning(); }));
-    EXPECT_EQ(picker.selectedIndex(), 1);
-
-    // A failed switch leaves the old segment selected and says why.
-    airPods->willAnswer(AppError::airPodsNotConnected());
-    QTest::mouseClick(&picker.segment(2), Qt::LeftButton);
-    ASSERT_TRUE(eventually([&] { return !model->isCommandRunning(); }));
-    EXPECT_EQ(picker.selectedIndex(), 1);
-    EXPECT_FALSE(parts().errorBanners[1]->isHidden());
-    EXPECT_EQ(parts().errorBanners[1]->text(), model->errorMessage());
-}
-
-TEST_F(ContentViewTest, WhileACommandRunsOnlyTheFieldAndQuitWork) {
-    makeView(setUp(R"(, "selectedMode": "anc", "wakePhrases": ["James"])"));
-    airPods->hold();
-    QTest::mouseClick(&parts().modePicker->segment(1), Qt::LeftButton);
-    ASSERT_TRUE(eventually([&] { return model->isCommandRunning(); }));
-    EXPECT_FALSE(parts().modePicker->isEnabled());
+    EXPECT_FALSE(picker.isEnabled());
     EXPECT_FALSE(parts().detectionSwitch->isEnabled());
     EXPECT_FALSE(view->phraseRows()[0].removeButton->isEnabled());
     EXPECT_FALSE(parts().recordButton->isEnabled());
@@ -282,8 +257,17 @@ TEST_F(ContentViewTest, WhileACommandRunsOnlyTheFieldAndQuitWork) {
 
     airPods->release();
     ASSERT_TRUE(eventually([&] { return !model->isCommandRunning(); }));
-    EXPECT_TRUE(parts().modePicker->isEnabled());
+    EXPECT_EQ(picker.selectedIndex(), 1);
+    EXPECT_TRUE(picker.isEnabled());
     EXPECT_TRUE(view->phraseRows()[0].removeButton->isEnabled());
+
+    // A failed switch leaves the old segment selected and says why.
+    airPods->willAnswer(AppError::airPodsNotConnected());
+    QTest::mouseClick(&picker.segment(2), Qt::LeftButton);
+    ASSERT_TRUE(eventually([&] { return !model->isCommandRunning(); }));
+    EXPECT_EQ(picker.selectedIndex(), 1);
+    EXPECT_FALSE(parts().errorBanners[1]->isHidden());
+    EXPECT_EQ(parts().errorBanners[1]->text(), model->errorMessage());
 }
 
 TEST_F(ContentViewTest, TheDetectionSwitchShowsWhatTheModelDecided) {
@@ -299,7 +283,8 @@ TEST_F(ContentViewTest, TheDetectionSwitchShowsWhatTheModelDecided) {
     EXPECT_TRUE(model->isDetectionEnabled() && parts().detectionSwitch->isChecked());
 }
 
-TEST_F(ContentViewTest, RecordingTheShortcutCanBeCancelled) {
+// Recording can be cancelled keeping the old shortcut; clear removes it.
+TEST_F(ContentViewTest, RecordingTheShortcutCanBeCancelledAndClearRemovesIt) {
     makeView(setUp(R"(, "hotKeyKeyCode": 40, "hotKeyModifiers": 6144, "hotKeyDisplayKey": "K")"));
     EXPECT_EQ(parts().shortcutDisplay->text(), "Ctrl+Alt+K");
     QTest::mouseClick(parts().recordButton, Qt::LeftButton);
@@ -310,10 +295,6 @@ TEST_F(ContentViewTest, RecordingTheShortcutCanBeCancelled) {
     EXPECT_FALSE(model->isRecordingShortcut());
     EXPECT_EQ(parts().shortcutDisplay->text(), "Ctrl+Alt+K");
     EXPECT_EQ(model->hotKeySetting()->displayName(), "Ctrl+Alt+K");
-}
-
-TEST_F(ContentViewTest, ClearRemovesTheShortcut) {
-    makeView(setUp(R"(, "hotKeyKeyCode": 40, "hotKeyModifiers": 6144, "hotKeyDisplayKey": "K")"));
     QTest::mouseClick(parts().clearButton, Qt::LeftButton);
     EXPECT_FALSE(model->hotKeySetting());
     EXPECT_EQ(parts().shortcutDisplay->text(), panelTexts::shortcutNone.text());
@@ -410,9 +391,7 @@ TEST_F(ContentViewTest, TheListenAtStartSwitchStoresTheChoice) {
         for (const bool listens : {false, true}) {
             QTest::mouseClick(&toggle, Qt::LeftButton);
             EXPECT_EQ(toggle.isChecked(), listens);
-            QFile settings(directory.filePath("Harkwell.json"));
-            ASSERT_TRUE(settings.open(QIODevice::ReadOnly));
-            EXPECT_EQ(QJsonDocument::fromJson(settings.readAll())["listenAtStart"], listens);
+            EXPECT_EQ(storedSettings()["listenAtStart"], listens);
         }
         EXPECT_FALSE(model->isDetectionEnabled()) << "the choice is for the next start";
     }
@@ -445,15 +424,9 @@ TEST_F(ContentViewTest, TheMicrophoneRow) {
         view->show(); // reads the inputs
         QComboBox& choice = *parts().microphoneChoice;
         ASSERT_TRUE(eventually([&] { return choice.count() == 4; }));
-        const auto items = [&] {
-            QStringList shown;
-            for (int index = 0; index < choice.count(); ++index) {
-                shown.append(choice.itemText(index));
-            }
-            return shown;
-        };
         EXPECT_EQ(parts().microphoneTitle->text(), texts.title);
-        EXPECT_EQ(items(), (QStringList{texts.automatic, "Built-in Audio", "Yeti Stereo Microphone", texts.headset}));
+        EXPECT_EQ(itemsOf(choice),
+                  (QStringList{texts.automatic, "Built-in Audio", "Yeti Stereo Microphone", texts.headset}));
         EXPECT_EQ(choice.currentIndex(), 0);
 
         // A plain input is chosen at once and stored.
@@ -484,7 +457,7 @@ TEST_F(ContentViewTest, TheMicrophoneRow) {
         audioInputs->setDevices({builtIn});
         model->refreshMicrophoneInputs();
         EXPECT_TRUE(eventually([&] { return choice.count() == 2; }));
-        EXPECT_EQ(items(), (QStringList{texts.automatic, "Built-in Audio"}));
+        EXPECT_EQ(itemsOf(choice), (QStringList{texts.automatic, "Built-in Audio"}));
         EXPECT_EQ(choice.currentIndex(), 0);
         EXPECT_TRUE(parts().microphoneNotice->isHidden());
         QTest::mouseClick(parts().detectionSwitch, Qt::LeftButton);
@@ -498,9 +471,7 @@ TEST_F(ContentViewTest, TheMicrophoneRow) {
         choice.activated(0);
         EXPECT_TRUE(model->microphoneSource().isEmpty());
         EXPECT_TRUE(parts().microphoneNotice->isHidden());
-        QFile file(directory.filePath("Harkwell.json"));
-        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-        EXPECT_FALSE(QJsonDocument::fromJson(file.readAll()).object().contains("microphoneSource"));
+        EXPECT_FALSE(storedSettings().contains("microphoneSource"));
         model->setDetectionEnabled(false);
     }
 }

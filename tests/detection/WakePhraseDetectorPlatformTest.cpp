@@ -148,6 +148,11 @@ protected:
             [this] { ++nearSpeechReports; });
         deliverMainThreadWork();
     }
+    // Starts, and waits until the capture thread has started too.
+    void startCapturing(const std::vector<std::string>& phrases = {"James", "Dr. Kim"}) {
+        start(phrases);
+        devices->session->started.get_future().wait();
+    }
 
     // Frames of a square wave (33: a quiet room at -60 dBFS, 3277: someone speaking close by at
     // -20 dBFS), in the recogniser's 100 ms buffers, from the capture thread.
@@ -183,7 +188,7 @@ protected:
 };
 
 TEST_F(WakePhraseDetectorPlatformTest, ListensThroughTheBuiltInMicrophoneAndAStartEndsTheEarlierCapture) {
-    start();
+    startCapturing();
     ASSERT_TRUE(errors.empty()) << errors.front().description();
     EXPECT_EQ(permissions->asked, (std::vector<std::string>{"Speech Recognition", "Microphone"}));
     EXPECT_EQ(recognizer->request->contextualStrings, (std::vector<std::string>{"James", "Dr. Kim"}));
@@ -194,8 +199,7 @@ TEST_F(WakePhraseDetectorPlatformTest, ListensThroughTheBuiltInMicrophoneAndASta
     const auto first = devices->session;
     const auto firstRequest = recognizer->request;
     const auto firstHandler = recognizer->handler;
-    first->started.get_future().wait();
-    start({"Minsu"});
+    startCapturing({"Minsu"});
     EXPECT_TRUE(first->stopped && firstRequest->ended && firstRequest->cancelled);
     ASSERT_NE(devices->session, first);
     firstHandler({"hey minsu", std::nullopt}); // the earlier task's result, still on its way
@@ -207,7 +211,6 @@ TEST_F(WakePhraseDetectorPlatformTest, ListensThroughTheBuiltInMicrophoneAndASta
     // recogniser's.
     const auto lost = AppError::captureSetup("The microphone Built-in Audio Analog Stereo was disconnected.");
     first->onError(lost);
-    devices->session->started.get_future().wait();
     std::thread([&] { devices->session->onError(lost); }).join();
     EXPECT_TRUE(errors.empty()) << "moved to the main thread";
     deliverMainThreadWork();
@@ -273,9 +276,8 @@ TEST_F(WakePhraseDetectorPlatformTest, AMicrophoneSilentForTheTimeOutIsReportedS
     for (const bool hasAudioCome : {false, true}) {
         SCOPED_TRACE(hasAudioCome);
         makeDetector();
-        start();
+        startCapturing();
         const auto session = devices->session;
-        session->started.get_future().wait();
         if (hasAudioCome) {
             std::thread([&] { session->onBuffer(buffer); }).join(); // from the capture's thread
             ASSERT_TRUE(testing::eventually([&] { return listening > 0; }, 5s));
@@ -299,9 +301,8 @@ TEST_F(WakePhraseDetectorPlatformTest, AMicrophoneSilentForTheTimeOutIsReportedS
 }
 
 TEST_F(WakePhraseDetectorPlatformTest, ARecogniserHoldingCaptureUpIsNoSilentMicrophone) {
-    start();
+    startCapturing();
     const auto session = devices->session;
-    session->started.get_future().wait();
     std::promise<void> release;
     recognizer->request->held = release.get_future().share();
     std::thread capture([&] { session->onBuffer(std::vector<std::int16_t>(1600, 0)); });
@@ -322,8 +323,7 @@ TEST_F(WakePhraseDetectorPlatformTest, ARecogniserHoldingCaptureUpIsNoSilentMicr
 // The captured audio goes to the recogniser and through the near-speech watch, whose reports
 // reach the main thread while the session lives.
 TEST_F(WakePhraseDetectorPlatformTest, ReportsSpeechNearTheMicrophone) {
-    start();
-    devices->session->started.get_future().wait();
+    startCapturing();
     play(33, 10);
     deliverMainThreadWork();
     EXPECT_EQ(nearSpeechReports, 0);
@@ -344,8 +344,7 @@ TEST_F(WakePhraseDetectorPlatformTest, ReportsSpeechNearTheMicrophone) {
 // last two seconds of audio; a phrase heard in the room's chatter alone is no call.
 TEST_F(WakePhraseDetectorPlatformTest, WithNearSpeechRequiredACallNeedsSomeoneCloseBy) {
     detector->setRequiresNearSpeech(true);
-    start({"James"});
-    devices->session->started.get_future().wait();
+    startCapturing({"James"});
     const std::vector<std::tuple<const char*, std::int16_t, int, std::size_t>> steps{
         {"the room only", 33, 10, 0},
         {"someone close by", 3277, 10, 1},
@@ -360,8 +359,7 @@ TEST_F(WakePhraseDetectorPlatformTest, WithNearSpeechRequiredACallNeedsSomeoneCl
         EXPECT_EQ(detected.size(), reports) << name;
     }
     // Without near speech after listening started again, nothing counts from the last session.
-    start({"James"});
-    devices->session->started.get_future().wait();
+    startCapturing({"James"});
     recognizer->handler({"james", std::nullopt});
     EXPECT_EQ(detected.size(), 2u);
 }
@@ -395,18 +393,13 @@ TEST_F(WakePhraseDetectorPlatformTest, ListensOnTheChosenInputOrTellsThatItIsMis
 
 // The meter's level comes from the buffers the recogniser gets, and falls to 0 when listening stops.
 TEST_F(WakePhraseDetectorPlatformTest, TheInputLevelFollowsTheAudio) {
-    start();
-    devices->session->started.get_future().wait();
+    startCapturing();
     EXPECT_EQ(detector->inputLevel(), 0);
-    const auto play = [this](std::int16_t amplitude) {
-        const std::vector<std::int16_t> buffer(NearSpeechWatch::frameSamples, amplitude);
-        std::thread([&] { devices->session->onBuffer(buffer); }).join();
-    };
-    play(8192);
+    play(8192, 1);
     EXPECT_DOUBLE_EQ(detector->inputLevel(), 0.25);
-    play(0);
+    play(0, 1);
     EXPECT_EQ(detector->inputLevel(), 0);
-    play(16384);
+    play(16384, 1);
     detector->stop();
     EXPECT_EQ(detector->inputLevel(), 0);
 }

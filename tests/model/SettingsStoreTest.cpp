@@ -45,6 +45,13 @@ int modeOf(const QString& path) {
     return ::stat(QFile::encodeName(path).constData(), &status) == 0 ? int(status.st_mode & 07777) : -1;
 }
 
+// Makes the file's lock look left by a writer that died ten seconds ago (creating it if need be).
+bool ageLock(const QString& file) {
+    QFile lock(file + ".lock");
+    return lock.open(QIODevice::ReadWrite) &&
+           lock.setFileTime(QDateTime::currentDateTime().addSecs(-10), QFileDevice::FileModificationTime);
+}
+
 const QDateTime copyTime(QDate(2026, 12, 6), QTime(15, 4, 5));
 const QString copySuffix = ".corrupt-2026-12-06T15-04-05";
 
@@ -168,10 +175,8 @@ TEST_F(SettingsStoreTest, WritingKeepsTheFilesPermissionsAndMakesNewFilesPrivate
     ::umask(umask);
 }
 
-// The file as it was stays, and the writer says why: settings_writer runs as "nobody" when the
-// test runs as root, as root writes files and folders whatever their permission bits; a folder
-// that is a regular file and a file size limit (which fails writes as a full disk does) stop
-// root as well.
+// The file as it was stays, and the writer says why. settings_writer runs as "nobody" under root,
+// which ignores permission bits; a file size limit fails writes as a full disk does.
 TEST_F(SettingsStoreTest, AWriteThatFailsSaysWhyAndLeavesTheFileAsItWas) {
     struct Case {
         const char* name;
@@ -250,16 +255,12 @@ TEST_F(SettingsStoreTest, AWriteKeepsWhatAnotherWriterWroteSince) {
 // A writer that died between creating its lock and filling it leaves an empty lock, which would
 // block every write for 30 seconds.
 TEST_F(SettingsStoreTest, AnEmptyLockLeftByADeadWriterIsRemovedButAFreshOneIsLeftAlone) {
-    QFile lock(path() + ".lock");
-    ASSERT_TRUE(lock.open(QIODevice::WriteOnly));
-    lock.close();
+    writeFile(path() + ".lock", "");
     SettingsStore{path()};
-    EXPECT_TRUE(lock.exists()) << "a writer may be filling it right now";
-    ASSERT_TRUE(lock.open(QIODevice::ReadWrite));
-    lock.setFileTime(QDateTime::currentDateTime().addSecs(-10), QFileDevice::FileModificationTime);
-    lock.close();
+    EXPECT_TRUE(QFile::exists(path() + ".lock")) << "a writer may be filling it right now";
+    ASSERT_TRUE(ageLock(path()));
     SettingsStore{path()};
-    EXPECT_FALSE(lock.exists());
+    EXPECT_FALSE(QFile::exists(path() + ".lock"));
 }
 
 // A writer killed at any point, as in a crash, leaves the old or the new value, never a torn file.
@@ -275,14 +276,8 @@ TEST_F(SettingsStoreTest, KillingAWriterMidWriteLeavesACompleteFile) {
         }
         writer.kill();
         writer.waitForFinished();
-        // The next writer comes later, as after a crash and a new launch.
-        QFile lock(path() + ".lock");
-        if (lock.open(QIODevice::ReadWrite)) {
-            lock.setFileTime(QDateTime::currentDateTime().addSecs(-10), QFileDevice::FileModificationTime);
-        }
-        QFile file(path());
-        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-        const auto phrases = QJsonDocument::fromJson(file.readAll()).object()["wakePhrases"].toArray();
+        ageLock(path()); // the next writer comes later, as after a crash and a new launch
+        const auto phrases = json(contentsOf(path()))["wakePhrases"].toArray();
         ASSERT_EQ(phrases.size(), 2000) << writesBeforeKill;
         EXPECT_EQ(std::count(phrases.begin(), phrases.end(), phrases.first()), 2000) << writesBeforeKill;
     }

@@ -1,0 +1,83 @@
+#include "speech/WhisperModel.h"
+
+#include "core/Log.h"
+#include "core/SerialQueue.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QMetaObject>
+
+#include <cstdlib>
+#include <exception>
+#include <filesystem>
+
+namespace harkwell {
+
+std::string defaultWhisperModelPath() {
+    if (const char* chosen = std::getenv("HARKWELL_WHISPER_MODEL"); chosen && *chosen) {
+        return chosen;
+    }
+    const QDir root(QCoreApplication::applicationDirPath() + QStringLiteral("/.."));
+    return root.absoluteFilePath(QStringLiteral("share/harkwell/ggml-whisper-base.bin")).toStdString();
+}
+
+WhisperModel::WhisperModel(std::string path, Loader loader, QObject* parent)
+    : QObject(parent), path_(std::move(path)), loader_(std::move(loader)) {
+    std::error_code error;
+    state_ = !path_.empty() && std::filesystem::exists(path_, error) ? WhisperModelState::loading
+                                                                     : WhisperModelState::notInstalled;
+    if (state_ == WhisperModelState::notInstalled) {
+        qCInfo(logSpeech) << "No accurate recognition model at" << QString::fromStdString(path_);
+    }
+}
+
+WhisperModel::~WhisperModel() = default;
+
+void WhisperModel::load() {
+    if (state_ != WhisperModelState::loading || !loader_) {
+        return;
+    }
+    auto loader = std::move(loader_);
+    loader_ = nullptr;
+    // The load reads a large file: never on the main thread. The queue ends with its one job.
+    auto queue = std::make_shared<std::unique_ptr<SerialQueue>>(std::make_unique<SerialQueue>("Harkwell.model"));
+    (*queue)->async([this, queue, loader = std::move(loader), path = path_,
+                     alive = std::weak_ptr<const int>(alive_)] {
+        std::shared_ptr<WhisperTranscriber> transcriber;
+        std::string failure;
+        try {
+            transcriber = loader(path);
+            if (!transcriber) {
+                failure = "the model could not be read";
+            }
+        } catch (const std::exception& error) {
+            failure = error.what();
+        }
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [this, queue, alive, transcriber = std::move(transcriber), failure = std::move(failure)]() mutable {
+                // The loading thread is done by now or about to be; it is ended here, off itself.
+                queue->reset();
+                if (!alive.expired()) {
+                    finishLoading(std::move(transcriber), std::move(failure));
+                }
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void WhisperModel::finishLoading(std::shared_ptr<WhisperTranscriber> transcriber, std::string failure) {
+    if (transcriber) {
+        transcriber_ = std::move(transcriber);
+        state_ = WhisperModelState::ready;
+        qCInfo(logSpeech) << "Accurate recognition model loaded from" << QString::fromStdString(path_);
+    } else {
+        failure_ = std::move(failure);
+        state_ = WhisperModelState::failed;
+        qCWarning(logSpeech) << "Accurate recognition model at" << QString::fromStdString(path_)
+                             << "could not be loaded:" << QString::fromStdString(failure_);
+    }
+    emit stateChanged();
+}
+
+} // namespace harkwell

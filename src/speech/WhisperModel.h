@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QObject>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace harkwell {
+
+class WhisperTranscriber;
+
+// Where the accurate recogniser's model stands.
+enum class WhisperModelState {
+    notInstalled, // no model file where it is looked for
+    loading,      // being read on a thread of its own
+    ready,        // loaded: listening uses it
+    failed,       // unreadable, of a format the runtime does not know, or a processor it cannot run on
+};
+
+// The model file Harkwell listens with: HARKWELL_WHISPER_MODEL when set, else the one installed
+// beside the application (<root>/share/harkwell/ggml-whisper-base.bin, <root> being the folder
+// above the executable's: the build tree and /usr alike).
+std::string defaultWhisperModelPath();
+
+// The accurate recogniser's model, loaded once per process and shared by every listening session:
+// a change of sensitivity or microphone does not read it again. Loading runs on a thread of its
+// own; the state changes on the main thread (a Qt application must exist). Listening goes on with
+// the basic recogniser alone until the model is ready, and for good when it is missing or failed.
+class WhisperModel : public QObject {
+    Q_OBJECT
+
+public:
+    // Reads the file at path and returns the loaded model, or throws Error saying why it cannot.
+    using Loader = std::function<std::shared_ptr<WhisperTranscriber>(const std::string& path)>;
+
+    // An empty path means no model is installed.
+    explicit WhisperModel(std::string path, Loader loader = nullptr, QObject* parent = nullptr);
+    ~WhisperModel() override;
+
+    // Starts loading (once); the state is loading until it ends.
+    void load();
+
+    const std::string& path() const { return path_; }
+    WhisperModelState state() const { return state_; }
+    // Why loading failed, for the log and the panel's notice; empty otherwise.
+    const std::string& failure() const { return failure_; }
+    // The loaded model; null unless the state is ready.
+    std::shared_ptr<WhisperTranscriber> transcriber() const { return transcriber_; }
+
+signals:
+    void stateChanged();
+
+private:
+    void finishLoading(std::shared_ptr<WhisperTranscriber> transcriber, std::string failure);
+
+    const std::string path_;
+    Loader loader_;
+    WhisperModelState state_;
+    std::string failure_;
+    std::shared_ptr<WhisperTranscriber> transcriber_;
+    std::shared_ptr<const int> alive_ = std::make_shared<const int>(0);
+};
+
+} // namespace harkwell

@@ -8,7 +8,8 @@
 //       [--language-weight W] [--held-back-words N] [--front-end speex|webrtc|none]
 //       [--noise-suppression DB] [--webrtc-level 0-3] [--webrtc-gain-control on|off]
 //       [--quiet-margin DB] [--quiet-frames N] [--quiet-watch-only] [--require-address on|off]
-//       [--require-near-speech on|off]
+//       [--require-near-speech on|off] [--recognizer pocketsphinx|whisper|both[,...]]
+//       [--whisper-model FILE] [--whisper-prompt on|off] [--no-speech-threshold P]
 #include "audio/FileAudioCapture.h"
 
 #include "core/SystemPermissionService.h"
@@ -17,6 +18,8 @@
 #include "detection/WakePhraseDetector.h"
 #include "matching/WakePhraseMatching.h"
 #include "speech/PocketSphinxRecognizer.h"
+#include "speech/TwoStageRecognizer.h"
+#include "speech/WhisperModel.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -92,11 +95,18 @@ struct Tally {
 
 struct Settings {
     bool realtime = false;
-    bool requiresAddress = false;
-    bool requiresNearSpeech = true; // as the application listens
+    std::optional<bool> requiresAddress; // the level's choice unless given
+    bool requiresNearSpeech = true;      // as the application listens
     PocketSphinxOptions options;
     NearSpeechWatch::Settings quiet;
+    RecognizerChoice recognizer = RecognizerChoice::both; // as the application listens with a model
+    TwoStageRecognizer::Options accurate;
+    std::shared_ptr<WhisperTranscriber> transcriber;
+    std::string name; // "medium, both"
 };
+
+const std::map<std::string, RecognizerChoice> recognizerNames{
+    {"pocketsphinx", RecognizerChoice::pocketSphinx}, {"whisper", RecognizerChoice::whisper}, {"both", RecognizerChoice::both}};
 
 double cpuSeconds() {
     rusage usage{};
@@ -199,13 +209,18 @@ private:
 
 WakePhraseDetector::Platform platformFor(const Settings& settings, FileAudioCaptureDevices::Source source,
                                          std::function<void(const std::string&)> note) {
+    auto accurate = settings.accurate;
+    // Audio from a file waits for Whisper, so that no window is dropped for the benchmark's pace;
+    // at real-time pace it is dropped as in the application.
+    accurate.waitForTranscription = !settings.realtime;
     return {
-        [options = settings.options, note = std::move(note)](AppLocale locale) -> std::unique_ptr<SpeechRecognizer> {
-            if (locale != AppLocale::english) {
+        [recognizers = listeningRecognizerFactory(settings.options, accurate, settings.transcriber, settings.recognizer),
+         note = std::move(note)](AppLocale locale) -> std::unique_ptr<SpeechRecognizer> {
+            auto recognizer = recognizers(locale);
+            if (!recognizer) {
                 return nullptr;
             }
-            return std::make_unique<NotingRecognizer>(
-                std::make_unique<PocketSphinxRecognizer>(locale, PocketSphinxModel::englishUS(), options), note);
+            return std::make_unique<NotingRecognizer>(std::move(recognizer), note);
         },
         std::make_shared<FileAudioCaptureDevices>(std::move(source)), std::make_shared<SystemPermissionService>()};
 }
@@ -230,7 +245,7 @@ std::vector<Detection> listen(const Settings& settings, AppLocale locale, const 
                                         transcripts->push_back({text, static_cast<double>(fed->load()) / sampleRate});
                                     }
                                 }));
-    detector.setRequiresAddress(settings.requiresAddress);
+    detector.setRequiresAddress(settings.requiresAddress.value_or(false));
     detector.setRequiresNearSpeech(settings.requiresNearSpeech);
     detector.start(
         phrases,
@@ -583,7 +598,9 @@ int run(int argc, char** argv) {
     std::vector<DetectionSensitivity> levels{DetectionSensitivity::medium};
     std::vector<std::function<void(PocketSphinxOptions&)>> overrides;
     const auto override = [&](std::function<void(PocketSphinxOptions&)> change) { overrides.push_back(change); };
-    std::string manifest, reportPath, onlyCondition;
+    std::string manifest, reportPath, onlyCondition, modelPath = defaultWhisperModelPath();
+    std::vector<RecognizerChoice> recognizers{RecognizerChoice::both};
+    std::vector<std::string> recognizerLabels{"both"};
     double soakHours = 0, silenceMinutes = 0;
     bool quietWatchOnly = false; // only how the NearSpeechWatch hears the office, without the recogniser
     for (int i = 1; i < argc; ++i) {
@@ -656,6 +673,23 @@ int run(int argc, char** argv) {
             settings.requiresAddress = value() == "on";
         } else if (argument == "--require-near-speech") {
             settings.requiresNearSpeech = value() == "on";
+        } else if (argument == "--recognizer") {
+            recognizers.clear();
+            recognizerLabels.clear();
+            for (const auto& name : QString::fromStdString(value()).split(QLatin1Char(','))) {
+                const auto found = recognizerNames.find(name.toStdString());
+                if (found == recognizerNames.end()) {
+                    throw std::runtime_error("--recognizer takes pocketsphinx, whisper or both, or a list of them");
+                }
+                recognizers.push_back(found->second);
+                recognizerLabels.push_back(found->first);
+            }
+        } else if (argument == "--whisper-model") {
+            modelPath = value();
+        } else if (argument == "--whisper-prompt") {
+            settings.accurate.promptWithPhrases = value() == "on";
+        } else if (argument == "--no-speech-threshold") {
+            settings.accurate.noSpeechThreshold = std::stod(value());
         } else if (argument == "--quiet-watch-only") {
             quietWatchOnly = true;
         } else if (argument == "--quiet-margin") {
@@ -676,20 +710,38 @@ int run(int argc, char** argv) {
             "[--sensitivity low|medium|high|all] [--held-back-words N] [--front-end speex|webrtc|none] "
             "[--noise-suppression DB] [--webrtc-level 0-3] [--webrtc-gain-control on|off] [--quiet-margin DB] "
             "[--quiet-frames N] [--quiet-watch-only] [--require-address on|off] [--require-near-speech on|off] "
-            "[--verbose]");
+            "[--recognizer pocketsphinx|whisper|both[,...]] [--whisper-model FILE] [--whisper-prompt on|off] "
+            "[--no-speech-threshold P] [--verbose]");
     }
     auto clips = readManifest(manifest);
     if (!onlyCondition.empty()) {
         std::erase_if(clips, [&](const Clip& clip) { return clip.condition != onlyCondition; });
     }
     QJsonObject report{{"manifest", QString::fromStdString(manifest)}, {"realtime", settings.realtime}};
-    // Every level's settings, the options given on the command line on top.
+    if (std::any_of(recognizers.begin(), recognizers.end(),
+                    [](RecognizerChoice choice) { return choice != RecognizerChoice::pocketSphinx; })) {
+        const auto start = std::chrono::steady_clock::now();
+        settings.transcriber = loadWhisperTranscriber(modelPath);
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        std::printf("model %s loaded in %.2f s\n", modelPath.c_str(), seconds);
+        report.insert("modelLoadSeconds", seconds);
+        report.insert("model", QString::fromStdString(modelPath));
+    }
+    // Every level's settings with every recogniser, the options given on the command line on top.
     std::vector<Settings> levelSettings;
     for (const auto level : levels) {
-        auto& ours = levelSettings.emplace_back(settings);
-        ours.options = pocketSphinxOptionsFor(level);
-        for (const auto& change : overrides) {
-            change(ours.options);
+        for (std::size_t r = 0; r < recognizers.size(); ++r) {
+            auto& ours = levelSettings.emplace_back(settings);
+            ours.options = pocketSphinxOptionsFor(level);
+            for (const auto& change : overrides) {
+                change(ours.options);
+            }
+            const auto accurate = twoStageOptionsFor(level);
+            ours.accurate.windows = accurate.windows;
+            ours.accurate.queueCapacity = accurate.queueCapacity;
+            ours.recognizer = recognizers[r];
+            ours.requiresAddress = settings.requiresAddress.value_or(level == DetectionSensitivity::low);
+            ours.name = std::string(level.rawValue()) + ", " + recognizerLabels[r];
         }
     }
     if (soakHours > 0) {
@@ -707,7 +759,7 @@ int run(int argc, char** argv) {
         report.insert("quietWatch", watches);
     } else {
         // Clip by clip, every level in turn: the levels share the machine's load alike.
-        std::vector<std::map<std::string, Tally>> tallies(levels.size());
+        std::vector<std::map<std::string, Tally>> tallies(levelSettings.size());
         std::vector<std::string> order;
         for (const auto& clip : clips) {
             if (std::find(order.begin(), order.end(), clip.condition) == order.end()) {
@@ -716,7 +768,7 @@ int run(int argc, char** argv) {
             auto samples = readWave(clip.audio);
             const auto lastNearAt = nearSpeechTimes(samples, settings.quiet);
             const double end = static_cast<double>(samples.size()) / sampleRate + trailingSilence;
-            for (std::size_t l = 0; l < levels.size(); ++l) {
+            for (std::size_t l = 0; l < levelSettings.size(); ++l) {
                 auto& tally = tallies[l][clip.condition];
                 std::vector<std::string> errors;
                 std::vector<Transcript> transcripts;
@@ -772,15 +824,15 @@ int run(int argc, char** argv) {
             }
         }
         QJsonArray results;
-        for (std::size_t l = 0; l < levels.size(); ++l) {
-            std::printf("== sensitivity %s\n", std::string(levels[l].rawValue()).c_str());
+        for (std::size_t l = 0; l < levelSettings.size(); ++l) {
+            std::printf("== sensitivity, recogniser: %s\n", levelSettings[l].name.c_str());
             QJsonArray conditions;
             for (const auto& condition : order) {
                 if (tallies[l].contains(condition)) {
                     conditions.append(summary(condition, tallies[l][condition]));
                 }
             }
-            results.append(QJsonObject{{"sensitivity", QString::fromStdString(std::string(levels[l].rawValue()))},
+            results.append(QJsonObject{{"sensitivity", QString::fromStdString(levelSettings[l].name)},
                                        {"conditions", conditions}});
         }
         report.insert("levels", results);
@@ -795,7 +847,7 @@ int run(int argc, char** argv) {
         report.insert("quietWatch", watches);
     }
     if (silenceMinutes > 0) {
-        report.insert("silence", silence(settings, silenceMinutes));
+        report.insert("silence", silence(levelSettings.front(), silenceMinutes));
     }
     report.insert("peakResidentMegabytes", peakResidentMegabytes());
     std::printf("peak resident memory %.1f MB\n", peakResidentMegabytes());

@@ -1,0 +1,227 @@
+#include "speech/TwoStageRecognizer.h"
+
+#include "core/Log.h"
+#include "detection/NearSpeechWatch.h"
+#include "matching/WakePhraseMatching.h"
+#include "speech/PocketSphinxRecognizer.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+
+#include <atomic>
+#include <pthread.h>
+#include <thread>
+
+namespace harkwell {
+
+namespace {
+
+// The history holds the longest window and what may wait in the queue before it is taken.
+constexpr std::size_t historySamples = 16000 * 12;
+
+class TwoStageRequest final : public RecognitionRequest {
+public:
+    TwoStageRequest(std::vector<std::string> phrases, std::shared_ptr<RecognitionRequest> basic,
+                    const TwoStageRecognizer::Options& options)
+        : phrases(std::move(phrases)), basic(std::move(basic)), queue(options.queueCapacity),
+          planner_(options.windows), waitForTranscription_(options.waitForTranscription) {
+        frame_.reserve(NearSpeechWatch::frameSamples);
+    }
+
+    // On the capture thread.
+    void append(std::span<const std::int16_t> samples) override {
+        history.append(samples);
+        for (auto rest = samples; !rest.empty();) {
+            const auto take = std::min(rest.size(), NearSpeechWatch::frameSamples - frame_.size());
+            frame_.insert(frame_.end(), rest.begin(), rest.begin() + static_cast<std::ptrdiff_t>(take));
+            rest = rest.subspan(take);
+            if (frame_.size() == NearSpeechWatch::frameSamples) {
+                const bool near = watch_.hearFrame(NearSpeechWatch::levelOf(frame_));
+                frame_.clear();
+                const std::lock_guard lock(plannerMutex_);
+                if (auto window = planner_.hearFrame(near)) {
+                    queue.push(*window, waitForTranscription_);
+                }
+            }
+        }
+        if (basic) {
+            basic->append(samples);
+        }
+    }
+
+    void endAudio() override {
+        if (basic) {
+            basic->endAudio();
+        }
+    }
+
+    // When the basic recogniser heard a call phrase (on the main thread).
+    void proposeCandidate() {
+        const std::lock_guard lock(plannerMutex_);
+        if (auto window = planner_.candidate()) {
+            queue.push(*window);
+        }
+    }
+
+    const std::vector<std::string> phrases;
+    const std::shared_ptr<RecognitionRequest> basic;
+    AudioHistory history{historySamples};
+    AudioWindowQueue queue;
+
+private:
+    std::mutex plannerMutex_;
+    WhisperWindowPlanner planner_;
+    NearSpeechWatch watch_;
+    std::vector<std::int16_t> frame_; // the frame being gathered
+    const bool waitForTranscription_;
+};
+
+class TwoStageTask final : public RecognitionTask {
+public:
+    TwoStageTask(AppLocale locale, std::shared_ptr<TwoStageRequest> request, SpeechRecognizer::ResultHandler handler,
+                 SpeechRecognizer* basic, std::shared_ptr<WhisperTranscriber> transcriber,
+                 const TwoStageRecognizer::Options& options)
+        : locale_(locale), request_(std::move(request)), handler_(std::move(handler)),
+          transcriber_(std::move(transcriber)), options_(options) {
+        if (basic && request_->basic) {
+            // Candidates only: the basic recogniser's transcripts never reach the handler, its
+            // errors do.
+            basicTask_ = basic->recognitionTask(
+                request_->basic, [request = request_, handler = handler_, locale](const RecognitionEvent& event) {
+                    if (event.error) {
+                        handler(event);
+                    } else if (event.transcript && !event.transcript->empty() &&
+                               matchWakePhrases(*event.transcript, request->phrases, locale)) {
+                        qCDebug(logSpeech) << "Candidate from the basic recogniser:"
+                                           << QString::fromStdString(*event.transcript);
+                        request->proposeCandidate();
+                    }
+                });
+        }
+        worker_ = std::thread([this] { run(); });
+    }
+
+    ~TwoStageTask() override {
+        cancel();
+        worker_.join();
+    }
+
+    void cancel() override {
+        if (basicTask_) {
+            basicTask_->cancel();
+        }
+        request_->queue.close();
+    }
+
+private:
+    void run() {
+        pthread_setname_np(pthread_self(), "Harkwell.whisper");
+        WhisperTranscriber::Options options;
+        options.language = locale_ == AppLocale::korean ? "ko" : "en";
+        if (options_.promptWithPhrases) {
+            options.prompt = whisperPrompt(request_->phrases);
+        }
+        std::uint64_t droppedBefore = 0;
+        while (const auto window = request_->queue.pop()) {
+            if (const auto dropped = request_->queue.dropped(); dropped != droppedBefore) {
+                qCInfo(logSpeech) << "Accurate recogniser behind: dropped" << dropped - droppedBefore
+                                  << "windows," << dropped << "in this session";
+                droppedBefore = dropped;
+            }
+            const auto audio = request_->history.samples(*window);
+            if (audio.empty()) {
+                continue;
+            }
+            WhisperTranscriber::Result result;
+            try {
+                result = transcriber_->transcribe(audio, options);
+            } catch (const std::exception& error) {
+                qCWarning(logSpeech) << "Accurate recogniser failed:" << error.what();
+                deliver({std::nullopt, Error::platform(error.what())});
+                return;
+            }
+            qCDebug(logSpeech).nospace() << "Whisper heard " << QString::fromStdString(result.text).trimmed()
+                                         << " in " << audio.size() / 16 << " ms of audio (no speech "
+                                         << result.noSpeechProbability << ")";
+            if (result.noSpeechProbability > options_.noSpeechThreshold) {
+                continue;
+            }
+            deliver({result.text, std::nullopt});
+            deliver({std::string(), std::nullopt});
+        }
+    }
+
+    void deliver(RecognitionEvent event) {
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(), [handler = handler_, event = std::move(event)] { handler(event); },
+            Qt::QueuedConnection);
+    }
+
+    const AppLocale locale_;
+    const std::shared_ptr<TwoStageRequest> request_;
+    const SpeechRecognizer::ResultHandler handler_;
+    const std::shared_ptr<WhisperTranscriber> transcriber_;
+    const TwoStageRecognizer::Options options_;
+    std::unique_ptr<RecognitionTask> basicTask_;
+    std::thread worker_;
+};
+
+} // namespace
+
+TwoStageRecognizer::TwoStageRecognizer(AppLocale locale, std::unique_ptr<SpeechRecognizer> basic,
+                                       std::shared_ptr<WhisperTranscriber> transcriber, Options options)
+    : locale_(locale), basic_(std::move(basic)), transcriber_(std::move(transcriber)), options_(options) {}
+
+bool TwoStageRecognizer::isAvailable() const { return transcriber_ && (!basic_ || basic_->isAvailable()); }
+
+std::shared_ptr<RecognitionRequest> TwoStageRecognizer::makeRequest(const std::vector<std::string>& contextualStrings) {
+    return std::make_shared<TwoStageRequest>(contextualStrings,
+                                             basic_ ? basic_->makeRequest(contextualStrings) : nullptr, options_);
+}
+
+std::unique_ptr<RecognitionTask> TwoStageRecognizer::recognitionTask(std::shared_ptr<RecognitionRequest> request,
+                                                                     ResultHandler handler) {
+    auto ours = std::dynamic_pointer_cast<TwoStageRequest>(request);
+    if (!ours) {
+        return nullptr;
+    }
+    return std::make_unique<TwoStageTask>(locale_, std::move(ours), std::move(handler), basic_.get(), transcriber_,
+                                          options_);
+}
+
+TwoStageRecognizer::Options twoStageOptionsFor(DetectionSensitivity) { return {}; }
+
+SpeechRecognizerFactory listeningRecognizerFactory(DetectionSensitivity sensitivity,
+                                                   std::shared_ptr<WhisperTranscriber> transcriber,
+                                                   RecognizerChoice choice) {
+    return listeningRecognizerFactory(pocketSphinxOptionsFor(sensitivity), twoStageOptionsFor(sensitivity),
+                                      std::move(transcriber), choice);
+}
+
+SpeechRecognizerFactory listeningRecognizerFactory(PocketSphinxOptions basic, TwoStageRecognizer::Options accurate,
+                                                   std::shared_ptr<WhisperTranscriber> transcriber,
+                                                   RecognizerChoice choice) {
+    return [=](AppLocale locale) -> std::unique_ptr<SpeechRecognizer> {
+        if (locale != AppLocale::english) {
+            return nullptr;
+        }
+        auto pocketSphinx = std::make_unique<PocketSphinxRecognizer>(locale, PocketSphinxModel::englishUS(), basic);
+        if (!transcriber || choice == RecognizerChoice::pocketSphinx) {
+            return pocketSphinx;
+        }
+        if (choice == RecognizerChoice::whisper) {
+            pocketSphinx.reset();
+        }
+        return std::make_unique<TwoStageRecognizer>(locale, std::move(pocketSphinx), transcriber, accurate);
+    };
+}
+
+std::string whisperPrompt(const std::vector<std::string>& phrases) {
+    std::string prompt;
+    for (const auto& phrase : phrases) {
+        prompt += (prompt.empty() ? "" : ", ") + phrase;
+    }
+    return prompt.empty() ? prompt : prompt + ".";
+}
+
+} // namespace harkwell

@@ -1,0 +1,77 @@
+#pragma once
+
+#include "detection/SpeechRecognizer.h"
+#include "detection/DetectionSensitivity.h"
+#include "speech/PocketSphinxOptions.h"
+#include "speech/WhisperTranscriber.h"
+#include "speech/WhisperWindows.h"
+
+#include <memory>
+
+namespace harkwell {
+
+// Which recognisers listen: PocketSphinx alone (fast, weak on unfamiliar voices and in noise),
+// Whisper alone (on near speech only), or both: PocketSphinx proposes, Whisper decides.
+enum class RecognizerChoice { pocketSphinx, whisper, both };
+
+// Listening with the accurate recogniser. The audio goes to the basic recogniser (when there is
+// one) and into a short history. Whisper transcribes windows of that history: the speech near the
+// microphone, as it goes on and when it ends (WhisperWindowPlanner), and the last seconds at once
+// whenever the basic recogniser's transcript holds a call phrase. Only Whisper's transcripts reach
+// the handler, each followed by the empty transcript that ends an utterance, so the matching
+// policy decides on them; the basic recogniser's own transcripts serve only as candidates.
+//
+// Whisper runs on a thread of its own ("Harkwell.whisper"), never on the capture thread, and
+// takes its windows from a bounded queue: under load the oldest are dropped and counted in the log.
+class TwoStageRecognizer final : public SpeechRecognizer {
+public:
+    struct Options {
+        WhisperWindowPlanner::Settings windows;
+        std::size_t queueCapacity = 2;
+        // Give the call phrases to Whisper as the text the audio continues, so that names come out
+        // spelled as the user typed them.
+        bool promptWithPhrases = true;
+        // A window Whisper itself believes holds no speech above this is not passed on.
+        double noSpeechThreshold = 0.8;
+        // Audio from a file: wait for Whisper instead of dropping windows (the benchmark).
+        bool waitForTranscription = false;
+    };
+
+    // basic may be null: Whisper alone. The transcriber must be loaded.
+    TwoStageRecognizer(AppLocale locale, std::unique_ptr<SpeechRecognizer> basic,
+                       std::shared_ptr<WhisperTranscriber> transcriber, Options options);
+    TwoStageRecognizer(AppLocale locale, std::unique_ptr<SpeechRecognizer> basic,
+                       std::shared_ptr<WhisperTranscriber> transcriber)
+        : TwoStageRecognizer(locale, std::move(basic), std::move(transcriber), Options()) {}
+
+    bool isAvailable() const override;
+    bool supportsOnDeviceRecognition() const override { return true; }
+    std::shared_ptr<RecognitionRequest> makeRequest(const std::vector<std::string>& contextualStrings) override;
+    std::unique_ptr<RecognitionTask> recognitionTask(std::shared_ptr<RecognitionRequest> request,
+                                                     ResultHandler handler) override;
+
+private:
+    AppLocale locale_;
+    std::unique_ptr<SpeechRecognizer> basic_;
+    std::shared_ptr<WhisperTranscriber> transcriber_;
+    Options options_;
+};
+
+// The accurate stage's settings for a sensitivity level.
+TwoStageRecognizer::Options twoStageOptionsFor(DetectionSensitivity sensitivity);
+
+// The recogniser listening uses: with a loaded model, the chosen recognisers with the level's
+// settings (PocketSphinx's among them); without one, or when PocketSphinx alone is chosen,
+// PocketSphinx as before. English only: no model here listens in Korean yet.
+SpeechRecognizerFactory listeningRecognizerFactory(DetectionSensitivity sensitivity,
+                                                   std::shared_ptr<WhisperTranscriber> transcriber,
+                                                   RecognizerChoice choice = RecognizerChoice::both);
+// The same from explicit settings, for the benchmark.
+SpeechRecognizerFactory listeningRecognizerFactory(PocketSphinxOptions basic, TwoStageRecognizer::Options accurate,
+                                                   std::shared_ptr<WhisperTranscriber> transcriber,
+                                                   RecognizerChoice choice);
+
+// Whisper's prompt for the call phrases: the phrases as typed, as a short list.
+std::string whisperPrompt(const std::vector<std::string>& phrases);
+
+} // namespace harkwell

@@ -1,0 +1,121 @@
+#include "speech/WhisperTranscriber.h"
+
+#include "core/Log.h"
+
+#include <whisper.h>
+
+#include <QString>
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <stdexcept>
+#include <vector>
+
+namespace harkwell {
+
+namespace {
+
+constexpr int sampleRate = 16000;
+// whisper.cpp refuses windows under a second; shorter ones are padded with silence.
+constexpr std::size_t shortestWindow = sampleRate * 11 / 10;
+// The encoder sees 50 positions a second; a little more than the window avoids cutting its end.
+constexpr int encoderPositionsPerSecond = 50;
+constexpr int encoderMargin = 64;
+
+// whisper.cpp's messages go to harkwell.speech at debug level, its errors as warnings.
+void logFromWhisper(ggml_log_level level, const char* text, void*) {
+    auto message = QString::fromUtf8(text).trimmed();
+    if (message.isEmpty()) {
+        return;
+    }
+    if (level == GGML_LOG_LEVEL_ERROR) {
+        qCWarning(logSpeech).noquote() << "whisper.cpp:" << message;
+    } else {
+        qCDebug(logSpeech).noquote() << "whisper.cpp:" << message;
+    }
+}
+
+bool processorCanRun() {
+#if defined(__x86_64__)
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") && __builtin_cpu_supports("f16c");
+#else
+    return true;
+#endif
+}
+
+} // namespace
+
+std::shared_ptr<WhisperTranscriber> WhisperTranscriber::load(const std::string& path) {
+    whisper_log_set(logFromWhisper, nullptr);
+    if (!processorCanRun()) {
+        throw std::runtime_error("this processor lacks the AVX2, FMA and F16C instructions the model needs");
+    }
+    std::ifstream file(path, std::ios::binary);
+    std::uint32_t magic = 0;
+    if (!file.read(reinterpret_cast<char*>(&magic), sizeof magic)) {
+        throw std::runtime_error(path + " cannot be read");
+    }
+    if (magic != 0x67676d6c) {
+        throw std::runtime_error(path + " is not a whisper.cpp model");
+    }
+    file.close();
+    auto parameters = whisper_context_default_params();
+    parameters.use_gpu = false;
+    parameters.flash_attn = false;
+    whisper_context* context = whisper_init_from_file_with_params(path.c_str(), parameters);
+    if (!context) {
+        throw std::runtime_error(path + " is damaged or of a model format whisper.cpp does not know");
+    }
+    return std::shared_ptr<WhisperTranscriber>(new WhisperTranscriber(context));
+}
+
+WhisperTranscriber::~WhisperTranscriber() { whisper_free(context_); }
+
+bool WhisperTranscriber::isMultilingual() const { return whisper_is_multilingual(context_) != 0; }
+
+WhisperTranscriber::Result WhisperTranscriber::transcribe(std::span<const float> audio, const Options& options) {
+    std::vector<float> padded(audio.begin(), audio.end());
+    if (padded.size() < shortestWindow) {
+        padded.resize(shortestWindow, 0.0f);
+    }
+    auto parameters = whisper_full_default_params(WHISPER_SAMPLING_GREEDY);
+    parameters.n_threads = options.threads;
+    parameters.no_context = true;
+    parameters.no_timestamps = true;
+    parameters.single_segment = true;
+    parameters.print_special = false;
+    parameters.print_progress = false;
+    parameters.print_realtime = false;
+    parameters.print_timestamps = false;
+    parameters.suppress_blank = true;
+    parameters.suppress_nst = true;
+    parameters.temperature = 0;
+    parameters.temperature_inc = 0; // no second pass at a higher temperature: a window is short
+    parameters.max_tokens = 48;
+    const auto seconds = static_cast<double>(padded.size()) / sampleRate;
+    parameters.audio_ctx =
+        std::min(1500, static_cast<int>(std::ceil(seconds * encoderPositionsPerSecond)) + encoderMargin);
+    parameters.language = options.language.c_str();
+    parameters.initial_prompt = options.prompt.empty() ? nullptr : options.prompt.c_str();
+
+    const std::lock_guard lock(mutex_);
+    if (whisper_full(context_, parameters, padded.data(), static_cast<int>(padded.size())) != 0) {
+        throw std::runtime_error("whisper.cpp could not transcribe the audio");
+    }
+    Result result;
+    const int segments = whisper_full_n_segments(context_);
+    for (int i = 0; i < segments; ++i) {
+        result.text += whisper_full_get_segment_text(context_, i);
+        result.noSpeechProbability = std::max(result.noSpeechProbability,
+                                              static_cast<double>(whisper_full_get_segment_no_speech_prob(context_, i)));
+    }
+    return result;
+}
+
+std::shared_ptr<WhisperTranscriber> loadWhisperTranscriber(const std::string& path) {
+    return WhisperTranscriber::load(path);
+}
+
+} // namespace harkwell

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <span>
+#include <string>
+
+struct whisper_context;
+
+namespace harkwell {
+
+// A loaded whisper.cpp model that transcribes short windows of audio (16 kHz mono, at most 30 s).
+// One window at a time: calls from several threads take turns.
+class WhisperTranscriber {
+public:
+    struct Options {
+        std::string language = "en"; // Whisper's language code
+        std::string prompt;           // text the window is likely to continue (the call phrases)
+        int threads = 1;
+    };
+    struct Result {
+        std::string text;
+        double noSpeechProbability = 0; // Whisper's own belief that the window holds no speech
+    };
+
+    // Throws std::runtime_error saying why the file cannot be used: missing, not a model
+    // whisper.cpp knows, or a processor without the instructions this build needs (AVX2, FMA, F16C).
+    static std::shared_ptr<WhisperTranscriber> load(const std::string& path);
+    ~WhisperTranscriber();
+    WhisperTranscriber(const WhisperTranscriber&) = delete;
+    WhisperTranscriber& operator=(const WhisperTranscriber&) = delete;
+
+    Result transcribe(std::span<const float> audio, const Options& options);
+    bool isMultilingual() const;
+
+private:
+    explicit WhisperTranscriber(whisper_context* context) : context_(context) {}
+
+    whisper_context* context_;
+    std::mutex mutex_;
+};
+
+// The loader the application's WhisperModel uses.
+std::shared_ptr<WhisperTranscriber> loadWhisperTranscriber(const std::string& path);
+
+} // namespace harkwell

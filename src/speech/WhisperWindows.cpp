@@ -1,0 +1,123 @@
+#include "speech/WhisperWindows.h"
+
+#include <algorithm>
+
+namespace harkwell {
+
+std::optional<AudioWindow> WhisperWindowPlanner::window(std::uint64_t endFrame, int longest) {
+    const auto span = static_cast<std::uint64_t>(longest);
+    std::uint64_t beginFrame = endFrame > span ? endFrame - span : 0;
+    if (utteranceStart_) {
+        const auto preroll = static_cast<std::uint64_t>(settings_.prerollFrames);
+        beginFrame = std::max(beginFrame, *utteranceStart_ > preroll ? *utteranceStart_ - preroll : 0);
+    }
+    if (endFrame <= coveredUntil_ || endFrame <= beginFrame) {
+        return std::nullopt;
+    }
+    coveredUntil_ = endFrame;
+    return AudioWindow{beginFrame * frameSamples, endFrame * frameSamples};
+}
+
+std::optional<AudioWindow> WhisperWindowPlanner::hearFrame(bool nearSpeech) {
+    const auto frame = frames_++;
+    if (nearSpeech) {
+        if (!utteranceStart_) {
+            utteranceStart_ = frame;
+            lastWindowAt_ = frame;
+        }
+        lastNearFrame_ = frame;
+    }
+    if (!utteranceStart_) {
+        return std::nullopt;
+    }
+    const auto now = frame + 1;
+    if (frame - lastNearFrame_ >= static_cast<std::uint64_t>(settings_.endGapFrames)) {
+        // Ended: the last window runs to a little after the last near frame.
+        const auto end = std::min(now, lastNearFrame_ + 1 + static_cast<std::uint64_t>(settings_.tailFrames));
+        auto last = window(end, settings_.longestFrames);
+        utteranceStart_.reset();
+        return last;
+    }
+    if (now - lastWindowAt_ >= static_cast<std::uint64_t>(settings_.periodFrames)) {
+        lastWindowAt_ = now;
+        return window(now, settings_.longestFrames);
+    }
+    return std::nullopt;
+}
+
+std::optional<AudioWindow> WhisperWindowPlanner::candidate() {
+    if (utteranceStart_) {
+        lastWindowAt_ = frames_; // the next periodic window comes a whole period later
+    }
+    return window(frames_, settings_.candidateFrames);
+}
+
+void AudioWindowQueue::push(AudioWindow window, bool waitForRoom) {
+    std::unique_lock lock(mutex_);
+    if (waitForRoom) {
+        changed_.wait(lock, [this] { return closed_ || (windows_.empty() && !busy_); });
+    } else if (windows_.size() >= capacity_) {
+        windows_.pop_front();
+        ++dropped_;
+    }
+    if (closed_) {
+        return;
+    }
+    windows_.push_back(window);
+    changed_.notify_all();
+}
+
+std::optional<AudioWindow> AudioWindowQueue::pop() {
+    std::unique_lock lock(mutex_);
+    busy_ = false;
+    changed_.notify_all();
+    changed_.wait(lock, [this] { return closed_ || !windows_.empty(); });
+    if (closed_) {
+        return std::nullopt;
+    }
+    const auto window = windows_.front();
+    windows_.pop_front();
+    busy_ = true;
+    return window;
+}
+
+void AudioWindowQueue::close() {
+    const std::lock_guard lock(mutex_);
+    closed_ = true;
+    windows_.clear();
+    changed_.notify_all();
+}
+
+std::uint64_t AudioWindowQueue::dropped() const {
+    const std::lock_guard lock(mutex_);
+    return dropped_;
+}
+
+void AudioHistory::append(std::span<const std::int16_t> samples) {
+    const std::lock_guard lock(mutex_);
+    samples_.insert(samples_.end(), samples.begin(), samples.end());
+    if (samples_.size() > capacity_) {
+        samples_.erase(samples_.begin(), samples_.begin() + static_cast<std::ptrdiff_t>(samples_.size() - capacity_));
+    }
+    end_ += samples.size();
+}
+
+std::vector<float> AudioHistory::samples(AudioWindow window) const {
+    const std::lock_guard lock(mutex_);
+    const auto first = end_ - samples_.size();
+    const auto begin = std::clamp(window.begin, first, end_);
+    const auto end = std::clamp(window.end, begin, end_);
+    std::vector<float> out;
+    out.reserve(end - begin);
+    for (auto at = begin; at < end; ++at) {
+        out.push_back(static_cast<float>(samples_[at - first]) / 32768.0f);
+    }
+    return out;
+}
+
+std::uint64_t AudioHistory::end() const {
+    const std::lock_guard lock(mutex_);
+    return end_;
+}
+
+} // namespace harkwell

@@ -1,0 +1,103 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <vector>
+
+namespace harkwell {
+
+// A stretch of the captured audio to transcribe, in samples since the request began.
+struct AudioWindow {
+    std::uint64_t begin = 0;
+    std::uint64_t end = 0;
+    bool operator==(const AudioWindow&) const = default;
+};
+
+// Decides which stretches of audio the accurate recogniser transcribes, from 100 ms frames that
+// are or are not near speech: an utterance near the microphone is transcribed every `period`
+// while it goes on (the last `longest` of it) and once more when it ends; a candidate the basic
+// recogniser heard is transcribed at once (the last `candidate` of audio). Distant chatter and
+// silence are never transcribed.
+//
+// Pure: time is the audio's own, counted in frames. Not thread-safe.
+class WhisperWindowPlanner {
+public:
+    struct Settings {
+        int periodFrames = 20;   // 2 s
+        int longestFrames = 40;  // 4 s
+        int candidateFrames = 30;
+        int prerollFrames = 3;   // audio before the first near frame: the start of the first word
+        int endGapFrames = 4;    // an utterance has ended after this many frames without near speech
+        int tailFrames = 2;      // audio after the last near frame: the end of the last word
+    };
+    static constexpr std::uint64_t frameSamples = 1600;
+
+    WhisperWindowPlanner() = default;
+    explicit WhisperWindowPlanner(Settings settings) : settings_(settings) {}
+
+    // The next frame; a window to transcribe when one is due.
+    std::optional<AudioWindow> hearFrame(bool nearSpeech);
+    // The basic recogniser heard a call phrase by now: the window to transcribe, unless the
+    // audio it covers was already given whole.
+    std::optional<AudioWindow> candidate();
+
+private:
+    std::optional<AudioWindow> window(std::uint64_t endFrame, int longest);
+
+    Settings settings_;
+    std::uint64_t frames_ = 0;                 // frames heard
+    std::optional<std::uint64_t> utteranceStart_; // first near frame of the utterance going on
+    std::uint64_t lastNearFrame_ = 0;
+    std::uint64_t lastWindowAt_ = 0; // frame the last utterance window was cut at
+    std::uint64_t coveredUntil_ = 0; // end frame of the last window given
+};
+
+// Windows waiting for the accurate recogniser: bounded, so that a recogniser slower than the
+// talk drops the oldest windows (and counts them) instead of falling ever further behind.
+class AudioWindowQueue {
+public:
+    explicit AudioWindowQueue(std::size_t capacity) : capacity_(capacity) {}
+
+    // Adds a window; when full, the oldest waiting one is dropped. With `waitForRoom` (audio
+    // from a file, never a live microphone) it waits instead until the recogniser has taken
+    // every window and is idle again.
+    void push(AudioWindow window, bool waitForRoom = false);
+    // The oldest window; nothing once closed. Marks the recogniser busy until the next pop.
+    std::optional<AudioWindow> pop();
+    // Releases every waiter for good.
+    void close();
+    std::uint64_t dropped() const;
+
+private:
+    const std::size_t capacity_;
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<AudioWindow> windows_;
+    std::uint64_t dropped_ = 0;
+    bool busy_ = false;
+    bool closed_ = false;
+};
+
+// The last seconds of captured audio, by sample index since the request began.
+class AudioHistory {
+public:
+    explicit AudioHistory(std::size_t capacity) : capacity_(capacity) {}
+
+    void append(std::span<const std::int16_t> samples);
+    // The window's samples as floats (-1 to 1); the part no longer kept is left out.
+    std::vector<float> samples(AudioWindow window) const;
+    std::uint64_t end() const;
+
+private:
+    const std::size_t capacity_;
+    mutable std::mutex mutex_;
+    std::deque<std::int16_t> samples_;
+    std::uint64_t end_ = 0; // index after the newest sample
+};
+
+} // namespace harkwell

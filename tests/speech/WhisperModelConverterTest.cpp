@@ -1,0 +1,313 @@
+// The converter on a tiny Whisper model with random weights that the test makes itself: what it
+// writes must be what whisper.cpp loads, tensor for tensor.
+#include "speech/WhisperModelConverter.h"
+#include "speech/WhisperTranscriber.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cstring>
+#include <fstream>
+#include <random>
+#include <set>
+
+namespace harkwell {
+namespace {
+
+using Tensor = CTranslate2Model::Tensor;
+using DataType = CTranslate2Model::DataType;
+
+constexpr std::uint32_t state = 8, heads = 2, mels = 80, vocabulary = 51864, audioContext = 1500, textContext = 448;
+
+Tensor randomTensor(std::vector<std::uint32_t> shape, std::mt19937& random, DataType type = DataType::float16) {
+    Tensor tensor{std::move(shape), type, {}};
+    std::size_t count = 1;
+    for (const auto dimension : tensor.shape) {
+        count *= dimension;
+    }
+    std::normal_distribution<float> value(0, 0.5f);
+    for (std::size_t i = 0; i < count; ++i) {
+        if (type == DataType::float16) {
+            const auto bits = std::bit_cast<std::uint16_t>(static_cast<_Float16>(value(random)));
+            tensor.bytes.push_back(static_cast<std::uint8_t>(bits & 0xff));
+            tensor.bytes.push_back(static_cast<std::uint8_t>(bits >> 8));
+        } else {
+            const auto bits = std::bit_cast<std::uint32_t>(value(random));
+            for (int shift = 0; shift < 32; shift += 8) {
+                tensor.bytes.push_back(static_cast<std::uint8_t>(bits >> shift));
+            }
+        }
+    }
+    return tensor;
+}
+
+Tensor scalar16(std::int16_t value) {
+    Tensor tensor{{}, DataType::int16, {}};
+    tensor.bytes = {static_cast<std::uint8_t>(value & 0xff), static_cast<std::uint8_t>(value >> 8)};
+    return tensor;
+}
+
+// A Whisper model shaped like CTranslate2 writes one: fused attention projections, one layer a side.
+CTranslate2Model tinyModel(DataType type = DataType::float16) {
+    std::mt19937 random(7);
+    CTranslate2Model model;
+    model.specName = "WhisperSpec";
+    model.revision = 3;
+    auto& t = model.tensors;
+    const auto linear = [&](const std::string& name, std::uint32_t out, std::uint32_t in) {
+        t[name + "/weight"] = randomTensor({out, in}, random, type);
+        t[name + "/bias"] = randomTensor({out}, random, type);
+    };
+    const auto norm = [&](const std::string& name) {
+        t[name + "/gamma"] = randomTensor({state}, random, type);
+        t[name + "/beta"] = randomTensor({state}, random, type);
+    };
+    t["encoder/conv1/weight"] = randomTensor({state, mels, 3}, random, type);
+    t["encoder/conv1/bias"] = randomTensor({state}, random, type);
+    t["encoder/conv2/weight"] = randomTensor({state, state, 3}, random, type);
+    t["encoder/conv2/bias"] = randomTensor({state}, random, type);
+    t["encoder/position_encodings/encodings"] = randomTensor({audioContext, state}, random, type);
+    t["encoder/num_heads"] = scalar16(heads);
+    norm("encoder/layer_norm");
+    t["decoder/embeddings/weight"] = randomTensor({vocabulary, state}, random, type);
+    t["decoder/position_encodings/encodings"] = randomTensor({textContext, state}, random, type);
+    t["decoder/num_heads"] = scalar16(heads);
+    norm("decoder/layer_norm");
+    for (const std::string side : {"encoder", "decoder"}) {
+        const auto layer = side + "/layer_0/";
+        norm(layer + "self_attention/layer_norm");
+        linear(layer + "self_attention/linear_0", 3 * state, state);
+        linear(layer + "self_attention/linear_1", state, state);
+        norm(layer + "ffn/layer_norm");
+        linear(layer + "ffn/linear_0", 4 * state, state);
+        linear(layer + "ffn/linear_1", state, 4 * state);
+    }
+    norm("decoder/layer_0/attention/layer_norm");
+    linear("decoder/layer_0/attention/linear_0", state, state);
+    linear("decoder/layer_0/attention/linear_1", 2 * state, state);
+    linear("decoder/layer_0/attention/linear_2", state, state);
+    model.aliases["decoder/projection/weight"] = "decoder/embeddings/weight";
+    return model;
+}
+
+// GPT-2 spells the byte 0x20 as 'Ġ' and 0x0a as 'Ċ'.
+void writeVocabulary(const std::filesystem::path& path, bool withEnd = true) {
+    QJsonArray tokens{QStringLiteral("Ġhello"), QStringLiteral("Ċ"), QStringLiteral("ë")};
+    while (tokens.size() < 50256) {
+        tokens.append(QStringLiteral("t%1").arg(tokens.size()));
+    }
+    if (withEnd) {
+        tokens.append(QStringLiteral("<|endoftext|>"));
+        tokens.append(QStringLiteral("<|startoftranscript|>"));
+    }
+    std::ofstream(path) << QJsonDocument(tokens).toJson().toStdString();
+}
+
+struct GgmlTensor {
+    std::vector<std::int32_t> ne;
+    std::int32_t type = 0;
+    std::vector<std::uint8_t> bytes;
+};
+
+struct GgmlFile {
+    std::vector<std::int32_t> hparams;
+    std::vector<float> filters;
+    std::vector<std::string> tokens;
+    std::map<std::string, GgmlTensor> tensors;
+};
+
+GgmlFile readGgml(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    const auto value = [&in] {
+        std::int32_t v = 0;
+        in.read(reinterpret_cast<char*>(&v), 4);
+        return v;
+    };
+    GgmlFile file;
+    EXPECT_EQ(static_cast<std::uint32_t>(value()), 0x67676d6cu);
+    for (int i = 0; i < 11; ++i) {
+        file.hparams.push_back(value());
+    }
+    const auto nMel = value(), nFft = value();
+    file.filters.resize(static_cast<std::size_t>(nMel * nFft));
+    in.read(reinterpret_cast<char*>(file.filters.data()), static_cast<std::streamsize>(file.filters.size() * 4));
+    const auto count = value();
+    for (int i = 0; i < count; ++i) {
+        std::string token(static_cast<std::size_t>(value()), '\0');
+        in.read(token.data(), static_cast<std::streamsize>(token.size()));
+        file.tokens.push_back(token);
+    }
+    for (;;) {
+        const auto dims = value();
+        if (!in) {
+            break;
+        }
+        const auto nameLength = value();
+        GgmlTensor tensor;
+        tensor.type = value();
+        std::size_t elements = 1;
+        for (int d = 0; d < dims; ++d) {
+            tensor.ne.push_back(value());
+            elements *= static_cast<std::size_t>(tensor.ne.back());
+        }
+        std::string name(static_cast<std::size_t>(nameLength), '\0');
+        in.read(name.data(), nameLength);
+        tensor.bytes.resize(elements * (tensor.type == 1 ? 2 : 4));
+        in.read(reinterpret_cast<char*>(tensor.bytes.data()), static_cast<std::streamsize>(tensor.bytes.size()));
+        file.tensors[name] = std::move(tensor);
+    }
+    return file;
+}
+
+float f16At(const Tensor& tensor, std::size_t i) {
+    std::uint16_t bits;
+    std::memcpy(&bits, tensor.bytes.data() + 2 * i, 2);
+    return static_cast<float>(std::bit_cast<_Float16>(bits));
+}
+
+float f32At(const GgmlTensor& tensor, std::size_t i) {
+    float value;
+    std::memcpy(&value, tensor.bytes.data() + 4 * i, 4);
+    return value;
+}
+
+std::vector<std::uint8_t> rowBytes(const Tensor& tensor, std::uint32_t first, std::uint32_t count) {
+    const auto row = tensor.bytes.size() / tensor.shape[0];
+    return {tensor.bytes.begin() + first * row, tensor.bytes.begin() + (first + count) * row};
+}
+
+TEST(WhisperModelConverterTest, WritesTheFileWhisperCppLoadsTensorForTensor) {
+    QTemporaryDir dir;
+    const std::filesystem::path folder = dir.path().toStdString();
+    const auto model = tinyModel();
+    model.write(folder / "model.bin");
+    writeVocabulary(folder / "vocabulary.json");
+    convertWhisperModel(folder / "model.bin", folder / "vocabulary.json", folder / "ggml.bin");
+
+    const auto file = readGgml(folder / "ggml.bin");
+    EXPECT_EQ(file.hparams, (std::vector<std::int32_t>{vocabulary, audioContext, state, heads, 1, textContext, state,
+                                                       heads, 1, mels, 1}));
+    ASSERT_EQ(file.tokens.size(), 50256u) << "the text tokens, up to <|endoftext|>";
+    EXPECT_EQ(file.tokens[0], " hello");
+    EXPECT_EQ(file.tokens[1], "\n");
+    EXPECT_EQ(file.tokens[2], "\xc3\xab") << "printable Latin-1 characters stand for their own byte";
+    EXPECT_EQ(file.tensors.size(), 5u + 2 + 2 + 2 + 15 + 24) << "every tensor whisper.cpp asks for, once";
+
+    const auto& fused = model.tensors.at("decoder/layer_0/self_attention/linear_0/weight");
+    const auto& crossKv = model.tensors.at("decoder/layer_0/attention/linear_1/weight");
+    // Fused projections come apart row by row: query, key, value; keys have no bias.
+    for (const auto& [name, bytes] : std::vector<std::pair<std::string, std::vector<std::uint8_t>>>{
+             {"decoder.blocks.0.attn.query.weight", rowBytes(fused, 0, state)},
+             {"decoder.blocks.0.attn.key.weight", rowBytes(fused, state, state)},
+             {"decoder.blocks.0.attn.value.weight", rowBytes(fused, 2 * state, state)},
+             {"decoder.blocks.0.cross_attn.key.weight", rowBytes(crossKv, 0, state)},
+             {"decoder.blocks.0.cross_attn.value.weight", rowBytes(crossKv, state, state)},
+             {"decoder.token_embedding.weight", model.tensors.at("decoder/embeddings/weight").bytes}}) {
+        ASSERT_TRUE(file.tensors.contains(name)) << name;
+        EXPECT_EQ(file.tensors.at(name).type, 1) << name << " stays float16";
+        EXPECT_EQ(file.tensors.at(name).bytes, bytes) << name;
+    }
+    EXPECT_FALSE(file.tensors.contains("decoder.blocks.0.attn.key.bias"));
+    // Biases, norms and positions become float32; the value's bias is the fused bias's last third.
+    const auto& valueBias = file.tensors.at("encoder.blocks.0.attn.value.bias");
+    const auto& fusedBias = model.tensors.at("encoder/layer_0/self_attention/linear_0/bias");
+    EXPECT_EQ(valueBias.type, 0);
+    for (std::size_t i = 0; i < state; ++i) {
+        EXPECT_EQ(f32At(valueBias, i), f16At(fusedBias, 2 * state + i));
+    }
+    EXPECT_EQ(file.tensors.at("encoder.conv1.bias").ne, (std::vector<std::int32_t>{1, state}));
+    EXPECT_EQ(file.tensors.at("encoder.conv1.weight").ne, (std::vector<std::int32_t>{3, mels, state}));
+    EXPECT_EQ(file.tensors.at("decoder.positional_embedding").ne, (std::vector<std::int32_t>{state, textContext}));
+
+    // And whisper.cpp itself takes it.
+    EXPECT_NO_THROW(WhisperTranscriber::load((folder / "ggml.bin").string()));
+}
+
+TEST(WhisperModelConverterTest, MelFiltersAreSlaneyTrianglesOfUnitArea) {
+    const auto filters = whisperMelFilters(80);
+    ASSERT_EQ(filters.size(), 80u * 201);
+    int lastPeak = -1;
+    for (int m = 0; m < 80; ++m) {
+        const auto row = std::span(filters).subspan(static_cast<std::size_t>(m) * 201, 201);
+        const auto peak = static_cast<int>(std::max_element(row.begin(), row.end()) - row.begin());
+        EXPECT_GE(peak, lastPeak) << "filter " << m << " peaks at or above the one before";
+        lastPeak = peak;
+        if (m >= 20) { // wide enough to be sampled well by 40 Hz bins
+            double area = 0;
+            for (const float weight : row) {
+                area += weight * 40.0;
+            }
+            EXPECT_NEAR(area, 1.0, 0.05) << "filter " << m;
+        }
+    }
+    EXPECT_GT(filters[0 * 201 + 1], 0.0f) << "the first filter starts at 0 Hz";
+}
+
+TEST(WhisperModelConverterTest, RefusesWhatItCannotConvertWithAReason) {
+    QTemporaryDir dir;
+    const std::filesystem::path folder = dir.path().toStdString();
+    writeVocabulary(folder / "vocabulary.json");
+    writeVocabulary(folder / "no-end.json", false);
+    struct Case {
+        std::string name;
+        std::function<void(const std::filesystem::path&)> make;
+        std::string vocabulary;
+        std::string reason;
+    };
+    const std::vector<Case> cases{
+        {"truncated",
+         [](const auto& path) {
+             tinyModel().write(path);
+             std::filesystem::resize_file(path, std::filesystem::file_size(path) / 2);
+         },
+         "vocabulary.json", "ends early"},
+        {"another format",
+         [](const auto& path) { std::ofstream(path) << "lmgg not a model at all"; },
+         "vocabulary.json", "format version 6"},
+        {"quantised",
+         [](const auto& path) {
+             auto model = tinyModel();
+             auto& weight = model.tensors.at("decoder/embeddings/weight");
+             weight.type = DataType::int8;
+             weight.bytes.resize(weight.bytes.size() / 2);
+             model.write(path);
+         },
+         "vocabulary.json", "quantised"},
+        {"missing tensor",
+         [](const auto& path) {
+             auto model = tinyModel();
+             model.tensors.erase("decoder/layer_0/attention/linear_2/weight");
+             model.write(path);
+         },
+         "vocabulary.json", "decoder/layer_0/attention/linear_2/weight"},
+        {"not Whisper",
+         [](const auto& path) {
+             auto model = tinyModel();
+             model.specName = "TransformerSpec";
+             model.write(path);
+         },
+         "vocabulary.json", "not a Whisper model"},
+        {"vocabulary without its end", [](const auto& path) { tinyModel().write(path); }, "no-end.json",
+         "<|endoftext|>"},
+    };
+    for (const auto& each : cases) {
+        SCOPED_TRACE(each.name);
+        const auto source = folder / (each.name + ".bin");
+        const auto output = folder / (each.name + ".ggml");
+        each.make(source);
+        try {
+            convertWhisperModel(source, folder / each.vocabulary, output);
+            ADD_FAILURE() << "converted";
+        } catch (const WhisperModelConversionError& error) {
+            EXPECT_NE(std::string(error.what()).find(each.reason), std::string::npos) << error.what();
+        }
+        EXPECT_FALSE(std::filesystem::exists(output)) << "no half-written model is left behind";
+    }
+}
+
+} // namespace
+} // namespace harkwell

@@ -1,0 +1,143 @@
+// Which audio the accurate recogniser is given, and how its queue behaves under load.
+#include "speech/WhisperWindows.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace harkwell {
+namespace {
+
+constexpr std::uint64_t frame = WhisperWindowPlanner::frameSamples;
+
+AudioWindow frames(std::uint64_t begin, std::uint64_t end) { return {begin * frame, end * frame}; }
+
+struct Step {
+    std::uint64_t from, to; // frames [from, to) are near speech
+};
+
+// The windows planned over `total` frames, each with the frame it was given at; a candidate is
+// proposed after the frames in `candidates`.
+std::vector<std::pair<std::uint64_t, AudioWindow>> plan(std::uint64_t total, std::vector<Step> near,
+                                                        std::vector<std::uint64_t> candidates = {}) {
+    WhisperWindowPlanner planner;
+    std::vector<std::pair<std::uint64_t, AudioWindow>> windows;
+    for (std::uint64_t f = 0; f < total; ++f) {
+        const bool isNear = std::any_of(near.begin(), near.end(), [f](Step s) { return f >= s.from && f < s.to; });
+        if (auto window = planner.hearFrame(isNear)) {
+            windows.emplace_back(f, *window);
+        }
+        for (auto n = std::count(candidates.begin(), candidates.end(), f); n > 0; --n) {
+            if (auto window = planner.candidate()) {
+                windows.emplace_back(f, *window);
+            }
+        }
+    }
+    return windows;
+}
+
+TEST(WhisperWindowPlannerTest, TranscribesNearSpeechAsItGoesOnAndWhenItEnds) {
+    using Windows = std::vector<std::pair<std::uint64_t, AudioWindow>>;
+    struct Case {
+        std::string name;
+        std::uint64_t total;
+        std::vector<Step> near;
+        std::vector<std::uint64_t> candidates;
+        Windows expected;
+    };
+    const std::vector<Case> cases{
+        {"a quiet room is never transcribed", 300, {}, {}, {}},
+        // Ends 4 frames after the last near one; from 3 frames before it to 2 after it.
+        {"a short call, once it ends", 40, {{10, 15}}, {}, {{18, frames(7, 17)}}},
+        {"a pause shorter than the gap is one utterance", 60, {{10, 15}, {17, 22}}, {}, {{25, frames(7, 24)}}},
+        {"two utterances, two windows", 60, {{10, 15}, {30, 35}}, {}, {{18, frames(7, 17)}, {38, frames(27, 37)}}},
+        {"long talk: every 2 s the last 4 s, and its end",
+         80,
+         {{10, 61}},
+         {},
+         {{29, frames(7, 30)}, {49, frames(10, 50)}, {64, frames(23, 63)}}},
+        {"a candidate in a quiet room: the last 3 s at once", 100, {}, {60}, {{60, frames(31, 61)}}},
+        {"a second candidate with no new audio brings nothing", 100, {}, {60, 60}, {{60, frames(31, 61)}}},
+        {"a candidate just after an utterance's window: the last 3 s again",
+         40,
+         {{10, 15}},
+         {18},
+         {{18, frames(7, 17)}, {18, frames(0, 19)}}},
+        {"a candidate inside talk puts the next periodic window a period later",
+         80,
+         {{10, 61}},
+         {20},
+         {{20, frames(7, 21)}, {40, frames(7, 41)}, {60, frames(21, 61)}, {64, frames(23, 63)}}},
+    };
+    for (const auto& each : cases) {
+        SCOPED_TRACE(each.name);
+        const auto windows = plan(each.total, each.near, each.candidates);
+        ASSERT_EQ(windows.size(), each.expected.size());
+        for (std::size_t i = 0; i < windows.size(); ++i) {
+            EXPECT_EQ(windows[i].first, each.expected[i].first) << "window " << i;
+            EXPECT_EQ(windows[i].second.begin / frame, each.expected[i].second.begin / frame) << "window " << i;
+            EXPECT_EQ(windows[i].second.end / frame, each.expected[i].second.end / frame) << "window " << i;
+        }
+    }
+}
+
+TEST(AudioWindowQueueTest, AFloodKeepsTheNewestWindowsAndCountsTheRest) {
+    AudioWindowQueue queue(2);
+    for (std::uint64_t i = 0; i < 100; ++i) {
+        queue.push({i, i + 1});
+    }
+    EXPECT_EQ(queue.dropped(), 98u);
+    EXPECT_EQ(queue.pop(), (AudioWindow{98, 99}));
+    EXPECT_EQ(queue.pop(), (AudioWindow{99, 100}));
+    queue.close();
+    EXPECT_EQ(queue.pop(), std::nullopt) << "closed: nothing more, and no wait";
+    queue.push({1, 2});
+    EXPECT_EQ(queue.pop(), std::nullopt) << "nothing is taken after close";
+}
+
+TEST(AudioWindowQueueTest, AudioFromAFileWaitsForTheRecogniserInsteadOfDropping) {
+    AudioWindowQueue queue(1);
+    std::vector<AudioWindow> taken;
+    std::thread recogniser([&] {
+        while (const auto window = queue.pop()) {
+            taken.push_back(*window);
+        }
+    });
+    for (std::uint64_t i = 0; i < 50; ++i) {
+        queue.push({i, i + 1}, true);
+    }
+    // Returns once the recogniser took the last window and asked for the next one.
+    queue.push({50, 51}, true);
+    queue.close();
+    recogniser.join();
+    EXPECT_EQ(queue.dropped(), 0u);
+    ASSERT_GE(taken.size(), 50u);
+    for (std::uint64_t i = 0; i < 50; ++i) {
+        EXPECT_EQ(taken[i], (AudioWindow{i, i + 1}));
+    }
+}
+
+TEST(AudioHistoryTest, GivesWhatItStillKeepsOfAWindow) {
+    AudioHistory history(10);
+    std::vector<std::int16_t> samples;
+    for (std::int16_t i = 0; i < 25; ++i) {
+        samples.push_back(static_cast<std::int16_t>(i * 1024));
+    }
+    history.append(std::span(samples).first(12));
+    history.append(std::span(samples).subspan(12));
+    EXPECT_EQ(history.end(), 25u);
+    struct Case {
+        AudioWindow window;
+        std::vector<float> expected;
+    };
+    for (const auto& [window, expected] : std::vector<Case>{
+             {{5, 20}, {15 / 32.f, 16 / 32.f, 17 / 32.f, 18 / 32.f, 19 / 32.f}}, // the start is gone
+             {{23, 40}, {23 / 32.f, 24 / 32.f}},                                 // the rest is not there yet
+             {{0, 10}, {}},                                                      // all gone
+         }) {
+        EXPECT_EQ(history.samples(window), expected) << window.begin << "-" << window.end;
+    }
+}
+
+} // namespace
+} // namespace harkwell

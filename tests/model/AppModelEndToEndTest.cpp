@@ -81,6 +81,7 @@ protected:
             std::make_unique<AutostartEntry>(directory.filePath("autostart"), "harkwell"),
             std::make_shared<SteadyClock>(),
             std::make_unique<TimerTicker>(),
+            nullptr,
             nullptr};
         if (clock) {
             dependencies.clock = clock;

@@ -11,8 +11,10 @@ WakePhraseDetector::Platform systemListeningPlatform(DetectionSensitivity sensit
             std::make_shared<SystemPermissionService>()};
 }
 
-std::unique_ptr<WakePhraseListener> makeSystemWakePhraseListener(AppLocale locale, DetectionSensitivity sensitivity,
-                                                                 const std::string& microphoneSource) {
+std::unique_ptr<WakePhraseListener>
+makeSystemWakePhraseListener(AppLocale locale, DetectionSensitivity sensitivity, const std::string& microphoneSource,
+                             [[maybe_unused]] std::shared_ptr<WhisperModel> whisperModel) {
+    // Whisper stage: plugged in by the recogniser
     auto detector = std::make_unique<WakePhraseDetector>(locale, systemListeningPlatform(sensitivity));
     detector->useMicrophone(microphoneSource);
     // At every level: no call of the benchmark lacks it, and it removes the calls the recogniser

@@ -253,6 +253,14 @@ QWidget* ContentView::buildDetectionOptions() {
     auto* options = new QWidget;
     auto* layout = column(options, 6);
 
+    // Why listening goes on with the basic recogniser alone, when it does.
+    parts_.recognizerNotice = label(QString(), style::captionFont(), options);
+    parts_.recognizerNotice->setObjectName(QStringLiteral("recognizerNotice"));
+    parts_.recognizerNotice->setWordWrap(true);
+    useSecondaryColor(parts_.recognizerNotice);
+    parts_.recognizerNotice->hide();
+    layout->addWidget(parts_.recognizerNotice);
+
     auto* sensitivityRow = new QHBoxLayout;
     parts_.sensitivityTitle = label(panelTexts::sensitivityTitle.text(), style::calloutFont(), options);
     parts_.sensitivityPicker = new SegmentedPicker({{QIcon(), panelTexts::sensitivityLow.text()},
@@ -268,6 +276,12 @@ QWidget* ContentView::buildDetectionOptions() {
     sensitivityRow->addStretch();
     sensitivityRow->addWidget(parts_.sensitivityPicker);
     layout->addLayout(sensitivityRow);
+    parts_.sensitivityHint = label(panelTexts::sensitivityLowHint.text(), style::captionFont(), options);
+    parts_.sensitivityHint->setObjectName(QStringLiteral("sensitivityHint"));
+    parts_.sensitivityHint->setAlignment(Qt::AlignRight);
+    useSecondaryColor(parts_.sensitivityHint);
+    parts_.sensitivityHint->hide();
+    layout->addWidget(parts_.sensitivityHint);
 
     auto* returnRow = new QHBoxLayout;
     parts_.returnTitle = label(panelTexts::returnTitle.text(), style::calloutFont(), options);
@@ -287,14 +301,17 @@ QWidget* ContentView::buildDetectionOptions() {
     layout->addWidget(buildMicrophoneChoice());
 
     for (auto signal : {&AppModel::detectionSensitivityChanged, &AppModel::returnAfterQuietSecondsChanged,
-                        &AppModel::secondsUntilReturnChanged}) {
+                        &AppModel::secondsUntilReturnChanged, &AppModel::recognizerNoticeChanged}) {
         connect(&model_, signal, this, &ContentView::refresh);
     }
     return options;
 }
 
 void ContentView::refreshDetectionOptions() {
+    parts_.recognizerNotice->setText(model_.recognizerNotice());
+    parts_.recognizerNotice->setVisible(!model_.recognizerNotice().isEmpty());
     parts_.sensitivityPicker->setSelectedIndex(int(model_.detectionSensitivity()));
+    parts_.sensitivityHint->setVisible(model_.detectionSensitivity() == DetectionSensitivity::low);
     parts_.returnChoice->setCurrentIndex(parts_.returnChoice->findData(model_.returnAfterQuietSeconds()));
     // While a return is pending its title tells when, in the same place.
     const auto secondsLeft = model_.secondsUntilReturn();

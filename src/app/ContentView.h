@@ -24,13 +24,13 @@ class SegmentedPicker;
 class SwitchButton;
 
 // The control panel: the permission-setup screen until the model reports the permissions ready,
-// then the main controls (call detection with its sensitivity and the return after a call, call
-// phrases, AirPods mode, shortcut, start at login and listening at start), with the error banner
-// and Quit on both. It keeps no state of its own beyond the phrase field's focus and a Bluetooth
-// microphone waiting for the user's confirmation: every value shown is read from the model whenever
-// the model notifies, and every control calls one model operation. While it is shown it reads the
-// sound server's inputs every inputsInterval, and, while listening, the input level every
-// meterInterval; hidden, it does neither.
+// then the main controls (call detection with the recogniser's notice, its sensitivity and the
+// return after a call, call phrases, AirPods mode, shortcut, start at login and listening at
+// start), with the error banner and Quit on both. It keeps no state of its own beyond the phrase
+// field's focus and a Bluetooth microphone waiting for the user's confirmation: every value shown
+// is read from the model whenever the model notifies, and every control calls one model
+// operation. While it is shown it reads the sound server's inputs every inputsInterval, and, while
+// listening, the input level every meterInterval; hidden, it does neither.
 // 420 x 640 pixels.
 class ContentView : public QWidget {
     Q_OBJECT
@@ -63,8 +63,10 @@ public:
         QLabel* detectionLabel = nullptr;
         QLabel* detectionIcon = nullptr;
         SwitchButton* detectionSwitch = nullptr;
+        QLabel* recognizerNotice = nullptr; // the model's recognizerNotice, shown when there is one
         QLabel* sensitivityTitle = nullptr;
         SegmentedPicker* sensitivityPicker = nullptr; // low, medium, high
+        QLabel* sensitivityHint = nullptr;            // what Low means, shown while it is chosen
         QLabel* returnTitle = nullptr;                // the time left instead while a return is pending
         QComboBox* returnChoice = nullptr;            // the model's returnAfterQuietChoices, in order
         QLabel* microphoneTitle = nullptr;

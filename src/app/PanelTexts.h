@@ -38,6 +38,9 @@ inline constexpr PanelText sensitivityTitle{.korean = "민감도", .english = "S
 inline constexpr PanelText sensitivityLow{.korean = "낮음", .english = "Low"};
 inline constexpr PanelText sensitivityMedium{.korean = "보통", .english = "Medium"};
 inline constexpr PanelText sensitivityHigh{.korean = "높음", .english = "High"};
+// Under the picker while Low is chosen.
+inline constexpr PanelText sensitivityLowHint{.korean = "낮음: 누군가 나에게 말을 걸 때만",
+                                              .english = "Low: only when someone speaks to you"};
 inline constexpr PanelText returnTitle{.korean = "노이즈 캔슬링으로 돌아가기", .english = "Back to noise cancellation"};
 inline constexpr PanelText returnOff{.korean = "끄기", .english = "Off"};
 // %1: seconds.

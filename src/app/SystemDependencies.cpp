@@ -4,19 +4,28 @@
 #include "audio/PulseAudioSources.h"
 #include "core/SystemPermissionService.h"
 #include "listening/SystemWakePhraseListener.h"
+#include "speech/WhisperModel.h"
 
 namespace harkwell {
 
-AppModel::Dependencies makeSystemDependencies() {
+AppModel::Dependencies makeSystemDependencies(const std::string& whisperModelPath) {
+    // The function that reads a model file: loadWhisperTranscriber, once the accurate recogniser is built in.
+    const WhisperModel::Loader whisperLoader = nullptr;
+    auto whisperModel = std::make_shared<WhisperModel>(whisperModelPath, whisperLoader);
+
     AppModel::Dependencies dependencies;
     dependencies.airPods = std::make_shared<AirPodsController>();
     dependencies.hotKeyController = std::make_unique<HotKeyController>();
     dependencies.permissions = std::make_shared<SystemPermissionService>();
-    dependencies.detectorFactory = makeSystemWakePhraseListener;
+    dependencies.detectorFactory = [whisperModel](AppLocale locale, DetectionSensitivity sensitivity,
+                                                  const std::string& microphoneSource) {
+        return makeSystemWakePhraseListener(locale, sensitivity, microphoneSource, whisperModel);
+    };
     dependencies.keyMonitor = std::make_unique<ApplicationKeyEventMonitor>();
     dependencies.settings = std::make_unique<SettingsStore>();
     dependencies.autostart = std::make_unique<AutostartEntry>();
     dependencies.audioInputs = std::make_shared<PulseAudioInputList>();
+    dependencies.whisperModel = std::move(whisperModel);
     return dependencies;
 }
 

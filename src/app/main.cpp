@@ -1,6 +1,8 @@
 // Harkwell: listens for the user's call phrases and switches their AirPods to Transparency.
 //
 //   harkwell                start the tray application, or open the running one's control panel
+//   harkwell --whisper-model PATH
+//                           the same, listening with the whisper.cpp model file at PATH
 //   harkwell --toggle-mode  toggle the running instance between noise cancellation and transparency
 //   harkwell --help         print the usage
 //   harkwell --version      print the version
@@ -10,6 +12,7 @@
 #include "app/SystemDependencies.h"
 #include "core/Log.h"
 #include "locale/AppMetadata.h"
+#include "speech/WhisperModel.h"
 
 #include <QApplication>
 #include <QDBusConnection>
@@ -17,23 +20,47 @@
 
 #include <cstring>
 #include <iostream>
+#include <optional>
+#include <string>
+#include <string_view>
 
 namespace {
 
-constexpr const char* usage = R"(Usage: harkwell [--toggle-mode | --help | --version]
+constexpr const char* usage = R"(Usage: harkwell [--whisper-model PATH]
+       harkwell --toggle-mode | --help | --version
 
 Harkwell sits in the system tray, listens for your call phrases and switches your AirPods to
 Transparency when someone calls you.
 
-  (no option)     start Harkwell, or open the control panel of the one already running
-  --toggle-mode   toggle the running Harkwell's AirPods between noise cancellation and
-                  transparency, as the global shortcut does
-  --help          print this help and exit
-  --version       print the version and exit
+  (no option)           start Harkwell, or open the control panel of the one already running
+  --whisper-model PATH  start Harkwell with the whisper.cpp model file at PATH for accurate
+                        recognition instead of the installed one (a Harkwell already running
+                        keeps its own)
+  --toggle-mode         toggle the running Harkwell's AirPods between noise cancellation and
+                        transparency, as the global shortcut does
+  --help                print this help and exit
+  --version             print the version and exit
 
-Environment: HARKWELL_PREVIEW_CALL_HUD=1 shows the call panel once and exits;
+Environment: HARKWELL_WHISPER_MODEL=PATH chooses the model file when --whisper-model does not;
+HARKWELL_PREVIEW_CALL_HUD=1 shows the call panel once and exits;
 QT_LOGGING_RULES="harkwell.*=true" prints diagnostics to standard error.
 )";
+
+constexpr std::string_view whisperModelOption = "--whisper-model";
+
+// The model file --whisper-model names, as "--whisper-model PATH" or "--whisper-model=PATH";
+// empty when the path is missing; nothing when the arguments are something else.
+std::optional<std::string> whisperModelArgument(int argc, char** argv) {
+    const std::string_view option = argv[1];
+    if (option == whisperModelOption && argc <= 3) {
+        return std::string(argc == 3 ? argv[2] : "");
+    }
+    if (argc == 2 && option.starts_with(whisperModelOption) && option.size() > whisperModelOption.size() &&
+        option[whisperModelOption.size()] == '=') {
+        return std::string(option.substr(whisperModelOption.size() + 1));
+    }
+    return std::nullopt;
+}
 
 } // namespace
 
@@ -52,7 +79,13 @@ int main(int argc, char** argv) {
         QCoreApplication application(argc, argv);
         return runToggleModeCommand(QDBusConnection::sessionBus(), std::cerr);
     }
-    if (argc > 1) {
+    const std::optional<std::string> whisperModelPath =
+        argc > 1 ? whisperModelArgument(argc, argv) : std::optional<std::string>();
+    if (whisperModelPath && whisperModelPath->empty()) {
+        std::cerr << "harkwell: --whisper-model needs the path of a model file\n\n" << usage;
+        return 64;
+    }
+    if (argc > 1 && !whisperModelPath) {
         if (argc == 2) {
             std::cerr << "harkwell: unknown option '" << argv[1] << "'\n\n" << usage;
         } else {
@@ -82,7 +115,8 @@ int main(int argc, char** argv) {
     }
 
     qCDebug(logApp) << "Starting on" << QGuiApplication::platformName() << (preview ? "(preview)" : "");
-    AppDelegate delegate(makeSystemDependencies());
+    // The model file: the one the command line names, else HARKWELL_WHISPER_MODEL's, else the installed one.
+    AppDelegate delegate(makeSystemDependencies(whisperModelPath.value_or(defaultWhisperModelPath())));
     if (!preview) {
         if (const auto failure = delegate.exportOn(bus)) {
             qCDebug(logApp) << "Session bus services not exported:" << *failure;

@@ -11,13 +11,20 @@ WakePhraseDetector::Platform systemListeningPlatform(DetectionSensitivity sensit
             std::make_shared<SystemPermissionService>()};
 }
 
-std::unique_ptr<WakePhraseListener> makeSystemWakePhraseListener(AppLocale locale, DetectionSensitivity sensitivity,
-                                                                 const std::string& microphoneSource) {
+std::unique_ptr<WakePhraseListener>
+makeSystemWakePhraseListener(AppLocale locale, DetectionSensitivity sensitivity, const std::string& microphoneSource,
+                             [[maybe_unused]] std::shared_ptr<WhisperModel> whisperModel) {
+    // Whisper stage: plugged in by the recogniser
     auto detector = std::make_unique<WakePhraseDetector>(locale, systemListeningPlatform(sensitivity));
     detector->useMicrophone(microphoneSource);
     // At every level: no call of the benchmark lacks it, and it removes the calls the recogniser
     // makes out of distant chatter (README, "Busy rooms").
     detector->setRequiresNearSpeech(true);
+    // Low hears only someone speaking to the user ("James?", "hey James, got a minute"): a name in
+    // the middle of a sentence ("I think James left") is talk about them, not a call. The address
+    // cue is the strongest filter of false calls measured, but it costs calls the recogniser
+    // mishears the greeting of (README, "A confirmed call"): Medium and High keep mentions.
+    detector->setRequiresAddress(sensitivity == DetectionSensitivity::low);
     return detector;
 }
 

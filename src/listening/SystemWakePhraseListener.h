@@ -2,6 +2,7 @@
 
 #include "detection/WakePhraseDetector.h"
 #include "detection/WakePhraseListener.h"
+#include "speech/WhisperModel.h"
 
 #include <memory>
 #include <string>
@@ -17,8 +18,10 @@ WakePhraseDetector::Platform systemListeningPlatform(DetectionSensitivity sensit
 // A detector on that platform, for the model's WakePhraseListenerFactory. Needs a running
 // QCoreApplication (or QApplication); results and errors come on its main thread.
 // Listens on microphoneSource (a sound server's source name), or on the built-in microphone when
-// it is empty.
+// it is empty. whisperModel is the process's accurate recogniser model (none: the basic recogniser
+// alone). At Low, a call is reported only when said as an address.
 std::unique_ptr<WakePhraseListener> makeSystemWakePhraseListener(AppLocale locale, DetectionSensitivity sensitivity,
-                                                                 const std::string& microphoneSource = {});
+                                                                 const std::string& microphoneSource = {},
+                                                                 std::shared_ptr<WhisperModel> whisperModel = nullptr);
 
 } // namespace harkwell

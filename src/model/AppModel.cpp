@@ -130,8 +130,8 @@ AppModel::AppModel(Dependencies dependencies, QObject* parent)
       hotKeyController_(std::move(dependencies.hotKeyController)), permissions_(std::move(dependencies.permissions)),
       detectorFactory_(std::move(dependencies.detectorFactory)), keyMonitor_(std::move(dependencies.keyMonitor)),
       settings_(std::move(dependencies.settings)), autostart_(std::move(dependencies.autostart)),
-      audioInputs_(std::move(dependencies.audioInputs)), clock_(std::move(dependencies.clock)),
-      ticker_(std::move(dependencies.ticker)) {
+      audioInputs_(std::move(dependencies.audioInputs)), whisperModel_(std::move(dependencies.whisperModel)),
+      clock_(std::move(dependencies.clock)), ticker_(std::move(dependencies.ticker)) {
     reportSettingsProblems();
     isStartAtLogin_ = autostart_->isEnabled();
     permissionStatusText_ = permissionsRequiredText();
@@ -157,6 +157,13 @@ AppModel::AppModel(Dependencies dependencies, QObject* parent)
     hotKeyController_->onPressed = [model = QPointer<AppModel>(this)] {
         onMainThread(model, [](AppModel& self) { self.toggleAirPodsModeFromShortcut(); });
     };
+    if (whisperModel_) {
+        connect(whisperModel_.get(), &WhisperModel::stateChanged, this, &AppModel::updateRecognizerNotice);
+        updateRecognizerNotice();
+        // At start-up rather than with listening: a model of several hundred megabytes takes
+        // seconds to read, and the first call should already be heard with it.
+        whisperModel_->load();
+    }
 }
 
 AppModel::~AppModel() {
@@ -267,6 +274,28 @@ void AppModel::assignErrorMessage(std::optional<QString> message) {
 void AppModel::assignFallbackMicrophone(const QString& name) {
     fallbackMicrophone_ = name;
     emit microphoneSourceChanged();
+}
+
+void AppModel::updateRecognizerNotice() {
+    QString notice;
+    switch (whisperModel_->state()) {
+    case WhisperModelState::notInstalled:
+        notice = uiText("정확한 인식 모델이 설치되지 않았습니다. 기본 인식기로 듣고 있습니다.",
+                        "Accurate recognition model not installed: listening with the basic recogniser.");
+        break;
+    case WhisperModelState::failed:
+        qCWarning(logModel) << "listening with the basic recogniser: the accurate recognition model"
+                            << QString::fromStdString(whisperModel_->path())
+                            << "could not be loaded:" << QString::fromStdString(whisperModel_->failure());
+        notice = uiText("정확한 인식 모델을 불러오지 못했습니다. 기본 인식기로 듣고 있습니다.",
+                        "Accurate recognition model could not be loaded: listening with the basic recogniser.");
+        break;
+    case WhisperModelState::loading:
+    case WhisperModelState::ready:
+        break;
+    }
+    recognizerNotice_ = notice;
+    emit recognizerNoticeChanged();
 }
 
 void AppModel::assignSecondsUntilReturn(std::optional<int> seconds) {

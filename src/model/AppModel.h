@@ -12,6 +12,7 @@
 #include "model/KeyEventMonitor.h"
 #include "model/SettingsStore.h"
 #include "shortcut/HotKeyController.h"
+#include "speech/WhisperModel.h"
 
 #include <QObject>
 #include <QPointer>
@@ -40,6 +41,7 @@ namespace harkwell {
 // switch is used.
 class AppModel : public QObject {
     Q_OBJECT
+    Q_PROPERTY(QString recognizerNotice READ recognizerNotice NOTIFY recognizerNoticeChanged)
 
 public:
     // What the model works through; tests hand in fakes, the application the real ones.
@@ -56,14 +58,18 @@ public:
         std::unique_ptr<Ticker> ticker = std::make_unique<TimerTicker>();
         // The sound server's inputs, for the microphone choice; none: only the automatic one.
         std::shared_ptr<AudioInputList> audioInputs;
+        // The accurate recogniser's model, the one of the process, which the listeners share; none:
+        // no notice about it.
+        std::shared_ptr<WhisperModel> whisperModel;
     };
 
     static constexpr std::chrono::seconds firstResumeDelay{1};
     static constexpr std::chrono::seconds longestResumeDelay{30};
 
     // Loads the settings (migrating the legacy single phrase), starts registering the stored
-    // shortcut (a refusal, now or once the desktop answers, shows its message) and wires the
-    // shortcut to the mode toggle. Listening is off.
+    // shortcut (a refusal, now or once the desktop answers, shows its message), wires the
+    // shortcut to the mode toggle and starts loading the accurate recogniser's model, so that the
+    // first call is heard with it. Listening is off.
     explicit AppModel(Dependencies dependencies, QObject* parent = nullptr);
     // Ends shortcut recording and stops listening; waits for a helper command under way, and for a
     // read of the inputs under way, which the sound server answers or gives up within its time-out
@@ -132,6 +138,9 @@ public:
     // While listening goes on the automatic choice because the chosen input was not there at its
     // start: the description of the input it uses; else empty.
     const QString& fallbackMicrophone() const { return fallbackMicrophone_; }
+    // Why listening goes on with the basic recogniser alone: the accurate recogniser's model is not
+    // installed or could not be loaded. Empty while it loads, once it is ready, and without one.
+    const QString& recognizerNotice() const { return recognizerNotice_; }
     // The peak of the last 100 ms the microphone heard, 0 to 1 of full scale; 0 while not listening.
     double inputLevel() const { return detector_ ? detector_->inputLevel() : 0; }
 
@@ -206,6 +215,7 @@ signals:
     void microphoneInputsChanged();
     // The choice or the input used in its place changed.
     void microphoneSourceChanged();
+    void recognizerNoticeChanged();
 
 private:
     // Runs work on the main thread later, if this model still exists then. Safe to call from
@@ -269,6 +279,10 @@ private:
     void updateTicker();
     void switchAirPods(ListeningMode mode, std::function<void()> onSuccess);
 
+    // The notice for the accurate recogniser's model as it now stands; a failure's reason goes to
+    // the log.
+    void updateRecognizerNotice();
+
     // Takes a list of inputs read on the inputs thread; notifies only when it differs.
     void applyMicrophoneInputs(QList<MicrophoneInput> inputs);
 
@@ -312,6 +326,7 @@ private:
     std::unique_ptr<SettingsStore> settings_;
     std::unique_ptr<AutostartEntry> autostart_;
     std::shared_ptr<AudioInputList> audioInputs_;
+    std::shared_ptr<WhisperModel> whisperModel_;
     std::shared_ptr<const Clock> clock_;
     // Wakes the model while listening waits to start again or a return waits for quiet.
     std::unique_ptr<Ticker> ticker_;
@@ -340,6 +355,7 @@ private:
     bool isReadingInputs_ = false;
     QString microphoneSource_;
     QString fallbackMicrophone_;
+    QString recognizerNotice_;
     // A return waiting for quiet: the mode to go back to, and the last time near speech was heard
     // (or the call, when none was since).
     struct PendingReturn {

@@ -40,10 +40,18 @@ TEST(CommandLineTest, OptionsPrintAndExitWithoutTouchingSettings) {
         const char* output;
         const char* errors;
     } cases[] = {
-        {{"--help"}, 0, "Usage: harkwell [--toggle-mode | --help | --version]", ""},
+        {{"--help"},
+         0,
+         "Usage: harkwell [--whisper-model PATH]\n       harkwell --toggle-mode | --help | --version",
+         ""},
         {{"--version"}, 0, "harkwell " HARKWELL_VERSION "\n", ""},
         {{"--bogus"}, 64, "", "harkwell: unknown option '--bogus'"},
         {{"--help", "--version"}, 64, "", "harkwell: takes one option at most"},
+        {{"--whisper-model"}, 64, "", "harkwell: --whisper-model needs the path of a model file"},
+        {{"--whisper-model="}, 64, "", "harkwell: --whisper-model needs the path of a model file"},
+        {{"--whisper-model", ""}, 64, "", "harkwell: --whisper-model needs the path of a model file"},
+        {{"--whisper-model", "model.bin", "--help"}, 64, "", "harkwell: takes one option at most"},
+        {{"--whisper-modelx"}, 64, "", "harkwell: unknown option '--whisper-modelx'"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments.join(' ').toStdString());

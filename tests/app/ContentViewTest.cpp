@@ -22,6 +22,8 @@
 #include <QTest>
 #include <QToolButton>
 
+#include <future>
+#include <stdexcept>
 #include <thread>
 
 namespace harkwell {
@@ -172,6 +174,65 @@ TEST_F(ContentViewTest, TheSensitivityAndTheReturnAfterACall) {
         EXPECT_EQ(p.returnTitle->text(), texts.back);
         ASSERT_TRUE(eventually([&] { return !model->isCommandRunning(); }));
     }
+}
+
+// Under the sensitivity picker while Low is chosen, and only then: what Low hears.
+TEST_F(ContentViewTest, LowIsExplainedUnderThePicker) {
+    const std::vector<std::pair<AppLocale, QString>> cases{
+        {AppLocale::english, "Low: only when someone speaks to you"},
+        {AppLocale::korean, "낮음: 누군가 나에게 말을 걸 때만"},
+    };
+    for (const auto& [locale, hint] : cases) {
+        SCOPED_TRACE(locale.rawValue());
+        useLanguage(std::string(locale.rawValue()));
+        makeView(setUp(R"(, "detectionSensitivity": "low")"));
+        const ContentView::Parts& p = parts();
+        EXPECT_EQ(p.sensitivityHint->text(), hint);
+        EXPECT_FALSE(p.sensitivityHint->isHidden()) << "stored Low";
+        // Each level chosen on the picker, and whether the hint shows after it.
+        const std::pair<int, bool> choices[] = {{1, false}, {2, false}, {0, true}, {2, false}};
+        for (const auto& [index, shown] : choices) {
+            QTest::mouseClick(&p.sensitivityPicker->segment(index), Qt::LeftButton);
+            EXPECT_EQ(p.sensitivityHint->isHidden(), !shown) << "level " << index;
+        }
+        model->setDetectionSensitivity(DetectionSensitivity::low);
+        EXPECT_FALSE(p.sensitivityHint->isHidden()) << "Low chosen elsewhere";
+    }
+}
+
+// The accurate recogniser's notice: one line in Call Detection with the model's text when the
+// model is missing or failed, none while it loads or without one; a load that fails shows it.
+TEST_F(ContentViewTest, TheRecognizerNoticeShowsOnlyWhenTheBasicRecogniserListensAlone) {
+    QFile file(directory.filePath("ggml-model.bin"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write("ggml") == 4);
+    file.close();
+    const std::string present = file.fileName().toStdString();
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    const WhisperModel::Loader heldFailure = [released](const std::string&) -> std::shared_ptr<WhisperTranscriber> {
+        released.wait();
+        throw std::runtime_error("not a ggml file");
+    };
+    const std::vector<std::pair<const char*, std::shared_ptr<WhisperModel>>> cases{
+        {"no model", nullptr},
+        {"not installed", std::make_shared<WhisperModel>(directory.filePath("absent.bin").toStdString())},
+        {"loading", std::make_shared<WhisperModel>(present)},
+        {"failing", std::make_shared<WhisperModel>(present, heldFailure)},
+    };
+    for (const auto& [what, whisper] : cases) {
+        SCOPED_TRACE(what);
+        whisperModel = whisper;
+        makeView(setUp());
+        QLabel& notice = *parts().recognizerNotice;
+        EXPECT_EQ(notice.text(), model->recognizerNotice());
+        EXPECT_EQ(notice.isHidden(), model->recognizerNotice().isEmpty());
+        EXPECT_EQ(notice.isHidden(), std::string_view(what) != "not installed");
+    }
+    // The last view's model is loading until the test lets the load fail.
+    release.set_value();
+    ASSERT_TRUE(eventually([&] { return !parts().recognizerNotice->isHidden(); }));
+    EXPECT_EQ(parts().recognizerNotice->text(),
+              "Accurate recognition model could not be loaded: listening with the basic recogniser.");
 }
 
 // Return adds the draft keeping the focus in the field, the add button takes it; each row removes its own phrase.

@@ -81,6 +81,7 @@ protected:
             std::make_unique<AutostartEntry>(directory.filePath("autostart"), "harkwell"),
             std::make_shared<SteadyClock>(),
             std::make_unique<TimerTicker>(),
+            nullptr,
             nullptr};
         if (clock) {
             dependencies.clock = clock;
@@ -198,7 +199,10 @@ TEST_F(AppModelEndToEndTest, ListeningLostWithTheSoundServerResumesByItselfWhenT
     ASSERT_TRUE(pulse.error().isEmpty()) << pulse.error().toStdString();
     qputenv("PULSE_SERVER", pulse.serverAddress().toUtf8());
     pulse.playRepeatedly(0, speech, 2.0);
-    auto& listening = makeModel(callSettings, makeSystemWakePhraseListener);
+    auto& listening =
+        makeModel(callSettings, [](AppLocale locale, DetectionSensitivity sensitivity, const std::string& source) {
+            return makeSystemWakePhraseListener(locale, sensitivity, source);
+        });
     const auto stopped =
         QString::fromStdString(AppError::microphoneStopped("Built-in Audio Analog Stereo").errorDescription());
     const auto unreachable =

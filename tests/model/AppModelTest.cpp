@@ -1,5 +1,6 @@
 #include "model/AppModel.h"
 #include "EventLoop.h"
+#include "LogCapture.h"
 #include "ModelFakes.h"
 #include "locale/AppMetadata.h"
 
@@ -9,10 +10,14 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QKeyEvent>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <future>
+#include <stdexcept>
 #include <thread>
 
 namespace harkwell {
@@ -1083,6 +1088,86 @@ TEST_F(AppModelTest, AHangingSoundServerHoldsOneReadOfTheInputsAndNotTheMainThre
     server.join();
     settle();
     EXPECT_EQ(audioInputs->reads(), 3) << "refreshes asked for during a read were queued behind it";
+}
+
+// --- The accurate recogniser's model --------------------------------------------------------
+
+// The notice says why listening goes on with the basic recogniser: nothing while the model loads,
+// which starts with the model itself, and nothing without a loader; the reason of a failure goes
+// to the model's log, not to the notice.
+TEST_F(AppModelTest, TheRecognizerNoticeSaysWhyTheBasicRecogniserListensAlone) {
+    using Load = std::function<std::shared_ptr<WhisperTranscriber>()>;
+    const auto throwing = [](const char* reason) -> Load {
+        return [reason]() -> std::shared_ptr<WhisperTranscriber> { throw std::runtime_error(reason); };
+    };
+    const std::pair<QString, QString> notInstalled{
+        "Accurate recognition model not installed: listening with the basic recogniser.",
+        "정확한 인식 모델이 설치되지 않았습니다. 기본 인식기로 듣고 있습니다."};
+    const std::pair<QString, QString> notLoaded{
+        "Accurate recognition model could not be loaded: listening with the basic recogniser.",
+        "정확한 인식 모델을 불러오지 못했습니다. 기본 인식기로 듣고 있습니다."};
+    QFile present(directory.filePath("ggml-model.bin"));
+    ASSERT_TRUE(present.open(QIODevice::WriteOnly) && present.write("ggml") == 4);
+    present.close();
+    enum class File { none, missing, present };
+    const struct {
+        const char* what;
+        File file;
+        Load load; // none: no loader, the model stays loading
+        std::pair<QString, QString> notice;
+        QString reason; // in the log
+    } cases[] = {
+        {"no path", File::none, throwing("read"), notInstalled, {}},
+        {"no file at the path", File::missing, throwing("read"), notInstalled, {}},
+        {"a file the runtime refuses", File::present, throwing("not a ggml file"), notLoaded, "not a ggml file"},
+        {"a loader that gives nothing", File::present, [] { return nullptr; }, notLoaded,
+         "the model could not be read"},
+        {"no loader", File::present, nullptr, {}, {}},
+    };
+    for (const char* locale : {"en-US", "ko-KR"}) {
+        useLocale(locale);
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(locale) + ": " + c.what);
+            const LogCapture log("harkwell.*=false\nharkwell.model=true");
+            // Loads wait for the test, so that their state can be seen.
+            std::promise<void> release;
+            std::shared_future<void> released = release.get_future().share();
+            WhisperModel::Loader loader;
+            if (c.load) {
+                loader = [released, load = c.load](const std::string&) {
+                    released.wait();
+                    return load();
+                };
+            }
+            const std::string path = c.file == File::none      ? std::string()
+                                     : c.file == File::missing ? directory.filePath("absent.bin").toStdString()
+                                                               : present.fileName().toStdString();
+            const auto whisper = std::make_shared<WhisperModel>(path, loader);
+            whisperModel = whisper;
+            const auto& created = makeModel("{}");
+            const QString expected = std::string_view(locale) == "en-US" ? c.notice.first : c.notice.second;
+
+            EXPECT_EQ(created.recognizerNotice(), c.file == File::present ? QString() : expected) << "before loading";
+            QSignalSpy noticeChanges(&created, &AppModel::recognizerNoticeChanged);
+            release.set_value();
+            if (c.file == File::present && c.load) {
+                ASSERT_TRUE(eventually([&] { return whisper->state() != WhisperModelState::loading; }));
+                EXPECT_EQ(noticeChanges.count(), 1);
+            } else {
+                settle();
+                EXPECT_EQ(whisper->state(),
+                          c.file == File::present ? WhisperModelState::loading : WhisperModelState::notInstalled);
+            }
+            EXPECT_EQ(created.recognizerNotice(), expected);
+            if (!c.reason.isEmpty()) {
+                EXPECT_FALSE(created.recognizerNotice().contains(c.reason));
+                const QStringList lines = log.lines();
+                EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [&](const QString& line) {
+                    return line.contains(c.reason);
+                })) << lines.join('\n').toStdString();
+            }
+        }
+    }
 }
 
 } // namespace

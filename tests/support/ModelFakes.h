@@ -294,7 +294,8 @@ struct FakeModelParts {
                 std::make_unique<AutostartEntry>(autostartFolder(), executablePath),
                 clock,
                 std::make_unique<ManualClock::ManualTicker>(clock),
-                audioInputs};
+                audioInputs,
+                whisperModel};
     }
 
     std::shared_ptr<FakeAirPods> airPods = std::make_shared<FakeAirPods>();
@@ -303,6 +304,8 @@ struct FakeModelParts {
     std::shared_ptr<FakeHotKeyBackend::Log> hotKeys = std::make_shared<FakeHotKeyBackend::Log>();
     std::shared_ptr<ManualClock> clock = std::make_shared<ManualClock>();
     std::shared_ptr<FakeAudioInputs> audioInputs = std::make_shared<FakeAudioInputs>();
+    // None unless the test gives one: no notice about the accurate recogniser.
+    std::shared_ptr<WhisperModel> whisperModel;
     // The autostart folder, not there at first, and the executable its entry starts.
     QString autostartFolder() const { return autostartDirectory.filePath("autostart"); }
     QTemporaryDir autostartDirectory;

@@ -105,8 +105,9 @@ struct Settings {
     std::string name; // "medium, both"
 };
 
-const std::map<std::string, RecognizerChoice> recognizerNames{
-    {"pocketsphinx", RecognizerChoice::pocketSphinx}, {"whisper", RecognizerChoice::whisper}, {"both", RecognizerChoice::both}};
+const std::map<std::string, RecognizerChoice> recognizerNames{{"pocketsphinx", RecognizerChoice::pocketSphinx},
+                                                              {"whisper", RecognizerChoice::whisper},
+                                                              {"both", RecognizerChoice::both}};
 
 double cpuSeconds() {
     rusage usage{};
@@ -213,16 +214,16 @@ WakePhraseDetector::Platform platformFor(const Settings& settings, FileAudioCapt
     // Audio from a file waits for Whisper, so that no window is dropped for the benchmark's pace;
     // at real-time pace it is dropped as in the application.
     accurate.waitForTranscription = !settings.realtime;
-    return {
-        [recognizers = listeningRecognizerFactory(settings.options, accurate, settings.transcriber, settings.recognizer),
-         note = std::move(note)](AppLocale locale) -> std::unique_ptr<SpeechRecognizer> {
-            auto recognizer = recognizers(locale);
-            if (!recognizer) {
-                return nullptr;
-            }
-            return std::make_unique<NotingRecognizer>(std::move(recognizer), note);
-        },
-        std::make_shared<FileAudioCaptureDevices>(std::move(source)), std::make_shared<SystemPermissionService>()};
+    return {[recognizers =
+                 listeningRecognizerFactory(settings.options, accurate, settings.transcriber, settings.recognizer),
+             note = std::move(note)](AppLocale locale) -> std::unique_ptr<SpeechRecognizer> {
+                auto recognizer = recognizers(locale);
+                if (!recognizer) {
+                    return nullptr;
+                }
+                return std::make_unique<NotingRecognizer>(std::move(recognizer), note);
+            },
+            std::make_shared<FileAudioCaptureDevices>(std::move(source)), std::make_shared<SystemPermissionService>()};
 }
 
 // Streams samples (then silence) through one listening session; returns the detections (and

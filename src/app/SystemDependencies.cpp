@@ -5,13 +5,12 @@
 #include "core/SystemPermissionService.h"
 #include "listening/SystemWakePhraseListener.h"
 #include "speech/WhisperModel.h"
+#include "speech/WhisperTranscriber.h"
 
 namespace harkwell {
 
 AppModel::Dependencies makeSystemDependencies(const std::string& whisperModelPath) {
-    // The function that reads a model file: loadWhisperTranscriber, once the accurate recogniser is built in.
-    const WhisperModel::Loader whisperLoader = nullptr;
-    auto whisperModel = std::make_shared<WhisperModel>(whisperModelPath, whisperLoader);
+    auto whisperModel = std::make_shared<WhisperModel>(whisperModelPath, loadWhisperTranscriber);
 
     AppModel::Dependencies dependencies;
     dependencies.airPods = std::make_shared<AirPodsController>();

@@ -2,20 +2,22 @@
 
 #include "audio/PulseAudioCapture.h"
 #include "core/SystemPermissionService.h"
-#include "speech/PocketSphinxRecognizer.h"
+#include "speech/TwoStageRecognizer.h"
 
 namespace harkwell {
 
-WakePhraseDetector::Platform systemListeningPlatform(DetectionSensitivity sensitivity) {
-    return {speechRecognizerFactory(sensitivity), std::make_shared<PulseAudioCaptureDevices>(),
-            std::make_shared<SystemPermissionService>()};
+WakePhraseDetector::Platform systemListeningPlatform(DetectionSensitivity sensitivity,
+                                                     std::shared_ptr<WhisperTranscriber> transcriber) {
+    return {listeningRecognizerFactory(sensitivity, std::move(transcriber)),
+            std::make_shared<PulseAudioCaptureDevices>(), std::make_shared<SystemPermissionService>()};
 }
 
-std::unique_ptr<WakePhraseListener>
-makeSystemWakePhraseListener(AppLocale locale, DetectionSensitivity sensitivity, const std::string& microphoneSource,
-                             [[maybe_unused]] std::shared_ptr<WhisperModel> whisperModel) {
-    // Whisper stage: plugged in by the recogniser
-    auto detector = std::make_unique<WakePhraseDetector>(locale, systemListeningPlatform(sensitivity));
+std::unique_ptr<WakePhraseListener> makeSystemWakePhraseListener(AppLocale locale, DetectionSensitivity sensitivity,
+                                                                 const std::string& microphoneSource,
+                                                                 std::shared_ptr<WhisperModel> whisperModel) {
+    // The model as it stands now: a session started while it loads listens with PocketSphinx alone.
+    auto detector = std::make_unique<WakePhraseDetector>(
+        locale, systemListeningPlatform(sensitivity, whisperModel ? whisperModel->transcriber() : nullptr));
     detector->useMicrophone(microphoneSource);
     // At every level: no call of the benchmark lacks it, and it removes the calls the recogniser
     // makes out of distant chatter (README, "Busy rooms").

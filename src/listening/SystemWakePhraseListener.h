@@ -9,11 +9,13 @@
 
 namespace harkwell {
 
-// The platform the application listens through: PocketSphinx for "en-US" with the settings of the
-// sensitivity level (no recogniser for other locales), the sound server's microphones through
-// libpulse, and the desktop's permissions (always granted on Linux). Calls are reported only
-// after near speech (WakePhraseDetector::setRequiresNearSpeech).
-WakePhraseDetector::Platform systemListeningPlatform(DetectionSensitivity sensitivity);
+// The platform the application listens through: for "en-US", PocketSphinx proposing and Whisper
+// deciding with the settings of the sensitivity level, or PocketSphinx alone without a loaded
+// model (no recogniser for other locales); the sound server's microphones through libpulse, and
+// the desktop's permissions (always granted on Linux). Calls are reported only after near speech
+// (WakePhraseDetector::setRequiresNearSpeech).
+WakePhraseDetector::Platform systemListeningPlatform(DetectionSensitivity sensitivity,
+                                                     std::shared_ptr<WhisperTranscriber> transcriber = nullptr);
 
 // A detector on that platform, for the model's WakePhraseListenerFactory. Needs a running
 // QCoreApplication (or QApplication); results and errors come on its main thread.

@@ -158,7 +158,15 @@ AppModel::AppModel(Dependencies dependencies, QObject* parent)
         onMainThread(model, [](AppModel& self) { self.toggleAirPodsModeFromShortcut(); });
     };
     if (whisperModel_) {
-        connect(whisperModel_.get(), &WhisperModel::stateChanged, this, &AppModel::updateRecognizerNotice);
+        connect(whisperModel_.get(), &WhisperModel::stateChanged, this, [this] {
+            updateRecognizerNotice();
+            if (whisperModel_->state() == WhisperModelState::ready && detector_) {
+                // Listening began before the model was read: a new session over the same phrases
+                // hears with it from now on.
+                releaseDetector();
+                launchDetector(listenedWakePhrases());
+            }
+        });
         updateRecognizerNotice();
         // At start-up rather than with listening: a model of several hundred megabytes takes
         // seconds to read, and the first call should already be heard with it.

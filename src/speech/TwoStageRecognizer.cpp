@@ -9,6 +9,7 @@
 #include <QMetaObject>
 
 #include <atomic>
+#include <chrono>
 #include <pthread.h>
 #include <thread>
 
@@ -23,8 +24,8 @@ class TwoStageRequest final : public RecognitionRequest {
 public:
     TwoStageRequest(std::vector<std::string> phrases, std::shared_ptr<RecognitionRequest> basic,
                     const TwoStageRecognizer::Options& options)
-        : phrases(std::move(phrases)), basic(std::move(basic)), queue(options.queueCapacity),
-          planner_(options.windows), waitForTranscription_(options.waitForTranscription) {
+        : phrases(std::move(phrases)), basic(std::move(basic)), queue(options.queueCapacity), planner_(options.windows),
+          waitForTranscription_(options.waitForTranscription) {
         frame_.reserve(NearSpeechWatch::frameSamples);
     }
 
@@ -92,8 +93,8 @@ public:
                         handler(event);
                     } else if (event.transcript && !event.transcript->empty() &&
                                matchWakePhrases(*event.transcript, request->phrases, locale)) {
-                        qCDebug(logSpeech) << "Candidate from the basic recogniser:"
-                                           << QString::fromStdString(*event.transcript);
+                        qCDebug(logSpeech)
+                            << "Candidate from the basic recogniser:" << QString::fromStdString(*event.transcript);
                         request->proposeCandidate();
                     }
                 });
@@ -124,8 +125,8 @@ private:
         std::uint64_t droppedBefore = 0;
         while (const auto window = request_->queue.pop()) {
             if (const auto dropped = request_->queue.dropped(); dropped != droppedBefore) {
-                qCInfo(logSpeech) << "Accurate recogniser behind: dropped" << dropped - droppedBefore
-                                  << "windows," << dropped << "in this session";
+                qCInfo(logSpeech) << "Accurate recogniser behind: dropped" << dropped - droppedBefore << "windows,"
+                                  << dropped << "in this session";
                 droppedBefore = dropped;
             }
             const auto audio = request_->history.samples(*window);
@@ -133,6 +134,7 @@ private:
                 continue;
             }
             WhisperTranscriber::Result result;
+            const auto started = std::chrono::steady_clock::now();
             try {
                 result = transcriber_->transcribe(audio, options);
             } catch (const std::exception& error) {
@@ -140,9 +142,11 @@ private:
                 deliver({std::nullopt, Error::platform(error.what())});
                 return;
             }
-            qCDebug(logSpeech).nospace() << "Whisper heard " << QString::fromStdString(result.text).trimmed()
-                                         << " in " << audio.size() / 16 << " ms of audio (no speech "
-                                         << result.noSpeechProbability << ")";
+            const auto took =
+                std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+            qCDebug(logSpeech).nospace() << "Whisper heard " << QString::fromStdString(result.text).trimmed() << " in "
+                                         << audio.size() / 16 << " ms of audio (no speech "
+                                         << result.noSpeechProbability << ") in " << took.count() << " ms";
             if (result.noSpeechProbability > options_.noSpeechThreshold) {
                 continue;
             }

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "detection/SpeechRecognizer.h"
 #include "detection/DetectionSensitivity.h"
+#include "detection/SpeechRecognizer.h"
 #include "speech/PocketSphinxOptions.h"
 #include "speech/WhisperTranscriber.h"
 #include "speech/WhisperWindows.h"

@@ -41,8 +41,7 @@ void WhisperModel::load() {
     loader_ = nullptr;
     // The load reads a large file: never on the main thread. The queue ends with its one job.
     auto queue = std::make_shared<std::unique_ptr<SerialQueue>>(std::make_unique<SerialQueue>("Harkwell.model"));
-    (*queue)->async([this, queue, loader = std::move(loader), path = path_,
-                     alive = std::weak_ptr<const int>(alive_)] {
+    (*queue)->async([this, queue, loader = std::move(loader), path = path_, alive = std::weak_ptr<const int>(alive_)] {
         std::shared_ptr<WhisperTranscriber> transcriber;
         std::string failure;
         try {

@@ -31,7 +31,7 @@ class WhisperModel : public QObject {
     Q_OBJECT
 
 public:
-    // Reads the file at path and returns the loaded model, or throws Error saying why it cannot.
+    // Reads the file at path and returns the loaded model, or throws std::exception saying why it cannot.
     using Loader = std::function<std::shared_ptr<WhisperTranscriber>(const std::string& path)>;
 
     // An empty path means no model is installed.

@@ -25,6 +25,11 @@ constexpr std::uint32_t ctranslate2Version = 6;
 constexpr std::uint32_t ggmlMagic = 0x67676d6c; // "ggml"
 constexpr std::int32_t ggmlF32 = 0;
 constexpr std::int32_t ggmlF16 = 1;
+constexpr std::int32_t ggmlQ8_0 = 8;
+// The model's weight type as whisper.cpp reads it: ggml's file type, with its quantisation version
+// (2) in the thousands.
+constexpr std::int32_t fileTypeF32 = 0, fileTypeF16 = 1, fileTypeQ8_0 = 2 * 1000 + 7;
+constexpr std::size_t q8Block = 32;
 
 [[noreturn]] void fail(const std::string& what) { throw WhisperModelConversionError(what); }
 
@@ -35,7 +40,8 @@ public:
             fail("cannot open " + path.string());
         }
     }
-    template <typename T> T value() {
+    template <typename T>
+    T value() {
         T result{};
         bytes(reinterpret_cast<char*>(&result), sizeof result);
         return result;
@@ -69,7 +75,10 @@ public:
             fail("cannot write " + path.string());
         }
     }
-    template <typename T> void value(T value) { bytes(&value, sizeof value); }
+    template <typename T>
+    void value(T value) {
+        bytes(&value, sizeof value);
+    }
     void bytes(const void* data, std::size_t count) {
         out_.write(static_cast<const char*>(data), static_cast<std::streamsize>(count));
     }
@@ -197,6 +206,35 @@ std::vector<std::uint8_t> asFloat16(const Tensor& tensor) {
     return out;
 }
 
+// ggml's Q8_0: blocks of 32 values as a float16 scale and 32 signed bytes.
+std::vector<std::uint8_t> asQ8_0(const Tensor& tensor) {
+    const auto values = asFloat32(tensor);
+    const auto count = elementCount(tensor);
+    if (tensor.shape.empty() || tensor.shape.back() % q8Block != 0) {
+        fail("a row of " + std::to_string(tensor.shape.empty() ? 0 : tensor.shape.back()) +
+             " values cannot be quantised in blocks of 32");
+    }
+    std::vector<std::uint8_t> out;
+    out.reserve(count / q8Block * (2 + q8Block));
+    for (std::size_t block = 0; block < count; block += q8Block) {
+        float block32[q8Block];
+        std::memcpy(block32, values.data() + 4 * block, sizeof block32);
+        float largest = 0;
+        for (const float value : block32) {
+            largest = std::max(largest, std::fabs(value));
+        }
+        const float scale = largest / 127;
+        const auto half = floatToHalf(scale);
+        out.push_back(static_cast<std::uint8_t>(half & 0xff));
+        out.push_back(static_cast<std::uint8_t>(half >> 8));
+        for (const float value : block32) {
+            out.push_back(static_cast<std::uint8_t>(
+                static_cast<std::int8_t>(scale > 0 ? std::lround(value / scale) : 0)));
+        }
+    }
+    return out;
+}
+
 // Rows [first, first + count) of a matrix, or elements of a vector.
 Tensor rows(const Tensor& tensor, std::uint32_t first, std::uint32_t count) {
     if (tensor.shape.empty() || first + count > tensor.shape[0]) {
@@ -263,19 +301,23 @@ private:
 
 class GgmlWriter {
 public:
-    GgmlWriter(Writer& out, bool halfWeights) : out_(out), halfWeights_(halfWeights) {}
+    GgmlWriter(Writer& out, std::int32_t weightType) : out_(out), weightType_(weightType) {}
 
-    // A matrix of the network: float16 in a float16 model.
-    void weight(const std::string& name, const Tensor& tensor) { write(name, tensor, halfWeights_); }
-    // Biases, norms and positional embeddings stay float32, as whisper.cpp expects.
-    void vector(const std::string& name, const Tensor& tensor) { write(name, tensor, false); }
+    // A matrix of the network, in the model's weight type.
+    void weight(const std::string& name, const Tensor& tensor) { write(name, tensor, weightType_); }
+    // The convolutions: float16 unless the model is float32, as whisper.cpp expects.
+    void convolution(const std::string& name, const Tensor& tensor) {
+        write(name, tensor, weightType_ == ggmlF32 ? ggmlF32 : ggmlF16);
+    }
+    // Biases, norms and positional embeddings stay float32.
+    void vector(const std::string& name, const Tensor& tensor) { write(name, tensor, ggmlF32); }
 
 private:
-    void write(const std::string& name, const Tensor& tensor, bool half) {
-        const auto data = half ? asFloat16(tensor) : asFloat32(tensor);
+    void write(const std::string& name, const Tensor& tensor, std::int32_t type) {
+        const auto data = type == ggmlQ8_0 ? asQ8_0(tensor) : type == ggmlF16 ? asFloat16(tensor) : asFloat32(tensor);
         out_.value(static_cast<std::int32_t>(tensor.shape.size()));
         out_.value(static_cast<std::int32_t>(name.size()));
-        out_.value(half ? ggmlF16 : ggmlF32);
+        out_.value(type);
         // ggml lists the dimensions fastest-varying first.
         for (auto dimension = tensor.shape.rbegin(); dimension != tensor.shape.rend(); ++dimension) {
             out_.value(static_cast<std::int32_t>(*dimension));
@@ -285,7 +327,7 @@ private:
     }
 
     Writer& out_;
-    bool halfWeights_;
+    std::int32_t weightType_;
 };
 
 // GPT-2's spelling of bytes as characters: printable bytes stand for themselves, the others for
@@ -484,7 +526,7 @@ std::vector<float> whisperMelFilters(int nMels, int fftSize, double sampleRate) 
 namespace {
 
 void writeGgmlModel(const std::filesystem::path& ctranslate2Model, const std::filesystem::path& vocabularyPath,
-                    const std::filesystem::path& partial) {
+                    const std::filesystem::path& partial, WhisperWeights weights) {
     auto source = CTranslate2Model::read(ctranslate2Model);
     if (source.specName != "WhisperSpec") {
         fail(ctranslate2Model.string() + ": a " + source.specName + ", not a Whisper model");
@@ -508,17 +550,17 @@ void writeGgmlModel(const std::filesystem::path& ctranslate2Model, const std::fi
         fail(ctranslate2Model.string() + ": not shaped like a Whisper model");
     }
     const bool half = embeddings.type == DataType::float16;
+    const auto weightType = weights == WhisperWeights::q8_0 ? ggmlQ8_0 : half ? ggmlF16 : ggmlF32;
+    const auto fileType = weights == WhisperWeights::q8_0 ? fileTypeQ8_0 : half ? fileTypeF16 : fileTypeF32;
 
     Writer out(partial);
     out.value(ggmlMagic);
-    for (const auto value : {static_cast<std::int32_t>(embeddings.shape[0]),
-                             static_cast<std::int32_t>(audioPositions.shape[0]), static_cast<std::int32_t>(state),
-                             model.scalar("encoder/num_heads", static_cast<std::int32_t>(state / 64)),
-                             static_cast<std::int32_t>(audioLayers), static_cast<std::int32_t>(textPositions.shape[0]),
-                             static_cast<std::int32_t>(state),
-                             model.scalar("decoder/num_heads", static_cast<std::int32_t>(state / 64)),
-                             static_cast<std::int32_t>(textLayers), static_cast<std::int32_t>(nMels),
-                             half ? ggmlF16 : ggmlF32}) {
+    for (const auto value :
+         {static_cast<std::int32_t>(embeddings.shape[0]), static_cast<std::int32_t>(audioPositions.shape[0]),
+          static_cast<std::int32_t>(state), model.scalar("encoder/num_heads", static_cast<std::int32_t>(state / 64)),
+          static_cast<std::int32_t>(audioLayers), static_cast<std::int32_t>(textPositions.shape[0]),
+          static_cast<std::int32_t>(state), model.scalar("decoder/num_heads", static_cast<std::int32_t>(state / 64)),
+          static_cast<std::int32_t>(textLayers), static_cast<std::int32_t>(nMels), fileType}) {
         out.value(value);
     }
     const auto filters = whisperMelFilters(nMels);
@@ -531,10 +573,10 @@ void writeGgmlModel(const std::filesystem::path& ctranslate2Model, const std::fi
         out.bytes(token.data(), token.size());
     }
 
-    GgmlWriter tensors(out, half);
+    GgmlWriter tensors(out, weightType);
     tensors.vector("encoder.positional_embedding", audioPositions);
     for (const std::string conv : {"conv1", "conv2"}) {
-        tensors.weight("encoder." + conv + ".weight", model.tensor("encoder/" + conv + "/weight"));
+        tensors.convolution("encoder." + conv + ".weight", model.tensor("encoder/" + conv + "/weight"));
         auto bias = model.tensor("encoder/" + conv + "/bias");
         bias.shape = {bias.shape.at(0), 1};
         tensors.vector("encoder." + conv + ".bias", bias);
@@ -553,13 +595,13 @@ void writeGgmlModel(const std::filesystem::path& ctranslate2Model, const std::fi
 } // namespace
 
 void convertWhisperModel(const std::filesystem::path& ctranslate2Model, const std::filesystem::path& vocabulary,
-                         const std::filesystem::path& output) {
+                         const std::filesystem::path& output, WhisperWeights weights) {
     // Written next to the output and renamed into place: a failed conversion leaves no half file.
     auto partial = output;
     partial += ".partial";
     std::error_code error;
     try {
-        writeGgmlModel(ctranslate2Model, vocabulary, partial);
+        writeGgmlModel(ctranslate2Model, vocabulary, partial, weights);
     } catch (...) {
         std::filesystem::remove(partial, error);
         throw;

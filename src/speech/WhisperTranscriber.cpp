@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <fstream>
+#include <sstream>
 #include <stdexcept>
 #include <vector>
 
@@ -22,6 +23,7 @@ constexpr std::size_t shortestWindow = sampleRate * 11 / 10;
 // The encoder sees 50 positions a second; a little more than the window avoids cutting its end.
 constexpr int encoderPositionsPerSecond = 50;
 constexpr int encoderMargin = 64;
+constexpr double tokensPerSecond = 4;
 
 // whisper.cpp's messages go to harkwell.speech at debug level, its errors as warnings.
 void logFromWhisper(ggml_log_level level, const char* text, void*) {
@@ -46,6 +48,34 @@ bool processorCanRun() {
 }
 
 } // namespace
+
+std::string withoutRepetition(const std::string& text) {
+    // Words as they stand, with their punctuation: "James, come here. James, come here" repeats.
+    std::vector<std::string> words;
+    std::istringstream stream(text);
+    for (std::string word; stream >> word;) {
+        words.push_back(word);
+    }
+    const auto bare = [](std::string word) {
+        std::erase_if(word, [](unsigned char c) { return std::ispunct(c) != 0; });
+        std::transform(word.begin(), word.end(), word.begin(), [](unsigned char c) { return std::tolower(c); });
+        return word;
+    };
+    for (std::size_t period = 1; 2 * period <= words.size(); ++period) {
+        bool repeats = true;
+        for (std::size_t i = period; i < words.size() && repeats; ++i) {
+            repeats = bare(words[i]) == bare(words[i - period]);
+        }
+        if (repeats) {
+            std::string first;
+            for (std::size_t i = 0; i < period; ++i) {
+                first += (i ? " " : "") + words[i];
+            }
+            return first;
+        }
+    }
+    return text;
+}
 
 std::shared_ptr<WhisperTranscriber> WhisperTranscriber::load(const std::string& path) {
     whisper_log_set(logFromWhisper, nullptr);
@@ -93,8 +123,11 @@ WhisperTranscriber::Result WhisperTranscriber::transcribe(std::span<const float>
     parameters.suppress_nst = true;
     parameters.temperature = 0;
     parameters.temperature_inc = 0; // no second pass at a higher temperature: a window is short
-    parameters.max_tokens = 48;
+    parameters.greedy.best_of = 1;
     const auto seconds = static_cast<double>(padded.size()) / sampleRate;
+    // Speech runs at about three words a second: room for that and a little more, and no more, so
+    // that a window that sets Whisper repeating itself costs little.
+    parameters.max_tokens = static_cast<int>(std::ceil(seconds * tokensPerSecond)) + 4;
     parameters.audio_ctx =
         std::min(1500, static_cast<int>(std::ceil(seconds * encoderPositionsPerSecond)) + encoderMargin);
     parameters.language = options.language.c_str();
@@ -108,9 +141,10 @@ WhisperTranscriber::Result WhisperTranscriber::transcribe(std::span<const float>
     const int segments = whisper_full_n_segments(context_);
     for (int i = 0; i < segments; ++i) {
         result.text += whisper_full_get_segment_text(context_, i);
-        result.noSpeechProbability = std::max(result.noSpeechProbability,
-                                              static_cast<double>(whisper_full_get_segment_no_speech_prob(context_, i)));
+        result.noSpeechProbability = std::max(
+            result.noSpeechProbability, static_cast<double>(whisper_full_get_segment_no_speech_prob(context_, i)));
     }
+    result.text = withoutRepetition(result.text);
     return result;
 }
 

@@ -15,7 +15,7 @@ class WhisperTranscriber {
 public:
     struct Options {
         std::string language = "en"; // Whisper's language code
-        std::string prompt;           // text the window is likely to continue (the call phrases)
+        std::string prompt;          // text the window is likely to continue (the call phrases)
         int threads = 1;
     };
     struct Result {
@@ -39,6 +39,10 @@ private:
     whisper_context* context_;
     std::mutex mutex_;
 };
+
+// The text without the repeats Whisper falls into when the audio ends before its window does:
+// "James, come here. James, come here. James," gives "James, come here.".
+std::string withoutRepetition(const std::string& text);
 
 // The loader the application's WhisperModel uses.
 std::shared_ptr<WhisperTranscriber> loadWhisperTranscriber(const std::string& path);

@@ -54,8 +54,9 @@ std::optional<AudioWindow> WhisperWindowPlanner::candidate() {
 
 void AudioWindowQueue::push(AudioWindow window, bool waitForRoom) {
     std::unique_lock lock(mutex_);
+    const auto idle = [this] { return closed_ || (windows_.empty() && !busy_); };
     if (waitForRoom) {
-        changed_.wait(lock, [this] { return closed_ || (windows_.empty() && !busy_); });
+        changed_.wait(lock, idle);
     } else if (windows_.size() >= capacity_) {
         windows_.pop_front();
         ++dropped_;
@@ -65,6 +66,11 @@ void AudioWindowQueue::push(AudioWindow window, bool waitForRoom) {
     }
     windows_.push_back(window);
     changed_.notify_all();
+    if (waitForRoom) {
+        // The audio stops until the window is transcribed: the audio delivered when a result
+        // arrives is what a live microphone would have delivered had transcribing taken no time.
+        changed_.wait(lock, idle);
+    }
 }
 
 std::optional<AudioWindow> AudioWindowQueue::pop() {

@@ -28,12 +28,12 @@ struct AudioWindow {
 class WhisperWindowPlanner {
 public:
     struct Settings {
-        int periodFrames = 20;   // 2 s
-        int longestFrames = 40;  // 4 s
+        int periodFrames = 20;  // 2 s
+        int longestFrames = 40; // 4 s
         int candidateFrames = 30;
-        int prerollFrames = 3;   // audio before the first near frame: the start of the first word
-        int endGapFrames = 4;    // an utterance has ended after this many frames without near speech
-        int tailFrames = 2;      // audio after the last near frame: the end of the last word
+        int prerollFrames = 3; // audio before the first near frame: the start of the first word
+        int endGapFrames = 4;  // an utterance has ended after this many frames without near speech
+        int tailFrames = 2;    // audio after the last near frame: the end of the last word
     };
     static constexpr std::uint64_t frameSamples = 1600;
 
@@ -50,7 +50,7 @@ private:
     std::optional<AudioWindow> window(std::uint64_t endFrame, int longest);
 
     Settings settings_;
-    std::uint64_t frames_ = 0;                 // frames heard
+    std::uint64_t frames_ = 0;                    // frames heard
     std::optional<std::uint64_t> utteranceStart_; // first near frame of the utterance going on
     std::uint64_t lastNearFrame_ = 0;
     std::uint64_t lastWindowAt_ = 0; // frame the last utterance window was cut at
@@ -64,8 +64,8 @@ public:
     explicit AudioWindowQueue(std::size_t capacity) : capacity_(capacity) {}
 
     // Adds a window; when full, the oldest waiting one is dropped. With `waitForRoom` (audio
-    // from a file, never a live microphone) it waits instead until the recogniser has taken
-    // every window and is idle again.
+    // from a file, never a live microphone) nothing is dropped: it waits until the recogniser is
+    // idle, adds the window and waits again until the recogniser has transcribed it.
     void push(AudioWindow window, bool waitForRoom = false);
     // The oldest window; nothing once closed. Marks the recogniser busy until the next pop.
     std::optional<AudioWindow> pop();

@@ -265,8 +265,7 @@ TEST(WhisperModelConverterTest, RefusesWhatItCannotConvertWithAReason) {
              std::filesystem::resize_file(path, std::filesystem::file_size(path) / 2);
          },
          "vocabulary.json", "wrong size"},
-        {"another format",
-         [](const auto& path) { std::ofstream(path) << "lmgg not a model at all"; },
+        {"another format", [](const auto& path) { std::ofstream(path) << "lmgg not a model at all"; },
          "vocabulary.json", "format version 6"},
         {"quantised",
          [](const auto& path) {

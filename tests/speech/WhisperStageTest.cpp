@@ -1,7 +1,7 @@
 // The accurate recogniser with the model the build installs, on real recordings and synthesized
 // speech; and what happens without a usable model.
-#include "speech/TwoStageRecognizer.h"
 #include "speech/PocketSphinxRecognizer.h"
+#include "speech/TwoStageRecognizer.h"
 #include "speech/WhisperTranscriber.h"
 
 #include "PrivatePulseAudio.h"
@@ -56,12 +56,12 @@ TEST(WhisperTranscriberTest, TranscribesARealRecordingAndSpellsNamesAsPrompted) 
     const auto heard = installedModel()->transcribe(floats(samplesOf(recording.readAll())), {});
     EXPECT_NE(lowered(heard.text).find("forward"), std::string::npos) << heard.text;
 
-    const auto speech = testing::synthesizedSpeech("Excuse me Siobhan, do you have a minute?");
+    const auto speech = testing::synthesizedSpeech("Excuse me Minsu, do you have a minute?");
     ASSERT_FALSE(speech.isEmpty()) << "flite and sox must be installed";
     WhisperTranscriber::Options options;
-    options.prompt = whisperPrompt({"Siobhan", "Dr. Kim"});
+    options.prompt = whisperPrompt({"Minsu", "Dr. Kim"});
     const auto called = installedModel()->transcribe(floats(samplesOf(speech)), options);
-    EXPECT_NE(called.text.find("Siobhan"), std::string::npos) << called.text;
+    EXPECT_NE(called.text.find("Minsu"), std::string::npos) << called.text;
 }
 
 // Feeds the audio on a thread of its own, as the capture thread would, and gives every
@@ -103,7 +103,8 @@ TEST(TwoStageRecognizerTest, OnlyWhispersTranscriptsOfNearSpeechReachTheMatching
         const auto results = recognize(*recognizer, {"Priya", "James"}, samples);
         EXPECT_NE(results.find("Priya"), std::string::npos) << results;
         EXPECT_TRUE(results.ends_with("||")) << "each transcript ends its utterance: " << results;
-        EXPECT_EQ(results.find("priya"), std::string::npos) << "PocketSphinx's lower-case words never pass: " << results;
+        EXPECT_EQ(results.find("priya"), std::string::npos)
+            << "PocketSphinx's lower-case words never pass: " << results;
     }
 }
 

@@ -1,4 +1,6 @@
-// Which audio the accurate recogniser is given, and how its queue behaves under load.
+// Which audio the accurate recogniser is given, how its queue behaves under load, and what of
+// its text is kept.
+#include "speech/WhisperTranscriber.h"
 #include "speech/WhisperWindows.h"
 
 #include <gtest/gtest.h>
@@ -136,6 +138,26 @@ TEST(AudioHistoryTest, GivesWhatItStillKeepsOfAWindow) {
              {{0, 10}, {}},                                                      // all gone
          }) {
         EXPECT_EQ(history.samples(window), expected) << window.begin << "-" << window.end;
+    }
+}
+
+} // namespace
+} // namespace harkwell
+
+namespace harkwell {
+namespace {
+
+TEST(WhisperTranscriberTest, DropsTheRepeatsWhisperFallsIntoAtTheEndOfAWindow) {
+    for (const auto& [heard, kept] : std::vector<std::pair<std::string, std::string>>{
+             {"James, can you come here? James, can you come here", "James, can you come here?"},
+             {"Hey James. Hey James. Hey", "Hey James."},
+             {"They James. They James. They James. They James", "They James."},
+             {" Could you help me with this one, James?", " Could you help me with this one, James?"},
+             {"James James", "James"},
+             {"no no, that was James", "no no, that was James"}, // a repeat that is not the whole text
+             {"", ""},
+         }) {
+        EXPECT_EQ(withoutRepetition(heard), kept) << heard;
     }
 }
 

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Checks the Debian package in BUILD (default build/release): lintian finds no error, and the
-# packaged program runs: `harkwell --version`, the call-panel preview under Xvfb, and a running
-# Harkwell that finds its helper in libexec/harkwell beside its bin (a `--toggle-mode` switches the
-# simulated AirPods). With CI=true the package is installed with apt-get and removed afterwards;
-# elsewhere it is unpacked into a temporary root and the system is left untouched.
+# Checks the Debian package in BUILD (default build/release): lintian finds no error, it carries
+# the Whisper model, and the packaged program runs: `harkwell --version`, the call-panel preview
+# under Xvfb, and a running Harkwell that finds its helper in libexec/harkwell beside its bin (a
+# `--toggle-mode` switches the simulated AirPods). With CI=true the package is installed with
+# apt-get and removed afterwards; elsewhere it is unpacked into a temporary root and the system is
+# left untouched.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${1:-$root/build/release}"
@@ -37,10 +38,12 @@ if [[ "${CI:-}" == "true" ]]; then
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$(realpath "$deb")" >/dev/null
     installed=yes
     harkwell=/usr/bin/harkwell
+    model=/usr/share/harkwell/ggml-whisper-base.bin
     [[ -x /usr/libexec/harkwell/ModeRelay ]] || { echo "package-test: no /usr/libexec/harkwell/ModeRelay" >&2; exit 1; }
 else
     dpkg-deb -x "$deb" "$work/root"
     harkwell="$work/root/usr/bin/harkwell"
+    model="$work/root/usr/share/harkwell/ggml-whisper-base.bin"
 fi
 
 fail() { echo "package-test: $*" >&2; exit 1; }
@@ -52,6 +55,12 @@ wait_for() {
     done
     return 1
 }
+
+# The converted Whisper base model: about 145 MB, a truncated one is far smaller.
+[[ -f "$model" ]] || fail "no $model"
+model_size="$(stat -c %s "$model")"
+((model_size > 100 * 1000 * 1000)) || fail "$model has only $model_size bytes"
+echo "Whisper model: $model_size bytes"
 
 version="$("$harkwell" --version)"
 [[ "$version" == "harkwell "* ]] || fail "--version printed '$version'"

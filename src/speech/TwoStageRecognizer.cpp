@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QMetaObject>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <pthread.h>
@@ -66,6 +67,9 @@ public:
 
     const std::vector<std::string> phrases;
     const std::shared_ptr<RecognitionRequest> basic;
+    // Whether the basic recogniser's utterance going on was proposed (on the main thread only:
+    // its results are handed over by copies of one handler).
+    bool hasProposed = false;
     AudioHistory history{historySamples};
     AudioWindowQueue queue;
 
@@ -91,8 +95,12 @@ public:
                 request_->basic, [request = request_, handler = handler_, locale](const RecognitionEvent& event) {
                     if (event.error) {
                         handler(event);
-                    } else if (event.transcript && !event.transcript->empty() &&
+                    } else if (event.transcript && event.transcript->empty()) {
+                        request->hasProposed = false; // the utterance ended
+                    } else if (event.transcript && !request->hasProposed &&
                                matchWakePhrases(*event.transcript, request->phrases, locale)) {
+                        // Once an utterance: its later transcripts only add words after the phrase.
+                        request->hasProposed = true;
                         qCDebug(logSpeech)
                             << "Candidate from the basic recogniser:" << QString::fromStdString(*event.transcript);
                         request->proposeCandidate();
@@ -148,6 +156,10 @@ private:
                                          << audio.size() / 16 << " ms of audio (no speech "
                                          << result.noSpeechProbability << ") in " << took.count() << " ms";
             if (result.noSpeechProbability > options_.noSpeechThreshold) {
+                continue;
+            }
+            if (echoesThePrompt(result.text, request_->phrases)) {
+                qCDebug(logSpeech) << "Dropped: Whisper repeated its prompt";
                 continue;
             }
             deliver({result.text, std::nullopt});
@@ -218,6 +230,31 @@ SpeechRecognizerFactory listeningRecognizerFactory(PocketSphinxOptions basic, Tw
         }
         return std::make_unique<TwoStageRecognizer>(locale, std::move(pocketSphinx), transcriber, accurate);
     };
+}
+
+bool echoesThePrompt(std::string_view transcript, const std::vector<std::string>& phrases) {
+    const auto words = matchingTokens(transcript);
+    // Where each phrase occurrence ends, by the index of its first word.
+    std::vector<std::vector<std::size_t>> endsAt(words.size());
+    for (const auto& phrase : phrases) {
+        const auto tokens = matchingTokens(phrase);
+        if (tokens.empty() || tokens.size() > words.size()) {
+            continue;
+        }
+        for (std::size_t at = 0; at + tokens.size() <= words.size(); ++at) {
+            if (std::equal(tokens.begin(), tokens.end(), words.begin() + static_cast<std::ptrdiff_t>(at))) {
+                endsAt[at].push_back(at + tokens.size());
+            }
+        }
+    }
+    for (const auto& ends : endsAt) {
+        for (const auto end : ends) {
+            if (end < words.size() && !endsAt[end].empty()) {
+                return true;
+            }
+        }
+    }
+    return false;
 }
 
 std::string whisperPrompt(const std::vector<std::string>& phrases) {

@@ -7,6 +7,7 @@
 #include "speech/WhisperWindows.h"
 
 #include <memory>
+#include <string_view>
 
 namespace harkwell {
 
@@ -70,6 +71,11 @@ SpeechRecognizerFactory listeningRecognizerFactory(DetectionSensitivity sensitiv
 SpeechRecognizerFactory listeningRecognizerFactory(PocketSphinxOptions basic, TwoStageRecognizer::Options accurate,
                                                    std::shared_ptr<WhisperTranscriber> transcriber,
                                                    RecognizerChoice choice);
+
+// Whether Whisper wrote out its prompt instead of what it heard, as it does with audio it cannot
+// make out: two call phrases one right after the other ("James, Minsu, Siobhan", "Minsu, Minsu").
+// People call one name at a time, so such a transcript is not taken for a call.
+bool echoesThePrompt(std::string_view transcript, const std::vector<std::string>& phrases);
 
 // Whisper's prompt for the call phrases: the phrases as typed, as a short list.
 std::string whisperPrompt(const std::vector<std::string>& phrases);

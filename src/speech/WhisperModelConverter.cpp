@@ -228,8 +228,8 @@ std::vector<std::uint8_t> asQ8_0(const Tensor& tensor) {
         out.push_back(static_cast<std::uint8_t>(half & 0xff));
         out.push_back(static_cast<std::uint8_t>(half >> 8));
         for (const float value : block32) {
-            out.push_back(static_cast<std::uint8_t>(
-                static_cast<std::int8_t>(scale > 0 ? std::lround(value / scale) : 0)));
+            out.push_back(
+                static_cast<std::uint8_t>(static_cast<std::int8_t>(scale > 0 ? std::lround(value / scale) : 0)));
         }
     }
     return out;

@@ -61,10 +61,13 @@ std::string withoutRepetition(const std::string& text) {
         std::transform(word.begin(), word.end(), word.begin(), [](unsigned char c) { return std::tolower(c); });
         return word;
     };
-    for (std::size_t period = 1; 2 * period <= words.size(); ++period) {
+    // A repeat runs to the end and is at least two words long (one, of a one-word period).
+    for (std::size_t period = 1; period + std::min<std::size_t>(2, period) <= words.size(); ++period) {
         bool repeats = true;
         for (std::size_t i = period; i < words.size() && repeats; ++i) {
-            repeats = bare(words[i]) == bare(words[i - period]);
+            // The token limit may cut the last word short: "Dr. Kimberley. Dr. Kim".
+            repeats = i + 1 == words.size() ? bare(words[i - period]).starts_with(bare(words[i]))
+                                            : bare(words[i]) == bare(words[i - period]);
         }
         if (repeats) {
             std::string first;

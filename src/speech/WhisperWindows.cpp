@@ -9,7 +9,9 @@ std::optional<AudioWindow> WhisperWindowPlanner::window(std::uint64_t endFrame, 
     std::uint64_t beginFrame = endFrame > span ? endFrame - span : 0;
     if (utteranceStart_) {
         const auto preroll = static_cast<std::uint64_t>(settings_.prerollFrames);
+        const auto shortest = static_cast<std::uint64_t>(settings_.shortestFrames);
         beginFrame = std::max(beginFrame, *utteranceStart_ > preroll ? *utteranceStart_ - preroll : 0);
+        beginFrame = std::min(beginFrame, endFrame > shortest ? endFrame - shortest : 0);
     }
     if (endFrame <= coveredUntil_ || endFrame <= beginFrame) {
         return std::nullopt;

@@ -28,9 +28,12 @@ struct AudioWindow {
 class WhisperWindowPlanner {
 public:
     struct Settings {
-        int periodFrames = 20;  // 2 s
-        int longestFrames = 40; // 4 s
+        int periodFrames = 10;  // 1 s
+        int longestFrames = 25; // 2.5 s
         int candidateFrames = 30;
+        // At least this much audio a window: in noise the near-speech watch loses a talker between
+        // words, and a fragment of an utterance is too little for Whisper to make out a name.
+        int shortestFrames = 25;
         int prerollFrames = 3; // audio before the first near frame: the start of the first word
         int endGapFrames = 4;  // an utterance has ended after this many frames without near speech
         int tailFrames = 2;    // audio after the last near frame: the end of the last word

@@ -21,7 +21,7 @@ namespace {
 using Tensor = CTranslate2Model::Tensor;
 using DataType = CTranslate2Model::DataType;
 
-constexpr std::uint32_t state = 8, heads = 2, mels = 80, vocabulary = 51864, audioContext = 1500, textContext = 448;
+constexpr std::uint32_t heads = 2, mels = 80, vocabulary = 51864, audioContext = 1500, textContext = 448;
 
 Tensor randomTensor(std::vector<std::uint32_t> shape, std::mt19937& random, DataType type = DataType::float16) {
     Tensor tensor{std::move(shape), type, {}};
@@ -52,7 +52,7 @@ Tensor scalar16(std::int16_t value) {
 }
 
 // A Whisper model shaped like CTranslate2 writes one: fused attention projections, one layer a side.
-CTranslate2Model tinyModel(DataType type = DataType::float16) {
+CTranslate2Model tinyModel(DataType type = DataType::float16, std::uint32_t state = 8) {
     std::mt19937 random(7);
     CTranslate2Model model;
     model.specName = "WhisperSpec";
@@ -156,7 +156,7 @@ GgmlFile readGgml(const std::filesystem::path& path) {
         }
         std::string name(static_cast<std::size_t>(nameLength), '\0');
         in.read(name.data(), nameLength);
-        tensor.bytes.resize(elements * (tensor.type == 1 ? 2 : 4));
+        tensor.bytes.resize(tensor.type == 8 ? elements / 32 * 34 : elements * (tensor.type == 1 ? 2 : 4));
         in.read(reinterpret_cast<char*>(tensor.bytes.data()), static_cast<std::streamsize>(tensor.bytes.size()));
         file.tensors[name] = std::move(tensor);
     }
@@ -181,6 +181,7 @@ std::vector<std::uint8_t> rowBytes(const Tensor& tensor, std::uint32_t first, st
 }
 
 TEST(WhisperModelConverterTest, WritesTheFileWhisperCppLoadsTensorForTensor) {
+    constexpr std::uint32_t state = 8;
     QTemporaryDir dir;
     const std::filesystem::path folder = dir.path().toStdString();
     const auto model = tinyModel();
@@ -225,6 +226,41 @@ TEST(WhisperModelConverterTest, WritesTheFileWhisperCppLoadsTensorForTensor) {
 
     // And whisper.cpp itself takes it.
     EXPECT_NO_THROW(WhisperTranscriber::load((folder / "ggml.bin").string()));
+}
+
+TEST(WhisperModelConverterTest, QuantisesTheMatricesToQ8_0ForWhisperCpp) {
+    constexpr std::uint32_t state = 32; // rows of whole blocks of 32
+    QTemporaryDir dir;
+    const std::filesystem::path folder = dir.path().toStdString();
+    const auto model = tinyModel(DataType::float16, state);
+    model.write(folder / "model.bin");
+    writeVocabulary(folder / "vocabulary.json");
+    convertWhisperModel(folder / "model.bin", folder / "vocabulary.json", folder / "q8.bin", WhisperWeights::q8_0);
+
+    const auto file = readGgml(folder / "q8.bin");
+    EXPECT_EQ(file.hparams.back(), 2007) << "Q8_0, quantisation version 2";
+    EXPECT_EQ(file.tensors.at("encoder.conv1.weight").type, 1) << "convolutions stay float16";
+    EXPECT_EQ(file.tensors.at("encoder.blocks.0.attn.query.bias").type, 0);
+    // Each block of 32: a float16 scale, then 32 signed bytes; every weight within half a step.
+    const auto& source = model.tensors.at("decoder/layer_0/ffn/linear_0/weight");
+    const auto& quantised = file.tensors.at("decoder.blocks.0.mlp.0.weight");
+    ASSERT_EQ(quantised.type, 8);
+    for (std::size_t block = 0; block < 4; ++block) {
+        std::uint16_t scaleBits;
+        std::memcpy(&scaleBits, quantised.bytes.data() + block * 34, 2);
+        const float scale = static_cast<float>(std::bit_cast<_Float16>(scaleBits));
+        for (std::size_t i = 0; i < 32; ++i) {
+            const auto q = static_cast<std::int8_t>(quantised.bytes[block * 34 + 2 + i]);
+            EXPECT_NEAR(q * scale, f16At(source, block * 32 + i), scale * 0.51f + 1e-3f);
+        }
+    }
+    EXPECT_NO_THROW(WhisperTranscriber::load((folder / "q8.bin").string()));
+
+    // Rows that are no whole number of blocks cannot be quantised.
+    tinyModel().write(folder / "narrow.bin");
+    EXPECT_THROW(convertWhisperModel(folder / "narrow.bin", folder / "vocabulary.json", folder / "narrow.q8",
+                                     WhisperWeights::q8_0),
+                 WhisperModelConversionError);
 }
 
 TEST(WhisperModelConverterTest, MelFiltersAreSlaneyTrianglesOfUnitArea) {

@@ -1,7 +1,8 @@
 // Which audio the accurate recogniser is given, how its queue behaves under load, and what of
 // its text is kept.
-#include "speech/WhisperTranscriber.h"
 #include "speech/WhisperWindows.h"
+#include "speech/TwoStageRecognizer.h"
+#include "speech/WhisperTranscriber.h"
 
 #include <gtest/gtest.h>
 
@@ -20,9 +21,19 @@ struct Step {
 
 // The windows planned over `total` frames, each with the frame it was given at; a candidate is
 // proposed after the frames in `candidates`.
+// Every 2 s the last 4 s, no shortest window: round numbers for the table below.
+constexpr WhisperWindowPlanner::Settings tableSettings{.periodFrames = 20,
+                                                       .longestFrames = 40,
+                                                       .candidateFrames = 30,
+                                                       .shortestFrames = 0,
+                                                       .prerollFrames = 3,
+                                                       .endGapFrames = 4,
+                                                       .tailFrames = 2};
+
 std::vector<std::pair<std::uint64_t, AudioWindow>> plan(std::uint64_t total, std::vector<Step> near,
-                                                        std::vector<std::uint64_t> candidates = {}) {
-    WhisperWindowPlanner planner;
+                                                        std::vector<std::uint64_t> candidates = {},
+                                                        WhisperWindowPlanner::Settings settings = tableSettings) {
+    WhisperWindowPlanner planner(settings);
     std::vector<std::pair<std::uint64_t, AudioWindow>> windows;
     for (std::uint64_t f = 0; f < total; ++f) {
         const bool isNear = std::any_of(near.begin(), near.end(), [f](Step s) { return f >= s.from && f < s.to; });
@@ -46,6 +57,7 @@ TEST(WhisperWindowPlannerTest, TranscribesNearSpeechAsItGoesOnAndWhenItEnds) {
         std::vector<Step> near;
         std::vector<std::uint64_t> candidates;
         Windows expected;
+        WhisperWindowPlanner::Settings settings = tableSettings;
     };
     const std::vector<Case> cases{
         {"a quiet room is never transcribed", 300, {}, {}, {}},
@@ -70,10 +82,16 @@ TEST(WhisperWindowPlannerTest, TranscribesNearSpeechAsItGoesOnAndWhenItEnds) {
          {{10, 61}},
          {20},
          {{20, frames(7, 21)}, {40, frames(7, 41)}, {60, frames(21, 61)}, {64, frames(23, 63)}}},
+        {"a fragment of an utterance is given with the audio before it",
+         40,
+         {{10, 15}},
+         {},
+         {{18, frames(0, 17)}},
+         {.shortestFrames = 25}},
     };
     for (const auto& each : cases) {
         SCOPED_TRACE(each.name);
-        const auto windows = plan(each.total, each.near, each.candidates);
+        const auto windows = plan(each.total, each.near, each.candidates, each.settings);
         ASSERT_EQ(windows.size(), each.expected.size());
         for (std::size_t i = 0; i < windows.size(); ++i) {
             EXPECT_EQ(windows[i].first, each.expected[i].first) << "window " << i;
@@ -154,10 +172,32 @@ TEST(WhisperTranscriberTest, DropsTheRepeatsWhisperFallsIntoAtTheEndOfAWindow) {
              {"They James. They James. They James. They James", "They James."},
              {" Could you help me with this one, James?", " Could you help me with this one, James?"},
              {"James James", "James"},
+             {"Dr. Kimberley will see you now. Dr. Kim", "Dr. Kimberley will see you now."}, // cut short
              {"no no, that was James", "no no, that was James"}, // a repeat that is not the whole text
              {"", ""},
          }) {
         EXPECT_EQ(withoutRepetition(heard), kept) << heard;
+    }
+}
+
+} // namespace
+} // namespace harkwell
+
+namespace harkwell {
+namespace {
+
+TEST(TwoStageRecognizerTest, ATranscriptThatEchoesThePromptIsNoCall) {
+    const std::vector<std::string> phrases{"James", "Minsu", "Dr. Kim"};
+    for (const auto& [transcript, echoes] : std::vector<std::pair<std::string, bool>>{
+             {"James, Minsu, Dr. Kim.", true},
+             {"Nashev, Minsu, Minsu, Minsu", true},
+             {"Dr. Kim James", true},
+             {"Jamie and James and William.", false},
+             {"James, can you come here?", false},
+             {"Excuse me Dr. Kim, do you have a minute?", false},
+             {"Minsu", false},
+         }) {
+        EXPECT_EQ(echoesThePrompt(transcript, phrases), echoes) << transcript;
     }
 }
 

@@ -4,6 +4,7 @@
 #include "EventLoop.h"
 #include "LogCapture.h"
 #include "PrivatePulseAudio.h"
+#include "RecognizeAudio.h"
 
 #include <QEventLoop>
 #include <QLoggingCategory>
@@ -18,31 +19,9 @@
 namespace harkwell {
 namespace {
 
-// Feeds the audio (then two seconds of silence) on a thread of its own, as the capture thread
-// would, until the audio has ended and been decoded. Gives each result's transcript, or its error,
-// and "|" after each.
+// The audio, then two seconds of silence.
 std::string recognize(SpeechRecognizer& recognizer, const std::vector<std::string>& phrases, const QByteArray& audio) {
-    std::string results;
-    const auto request = recognizer.makeRequest(phrases);
-    QEventLoop loop;
-    QTimer::singleShot(60000, &loop, &QEventLoop::quit);
-    auto task = recognizer.recognitionTask(request, [&](const RecognitionEvent& event) {
-        // The recogniser ends every utterance with an empty transcript.
-        if (event.error || (event.transcript == "" && !results.empty())) {
-            loop.quit();
-        }
-        results += (event.error ? event.error->description() : event.transcript.value_or("(none)")) + "|";
-    });
-    std::thread capture([&] {
-        std::vector<std::int16_t> samples(static_cast<std::size_t>(audio.size()) / 2 + 32000);
-        std::memcpy(samples.data(), audio.constData(), static_cast<std::size_t>(audio.size()));
-        request->append(samples);
-        request->endAudio();
-    });
-    loop.exec();
-    capture.join();
-    task->cancel();
-    return results;
+    return testing::recognize(recognizer, phrases, testing::samplesOf(audio, 0, 2));
 }
 
 TEST(PocketSphinxRecognizerTest, HearsATitleAndANameTheDictionaryLacks) {

@@ -5,6 +5,7 @@
 #include "speech/WhisperTranscriber.h"
 
 #include "PrivatePulseAudio.h"
+#include "RecognizeAudio.h"
 
 #include <QEventLoop>
 #include <QFile>
@@ -21,20 +22,14 @@
 namespace harkwell {
 namespace {
 
+using testing::recognize;
+using testing::samplesOf;
+
 const std::string modelPath = HARKWELL_TEST_WHISPER_MODEL;
 
 std::shared_ptr<WhisperTranscriber> installedModel() {
     static const auto model = WhisperTranscriber::load(modelPath);
     return model;
-}
-
-std::vector<std::int16_t> samplesOf(const QByteArray& raw, double leadingSilence = 0, double trailingSilence = 0) {
-    std::vector<std::int16_t> samples(static_cast<std::size_t>(leadingSilence * 16000));
-    const auto at = samples.size();
-    samples.resize(at + static_cast<std::size_t>(raw.size()) / 2);
-    std::memcpy(samples.data() + at, raw.constData(), static_cast<std::size_t>(raw.size()) / 2 * 2);
-    samples.resize(samples.size() + static_cast<std::size_t>(trailingSilence * 16000), 0);
-    return samples;
 }
 
 std::vector<float> floats(const std::vector<std::int16_t>& samples) {
@@ -62,32 +57,6 @@ TEST(WhisperTranscriberTest, TranscribesARealRecordingAndSpellsNamesAsPrompted) 
     options.prompt = whisperPrompt({"Minsu", "Dr. Kim"});
     const auto called = installedModel()->transcribe(floats(samplesOf(speech)), options);
     EXPECT_NE(called.text.find("Minsu"), std::string::npos) << called.text;
-}
-
-// Feeds the audio on a thread of its own, as the capture thread would, and gives every
-// transcript, "|" after each, until the recogniser has said something and ended the utterance.
-std::string recognize(SpeechRecognizer& recognizer, const std::vector<std::string>& phrases,
-                      const std::vector<std::int16_t>& samples) {
-    std::string results;
-    const auto request = recognizer.makeRequest(phrases);
-    QEventLoop loop;
-    QTimer::singleShot(60000, &loop, &QEventLoop::quit);
-    auto task = recognizer.recognitionTask(request, [&](const RecognitionEvent& event) {
-        if (event.error || (event.transcript == "" && !results.empty())) {
-            loop.quit();
-        }
-        results += (event.error ? event.error->description() : event.transcript.value_or("(none)")) + "|";
-    });
-    std::thread capture([&] {
-        for (std::size_t at = 0; at < samples.size(); at += 1600) {
-            request->append(std::span(samples).subspan(at, std::min<std::size_t>(1600, samples.size() - at)));
-        }
-        request->endAudio();
-    });
-    loop.exec();
-    capture.join();
-    task->cancel();
-    return results;
 }
 
 TEST(TwoStageRecognizerTest, OnlyWhispersTranscriptsOfNearSpeechReachTheMatching) {

@@ -1,0 +1,58 @@
+#pragma once
+
+// Feeding audio to a recogniser as the capture thread would, for the recognisers' tests.
+
+#include "detection/SpeechRecognizer.h"
+
+#include <QByteArray>
+#include <QEventLoop>
+#include <QTimer>
+
+#include <cstring>
+#include <span>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace harkwell::testing {
+
+// Raw 16-bit samples (as synthesizedSpeech gives them) with seconds of silence before and after.
+inline std::vector<std::int16_t> samplesOf(const QByteArray& raw, double leadingSilence = 0,
+                                           double trailingSilence = 0) {
+    std::vector<std::int16_t> samples(static_cast<std::size_t>(leadingSilence * 16000));
+    const auto at = samples.size();
+    samples.resize(at + static_cast<std::size_t>(raw.size()) / 2);
+    std::memcpy(samples.data() + at, raw.constData(), static_cast<std::size_t>(raw.size()) / 2 * 2);
+    samples.resize(samples.size() + static_cast<std::size_t>(trailingSilence * 16000), 0);
+    return samples;
+}
+
+// Feeds the samples in 100 ms buffers on a thread of its own, then ends the audio, until the
+// recogniser has said something and ended the utterance (or failed, or a minute went by). Gives
+// each result's transcript, or its error, and "|" after each.
+inline std::string recognize(SpeechRecognizer& recognizer, const std::vector<std::string>& phrases,
+                             const std::vector<std::int16_t>& samples) {
+    std::string results;
+    const auto request = recognizer.makeRequest(phrases);
+    QEventLoop loop;
+    QTimer::singleShot(60000, &loop, &QEventLoop::quit);
+    auto task = recognizer.recognitionTask(request, [&](const RecognitionEvent& event) {
+        // Recognisers end every utterance with an empty transcript.
+        if (event.error || (event.transcript == "" && !results.empty())) {
+            loop.quit();
+        }
+        results += (event.error ? event.error->description() : event.transcript.value_or("(none)")) + "|";
+    });
+    std::thread capture([&] {
+        for (std::size_t at = 0; at < samples.size(); at += 1600) {
+            request->append(std::span(samples).subspan(at, std::min<std::size_t>(1600, samples.size() - at)));
+        }
+        request->endAudio();
+    });
+    loop.exec();
+    capture.join();
+    task->cancel();
+    return results;
+}
+
+} // namespace harkwell::testing

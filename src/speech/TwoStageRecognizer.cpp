@@ -32,6 +32,10 @@ public:
 
     // On the capture thread.
     void append(std::span<const std::int16_t> samples) override {
+        if (waitForTranscription_) {
+            // Audio from a file: nothing more comes while Whisper works, whichever proposed the window.
+            queue.waitUntilIdle();
+        }
         history.append(samples);
         for (auto rest = samples; !rest.empty();) {
             const auto take = std::min(rest.size(), NearSpeechWatch::frameSamples - frame_.size());
@@ -162,6 +166,28 @@ private:
                 qCDebug(logSpeech) << "Dropped: Whisper repeated its prompt";
                 continue;
             }
+            if (!options.prompt.empty()) {
+                if (const auto match = matchWakePhrases(result.text, request_->phrases, locale_)) {
+                    // The prompt spells names as the user typed them, but Whisper also writes a
+                    // name of its prompt where it cannot make out the words. The same audio heard
+                    // without the prompt must hold something like the name.
+                    auto unprompted = options;
+                    unprompted.prompt.clear();
+                    std::string heardAlone;
+                    try {
+                        heardAlone = transcriber_->transcribe(audio, unprompted).text;
+                    } catch (const std::exception& error) {
+                        qCWarning(logSpeech) << "Accurate recogniser failed:" << error.what();
+                        deliver({std::nullopt, Error::platform(error.what())});
+                        return;
+                    }
+                    if (!soundsLike(heardAlone, match->targetPhrase)) {
+                        qCDebug(logSpeech) << "Dropped: without the prompt Whisper heard"
+                                           << QString::fromStdString(heardAlone).trimmed();
+                        continue;
+                    }
+                }
+            }
             deliver({result.text, std::nullopt});
             deliver({std::string(), std::nullopt});
         }
@@ -250,6 +276,50 @@ bool echoesThePrompt(std::string_view transcript, const std::vector<std::string>
     for (const auto& ends : endsAt) {
         for (const auto end : ends) {
             if (end < words.size() && !endsAt[end].empty()) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+namespace {
+
+std::size_t editDistance(const std::string& a, const std::string& b) {
+    std::vector<std::size_t> row(b.size() + 1);
+    for (std::size_t j = 0; j <= b.size(); ++j) {
+        row[j] = j;
+    }
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        std::size_t diagonal = row[0];
+        row[0] = i;
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            const auto above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+} // namespace
+
+bool soundsLike(std::string_view transcript, std::string_view phrase) {
+    const auto words = matchingTokens(transcript);
+    const auto target = normalizedWakeText(phrase);
+    const auto length = matchingTokens(phrase).size();
+    if (target.empty()) {
+        return false;
+    }
+    // Runs of as many words as the phrase has, or one more or fewer ("Shiv on", "Doctor Kim").
+    for (std::size_t count = std::max<std::size_t>(1, length) - (length > 1 ? 1 : 0); count <= length + 1; ++count) {
+        for (std::size_t at = 0; at + count <= words.size(); ++at) {
+            std::string run;
+            for (std::size_t i = at; i < at + count; ++i) {
+                run += words[i];
+            }
+            const auto longer = std::max(run.size(), target.size());
+            if (2 * editDistance(run, target) <= longer) {
                 return true;
             }
         }

@@ -77,6 +77,12 @@ SpeechRecognizerFactory listeningRecognizerFactory(PocketSphinxOptions basic, Tw
 // People call one name at a time, so such a transcript is not taken for a call.
 bool echoesThePrompt(std::string_view transcript, const std::vector<std::string>& phrases);
 
+// Whether the transcript holds something that sounds like the phrase as Whisper spells what it
+// hears without being told the phrase: a run of words (as many as the phrase has, one more or one
+// fewer) whose letters are at most half an edit away ("Minsoo" for "Minsu", "Doctor Kim" for
+// "Dr. Kim"), never the words of a different sentence.
+bool soundsLike(std::string_view transcript, std::string_view phrase);
+
 // Whisper's prompt for the call phrases: the phrases as typed, as a short list.
 std::string whisperPrompt(const std::vector<std::string>& phrases);
 

@@ -22,7 +22,7 @@ constexpr int sampleRate = 16000;
 constexpr std::size_t shortestWindow = sampleRate * 11 / 10;
 // The encoder sees 50 positions a second; a little more than the window avoids cutting its end.
 constexpr int encoderPositionsPerSecond = 50;
-constexpr int encoderMargin = 64;
+constexpr int encoderMargin = 16;
 constexpr double tokensPerSecond = 4;
 
 // whisper.cpp's messages go to harkwell.speech at debug level, its errors as warnings.

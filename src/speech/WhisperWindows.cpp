@@ -75,6 +75,11 @@ void AudioWindowQueue::push(AudioWindow window, bool waitForRoom) {
     }
 }
 
+void AudioWindowQueue::waitUntilIdle() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return closed_ || (windows_.empty() && !busy_); });
+}
+
 std::optional<AudioWindow> AudioWindowQueue::pop() {
     std::unique_lock lock(mutex_);
     busy_ = false;

@@ -28,8 +28,8 @@ struct AudioWindow {
 class WhisperWindowPlanner {
 public:
     struct Settings {
-        int periodFrames = 10;  // 1 s
-        int longestFrames = 25; // 2.5 s
+        int periodFrames = 20;  // 2 s
+        int longestFrames = 30; // 3 s
         int candidateFrames = 30;
         // At least this much audio a window: in noise the near-speech watch loses a talker between
         // words, and a fragment of an utterance is too little for Whisper to make out a name.
@@ -70,6 +70,8 @@ public:
     // from a file, never a live microphone) nothing is dropped: it waits until the recogniser is
     // idle, adds the window and waits again until the recogniser has transcribed it.
     void push(AudioWindow window, bool waitForRoom = false);
+    // Returns once no window waits and the recogniser is idle (or the queue is closed).
+    void waitUntilIdle();
     // The oldest window; nothing once closed. Marks the recogniser busy until the next pop.
     std::optional<AudioWindow> pop();
     // Releases every waiter for good.

@@ -19,6 +19,12 @@
 #include <fstream>
 #include <thread>
 
+// whisper.cpp 1.9.1 leaves the buffers of a model it failed to load allocated (once per failed
+// load: the application tries once a process). The frames of its optimised build end in ggml.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:ggml_init\nleak:ggml_aligned_malloc\nleak:ggml_backend_buffer_init\n";
+}
+
 namespace harkwell {
 namespace {
 

@@ -319,7 +319,7 @@ bool soundsLike(std::string_view transcript, std::string_view phrase) {
                 run += words[i];
             }
             const auto longer = std::max(run.size(), target.size());
-            if (2 * editDistance(run, target) <= longer) {
+            if (5 * editDistance(run, target) <= 3 * longer) {
                 return true;
             }
         }

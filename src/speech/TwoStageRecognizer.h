@@ -79,8 +79,9 @@ bool echoesThePrompt(std::string_view transcript, const std::vector<std::string>
 
 // Whether the transcript holds something that sounds like the phrase as Whisper spells what it
 // hears without being told the phrase: a run of words (as many as the phrase has, one more or one
-// fewer) whose letters are at most half an edit away ("Minsoo" for "Minsu", "Doctor Kim" for
-// "Dr. Kim"), never the words of a different sentence.
+// fewer) whose letters are at most 0.6 edits a letter away ("Minsoo" for "Minsu", "Doctor Kim" for
+// "Dr. Kim"), never the words of a different sentence. A name spelt far from its sound
+// ("Siobhan", which Whisper alone writes "Shivon") does not pass: a known cost of the check.
 bool soundsLike(std::string_view transcript, std::string_view phrase);
 
 // Whisper's prompt for the call phrases: the phrases as typed, as a short list.

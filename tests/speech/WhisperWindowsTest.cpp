@@ -201,5 +201,24 @@ TEST(TwoStageRecognizerTest, ATranscriptThatEchoesThePromptIsNoCall) {
     }
 }
 
+TEST(TwoStageRecognizerTest, ANamePromptedMustSoundAlikeUnprompted) {
+    struct Case {
+        std::string heardAlone, phrase;
+        bool alike;
+    };
+    for (const auto& [heardAlone, phrase, alike] : std::vector<Case>{
+             {"Minsoo, can you come here?", "Minsu", true},
+             {"Excuse me, Doctor Kim.", "Dr. Kim", true},
+             {"I think Shiv on left the keys.", "Siobhan", false}, // spelt far from its sound: lost
+             {"Sorry to bother you, Pria.", "Priya", true},
+             {"some devices are designed to deny user's name.", "Minsu", false},
+             {"others, freedom to change the software.", "Dr. Kim", false},
+             {"Thank you.", "James", false},
+             {"", "James", false},
+         }) {
+        EXPECT_EQ(soundsLike(heardAlone, phrase), alike) << heardAlone << " / " << phrase;
+    }
+}
+
 } // namespace
 } // namespace harkwell

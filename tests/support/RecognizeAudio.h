@@ -22,7 +22,9 @@ inline std::vector<std::int16_t> samplesOf(const QByteArray& raw, double leading
     std::vector<std::int16_t> samples(static_cast<std::size_t>(leadingSilence * 16000));
     const auto at = samples.size();
     samples.resize(at + static_cast<std::size_t>(raw.size()) / 2);
-    std::memcpy(samples.data() + at, raw.constData(), static_cast<std::size_t>(raw.size()) / 2 * 2);
+    if (!raw.isEmpty()) {
+        std::memcpy(samples.data() + at, raw.constData(), static_cast<std::size_t>(raw.size()) / 2 * 2);
+    }
     samples.resize(samples.size() + static_cast<std::size_t>(trailingSilence * 16000), 0);
     return samples;
 }

@@ -1,6 +1,7 @@
 // The real listening path: a PulseAudio server of the test's own with FIFO microphones, libpulse
-// capture, PocketSphinx and the detector.
+// capture, PocketSphinx (and Whisper with the model the build converts) and the detector.
 #include "listening/SystemWakePhraseListener.h"
+#include "speech/WhisperTranscriber.h"
 
 #include "EventLoop.h"
 #include "PrivatePulseAudio.h"
@@ -38,11 +39,12 @@ protected:
         ASSERT_FALSE(call.isEmpty()) << "flite and sox must be installed";
         pulse->playRepeatedly(0, call, 2.0);
     }
-    void listen(const std::vector<std::string>& phrases = {"James"}, AppLocale locale = AppLocale::english) {
+    void listen(const std::vector<std::string>& phrases = {"James"}, AppLocale locale = AppLocale::english,
+                std::shared_ptr<WhisperModel> whisperModel = nullptr) {
         detected.clear();
         errors.clear();
         isListening = false;
-        listener = makeSystemWakePhraseListener(locale, DetectionSensitivity::medium);
+        listener = makeSystemWakePhraseListener(locale, DetectionSensitivity::medium, {}, std::move(whisperModel));
         listener->start(
             phrases, [this](const std::string& phrase) { detected.push_back(phrase); },
             [this](const Error& error) { errors.push_back(error); }, [this] { isListening = true; });
@@ -84,6 +86,17 @@ protected:
     std::optional<PrivatePulseAudio> pulse;
     std::unique_ptr<WakePhraseListener> listener; // goes first: it uses everything above
 };
+
+TEST_F(SystemListeningTest, WithTheModelLoadedWhisperHearsTheCallFromTheMicrophone) {
+    const auto model = std::make_shared<WhisperModel>(HARKWELL_TEST_WHISPER_MODEL, loadWhisperTranscriber);
+    model->load();
+    ASSERT_TRUE(testing::eventually([&] { return model->state() != WhisperModelState::loading; }, 30s, 10ms));
+    ASSERT_EQ(model->state(), WhisperModelState::ready) << model->failure();
+    serveACaller();
+    // Only Whisper's transcripts reach the matching when the model is loaded.
+    listen({"James"}, AppLocale::english, model);
+    hearTheCall();
+}
 
 TEST_F(SystemListeningTest, HearsACallFromTheBuiltInMicrophoneAndReportsTheServerGoingAway) {
     serve({{"bluez_source.AA_BB_CC_DD_EE_FF.handsfree_head_unit", "AirPods Pro", "device.bus=bluetooth"},

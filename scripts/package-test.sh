@@ -92,7 +92,16 @@ echo '{"permissionSetupComplete": true, "wakePhrases": ["James"]}' >"$work/confi
 echo anc >"$work/airpods"
 HARKWELL_AIRPODS_SIMULATOR="$work/airpods" "$harkwell" >/dev/null 2>&1 &
 pids+=($!)
-wait_for "$harkwell" --toggle-mode 2>/dev/null || fail "the running Harkwell did not take --toggle-mode"
-wait_for grep -qx transparency "$work/airpods" || fail "the AirPods stayed '$(cat "$work/airpods")'"
+# A switch asked for while the start-up read of the AirPods' mode still runs is dropped, and on a
+# busy machine that read (beside the speech model's) can take seconds: ask again while nothing changed.
+toggled=""
+for _ in 1 2 3 4 5; do
+    wait_for "$harkwell" --toggle-mode 2>/dev/null || fail "the running Harkwell did not take --toggle-mode"
+    for _ in $(seq 50); do
+        if grep -qx transparency "$work/airpods"; then toggled=yes; break 2; fi
+        sleep 0.1
+    done
+done
+[[ -n "$toggled" ]] || fail "the AirPods stayed '$(cat "$work/airpods")'"
 echo "toggle through the packaged helper: anc -> transparency"
 echo "package-test: passed"

@@ -17,7 +17,8 @@ void DetectionGate::reset(const std::vector<std::string>& phrases) {
     lastMatchingTextUpdatedAt_.reset();
 }
 
-std::optional<WakePhraseMatch> DetectionGate::hear(const std::string& transcript, bool heardNearSpeech) {
+std::optional<WakePhraseMatch> DetectionGate::hear(const std::string& transcript, bool heardNearSpeech,
+                                                   bool opensUtterance) {
     const auto now = clock_->now();
     const auto update = incrementalTranscriptUpdate(lastMatchedTranscript_, transcript);
     if (shouldResetRecentMatchingText(now)) {
@@ -37,7 +38,10 @@ std::optional<WakePhraseMatch> DetectionGate::hear(const std::string& transcript
         return std::nullopt;
     }
     if (requiresAddress_ && !isAtPause) {
-        const auto cue = addressCue(transcript, match->targetPhrase);
+        auto cue = addressCue(transcript, match->targetPhrase);
+        if (cue == AddressCue::utteranceStart && !opensUtterance) {
+            cue.reset();
+        }
         if (cue == AddressCue::beforePause) {
             matchBeforePause_ = std::move(match);
         }

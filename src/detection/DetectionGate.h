@@ -33,7 +33,10 @@ public:
     // in; nothing when there is no match or it falls within the cooldown. A match heard without
     // near speech is dropped: its window is emptied, but no cooldown starts, so a call right
     // after it is still reported.
-    std::optional<WakePhraseMatch> hear(const std::string& transcript, bool heardNearSpeech = true);
+    // A transcript that does not open its utterance (cut from the middle of someone's talk) says
+    // nothing of the address by its first word.
+    std::optional<WakePhraseMatch> hear(const std::string& transcript, bool heardNearSpeech = true,
+                                        bool opensUtterance = true);
     // With it, a match is reported only once the transcript says the phrase as an address
     // (AddressCue): opening the utterance, after a greeting or "you", or ending it (reported with
     // the recogniser's empty transcript that ends the utterance); a phrase in the middle of a

@@ -11,6 +11,9 @@ namespace harkwell {
 struct RecognitionEvent {
     std::optional<std::string> transcript; // the best transcription so far
     std::optional<Error> error;            // the recogniser's error, passed on unchanged
+    // Whether the transcript begins where the speaker began; false for a stretch cut from the
+    // middle of someone's talk, whose first word opens nothing.
+    bool opensUtterance = true;
 };
 
 } // namespace harkwell

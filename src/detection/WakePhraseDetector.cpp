@@ -214,7 +214,7 @@ void WakePhraseDetector::handleRecognitionEvent(const RecognitionEvent& event) {
             nearSpeechLookBack.count() * NearSpeechWatch::sampleRate / 1000 / NearSpeechWatch::frameSamples);
         const bool heardNearSpeech =
             !requiresNearSpeech_ || framesSinceNearSpeech_.load(std::memory_order_relaxed) <= lookBackFrames;
-        if (const auto match = gate_.hear(*event.transcript, heardNearSpeech)) {
+        if (const auto match = gate_.hear(*event.transcript, heardNearSpeech, event.opensUtterance)) {
             qCInfo(logDetection) << "Detected" << logged(match->targetPhrase) << "in the window"
                                  << logged(match->matchedText) << "as" << logged(match->matchedForm);
             if (onDetected_) {

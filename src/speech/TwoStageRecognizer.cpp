@@ -188,8 +188,10 @@ private:
                     }
                 }
             }
-            deliver({result.text, std::nullopt});
-            deliver({std::string(), std::nullopt});
+            deliver({result.text, std::nullopt, window->opensUtterance});
+            if (window->endsUtterance) {
+                deliver({std::string(), std::nullopt}); // where the speaker stopped: a pause
+            }
         }
     }
 

@@ -4,20 +4,23 @@
 
 namespace harkwell {
 
-std::optional<AudioWindow> WhisperWindowPlanner::window(std::uint64_t endFrame, int longest) {
+std::optional<AudioWindow> WhisperWindowPlanner::window(std::uint64_t endFrame, int longest, bool endsUtterance) {
     const auto span = static_cast<std::uint64_t>(longest);
     std::uint64_t beginFrame = endFrame > span ? endFrame - span : 0;
+    bool opensUtterance = false; // unknown without an utterance going on
     if (utteranceStart_) {
         const auto preroll = static_cast<std::uint64_t>(settings_.prerollFrames);
         const auto shortest = static_cast<std::uint64_t>(settings_.shortestFrames);
-        beginFrame = std::max(beginFrame, *utteranceStart_ > preroll ? *utteranceStart_ - preroll : 0);
+        const auto utteranceBegin = *utteranceStart_ > preroll ? *utteranceStart_ - preroll : 0;
+        beginFrame = std::max(beginFrame, utteranceBegin);
         beginFrame = std::min(beginFrame, endFrame > shortest ? endFrame - shortest : 0);
+        opensUtterance = beginFrame <= utteranceBegin;
     }
     if (endFrame <= coveredUntil_ || endFrame <= beginFrame) {
         return std::nullopt;
     }
     coveredUntil_ = endFrame;
-    return AudioWindow{beginFrame * frameSamples, endFrame * frameSamples};
+    return AudioWindow{beginFrame * frameSamples, endFrame * frameSamples, opensUtterance, endsUtterance};
 }
 
 std::optional<AudioWindow> WhisperWindowPlanner::hearFrame(bool nearSpeech) {
@@ -36,13 +39,13 @@ std::optional<AudioWindow> WhisperWindowPlanner::hearFrame(bool nearSpeech) {
     if (frame - lastNearFrame_ >= static_cast<std::uint64_t>(settings_.endGapFrames)) {
         // Ended: the last window runs to a little after the last near frame.
         const auto end = std::min(now, lastNearFrame_ + 1 + static_cast<std::uint64_t>(settings_.tailFrames));
-        auto last = window(end, settings_.longestFrames);
+        auto last = window(end, settings_.longestFrames, true);
         utteranceStart_.reset();
         return last;
     }
     if (now - lastWindowAt_ >= static_cast<std::uint64_t>(settings_.periodFrames)) {
         lastWindowAt_ = now;
-        return window(now, settings_.longestFrames);
+        return window(now, settings_.longestFrames, false);
     }
     return std::nullopt;
 }
@@ -51,7 +54,7 @@ std::optional<AudioWindow> WhisperWindowPlanner::candidate() {
     if (utteranceStart_) {
         lastWindowAt_ = frames_; // the next periodic window comes a whole period later
     }
-    return window(frames_, settings_.candidateFrames);
+    return window(frames_, settings_.candidateFrames, false);
 }
 
 void AudioWindowQueue::push(AudioWindow window, bool waitForRoom) {

@@ -15,6 +15,8 @@ namespace harkwell {
 struct AudioWindow {
     std::uint64_t begin = 0;
     std::uint64_t end = 0;
+    bool opensUtterance = true; // begins before the utterance it covers began
+    bool endsUtterance = true;  // ends where the speaker stopped
     bool operator==(const AudioWindow&) const = default;
 };
 
@@ -50,7 +52,7 @@ public:
     std::optional<AudioWindow> candidate();
 
 private:
-    std::optional<AudioWindow> window(std::uint64_t endFrame, int longest);
+    std::optional<AudioWindow> window(std::uint64_t endFrame, int longest, bool endsUtterance);
 
     Settings settings_;
     std::uint64_t frames_ = 0;                    // frames heard

@@ -119,6 +119,10 @@ TEST_F(DetectionGateTest, RequiringAnAddressHoldsAPhraseBackUntilItIsSaidAsOne) 
     EXPECT_TRUE(gate.hear("excuse me dr kim do you"));
     clock->elapsed = 40s;
     EXPECT_TRUE(gate.hear("dr kim"));
+    // Cut from the middle of someone's talk, a first word opens nothing; a greeting still counts.
+    clock->elapsed = 60s;
+    EXPECT_FALSE(gate.hear("dr kim is in the lab", true, false));
+    EXPECT_TRUE(gate.hear("hey dr kim", true, false));
 }
 
 TEST_F(DetectionGateTest, MatchingFollowsTheGatesLocaleAndPhrasesAreNormalised) {

@@ -101,6 +101,23 @@ TEST(WhisperWindowPlannerTest, TranscribesNearSpeechAsItGoesOnAndWhenItEnds) {
     }
 }
 
+TEST(WhisperWindowPlannerTest, SaysWhetherAWindowOpensAndEndsItsUtterance) {
+    WhisperWindowPlanner planner(tableSettings);
+    std::vector<AudioWindow> windows;
+    // Near speech from frame 10 to 60: periodic windows at 30 and 50, the end at 64.
+    for (std::uint64_t f = 0; f < 80; ++f) {
+        if (auto window = planner.hearFrame(f >= 10 && f < 61)) {
+            windows.push_back(*window);
+        }
+    }
+    ASSERT_EQ(windows.size(), 3u);
+    EXPECT_TRUE(windows[0].opensUtterance) << "the first 2 s, from before the first word";
+    EXPECT_FALSE(windows[0].endsUtterance) << "cut while the talk goes on";
+    EXPECT_FALSE(windows[1].opensUtterance) << "the last 4 s of 4.3: the first words are cut off";
+    EXPECT_FALSE(windows[2].opensUtterance);
+    EXPECT_TRUE(windows[2].endsUtterance);
+}
+
 TEST(AudioWindowQueueTest, AFloodKeepsTheNewestWindowsAndCountsTheRest) {
     AudioWindowQueue queue(2);
     for (std::uint64_t i = 0; i < 100; ++i) {

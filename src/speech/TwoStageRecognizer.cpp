@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <optional>
 #include <pthread.h>
 #include <thread>
 
@@ -145,15 +146,12 @@ private:
             if (audio.empty()) {
                 continue;
             }
-            WhisperTranscriber::Result result;
             const auto started = std::chrono::steady_clock::now();
-            try {
-                result = transcriber_->transcribe(audio, options);
-            } catch (const std::exception& error) {
-                qCWarning(logSpeech) << "Accurate recogniser failed:" << error.what();
-                deliver({std::nullopt, Error::platform(error.what())});
+            const auto heard = transcribe(audio, options);
+            if (!heard) {
                 return;
             }
+            const auto& result = *heard;
             const auto took =
                 std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
             qCDebug(logSpeech).nospace() << "Whisper heard " << QString::fromStdString(result.text).trimmed() << " in "
@@ -173,17 +171,13 @@ private:
                     // without the prompt must hold something like the name.
                     auto unprompted = options;
                     unprompted.prompt.clear();
-                    std::string heardAlone;
-                    try {
-                        heardAlone = transcriber_->transcribe(audio, unprompted).text;
-                    } catch (const std::exception& error) {
-                        qCWarning(logSpeech) << "Accurate recogniser failed:" << error.what();
-                        deliver({std::nullopt, Error::platform(error.what())});
+                    const auto heardAlone = transcribe(audio, unprompted);
+                    if (!heardAlone) {
                         return;
                     }
-                    if (!soundsLike(heardAlone, match->targetPhrase)) {
+                    if (!soundsLike(heardAlone->text, match->targetPhrase)) {
                         qCDebug(logSpeech) << "Dropped: without the prompt Whisper heard"
-                                           << QString::fromStdString(heardAlone).trimmed();
+                                           << QString::fromStdString(heardAlone->text).trimmed();
                         continue;
                     }
                 }
@@ -192,6 +186,18 @@ private:
             if (window->endsUtterance) {
                 deliver({std::string(), std::nullopt}); // where the speaker stopped: a pause
             }
+        }
+    }
+
+    // The transcription, or nothing once its failure has been reported: listening ends with it.
+    std::optional<WhisperTranscriber::Result> transcribe(const std::vector<float>& audio,
+                                                         const WhisperTranscriber::Options& options) {
+        try {
+            return transcriber_->transcribe(audio, options);
+        } catch (const std::exception& error) {
+            qCWarning(logSpeech) << "Accurate recogniser failed:" << error.what();
+            deliver({std::nullopt, Error::platform(error.what())});
+            return std::nullopt;
         }
     }
 

@@ -45,8 +45,14 @@ public:
             if (frame_.size() == NearSpeechWatch::frameSamples) {
                 const bool near = watch_.hearFrame(NearSpeechWatch::levelOf(frame_));
                 frame_.clear();
-                const std::lock_guard lock(plannerMutex_);
-                if (auto window = planner_.hearFrame(near)) {
+                std::optional<AudioWindow> window;
+                {
+                    const std::lock_guard lock(plannerMutex_);
+                    window = planner_.hearFrame(near);
+                }
+                // Not under the planner's lock: waiting here for a result to be handled must not
+                // keep the main thread from proposing a candidate.
+                if (window) {
                     queue.push(*window, waitForTranscription_);
                 }
             }
@@ -63,11 +69,22 @@ public:
     }
 
     // When the basic recogniser heard a call phrase (on the main thread).
-    void proposeCandidate() {
-        const std::lock_guard lock(plannerMutex_);
-        if (auto window = planner_.candidate()) {
+    void proposeCandidate(int phrase) {
+        std::optional<AudioWindow> window;
+        {
+            const std::lock_guard lock(plannerMutex_);
+            window = planner_.candidate();
+        }
+        if (window) {
+            window->proposedPhrase = phrase;
             queue.push(*window);
         }
+    }
+
+    // Which of the normalised phrases a match's target phrase is.
+    int indexOf(const std::string& targetPhrase) const {
+        const auto found = std::find(normalizedPhrases_.begin(), normalizedPhrases_.end(), targetPhrase);
+        return found == normalizedPhrases_.end() ? -1 : static_cast<int>(found - normalizedPhrases_.begin());
     }
 
     const std::vector<std::string> phrases;
@@ -79,6 +96,7 @@ public:
     AudioWindowQueue queue;
 
 private:
+    const std::vector<std::string> normalizedPhrases_ = normalizedWakePhrases(phrases);
     std::mutex plannerMutex_;
     WhisperWindowPlanner planner_;
     NearSpeechWatch watch_;
@@ -102,13 +120,14 @@ public:
                         handler(event);
                     } else if (event.transcript && event.transcript->empty()) {
                         request->hasProposed = false; // the utterance ended
-                    } else if (event.transcript && !request->hasProposed &&
-                               matchWakePhrases(*event.transcript, request->phrases, locale)) {
-                        // Once an utterance: its later transcripts only add words after the phrase.
-                        request->hasProposed = true;
-                        qCDebug(logSpeech)
-                            << "Candidate from the basic recogniser:" << QString::fromStdString(*event.transcript);
-                        request->proposeCandidate();
+                    } else if (event.transcript && !request->hasProposed) {
+                        if (const auto match = matchWakePhrases(*event.transcript, request->phrases, locale)) {
+                            // Once an utterance: its later transcripts only add words after the phrase.
+                            request->hasProposed = true;
+                            qCDebug(logSpeech)
+                                << "Candidate from the basic recogniser:" << QString::fromStdString(*event.transcript);
+                            request->proposeCandidate(request->indexOf(match->targetPhrase));
+                        }
                     }
                 });
         }
@@ -164,29 +183,40 @@ private:
                 qCDebug(logSpeech) << "Dropped: Whisper repeated its prompt";
                 continue;
             }
-            if (!options.prompt.empty()) {
-                if (const auto match = matchWakePhrases(result.text, request_->phrases, locale_)) {
-                    // The prompt spells names as the user typed them, but Whisper also writes a
-                    // name of its prompt where it cannot make out the words. The same audio heard
-                    // without the prompt must hold something like the name.
-                    auto unprompted = options;
-                    unprompted.prompt.clear();
-                    const auto heardAlone = transcribe(audio, unprompted);
-                    if (!heardAlone) {
-                        return;
-                    }
-                    if (!soundsLike(heardAlone->text, match->targetPhrase)) {
-                        qCDebug(logSpeech) << "Dropped: without the prompt Whisper heard"
-                                           << QString::fromStdString(heardAlone->text).trimmed();
-                        continue;
-                    }
-                }
+            if (!options.prompt.empty() && !heardWithoutPrompt(result, audio, *window, options)) {
+                continue;
             }
-            deliver({result.text, std::nullopt, window->opensUtterance});
+            for (auto& partial : growingTranscripts(result.text)) {
+                deliver({std::move(partial), std::nullopt, window->opensUtterance});
+            }
             if (window->endsUtterance) {
                 deliver({std::string(), std::nullopt}); // where the speaker stopped: a pause
             }
         }
+    }
+
+    // Whether a call phrase that Whisper wrote with the prompt is there without it: the prompt
+    // spells names as the user typed them, but Whisper also writes a name of its prompt where it
+    // cannot make out the words. The basic recogniser having heard the same phrase in this audio
+    // is enough; otherwise Whisper must hear something like it without the prompt.
+    bool heardWithoutPrompt(const WhisperTranscriber::Result& result, const std::vector<float>& audio,
+                            const AudioWindow& window, const WhisperTranscriber::Options& options) {
+        const auto match = matchWakePhrases(result.text, request_->phrases, locale_);
+        if (!match || (window.proposedPhrase >= 0 && window.proposedPhrase == request_->indexOf(match->targetPhrase))) {
+            return true;
+        }
+        auto unprompted = options;
+        unprompted.prompt.clear();
+        const auto heardAlone = transcribe(audio, unprompted);
+        if (!heardAlone) {
+            return false;
+        }
+        if (!soundsLike(heardAlone->text, match->targetPhrase)) {
+            qCDebug(logSpeech) << "Dropped: without the prompt Whisper heard"
+                               << QString::fromStdString(heardAlone->text).trimmed();
+            return false;
+        }
+        return true;
     }
 
     // The transcription, or nothing once its failure has been reported: listening ends with it.
@@ -202,8 +232,20 @@ private:
     }
 
     void deliver(RecognitionEvent event) {
+        // Audio from a file waits until the result is handled, as it would arrive from a live
+        // microphone before more audio if transcribing took no time.
+        const bool held = options_.waitForTranscription;
+        if (held) {
+            request_->queue.beginDelivery();
+        }
         QMetaObject::invokeMethod(
-            QCoreApplication::instance(), [handler = handler_, event = std::move(event)] { handler(event); },
+            QCoreApplication::instance(),
+            [handler = handler_, event = std::move(event), request = held ? request_ : nullptr] {
+                handler(event);
+                if (request) {
+                    request->queue.endDelivery();
+                }
+            },
             Qt::QueuedConnection);
     }
 
@@ -333,6 +375,29 @@ bool soundsLike(std::string_view transcript, std::string_view phrase) {
         }
     }
     return false;
+}
+
+std::vector<std::string> growingTranscripts(std::string_view transcript) {
+    std::vector<std::string> partials;
+    std::string partial;
+    std::size_t at = 0;
+    while (at < transcript.size()) {
+        const auto start = transcript.find_first_not_of(' ', at);
+        if (start == std::string_view::npos) {
+            break;
+        }
+        const auto end = std::min(transcript.find(' ', start), transcript.size());
+        if (!partial.empty()) {
+            partial += ' ';
+        }
+        partial.append(transcript.substr(start, end - start));
+        partials.push_back(partial);
+        at = end;
+    }
+    if (partials.empty()) {
+        partials.emplace_back(transcript);
+    }
+    return partials;
 }
 
 std::string whisperPrompt(const std::vector<std::string>& phrases) {

@@ -7,6 +7,7 @@
 #include "speech/WhisperWindows.h"
 
 #include <memory>
+#include <optional>
 #include <string_view>
 
 namespace harkwell {
@@ -83,6 +84,11 @@ bool echoesThePrompt(std::string_view transcript, const std::vector<std::string>
 // "Dr. Kim"), never the words of a different sentence. A name spelt far from its sound
 // ("Siobhan", which Whisper alone writes "Shivon") does not pass: a known cost of the check.
 bool soundsLike(std::string_view transcript, std::string_view phrase);
+
+// A window's transcript as a streaming recogniser would have delivered it while the words came:
+// every prefix that ends a word ("James,", "James, come", "James, come here."), so that a name
+// early in a long transcript is heard within the matching's recent window like any other.
+std::vector<std::string> growingTranscripts(std::string_view transcript);
 
 // Whisper's prompt for the call phrases: the phrases as typed, as a short list.
 std::string whisperPrompt(const std::vector<std::string>& phrases);

@@ -59,7 +59,7 @@ std::optional<AudioWindow> WhisperWindowPlanner::candidate() {
 
 void AudioWindowQueue::push(AudioWindow window, bool waitForRoom) {
     std::unique_lock lock(mutex_);
-    const auto idle = [this] { return closed_ || (windows_.empty() && !busy_); };
+    const auto idle = [this] { return idleOrClosed(); };
     if (waitForRoom) {
         changed_.wait(lock, idle);
     } else if (windows_.size() >= capacity_) {
@@ -80,7 +80,7 @@ void AudioWindowQueue::push(AudioWindow window, bool waitForRoom) {
 
 void AudioWindowQueue::waitUntilIdle() {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] { return closed_ || (windows_.empty() && !busy_); });
+    changed_.wait(lock, [this] { return idleOrClosed(); });
 }
 
 std::optional<AudioWindow> AudioWindowQueue::pop() {
@@ -95,6 +95,19 @@ std::optional<AudioWindow> AudioWindowQueue::pop() {
     windows_.pop_front();
     busy_ = true;
     return window;
+}
+
+bool AudioWindowQueue::idleOrClosed() const { return closed_ || (windows_.empty() && !busy_ && deliveries_ == 0); }
+
+void AudioWindowQueue::beginDelivery() {
+    const std::lock_guard lock(mutex_);
+    ++deliveries_;
+}
+
+void AudioWindowQueue::endDelivery() {
+    const std::lock_guard lock(mutex_);
+    --deliveries_;
+    changed_.notify_all();
 }
 
 void AudioWindowQueue::close() {

@@ -17,6 +17,9 @@ struct AudioWindow {
     std::uint64_t end = 0;
     bool opensUtterance = true; // begins before the utterance it covers began
     bool endsUtterance = true;  // ends where the speaker stopped
+    // For a window the basic recogniser proposed: which call phrase it heard (its index among
+    // the normalised phrases).
+    int proposedPhrase = -1;
     bool operator==(const AudioWindow&) const = default;
 };
 
@@ -76,17 +79,24 @@ public:
     void waitUntilIdle();
     // The oldest window; nothing once closed. Marks the recogniser busy until the next pop.
     std::optional<AudioWindow> pop();
+    // A result is on its way to the handler: the recogniser stays busy until it has arrived
+    // (audio from a file, so that no more audio is delivered before the result is handled).
+    void beginDelivery();
+    void endDelivery();
     // Releases every waiter for good.
     void close();
     std::uint64_t dropped() const;
 
 private:
+    bool idleOrClosed() const; // with the mutex held
+
     const std::size_t capacity_;
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<AudioWindow> windows_;
     std::uint64_t dropped_ = 0;
     bool busy_ = false;
+    int deliveries_ = 0; // results on their way to the handler
     bool closed_ = false;
 };
 

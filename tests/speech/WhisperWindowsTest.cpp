@@ -1,8 +1,11 @@
 // Which audio the accurate recogniser is given, how its queue behaves under load, and what of
 // its text is kept.
 #include "speech/WhisperWindows.h"
+#include "detection/DetectionGate.h"
 #include "speech/TwoStageRecognizer.h"
 #include "speech/WhisperTranscriber.h"
+
+#include "SettableClock.h"
 
 #include <gtest/gtest.h>
 
@@ -234,6 +237,26 @@ TEST(TwoStageRecognizerTest, ANamePromptedMustSoundAlikeUnprompted) {
              {"", "James", false},
          }) {
         EXPECT_EQ(soundsLike(heardAlone, phrase), alike) << heardAlone << " / " << phrase;
+    }
+}
+
+TEST(TwoStageRecognizerTest, AWindowsTranscriptArrivesWordByWordSoThatAnEarlyNameIsHeard) {
+    using Partials = std::vector<std::string>;
+    EXPECT_EQ(growingTranscripts(" James, come  here."), (Partials{"James,", "James, come", "James, come here."}));
+    EXPECT_EQ(growingTranscripts("민수야 잠깐만"), (Partials{"민수야", "민수야 잠깐만"}));
+    EXPECT_EQ(growingTranscripts(""), (Partials{""})) << "an empty window still says what it heard";
+
+    // A whole window at once holds more than the matching's recent window keeps; word by word the
+    // name at its start is heard, once.
+    for (const std::string transcript : {" Minsu, can you come over here for a second, please? I need a hand.",
+                                         " Excuse me Dr. Kim, do you have a minute to look at this for me?"}) {
+        DetectionGate gate(AppLocale::english, std::make_shared<testing::SettableClock>());
+        gate.reset({"Minsu", "Dr. Kim"});
+        int detections = 0;
+        for (const auto& partial : growingTranscripts(transcript)) {
+            detections += gate.hear(partial).has_value();
+        }
+        EXPECT_EQ(detections, 1) << transcript;
     }
 }
 

@@ -20,10 +20,13 @@
 #include <QStackedLayout>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <QValidator>
 
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <functional>
+#include <limits>
 #include <utility>
 
 namespace harkwell {
@@ -75,6 +78,43 @@ QVBoxLayout* column(QWidget* owner, int spacing) {
     layout->setSpacing(spacing);
     return layout;
 }
+
+// Refuses an edit that would make the phrase field longer than the draft may be, and hands what
+// it inserted to onTooLong (the inserted text, its position and how much it replaced), later, once
+// the field is back as it was; QLineEdit's own limit would cut a paste anywhere, inside a phrase.
+class DraftLengthValidator final : public QValidator {
+public:
+    using TooLong = std::function<void(const QString& inserted, int position, int replacedLength)>;
+
+    DraftLengthValidator(QObject* parent, TooLong onTooLong) : QValidator(parent), onTooLong_(std::move(onTooLong)) {}
+
+    State validate(QString& input, int&) const override {
+        if (input.size() <= AppModel::maximumWakePhraseDraftLength) {
+            accepted_ = input;
+            return Acceptable;
+        }
+        // The field goes back to the text accepted last: what differs between the two is the edit.
+        const qsizetype shorter = std::min(input.size(), accepted_.size());
+        qsizetype start = 0;
+        while (start < shorter && input[start] == accepted_[start]) {
+            ++start;
+        }
+        qsizetype end = 0;
+        while (end < shorter - start && input[input.size() - 1 - end] == accepted_[accepted_.size() - 1 - end]) {
+            ++end;
+        }
+        QMetaObject::invokeMethod(
+            parent(),
+            [onTooLong = onTooLong_, inserted = input.mid(start, input.size() - start - end), position = int(start),
+             replaced = int(accepted_.size() - start - end)] { onTooLong(inserted, position, replaced); },
+            Qt::QueuedConnection);
+        return Invalid;
+    }
+
+private:
+    TooLong onTooLong_;
+    mutable QString accepted_;
+};
 
 // The meter's reading of a peak (0 to 1 of full scale): -60 dBFS and below empty, full scale full.
 int meterValue(double peak) {
@@ -128,6 +168,7 @@ void ContentView::hideEvent(QHideEvent* event) {
     QWidget::hideEvent(event);
     inputsTimer_.stop();
     updateMeter();
+    model_.panelDidClose();
 }
 
 QWidget* ContentView::buildHeader(int screen) {
@@ -157,9 +198,6 @@ QLabel* ContentView::buildErrorBanner(int screen) {
     banner->setWordWrap(true);
     banner->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     banner->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    QPalette palette = banner->palette();
-    palette.setColor(QPalette::WindowText, style::errorColor(palette));
-    banner->setPalette(palette);
     banner->hide();
     parts_.errorBanners[screen] = banner;
     return banner;
@@ -450,7 +488,12 @@ QWidget* ContentView::buildPhraseForm() {
     field->setPlaceholderText(panelTexts::phrasePlaceholder.text());
     field->setAccessibleName(parts_.phrasesTitle->text());
     field->setClearButtonEnabled(false);
-    field->setMaxLength(phraseFieldMaximumLength);
+    // No limit of the field's own: the validator refuses what does not fit before it is laid out.
+    field->setMaxLength(std::numeric_limits<int>::max());
+    field->setValidator(new DraftLengthValidator(field, [this](const QString& inserted, int position, int replaced) {
+        model_.setWakePhraseDraft(parts_.phraseField->text()); // a clear() of the field is no edit
+        model_.pasteIntoWakePhraseDraft(inserted, position, replaced);
+    }));
     connect(field, &QLineEdit::textEdited, this, [this](const QString& text) { model_.setWakePhraseDraft(text); });
     // Return adds the draft and leaves the focus where it is.
     connect(field, &QLineEdit::returnPressed, this, [this] { model_.addWakePhraseFromDraft(); });
@@ -643,7 +686,10 @@ void ContentView::refresh() {
     updateMeter();
 
     const QStringList& phrases = model_.activeWakePhrases();
-    parts_.phraseCount->setText(panelTexts::phraseCount.text().arg(phrases.size()));
+    const int listened = model_.listenedWakePhraseCount();
+    parts_.phraseCount->setText(listened < model_.hearableWakePhraseCount()
+                                    ? panelTexts::phraseCountLimited.text().arg(listened).arg(phrases.size())
+                                    : panelTexts::phraseCount.text().arg(listened));
     if (parts_.phraseField->text() != model_.wakePhraseDraft()) {
         parts_.phraseField->setText(model_.wakePhraseDraft());
     }
@@ -675,8 +721,15 @@ void ContentView::refresh() {
     parts_.listenAtStartSwitch->setChecked(model_.isListenAtStart());
 
     const auto& error = model_.errorMessage();
+    // Red for a fault, the text colour for good news.
+    const QColor bannerColor = model_.bannerKind() == AppModel::BannerKind::error
+                                   ? style::errorColor(palette())
+                                   : palette().color(QPalette::WindowText);
     for (QLabel* banner : parts_.errorBanners) {
         banner->setText(error.value_or(QString()));
+        QPalette bannerPalette = banner->palette();
+        bannerPalette.setColor(QPalette::WindowText, bannerColor);
+        banner->setPalette(bannerPalette);
         banner->setVisible(error.has_value());
     }
 }

@@ -29,17 +29,17 @@ class SwitchButton;
 // start), with the error banner and Quit on both. It keeps no state of its own beyond the phrase
 // field's focus and a Bluetooth microphone waiting for the user's confirmation: every value shown
 // is read from the model whenever the model notifies, and every control calls one model
-// operation. While it is shown it reads the sound server's inputs every inputsInterval, and, while
-// listening, the input level every meterInterval; hidden, it does neither.
+// operation. The phrase field holds the model's draft, of at most maximumWakePhraseDraftLength
+// characters: an edit that would make it longer (a paste of a long list) goes to the model, which
+// fits it in at its commas. While it is shown it reads the sound server's inputs every
+// inputsInterval, and, while listening, the input level every meterInterval; hidden, it does
+// neither, and the model learns that the panel closed. The banner takes the colour of its kind.
 // 420 x 640 pixels.
 class ContentView : public QWidget {
     Q_OBJECT
 
 public:
     static constexpr QSize fixedSize{420, 640};
-    // The phrase field takes at most this many characters, so that a pasted text cannot freeze
-    // the panel; the model's limits apply to each phrase.
-    static constexpr int phraseFieldMaximumLength = 500;
     // The phrase list shows this many rows at most and scrolls within them.
     static constexpr int visiblePhraseRows = 3;
     static constexpr std::chrono::milliseconds inputsInterval{2000};

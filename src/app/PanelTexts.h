@@ -63,8 +63,11 @@ inline constexpr PanelText bluetoothConfirm{.korean = "사용", .english = "Use"
 inline constexpr PanelText bluetoothCancel{.korean = "취소", .english = "Cancel"};
 inline constexpr PanelText inputLevel{.korean = "입력 레벨", .english = "Input level"};
 inline constexpr PanelText phrasesTitle{.korean = "호출어", .english = "Call Phrases"};
-// %1: how many phrases are in use.
+// %1: how many phrases listening uses.
 inline constexpr PanelText phraseCount{.korean = "적용 중: %1개", .english = "Active: %1"};
+// Instead while there are more phrases than listening takes. %1: how many it uses; %2: how many there are.
+inline constexpr PanelText phraseCountLimited{.korean = "호출 문구 %2개 중 처음 %1개 감지",
+                                              .english = "Listening for the first %1 of %2 phrases"};
 inline constexpr PanelText phrasePlaceholder{.korean = "이름, 팀장님, 대표님", .english = "Ann, James, Mr Smith"};
 inline constexpr PanelText addPhrase{.korean = "호출어 추가", .english = "Add call phrase"};
 inline constexpr PanelText removePhrase{.korean = "호출어 삭제", .english = "Remove call phrase"};

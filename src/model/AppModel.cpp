@@ -75,20 +75,71 @@ QString noLettersText() {
 QString alreadyListedText(const QString& phrase) {
     return uiText("“%1”은(는) 이미 목록에 있습니다.", "“%1” is already in the list.").arg(phrase);
 }
+QString unheardScriptText(const QString& phrase) {
+    return uiText("“%1”은(는) 감지할 수 없는 문자로 되어 있어 목록에만 남고 감지하지 않습니다.",
+                  "“%1” is in a script that listening cannot hear: it stays in the list but is not listened for.")
+        .arg(phrase);
+}
 
-// The pieces of a draft between commas (ASCII, ideographic and full-width), trimmed, blanks left out.
-QStringList draftPieces(QString draft) {
-    draft.replace(QChar(0x3001), u',').replace(QChar(0xFF0C), u',');
+// The commas that separate phrases in a draft: ASCII, ideographic and full-width.
+bool isPhraseSeparator(QChar c) { return c == u',' || c == QChar(0x3001) || c == QChar(0xFF0C); }
+
+// The pieces of a draft between commas, trimmed, blanks left out.
+QStringList draftPieces(const QString& draft) {
     QStringList pieces;
-    for (const QString& piece : draft.split(u',')) {
-        if (QString kept = trimmed(piece); !kept.isEmpty()) {
-            pieces.append(kept);
+    qsizetype start = 0;
+    for (qsizetype index = 0; index <= draft.size(); ++index) {
+        if (index == draft.size() || isPhraseSeparator(draft[index])) {
+            if (QString kept = trimmed(draft.mid(start, index - start)); !kept.isEmpty()) {
+                pieces.append(kept);
+            }
+            start = index + 1;
         }
     }
     return pieces;
 }
 
 int characterCount(const QString& text) { return unicode::characterCount(text.toStdString()); }
+
+bool isInHeardScript(const QString& phrase) {
+    return isHeardPhrase(phrase.toStdString(), heardScripts(currentAppLocale()));
+}
+
+// Why listening cannot hear a phrase of the list; nothing when it can.
+std::optional<QString> whyNotHeard(const QString& phrase) {
+    if (characterCount(phrase) > AppModel::maximumWakePhraseLength) {
+        return phraseTooLongText();
+    }
+    if (!isInHeardScript(phrase)) {
+        return unheardScriptText(phrase);
+    }
+    return std::nullopt;
+}
+
+// What the hint says of a paste cut short: `pasted` of `total` phrases went in, `left` did not.
+QString pasteCutShortText(qsizetype pasted, qsizetype total, const QStringList& left) {
+    constexpr qsizetype namesShown = 3;
+    constexpr int longestNameShown = 30;
+    QStringList names;
+    for (const QString& name : left.mid(0, namesShown)) {
+        QString shown = name.left(longestNameShown);
+        if (shown.size() < name.size()) {
+            if (shown.back().isHighSurrogate()) {
+                shown.chop(1);
+            }
+            shown += QChar(0x2026);
+        }
+        names.append(shown);
+    }
+    QString notPasted = names.join(", ");
+    if (left.size() > namesShown) {
+        notPasted = uiText("%1 외 %2개", "%1 and %2 more").arg(notPasted, QString::number(left.size() - namesShown));
+    }
+    return uiText("붙여 넣은 호출 문구 %2개 중 %1개만 넣었습니다(입력란은 최대 %3자). 넣지 못한 문구: %4",
+                  "Pasted %1 of %2 phrases: the field holds %3 characters. Not pasted: %4.")
+        .arg(QString::number(pasted), QString::number(total), QString::number(AppModel::maximumWakePhraseDraftLength),
+             notPasted);
+}
 
 QString modeName(ListeningMode mode) { return QString::fromUtf8(mode.rawValue()); }
 
@@ -206,6 +257,28 @@ void AppModel::setWakePhraseDraft(const QString& draft) {
     }
 }
 
+void AppModel::pasteIntoWakePhraseDraft(const QString& pasted, int position, int replacedLength) {
+    position = std::clamp(position, 0, int(wakePhraseDraft_.size()));
+    replacedLength = std::clamp(replacedLength, 0, int(wakePhraseDraft_.size()) - position);
+    const qsizetype room = maximumWakePhraseDraftLength - (wakePhraseDraft_.size() - replacedLength);
+    // All of it, or up to the last comma that leaves it within the room.
+    qsizetype fits = pasted.size();
+    if (fits > room) {
+        fits = 0;
+        for (qsizetype index = 0; index <= room && index < pasted.size(); ++index) {
+            if (isPhraseSeparator(pasted[index])) {
+                fits = index;
+            }
+        }
+    }
+    setWakePhraseDraft(QString(wakePhraseDraft_).replace(position, replacedLength, pasted.left(fits)));
+    if (const QStringList left = draftPieces(pasted.mid(fits)); !left.isEmpty()) {
+        const qsizetype taken = draftPieces(pasted.left(fits)).size();
+        qCDebug(logModel) << "paste cut short:" << left.size() << "phrases left out";
+        assignWakePhraseHint(pasteCutShortText(taken, taken + left.size(), left));
+    }
+}
+
 bool AppModel::canAddWakePhrase() const { return !trimmed(wakePhraseDraft_).isEmpty(); }
 
 QString AppModel::selectedModeRawValue() const { return QString::fromUtf8(selectedMode_.rawValue()); }
@@ -274,8 +347,13 @@ void AppModel::assignCommandRunning(bool running) {
     emit isCommandRunningChanged();
 }
 
-void AppModel::assignErrorMessage(std::optional<QString> message) {
-    errorMessage_ = message ? std::move(message) : settingsWriteFailure_;
+void AppModel::assignErrorMessage(std::optional<QString> message, BannerKind kind) {
+    if (!message) {
+        message = settingsWriteFailure_ ? settingsWriteFailure_ : damagedSettingsNotice_;
+        kind = BannerKind::error;
+    }
+    errorMessage_ = std::move(message);
+    bannerKind_ = kind;
     emit errorMessageChanged();
 }
 
@@ -314,14 +392,10 @@ void AppModel::assignSecondsUntilReturn(std::optional<int> seconds) {
 // --- Settings ----------------------------------------------------------------------------
 
 void AppModel::reportSettingsProblems() {
-    if (const auto& copy = settings_->damagedFileCopy()) {
-        errorMessage_ = uiText("설정 파일이 손상되어 읽을 수 있는 설정만 남겼습니다. 손상된 파일의 사본: %1",
-                               "The settings file was damaged; what could be read was kept. A copy of the damaged "
-                               "file is at %1.")
-                            .arg(*copy);
-    }
+    reportDamagedSettings();
     // Not a listening failure: listening goes on with the settings in memory.
     settings_->onWriteFinished = [this](const std::optional<QString>& failureReason) {
+        reportDamagedSettings();
         const bool wasShown = settingsWriteFailure_ && errorMessage_ == settingsWriteFailure_;
         if (failureReason) {
             settingsWriteFailure_ =
@@ -334,6 +408,19 @@ void AppModel::reportSettingsProblems() {
             }
         }
     };
+}
+
+void AppModel::reportDamagedSettings() {
+    const auto& copy = settings_->damagedFileCopy();
+    if (!copy || copy == reportedDamagedCopy_) {
+        return;
+    }
+    reportedDamagedCopy_ = copy;
+    damagedSettingsNotice_ = uiText("설정 파일이 손상되어 읽을 수 있는 설정만 남겼습니다. 손상된 파일의 사본: %1",
+                                    "The settings file was damaged; what could be read was kept. A copy of the "
+                                    "damaged file is at %1.")
+                                 .arg(*copy);
+    assignErrorMessage(damagedSettingsNotice_);
 }
 
 QStringList AppModel::loadWakePhrases() {
@@ -511,6 +598,17 @@ void AppModel::panelDidOpen() {
     readAirPodsModeQuietly();
 }
 
+void AppModel::panelDidClose() {
+    if (!damagedSettingsNotice_) {
+        return;
+    }
+    const bool isShown = errorMessage_ == damagedSettingsNotice_;
+    damagedSettingsNotice_.reset();
+    if (isShown) {
+        assignErrorMessage(std::nullopt);
+    }
+}
+
 void AppModel::readAirPodsModeQuietly() {
     if (!isPermissionSetupComplete_ || isCommandRunning_) {
         return;
@@ -678,8 +776,9 @@ void AppModel::startDetection(Start start) {
     }
     const auto phrases = listenedWakePhrases();
     if (phrases.empty()) {
-        // Only phrases longer than the limit, from settings written elsewhere.
-        failAndStopListening(phraseTooLongText());
+        // Only phrases that cannot be heard: longer than the limit (from settings written
+        // elsewhere), or in another script.
+        failAndStopListening(*whyNotHeard(activeWakePhrases_.first()));
         return;
     }
     if (detector_) {
@@ -687,11 +786,15 @@ void AppModel::startDetection(Start start) {
     }
     if (start == Start::byUser) {
         assignDetectionEnabled(true);
-        if (phrases.size() < static_cast<size_t>(activeWakePhrases_.size())) {
+        // Phrases in another script were named when they were added.
+        const auto inHeardScripts =
+            std::count_if(activeWakePhrases_.begin(), activeWakePhrases_.end(), isInHeardScript);
+        if (phrases.size() < static_cast<size_t>(inHeardScripts)) {
             assignErrorMessage(uiText("호출 문구 %2개 중 %1개만 감지합니다(최대 50개, 각 100자 이하).",
                                       "Listening for %1 of %2 call phrases: up to 50, of at most 100 characters each.")
                                    .arg(phrases.size())
-                                   .arg(activeWakePhrases_.size()));
+                                   .arg(activeWakePhrases_.size()),
+                               BannerKind::information);
         } else {
             assignErrorMessage(std::nullopt);
         }
@@ -793,16 +896,19 @@ void AppModel::releaseDetector() {
 }
 
 std::vector<std::string> AppModel::listenedWakePhrases() const {
-    std::vector<std::string> listened;
+    std::vector<std::string> listened = hearableWakePhrases();
+    listened.resize(std::min(listened.size(), static_cast<size_t>(maximumWakePhraseCount)));
+    return listened;
+}
+
+std::vector<std::string> AppModel::hearableWakePhrases() const {
+    std::vector<std::string> hearable;
     for (const QString& phrase : activeWakePhrases_) {
-        if (listened.size() == static_cast<size_t>(maximumWakePhraseCount)) {
-            break;
-        }
-        if (characterCount(phrase) <= maximumWakePhraseLength) {
-            listened.push_back(phrase.toStdString());
+        if (!whyNotHeard(phrase)) {
+            hearable.push_back(phrase.toStdString());
         }
     }
-    return listened;
+    return hearable;
 }
 
 void AppModel::handleListeningError(const Error& error) {
@@ -827,7 +933,8 @@ void AppModel::handleListening() {
     cancelResume();
     assignDetectionEnabled(true);
     assignErrorMessage(
-        uiText("사운드 서버가 돌아와 다시 듣고 있습니다.", "Listening resumed: the sound server is back."));
+        uiText("사운드 서버가 돌아와 다시 듣고 있습니다.", "Listening resumed: the sound server is back."),
+        BannerKind::information);
 }
 
 void AppModel::scheduleResume(Clock::duration delay) {
@@ -1027,50 +1134,53 @@ void AppModel::addWakePhraseFromDraft() {
         return;
     }
     // Each piece is added unless the list has it already, it has no letter or number, it is too
-    // long or the list is full; the first refusal becomes the hint. Repeats within the draft go
-    // quietly.
+    // long or the list is full; the first refusal, or the first piece added in a script listening
+    // cannot hear, becomes the hint. Repeats within the draft go quietly.
     QHash<QString, QString> listed; // identity to the phrase as listed
     for (const QString& phrase : activeWakePhrases_) {
         listed.insert(normalizedText(phrase), phrase);
     }
     QSet<QString> addedKeys;
     QStringList added;
-    QString refusal;
+    QString hint;
     for (const QString& piece : draftPieces(wakePhraseDraft_)) {
         const QString key = normalizedText(piece);
-        QString pieceRefusal;
+        QString pieceHint;
         if (key.isEmpty()) {
-            pieceRefusal = noLettersText();
+            pieceHint = noLettersText();
         } else if (characterCount(piece) > maximumWakePhraseLength) {
-            pieceRefusal = phraseTooLongText();
+            pieceHint = phraseTooLongText();
         } else if (listed.contains(key)) {
-            pieceRefusal = alreadyListedText(listed.value(key));
+            pieceHint = alreadyListedText(listed.value(key));
         } else if (addedKeys.contains(key)) {
             continue;
         } else if (activeWakePhrases_.size() + added.size() >= maximumWakePhraseCount) {
-            if (refusal.isEmpty()) {
-                refusal = tooManyPhrasesText();
+            if (hint.isEmpty()) {
+                hint = tooManyPhrasesText();
             }
             break;
         } else {
             addedKeys.insert(key);
             added.append(piece);
+            if (!isInHeardScript(piece)) {
+                pieceHint = unheardScriptText(piece);
+            }
         }
-        if (refusal.isEmpty()) {
-            refusal = pieceRefusal;
+        if (hint.isEmpty()) {
+            hint = pieceHint;
         }
     }
-    if (refusal.isEmpty() && added.isEmpty()) {
-        refusal = noLettersText(); // only commas
+    if (hint.isEmpty() && added.isEmpty()) {
+        hint = noLettersText(); // only commas
     }
     if (!added.isEmpty()) {
         qCDebug(logModel) << "adding" << added.size() << "call phrases";
         updateWakePhrases(activeWakePhrases_ + added);
         setWakePhraseDraft(QString());
     }
-    if (!refusal.isEmpty()) {
-        qCDebug(logModel) << "call phrase refused:" << refusal;
-        assignWakePhraseHint(refusal);
+    if (!hint.isEmpty()) {
+        qCDebug(logModel) << "call phrase hint:" << hint;
+        assignWakePhraseHint(hint);
     }
 }
 

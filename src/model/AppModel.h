@@ -78,9 +78,12 @@ public:
 
     // Limits that keep listening light: the list takes at most this many phrases of at most this
     // many characters each. Stored settings beyond them are kept; listening then uses the first
-    // phrases within the limits.
+    // phrases within the limits that are in a script it hears.
     static constexpr int maximumWakePhraseCount = 50;
     static constexpr int maximumWakePhraseLength = 100;
+    // The draft holds at most this many UTF-16 code units, so that a pasted text cannot freeze the
+    // panel.
+    static constexpr int maximumWakePhraseDraftLength = 500;
     // The waits offered before the AirPods go back after a call, in seconds; 0 is off.
     static constexpr std::array<int, 4> returnAfterQuietChoices{0, 10, 30, 60};
     static constexpr int defaultReturnAfterQuietSeconds = 30;
@@ -88,16 +91,23 @@ public:
     const QString& wakePhraseDraft() const { return wakePhraseDraft_; }
     // A change of the draft clears the hint.
     void setWakePhraseDraft(const QString& draft);
+    // Puts pasted text into the draft in place of `replacedLength` code units at `position`. Text
+    // that would make the draft longer than its maximum is cut before a comma, never inside a
+    // phrase: the phrases that fit go in, and the hint tells how many did and which did not.
+    void pasteIntoWakePhraseDraft(const QString& pasted, int position, int replacedLength = 0);
     const QStringList& activeWakePhrases() const { return activeWakePhrases_; }
     // Whether the draft holds anything to add; adding then adds it or says why not.
     bool canAddWakePhrase() const;
-    // Why the last entry was refused ("“Olivia” is already in the list."), or empty.
+    // Why the last entry was refused ("“Olivia” is already in the list."), what of a paste did not
+    // fit, or that a phrase added is in a script listening cannot hear; or empty.
     const QString& wakePhraseHint() const { return wakePhraseHint_; }
     bool isPermissionSetupComplete() const { return isPermissionSetupComplete_; }
     const QString& permissionStatusText() const { return permissionStatusText_; }
     bool isDetectionEnabled() const { return isDetectionEnabled_; }
-    // How many call phrases listening uses: the first ones within the limits.
+    // How many call phrases listening uses: the first ones within the limits, in a script it hears.
     int listenedWakePhraseCount() const { return int(listenedWakePhrases().size()); }
+    // How many it could use without the limit on their number.
+    int hearableWakePhraseCount() const { return int(hearableWakePhrases().size()); }
     // Whether a detected call switched the AirPods to Transparency and they are still in it, with
     // listening on.
     bool isInTransparencyAfterCall() const { return isInTransparencyAfterCall_; }
@@ -115,8 +125,11 @@ public:
     bool isStartAtLogin() const { return isStartAtLogin_; }
     // Whether listening starts with Harkwell (setup complete and phrases there).
     bool isListenAtStart() const;
+    // The banner: a message, and whether it tells of a fault or of good news.
+    enum class BannerKind { error, information };
     const std::optional<QString>& errorMessage() const { return errorMessage_; }
     QString errorMessageText() const { return errorMessage_.value_or(QString()); }
+    BannerKind bannerKind() const { return bannerKind_; }
     DetectionSensitivity detectionSensitivity() const { return detectionSensitivity_; }
     // One of returnAfterQuietChoices.
     int returnAfterQuietSeconds() const { return returnAfterQuietSeconds_; }
@@ -166,6 +179,9 @@ public:
     // the panel reads the autostart entry again.
     void applicationDidLaunch();
     void panelDidOpen();
+    // The panel was closed: the notice of a damaged settings file, which stands until then, has
+    // been seen.
+    void panelDidClose();
     // What the global shortcut (and `harkwell --toggle-mode`) does: noise cancellation to
     // transparency, anything else to noise cancellation.
     void toggleAirPodsModeFromShortcut();
@@ -257,8 +273,10 @@ private:
     void releaseDetector();
     // Makes and starts a detector for the phrases, as a new listening session.
     void launchDetector(const std::vector<std::string>& phrases);
-    // The phrases listening uses: the first ones within the limits.
+    // The phrases listening uses: the first ones within the limits, in a script it hears.
     std::vector<std::string> listenedWakePhrases() const;
+    // Those within the length limit and in a script listening hears, all of them.
+    std::vector<std::string> hearableWakePhrases() const;
     void handleDetection(const QString& targetPhrase);
     void handleListeningError(const Error& error);
     void handleListening();
@@ -293,8 +311,11 @@ private:
     void stopShortcutRecording();
 
     // Settings.
-    // Tells of a damaged settings file found at load, and of every settings write that fails.
+    // Tells of a damaged settings file, found at load or before a write, and of every settings
+    // write that fails.
     void reportSettingsProblems();
+    // Shows the notice of the damaged settings file the store found last, when it is a new one.
+    void reportDamagedSettings();
     QStringList loadWakePhrases();
     void saveWakePhrases(const QStringList& phrases);
     std::optional<HotKeySetting> loadHotKeySetting() const;
@@ -314,7 +335,8 @@ private:
     void assignHotKeySetting(std::optional<HotKeySetting> setting);
     void assignRecordingShortcut(bool recording);
     void assignCommandRunning(bool running);
-    void assignErrorMessage(std::optional<QString> message);
+    // Nothing shows the standing notices: a failed settings write, then a damaged settings file.
+    void assignErrorMessage(std::optional<QString> message, BannerKind kind = BannerKind::error);
     void assignSecondsUntilReturn(std::optional<int> seconds);
     void assignFallbackMicrophone(const QString& name);
 
@@ -349,6 +371,7 @@ private:
     bool isCommandRunning_ = false;
     bool isStartAtLogin_ = false;
     std::optional<QString> errorMessage_;
+    BannerKind bannerKind_ = BannerKind::error;
     DetectionSensitivity detectionSensitivity_ = DetectionSensitivity::medium;
     int returnAfterQuietSeconds_ = defaultReturnAfterQuietSeconds;
     QList<MicrophoneInput> microphoneInputs_;
@@ -367,6 +390,10 @@ private:
     // Why the last settings write failed: shown whenever there is no other message, until a
     // write succeeds.
     std::optional<QString> settingsWriteFailure_;
+    // The notice of a damaged settings file: shown whenever there is no other message, until the
+    // panel closes; and the copy it names, shown once.
+    std::optional<QString> damagedSettingsNotice_;
+    std::optional<QString> reportedDamagedCopy_;
     bool isMonitoringKeys_ = false;
     std::unique_ptr<WakePhraseListener> detector_;
     // Counts listening sessions: a detection or error still on its way from a detector that was

@@ -10,10 +10,17 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 
+#include <QDir>
+
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <system_error>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace harkwell {
 
@@ -23,6 +30,97 @@ constexpr std::chrono::milliseconds abandonedLockAge{2000};
 // Another writer holds the lock for the few milliseconds of one write.
 constexpr std::chrono::milliseconds lockTimeout{5000};
 constexpr int mostCopyNames = 1000;
+// Settings take a few kilobytes; a larger file is not read.
+constexpr qint64 largestSettingsFile = 1024 * 1024;
+
+QString systemError(int error) { return QString::fromLocal8Bit(std::generic_category().message(error)); }
+
+// What lies at a settings path, looked at before anything is opened, so that a FIFO, a device or a
+// folder in its place is never opened and a huge file never read whole.
+struct FileOnDisk {
+    // Why it could not be looked at or read.
+    std::optional<QString> failure;
+    bool isLink = false;
+    // Why it is no settings file, without reading it: not a regular file, or too large for one.
+    std::optional<QString> unreadableBecause;
+    // What it holds; empty when there is nothing there (or only a link to a file still to be made).
+    QByteArray contents;
+};
+
+// Reads to the end, which a file that grew since it was looked at may push past the limit.
+void readToEnd(int descriptor, FileOnDisk& file) {
+    char buffer[64 * 1024];
+    while (true) {
+        const ssize_t count = ::read(descriptor, buffer, sizeof buffer);
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count <= 0) {
+            if (count < 0) {
+                file.failure = systemError(errno);
+            }
+            return;
+        }
+        file.contents.append(buffer, count);
+        if (file.contents.size() > largestSettingsFile) {
+            file.unreadableBecause = "larger than 1 MiB";
+            file.contents.clear();
+            return;
+        }
+    }
+}
+
+FileOnDisk readSettingsFile(const QString& path) {
+    FileOnDisk file;
+    const QByteArray name = QFile::encodeName(path);
+    struct stat status {};
+    if (::lstat(name.constData(), &status) != 0) {
+        if (errno != ENOENT) {
+            file.failure = systemError(errno);
+        }
+        return file;
+    }
+    file.isLink = S_ISLNK(status.st_mode);
+    if (file.isLink && ::stat(name.constData(), &status) != 0) {
+        if (errno == ELOOP) {
+            file.unreadableBecause = "a loop of links";
+        } else if (errno != ENOENT) {
+            file.failure = systemError(errno);
+        }
+        return file;
+    }
+    const auto unreadable = [](const struct stat& found) -> std::optional<QString> {
+        if (!S_ISREG(found.st_mode)) {
+            return S_ISDIR(found.st_mode) ? "a folder" : "not a regular file";
+        }
+        if (found.st_size > largestSettingsFile) {
+            return QString("%1 bytes long").arg(found.st_size);
+        }
+        return std::nullopt;
+    };
+    if ((file.unreadableBecause = unreadable(status))) {
+        return file;
+    }
+    // Not blocking, in case a FIFO took the file's place since it was looked at.
+    const int descriptor = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (descriptor < 0) {
+        file.failure = systemError(errno);
+        return file;
+    }
+    if (::fstat(descriptor, &status) != 0) {
+        file.failure = systemError(errno);
+    } else if (!(file.unreadableBecause = unreadable(status))) { // not replaced since it was looked at
+        readToEnd(descriptor, file);
+    }
+    ::close(descriptor);
+    return file;
+}
+
+// Whether anything, a dangling link included, has the name.
+bool isNameTaken(const QString& path) {
+    struct stat status {};
+    return ::lstat(QFile::encodeName(path).constData(), &status) == 0 || errno != ENOENT;
+}
 
 // What could be read of a settings file.
 struct ParsedSettings {
@@ -309,8 +407,13 @@ std::optional<QString> SettingsStore::tryWrite() {
         return failure;
     }
     const QByteArray contents = QJsonDocument(values_).toJson(QJsonDocument::Indented);
-    const bool isNewFile = !QFileInfo::exists(filePath_);
-    QSaveFile file(filePath_);
+    // A link to valid settings is written through (a file kept with others under version control);
+    // a link to a damaged file, which may be anything, is replaced by a file of Harkwell's own,
+    // written beside it under another name first, so that a crash leaves one or the other.
+    const bool replacesLink = isLink_ && isDamaged_;
+    const QString writtenPath = replacesLink ? filePath_ + ".new" : filePath_;
+    const bool isNewFile = replacesLink || !QFileInfo::exists(filePath_);
+    QSaveFile file(writtenPath);
     // Unbuffered, so that the write below meets a full disk itself and learns why.
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         return file.errorString();
@@ -332,27 +435,38 @@ std::optional<QString> SettingsStore::tryWrite() {
     if (!file.commit()) {
         return file.errorString();
     }
+    if (replacesLink &&
+        ::rename(QFile::encodeName(writtenPath).constData(), QFile::encodeName(filePath_).constData()) != 0) {
+        const QString reason = systemError(errno);
+        QFile::remove(writtenPath);
+        return reason;
+    }
+    isLink_ = isLink_ && !replacesLink;
+    isDamaged_ = false;
     lastSeenContents_ = contents;
     unwrittenKeys_.clear();
     return std::nullopt;
 }
 
 std::optional<QString> SettingsStore::takeInFileOnDisk() {
-    QFile file(filePath_);
-    QByteArray contents;
-    if (file.exists()) {
-        if (!file.open(QIODevice::ReadOnly)) {
-            return file.errorString();
-        }
-        contents = file.readAll();
-        if (file.error() != QFileDevice::NoError) {
-            return file.errorString();
-        }
+    FileOnDisk file = readSettingsFile(filePath_);
+    if (file.failure) {
+        return file.failure;
     }
-    if (contents == lastSeenContents_) {
+    if (file.unreadableBecause) {
+        // Moved aside whole, so that Harkwell can write its settings in its place.
+        qCWarning(logModel) << "settings file" << filePath_ << "is" << *file.unreadableBecause;
+        if (auto failure = keepDamagedFile(std::nullopt)) {
+            lastSeenContents_.reset();
+            return failure;
+        }
+        file = FileOnDisk{};
+    }
+    isLink_ = file.isLink;
+    if (file.contents == lastSeenContents_) {
         return std::nullopt;
     }
-    ParsedSettings parsed = parseSettings(contents);
+    ParsedSettings parsed = parseSettings(file.contents);
     // What was read is kept even when its damage cannot be copied aside, but the file is then
     // not written over.
     for (const QString& key : unwrittenKeys_) {
@@ -363,44 +477,78 @@ std::optional<QString> SettingsStore::takeInFileOnDisk() {
         }
     }
     values_ = parsed.values;
+    isDamaged_ = parsed.isDamaged;
     if (parsed.isDamaged) {
-        if (auto failure = keepDamagedCopy(contents)) {
+        if (auto failure = keepDamagedFile(file.contents)) {
             lastSeenContents_.reset();
             return failure;
         }
     }
-    lastSeenContents_ = contents;
+    lastSeenContents_ = file.contents;
     return std::nullopt;
 }
 
-std::optional<QString> SettingsStore::keepDamagedCopy(const QByteArray& contents) {
+std::optional<QString> SettingsStore::keepDamagedFile(const std::optional<QByteArray>& contents) {
+    if (contents) {
+        if (auto earlier = earlierCopyOf(*contents)) {
+            damagedFileCopy_ = earlier;
+            qCWarning(logModel) << "settings file" << filePath_ << "is damaged as when copied to" << *earlier;
+            return std::nullopt;
+        }
+    }
     const QString stem = filePath_ + ".corrupt-" + now_().toString("yyyy-MM-ddTHH-mm-ss");
     QString failure;
     for (int number = 1; number <= mostCopyNames; ++number) {
-        QFile copy(number == 1 ? stem : QString("%1-%2").arg(stem).arg(number));
-        if (copy.exists()) {
+        const QString name = number == 1 ? stem : QString("%1-%2").arg(stem).arg(number);
+        if (isNameTaken(name)) {
             continue;
         }
+        if (!contents) {
+            if (::rename(QFile::encodeName(filePath_).constData(), QFile::encodeName(name).constData()) != 0) {
+                failure = systemError(errno);
+                break;
+            }
+            damagedFileCopy_ = name;
+            qCWarning(logModel) << "settings file" << filePath_ << "moved to" << name;
+            return std::nullopt;
+        }
+        QFile copy(name);
         if (!copy.open(QIODevice::WriteOnly | QIODevice::NewOnly, QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
-            if (copy.exists()) {
+            if (isNameTaken(name)) {
                 continue; // made by someone else just now
             }
             failure = copy.errorString();
             break;
         }
-        if (copy.write(contents) != contents.size() || !copy.flush()) {
+        if (copy.write(*contents) != contents->size() || !copy.flush()) {
             failure = copy.errorString();
             copy.remove();
             break;
         }
-        damagedFileCopy_ = copy.fileName();
-        qCWarning(logModel) << "settings file" << filePath_ << "was damaged; copied to" << copy.fileName();
+        damagedFileCopy_ = name;
+        qCWarning(logModel) << "settings file" << filePath_ << "was damaged; copied to" << name;
         return std::nullopt;
     }
     if (failure.isEmpty()) {
         failure = QString("%1 and %2 more names are taken").arg(stem).arg(mostCopyNames - 1);
     }
     return failure;
+}
+
+std::optional<QString> SettingsStore::earlierCopyOf(const QByteArray& contents) const {
+    const QFileInfo settings(filePath_);
+    const QString prefix = settings.fileName() + ".corrupt-";
+    const QFileInfoList candidates =
+        QDir(settings.absolutePath()).entryInfoList(QDir::Files | QDir::Hidden | QDir::NoSymLinks, QDir::Name);
+    for (const QFileInfo& candidate : candidates) {
+        if (candidate.fileName().startsWith(prefix) && candidate.size() == contents.size()) {
+            const FileOnDisk copy = readSettingsFile(candidate.filePath());
+            if (!copy.failure && !copy.unreadableBecause && copy.contents == contents) {
+                return candidate.filePath();
+            }
+        }
+    }
+    return std::nullopt;
 }
 
 } // namespace harkwell

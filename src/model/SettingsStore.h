@@ -25,7 +25,13 @@ namespace harkwell {
 // ill-formed UTF-8 reads as U+FFFD, a file cut short or garbled keeps every member of the object
 // that is whole (and the whole elements of a list cut short), and the damaged file is copied to
 // "<file>.corrupt-<local time>" (with "-2", "-3"... when that name is taken) before anything
-// replaces it.
+// replaces it, unless a copy with the same contents is there already.
+//
+// The file is looked at before it is opened, and only a regular file of at most 1 MiB (or a link
+// to one) is read. Anything else in its place (a folder, a FIFO, a device, a larger file, or a link
+// to one of these) is damaged too: it is moved aside under the same name a copy would have, unread.
+// Writing goes through a link to valid settings; a link to a damaged file is replaced by a new
+// file, and what it points to is left as it is.
 class SettingsStore {
 public:
     // The wall clock that names copies of damaged files.
@@ -67,8 +73,11 @@ private:
     // Reads the file as it is now and takes in what changed in it since it was last read or
     // written here; the reason when it cannot be read or its damage cannot be kept aside.
     std::optional<QString> takeInFileOnDisk();
-    // Copies damaged contents aside; the reason when that fails.
-    std::optional<QString> keepDamagedCopy(const QByteArray& contents);
+    // Copies damaged contents aside, or, without contents, moves what is at the file's path aside;
+    // the reason when that fails.
+    std::optional<QString> keepDamagedFile(const std::optional<QByteArray>& contents);
+    // A copy of damaged contents made earlier, beside the file.
+    std::optional<QString> earlierCopyOf(const QByteArray& contents) const;
 
     QString filePath_;
     WallClock now_;
@@ -78,6 +87,9 @@ private:
     // The file's contents when it was last read or written here; nothing when it could not be
     // read, or its damage could not be kept aside yet.
     std::optional<QByteArray> lastSeenContents_;
+    // Whether the file's path was a link, and its contents were damaged, when last read.
+    bool isLink_ = false;
+    bool isDamaged_ = false;
     std::optional<QString> damagedFileCopy_;
 };
 

@@ -115,6 +115,28 @@ TEST_F(ContentViewTest, ShowsEveryTextInTheInterfaceLanguage) {
     }
 }
 
+// The count says how many phrases are listened for: with more than listening takes, how many of
+// how many; phrases in a script it cannot hear are not counted.
+TEST_F(ContentViewTest, ThePhraseCountSaysHowManyAreListenedFor) {
+    QStringList many;
+    for (int index = 1; index <= 503; ++index) {
+        many.append(QString("\"Name %1\"").arg(index));
+    }
+    const QByteArray manyPhrases = ", \"wakePhrases\": [" + many.join(", ").toUtf8() + "]";
+    const std::vector<std::tuple<AppLocale, QByteArray, QString>> cases{
+        {AppLocale::english, manyPhrases, "Listening for the first 50 of 503 phrases"},
+        {AppLocale::korean, manyPhrases, "호출 문구 503개 중 처음 50개 감지"},
+        {AppLocale::english, R"(, "wakePhrases": ["Ann", "שרה", "Bob"])", "Active: 2"},
+        {AppLocale::english, R"(, "wakePhrases": ["Ann", "Bob"])", "Active: 2"},
+    };
+    for (const auto& [locale, phrases, count] : cases) {
+        SCOPED_TRACE(count.toStdString());
+        useLanguage(std::string(locale.rawValue()));
+        makeView(setUp(phrases));
+        EXPECT_EQ(parts().phraseCount->text(), count);
+    }
+}
+
 // The sensitivity and the return after a call: their texts, the stored choices shown, a choice
 // reaching the model, and the countdown while a return is pending.
 TEST_F(ContentViewTest, TheSensitivityAndTheReturnAfterACall) {
@@ -259,8 +281,8 @@ TEST_F(ContentViewTest, PhrasesAreAddedFromTheFieldAndRemovedByTheirRow) {
 }
 
 // A refused entry stays in the field with the reason under it until the draft changes; a pasted
-// text is cut to the field's length; a long phrase is cut to keep its remove button inside the
-// panel; 50 phrases scroll in their own area and leave the mode and the shortcut in view.
+// list is cut before the first comma that does not fit, and the hint says so; a long phrase is cut to keep its remove
+// button inside the panel; 50 phrases scroll in their own area and leave the mode and the shortcut in view.
 TEST_F(ContentViewTest, RefusalsAreExplainedUnderTheFieldAndManyOrLongPhrasesStayInTheirOwnArea) {
     QStringList phrases{R"("Professor Maximilian Alexander Montgomery-Worthington the Third of Lancaster")"};
     for (int index = 2; index <= AppModel::maximumWakePhraseCount; ++index) {
@@ -283,10 +305,19 @@ TEST_F(ContentViewTest, RefusalsAreExplainedUnderTheFieldAndManyOrLongPhrasesSta
     QTest::keyClick(&field, Qt::Key_Backspace);
     EXPECT_FALSE(parts().phraseHint->isVisible());
 
-    QApplication::clipboard()->setText(QString(10000, QChar('x')));
+    QStringList pasted;
+    for (int index = 1; index <= 60; ++index) {
+        pasted.append(QString("Person%1").arg(index));
+    }
+    QApplication::clipboard()->setText(pasted.join(", "));
     field.clear();
     field.paste();
-    EXPECT_EQ(model->wakePhraseDraft().size(), ContentView::phraseFieldMaximumLength);
+    ASSERT_TRUE(eventually([&] { return model->wakePhraseDraft().startsWith("Person1,"); }));
+    EXPECT_EQ(model->wakePhraseDraft(), pasted.mid(0, 51).join(", ")) << "cut before a comma";
+    EXPECT_EQ(field.text(), model->wakePhraseDraft());
+    EXPECT_TRUE(parts().phraseHint->isVisible());
+    EXPECT_EQ(parts().phraseHint->text(), "Pasted 51 of 60 phrases: the field holds 500 characters. Not pasted: "
+                                          "Person52, Person53, Person54 and 6 more.");
 
     const auto bottomOf = [this](const QWidget& widget) {
         return widget.mapTo(view.get(), QPoint(0, widget.height())).y();

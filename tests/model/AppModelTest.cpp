@@ -430,9 +430,11 @@ TEST_F(AppModelResumeTest, ListeningLostWithTheSoundIsTriedAgainWithBackoffUntil
             EXPECT_FALSE(listening.isDetectionEnabled());
         }
 
+        EXPECT_EQ(listening.bannerKind(), AppModel::BannerKind::error);
         std::thread(detectors->onListening).join();
         ASSERT_TRUE(eventually([&] { return listening.isDetectionEnabled(); }));
         EXPECT_EQ(listening.errorMessage(), resumed);
+        EXPECT_EQ(listening.bannerKind(), AppModel::BannerKind::information) << "good news";
         EXPECT_FALSE(listening.isWaitingToResume());
         detect(); // the resumed session hears calls
         ASSERT_TRUE(eventually([&] { return !calls.isEmpty(); }));
@@ -507,11 +509,13 @@ TEST_F(AppModelTest, AddingSplitsTheDraftAtCommasAndExplainsWhatItRefuses) {
     const QString listedEn = "“Olivia” is already in the list.", listedKo = "“Olivia”은(는) 이미 목록에 있습니다.";
     const QString noLetterEn = "A call phrase needs at least one letter or number.";
     const QString noLetterKo = "호출 문구에는 글자나 숫자가 하나 이상 있어야 합니다.";
+    const QString unheardEn =
+        "“민수” is in a script that listening cannot hear: it stays in the list but is not listened for.";
     const QString tooLongEn = "A call phrase can be at most 100 characters long.",
                   tooLongKo = "호출 문구는 100자 이하여야 합니다.";
     const std::vector<Case> cases{
         {"Dr. Kim, Ann", {"Olivia", "Dr. Kim", "Ann"}, {}, {}},
-        {"민수、지영，팀장님,", {"Olivia", "민수", "지영", "팀장님"}, {}, {}},
+        {"민수、지영，팀장님,", {"Olivia", "민수", "지영", "팀장님"}, unheardEn, {}},
         {"ann , Ann, ANN", {"Olivia", "ann"}, {}, {}},
         {longest + ", " + graphemes, {"Olivia", longest, graphemes}, {}, {}},
         {"  olivia  ", {"Olivia"}, listedEn, listedKo},
@@ -591,6 +595,110 @@ TEST_F(AppModelTest, TheListIsCappedAndListeningUsesThePhrasesWithinTheLimits) {
     tooLong.setDetectionEnabled(true);
     EXPECT_FALSE(tooLong.isDetectionEnabled());
     EXPECT_EQ(tooLong.errorMessage(), "A call phrase can be at most 100 characters long.");
+}
+
+// A paste that would make the draft longer than it may be is cut before a comma, never inside a
+// phrase; the hint tells how many phrases went in and which did not.
+TEST_F(AppModelTest, APasteThatDoesNotFitIsCutBeforeAComma) {
+    const auto names = [](int first, int last, const QString& separator = ", ") {
+        QStringList list;
+        for (int index = first; index <= last; ++index) {
+            list.append(QString("Person%1").arg(index));
+        }
+        return list.join(separator);
+    };
+    const QString xs(AppModel::maximumWakePhraseDraftLength - 2, QChar('x'));
+    struct Case {
+        const char* name;
+        QString draft;
+        int position;
+        int replaced;
+        QString pasted;
+        QString draftAfter;
+        QString english;
+        QString korean;
+    };
+    // "Person1" to "Person51" and the commas and spaces between them take 499 characters.
+    const std::vector<Case> cases{
+        {"a list that fits", "", 0, 0, names(1, 3), names(1, 3), {}, {}},
+        {"exactly the room", "", 0, 0, xs + "yy", xs + "yy", {}, {}},
+        {"503 names", "", 0, 0, names(1, 503), names(1, 51),
+         "Pasted 51 of 503 phrases: the field holds 500 characters. Not pasted: Person52, Person53, Person54 and "
+         "449 more.",
+         "붙여 넣은 호출 문구 503개 중 51개만 넣었습니다(입력란은 최대 500자). 넣지 못한 문구: Person52, Person53, "
+         "Person54 외 449개"},
+        {"after what is there", xs.left(492), 492, 0, ", Ann, Bob", xs.left(492) + ", Ann",
+         "Pasted 1 of 2 phrases: the field "
+         "holds 500 characters. Not pasted: Bob.",
+         "붙여 넣은 호출 문구 2개 중 1개만 넣었습니다(입력란은 최대 500자). "
+         "넣지 못한 문구: Bob"},
+        {"in place of a selection, before what follows", "Ann, Kim" + xs.left(484), 5, 3, "Bob, Cy、Dee，Eve",
+         "Ann, Bob, Cy、Dee" + xs.left(484), "Pasted 3 of 4 phrases: the field holds 500 characters. Not pasted: Eve.",
+         "붙여 넣은 호출 문구 4개 중 3개만 넣었습니다(입력란은 최대 500자). 넣지 못한 문구: Eve"},
+        {"one phrase too long", "Ann", 3, 0, QString(600, QChar('z')), "Ann",
+         "Pasted 0 of 1 phrases: the field holds 500 characters. Not pasted: zzzzzzzzzzzzzzzzzzzzzzzzzzzzzz….",
+         "붙여 넣은 호출 문구 1개 중 0개만 넣었습니다(입력란은 최대 500자). 넣지 못한 문구: "
+         "zzzzzzzzzzzzzzzzzzzzzzzzzzzzzz…"},
+        {"only blanks after the cut", "", 0, 0, "Ann," + QString(600, QChar(' ')), "Ann", {}, {}},
+    };
+    for (const std::string locale : {"en-US", "ko-KR"}) {
+        useLocale(locale);
+        auto& created = makeModel(R"({"permissionSetupComplete": true})");
+        for (const auto& [name, draft, position, replaced, pasted, draftAfter, english, korean] : cases) {
+            SCOPED_TRACE(std::string(name) + " " + locale);
+            created.setWakePhraseDraft(draft);
+            created.pasteIntoWakePhraseDraft(pasted, position, replaced);
+            EXPECT_EQ(created.wakePhraseDraft(), draftAfter);
+            EXPECT_LE(created.wakePhraseDraft().size(), AppModel::maximumWakePhraseDraftLength);
+            EXPECT_EQ(created.wakePhraseHint(), locale == "en-US" ? english : korean);
+        }
+    }
+}
+
+// Phrases in a script listening does not hear are kept and said so when added, but neither
+// listened for nor counted; Hangul is heard when listening in Korean.
+TEST_F(AppModelTest, PhrasesInAScriptListeningCannotHearAreKeptButNotListenedFor) {
+    struct Case {
+        std::string locale;
+        QString draft;
+        std::vector<std::string> listened;
+        QString hint;
+    };
+    const std::vector<Case> cases{
+        {"en-US",
+         "Anna, שרה, مريم",
+         {"Olivia", "Anna"},
+         "“שרה” is in a script that listening cannot hear: it stays in the list but is not listened for."},
+        {"en-US",
+         "민수",
+         {"Olivia"},
+         "“민수” is in a script that listening cannot hear: it stays in the list but is not listened for."},
+        {"ko-KR",
+         "민수, Анна",
+         {"Olivia", "민수"},
+         "“Анна”은(는) 감지할 수 없는 문자로 되어 있어 목록에만 남고 감지하지 않습니다."},
+    };
+    for (const auto& [locale, draft, listened, hint] : cases) {
+        SCOPED_TRACE(draft.toStdString());
+        useLocale(locale);
+        auto& created = makeModel(R"({"permissionSetupComplete": true, "wakePhrases": ["Olivia"]})");
+        created.setDetectionEnabled(true);
+        created.setWakePhraseDraft(draft);
+        created.addWakePhraseFromDraft();
+        EXPECT_EQ(created.activeWakePhrases(), QStringList{"Olivia"} + draft.split(", "));
+        EXPECT_EQ(created.wakePhraseHint(), hint);
+        EXPECT_EQ(detectors->startedWith.back(), listened);
+        EXPECT_EQ(created.listenedWakePhraseCount(), int(listened.size()));
+        EXPECT_EQ(created.hearableWakePhraseCount(), int(listened.size()));
+        EXPECT_FALSE(created.errorMessage()) << "all that is heard is listened for";
+    }
+
+    useLocale("en-US");
+    auto& unheard = makeModel(R"({"permissionSetupComplete": true, "wakePhrases": ["שרה"]})");
+    unheard.setDetectionEnabled(true);
+    EXPECT_FALSE(unheard.isDetectionEnabled());
+    EXPECT_EQ(unheard.errorMessage(),
+              "“שרה” is in a script that listening cannot hear: it stays in the list but is not listened for.");
 }
 
 // Listening at launch needs the option, complete setup and a phrase; a failing start reports as any start.

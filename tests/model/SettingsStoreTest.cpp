@@ -1,4 +1,5 @@
 #include "model/SettingsStore.h"
+#include "EventLoop.h"
 #include "ModelFakes.h"
 #include "locale/AppMetadata.h"
 
@@ -16,6 +17,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <functional>
 
 #include <grp.h>
 #include <sys/resource.h>
@@ -155,6 +157,123 @@ TEST_F(SettingsStoreTest, TwoDamagedLoadsMakeTwoCopies) {
     EXPECT_EQ(contentsOf(path() + copySuffix), first);
     EXPECT_EQ(contentsOf(path() + copySuffix + "-2"), second);
     EXPECT_FALSE(QFile::exists(path() + ".corrupt"));
+}
+
+// The same damaged file found again, as at each start until a change replaces it, keeps the
+// copy made the first time.
+TEST_F(SettingsStoreTest, TheSameDamagedFileIsCopiedOnce) {
+    writeFile(path(), "not settings at all");
+    EXPECT_EQ(store(path()).damagedFileCopy(), path() + copySuffix);
+    const auto later = [this] { return copyTime.addSecs(60); };
+    EXPECT_EQ(SettingsStore(path(), later).damagedFileCopy(), path() + copySuffix);
+    EXPECT_EQ(QDir(directory.path()).entryList(QDir::Files | QDir::Hidden),
+              (QStringList{"Harkwell.json", "Harkwell.json" + copySuffix}));
+}
+
+// Whatever takes the file's place, the store starts at once: a file of settings' size is read
+// (through a link too) and copied aside when damaged; anything else is never opened and is moved
+// aside whole. A link to a damaged file is replaced by a file of the store's own, and what it
+// points to is left as it is; a link to valid settings is written through.
+TEST_F(SettingsStoreTest, WhatTakesTheFilesPlaceIsLookedAtBeforeItIsOpened) {
+    const QByteArray valid = R"({"wakePhrases": ["James"]})";
+    const QByteArray notSettings = "export PATH=$HOME/bin:$PATH\n";
+    // Valid settings one byte longer than a settings file may be.
+    QByteArray oversized = valid;
+    oversized.append(QByteArray(1024 * 1024 + 1 - valid.size(), ' '));
+    const QString target = directory.filePath("elsewhere");
+    const auto link = [](const QString& to, const QString& from) {
+        ASSERT_EQ(::symlink(QFile::encodeName(to).constData(), QFile::encodeName(from).constData()), 0);
+    };
+    const auto fileType = [](const QString& file) {
+        struct stat status {};
+        return ::lstat(QFile::encodeName(file).constData(), &status) == 0 ? status.st_mode & S_IFMT : 0u;
+    };
+    struct Case {
+        const char* name;
+        std::function<void(const QString& file)> make;
+        // What lies at the copy's name afterwards (0: nothing), and what it holds when a file.
+        unsigned keptAside;
+        QByteArray copied;
+        // What the store read, and what lies at the file's own path once it has written.
+        QJsonObject values;
+        unsigned writtenAs;
+    };
+    const std::vector<Case> cases{
+        {"garbage", [&](const QString& file) { writeFile(file, notSettings); }, S_IFREG, notSettings, {}, S_IFREG},
+        {"a FIFO",
+         [](const QString& file) { ASSERT_EQ(::mkfifo(QFile::encodeName(file).constData(), 0600), 0); },
+         S_IFIFO,
+         {},
+         {},
+         S_IFREG},
+        {"a folder", [](const QString& file) { ASSERT_TRUE(QDir().mkdir(file)); }, S_IFDIR, {}, {}, S_IFREG},
+        {"a link to /dev/null", [&](const QString& file) { link("/dev/null", file); }, S_IFLNK, {}, {}, S_IFREG},
+        {"a link to /dev/zero", [&](const QString& file) { link("/dev/zero", file); }, S_IFLNK, {}, {}, S_IFREG},
+        {"a link in a loop", [&](const QString& file) { link(file, file); }, S_IFLNK, {}, {}, S_IFREG},
+        {"larger than 1 MiB",
+         [&](const QString& file) { writeFile(file, oversized); },
+         S_IFREG,
+         oversized,
+         {},
+         S_IFREG},
+        {"a link to a file larger than 1 MiB",
+         [&](const QString& file) {
+             writeFile(target, oversized);
+             link(target, file);
+         },
+         S_IFLNK,
+         {},
+         {},
+         S_IFREG},
+        {"a link to a file that is no settings",
+         [&](const QString& file) {
+             writeFile(target, notSettings);
+             link(target, file);
+         },
+         S_IFREG,
+         notSettings,
+         {},
+         S_IFREG},
+        {"a link to valid settings",
+         [&](const QString& file) {
+             writeFile(target, valid);
+             link(target, file);
+         },
+         0,
+         {},
+         json(valid),
+         S_IFLNK},
+    };
+    int number = 0;
+    for (const auto& [name, make, keptAside, copied, values, writtenAs] : cases) {
+        SCOPED_TRACE(name);
+        QFile::remove(target);
+        const QString file = directory.filePath(QString("Harkwell-%1.json").arg(++number));
+        make(file);
+        const QByteArray targetBefore = contentsOf(target);
+        const bool wasRegular = fileType(file) == S_IFREG;
+
+        auto loaded = store(file);
+        EXPECT_EQ(loaded.stringList("wakePhrases").has_value(), values.contains("wakePhrases"));
+        EXPECT_EQ(fileType(file + copySuffix), keptAside);
+        EXPECT_EQ(loaded.damagedFileCopy(), keptAside ? std::optional(file + copySuffix) : std::nullopt);
+        if (keptAside == S_IFREG) {
+            EXPECT_EQ(contentsOf(file + copySuffix), copied);
+        }
+
+        loaded.setBoolean("written", true);
+        QJsonObject expected = values;
+        expected.insert("written", true);
+        EXPECT_EQ(fileType(file), writtenAs);
+        EXPECT_EQ(json(contentsOf(file)), expected);
+        if (writtenAs == S_IFLNK) {
+            EXPECT_EQ(json(contentsOf(target)), expected) << "written through the link";
+        } else {
+            EXPECT_EQ(contentsOf(target), targetBefore) << "what the link pointed to was changed";
+            EXPECT_TRUE(wasRegular || modeOf(file) == 0600) << "a new file holds people's names";
+        }
+        EXPECT_FALSE(QFile::exists(file + ".new"));
+    }
 }
 
 // An existing file keeps the permissions its owner gave it; a new one is its owner's alone,
@@ -326,9 +445,48 @@ TEST_F(SettingsBannerTest, ADamagedFileSaysWhatWasKeptAndWhereTheCopyIs) {
         EXPECT_EQ(created.activeWakePhrases(), QStringList{"James"});
         EXPECT_TRUE(created.isPermissionSetupComplete());
         addPhrase("Minsu");
-        EXPECT_EQ(created.errorMessage(), std::nullopt);
+        EXPECT_EQ(created.errorMessage(), message.arg(file + copySuffix)) << "shown until the panel closes";
         EXPECT_EQ(json(contentsOf(file))["wakePhrases"], (QJsonArray{"James", "Minsu"}));
+        created.panelDidClose();
+        EXPECT_EQ(created.errorMessage(), std::nullopt);
     }
+}
+
+// Whatever the damage, the banner says so, and the first launch's permission setup, which all
+// damage that loses the finished setup brings about, does not take it away before it is seen; a
+// file damaged by another program while Harkwell runs is told of with the next change.
+TEST_F(SettingsBannerTest, EveryDamagedFileIsToldOfUntilThePanelCloses) {
+    const QString message =
+        "The settings file was damaged; what could be read was kept. A copy of the damaged file is at %1.";
+    const std::vector<std::pair<const char*, std::function<void(const QString&)>>> damages{
+        {"garbage", [](const QString& file) { writeFile(file, "\x89PNG\r\n not settings"); }},
+        {"a FIFO", [](const QString& file) { ASSERT_EQ(::mkfifo(QFile::encodeName(file).constData(), 0600), 0); }},
+        {"a folder", [](const QString& file) { ASSERT_TRUE(QDir().mkdir(file)); }},
+        {"larger than 1 MiB",
+         [](const QString& file) { writeFile(file, R"({"wakePhrases": ["James"]})" + QByteArray(1024 * 1024, ' ')); }},
+    };
+    int number = 0;
+    for (const auto& [name, damage] : damages) {
+        SCOPED_TRACE(name);
+        const QString file = directory.filePath(QString("Harkwell-%1.json").arg(++number));
+        damage(file);
+        auto& created = makeModel(file);
+        EXPECT_TRUE(created.activeWakePhrases().isEmpty());
+        created.preparePermissions();
+        ASSERT_TRUE(testing::eventually([&] { return created.isPermissionSetupComplete(); }));
+        EXPECT_EQ(created.errorMessage(), message.arg(file + copySuffix));
+        EXPECT_EQ(created.bannerKind(), AppModel::BannerKind::error);
+        created.panelDidClose();
+        EXPECT_EQ(created.errorMessage(), std::nullopt);
+    }
+
+    const QString file = directory.filePath("Harkwell.json");
+    writeFile(file, R"({"permissionSetupComplete": true})");
+    auto& created = makeModel(file);
+    EXPECT_EQ(created.errorMessage(), std::nullopt);
+    writeFile(file, "garbage");
+    addPhrase("James");
+    EXPECT_EQ(created.errorMessage(), message.arg(file + copySuffix));
 }
 
 // The settings folder stops being one while Harkwell runs: every change says so (and nothing

@@ -5,9 +5,6 @@
 #include "matching/WakePhraseMatching.h"
 #include "speech/PocketSphinxRecognizer.h"
 
-#include <QCoreApplication>
-#include <QMetaObject>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -62,7 +59,7 @@ public:
         }
     }
 
-    // When the basic recogniser heard a call phrase (on the main thread).
+    // When the basic recogniser heard a call phrase (on its thread).
     void proposeCandidate() {
         const std::lock_guard lock(plannerMutex_);
         if (auto window = planner_.candidate()) {
@@ -72,8 +69,8 @@ public:
 
     const std::vector<std::string> phrases;
     const std::shared_ptr<RecognitionRequest> basic;
-    // Whether the basic recogniser's utterance going on was proposed (on the main thread only:
-    // its results are handed over by copies of one handler).
+    // Whether the basic recogniser's utterance going on was proposed (on the basic recogniser's
+    // thread only, where its results come one at a time).
     bool hasProposed = false;
     AudioHistory history{historySamples};
     AudioWindowQueue queue;
@@ -201,11 +198,7 @@ private:
         }
     }
 
-    void deliver(RecognitionEvent event) {
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(), [handler = handler_, event = std::move(event)] { handler(event); },
-            Qt::QueuedConnection);
-    }
+    void deliver(const RecognitionEvent& event) { handler_(event); }
 
     const AppLocale locale_;
     const std::shared_ptr<TwoStageRequest> request_;

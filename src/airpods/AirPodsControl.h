@@ -17,6 +17,9 @@ public:
     // Asks for Bluetooth access where the system gates it, then reads the mode.
     virtual ListeningMode prepareBluetoothPermission() = 0;
     virtual void setMode(ListeningMode mode) = 0;
+    // For quitting, from any thread: the call under way ends at once (its helper asked to
+    // terminate, killed if it has not shortly after) and throws; later calls throw at once.
+    virtual void shutDown() = 0;
 };
 
 } // namespace harkwell

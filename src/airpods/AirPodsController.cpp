@@ -7,8 +7,11 @@
 #include "core/Log.h"
 #include "locale/AppError.h"
 
+#include <cstdint>
+#include <stdexcept>
 #include <system_error>
 
+#include <sys/eventfd.h>
 #include <unistd.h>
 
 namespace harkwell {
@@ -36,7 +39,21 @@ qint64 millisecondsSince(SteadyClock::time_point start) {
 AirPodsController::AirPodsController(std::filesystem::path installationRoot, std::chrono::milliseconds timeout,
                                      std::chrono::milliseconds terminationGrace)
     : helperPath_(std::move(installationRoot) / "libexec" / "harkwell" / "ModeRelay"), timeout_(timeout),
-      terminationGrace_(terminationGrace) {}
+      terminationGrace_(terminationGrace), stopFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
+AirPodsController::~AirPodsController() {
+    if (stopFd_ >= 0) {
+        ::close(stopFd_);
+    }
+}
+
+void AirPodsController::shutDown() {
+    isShutDown_ = true;
+    if (stopFd_ >= 0) {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const auto written = ::write(stopFd_, &one, sizeof one);
+    }
+}
 
 std::filesystem::path AirPodsController::defaultInstallationRoot() {
     std::error_code error;
@@ -80,6 +97,9 @@ ListeningMode AirPodsController::readMode(const std::string& command) {
 
 CommandResult AirPodsController::run(const std::vector<std::string>& arguments) {
     const QString command = QString::fromStdString(arguments.front());
+    if (isShutDown_) {
+        throw std::runtime_error("The AirPods helper was not started: Harkwell is quitting.");
+    }
     std::error_code error;
     if (!std::filesystem::exists(helperPath_, error)) {
         qCWarning(logAirPods) << "No helper at" << helperPath_.c_str() << "for" << command;
@@ -93,7 +113,8 @@ CommandResult AirPodsController::run(const std::vector<std::string>& arguments) 
     const auto start = SteadyClock::now();
     std::optional<HelperProcessOutcome> outcome;
     try {
-        outcome = runHelperProcess(helperPath_.string(), helperArguments, {timeout_, terminationGrace_, outputLimit});
+        outcome = runHelperProcess(helperPath_.string(), helperArguments,
+                                   {timeout_, terminationGrace_, outputLimit, stopFd_, shutDownGrace});
     } catch (const std::system_error& launchError) {
         qCWarning(logAirPods) << "Helper" << command << "did not start:" << launchError.what();
         throw;
@@ -101,6 +122,11 @@ CommandResult AirPodsController::run(const std::vector<std::string>& arguments) 
     if (!outcome) {
         // The helper is gone (terminated or killed), so nothing writes the file any more.
         outputFile.remove();
+        if (isShutDown_) {
+            qCInfo(logAirPods) << "Helper" << command << "ended after" << millisecondsSince(start)
+                               << "ms: Harkwell is quitting";
+            throw std::runtime_error("The AirPods helper was ended: Harkwell is quitting.");
+        }
         qCWarning(logAirPods) << "Helper" << command << "timed out after" << millisecondsSince(start) << "ms";
         throw AppError::helperTimedOut();
     }

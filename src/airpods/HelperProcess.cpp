@@ -94,11 +94,13 @@ bool hasEnded(pid_t pid, int& waitStatus) {
     }
 }
 
-// Waits for the end of the process while reading its output, until `deadline`. `exitFd` (a
-// pidfd, or -1 where the system has none) wakes the wait as soon as the process ends;
-// without it the process is looked at every poll interval.
-bool waitUntil(pid_t pid, int exitFd, int outputFd, std::string& output, size_t limit, Clock::time_point deadline,
-               int& waitStatus) {
+enum class Wait { ended, deadline, stopped };
+
+// Waits for the end of the process while reading its output, until `deadline` or until `stopFd`
+// (-1: none) turns readable. `exitFd` (a pidfd, or -1 where the system has none) wakes the wait as
+// soon as the process ends; without it the process is looked at every poll interval.
+Wait waitUntil(pid_t pid, int exitFd, int stopFd, int outputFd, std::string& output, size_t limit,
+               Clock::time_point deadline, int& waitStatus) {
     bool outputOpen = outputFd >= 0;
     while (true) {
         if (outputOpen) {
@@ -108,16 +110,27 @@ bool waitUntil(pid_t pid, int exitFd, int outputFd, std::string& output, size_t 
             if (outputOpen) {
                 drain(outputFd, output, limit);
             }
-            return true;
+            return Wait::ended;
         }
         const auto now = Clock::now();
         if (now >= deadline) {
-            return false;
+            return Wait::deadline;
         }
         const auto wait = exitFd >= 0 ? deadline - now : std::min<Clock::duration>(deadline - now, pollInterval);
         const auto waitMs = std::chrono::ceil<std::chrono::milliseconds>(wait).count();
-        std::array<pollfd, 2> entries{pollfd{exitFd, POLLIN, 0}, pollfd{outputOpen ? outputFd : -1, POLLIN, 0}};
+        std::array<pollfd, 3> entries{pollfd{exitFd, POLLIN, 0}, pollfd{outputOpen ? outputFd : -1, POLLIN, 0},
+                                      pollfd{stopFd, POLLIN, 0}};
         ::poll(entries.data(), entries.size(), static_cast<int>(std::min<int64_t>(waitMs, INT32_MAX)));
+        if ((entries[2].revents & POLLIN) != 0) {
+            // A process that has just ended keeps its outcome.
+            if (hasEnded(pid, waitStatus)) {
+                if (outputOpen) {
+                    drain(outputFd, output, limit);
+                }
+                return Wait::ended;
+            }
+            return Wait::stopped;
+        }
     }
 }
 
@@ -189,15 +202,17 @@ std::optional<HelperProcessOutcome> runHelperProcess(const std::string& path, co
     const FileDescriptor exitFd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
     HelperProcessOutcome outcome;
     int waitStatus = 0;
-    if (waitUntil(pid, exitFd.get(), readEnd.get(), outcome.output, limits.outputLimit, Clock::now() + limits.timeout,
-                  waitStatus)) {
+    const Wait waited = waitUntil(pid, exitFd.get(), limits.stopFd, readEnd.get(), outcome.output, limits.outputLimit,
+                                  Clock::now() + limits.timeout, waitStatus);
+    if (waited == Wait::ended) {
         outcome.exitStatus = statusOf(waitStatus);
         return outcome;
     }
 
     ::kill(-pid, SIGTERM);
-    if (!waitUntil(pid, exitFd.get(), readEnd.get(), outcome.output, limits.outputLimit,
-                   Clock::now() + limits.terminationGrace, waitStatus)) {
+    const auto grace = waited == Wait::stopped ? limits.stopGrace : limits.terminationGrace;
+    if (waitUntil(pid, exitFd.get(), -1, readEnd.get(), outcome.output, limits.outputLimit, Clock::now() + grace,
+                  waitStatus) != Wait::ended) {
         ::kill(-pid, SIGKILL);
         while (::waitpid(pid, &waitStatus, 0) < 0 && errno == EINTR) {
         }

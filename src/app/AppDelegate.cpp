@@ -176,7 +176,8 @@ std::optional<QString> AppDelegate::exportOn(QDBusConnection bus) {
         controlPanelService_.reset();
         return QStringLiteral("Cannot export the control panel on the session bus.");
     }
-    toggleModeService_ = std::make_unique<ToggleModeService>([this] { model_->toggleAirPodsModeFromShortcut(); });
+    toggleModeService_ = std::make_unique<ToggleModeService>(
+        [this](ToggleModeService::Completion done) { model_->toggleAirPodsModeFromShortcut(std::move(done)); });
     if (auto failure = toggleModeService_->exportOn(bus)) {
         bus.unregisterObject(controlPanelBus::path);
         toggleModeService_.reset();

@@ -1,12 +1,22 @@
 #include "app/SessionBusServices.h"
 
+#include "airpods/AirPodsController.h"
+
 #include <QDBusConnectionInterface>
 #include <QDBusError>
 #include <QDBusMessage>
 
 namespace harkwell {
 
-ToggleModeService::ToggleModeService(std::function<void()> onToggle, QObject* parent)
+namespace {
+
+// Longer than a helper command may take: its time-out and the grace after it.
+constexpr auto switchAnswerTimeout =
+    AirPodsController::defaultTimeout + AirPodsController::defaultTerminationGrace + std::chrono::seconds(5);
+
+} // namespace
+
+ToggleModeService::ToggleModeService(std::function<void(Completion)> onToggle, QObject* parent)
     : QObject(parent), onToggle_(std::move(onToggle)) {}
 
 std::optional<QString> ToggleModeService::exportOn(QDBusConnection bus) {
@@ -24,9 +34,19 @@ std::optional<QString> ToggleModeService::exportOn(QDBusConnection bus) {
 }
 
 void ToggleModeService::ToggleAirPodsMode() {
-    if (onToggle_) {
-        onToggle_();
+    if (!onToggle_) {
+        return;
     }
+    if (!calledFromDBus()) {
+        onToggle_([](const std::optional<QString>&) {});
+        return;
+    }
+    // The answer waits for the switch.
+    setDelayedReply(true);
+    onToggle_([request = message(), bus = connection()](const std::optional<QString>& failure) mutable {
+        bus.send(failure ? request.createErrorReply(toggleModeBus::switchFailedError, *failure)
+                         : request.createReply());
+    });
 }
 
 int runToggleModeCommand(const QDBusConnection& bus, std::ostream& errors) {
@@ -37,14 +57,16 @@ int runToggleModeCommand(const QDBusConnection& bus, std::ostream& errors) {
     const QDBusMessage call = QDBusMessage::createMethodCall(toggleModeBus::service, toggleModeBus::path,
                                                              toggleModeBus::interface, toggleModeBus::method);
     // BlockWithGui keeps the event loop running while waiting, so the instance may even live in
-    // this process (the tests).
-    const QDBusMessage reply = bus.call(call, QDBus::BlockWithGui, 10000);
+    // this process (the tests). The switch may take as long as the helper's time-out.
+    const QDBusMessage reply = bus.call(call, QDBus::BlockWithGui, int(switchAnswerTimeout.count()));
     if (reply.type() != QDBusMessage::ErrorMessage) {
         return 0;
     }
     const QString name = reply.errorName();
-    if (name == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown") ||
-        name == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner")) {
+    if (name == toggleModeBus::switchFailedError) {
+        errors << reply.errorMessage().toStdString() << '\n';
+    } else if (name == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown") ||
+               name == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner")) {
         errors << "Harkwell is not running.\n";
     } else {
         errors << "Harkwell did not take the request: " << reply.errorMessage().toStdString() << '\n';

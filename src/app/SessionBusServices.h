@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDBusConnection>
+#include <QDBusContext>
 #include <QObject>
 #include <QString>
 
@@ -20,16 +21,21 @@ namespace toggleModeBus {
 inline const QString service = QStringLiteral("io.github.harkwell.Harkwell");
 inline const QString path = QStringLiteral("/io/github/harkwell/Harkwell");
 inline const QString interface = QStringLiteral("io.github.harkwell.Harkwell");
-inline const QString method = QStringLiteral("ToggleAirPodsMode"); // no arguments, no result
+// No arguments, no result; answers once the AirPods have switched, or with the error below
+// (its message the reason) when they could not be.
+inline const QString method = QStringLiteral("ToggleAirPodsMode");
+inline const QString switchFailedError = QStringLiteral("io.github.harkwell.Harkwell.Error.SwitchFailed");
 } // namespace toggleModeBus
 
-// The running instance's end: calls onToggle on the main thread for each request.
-class ToggleModeService : public QObject {
+// The running instance's end: calls onToggle on the main thread for each request, with the
+// completion that answers it: no failure, or why the AirPods were not switched.
+class ToggleModeService : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "io.github.harkwell.Harkwell")
 
 public:
-    explicit ToggleModeService(std::function<void()> onToggle, QObject* parent = nullptr);
+    using Completion = std::function<void(const std::optional<QString>& failure)>;
+    explicit ToggleModeService(std::function<void(Completion)> onToggle, QObject* parent = nullptr);
 
     // Exports this object and takes the bus name. Returns the reason when either fails, for
     // instance because another instance owns the name already.
@@ -39,11 +45,12 @@ public slots:
     void ToggleAirPodsMode();
 
 private:
-    std::function<void()> onToggle_;
+    std::function<void(Completion)> onToggle_;
 };
 
-// The command line's end: asks the instance on bus to toggle. Returns 0, or writes a message
-// ("Harkwell is not running.") to errors and returns 1.
+// The command line's end: asks the instance on bus to toggle and waits for the switch. Returns 0,
+// or writes why not ("Harkwell is not running.", the reason the AirPods were not switched) to
+// errors and returns 1.
 int runToggleModeCommand(const QDBusConnection& bus, std::ostream& errors);
 
 // One Harkwell runs per user session: the running instance owns the bus name of the

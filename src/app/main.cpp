@@ -10,6 +10,7 @@
 #include "app/AppDelegate.h"
 #include "app/SessionBusServices.h"
 #include "app/SystemDependencies.h"
+#include "app/TerminationSignals.h"
 #include "core/Log.h"
 #include "locale/AppMetadata.h"
 #include "speech/WhisperModel.h"
@@ -100,6 +101,11 @@ int main(int argc, char** argv) {
     QApplication application(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/harkwell/harkwell.svg")));
+    // A logout, `kill` or Ctrl+C quits as the Quit button does: listening stops, and the model and
+    // the settings go in order, with exit status 0.
+    const TerminationSignals terminationSignals;
+    QObject::connect(&terminationSignals, &TerminationSignals::received, &application, &QCoreApplication::quit,
+                     Qt::QueuedConnection);
 
     const QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     const bool preview = AppDelegate::isPreviewRequested(environment);

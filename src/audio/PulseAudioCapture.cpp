@@ -2,9 +2,8 @@
 
 #include "audio/PulseAudioSources.h"
 #include "core/Log.h"
+#include "core/OwnerContext.h"
 
-#include <QMetaObject>
-#include <QObject>
 #include <QStringList>
 
 #include <algorithm>
@@ -20,7 +19,7 @@ constexpr std::uint32_t bytesPerBuffer = sampleRate / 10 * sizeof(std::int16_t);
 
 // One recording connection to the sound server. libpulse runs it on a thread of its own
 // (the session's "threaded main loop"); what it brings is posted to the thread that called
-// start, through `receiver_`, which lives there and takes undelivered posts with it when it goes.
+// start, through `owner_`, which belongs to that thread and drops undelivered posts when it goes.
 class PulseAudioCaptureSession final : public AudioCaptureSession {
 public:
     explicit PulseAudioCaptureSession(AudioInputDevice device) : device_(std::move(device)) {}
@@ -28,7 +27,7 @@ public:
 
     void start(BufferHandler onBuffer, ErrorHandler onError) override {
         stop();
-        receiver_ = std::make_unique<QObject>();
+        owner_ = std::make_unique<OwnerContext>();
         onBuffer_ = std::move(onBuffer);
         onError_ = std::move(onError);
         loop_ = pa_threaded_mainloop_new();
@@ -71,7 +70,7 @@ public:
             pa_threaded_mainloop_free(loop_);
             loop_ = nullptr;
         }
-        receiver_.reset();
+        owner_.reset();
         onBuffer_ = nullptr;
         onError_ = nullptr;
         wasConnected_ = false;
@@ -151,20 +150,16 @@ private:
             pa_stream_drop(stream);
         }
         if (!samples.empty()) {
-            QMetaObject::invokeMethod(
-                self->receiver_.get(),
-                [self, samples = std::move(samples)] {
-                    if (self->onBuffer_) {
-                        self->onBuffer_(samples);
-                    }
-                },
-                Qt::QueuedConnection);
+            self->owner_->post([self, samples = std::move(samples)] {
+                if (self->onBuffer_) {
+                    self->onBuffer_(samples);
+                }
+            });
         }
     }
 
     void post(const AppError& error) {
-        QMetaObject::invokeMethod(
-            receiver_.get(), [this, error] { fail(error); }, Qt::QueuedConnection);
+        owner_->post([this, error] { fail(error); });
     }
 
     AppError cannotAdd() const { return AppError::captureSetup("Cannot add " + device_.localizedName + " as input."); }
@@ -180,7 +175,7 @@ private:
     }
 
     const AudioInputDevice device_;
-    std::unique_ptr<QObject> receiver_;
+    std::unique_ptr<OwnerContext> owner_;
     BufferHandler onBuffer_;
     ErrorHandler onError_;
     pa_threaded_mainloop* loop_ = nullptr;

@@ -27,14 +27,15 @@ public:
 class RecognitionTask {
 public:
     virtual ~RecognitionTask() = default;
-    // Ends recognition; results already on their way to the main thread may still arrive.
+    // Ends recognition; a result being handed over may still arrive. From any thread.
     virtual void cancel() = 0;
 };
 
 // The on-device recogniser of one locale.
 class SpeechRecognizer {
 public:
-    // Receives every result (the full transcript so far) and every error, on the main thread.
+    // Receives every result (the full transcript so far) and every error, one at a time and in
+    // order, on a thread of the recogniser's; the caller moves them to its own thread.
     using ResultHandler = std::function<void(const RecognitionEvent& event)>;
 
     virtual ~SpeechRecognizer() = default;

@@ -3,8 +3,7 @@
 #include "core/Log.h"
 #include "matching/WakePhraseMatching.h"
 
-#include <QCoreApplication>
-#include <QMetaObject>
+#include <QStringList>
 
 #include <algorithm>
 
@@ -26,8 +25,9 @@ WakePhraseDetector::WakePhraseDetector(AppLocale locale, Platform platform, std:
 }
 
 WakePhraseDetector::~WakePhraseDetector() {
-    // Capture callbacks use this detector; they must end before it does.
     stop();
+    // The capture queue drains before the members its work uses go.
+    captureQueue_.reset();
 }
 
 void WakePhraseDetector::start(const std::vector<std::string>& phrases, DetectedCallback onDetected,
@@ -39,7 +39,7 @@ void WakePhraseDetector::start(const std::vector<std::string>& phrases, Detected
     onError_ = std::move(onError);
     onListening_ = std::move(onListening);
     onNearSpeech_ = std::move(onNearSpeech);
-    isStarted_ = true;
+    session_ = std::make_unique<OwnerContext>();
     QStringList phraseList;
     for (const auto& phrase : gate_.phrases()) {
         phraseList.append(logged(phrase));
@@ -64,148 +64,143 @@ void WakePhraseDetector::start(const std::vector<std::string>& phrases, Detected
 }
 
 void WakePhraseDetector::stop() {
-    ++session_;
-    if (isStarted_) {
-        isStarted_ = false;
-        qCInfo(logDetection) << "Stopped listening";
+    if (!session_) {
+        return;
     }
-    captureQueue_->sync([this] {
-        if (captureSession_) {
-            captureSession_->stop();
-        }
-        if (recognitionRequest_) {
-            recognitionRequest_->endAudio();
-        }
-        if (recognitionTask_) {
-            recognitionTask_->cancel();
-        }
-        captureSession_.reset();
-        recognitionRequest_.reset();
-        recognitionTask_.reset();
-        nearSpeechWatch_ = NearSpeechWatch();
-        inputLevel_.store(0, std::memory_order_relaxed);
-        framesSinceNearSpeech_.store(noNearSpeech, std::memory_order_relaxed);
-    });
-    captureWatchdog_.reset();
-}
-
-template <typename... Args>
-std::function<void(Args...)> WakePhraseDetector::onMainThread(std::type_identity_t<std::function<void(Args...)>> work) {
-    return [alive = std::weak_ptr<const int>(alive_), session = session_, this, work = std::move(work)](Args... args) {
-        // The detector is destroyed on the main thread only, so checking there is enough.
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [alive, session, this, work, args...] {
-                if (!alive.expired() && session == session_) {
-                    work(args...);
-                }
-            },
-            Qt::QueuedConnection);
-    };
+    session_.reset();
+    qCInfo(logDetection) << "Stopped listening";
+    inputLevel_.store(0, std::memory_order_relaxed);
+    captureQueue_->async([this] { endCapture(); });
 }
 
 void WakePhraseDetector::requestSpeechAuthorization(std::function<void(bool granted)> completion) {
     permissions_->requestSpeechAuthorization(
-        onMainThread<AuthorizationStatus>([completion = std::move(completion)](AuthorizationStatus status) {
+        session_->bind<AuthorizationStatus>([completion = std::move(completion)](AuthorizationStatus status) {
             completion(status == AuthorizationStatus::authorized);
         }));
 }
 
 void WakePhraseDetector::requestMicrophoneAccess() {
-    permissions_->requestMicrophoneAccess(onMainThread<bool>([this](bool granted) {
+    permissions_->requestMicrophoneAccess(session_->bind<bool>([this](bool granted) {
         if (!granted) {
             reportError(AppError::permissionDenied("Microphone"));
             return;
         }
-        if (auto error = configureCapture()) {
-            reportError(*error);
-            return;
-        }
-        startRecognition();
+        captureQueue_->async([this, session = session_->handle(), source = microphoneSource_,
+                              contextualStrings = wakePhraseContextualStrings(gate_.phrases(), gate_.locale())] {
+            // A session stopped meanwhile starts nothing.
+            if (session.isAlive()) {
+                startCapture(session, source, contextualStrings);
+            }
+        });
     }));
 }
 
-std::optional<Error> WakePhraseDetector::configureCapture() {
-    std::unique_ptr<AudioCaptureSession> session;
+void WakePhraseDetector::startCapture(const OwnerContext::Handle& session, const std::string& source,
+                                      const std::vector<std::string>& contextualStrings) {
+    // What an earlier session left is gone before this one begins.
+    endCapture();
+    const auto report = [this, &session](const Error& error) { session.post([this, error] { reportError(error); }); };
+    auto capture = std::make_shared<Capture>();
     try {
         const auto devices = captureDevices_->inputDevices();
+        if (!session.isAlive()) {
+            return; // stopped while the sound server answered
+        }
         std::optional<AudioInputDevice> microphone;
-        if (microphoneSource_.empty()) {
+        if (source.empty()) {
             microphone = preferredBuiltInMicrophone(devices);
-        } else if (const auto chosen = std::find_if(devices.begin(), devices.end(),
-                                                    [this](const AudioInputDevice& device) {
-                                                        return device.uniqueId == microphoneSource_ &&
-                                                               !device.isMonitor;
-                                                    });
+        } else if (const auto chosen = std::find_if(
+                       devices.begin(), devices.end(),
+                       [&](const AudioInputDevice& device) { return device.uniqueId == source && !device.isMonitor; });
                    chosen != devices.end()) {
             microphone = *chosen;
         }
         if (!microphone) {
-            return microphoneSource_.empty() ? AppError::microphoneMissing() : AppError::chosenMicrophoneMissing();
+            report(source.empty() ? AppError::microphoneMissing() : AppError::chosenMicrophoneMissing());
+            return;
         }
-        session = captureDevices_->open(*microphone);
-        microphoneName_ = microphone->localizedName;
+        capture->session = captureDevices_->open(*microphone);
+        capture->microphoneName = microphone->localizedName;
     } catch (const Error& error) {
-        return error;
-    }
-    // Nothing is stored until every step has worked.
-    recognitionRequest_ = speechRecognizer_->makeRequest(wakePhraseContextualStrings(gate_.phrases(), gate_.locale()));
-    captureSession_ = std::move(session);
-    return std::nullopt;
-}
-
-void WakePhraseDetector::startRecognition() {
-    if (!speechRecognizer_ || !recognitionRequest_) {
+        report(error);
         return;
     }
-    // Results come on the main thread, where the detector is also destroyed; those of a task
-    // that was stopped may still be on their way, and are dropped.
-    recognitionTask_ = speechRecognizer_->recognitionTask(
-        recognitionRequest_,
-        [alive = std::weak_ptr<const int>(alive_), session = session_, this](const RecognitionEvent& event) {
-            if (!alive.expired() && session == session_) {
-                handleRecognitionEvent(event);
-            }
-        });
+    capture->request = speechRecognizer_->makeRequest(contextualStrings);
+    // Results come on the recogniser's own threads; those of a stopped session are dropped.
+    capture->task = speechRecognizer_->recognitionTask(
+        capture->request, session.bind<const RecognitionEvent&>(
+                              [this](const RecognitionEvent& event) { handleRecognitionEvent(event); }));
+    // The capture's callbacks hold it weakly: what a capture that has gone still sends is dropped.
+    const std::weak_ptr<Capture> running = capture;
     // Watching starts before capture does: a capture that never gets going is caught as well.
-    captureWatchdog_ = std::make_unique<CaptureWatchdog>(
-        clock_, audioTimeout, onMainThread<>([this] {
+    capture->watchdog =
+        std::make_unique<CaptureWatchdog>(clock_, audioTimeout, session.bind<>([this] {
             if (onListening_) {
                 auto onListening = onListening_; // a copy: the callback may start this detector again
                 onListening();
             }
         }),
-        onMainThread<>([this] { reportCaptureFailure(AppError::microphoneStopped(microphoneName_)); }));
-    // The queue belongs to this detector and is drained before it goes, so `this` outlives the work;
-    // the watchdog goes only after capture has stopped.
-    captureQueue_->async(
-        [this, watchdog = captureWatchdog_.get(),
-         onCaptureError = onMainThread<Error>([this](const Error& error) { reportCaptureFailure(error); }),
-         onNearSpeech = onMainThread<>([this] {
-             if (onNearSpeech_) {
-                 onNearSpeech_();
-             }
-         })] {
-            if (!captureSession_) {
+                                          [this, running, session, name = capture->microphoneName] {
+                                              failCapture(running, session, AppError::microphoneStopped(name));
+                                          });
+    capture->session->start(
+        [this, running, onNearSpeech = session.bind<>([this] {
+            if (onNearSpeech_) {
+                onNearSpeech_();
+            }
+        })](std::span<const std::int16_t> samples) {
+            const auto capture = running.lock();
+            if (!capture) {
                 return;
             }
-            captureSession_->start(
-                [this, watchdog, onNearSpeech](std::span<const std::int16_t> samples) {
-                    watchdog->beginBuffer();
-                    if (recognitionRequest_) {
-                        recognitionRequest_->append(samples);
-                    }
-                    watchdog->endBuffer();
-                    const bool near = nearSpeechWatch_.hear(samples);
-                    inputLevel_.store(nearSpeechWatch_.lastFramePeak(), std::memory_order_relaxed);
-                    framesSinceNearSpeech_.store(nearSpeechWatch_.framesSinceNearSpeech().value_or(noNearSpeech),
-                                                 std::memory_order_relaxed);
-                    if (near) {
-                        onNearSpeech();
-                    }
-                },
-                onCaptureError);
-        });
+            capture->watchdog->beginBuffer();
+            if (capture->request) {
+                capture->request->append(samples);
+            }
+            capture->watchdog->endBuffer();
+            const bool near = capture->nearSpeechWatch.hear(samples);
+            inputLevel_.store(capture->nearSpeechWatch.lastFramePeak(), std::memory_order_relaxed);
+            framesSinceNearSpeech_.store(capture->nearSpeechWatch.framesSinceNearSpeech().value_or(noNearSpeech),
+                                         std::memory_order_relaxed);
+            if (near) {
+                onNearSpeech();
+            }
+        },
+        [this, running, session](const Error& error) { failCapture(running, session, error); });
+    capture_ = std::move(capture);
+    isCapturing_.store(true);
+}
+
+void WakePhraseDetector::failCapture(std::weak_ptr<Capture> capture, OwnerContext::Handle session, const Error& error) {
+    // On the capture queue, where the watchdog lives: the capture and the watchdog may both see the
+    // microphone go, and the first tells.
+    captureQueue_->async([this, capture = std::move(capture), session = std::move(session), error] {
+        const auto failed = capture.lock();
+        if (failed && failed->watchdog->noteFailure()) {
+            session.post([this, error] { reportError(error); });
+        }
+    });
+}
+
+void WakePhraseDetector::endCapture() {
+    isCapturing_.store(false);
+    if (capture_) {
+        if (capture_->session) {
+            capture_->session->stop();
+        }
+        if (capture_->request) {
+            capture_->request->endAudio();
+        }
+        if (capture_->task) {
+            capture_->task->cancel();
+        }
+        // Waits for the recogniser's threads, here rather than on the main thread: a decoder may still
+        // be setting up.
+        capture_.reset();
+    }
+    inputLevel_.store(0, std::memory_order_relaxed);
+    framesSinceNearSpeech_.store(noNearSpeech, std::memory_order_relaxed);
 }
 
 void WakePhraseDetector::handleRecognitionEvent(const RecognitionEvent& event) {
@@ -234,13 +229,6 @@ void WakePhraseDetector::reportError(const Error& error) {
         // A copy: the callback may start this detector again, replacing itself.
         auto onError = onError_;
         onError(error);
-    }
-}
-
-void WakePhraseDetector::reportCaptureFailure(const Error& error) {
-    // The capture and the watchdog may both see the microphone go; the first tells.
-    if (captureWatchdog_ && captureWatchdog_->noteFailure()) {
-        reportError(error);
     }
 }
 

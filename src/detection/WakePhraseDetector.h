@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/Clock.h"
+#include "core/OwnerContext.h"
 #include "core/PermissionService.h"
 #include "core/SerialQueue.h"
 #include "detection/AudioCapture.h"
@@ -17,7 +18,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <type_traits>
 #include <vector>
 
 namespace harkwell {
@@ -32,10 +32,13 @@ namespace harkwell {
 // A microphone that delivers nothing for `audioTimeout` by the clock, from the start of capture
 // on, is reported as stopped.
 //
-// Threads: construct, start, stop and destroy it on the main thread (a Qt application must
-// exist). Permission answers and capture errors are moved to the main thread; recognition results
-// arrive there; audio buffers arrive on its "Harkwell.capture" queue, which also starts capture
-// and runs stop's teardown.
+// Threads: construct, start and stop it on the main thread (a Qt application must exist);
+// permission answers, recognition results, capture errors and near speech reach the main thread
+// while the session they belong to lives. Its "Harkwell.capture" queue reads the sound server's
+// inputs, opens and starts capture, takes the audio buffers and tears the session down, so that
+// neither a sound server that does not answer nor a recogniser that is still setting up holds the
+// main thread. Destruction waits for that teardown, the recogniser's threads included; once
+// stopped, the detector may be destroyed on any thread.
 class WakePhraseDetector : public WakePhraseListener {
 public:
     static constexpr std::chrono::milliseconds audioTimeout{4000};
@@ -50,7 +53,7 @@ public:
 
     WakePhraseDetector(AppLocale locale, Platform platform,
                        std::shared_ptr<const Clock> clock = std::make_shared<SteadyClock>());
-    // Stops capture and recognition first.
+    // Stops, then waits for capture and recognition to end.
     ~WakePhraseDetector() override;
     WakePhraseDetector(const WakePhraseDetector&) = delete;
     WakePhraseDetector& operator=(const WakePhraseDetector&) = delete;
@@ -61,16 +64,18 @@ public:
     // the main thread, at most twice a second.
     void start(const std::vector<std::string>& phrases, DetectedCallback onDetected, ErrorCallback onError,
                ListeningCallback onListening = nullptr, NearSpeechCallback onNearSpeech = nullptr) override;
-    // Tears down capture and recognition synchronously on the capture queue. Permission answers
-    // still on their way are dropped. A second call does nothing.
+    // Ends the session at once: nothing of it reaches the callbacks any more. Capture and
+    // recognition are torn down on the capture queue. A second call does nothing.
     void stop() override;
-    bool isCapturing() const { return captureSession_ != nullptr; }
+    // Whether the capture queue has started capture for the session and not torn it down.
+    bool isCapturing() const { return isCapturing_.load(); }
     // The peak of the last 100 ms of the audio the recogniser gets (0 to 1), kept as the capture
     // queue hears it; 0 once stopped.
     double inputLevel() const override { return inputLevel_.load(std::memory_order_relaxed); }
     // From the next start on, listens on the sound server's input with this identifier, or, when
     // it is empty (as at first), on the built-in microphone. A chosen input that is not there
-    // fails the start with chosenMicrophoneMissing; nothing else is taken in its place.
+    // fails the start with chosenMicrophoneMissing; nothing else is taken in its place. The inputs
+    // are read on the capture queue.
     void useMicrophone(std::string sourceId) { microphoneSource_ = std::move(sourceId); }
 
     AppLocale locale() const { return gate_.locale(); }
@@ -81,46 +86,52 @@ public:
     void setRequiresNearSpeech(bool requiresNearSpeech) { requiresNearSpeech_ = requiresNearSpeech; }
 
 private:
+    // What one session's capture holds; made, used and destroyed on the capture queue.
+    struct Capture {
+        std::unique_ptr<AudioCaptureSession> session;
+        std::shared_ptr<RecognitionRequest> request;
+        std::unique_ptr<RecognitionTask> task;
+        std::unique_ptr<CaptureWatchdog> watchdog;
+        NearSpeechWatch nearSpeechWatch;
+        std::string microphoneName;
+    };
+
     void handleRecognitionEvent(const RecognitionEvent& event);
     void reportError(const Error& error);
-    void reportCaptureFailure(const Error& error);
 
     void requestSpeechAuthorization(std::function<void(bool granted)> completion);
     void requestMicrophoneAccess();
-    std::optional<Error> configureCapture();
-    void startRecognition();
-    // Wraps work so that, called from any thread, it runs on the main thread while this detector
-    // lives and the listening session it was made for has not been stopped.
-    template <typename... Args>
-    std::function<void(Args...)> onMainThread(std::type_identity_t<std::function<void(Args...)>> work);
+    // On the capture queue: the microphone for the session's choice among the sound server's
+    // inputs, opened; the recognition of its audio; capture started.
+    void startCapture(const OwnerContext::Handle& session, const std::string& source,
+                      const std::vector<std::string>& contextualStrings);
+    // From any thread: the first failure of the capture (the watchdog's finding included) reaches
+    // onError, while the capture and its session live.
+    void failCapture(std::weak_ptr<Capture> capture, OwnerContext::Handle session, const Error& error);
+    void endCapture();
 
     const std::shared_ptr<const Clock> clock_;
     DetectionGate gate_;
     std::unique_ptr<SpeechRecognizer> speechRecognizer_;
     std::shared_ptr<AudioCaptureDevices> captureDevices_;
     std::shared_ptr<PermissionService> permissions_;
-    std::unique_ptr<SerialQueue> captureQueue_;
-    std::unique_ptr<AudioCaptureSession> captureSession_;
-    std::shared_ptr<RecognitionRequest> recognitionRequest_;
     std::string microphoneSource_;
-    std::string microphoneName_;
-    // Made on the main thread before capture starts, gone after capture has stopped.
-    std::unique_ptr<CaptureWatchdog> captureWatchdog_;
-    std::unique_ptr<RecognitionTask> recognitionTask_;
-    NearSpeechWatch nearSpeechWatch_;   // used on the capture queue
+    std::shared_ptr<Capture> capture_;  // on the capture queue only
     std::atomic<double> inputLevel_{0}; // written on the capture queue
     // Whole frames captured since near speech, as the capture queue last saw it.
     static constexpr std::uint64_t noNearSpeech = UINT64_MAX;
     std::atomic<std::uint64_t> framesSinceNearSpeech_{noNearSpeech};
+    std::atomic<bool> isCapturing_{false};
     bool requiresNearSpeech_ = false;
-    // Gone when the detector goes; read only on the main thread.
-    const std::shared_ptr<const int> alive_ = std::make_shared<const int>(0);
-    unsigned session_ = 0;   // counts stops, so that late answers of a stopped session are dropped
-    bool isStarted_ = false; // between start and stop, for the diagnostics
+    // The listening session between start and stop: what is handed back to the main thread for it
+    // runs while it lives.
+    std::unique_ptr<OwnerContext> session_;
     DetectedCallback onDetected_;
     ErrorCallback onError_;
     ListeningCallback onListening_;
     NearSpeechCallback onNearSpeech_;
+    // Last, so that it drains first: its work uses the members above.
+    std::unique_ptr<SerialQueue> captureQueue_;
 };
 
 } // namespace harkwell

@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QHash>
 #include <QKeyEvent>
+#include <QPointer>
 #include <QSet>
 
 #include <algorithm>
@@ -205,9 +206,7 @@ AppModel::AppModel(Dependencies dependencies, QObject* parent)
         hotKeySetting_ = stored;
         registerStoredHotKey(*stored);
     }
-    hotKeyController_->onPressed = [model = QPointer<AppModel>(this)] {
-        onMainThread(model, [](AppModel& self) { self.toggleAirPodsModeFromShortcut(); });
-    };
+    hotKeyController_->onPressed = owner_.bind<>([this] { toggleAirPodsModeFromShortcut(); });
     if (whisperModel_) {
         connect(whisperModel_.get(), &WhisperModel::stateChanged, this, [this] {
             updateRecognizerNotice();
@@ -228,21 +227,10 @@ AppModel::AppModel(Dependencies dependencies, QObject* parent)
 AppModel::~AppModel() {
     ticker_->stop();
     stopShortcutRecording();
-    if (detector_) {
-        detector_->stop();
-    }
+    retireDetector();
     hotKeyController_->onPressed = nullptr;
-}
-
-void AppModel::onMainThread(const QPointer<AppModel>& model, std::function<void(AppModel&)> work) {
-    QMetaObject::invokeMethod(
-        QCoreApplication::instance(),
-        [model, work = std::move(work)] {
-            if (model) {
-                work(*model);
-            }
-        },
-        Qt::QueuedConnection);
+    // A helper command under way ends now rather than when it would have.
+    airPods_->shutDown();
 }
 
 // --- Published state ---------------------------------------------------------------------
@@ -345,6 +333,10 @@ void AppModel::assignStartAtLogin(bool enabled) {
 void AppModel::assignCommandRunning(bool running) {
     isCommandRunning_ = running;
     emit isCommandRunningChanged();
+    if (!running && heldCall_) {
+        // Once the command's outcome has been taken in.
+        owner_.post([this] { applyHeldCall(); });
+    }
 }
 
 void AppModel::assignErrorMessage(std::optional<QString> message, BannerKind kind) {
@@ -394,20 +386,21 @@ void AppModel::assignSecondsUntilReturn(std::optional<int> seconds) {
 void AppModel::reportSettingsProblems() {
     reportDamagedSettings();
     // Not a listening failure: listening goes on with the settings in memory.
-    settings_->onWriteFinished = [this](const std::optional<QString>& failureReason) {
-        reportDamagedSettings();
-        const bool wasShown = settingsWriteFailure_ && errorMessage_ == settingsWriteFailure_;
-        if (failureReason) {
-            settingsWriteFailure_ =
-                uiText("설정을 저장하지 못했습니다: %1", "Settings could not be saved: %1").arg(*failureReason);
-            assignErrorMessage(settingsWriteFailure_);
-        } else {
-            settingsWriteFailure_.reset();
-            if (wasShown) {
-                assignErrorMessage(std::nullopt);
+    settings_->onWriteFinished =
+        owner_.guard<const std::optional<QString>&>([this](const std::optional<QString>& failureReason) {
+            reportDamagedSettings();
+            const bool wasShown = settingsWriteFailure_ && errorMessage_ == settingsWriteFailure_;
+            if (failureReason) {
+                settingsWriteFailure_ =
+                    uiText("설정을 저장하지 못했습니다: %1", "Settings could not be saved: %1").arg(*failureReason);
+                assignErrorMessage(settingsWriteFailure_);
+            } else {
+                settingsWriteFailure_.reset();
+                if (wasShown) {
+                    assignErrorMessage(std::nullopt);
+                }
             }
-        }
-    };
+        });
 }
 
 void AppModel::reportDamagedSettings() {
@@ -503,18 +496,17 @@ void AppModel::setListenAtStart(bool enabled) {
 void AppModel::runCommand(std::function<void(AirPodsControl&)> command, std::function<void(AppModel&)> onSuccess,
                           CommandFailure onFailure) {
     assignCommandRunning(true);
-    commandQueue_.async([alive = std::weak_ptr<const int>(alive_), airPods = airPods_, model = QPointer<AppModel>(this),
-                         command = std::move(command), onSuccess = std::move(onSuccess),
-                         onFailure = std::move(onFailure)] {
-        if (alive.expired()) {
-            return;
+    commandQueue_.async([this, owner = owner_.handle(), airPods = airPods_, command = std::move(command),
+                         onSuccess = std::move(onSuccess), onFailure = std::move(onFailure)] {
+        if (!owner.isAlive()) {
+            return; // queued before the model went
         }
         auto failure = failureOf([&] { command(*airPods); });
-        onMainThread(model, [failure = std::move(failure), onSuccess, onFailure](AppModel& self) {
+        owner.post([this, failure = std::move(failure), onSuccess, onFailure] {
             if (failure) {
-                onFailure(self, *failure);
+                onFailure(*this, *failure);
             } else {
-                onSuccess(self);
+                onSuccess(*this);
             }
         });
     });
@@ -547,19 +539,25 @@ void AppModel::applyCommandFailure(const Error& error) {
     }
 }
 
-void AppModel::setAirPodsMode(ListeningMode mode, std::function<void()> onSuccess) {
+void AppModel::setAirPodsMode(ListeningMode mode, std::function<void()> onSuccess, SwitchFailure onFailure) {
     // The user's choice wins over a return after a call.
     cancelPendingReturn();
-    switchAirPods(mode, std::move(onSuccess));
+    switchAirPods(mode, std::move(onSuccess), std::move(onFailure));
 }
 
-void AppModel::switchAirPods(ListeningMode mode, std::function<void()> onSuccess) {
+void AppModel::switchAirPods(ListeningMode mode, std::function<void()> onSuccess, SwitchFailure onFailure) {
     if (!isPermissionSetupComplete_) {
         failAndStopListening(setupFirstText());
+        if (onFailure) {
+            onFailure(setupFirstText());
+        }
         return;
     }
     if (isCommandRunning_) {
         qCDebug(logModel) << "AirPods mode" << modeName(mode) << "dropped: a command is running";
+        if (onFailure) {
+            onFailure(uiText("다른 AirPods 명령이 실행 중입니다.", "Another AirPods command is running."));
+        }
         return;
     }
     qCDebug(logModel) << "AirPods mode requested:" << modeName(mode) << "from" << modeName(selectedMode_);
@@ -571,6 +569,12 @@ void AppModel::switchAirPods(ListeningMode mode, std::function<void()> onSuccess
                    self.assignCommandRunning(false);
                    if (onSuccess) {
                        onSuccess();
+                   }
+               },
+               [onFailure = std::move(onFailure)](AppModel& self, const Error& error) {
+                   self.applyCommandFailure(error);
+                   if (onFailure) {
+                       onFailure(QString::fromStdString(error.description()));
                    }
                });
 }
@@ -614,14 +618,13 @@ void AppModel::readAirPodsModeQuietly() {
         return;
     }
     const QString notConnected = QString::fromStdString(AppError::airPodsNotConnected().errorDescription());
-    isReadingQuietly_ = true;
     runModeRead([](AirPodsControl& airPods) { return airPods.currentMode(); },
                 [notConnected](AppModel& self) {
                     // The AirPods are back: the message that they were away no longer holds.
                     if (self.errorMessage_ == notConnected) {
                         self.assignErrorMessage(std::nullopt);
                     }
-                    self.finishQuietRead();
+                    self.assignCommandRunning(false);
                 },
                 [notConnected](AppModel& self, const Error& error) {
                     qCDebug(logModel) << "AirPods mode not read:" << error.description().c_str();
@@ -629,21 +632,18 @@ void AppModel::readAirPodsModeQuietly() {
                         self.cancelPendingReturn();
                         self.assignErrorMessage(notConnected);
                     }
-                    self.finishQuietRead();
+                    self.assignCommandRunning(false);
                 });
 }
 
-void AppModel::finishQuietRead() {
-    isReadingQuietly_ = false;
-    assignCommandRunning(false);
-    auto call = std::exchange(callAfterRead_, std::nullopt);
-    if (call && call->first == detectionSession_) {
-        handleDetection(call->second);
+void AppModel::toggleAirPodsModeFromShortcut(std::function<void(const std::optional<QString>& failure)> done) {
+    const auto mode = selectedMode_ == ListeningMode::anc ? ListeningMode::transparency : ListeningMode::anc;
+    if (!done) {
+        setAirPodsMode(mode);
+        return;
     }
-}
-
-void AppModel::toggleAirPodsModeFromShortcut() {
-    setAirPodsMode(selectedMode_ == ListeningMode::anc ? ListeningMode::transparency : ListeningMode::anc);
+    setAirPodsMode(
+        mode, [done] { done(std::nullopt); }, [done](const QString& reason) { done(reason); });
 }
 
 // --- Permission setup --------------------------------------------------------------------
@@ -690,9 +690,7 @@ void AppModel::requestPermission(AuthorizationStatus status, const std::function
     switch (status) {
     case AuthorizationStatus::notDetermined:
         // The system answers on a thread of its own; the answer continues on the main thread.
-        ask([model = QPointer<AppModel>(this), completion = std::move(completion)](bool granted) {
-            onMainThread(model, [completion, granted](AppModel&) { completion(granted); });
-        });
+        ask(owner_.bind<bool>(std::move(completion)));
         return;
     case AuthorizationStatus::authorized:
         completion(true);
@@ -781,7 +779,7 @@ void AppModel::startDetection(Start start) {
         failAndStopListening(*whyNotHeard(activeWakePhrases_.first()));
         return;
     }
-    if (detector_) {
+    if (detector_ || isAwaitingInputs_) {
         return;
     }
     if (start == Start::byUser) {
@@ -803,62 +801,77 @@ void AppModel::startDetection(Start start) {
 }
 
 void AppModel::launchDetector(const std::vector<std::string>& phrases) {
-    // A chosen input that is gone gives way to the automatic choice, which is never a Bluetooth
-    // input; without one, the detector tells that the chosen input is not connected.
-    std::string source = microphoneSource_.toStdString();
-    QString fallback;
-    if (!source.empty() && audioInputs_) {
+    const auto session = ++detectionSession_;
+    if (microphoneSource_.isEmpty() || !audioInputs_) {
+        makeDetector(session, phrases, microphoneSource_.toStdString(), QString());
+        return;
+    }
+    // Whether the chosen input is there is read on the inputs thread, so that a sound server that
+    // does not answer holds up this session and not the main thread; the session goes on once the
+    // list has come, unless it has ended meanwhile.
+    isAwaitingInputs_ = true;
+    inputsQueue_.async([this, owner = owner_.handle(), audioInputs = audioInputs_, phrases, session] {
+        if (!owner.isAlive()) {
+            return;
+        }
+        std::optional<std::vector<AudioInputDevice>> inputs;
         try {
-            const auto inputs = audioInputs_->inputs();
-            const bool isThere = std::any_of(inputs.begin(), inputs.end(), [&](const AudioInputDevice& input) {
-                return input.uniqueId == source && !input.isMonitor;
-            });
-            if (const auto automatic = preferredBuiltInMicrophone(inputs); !isThere && automatic) {
-                qCInfo(logModel) << "the chosen microphone is not there; listening on"
-                                 << QString::fromStdString(automatic->localizedName);
-                source.clear();
-                fallback = QString::fromStdString(automatic->localizedName);
-            }
+            inputs = audioInputs->inputs();
         } catch (const Error&) {
             // The sound server is out of reach: the detector tells so.
         }
-    }
+        owner.post([this, phrases, session, inputs = std::move(inputs)] {
+            if (session != detectionSession_) {
+                return;
+            }
+            isAwaitingInputs_ = false;
+            // A chosen input that is gone gives way to the automatic choice, which is never a
+            // Bluetooth input; without one, the detector tells that the chosen input is not connected.
+            std::string source = microphoneSource_.toStdString();
+            QString fallback;
+            if (inputs) {
+                const bool isThere = std::any_of(inputs->begin(), inputs->end(), [&](const AudioInputDevice& input) {
+                    return input.uniqueId == source && !input.isMonitor;
+                });
+                if (const auto automatic = preferredBuiltInMicrophone(*inputs); !isThere && automatic) {
+                    qCInfo(logModel) << "the chosen microphone is not there; listening on"
+                                     << QString::fromStdString(automatic->localizedName);
+                    source.clear();
+                    fallback = QString::fromStdString(automatic->localizedName);
+                }
+            }
+            makeDetector(session, phrases, source, fallback);
+        });
+    });
+}
+
+void AppModel::makeDetector(std::uint64_t session, const std::vector<std::string>& phrases, const std::string& source,
+                            const QString& fallback) {
     assignFallbackMicrophone(fallback);
     detector_ = detectorFactory_(currentAppLocale(), detectionSensitivity_, source);
-    const QPointer<AppModel> model(this);
-    const auto session = ++detectionSession_;
     qCInfo(logModel) << "listening session" << session << "started with" << phrases.size() << "phrases at"
                      << QString::fromUtf8(detectionSensitivity_.rawValue()) << "sensitivity";
-    detector_->start(
-        phrases,
-        [model, session](const std::string& phrase) {
-            onMainThread(model, [phrase, session](AppModel& self) {
-                if (self.detectionSession_ == session) {
-                    self.handleDetection(QString::fromStdString(phrase));
-                }
-            });
-        },
-        [model, session](const Error& error) {
-            onMainThread(model, [error, session](AppModel& self) {
-                if (self.detectionSession_ == session) {
-                    self.handleListeningError(error);
-                }
-            });
-        },
-        [model, session] {
-            onMainThread(model, [session](AppModel& self) {
-                if (self.detectionSession_ == session) {
-                    self.handleListening();
-                }
-            });
-        },
-        [model, session] {
-            onMainThread(model, [session](AppModel& self) {
-                if (self.detectionSession_ == session) {
-                    self.hearNearSpeech();
-                }
-            });
-        });
+    // What the detector reports comes to the main thread, for its own session only.
+    detector_->start(phrases, owner_.bind<const std::string&>([this, session](const std::string& phrase) {
+        if (detectionSession_ == session) {
+            handleDetection(QString::fromStdString(phrase));
+        }
+    }),
+                     owner_.bind<const Error&>([this, session](const Error& error) {
+                         if (detectionSession_ == session) {
+                             handleListeningError(error);
+                         }
+                     }),
+                     owner_.bind<>([this, session] {
+                         if (detectionSession_ == session) {
+                             handleListening();
+                         }
+                     }),
+                     owner_.bind<>([this, session] {
+                         if (detectionSession_ == session) {
+                             hearNearSpeech();
+                         }
+                     }));
 }
 
 void AppModel::stopDetection() {
@@ -887,12 +900,21 @@ void AppModel::releaseDetector() {
     if (!fallbackMicrophone_.isEmpty()) {
         assignFallbackMicrophone(QString());
     }
-    if (detector_) {
-        qCInfo(logModel) << "listening session" << detectionSession_ << "stopped";
-        detector_->stop();
-        detector_.reset();
-    }
+    isAwaitingInputs_ = false;
+    retireDetector();
     ++detectionSession_;
+}
+
+void AppModel::retireDetector() {
+    if (!detector_) {
+        return;
+    }
+    qCInfo(logModel) << "listening session" << detectionSession_ << "stopped";
+    detector_->stop();
+    // Its threads end on the retiring thread: the main thread does not wait for a recogniser that
+    // is still setting up or transcribing.
+    retiringQueue_.async(
+        [detector = std::shared_ptr<WakePhraseListener>(std::move(detector_))]() mutable { detector.reset(); });
 }
 
 std::vector<std::string> AppModel::listenedWakePhrases() const {
@@ -955,9 +977,11 @@ void AppModel::resumeWhenDue() {
 }
 
 void AppModel::handleDetection(const QString& targetPhrase) {
-    if (isReadingQuietly_) {
-        // A read the user did not ask for must not cost a call: it waits for the read.
-        callAfterRead_.emplace(detectionSession_, targetPhrase);
+    if (isCommandRunning_) {
+        // No command may cost a call, nor let the AirPods go back while someone speaks to the user:
+        // the call waits for the command under way (the latest call when several come).
+        qCDebug(logModel) << "call held until the AirPods command under way has finished";
+        heldCall_.emplace(detectionSession_, targetPhrase);
         return;
     }
     // Calls heard one after the other go back to the mode from before the first.
@@ -1002,17 +1026,15 @@ void AppModel::refreshMicrophoneInputs() {
         return;
     }
     isReadingInputs_ = true;
-    inputsQueue_.async(
-        [alive = std::weak_ptr<const int>(alive_), audioInputs = audioInputs_, model = QPointer<AppModel>(this)] {
-            if (alive.expired()) {
-                return;
-            }
-            auto inputs = microphoneInputsOf(*audioInputs);
-            onMainThread(model, [inputs = std::move(inputs)](AppModel& self) mutable {
-                self.isReadingInputs_ = false;
-                self.applyMicrophoneInputs(std::move(inputs));
-            });
+    inputsQueue_.async([this, owner = owner_.handle(), audioInputs = audioInputs_] {
+        if (!owner.isAlive()) {
+            return;
+        }
+        owner.post([this, inputs = microphoneInputsOf(*audioInputs)]() mutable {
+            isReadingInputs_ = false;
+            applyMicrophoneInputs(std::move(inputs));
         });
+    });
 }
 
 void AppModel::applyMicrophoneInputs(QList<MicrophoneInput> inputs) {
@@ -1072,7 +1094,7 @@ void AppModel::reviewPendingReturn() {
         return;
     }
     const auto left = pendingReturn_->quietSince + std::chrono::seconds(returnAfterQuietSeconds_) - clock_->now();
-    if (left <= Clock::duration::zero() && !isCommandRunning_) {
+    if (left <= Clock::duration::zero() && !isCommandRunning_ && !heldCall_) {
         returnAfterCall();
         return;
     }
@@ -1108,6 +1130,17 @@ void AppModel::cancelPendingReturn() {
     pendingReturn_.reset();
     updateTicker();
     assignSecondsUntilReturn(std::nullopt);
+}
+
+void AppModel::applyHeldCall() {
+    if (isCommandRunning_) {
+        return; // another command began meanwhile; the call waits for it in turn
+    }
+    // A call of a session that has ended, or from before a permission setup that failed, is dropped.
+    auto call = std::exchange(heldCall_, std::nullopt);
+    if (call && call->first == detectionSession_ && isPermissionSetupComplete_) {
+        handleDetection(call->second);
+    }
 }
 
 void AppModel::updateTicker() {
@@ -1250,27 +1283,31 @@ void AppModel::captureShortcut(const QKeyEvent& event) {
     assignErrorMessage(std::nullopt);
     // The shortcut from before stays in effect, shown and stored until the new one is registered;
     // a refusal leaves it so.
-    hotKeyController_->registerHotKey(*setting, [this, setting = *setting](const std::optional<HotKeyError>& refusal) {
-        if (refusal) {
-            assignErrorMessage(QString::fromStdString(refusal->errorDescription()));
-            return;
-        }
-        assignHotKeySetting(setting);
-        saveHotKeySetting(setting);
-    });
+    hotKeyController_->registerHotKey(
+        *setting, owner_.guard<const std::optional<HotKeyError>&>(
+                      [this, setting = *setting](const std::optional<HotKeyError>& refusal) {
+                          if (refusal) {
+                              assignErrorMessage(QString::fromStdString(refusal->errorDescription()));
+                              return;
+                          }
+                          assignHotKeySetting(setting);
+                          saveHotKeySetting(setting);
+                      }));
 }
 
 void AppModel::registerStoredHotKey(const HotKeySetting& setting) {
     // A refusal (the combination taken by another program, no desktop portal yet) leaves the
     // shortcut shown and stored, so that the user sees which one failed and the next launch tries
     // it again.
-    hotKeyController_->registerHotKey(setting, [this, setting](const std::optional<HotKeyError>& refusal) {
-        if (refusal) {
-            qCWarning(logShortcut) << "The stored shortcut" << setting.displayName().c_str()
-                                   << "was refused at launch with status" << refusal->status();
-            assignErrorMessage(QString::fromStdString(refusal->errorDescription()));
-        }
-    });
+    hotKeyController_->registerHotKey(
+        setting,
+        owner_.guard<const std::optional<HotKeyError>&>([this, setting](const std::optional<HotKeyError>& refusal) {
+            if (refusal) {
+                qCWarning(logShortcut) << "The stored shortcut" << setting.displayName().c_str()
+                                       << "was refused at launch with status" << refusal->status();
+                assignErrorMessage(QString::fromStdString(refusal->errorDescription()));
+            }
+        }));
 }
 
 void AppModel::stopShortcutRecording() {

@@ -2,6 +2,7 @@
 
 #include "airpods/AirPodsControl.h"
 #include "core/Clock.h"
+#include "core/OwnerContext.h"
 #include "core/PermissionService.h"
 #include "core/SerialQueue.h"
 #include "core/Ticker.h"
@@ -15,7 +16,6 @@
 #include "speech/WhisperModel.h"
 
 #include <QObject>
-#include <QPointer>
 #include <QString>
 #include <QStringList>
 
@@ -32,8 +32,12 @@ namespace harkwell {
 // listening and mode switching, phrase editing and shortcut recording. Lives on the main
 // thread, which alone reads and writes its state; helper commands run one at a time on its
 // "Harkwell.command" thread, reads of the sound server's inputs on its "Harkwell.inputs" thread,
-// and their outcomes come back through the event loop. Every
+// and their outcomes come back through the event loop. Listening sessions that end are stopped on
+// the main thread and left to end their threads on the "Harkwell.retiring" thread. Every
 // published value notifies on each assignment, changed or not.
+//
+// A call heard while a helper command runs (a return after an earlier call, the user's switch, a
+// read of the mode) is held and switches the AirPods once the command has finished.
 //
 // Listening that ends because the sound server or the microphone went away is started again
 // quietly, after 1 s, then after twice as long each time up to 30 s by the clock, until audio
@@ -71,9 +75,10 @@ public:
     // shortcut to the mode toggle and starts loading the accurate recogniser's model, so that the
     // first call is heard with it. Listening is off.
     explicit AppModel(Dependencies dependencies, QObject* parent = nullptr);
-    // Ends shortcut recording and stops listening; waits for a helper command under way, and for a
-    // read of the inputs under way, which the sound server answers or gives up within its time-out
-    // (5 s); what that read brings is dropped.
+    // Ends shortcut recording and stops listening; ends a helper command under way
+    // (AirPodsControl::shutDown) and waits for it, for a read of the inputs under way, which the
+    // sound server answers or gives up within its time-out (5 s), and for the threads of listening
+    // sessions to end. What those bring is dropped.
     ~AppModel() override;
 
     // Limits that keep listening light: the list takes at most this many phrases of at most this
@@ -168,8 +173,12 @@ public:
     // Speech recognition, then the microphone, then Bluetooth through the helper.
     void preparePermissions();
     void setDetectionEnabled(bool enabled);
-    // Switches the AirPods; onSuccess runs on the main thread once they are in that mode.
-    void setAirPodsMode(ListeningMode mode, std::function<void()> onSuccess = nullptr);
+    // Why a switch failed, as the banner says it.
+    using SwitchFailure = std::function<void(const QString& reason)>;
+    // Switches the AirPods; onSuccess runs on the main thread once they are in that mode, onFailure
+    // when they could not be switched (setup not complete, a command running, the helper's error).
+    void setAirPodsMode(ListeningMode mode, std::function<void()> onSuccess = nullptr,
+                        SwitchFailure onFailure = nullptr);
     void refreshAirPodsMode();
     // Quiet reads of the AirPods' mode, so that the picker and the shortcut start from the real
     // one: once the application has started and each time the control panel opens. They do
@@ -183,8 +192,9 @@ public:
     // been seen.
     void panelDidClose();
     // What the global shortcut (and `harkwell --toggle-mode`) does: noise cancellation to
-    // transparency, anything else to noise cancellation.
-    void toggleAirPodsModeFromShortcut();
+    // transparency, anything else to noise cancellation. done, when given, hears how it ended: no
+    // failure, or why the AirPods were not switched.
+    void toggleAirPodsModeFromShortcut(std::function<void(const std::optional<QString>& failure)> done = nullptr);
     // Stored; while listening, listening goes on at once with the new level's recogniser, without
     // turning off in between.
     void setDetectionSensitivity(DetectionSensitivity sensitivity);
@@ -234,9 +244,6 @@ signals:
     void recognizerNoticeChanged();
 
 private:
-    // Runs work on the main thread later, if this model still exists then. Safe to call from
-    // any thread with a pointer taken on the main thread.
-    static void onMainThread(const QPointer<AppModel>& model, std::function<void(AppModel&)> work);
     using CommandFailure = std::function<void(AppModel&, const Error&)>;
     // Runs a helper command on the command thread with isCommandRunning set; the outcome is
     // applied on the main thread by onSuccess or onFailure, which free the command gate.
@@ -247,8 +254,8 @@ private:
                      CommandFailure onFailure);
     void applyCommandFailure(const Error& error);
     void readAirPodsModeQuietly();
-    // Frees the command gate after a quiet read and switches for a call heard meanwhile.
-    void finishQuietRead();
+    // Switches for the call held while a command ran, once none runs.
+    void applyHeldCall();
 
     // Permission setup.
     bool corePermissionsGranted() const;
@@ -270,9 +277,16 @@ private:
     void failAndStopListening(const QString& message);
     // Listening is over: the AirPods are no longer in Transparency for a call it heard.
     void leaveTransparencyAfterCall();
+    // Ends the listening session: its detector is stopped and retired, a launch waiting for the
+    // inputs is dropped.
     void releaseDetector();
-    // Makes and starts a detector for the phrases, as a new listening session.
+    // Stops the detector and hands it to the retiring thread, which destroys it.
+    void retireDetector();
+    // Starts a new listening session for the phrases: with a chosen input, once the inputs have
+    // been read on the inputs thread (it may give way to the automatic choice), else at once.
     void launchDetector(const std::vector<std::string>& phrases);
+    void makeDetector(std::uint64_t session, const std::vector<std::string>& phrases, const std::string& source,
+                      const QString& fallback);
     // The phrases listening uses: the first ones within the limits, in a script it hears.
     std::vector<std::string> listenedWakePhrases() const;
     // Those within the length limit and in a script listening hears, all of them.
@@ -295,7 +309,7 @@ private:
     void cancelPendingReturn();
     // Keeps the ticker going while a wait to listen again or a return is pending.
     void updateTicker();
-    void switchAirPods(ListeningMode mode, std::function<void()> onSuccess);
+    void switchAirPods(ListeningMode mode, std::function<void()> onSuccess, SwitchFailure onFailure = nullptr);
 
     // The notice for the accurate recogniser's model as it now stands; a failure's reason goes to
     // the log.
@@ -355,8 +369,7 @@ private:
     bool isTicking_ = false;
     SerialQueue commandQueue_{"Harkwell.command"};
     SerialQueue inputsQueue_{"Harkwell.inputs"};
-    // Gone before the queues drain at destruction, so that queued work does nothing.
-    std::shared_ptr<const int> alive_ = std::make_shared<const int>(0);
+    SerialQueue retiringQueue_{"Harkwell.retiring"};
 
     QString wakePhraseDraft_;
     QStringList activeWakePhrases_;
@@ -396,12 +409,13 @@ private:
     std::optional<QString> reportedDamagedCopy_;
     bool isMonitoringKeys_ = false;
     std::unique_ptr<WakePhraseListener> detector_;
+    // A session whose detector waits for the read of the inputs.
+    bool isAwaitingInputs_ = false;
     // Counts listening sessions: a detection or error still on its way from a detector that was
     // stopped belongs to an earlier session and is dropped.
     std::uint64_t detectionSession_ = 0;
-    bool isReadingQuietly_ = false;
-    // A call heard during a quiet read, with its listening session.
-    std::optional<std::pair<std::uint64_t, QString>> callAfterRead_;
+    // A call heard while a command ran, with its listening session.
+    std::optional<std::pair<std::uint64_t, QString>> heldCall_;
     // While listening waits to start again: the delay before the next try, and when it is due
     // (none while a try is under way: then detector_ is that try).
     struct Resume {
@@ -409,6 +423,8 @@ private:
         std::optional<Clock::TimePoint> at;
     };
     std::optional<Resume> resume_;
+    // Last, so that it goes first: work handed back by the queues as they drain does nothing.
+    OwnerContext owner_;
 };
 
 } // namespace harkwell

@@ -10,9 +10,6 @@
 #include <sphinxbase/logmath.h>
 #include <sphinxbase/ngram_model.h>
 
-#include <QCoreApplication>
-#include <QMetaObject>
-
 #include <fstream>
 #include <map>
 #include <mutex>
@@ -201,13 +198,10 @@ public:
     void cancel() override { request_->audio.close(); }
 
 private:
-    void deliver(RecognitionEvent event) {
-        if (request_->audio.isClosed()) {
-            return;
+    void deliver(const RecognitionEvent& event) {
+        if (!request_->audio.isClosed()) {
+            handler_(event);
         }
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(), [handler = handler_, event = std::move(event)] { handler(event); },
-            Qt::QueuedConnection);
     }
 
     void deliverTranscript(std::string transcript) {

@@ -20,7 +20,7 @@ struct PocketSphinxModel {
 };
 
 // On-device speech recognition with PocketSphinx. Each task decodes on a worker thread of its own
-// ("Harkwell.speech") and posts its results to the main thread of the Qt application: the
+// ("Harkwell.speech") and hands its results to the handler there, until it is cancelled: the
 // transcript of the utterance being heard, revised as decoding goes on, then, when the utterance
 // ends at a pause (or after `maxUtterance` of unbroken speech), an empty transcript, so that every
 // utterance starts afresh and neither audio nor text piles up over hours.

@@ -68,7 +68,7 @@ public:
         }
     }
 
-    // When the basic recogniser heard a call phrase (on the main thread).
+    // When the basic recogniser heard a call phrase (on its thread).
     void proposeCandidate(int phrase) {
         std::optional<AudioWindow> window;
         {
@@ -89,8 +89,8 @@ public:
 
     const std::vector<std::string> phrases;
     const std::shared_ptr<RecognitionRequest> basic;
-    // Whether the basic recogniser's utterance going on was proposed (on the main thread only:
-    // its results are handed over by copies of one handler).
+    // Whether the basic recogniser's utterance going on was proposed (on the basic recogniser's
+    // thread only, where its results come one at a time).
     bool hasProposed = false;
     AudioHistory history{historySamples};
     AudioWindowQueue queue;
@@ -231,22 +231,17 @@ private:
         }
     }
 
-    void deliver(RecognitionEvent event) {
-        // Audio from a file waits until the result is handled, as it would arrive from a live
-        // microphone before more audio if transcribing took no time.
-        const bool held = options_.waitForTranscription;
-        if (held) {
+    void deliver(const RecognitionEvent& event) {
+        handler_(event);
+        if (options_.waitForTranscription) {
+            // Audio from a file waits until the main thread has handled what the handler passed
+            // on, as a live microphone would not have delivered more had transcribing taken no time.
+            // Posted after the handler's own work, this runs after it.
             request_->queue.beginDelivery();
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(), [request = request_] { request->queue.endDelivery(); },
+                Qt::QueuedConnection);
         }
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [handler = handler_, event = std::move(event), request = held ? request_ : nullptr] {
-                handler(event);
-                if (request) {
-                    request->queue.endDelivery();
-                }
-            },
-            Qt::QueuedConnection);
     }
 
     const AppLocale locale_;

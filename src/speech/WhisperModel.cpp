@@ -41,7 +41,7 @@ void WhisperModel::load() {
     loader_ = nullptr;
     // The load reads a large file: never on the main thread. The queue ends with its one job.
     auto queue = std::make_shared<std::unique_ptr<SerialQueue>>(std::make_unique<SerialQueue>("Harkwell.model"));
-    (*queue)->async([this, queue, loader = std::move(loader), path = path_, alive = std::weak_ptr<const int>(alive_)] {
+    (*queue)->async([this, queue, loader = std::move(loader), path = path_, owner = owner_.handle()] {
         std::shared_ptr<WhisperTranscriber> transcriber;
         std::string failure;
         try {
@@ -52,16 +52,13 @@ void WhisperModel::load() {
         } catch (const std::exception& error) {
             failure = error.what();
         }
+        // The loading thread is done by now or about to be; it is ended on the main thread, off
+        // itself, whether or not this model is still there.
         QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [this, queue, alive, transcriber = std::move(transcriber), failure = std::move(failure)]() mutable {
-                // The loading thread is done by now or about to be; it is ended here, off itself.
-                queue->reset();
-                if (!alive.expired()) {
-                    finishLoading(std::move(transcriber), std::move(failure));
-                }
-            },
-            Qt::QueuedConnection);
+            QCoreApplication::instance(), [queue] { queue->reset(); }, Qt::QueuedConnection);
+        owner.post([this, transcriber = std::move(transcriber), failure = std::move(failure)]() mutable {
+            finishLoading(std::move(transcriber), std::move(failure));
+        });
     });
 }
 

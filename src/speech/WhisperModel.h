@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/OwnerContext.h"
+
 #include <QObject>
 
 #include <functional>
@@ -59,7 +61,7 @@ private:
     WhisperModelState state_;
     std::string failure_;
     std::shared_ptr<WhisperTranscriber> transcriber_;
-    std::shared_ptr<const int> alive_ = std::make_shared<const int>(0);
+    OwnerContext owner_;
 };
 
 } // namespace harkwell

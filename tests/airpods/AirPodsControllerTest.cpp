@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <map>
 #include <set>
 #include <sstream>
@@ -62,6 +63,21 @@ bool endsWithin(pid_t pid, std::chrono::milliseconds bound) {
     }
     ::close(fd);
     return ready == 1;
+}
+
+// Whether the helper's child, as it recorded it (0: none), ends within 10 s; it is collected
+// either way.
+bool childEnds(const std::string& recordedChild) {
+    const pid_t child = std::stoi(recordedChild);
+    if (child <= 0) {
+        return false;
+    }
+    const bool hasEnded = endsWithin(child, 10s);
+    if (!hasEnded) {
+        ::kill(child, SIGKILL);
+    }
+    ::waitpid(child, nullptr, 0);
+    return hasEnded;
 }
 
 // A private installation root whose libexec/harkwell/ModeRelay is the fake helper, and a
@@ -197,15 +213,39 @@ TEST_F(AirPodsControllerTest, TimesOutAndEndsTheHelperAndItsChildren) {
         EXPECT_EQ(::kill(std::stoi(recorded()[1]), 0), -1) << "the helper outlived its command";
         EXPECT_TRUE(runtimeIsEmpty());
         if (action == "hang-with-child") {
-            const pid_t child = std::stoi(recorded()[3]);
-            ASSERT_GT(child, 0);
-            const bool hasEnded = endsWithin(child, 10s);
-            if (!hasEnded) {
-                ::kill(child, SIGKILL);
-            }
-            ::waitpid(child, nullptr, 0);
-            EXPECT_TRUE(hasEnded) << "the helper's child outlived the time-out";
+            EXPECT_TRUE(childEnds(recorded()[3])) << "the helper's child outlived the time-out";
         }
+    }
+    ::prctl(PR_SET_CHILD_SUBREAPER, 0);
+}
+
+// Quitting ends the helper under way, even one that ignores SIGTERM, with its process group, at once
+// rather than at the time-out; later calls start no helper.
+TEST_F(AirPodsControllerTest, ShutDownEndsTheHelperUnderWayAndLaterCalls) {
+    ASSERT_EQ(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+    const fs::path record = root_ / "record.fifo";
+    ASSERT_EQ(::mkfifo(record.c_str(), 0600), 0);
+    for (const std::string action : {"hang", "ignore-term", "hang-with-child"}) {
+        SCOPED_TRACE(action);
+        ::setenv("FAKE_HELPER_RECORD", record.c_str(), 1);
+        fake({{"FAKE_HELPER_ACTION", action}, {"FAKE_HELPER_FILE", "anc"}});
+        AirPodsController runner = controller(10min);
+        auto call = std::async(std::launch::async, [&] { runner.currentMode(); });
+        // The helper writes its record once it runs: the FIFO's reader waits for it.
+        std::array<std::string, 4> fields;
+        std::ifstream(record) >> fields[0] >> fields[1] >> fields[2] >> fields[3];
+        runner.shutDown();
+        ASSERT_EQ(call.wait_for(60s), std::future_status::ready) << "the call waited for the time-out";
+        EXPECT_THROW(call.get(), std::runtime_error);
+        EXPECT_EQ(::kill(std::stoi(fields[1]), 0), -1) << "the helper outlived the shut-down";
+        EXPECT_TRUE(runtimeIsEmpty());
+        if (action == "hang-with-child") {
+            EXPECT_TRUE(childEnds(fields[3])) << "the helper's child outlived the shut-down";
+        }
+        ::setenv("FAKE_HELPER_RECORD", (root_ / "later").c_str(), 1);
+        fake({{"FAKE_HELPER_FILE", "anc\nEXIT_CODE=0"}});
+        EXPECT_THROW(runner.currentMode(), std::runtime_error);
+        EXPECT_FALSE(fs::exists(root_ / "later")) << "a helper started after the shut-down";
     }
     ::prctl(PR_SET_CHILD_SUBREAPER, 0);
 }

@@ -33,6 +33,9 @@ std::string environment(const char* name) {
 int main(int argc, char** argv) {
     const std::string outputPath = argc >= 4 ? argv[3] : "";
     const std::string action = environment("FAKE_HELPER_ACTION");
+    if (action == "ignore-term") {
+        std::signal(SIGTERM, SIG_IGN); // before the record: a test that has read it may send one
+    }
     pid_t child = 0;
     if (action == "hang-with-child") {
         child = ::fork();
@@ -71,9 +74,6 @@ int main(int argc, char** argv) {
     std::fwrite(printText.data(), 1, printText.size(), stdout);
     std::fflush(stdout);
 
-    if (action == "ignore-term") {
-        std::signal(SIGTERM, SIG_IGN);
-    }
     while (action == "hang" || action == "ignore-term" || action == "hang-with-child") {
         ::pause();
     }

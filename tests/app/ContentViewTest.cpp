@@ -554,6 +554,7 @@ TEST_F(ContentViewTest, TheMicrophoneRow) {
         EXPECT_TRUE(parts().microphoneNotice->isHidden());
         QTest::mouseClick(parts().detectionSwitch, Qt::LeftButton);
         ASSERT_TRUE(model->isDetectionEnabled());
+        ASSERT_TRUE(eventually([&] { return !parts().microphoneNotice->isHidden(); })) << "once the inputs are read";
         EXPECT_EQ(detectors->madeOn.back(), "");
         EXPECT_FALSE(parts().microphoneNotice->isHidden());
         EXPECT_EQ(parts().microphoneNotice->text(), texts.notice);

@@ -3,6 +3,7 @@
 #include "detection/WakePhraseDetector.h"
 
 #include "EventLoop.h"
+#include "Holdable.h"
 
 #include <QCoreApplication>
 
@@ -11,7 +12,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <future>
+#include <mutex>
 #include <thread>
 #include <tuple>
 
@@ -23,8 +26,10 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Read on the main thread only, by the detector's watchdog; counts the reads.
+// Read by the detector's watchdog on the capture thread and by its gate on the main thread.
 using FakeClock = testing::SettableClock;
+
+using testing::HoldPoint;
 
 struct FakeRequest final : RecognitionRequest {
     void append(std::span<const std::int16_t> samples) override {
@@ -37,67 +42,100 @@ struct FakeRequest final : RecognitionRequest {
     void endAudio() override { ended = true; }
     std::vector<std::string> contextualStrings;
     std::atomic<std::size_t> appended = 0; // samples
-    bool ended = false;
-    bool cancelled = false; // its task was
+    std::atomic<bool> ended = false;
+    std::atomic<bool> cancelled = false; // its task was
 };
 
+// Its end passes through the recogniser's gate, as a real task waits for its decoder thread.
 struct FakeTask final : RecognitionTask {
-    explicit FakeTask(std::shared_ptr<FakeRequest> request) : request(std::move(request)) {}
+    FakeTask(std::shared_ptr<FakeRequest> request, std::shared_ptr<HoldPoint> end)
+        : request(std::move(request)), end(std::move(end)) {}
+    ~FakeTask() override { end->pass(); }
     void cancel() override { request->cancelled = true; }
     std::shared_ptr<FakeRequest> request;
+    std::shared_ptr<HoldPoint> end;
 };
 
+// Made on the capture thread: read request and handler once the capture has started.
 struct FakeRecognizer final : SpeechRecognizer {
     bool isAvailable() const override { return available; }
     bool supportsOnDeviceRecognition() const override { return true; }
     std::shared_ptr<RecognitionRequest> makeRequest(const std::vector<std::string>& contextualStrings) override {
         request = std::make_shared<FakeRequest>();
         request->contextualStrings = contextualStrings;
+        requests.push_back(request);
         return request;
     }
     std::unique_ptr<RecognitionTask> recognitionTask(std::shared_ptr<RecognitionRequest> made,
                                                      ResultHandler resultHandler) override {
         handler = std::move(resultHandler);
-        return std::make_unique<FakeTask>(std::static_pointer_cast<FakeRequest>(made));
+        return std::make_unique<FakeTask>(std::static_pointer_cast<FakeRequest>(made), taskEnd);
     }
     bool available = true;
-    std::shared_ptr<FakeRequest> request;
+    std::shared_ptr<FakeRequest> request; // the last one
+    std::vector<std::shared_ptr<FakeRequest>> requests;
     ResultHandler handler;
+    const std::shared_ptr<HoldPoint> taskEnd = std::make_shared<HoldPoint>();
 };
 
 // What happened to one capture session; the session itself belongs to the detector.
 struct CaptureLog {
-    bool stopped = false;
+    std::atomic<bool> stopped = false;
     AudioCaptureSession::BufferHandler onBuffer; // called on the capture thread
     AudioCaptureSession::ErrorHandler onError;
-    std::promise<void> started; // kept when start has run on the capture thread
 };
 
-struct FakeCaptureSession final : AudioCaptureSession {
-    explicit FakeCaptureSession(std::shared_ptr<CaptureLog> log) : log(std::move(log)) {}
-    void start(BufferHandler onBuffer, ErrorHandler onError) override {
-        log->onBuffer = std::move(onBuffer);
-        log->onError = std::move(onError);
-        log->started.set_value();
-    }
-    void stop() override { log->stopped = true; }
-    std::shared_ptr<CaptureLog> log;
-};
-
+// The sound server's inputs, read on the capture thread; with inputsRead held, a read waits.
 struct FakeCaptureDevices final : AudioCaptureDevices {
-    std::vector<AudioInputDevice> inputDevices() override { return devices; }
+    struct Session final : AudioCaptureSession {
+        Session(std::shared_ptr<CaptureLog> log, FakeCaptureDevices& devices) : log(std::move(log)), devices(devices) {}
+        void start(BufferHandler onBuffer, ErrorHandler onError) override {
+            log->onBuffer = std::move(onBuffer);
+            log->onError = std::move(onError);
+            const std::lock_guard lock(devices.mutex);
+            ++devices.started;
+            devices.changed.notify_all();
+        }
+        void stop() override { log->stopped = true; }
+        std::shared_ptr<CaptureLog> log;
+        FakeCaptureDevices& devices;
+    };
+
+    std::vector<AudioInputDevice> inputDevices() override {
+        inputsRead.pass();
+        return devices;
+    }
     std::unique_ptr<AudioCaptureSession> open(const AudioInputDevice& device) override {
         if (openError) {
             throw *openError;
         }
+        const std::lock_guard lock(mutex);
         opened = device.uniqueId;
-        session = std::make_shared<CaptureLog>();
-        return std::make_unique<FakeCaptureSession>(session);
+        sessions.push_back(std::make_shared<CaptureLog>());
+        return std::make_unique<Session>(sessions.back(), *this);
     }
+    // The session started `count`-th, once the capture thread has started it; none after 10 s.
+    std::shared_ptr<CaptureLog> startedSession(int count) {
+        std::unique_lock lock(mutex);
+        changed.wait_for(lock, 10s, [&] { return started >= count; });
+        return started >= count ? sessions[static_cast<std::size_t>(count - 1)] : nullptr;
+    }
+    std::string openedDevice() const {
+        const std::lock_guard lock(mutex);
+        return opened;
+    }
+
+    // Set before a start.
     std::vector<AudioInputDevice> devices{{"alsa_input.pci", "Built-in Audio", true}};
     std::optional<Error> openError;
+    HoldPoint inputsRead;
+
+private:
+    mutable std::mutex mutex;
+    std::condition_variable changed;
     std::string opened; // the last device opened
-    std::shared_ptr<CaptureLog> session;
+    std::vector<std::shared_ptr<CaptureLog>> sessions;
+    int started = 0;
 };
 
 // Answers at once, or holds the speech answer for the test to give.
@@ -129,6 +167,8 @@ protected:
         clock = std::make_shared<FakeClock>();
         errors.clear();
         listening = 0;
+        sessions = 0;
+        capture.reset();
         std::unique_ptr<SpeechRecognizer> made = std::make_unique<FakeRecognizer>();
         recognizer = static_cast<FakeRecognizer*>(made.get());
         recognizerLocale.reset();
@@ -148,10 +188,25 @@ protected:
             [this] { ++nearSpeechReports; });
         deliverMainThreadWork();
     }
-    // Starts, and waits until the capture thread has started too.
+    // Starts, and waits until the capture thread has started capture too.
     void startCapturing(const std::vector<std::string>& phrases = {"James", "Dr. Kim"}) {
         start(phrases);
-        devices->session->started.get_future().wait();
+        waitForCapture();
+    }
+    // Waits until the capture thread has started the capture of the last start.
+    void waitForCapture() {
+        capture = devices->startedSession(++sessions);
+        ASSERT_TRUE(capture) << "capture did not start";
+    }
+    // Starts, and waits until the start has failed.
+    void startFailing() {
+        start();
+        ASSERT_TRUE(testing::eventually([&] { return !errors.empty(); }));
+    }
+    // The recogniser's result, from its own thread, once the main thread has taken it in.
+    void recognize(const RecognitionEvent& event, const SpeechRecognizer::ResultHandler& handler = nullptr) {
+        std::thread(handler ? handler : recognizer->handler, event).join();
+        deliverMainThreadWork();
     }
 
     // Frames of a square wave (33: a quiet room at -60 dBFS, 3277: someone speaking close by at
@@ -163,7 +218,7 @@ protected:
         }
         std::thread([&] {
             for (int frame = 0; frame < frames; ++frame) {
-                devices->session->onBuffer(buffer);
+                capture->onBuffer(buffer);
             }
         }).join();
     }
@@ -181,6 +236,8 @@ protected:
     std::shared_ptr<FakePermissions> permissions;
     std::shared_ptr<FakeClock> clock;
     std::unique_ptr<WakePhraseDetector> detector;
+    std::shared_ptr<CaptureLog> capture; // the session started last
+    int sessions = 0;                    // started by this detector
     int listening = 0;
     std::vector<std::string> detected;
     std::vector<Error> errors;
@@ -192,42 +249,43 @@ TEST_F(WakePhraseDetectorPlatformTest, ListensThroughTheBuiltInMicrophoneAndASta
     ASSERT_TRUE(errors.empty()) << errors.front().description();
     EXPECT_EQ(permissions->asked, (std::vector<std::string>{"Speech Recognition", "Microphone"}));
     EXPECT_EQ(recognizer->request->contextualStrings, (std::vector<std::string>{"James", "Dr. Kim"}));
-    recognizer->handler({"hey james", std::nullopt});
+    recognize({"hey james", std::nullopt});
     EXPECT_EQ(detected, std::vector<std::string>{"James"});
 
     // Started again while listening: the first capture and recognition end before the next begin.
-    const auto first = devices->session;
+    const auto first = capture;
     const auto firstRequest = recognizer->request;
     const auto firstHandler = recognizer->handler;
     startCapturing({"Minsu"});
     EXPECT_TRUE(first->stopped && firstRequest->ended && firstRequest->cancelled);
-    ASSERT_NE(devices->session, first);
-    firstHandler({"hey minsu", std::nullopt}); // the earlier task's result, still on its way
+    recognize({"hey minsu", std::nullopt}, firstHandler); // the earlier task's result, still on its way
     EXPECT_EQ(detected, std::vector<std::string>{"James"});
-    recognizer->handler({"hey minsu", std::nullopt});
+    recognize({"hey minsu", std::nullopt});
     EXPECT_EQ(detected, (std::vector<std::string>{"James", "Minsu"}));
 
     // Capture errors reach onError on the main thread, and only from the live session; so do the
     // recogniser's.
     const auto lost = AppError::captureSetup("The microphone Built-in Audio Analog Stereo was disconnected.");
-    first->onError(lost);
-    std::thread([&] { devices->session->onError(lost); }).join();
+    std::thread([&] {
+        first->onError(lost);
+        capture->onError(lost);
+    }).join();
     EXPECT_TRUE(errors.empty()) << "moved to the main thread";
-    deliverMainThreadWork();
-    recognizer->handler({std::nullopt, AppError::speechUnavailable(AppLocale::english)});
+    ASSERT_TRUE(testing::eventually([&] { return !errors.empty(); }));
+    recognize({std::nullopt, AppError::speechUnavailable(AppLocale::english)});
     EXPECT_EQ(errors, (std::vector<Error>{lost, AppError::speechUnavailable(AppLocale::english)}));
 
     detector->stop();
-    EXPECT_TRUE(devices->session->stopped);
+    EXPECT_TRUE(testing::eventually([&] { return capture->stopped.load(); }));
 }
 
 TEST_F(WakePhraseDetectorPlatformTest, TheRecognizerHintsAndMatchingFollowTheDetectorsLocale) {
     makeDetector(AppLocale::korean);
-    start({"지훈"});
+    startCapturing({"지훈"});
     EXPECT_EQ(recognizerLocale, AppLocale::korean);
     ASSERT_TRUE(recognizer->request);
     EXPECT_EQ(recognizer->request->contextualStrings.size(), 7u) << "the phrase and its six Korean forms";
-    recognizer->handler({"지훈아", std::nullopt});
+    recognize({"지훈아", std::nullopt});
     EXPECT_EQ(detected, std::vector<std::string>{"지훈"});
 }
 
@@ -246,7 +304,7 @@ TEST_F(WakePhraseDetectorPlatformTest, StartUpFailuresStopAtTheFirstFailedCheck)
         SCOPED_TRACE(name);
         makeDetector();
         arrange();
-        start();
+        startFailing();
         EXPECT_EQ(errors, std::vector<Error>{expected});
         EXPECT_EQ(permissions->asked.size(), asked);
         EXPECT_FALSE(detector->isCapturing());
@@ -267,8 +325,39 @@ TEST_F(WakePhraseDetectorPlatformTest, LateAnswersStartListeningOnlyWhileTheDete
         std::thread([this] { permissions->pendingSpeech(AuthorizationStatus::authorized); }).join();
         deliverMainThreadWork();
         EXPECT_EQ(permissions->asked.size(), then == "answered" ? 2u : 1u);
-        EXPECT_EQ(detector && detector->isCapturing(), then == "answered");
+        if (then == "answered") {
+            EXPECT_TRUE(devices->startedSession(1));
+            EXPECT_TRUE(testing::eventually([&] { return detector->isCapturing(); }));
+        } else {
+            EXPECT_FALSE(detector && detector->isCapturing());
+        }
     }
+}
+
+// Neither a sound server that does not answer nor a recogniser still setting up its decoder holds
+// up the main thread: the inputs are read on the capture thread, and a stopped session's decoder
+// thread ends there too. A session stopped while its inputs are read starts no capture.
+TEST_F(WakePhraseDetectorPlatformTest, ASlowSoundServerOrRecogniserHoldsUpNeitherStartNorStop) {
+    devices->inputsRead.hold();
+    start();
+    ASSERT_TRUE(devices->inputsRead.waitForPasses(1));
+    detector->stop();
+    start({"Minsu"}); // behind the read that hangs
+    EXPECT_FALSE(devices->inputsRead.hasGivenUp()) << "the main thread waited for the sound server";
+    devices->inputsRead.release();
+    waitForCapture();
+    EXPECT_EQ(recognizer->requests.front()->contextualStrings, std::vector<std::string>{"Minsu"})
+        << "the stopped session went on after its read";
+
+    recognizer->taskEnd->hold();
+    detector->stop();
+    ASSERT_TRUE(recognizer->taskEnd->waitForPasses(1));
+    start({"James"});
+    EXPECT_FALSE(recognizer->taskEnd->hasGivenUp()) << "the main thread waited for a decoder to end";
+    recognizer->taskEnd->release();
+    waitForCapture();
+    recognize({"hey james", std::nullopt});
+    EXPECT_EQ(detected, std::vector<std::string>{"James"});
 }
 
 TEST_F(WakePhraseDetectorPlatformTest, AMicrophoneSilentForTheTimeOutIsReportedStoppedOnceWhetherOrNotAudioCame) {
@@ -277,23 +366,25 @@ TEST_F(WakePhraseDetectorPlatformTest, AMicrophoneSilentForTheTimeOutIsReportedS
         SCOPED_TRACE(hasAudioCome);
         makeDetector();
         startCapturing();
-        const auto session = devices->session;
         if (hasAudioCome) {
-            std::thread([&] { session->onBuffer(buffer); }).join(); // from the capture's thread
+            std::thread([&] { capture->onBuffer(buffer); }).join(); // from the capture's thread
             ASSERT_TRUE(testing::eventually([&] { return listening > 0; }, 5s));
         }
         // Just short of the time-out, once the watchdog has looked: nothing yet.
         clock->elapsed += WakePhraseDetector::audioTimeout - 1ms;
         const int reads = clock->reads;
         ASSERT_TRUE(testing::eventually([&] { return clock->reads > reads; }, 5s));
+        deliverMainThreadWork();
         EXPECT_TRUE(errors.empty());
 
         clock->elapsed += 1ms;
         ASSERT_TRUE(testing::eventually([&] { return !errors.empty(); }, 5s));
         EXPECT_EQ(errors, std::vector<Error>{AppError::microphoneStopped("Built-in Audio")});
         // The capture's own report of the same loss, later, is not told again; audio is told once.
-        std::thread([&] { session->onError(AppError::microphoneStopped("Built-in Audio")); }).join();
-        std::thread([&] { session->onBuffer(buffer); }).join();
+        std::thread([&] {
+            capture->onError(AppError::microphoneStopped("Built-in Audio"));
+            capture->onBuffer(buffer);
+        }).join();
         testing::settle();
         EXPECT_EQ(errors.size(), 1u);
         EXPECT_EQ(listening, hasAudioCome ? 1 : 0);
@@ -302,10 +393,9 @@ TEST_F(WakePhraseDetectorPlatformTest, AMicrophoneSilentForTheTimeOutIsReportedS
 
 TEST_F(WakePhraseDetectorPlatformTest, ARecogniserHoldingCaptureUpIsNoSilentMicrophone) {
     startCapturing();
-    const auto session = devices->session;
     std::promise<void> release;
     recognizer->request->held = release.get_future().share();
-    std::thread capture([&] { session->onBuffer(std::vector<std::int16_t>(1600, 0)); });
+    std::thread captureThread([&] { capture->onBuffer(std::vector<std::int16_t>(1600, 0)); });
     // No assertion may leave before the capture thread is released.
     EXPECT_TRUE(testing::eventually([&] { return listening > 0; }, 5s));
     for (int i = 0; i < 2; ++i) {
@@ -313,9 +403,10 @@ TEST_F(WakePhraseDetectorPlatformTest, ARecogniserHoldingCaptureUpIsNoSilentMicr
         const int reads = clock->reads;
         EXPECT_TRUE(testing::eventually([&] { return clock->reads > reads; }, 5s)) << "the watchdog gave up";
     }
+    deliverMainThreadWork();
     EXPECT_TRUE(errors.empty());
     release.set_value();
-    capture.join();
+    captureThread.join();
     clock->elapsed += WakePhraseDetector::audioTimeout;
     EXPECT_TRUE(testing::eventually([&] { return !errors.empty(); }, 5s)) << "silent once the buffer was taken";
 }
@@ -354,13 +445,13 @@ TEST_F(WakePhraseDetectorPlatformTest, WithNearSpeechRequiredACallNeedsSomeoneCl
     for (const auto& [name, amplitude, frames, reports] : steps) {
         play(amplitude, frames);
         clock->elapsed += DetectionGate::detectionCooldown;
-        recognizer->handler({"james", std::nullopt});
-        recognizer->handler({"", std::nullopt});
+        recognize({"james", std::nullopt});
+        recognize({"", std::nullopt});
         EXPECT_EQ(detected.size(), reports) << name;
     }
     // Without near speech after listening started again, nothing counts from the last session.
     startCapturing({"James"});
-    recognizer->handler({"james", std::nullopt});
+    recognize({"james", std::nullopt});
     EXPECT_EQ(detected.size(), 2u);
 }
 
@@ -385,8 +476,8 @@ TEST_F(WakePhraseDetectorPlatformTest, ListensOnTheChosenInputOrTellsThatItIsMis
         makeDetector();
         devices->devices = inputs;
         detector->useMicrophone(chosen);
-        start();
-        EXPECT_EQ(devices->opened, opened);
+        error ? startFailing() : startCapturing();
+        EXPECT_EQ(devices->openedDevice(), opened);
         EXPECT_EQ(errors, error ? std::vector<Error>{*error} : std::vector<Error>{});
     }
 }

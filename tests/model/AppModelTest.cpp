@@ -46,6 +46,7 @@ protected:
     AppModelTest() { useLocale("en-US"); }
     ~AppModelTest() override {
         audioInputs->release();
+        detectors->teardown->release();
         model.reset();
         airPods->release();
         setAppMetadataLookupForTesting(nullptr);
@@ -202,13 +203,12 @@ TEST_F(AppModelTest, PermissionSetupAsksSpeechThenMicrophoneThenBluetooth) {
 
 // --- Listening and modes -----------------------------------------------------------------
 
-// While the AirPods switch for a call, further calls, mode requests and setup runs are dropped.
+// While the AirPods switch for a call, the user's mode requests and setup runs are dropped.
 TEST_F(AppModelTest, RequestsWhileACommandRunsAreDropped) {
     auto& created = listeningModel();
     airPods->hold();
     detect();
     ASSERT_TRUE(eventually([&] { return created.isCommandRunning(); }));
-    detect();
     created.setAirPodsMode(ListeningMode::normal);
     created.preparePermissions();
     pressShortcut();
@@ -219,6 +219,116 @@ TEST_F(AppModelTest, RequestsWhileACommandRunsAreDropped) {
     EXPECT_EQ(calls, QStringList{"James"});
     EXPECT_EQ(airPods->commands(), std::vector<std::string>{"transparency"});
     EXPECT_TRUE(created.isDetectionEnabled());
+}
+
+// A call heard while a command runs switches the AirPods once the command has finished, whether
+// it is the return after an earlier call, the user's own switch or a read of the mode; a return
+// that was pending then waits for quiet after the new call. The AirPods go back after that quiet,
+// to the mode from before the calls.
+TEST_F(AppModelTest, ACallDuringACommandSwitchesOnceItHasFinished) {
+    const std::vector<std::tuple<const char*, std::function<void(AppModel&)>, std::vector<std::string>, ListeningMode>>
+        cases{
+            {"the return after a call",
+             [this](AppModel&) {
+                 hearCall();
+                 airPods->willAnswer(ListeningMode::transparency); // what the return reads first
+                 airPods->hold();
+                 clock->advanceBy(30s);
+             },
+             {"transparency", "current-mode", "anc", "transparency"},
+             ListeningMode::anc},
+            {"the user's switch",
+             [this](AppModel& m) {
+                 airPods->hold();
+                 m.setAirPodsMode(ListeningMode::normal);
+             },
+             {"normal", "transparency"},
+             ListeningMode::normal},
+            {"a read of the mode",
+             [this](AppModel& m) {
+                 airPods->hold();
+                 m.panelDidOpen();
+             },
+             {"current-mode", "transparency"},
+             ListeningMode::anc},
+            {"a read while a return is pending",
+             [this](AppModel& m) {
+                 hearCall();
+                 clock->advanceBy(20s);
+                 airPods->willAnswer(ListeningMode::transparency);
+                 airPods->hold();
+                 m.panelDidOpen();
+                 clock->advanceBy(20s); // the return's time passes during the read
+             },
+             {"transparency", "current-mode", "transparency"},
+             ListeningMode::anc},
+        };
+    for (const auto& [name, startCommand, commands, modeBefore] : cases) {
+        SCOPED_TRACE(name);
+        airPods = std::make_shared<FakeAirPods>();
+        calls.clear();
+        auto& listening = listeningModel();
+        startCommand(listening);
+        ASSERT_TRUE(eventually([&] { return listening.isCommandRunning(); }));
+        const auto callsBefore = calls.size();
+        detect();
+        settle();
+        EXPECT_EQ(calls.size(), callsBefore) << "switched during the command";
+        airPods->release();
+        ASSERT_TRUE(eventually([&] { return calls.size() > callsBefore && !listening.isCommandRunning(); }));
+        EXPECT_EQ(airPods->commands(), commands);
+        EXPECT_EQ(listening.selectedMode(), ListeningMode(ListeningMode::transparency));
+        EXPECT_TRUE(listening.isInTransparencyAfterCall());
+        EXPECT_EQ(listening.secondsUntilReturn(), 30) << "the wait starts again from the held call";
+
+        airPods->willAnswer(ListeningMode::transparency);
+        wait(30s);
+        EXPECT_EQ(listening.selectedMode(), modeBefore);
+    }
+}
+
+// Quitting ends a helper command under way instead of waiting for it.
+TEST_F(AppModelTest, QuittingEndsTheHelperCommandUnderWay) {
+    auto& created = makeModel(R"({"permissionSetupComplete": true})");
+    airPods->hold();
+    created.setAirPodsMode(ListeningMode::normal);
+    ASSERT_TRUE(eventually([&] { return !airPods->commands().empty(); }));
+    model.reset();
+    EXPECT_EQ(airPods->shutDowns(), 1);
+    EXPECT_FALSE(airPods->hasGivenUp()) << "quitting waited for the command";
+}
+
+// The toggle of the shortcut and of `harkwell --toggle-mode` tells how it ended: no failure once
+// the AirPods have switched, else why they were not, as the banner says it.
+TEST_F(AppModelTest, TheToggleSaysWhyTheAirPodsWereNotSwitched) {
+    const AppError noAdapter = AppError::helperFailed("No Bluetooth adapter");
+    const std::vector<std::tuple<const char*, QByteArray, std::function<void(AppModel&)>, std::optional<QString>>>
+        cases{
+            {"switched", R"({"permissionSetupComplete": true})", [](AppModel&) {}, std::nullopt},
+            {"setup not complete", "{}", [](AppModel&) {}, "Complete permission setup first."},
+            {"AirPods not connected", R"({"permissionSetupComplete": true})",
+             [this](AppModel&) { airPods->willAnswer(AppError::airPodsNotConnected()); },
+             describe(AppError::airPodsNotConnected())},
+            {"the helper failed", R"({"permissionSetupComplete": true})",
+             [&](AppModel&) { airPods->willAnswer(noAdapter); }, describe(noAdapter)},
+            {"a command running", R"({"permissionSetupComplete": true})",
+             [this](AppModel& m) {
+                 airPods->hold();
+                 m.panelDidOpen();
+             },
+             "Another AirPods command is running."},
+        };
+    for (const auto& [name, stored, arrange, failure] : cases) {
+        SCOPED_TRACE(name);
+        auto& created = makeModel(stored);
+        arrange(created);
+        std::optional<std::optional<QString>> outcome;
+        created.toggleAirPodsModeFromShortcut([&](const std::optional<QString>& reason) { outcome = reason; });
+        ASSERT_TRUE(eventually([&] { return outcome.has_value(); }));
+        EXPECT_EQ(*outcome, failure);
+        airPods->release();
+        ASSERT_TRUE(idle());
+    }
 }
 
 // AirPods that are away leave listening on for a later call; any other helper failure ends it.
@@ -808,6 +918,22 @@ TEST_F(AppModelTest, StartAtLoginKeepsAnEntryThatSaysSoAndExplainsAFailure) {
     }
 }
 
+// Listening switched off, or started again at another sensitivity, leaves the old detector to end
+// on another thread: a recogniser that is still setting up holds up neither the switch nor the panel.
+TEST_F(AppModelTest, EndedSessionsEndTheirThreadsOffTheMainThread) {
+    auto& listening = listeningModel();
+    detectors->teardown->hold();
+    listening.setDetectionSensitivity(DetectionSensitivity::high);
+    listening.setDetectionEnabled(false);
+    EXPECT_EQ(detectors->stops, 2);
+    EXPECT_EQ(detectors->madeAt,
+              (std::vector<DetectionSensitivity>{DetectionSensitivity::medium, DetectionSensitivity::high}));
+    EXPECT_FALSE(listening.isDetectionEnabled());
+    EXPECT_FALSE(detectors->teardown->hasGivenUp()) << "the main thread waited for a detector to end";
+    detectors->teardown->release();
+    EXPECT_TRUE(eventually([&] { return detectors->teardown->passes() == 2; }));
+}
+
 // --- Sensitivity and the return after a call ------------------------------------------
 
 // Exact raw sensitivity else medium; a wait snaps to the nearest positive choice (ties longer), non-integers default.
@@ -1120,7 +1246,8 @@ TEST_F(AppModelTest, AChosenMicrophoneThatIsGoneGivesWayToTheAutomaticChoiceOnly
         detectors->madeOn.clear();
         audioInputs->setDevices(inputs);
         auto& created = listeningModel(stored);
-        ASSERT_EQ(detectors->madeOn, std::vector<std::string>{listenedOn});
+        ASSERT_TRUE(eventually([&] { return !detectors->madeOn.empty(); }));
+        EXPECT_EQ(detectors->madeOn, std::vector<std::string>{listenedOn});
         EXPECT_EQ(created.fallbackMicrophone(), fallback);
         created.setDetectionEnabled(false);
         EXPECT_EQ(created.fallbackMicrophone(), "") << "the notice goes with listening";
@@ -1139,6 +1266,7 @@ TEST_F(AppModelTest, TheMicrophoneChoiceIsStoredAndListeningMovesToIt) {
 
     listening.setMicrophoneSource("alsa_input.usb-Blue_Yeti");
     EXPECT_EQ(storedSettings().value("microphoneSource").toString(), "alsa_input.usb-Blue_Yeti");
+    ASSERT_TRUE(eventually([&] { return detectors->madeOn.size() == 2; }));
     EXPECT_EQ(detectors->madeOn, (std::vector<std::string>{"", "alsa_input.usb-Blue_Yeti"}));
     EXPECT_TRUE(listening.isDetectionEnabled());
     listening.setMicrophoneSource("");
@@ -1150,6 +1278,7 @@ TEST_F(AppModelTest, TheMicrophoneChoiceIsStoredAndListeningMovesToIt) {
     listening.refreshMicrophoneInputs();
     EXPECT_TRUE(eventually([&] { return listening.microphoneInputs().isEmpty(); }));
     listening.setMicrophoneSource("alsa_input.usb-Blue_Yeti");
+    ASSERT_TRUE(eventually([&] { return detectors->madeOn.size() == 4; }));
     EXPECT_EQ(detectors->madeOn.back(), "alsa_input.usb-Blue_Yeti");
 }
 
@@ -1196,6 +1325,38 @@ TEST_F(AppModelTest, AHangingSoundServerHoldsOneReadOfTheInputsAndNotTheMainThre
     server.join();
     settle();
     EXPECT_EQ(audioInputs->reads(), 3) << "refreshes asked for during a read were queued behind it";
+}
+
+// With a chosen input, listening starts once the inputs have been read on the inputs thread: a
+// sound server that does not answer holds up that session and not the main thread, and a session
+// that ended meanwhile starts no detector when the answer comes.
+TEST_F(AppModelTest, ListeningOnAChosenInputWaitsForTheInputsOffTheMainThread) {
+    audioInputs->setDevices({headset, builtIn});
+    audioInputs->hold();
+    auto& listening = listeningModel(R"(, "microphoneSource": "alsa_input.usb-Blue_Yeti")");
+    listening.setDetectionEnabled(true);
+    listening.setWakePhraseDraft("Olivia");
+    EXPECT_TRUE(listening.canAddWakePhrase());
+    settle();
+    EXPECT_FALSE(audioInputs->hasGivenUp()) << "a read waited on the main thread";
+    EXPECT_TRUE(listening.isDetectionEnabled());
+    EXPECT_TRUE(detectors->madeOn.empty());
+    audioInputs->release();
+    ASSERT_TRUE(eventually([&] { return !detectors->madeOn.empty(); }));
+    EXPECT_EQ(detectors->madeOn, std::vector<std::string>{""}) << "one session, on the automatic choice";
+    EXPECT_EQ(listening.fallbackMicrophone(), "Built-in Audio");
+
+    audioInputs->hold();
+    listening.setDetectionSensitivity(DetectionSensitivity::high);
+    ASSERT_TRUE(eventually([&] { return audioInputs->reads() == 2; }));
+    listening.setDetectionEnabled(false);
+    audioInputs->release();
+    // A refresh reads after the session's read, and its list comes after the session's answer.
+    listening.refreshMicrophoneInputs();
+    ASSERT_TRUE(eventually([&] { return !listening.microphoneInputs().isEmpty(); }));
+    EXPECT_EQ(detectors->madeOn.size(), 1u) << "a session switched off meanwhile started";
+    EXPECT_FALSE(listening.isDetectionEnabled());
+    EXPECT_EQ(listening.fallbackMicrophone(), "");
 }
 
 // --- The accurate recogniser's model --------------------------------------------------------

@@ -2,55 +2,25 @@
 
 // Fakes of everything the application model works through.
 
+#include "Holdable.h"
 #include "model/AppModel.h"
 
 #include <QTemporaryDir>
 
 #include <chrono>
-#include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <stdexcept>
 #include <thread>
+#include <utility>
 #include <variant>
 
 namespace harkwell::testing {
 
-// Calls of a fake that the test can hold: after hold(), a call that waits (waitUntilReleased)
-// goes on only after release().
-class Holdable {
-public:
-    void hold() {
-        std::lock_guard lock(mutex_);
-        held_ = true;
-    }
-    void release() {
-        {
-            std::lock_guard lock(mutex_);
-            held_ = false;
-        }
-        released_.notify_all();
-    }
-
-protected:
-    // Waits with the fake's lock held; false when `most` passed first.
-    bool waitUntilReleased(std::unique_lock<std::mutex>& lock,
-                           std::chrono::seconds most = std::chrono::seconds::max()) {
-        if (most == std::chrono::seconds::max()) {
-            released_.wait(lock, [this] { return !held_; });
-            return true;
-        }
-        return released_.wait_for(lock, most, [this] { return !held_; });
-    }
-
-    mutable std::mutex mutex_;
-
-private:
-    std::condition_variable released_;
-    bool held_ = false;
-};
-
 // AirPods whose answers the test scripts. With hold(), calls wait until release(), so that the
-// test can act while a command is under way.
+// test can act while a command is under way; a call held for 10 s gives up (hasGivenUp), so that a
+// test that waits for it on its own thread fails instead of hanging. shutDown ends a held call,
+// which throws; unlike the real one it leaves later calls alone, for the next model of the test.
 class FakeAirPods final : public AirPodsControl, public Holdable {
 public:
     // The outcome of one call: a mode, or an error to throw. Unscripted calls answer ANC.
@@ -59,6 +29,14 @@ public:
     ListeningMode currentMode() override { return answer("current-mode"); }
     ListeningMode prepareBluetoothPermission() override { return answer("request-permission"); }
     void setMode(ListeningMode mode) override { answer(std::string(mode.rawValue())); }
+    void shutDown() override {
+        {
+            std::lock_guard lock(mutex_);
+            ++shutDowns_;
+            isEndingCall_ = isInCall_;
+        }
+        release();
+    }
 
     void willAnswer(Outcome outcome) {
         std::lock_guard lock(mutex_);
@@ -68,12 +46,27 @@ public:
         std::lock_guard lock(mutex_);
         return commands_;
     }
+    int shutDowns() const {
+        std::lock_guard lock(mutex_);
+        return shutDowns_;
+    }
+    bool hasGivenUp() const {
+        std::lock_guard lock(mutex_);
+        return hasGivenUp_;
+    }
 
 private:
     ListeningMode answer(std::string command) {
         std::unique_lock lock(mutex_);
         commands_.push_back(std::move(command));
-        waitUntilReleased(lock);
+        isInCall_ = true;
+        if (!waitUntilReleased(lock, std::chrono::seconds(10))) {
+            hasGivenUp_ = true;
+        }
+        isInCall_ = false;
+        if (std::exchange(isEndingCall_, false)) {
+            throw std::runtime_error("ended for quitting");
+        }
         Outcome outcome = ListeningMode::anc;
         if (!outcomes_.empty()) {
             outcome = outcomes_.front();
@@ -87,6 +80,10 @@ private:
 
     std::deque<Outcome> outcomes_;
     std::vector<std::string> commands_;
+    int shutDowns_ = 0;
+    bool isInCall_ = false;
+    bool isEndingCall_ = false;
+    bool hasGivenUp_ = false;
 };
 
 // Permissions whose statuses the test sets. Requests are recorded and never answered.
@@ -128,9 +125,13 @@ public:
         ErrorCallback onError;
         ListeningCallback onListening;
         NearSpeechCallback onNearSpeech;
+        // Each detector's destruction passes through it, as a real one waits for a recogniser that
+        // is still setting up.
+        std::shared_ptr<HoldPoint> teardown = std::make_shared<HoldPoint>();
     };
 
-    explicit FakeDetector(std::shared_ptr<Log> log) : log_(std::move(log)) {}
+    explicit FakeDetector(std::shared_ptr<Log> log) : log_(std::move(log)), teardown_(log_->teardown) {}
+    ~FakeDetector() override { teardown_->pass(); }
     void start(const std::vector<std::string>& phrases, DetectedCallback onDetected, ErrorCallback onError,
                ListeningCallback onListening = nullptr, NearSpeechCallback onNearSpeech = nullptr) override {
         log_->startedWith.push_back(phrases);
@@ -144,20 +145,16 @@ public:
 
 private:
     std::shared_ptr<Log> log_;
+    const std::shared_ptr<HoldPoint> teardown_; // the log's fields are the main thread's
 };
 
 // The sound server's inputs as the test sets them; reachable unless setUnreachable says why not.
-// Read on the model's inputs thread. With hold(), reads wait until release(), so that the test
-// can act while one is under way; a read held for 10 s gives up (hasGivenUp), so that a read on
-// the test's own thread fails the test instead of hanging it.
-class FakeAudioInputs final : public AudioInputList, public Holdable {
+// Read on the model's inputs thread; with hold(), reads wait until release() (HoldPoint).
+class FakeAudioInputs final : public AudioInputList, public HoldPoint {
 public:
     std::vector<AudioInputDevice> inputs() override {
-        std::unique_lock lock(mutex_);
-        ++reads_;
-        if (!waitUntilReleased(lock, std::chrono::seconds(10))) {
-            hasGivenUp_ = true;
-        }
+        pass();
+        std::lock_guard lock(mutex_);
         if (unreachable_) {
             throw Error(AppError::soundServerUnreachable(*unreachable_));
         }
@@ -172,18 +169,9 @@ public:
         unreachable_ = std::move(reason);
     }
     // The reads begun so far.
-    int reads() const {
-        std::lock_guard lock(mutex_);
-        return reads_;
-    }
-    bool hasGivenUp() const {
-        std::lock_guard lock(mutex_);
-        return hasGivenUp_;
-    }
+    int reads() const { return passes(); }
 
 private:
-    bool hasGivenUp_ = false;
-    int reads_ = 0;
     std::vector<AudioInputDevice> devices_{{"alsa_input.pci-0000_00_1f.3.analog-stereo", "Built-in Audio", true}};
     std::optional<std::string> unreachable_;
 };

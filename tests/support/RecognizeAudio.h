@@ -6,6 +6,7 @@
 
 #include <QByteArray>
 #include <QEventLoop>
+#include <QMetaObject>
 #include <QTimer>
 
 #include <cstring>
@@ -38,12 +39,19 @@ inline std::string recognize(SpeechRecognizer& recognizer, const std::vector<std
     const auto request = recognizer.makeRequest(phrases);
     QEventLoop loop;
     QTimer::singleShot(60000, &loop, &QEventLoop::quit);
+    // Results come on the recogniser's thread; they are taken on this one. The task ends before
+    // the loop goes, and results still on their way go with the loop.
     auto task = recognizer.recognitionTask(request, [&](const RecognitionEvent& event) {
-        // Recognisers end every utterance with an empty transcript.
-        if (event.error || (event.transcript == "" && !results.empty())) {
-            loop.quit();
-        }
-        results += (event.error ? event.error->description() : event.transcript.value_or("(none)")) + "|";
+        QMetaObject::invokeMethod(
+            &loop,
+            [&, event] {
+                // Recognisers end every utterance with an empty transcript.
+                if (event.error || (event.transcript == "" && !results.empty())) {
+                    loop.quit();
+                }
+                results += (event.error ? event.error->description() : event.transcript.value_or("(none)")) + "|";
+            },
+            Qt::QueuedConnection);
     });
     std::thread capture([&] {
         for (std::size_t at = 0; at < samples.size(); at += 1600) {

@@ -612,6 +612,7 @@ int run(int argc, char** argv) {
     std::vector<RecognizerChoice> recognizers{RecognizerChoice::both};
     std::vector<std::string> recognizerLabels{"both"};
     double soakHours = 0, silenceMinutes = 0;
+    std::optional<double> editsPerLetter; // the level's own unless given
     bool quietWatchOnly = false; // only how the NearSpeechWatch hears the office, without the recogniser
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
@@ -698,6 +699,8 @@ int run(int argc, char** argv) {
             modelPath = value();
         } else if (argument == "--whisper-prompt") {
             settings.accurate.promptWithPhrases = value() == "on";
+        } else if (argument == "--edits-per-letter") {
+            editsPerLetter = std::stod(value());
         } else if (argument == "--no-speech-threshold") {
             settings.accurate.noSpeechThreshold = std::stod(value());
         } else if (argument == "--quiet-watch-only") {
@@ -721,7 +724,7 @@ int run(int argc, char** argv) {
             "[--noise-suppression DB] [--webrtc-level 0-3] [--webrtc-gain-control on|off] [--quiet-margin DB] "
             "[--quiet-frames N] [--quiet-watch-only] [--require-address on|off] [--require-near-speech on|off] "
             "[--recognizer pocketsphinx|whisper|both[,...]] [--whisper-model FILE] [--whisper-prompt on|off] "
-            "[--no-speech-threshold P] [--verbose]");
+            "[--no-speech-threshold P] [--edits-per-letter E] [--verbose]");
     }
     auto clips = readManifest(manifest);
     if (!onlyCondition.empty()) {
@@ -749,6 +752,7 @@ int run(int argc, char** argv) {
             const auto accurate = twoStageOptionsFor(level);
             ours.accurate.windows = accurate.windows;
             ours.accurate.queueCapacity = accurate.queueCapacity;
+            ours.accurate.editsPerLetter = editsPerLetter.value_or(accurate.editsPerLetter);
             ours.recognizer = recognizers[r];
             ours.requiresAddress = settings.requiresAddress.value_or(level == DetectionSensitivity::low);
             ours.name = std::string(level.rawValue()) + ", " + recognizerLabels[r];

@@ -202,7 +202,12 @@ private:
     bool heardWithoutPrompt(const WhisperTranscriber::Result& result, const std::vector<float>& audio,
                             const AudioWindow& window, const WhisperTranscriber::Options& options) {
         const auto match = matchWakePhrases(result.text, request_->phrases, locale_);
-        if (!match || (window.proposedPhrase >= 0 && window.proposedPhrase == request_->indexOf(match->targetPhrase))) {
+        if (!match) {
+            return true;
+        }
+        if (window.proposedPhrase >= 0 && window.proposedPhrase == request_->indexOf(match->targetPhrase)) {
+            qCDebug(logSpeech) << "Taken: the basic recogniser heard" << QString::fromStdString(match->targetPhrase)
+                               << "too";
             return true;
         }
         auto unprompted = options;
@@ -211,12 +216,10 @@ private:
         if (!heardAlone) {
             return false;
         }
-        if (!soundsLike(heardAlone->text, match->targetPhrase)) {
-            qCDebug(logSpeech) << "Dropped: without the prompt Whisper heard"
-                               << QString::fromStdString(heardAlone->text).trimmed();
-            return false;
-        }
-        return true;
+        const bool alike = soundsLike(heardAlone->text, match->targetPhrase, options_.editsPerLetter);
+        qCDebug(logSpeech) << (alike ? "Taken:" : "Dropped:") << "without the prompt Whisper heard"
+                           << QString::fromStdString(heardAlone->text).trimmed();
+        return alike;
     }
 
     // The transcription, or nothing once its failure has been reported: listening ends with it.
@@ -276,7 +279,14 @@ std::unique_ptr<RecognitionTask> TwoStageRecognizer::recognitionTask(std::shared
                                           options_);
 }
 
-TwoStageRecognizer::Options twoStageOptionsFor(DetectionSensitivity) { return {}; }
+TwoStageRecognizer::Options twoStageOptionsFor(DetectionSensitivity sensitivity) {
+    TwoStageRecognizer::Options options;
+    // Low and Medium: Whisper's own spelling must be close ("Pria", "Minsoo"), not a different word
+    // that starts alike ("Prior to that" for Priya). High takes looser spellings too, for more
+    // calls heard in noise and more false calls in talk.
+    options.editsPerLetter = sensitivity == DetectionSensitivity::high ? 0.6 : 0.39;
+    return options;
+}
 
 SpeechRecognizerFactory listeningRecognizerFactory(DetectionSensitivity sensitivity,
                                                    std::shared_ptr<WhisperTranscriber> transcriber,
@@ -347,11 +357,29 @@ std::size_t editDistance(const std::string& a, const std::string& b) {
     return row[b.size()];
 }
 
+// A title as Whisper writes it without being told how the user spells it ("Doctor Kim"), as its
+// abbreviation ("dr"), so that titles compare by what is said.
+std::vector<std::string> withTitlesShort(std::vector<std::string> words) {
+    static const std::vector<std::pair<std::string, std::string>> titles{
+        {"doctor", "dr"}, {"mister", "mr"}, {"missus", "mrs"}, {"professor", "prof"}};
+    for (auto& word : words) {
+        for (const auto& [spoken, written] : titles) {
+            if (word == spoken) {
+                word = written;
+            }
+        }
+    }
+    return words;
+}
+
 } // namespace
 
-bool soundsLike(std::string_view transcript, std::string_view phrase) {
-    const auto words = matchingTokens(transcript);
-    const auto target = normalizedWakeText(phrase);
+bool soundsLike(std::string_view transcript, std::string_view phrase, double editsPerLetter) {
+    const auto words = withTitlesShort(matchingTokens(transcript));
+    std::string target;
+    for (const auto& token : withTitlesShort(matchingTokens(phrase))) {
+        target += token;
+    }
     const auto length = matchingTokens(phrase).size();
     if (target.empty()) {
         return false;
@@ -364,7 +392,7 @@ bool soundsLike(std::string_view transcript, std::string_view phrase) {
                 run += words[i];
             }
             const auto longer = std::max(run.size(), target.size());
-            if (5 * editDistance(run, target) <= 3 * longer) {
+            if (static_cast<double>(editDistance(run, target)) <= editsPerLetter * static_cast<double>(longer)) {
                 return true;
             }
         }

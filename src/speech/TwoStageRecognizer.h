@@ -33,6 +33,9 @@ public:
         // Give the call phrases to Whisper as the text the audio continues, so that names come out
         // spelled as the user typed them.
         bool promptWithPhrases = true;
+        // How far Whisper's spelling without the prompt may be from a call phrase it wrote with
+        // the prompt (soundsLike), in letter edits a letter.
+        double editsPerLetter = 0.6;
         // A window Whisper itself believes holds no speech above this is not passed on.
         double noSpeechThreshold = 0.8;
         // Audio from a file: wait for Whisper instead of dropping windows (the benchmark).
@@ -83,7 +86,7 @@ bool echoesThePrompt(std::string_view transcript, const std::vector<std::string>
 // fewer) whose letters are at most 0.6 edits a letter away ("Minsoo" for "Minsu", "Doctor Kim" for
 // "Dr. Kim"), never the words of a different sentence. A name spelt far from its sound
 // ("Siobhan", which Whisper alone writes "Shivon") does not pass: a known cost of the check.
-bool soundsLike(std::string_view transcript, std::string_view phrase);
+bool soundsLike(std::string_view transcript, std::string_view phrase, double editsPerLetter = 0.6);
 
 // A window's transcript as a streaming recogniser would have delivered it while the words came:
 // every prefix that ends a word ("James,", "James, come", "James, come here."), so that a name

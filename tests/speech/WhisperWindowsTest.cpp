@@ -238,6 +238,16 @@ TEST(TwoStageRecognizerTest, ANamePromptedMustSoundAlikeUnprompted) {
          }) {
         EXPECT_EQ(soundsLike(heardAlone, phrase), alike) << heardAlone << " / " << phrase;
     }
+    // Closer: a spelling variant passes, a different word with the same start does not.
+    for (const auto& [heardAlone, phrase, alike] : std::vector<Case>{
+             {"Sorry to bother you, Pria.", "Priya", true},
+             {"Minsoo, can you come here?", "Minsu", true},
+             {"Excuse me, Doctor Kim.", "Dr. Kim", true},
+             {"Mister Lee, your table is ready.", "Mr. Lee", true},
+             {"Prior to that, Minnie went for a walk.", "Priya", false},
+         }) {
+        EXPECT_EQ(soundsLike(heardAlone, phrase, 0.39), alike) << heardAlone << " / " << phrase;
+    }
 }
 
 TEST(TwoStageRecognizerTest, AWindowsTranscriptArrivesWordByWordSoThatAnEarlyNameIsHeard) {

@@ -1,9 +1,9 @@
 #include "audio/PulseAudioCapture.h"
 
 #include "audio/PulseAudioSources.h"
+#include "core/HandOff.h"
 #include "core/Log.h"
 
-#include <QMetaObject>
 #include <QObject>
 #include <QStringList>
 
@@ -151,20 +151,16 @@ private:
             pa_stream_drop(stream);
         }
         if (!samples.empty()) {
-            QMetaObject::invokeMethod(
-                self->receiver_.get(),
-                [self, samples = std::move(samples)] {
-                    if (self->onBuffer_) {
-                        self->onBuffer_(samples);
-                    }
-                },
-                Qt::QueuedConnection);
+            handOff(self->receiver_.get(), [self, samples = std::move(samples)] {
+                if (self->onBuffer_) {
+                    self->onBuffer_(samples);
+                }
+            });
         }
     }
 
     void post(const AppError& error) {
-        QMetaObject::invokeMethod(
-            receiver_.get(), [this, error] { fail(error); }, Qt::QueuedConnection);
+        handOff(receiver_.get(), [this, error] { fail(error); });
     }
 
     AppError cannotAdd() const { return AppError::captureSetup("Cannot add " + device_.localizedName + " as input."); }

@@ -1,10 +1,10 @@
 #include "detection/WakePhraseDetector.h"
 
+#include "core/HandOff.h"
 #include "core/Log.h"
 #include "matching/WakePhraseMatching.h"
 
 #include <QCoreApplication>
-#include <QMetaObject>
 
 #include <algorithm>
 
@@ -93,14 +93,11 @@ template <typename... Args>
 std::function<void(Args...)> WakePhraseDetector::onMainThread(std::type_identity_t<std::function<void(Args...)>> work) {
     return [alive = std::weak_ptr<const int>(alive_), session = session_, this, work = std::move(work)](Args... args) {
         // The detector is destroyed on the main thread only, so checking there is enough.
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [alive, session, this, work, args...] {
-                if (!alive.expired() && session == session_) {
-                    work(args...);
-                }
-            },
-            Qt::QueuedConnection);
+        handOff(QCoreApplication::instance(), [alive, session, this, work, args...] {
+            if (!alive.expired() && session == session_) {
+                work(args...);
+            }
+        });
     };
 }
 

@@ -1,5 +1,6 @@
 #include "model/AppModel.h"
 
+#include "core/HandOff.h"
 #include "core/Log.h"
 #include "locale/AppLocale.h"
 #include "matching/UnicodeText.h"
@@ -184,14 +185,11 @@ AppModel::~AppModel() {
 }
 
 void AppModel::onMainThread(const QPointer<AppModel>& model, std::function<void(AppModel&)> work) {
-    QMetaObject::invokeMethod(
-        QCoreApplication::instance(),
-        [model, work = std::move(work)] {
-            if (model) {
-                work(*model);
-            }
-        },
-        Qt::QueuedConnection);
+    handOff(QCoreApplication::instance(), [model, work = std::move(work)] {
+        if (model) {
+            work(*model);
+        }
+    });
 }
 
 // --- Published state ---------------------------------------------------------------------

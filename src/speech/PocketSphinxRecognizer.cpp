@@ -1,5 +1,6 @@
 #include "speech/PocketSphinxRecognizer.h"
 
+#include "core/HandOff.h"
 #include "core/Log.h"
 #include "speech/AudioFrontEnd.h"
 #include "speech/AudioQueue.h"
@@ -11,7 +12,6 @@
 #include <sphinxbase/ngram_model.h>
 
 #include <QCoreApplication>
-#include <QMetaObject>
 
 #include <fstream>
 #include <map>
@@ -205,9 +205,7 @@ private:
         if (request_->audio.isClosed()) {
             return;
         }
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(), [handler = handler_, event = std::move(event)] { handler(event); },
-            Qt::QueuedConnection);
+        handOff(QCoreApplication::instance(), [handler = handler_, event = std::move(event)] { handler(event); });
     }
 
     void deliverTranscript(std::string transcript) {

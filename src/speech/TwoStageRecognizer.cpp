@@ -1,12 +1,12 @@
 #include "speech/TwoStageRecognizer.h"
 
+#include "core/HandOff.h"
 #include "core/Log.h"
 #include "detection/NearSpeechWatch.h"
 #include "matching/WakePhraseMatching.h"
 #include "speech/PocketSphinxRecognizer.h"
 
 #include <QCoreApplication>
-#include <QMetaObject>
 
 #include <algorithm>
 #include <atomic>
@@ -202,9 +202,7 @@ private:
     }
 
     void deliver(RecognitionEvent event) {
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(), [handler = handler_, event = std::move(event)] { handler(event); },
-            Qt::QueuedConnection);
+        handOff(QCoreApplication::instance(), [handler = handler_, event = std::move(event)] { handler(event); });
     }
 
     const AppLocale locale_;

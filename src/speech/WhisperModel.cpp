@@ -1,11 +1,11 @@
 #include "speech/WhisperModel.h"
 
+#include "core/HandOff.h"
 #include "core/Log.h"
 #include "core/SerialQueue.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QMetaObject>
 
 #include <cstdlib>
 #include <exception>
@@ -52,16 +52,14 @@ void WhisperModel::load() {
         } catch (const std::exception& error) {
             failure = error.what();
         }
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [this, queue, alive, transcriber = std::move(transcriber), failure = std::move(failure)]() mutable {
-                // The loading thread is done by now or about to be; it is ended here, off itself.
-                queue->reset();
-                if (!alive.expired()) {
-                    finishLoading(std::move(transcriber), std::move(failure));
-                }
-            },
-            Qt::QueuedConnection);
+        handOff(QCoreApplication::instance(),
+                [this, queue, alive, transcriber = std::move(transcriber), failure = std::move(failure)]() mutable {
+                    // The loading thread is done by now or about to be; it is ended here, off itself.
+                    queue->reset();
+                    if (!alive.expired()) {
+                        finishLoading(std::move(transcriber), std::move(failure));
+                    }
+                });
     });
 }
 

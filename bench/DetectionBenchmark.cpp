@@ -613,7 +613,7 @@ int run(int argc, char** argv) {
     std::vector<std::string> recognizerLabels{"both"};
     double soakHours = 0, silenceMinutes = 0;
     std::optional<double> editsPerLetter; // the level's own unless given
-    bool quietWatchOnly = false; // only how the NearSpeechWatch hears the office, without the recogniser
+    bool quietWatchOnly = false;          // only how the NearSpeechWatch hears the office, without the recogniser
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
         const auto value = [&]() -> std::string {

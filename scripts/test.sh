@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, then checks formatting, builds and runs every test: the fuzzers
-# for a bounded time, the tests under AddressSanitizer and UndefinedBehaviorSanitizer, and the
-# tests in the normal build, warnings as errors throughout.
+# for a bounded time, the tests under AddressSanitizer and UndefinedBehaviorSanitizer, under
+# ThreadSanitizer, and in the normal build, warnings as errors throughout.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
@@ -32,16 +32,26 @@ for fuzzer in "${fuzzers[@]}"; do
     echo "$fuzzer: $(grep -E '^Done' "$corpus.log")"
 done
 
+# Builds a sanitizer's preset and runs every test under it: only the summary when everything
+# passes; a failure's whole output otherwise.
+sanitized_tests() {
+    cmake --preset "$1" >/dev/null
+    cmake --build "build/$1" -j "$jobs"
+    if ctest --preset "$1" -j "$jobs" >"$corpus.ctest" 2>&1; then
+        tail -n 4 "$corpus.ctest"
+    else
+        cat "$corpus.ctest"
+        exit 1
+    fi
+}
+
 echo "== Tests under AddressSanitizer and UndefinedBehaviorSanitizer"
-cmake --preset asan >/dev/null
-cmake --build build/asan -j "$jobs"
-# Only the summary when everything passes; a failure's whole output otherwise.
-if ctest --preset asan -j "$jobs" >"$corpus.ctest" 2>&1; then
-    tail -n 4 "$corpus.ctest"
-else
-    cat "$corpus.ctest"
-    exit 1
-fi
+sanitized_tests asan
+
+# The Whisper-model tests run here too: whisper.cpp is built without the sanitizer, so they take
+# seconds, not minutes.
+echo "== Tests under ThreadSanitizer"
+sanitized_tests tsan
 
 echo "== Tests"
 cmake --preset release >/dev/null

@@ -28,6 +28,7 @@
 #include <functional>
 #include <limits>
 #include <utility>
+#include <vector>
 
 namespace harkwell {
 namespace {
@@ -141,20 +142,43 @@ ContentView::ContentView(AppModel& model, QWidget* parent) : QWidget(parent), mo
     screens_->addWidget(parts_.permissionSetup);
     screens_->addWidget(parts_.mainControls);
 
-    for (auto signal :
-         {&AppModel::wakePhraseDraftChanged, &AppModel::activeWakePhrasesChanged, &AppModel::canAddWakePhraseChanged,
-          &AppModel::isPermissionSetupCompleteChanged, &AppModel::permissionStatusTextChanged,
-          &AppModel::isDetectionEnabledChanged, &AppModel::selectedModeChanged, &AppModel::hotKeySettingChanged,
-          &AppModel::isRecordingShortcutChanged, &AppModel::isCommandRunningChanged, &AppModel::errorMessageChanged,
-          &AppModel::wakePhraseHintChanged, &AppModel::isStartAtLoginChanged, &AppModel::isListenAtStartChanged}) {
-        connect(&model_, signal, this, &ContentView::refresh);
+    // Each part of the panel shows what the model's signals about it say, and follows only those:
+    // a countdown's tick or a keystroke leaves the rest of the panel, the microphone list
+    // included, as it is.
+    using Signal = void (AppModel::*)();
+    const std::vector<std::pair<void (ContentView::*)(), std::vector<Signal>>> sections{
+        {&ContentView::refreshScreens,
+         {&AppModel::isPermissionSetupCompleteChanged, &AppModel::permissionStatusTextChanged,
+          &AppModel::isCommandRunningChanged}},
+        {&ContentView::refreshDetectionToggle,
+         {&AppModel::isDetectionEnabledChanged, &AppModel::isCommandRunningChanged}},
+        {&ContentView::refreshDetectionOptions,
+         {&AppModel::detectionSensitivityChanged, &AppModel::returnAfterQuietSecondsChanged,
+          &AppModel::recognizerNoticeChanged}},
+        {&ContentView::refreshReturnTitle, {&AppModel::secondsUntilReturnChanged}},
+        {&ContentView::refreshMicrophoneChoice,
+         {&AppModel::microphoneInputsChanged, &AppModel::microphoneSourceChanged}},
+        {&ContentView::refreshPhraseEntry,
+         {&AppModel::wakePhraseDraftChanged, &AppModel::canAddWakePhraseChanged, &AppModel::wakePhraseHintChanged,
+          &AppModel::isCommandRunningChanged}},
+        {&ContentView::refreshPhraseList, {&AppModel::activeWakePhrasesChanged, &AppModel::isCommandRunningChanged}},
+        {&ContentView::refreshModePicker, {&AppModel::selectedModeChanged, &AppModel::isCommandRunningChanged}},
+        {&ContentView::refreshShortcut,
+         {&AppModel::hotKeySettingChanged, &AppModel::isRecordingShortcutChanged, &AppModel::isCommandRunningChanged}},
+        {&ContentView::refreshStartupSwitches, {&AppModel::isStartAtLoginChanged, &AppModel::isListenAtStartChanged}},
+        {&ContentView::refreshErrorBanners, {&AppModel::errorMessageChanged}},
+    };
+    for (const auto& [refresh, changes] : sections) {
+        for (const Signal change : changes) {
+            connect(&model_, change, this, refresh);
+        }
+        (this->*refresh)();
     }
     inputsTimer_.setInterval(inputsInterval);
     connect(&inputsTimer_, &QTimer::timeout, &model_, &AppModel::refreshMicrophoneInputs);
     meterTimer_.setInterval(meterInterval);
     connect(&meterTimer_, &QTimer::timeout, this,
             [this] { parts_.levelMeter->setValue(meterValue(model_.inputLevel())); });
-    refresh();
 }
 
 void ContentView::showEvent(QShowEvent* event) {
@@ -337,11 +361,6 @@ QWidget* ContentView::buildDetectionOptions() {
     returnRow->addWidget(parts_.returnChoice);
     layout->addLayout(returnRow);
     layout->addWidget(buildMicrophoneChoice());
-
-    for (auto signal : {&AppModel::detectionSensitivityChanged, &AppModel::returnAfterQuietSecondsChanged,
-                        &AppModel::secondsUntilReturnChanged, &AppModel::recognizerNoticeChanged}) {
-        connect(&model_, signal, this, &ContentView::refresh);
-    }
     return options;
 }
 
@@ -351,6 +370,9 @@ void ContentView::refreshDetectionOptions() {
     parts_.sensitivityPicker->setSelectedIndex(int(model_.detectionSensitivity()));
     parts_.sensitivityHint->setVisible(model_.detectionSensitivity() == DetectionSensitivity::low);
     parts_.returnChoice->setCurrentIndex(parts_.returnChoice->findData(model_.returnAfterQuietSeconds()));
+}
+
+void ContentView::refreshReturnTitle() {
     // While a return is pending its title tells when, in the same place.
     const auto secondsLeft = model_.secondsUntilReturn();
     parts_.returnTitle->setText(secondsLeft ? panelTexts::returnPending.text().arg(*secondsLeft)
@@ -404,10 +426,6 @@ QWidget* ContentView::buildMicrophoneChoice() {
     question->addLayout(buttons);
     parts_.bluetoothQuestion->hide();
     layout->addWidget(parts_.bluetoothQuestion);
-
-    for (auto signal : {&AppModel::microphoneInputsChanged, &AppModel::microphoneSourceChanged}) {
-        connect(&model_, signal, this, &ContentView::refreshMicrophoneChoice);
-    }
     return section;
 }
 
@@ -669,45 +687,54 @@ QWidget* ContentView::buildStartupSwitches() {
     return section;
 }
 
-void ContentView::refresh() {
+void ContentView::refreshScreens() {
     const bool running = model_.isCommandRunning();
     screens_->setCurrentIndex(model_.isPermissionSetupComplete() ? 1 : 0);
-
     parts_.permissionButton->setText(running ? model_.permissionStatusText() : panelTexts::permissionButton.text());
     parts_.permissionButton->setEnabled(!running);
+}
 
+void ContentView::refreshDetectionToggle() {
     const bool detecting = model_.isDetectionEnabled();
     parts_.detectionSwitch->setChecked(detecting);
-    parts_.detectionSwitch->setEnabled(!running);
+    parts_.detectionSwitch->setEnabled(!model_.isCommandRunning());
     parts_.detectionIcon->setPixmap(
         icons::pixmap(detecting ? "mic-fill" : "mic", palette().color(QPalette::WindowText), 16, devicePixelRatioF()));
-    refreshDetectionOptions();
-    refreshMicrophoneChoice();
     updateMeter();
+}
 
+void ContentView::refreshPhraseEntry() {
+    if (parts_.phraseField->text() != model_.wakePhraseDraft()) {
+        parts_.phraseField->setText(model_.wakePhraseDraft());
+    }
+    parts_.addButton->setEnabled(model_.canAddWakePhrase() && !model_.isCommandRunning());
+    parts_.phraseHint->setText(model_.wakePhraseHint());
+    parts_.phraseHint->setVisible(!model_.wakePhraseHint().isEmpty());
+}
+
+void ContentView::refreshPhraseList() {
     const QStringList& phrases = model_.activeWakePhrases();
     const int listened = model_.listenedWakePhraseCount();
     parts_.phraseCount->setText(listened < model_.hearableWakePhraseCount()
                                     ? panelTexts::phraseCountLimited.text().arg(listened).arg(phrases.size())
                                     : panelTexts::phraseCount.text().arg(listened));
-    if (parts_.phraseField->text() != model_.wakePhraseDraft()) {
-        parts_.phraseField->setText(model_.wakePhraseDraft());
-    }
-    parts_.addButton->setEnabled(model_.canAddWakePhrase() && !running);
     if (phrases != shownPhrases_ || rows_.size() != phrases.size()) {
         rebuildPhraseRows();
     }
     for (const PhraseRow& row : rows_) {
-        row.removeButton->setEnabled(!running);
+        row.removeButton->setEnabled(!model_.isCommandRunning());
     }
-    parts_.phraseHint->setText(model_.wakePhraseHint());
-    parts_.phraseHint->setVisible(!model_.wakePhraseHint().isEmpty());
     parts_.emptyPhrasesText->setVisible(phrases.isEmpty());
     parts_.phraseScrollArea->setVisible(!phrases.isEmpty());
+}
 
+void ContentView::refreshModePicker() {
     parts_.modePicker->setSelectedIndex(pickerIndex(model_.selectedMode()));
-    parts_.modePicker->setEnabled(!running);
+    parts_.modePicker->setEnabled(!model_.isCommandRunning());
+}
 
+void ContentView::refreshShortcut() {
+    const bool running = model_.isCommandRunning();
     const bool recording = model_.isRecordingShortcut();
     const auto& shortcut = model_.hotKeySetting();
     parts_.shortcutDisplay->setText(recording  ? panelTexts::shortcutRecording.text()
@@ -716,10 +743,14 @@ void ContentView::refresh() {
     parts_.recordButton->setText(recording ? panelTexts::cancelRecording.text() : panelTexts::recordShortcut.text());
     parts_.recordButton->setEnabled(!running);
     parts_.clearButton->setEnabled(shortcut.has_value() && !running);
+}
 
+void ContentView::refreshStartupSwitches() {
     parts_.startAtLoginSwitch->setChecked(model_.isStartAtLogin());
     parts_.listenAtStartSwitch->setChecked(model_.isListenAtStart());
+}
 
+void ContentView::refreshErrorBanners() {
     const auto& error = model_.errorMessage();
     // Red for a fault, the text colour for good news.
     const QColor bannerColor = model_.bannerKind() == AppModel::BannerKind::error

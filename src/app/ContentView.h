@@ -28,12 +28,13 @@ class SwitchButton;
 // return after a call, call phrases, AirPods mode, shortcut, start at login and listening at
 // start), with the error banner and Quit on both. It keeps no state of its own beyond the phrase
 // field's focus and a Bluetooth microphone waiting for the user's confirmation: every value shown
-// is read from the model whenever the model notifies, and every control calls one model
-// operation. The phrase field holds the model's draft, of at most maximumWakePhraseDraftLength
-// characters: an edit that would make it longer (a paste of a long list) goes to the model, which
-// fits it in at its commas. While it is shown it reads the sound server's inputs every
-// inputsInterval, and, while listening, the input level every meterInterval; hidden, it does
-// neither, and the model learns that the panel closed. The banner takes the colour of its kind.
+// is read from the model when the model notifies a change of it, each part of the panel on its
+// own signals, and every control calls one model operation. The phrase field holds the model's
+// draft, of at most maximumWakePhraseDraftLength characters: an edit that would make it longer (a
+// paste of a long list) goes to the model, which fits it in at its commas. While it is shown it
+// reads the sound server's inputs every inputsInterval, and, while listening, the input level every
+// meterInterval; hidden, it does neither, and the model learns that the panel closed. The banner
+// takes the colour of its kind.
 // 420 x 640 pixels.
 class ContentView : public QWidget {
     Q_OBJECT
@@ -120,9 +121,7 @@ private:
     QWidget* buildMainControls();
     QWidget* buildDetectionToggle();
     QWidget* buildDetectionOptions();
-    void refreshDetectionOptions();
     QWidget* buildMicrophoneChoice();
-    void refreshMicrophoneChoice();
     void chooseMicrophone(int index);
     // Ends the question about a Bluetooth input, choosing it or not.
     void answerBluetoothQuestion(bool confirmed);
@@ -135,8 +134,19 @@ private:
     void rebuildPhraseRows();
     // Fits the phrase list's area to its rows, up to visiblePhraseRows of them.
     void fitPhraseScrollArea();
-    // Shows the model's current state in every control.
-    void refresh();
+
+    // Each shows the model's current state in one part of the panel.
+    void refreshScreens(); // the screen shown, and the permission screen's button
+    void refreshDetectionToggle();
+    void refreshDetectionOptions(); // the recogniser's notice, the sensitivity, the return's choice
+    void refreshReturnTitle();      // the time left while a return is pending
+    void refreshMicrophoneChoice();
+    void refreshPhraseEntry(); // the field, the add button and the hint under them
+    void refreshPhraseList();
+    void refreshModePicker();
+    void refreshShortcut();
+    void refreshStartupSwitches();
+    void refreshErrorBanners();
 
     AppModel& model_;
     Parts parts_;

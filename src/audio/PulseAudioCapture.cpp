@@ -1,6 +1,7 @@
 #include "audio/PulseAudioCapture.h"
 
 #include "audio/PulseAudioSources.h"
+#include "core/HandOff.h"
 #include "core/Log.h"
 #include "core/OwnerContext.h"
 

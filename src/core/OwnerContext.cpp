@@ -1,5 +1,7 @@
 #include "core/OwnerContext.h"
 
+#include "core/HandOff.h"
+
 #include <QMetaObject>
 #include <QObject>
 #include <QThread>
@@ -34,7 +36,7 @@ void OwnerContext::Handle::post(std::function<void()> work) const {
     }
     const std::lock_guard lock(shared_->mutex);
     if (shared_->context) {
-        QMetaObject::invokeMethod(shared_->context, std::move(work), Qt::QueuedConnection);
+        handOff(shared_->context, std::move(work));
     }
 }
 

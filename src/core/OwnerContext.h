@@ -14,7 +14,7 @@ namespace harkwell {
 // later hand-in does nothing. Other threads, and callbacks that may outlive the object, hold a
 // Handle, which stays safe to use after the object has gone.
 //
-// Built on QMetaObject::invokeMethod with a context object that lives on the owner's thread; a lock
+// Built on handOff (QMetaObject::invokeMethod) with a context object that lives on the owner's thread; a lock
 // keeps a hand-in from racing with the owner's destruction.
 class OwnerContext {
     struct Shared;

@@ -1,5 +1,6 @@
 #include "detection/WakePhraseDetector.h"
 
+#include "core/HandOff.h"
 #include "core/Log.h"
 #include "matching/WakePhraseMatching.h"
 

@@ -1,5 +1,6 @@
 #include "model/AppModel.h"
 
+#include "core/HandOff.h"
 #include "core/Log.h"
 #include "locale/AppLocale.h"
 #include "matching/UnicodeText.h"

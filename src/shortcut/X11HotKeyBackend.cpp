@@ -139,8 +139,7 @@ std::optional<std::int32_t> X11HotKeyBackend::registerHotKey(const HotKeySetting
     modifiers_ = modifiers;
     ignoredModifiers_ = static_cast<std::uint16_t>(numLock | XCB_MOD_MASK_LOCK);
     id_ = id;
-    isHeld_ = false;
-    lastRelease_.reset();
+    repeats_.reset();
     return 0;
 }
 
@@ -150,8 +149,7 @@ void X11HotKeyBackend::unregisterHotKey() {
     }
     ungrab(grabs_);
     grabs_.clear();
-    isHeld_ = false;
-    lastRelease_.reset();
+    repeats_.reset();
 }
 
 std::vector<X11HotKeyBackend::Grab> X11HotKeyBackend::without(const std::vector<Grab>& grabs,
@@ -189,23 +187,16 @@ bool X11HotKeyBackend::nativeEventFilter(const QByteArray& eventType, void* mess
         return false;
     }
     if (type == XCB_KEY_RELEASE) {
-        isHeld_ = false;
-        lastRelease_ = {keyEvent->detail, keyEvent->time};
+        repeats_.release(keyEvent->detail, keyEvent->time);
         return true;
     }
-    // The server repeats a held key as a release and a press with the same time stamp (unless the
-    // client asked XKB for detectable repeat, when it sends presses alone): neither is a new press.
-    const bool isRepeat =
-        isHeld_ || (lastRelease_ && lastRelease_->first == keyEvent->detail && lastRelease_->second == keyEvent->time);
-    lastRelease_.reset();
-    if (isRepeat) {
-        isHeld_ = true;
+    if (repeats_.isRepeat(keyEvent->detail, keyEvent->time)) {
         return true;
     }
     if ((keyEvent->state & shortcutModifierMask & ~ignoredModifiers_) != modifiers_) {
         return false;
     }
-    isHeld_ = true;
+    repeats_.hold();
     reportPress(id_);
     return true;
 }

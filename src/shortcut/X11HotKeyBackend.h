@@ -1,6 +1,7 @@
 #pragma once
 
 #include "shortcut/HotKeyBackend.h"
+#include "shortcut/KeyRepeatFilter.h"
 
 #include <QAbstractNativeEventFilter>
 
@@ -42,10 +43,7 @@ private:
     std::uint16_t modifiers_ = 0;        // the shortcut's own modifiers
     std::uint16_t ignoredModifiers_ = 0; // Caps Lock and Num Lock
     HotKeyId id_;
-    bool isHeld_ = false; // between a press and its release: key repeat is not a new press
-    // The keycode and time of the last release of a grabbed key, until the next press: a press
-    // of the same key at the same time is the server's key repeat.
-    std::optional<std::pair<xcb_keycode_t, xcb_timestamp_t>> lastRelease_;
+    KeyRepeatFilter repeats_; // key repeat is not a new press
 };
 
 } // namespace harkwell

@@ -1,5 +1,6 @@
 #include "speech/PocketSphinxRecognizer.h"
 
+#include "core/HandOff.h"
 #include "core/Log.h"
 #include "speech/AudioFrontEnd.h"
 #include "speech/AudioQueue.h"
@@ -255,10 +256,10 @@ private:
         // (ngram_search_find_exit), which ends the process. Room for 100 word exits a frame over
         // `maxUtterance` (100 frames a second); untouched pages cost no memory.
         const auto backpointers = std::to_string(100 * 100 * options_.maxUtterance.count());
-        std::vector<std::string> arguments{
-            "-hmm",     model_.acousticModel, "-dict", decoderDictionary.path(),
-            "-logfn",   "/dev/null",          "-lw",   std::to_string(options_.languageWeight),
-            "-latsize", backpointers};
+        std::vector<std::string> arguments{"-hmm",     model_.acousticModel,
+                                           "-dict",    decoderDictionary.path(),
+                                           "-lw",      std::to_string(options_.languageWeight),
+                                           "-latsize", backpointers};
         if (options_.search == PocketSphinxSearch::languageModel) {
             arguments.insert(arguments.end(), {"-lm", model_.languageModel});
         } else if (languageModel) {
@@ -353,7 +354,12 @@ bool PocketSphinxModel::isReadable() const {
 
 PocketSphinxRecognizer::PocketSphinxRecognizer(AppLocale locale, PocketSphinxModel model, Options options)
     : locale_(locale), model_(std::move(model)), options_(options) {
-    err_set_logfp(nullptr); // nothing is logged
+    // Nothing is logged. The log is one for the process, and decoders log on their own threads,
+    // so it is set once, before the first decoder starts, and no decoder opens a log file of its
+    // own: two starting at once (a new session's and the ending one's) each closed the file the
+    // other had opened.
+    static std::once_flag logDisabled;
+    std::call_once(logDisabled, [] { err_set_logfp(nullptr); });
 }
 
 bool PocketSphinxRecognizer::isAvailable() const { return model_.isReadable(); }

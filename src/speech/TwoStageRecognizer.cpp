@@ -1,12 +1,12 @@
 #include "speech/TwoStageRecognizer.h"
 
+#include "core/HandOff.h"
 #include "core/Log.h"
 #include "detection/NearSpeechWatch.h"
 #include "matching/WakePhraseMatching.h"
 #include "speech/PocketSphinxRecognizer.h"
 
 #include <QCoreApplication>
-#include <QMetaObject>
 
 #include <algorithm>
 #include <atomic>
@@ -241,9 +241,7 @@ private:
             // on, as a live microphone would not have delivered more had transcribing taken no time.
             // Posted after the handler's own work, this runs after it.
             request_->queue.beginDelivery();
-            QMetaObject::invokeMethod(
-                QCoreApplication::instance(), [request = request_] { request->queue.endDelivery(); },
-                Qt::QueuedConnection);
+            handOff(QCoreApplication::instance(), [request = request_] { request->queue.endDelivery(); });
         }
     }
 

@@ -1,11 +1,11 @@
 #include "speech/WhisperModel.h"
 
+#include "core/HandOff.h"
 #include "core/Log.h"
 #include "core/SerialQueue.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QMetaObject>
 
 #include <cstdlib>
 #include <exception>
@@ -54,8 +54,7 @@ void WhisperModel::load() {
         }
         // The loading thread is done by now or about to be; it is ended on the main thread, off
         // itself, whether or not this model is still there.
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(), [queue] { queue->reset(); }, Qt::QueuedConnection);
+        handOff(QCoreApplication::instance(), [queue] { queue->reset(); });
         owner.post([this, transcriber = std::move(transcriber), failure = std::move(failure)]() mutable {
             finishLoading(std::move(transcriber), std::move(failure));
         });

@@ -22,9 +22,11 @@
 #include <QTest>
 #include <QToolButton>
 
+#include <functional>
 #include <future>
 #include <stdexcept>
 #include <thread>
+#include <tuple>
 
 namespace harkwell {
 namespace {
@@ -195,6 +197,44 @@ TEST_F(ContentViewTest, TheSensitivityAndTheReturnAfterACall) {
         model->setAirPodsMode(ListeningMode::transparency);
         EXPECT_EQ(p.returnTitle->text(), texts.back);
         ASSERT_TRUE(eventually([&] { return !model->isCommandRunning(); }));
+    }
+}
+
+// Each part of the panel follows its own signals: a tick of the return's countdown and a
+// keystroke in the phrase field change their own text and rebuild nothing else, the microphone
+// list least of all.
+TEST_F(ContentViewTest, ACountdownTickOrAKeystrokeRebuildsNothingElse) {
+    using namespace std::chrono_literals;
+    audioInputs->setDevices({{"alsa_input.pci", "Built-in Audio", true}, {"alsa_input.usb", "Yeti"}});
+    airPods->willAnswer(ListeningMode::transparency);
+    makeView(setUp(R"(, "wakePhrases": ["James", "Ann"], "returnAfterQuietSeconds": 30)"));
+    QLineEdit& field = focusedField(); // shown, so the inputs are read
+    const QComboBox& choice = *parts().microphoneChoice;
+    ASSERT_TRUE(eventually([&] { return choice.count() == 3; }));
+    model->setDetectionEnabled(true);
+    std::thread(detectors->onDetected, "James").join();
+    ASSERT_TRUE(eventually([&] { return model->secondsUntilReturn().has_value() && !model->isCommandRunning(); }));
+
+    // What each must change, and how.
+    const std::vector<std::tuple<const char*, std::function<QString()>, std::function<void()>>> cases{
+        {"a countdown tick", [&] { return parts().returnTitle->text(); }, [&] { clock->advanceBy(1s); }},
+        {"a keystroke", [&] { return field.text(); }, [&] { QTest::keyClick(&field, Qt::Key_K); }},
+    };
+    for (const auto& [name, shown, act] : cases) {
+        SCOPED_TRACE(name);
+        const QSignalSpy added(choice.model(), &QAbstractItemModel::rowsInserted);
+        const QSignalSpy removed(choice.model(), &QAbstractItemModel::rowsRemoved);
+        const QList<ContentView::PhraseRow> rows = view->phraseRows();
+        const qint64 icon = parts().detectionIcon->pixmap().cacheKey();
+        const QString before = shown();
+        act();
+        EXPECT_NE(shown(), before);
+        EXPECT_EQ(added.count() + removed.count(), 0) << "the microphone list was rebuilt";
+        ASSERT_EQ(view->phraseRows().size(), rows.size());
+        for (qsizetype index = 0; index < rows.size(); ++index) {
+            EXPECT_EQ(view->phraseRows()[index].phrase, rows[index].phrase) << "the phrase rows were rebuilt";
+        }
+        EXPECT_EQ(parts().detectionIcon->pixmap().cacheKey(), icon) << "the detection toggle was redrawn";
     }
 }
 

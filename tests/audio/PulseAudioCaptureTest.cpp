@@ -4,8 +4,6 @@
 #include "EventLoop.h"
 #include "PrivatePulseAudio.h"
 
-#include <QProcess>
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -79,7 +77,7 @@ TEST_F(PulseAudioCaptureTest, DeliversTheMicrophonesSamplesUnchangedAndNothingOn
 // Each row: what goes wrong, before recording or once audio has come, and the one error it gives.
 TEST_F(PulseAudioCaptureTest, EachFailureIsReportedOnceAndSaysWhatWentAway) {
     const AudioInputDevice usb{"alsa_input.usb-gone", "USB Microphone"};
-    const auto unplug = [] { QProcess::execute("pactl", {"unload-module", "module-pipe-source"}); };
+    const auto unplug = [] { testing::ChildProcess::run("pactl", {"unload-module", "module-pipe-source"}); };
     const auto kill = [this] { pulse.kill(); };
     const auto nothing = [] {};
     const std::vector<std::tuple<const char*, AudioInputDevice, std::function<void()>, std::function<void()>, Error>>

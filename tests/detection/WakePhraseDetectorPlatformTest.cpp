@@ -370,14 +370,14 @@ TEST_F(WakePhraseDetectorPlatformTest, AMicrophoneSilentForTheTimeOutIsReportedS
             std::thread([&] { capture->onBuffer(buffer); }).join(); // from the capture's thread
             ASSERT_TRUE(testing::eventually([&] { return listening > 0; }, 5s));
         }
-        // Just short of the time-out, once the watchdog has looked: nothing yet.
-        clock->elapsed += WakePhraseDetector::audioTimeout - 1ms;
+        // Silent for 3.9 s, once the watchdog has looked: nothing yet; for 4.1 s: stopped.
+        clock->elapsed = 3900ms;
         const int reads = clock->reads;
         ASSERT_TRUE(testing::eventually([&] { return clock->reads > reads; }, 5s));
         deliverMainThreadWork();
         EXPECT_TRUE(errors.empty());
 
-        clock->elapsed += 1ms;
+        clock->elapsed = 4100ms;
         ASSERT_TRUE(testing::eventually([&] { return !errors.empty(); }, 5s));
         EXPECT_EQ(errors, std::vector<Error>{AppError::microphoneStopped("Built-in Audio")});
         // The capture's own report of the same loss, later, is not told again; audio is told once.
@@ -399,7 +399,7 @@ TEST_F(WakePhraseDetectorPlatformTest, ARecogniserHoldingCaptureUpIsNoSilentMicr
     // No assertion may leave before the capture thread is released.
     EXPECT_TRUE(testing::eventually([&] { return listening > 0; }, 5s));
     for (int i = 0; i < 2; ++i) {
-        clock->elapsed += WakePhraseDetector::audioTimeout;
+        clock->elapsed += 5s;
         const int reads = clock->reads;
         EXPECT_TRUE(testing::eventually([&] { return clock->reads > reads; }, 5s)) << "the watchdog gave up";
     }
@@ -407,7 +407,7 @@ TEST_F(WakePhraseDetectorPlatformTest, ARecogniserHoldingCaptureUpIsNoSilentMicr
     EXPECT_TRUE(errors.empty());
     release.set_value();
     captureThread.join();
-    clock->elapsed += WakePhraseDetector::audioTimeout;
+    clock->elapsed += 4100ms;
     EXPECT_TRUE(testing::eventually([&] { return !errors.empty(); }, 5s)) << "silent once the buffer was taken";
 }
 

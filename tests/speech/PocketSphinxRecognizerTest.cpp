@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 #include <thread>
@@ -35,6 +36,41 @@ TEST(PocketSphinxRecognizerTest, HearsATitleAndANameTheDictionaryLacks) {
         EXPECT_NE(results.find(heard), std::string::npos) << results;
         EXPECT_TRUE(results.ends_with("||")) << "each utterance ends with an empty transcript: " << results;
     }
+}
+
+// A session starting while the one before it still starts its decoder, as when listening is
+// switched off and on again: both decoders start, and each hears the call.
+TEST(PocketSphinxRecognizerTest, DecodersStartingTogetherBothHear) {
+    PocketSphinxRecognizer recognizer(AppLocale::english);
+    const auto speech = testing::samplesOf(testing::synthesizedSpeech("Excuse me Minsu, do you have a minute?"), 0, 2);
+    ASSERT_GT(speech.size(), 32000u) << "flite and sox must be installed";
+    std::string heard[2];
+    std::vector<std::shared_ptr<RecognitionRequest>> requests;
+    std::vector<std::unique_ptr<RecognitionTask>> tasks;
+    for (std::string& results : heard) {
+        requests.push_back(recognizer.makeRequest({"Minsu"}));
+        tasks.push_back(recognizer.recognitionTask(requests.back(), [&results](const RecognitionEvent& event) {
+            results += (event.error ? event.error->description() : event.transcript.value_or("")) + "|";
+        }));
+    }
+    std::thread capture([&] {
+        for (std::size_t at = 0; at < speech.size(); at += 1600) {
+            for (const auto& request : requests) {
+                request->append(std::span(speech).subspan(at, std::min<std::size_t>(1600, speech.size() - at)));
+            }
+        }
+        for (const auto& request : requests) {
+            request->endAudio();
+        }
+    });
+    EXPECT_TRUE(testing::eventually(
+        [&] {
+            return std::ranges::all_of(
+                heard, [](const std::string& results) { return results.find("minsu") != std::string::npos; });
+        },
+        std::chrono::seconds(60)))
+        << heard[0] << " / " << heard[1];
+    capture.join();
 }
 
 TEST(PocketSphinxRecognizerTest, MissingModelFilesMakeItUnavailable) {

@@ -32,31 +32,17 @@ PrivateDBusDaemon::PrivateDBusDaemon() {
                      .toUtf8());
     config.close();
 
-    process_.setProgram("dbus-daemon");
-    process_.setArguments({"--config-file=" + configPath, "--nofork", "--print-address=1"});
-    process_.setProcessChannelMode(QProcess::SeparateChannels);
-    process_.start();
-    if (!process_.waitForStarted(10000)) {
-        error_ = "cannot start dbus-daemon: " + process_.errorString();
+    if (!process_.start("dbus-daemon", {"--config-file=" + configPath.toStdString(), "--nofork",
+                                        "--print-address=" + std::to_string(process_.reportDescriptor())})) {
+        error_ = "cannot start dbus-daemon: " + QString::fromStdString(process_.error());
         return;
     }
-    while (!process_.canReadLine()) {
-        if (!process_.waitForReadyRead(10000)) {
-            error_ = "dbus-daemon printed no address: " + QString::fromUtf8(process_.readAllStandardError());
-            return;
-        }
+    const std::string address = process_.readReportLine(std::chrono::seconds(10));
+    if (address.empty()) {
+        error_ = QString::fromStdString("dbus-daemon printed no address: " + process_.error() + ": " + process_.log());
+        return;
     }
-    address_ = QString::fromUtf8(process_.readLine()).trimmed();
-}
-
-PrivateDBusDaemon::~PrivateDBusDaemon() {
-    if (process_.state() != QProcess::NotRunning) {
-        process_.terminate();
-        if (!process_.waitForFinished(5000)) {
-            process_.kill();
-            process_.waitForFinished(5000);
-        }
-    }
+    address_ = QString::fromStdString(address).trimmed();
 }
 
 } // namespace harkwell::testing

@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QProcess>
+#include "ChildProcess.h"
+
 #include <QString>
 #include <QTemporaryDir>
 
@@ -11,7 +12,6 @@ namespace harkwell::testing {
 class PrivateDBusDaemon {
 public:
     PrivateDBusDaemon();
-    ~PrivateDBusDaemon();
     PrivateDBusDaemon(const PrivateDBusDaemon&) = delete;
     PrivateDBusDaemon& operator=(const PrivateDBusDaemon&) = delete;
 
@@ -21,7 +21,7 @@ public:
 
 private:
     QTemporaryDir directory_;
-    QProcess process_;
+    ChildProcess process_;
     QString address_;
     QString error_;
 };

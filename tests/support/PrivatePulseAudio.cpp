@@ -1,7 +1,6 @@
 #include "PrivatePulseAudio.h"
 
 #include <QFile>
-#include <QProcessEnvironment>
 
 #include <chrono>
 #include <fcntl.h>
@@ -36,47 +35,34 @@ PrivatePulseAudio::PrivatePulseAudio(const std::vector<Source>& sources) {
 }
 
 void PrivatePulseAudio::start() {
-    const QString root = directory_.path();
+    const std::string root = directory_.path().toStdString();
     for (const auto& fifo : fifos_) {
         QFile::remove(fifo); // left by a server that was killed
     }
-    auto environment = QProcessEnvironment::systemEnvironment();
-    for (const auto* name : {"HOME", "XDG_RUNTIME_DIR", "PULSE_RUNTIME_PATH", "PULSE_STATE_PATH", "XDG_CONFIG_HOME"}) {
-        environment.insert(name, root);
+    std::vector<std::string> environment{"DISPLAY", "DBUS_SESSION_BUS_ADDRESS=disabled:"};
+    for (const std::string name :
+         {"HOME", "XDG_RUNTIME_DIR", "PULSE_RUNTIME_PATH", "PULSE_STATE_PATH", "XDG_CONFIG_HOME"}) {
+        environment.push_back(name + "=" + root);
     }
-    environment.remove("DISPLAY");
-    environment.insert("DBUS_SESSION_BUS_ADDRESS", "disabled:");
-    process_.setProcessEnvironment(environment);
-    process_.setProgram("pulseaudio");
+    server_ = std::make_unique<ChildProcess>();
     // --system=no and its own runtime folder let it run as root too (CI does).
-    process_.setArguments({"--daemonize=no", "--system=no", "--exit-idle-time=-1", "--disallow-exit",
-                           "--use-pid-file=no", "--disable-shm=yes", "-n", "-F", root + "/server.pa",
-                           "--log-target=stderr", "--log-level=info"});
-    process_.setProcessChannelMode(QProcess::SeparateChannels);
-    process_.setStandardOutputFile(QProcess::nullDevice());
-    process_.setReadChannel(QProcess::StandardError);
-    process_.start();
-    if (!process_.waitForStarted(10000)) {
-        error_ = "cannot start pulseaudio: " + process_.errorString();
+    if (!server_->start("pulseaudio",
+                        {"--daemonize=no", "--system=no", "--exit-idle-time=-1", "--disallow-exit", "--use-pid-file=no",
+                         "--disable-shm=yes", "-n", "-F", root + "/server.pa", "--log-target=stderr",
+                         "--log-level=info"},
+                        environment)) {
+        error_ = "cannot start pulseaudio: " + QString::fromStdString(server_->error());
         return;
     }
-    QByteArray log;
-    while (!log.contains("Daemon startup complete")) {
-        if (!process_.waitForReadyRead(20000)) {
-            error_ = "pulseaudio did not start: " + QString::fromUtf8(log + process_.readAllStandardError());
-            return;
-        }
-        log += process_.readAllStandardError();
+    if (!server_->waitForLog("Daemon startup complete", std::chrono::seconds(20))) {
+        error_ = "pulseaudio did not start: " + QString::fromStdString(server_->log());
+        return;
     }
-    // Its later messages are read and dropped, so that its log pipe never fills up.
-    logDrain_ =
-        QObject::connect(&process_, &QProcess::readyReadStandardError, [this] { process_.readAllStandardError(); });
-    address_ = "unix:" + root + "/native";
+    address_ = QString::fromStdString("unix:" + root + "/native");
 }
 
 bool PrivatePulseAudio::restart() {
     kill();
-    QObject::disconnect(logDrain_);
     error_.clear();
     playing_ = true;
     start();
@@ -87,9 +73,8 @@ PrivatePulseAudio::~PrivatePulseAudio() { kill(); }
 
 void PrivatePulseAudio::kill() {
     playing_ = false;
-    if (process_.state() != QProcess::NotRunning) {
-        process_.kill();
-        process_.waitForFinished(5000);
+    if (server_) {
+        server_->kill();
     }
     for (auto& player : players_) {
         player.join();
@@ -123,9 +108,10 @@ QByteArray synthesizedSpeech(const QString& text, const QString& voice) {
     QTemporaryDir directory;
     const QString wave = directory.filePath("speech.wav");
     const QString raw = directory.filePath("speech.raw");
-    if (QProcess::execute("flite", {"-voice", voice, "-t", text, "-o", wave}) != 0 ||
-        QProcess::execute(
-            "sox", {wave, "-t", "raw", "-r", "16000", "-c", "1", "-b", "16", "-e", "signed-integer", "-L", raw}) != 0) {
+    if (ChildProcess::run("flite",
+                          {"-voice", voice.toStdString(), "-t", text.toStdString(), "-o", wave.toStdString()}) != 0 ||
+        ChildProcess::run("sox", {wave.toStdString(), "-t", "raw", "-r", "16000", "-c", "1", "-b", "16", "-e",
+                                  "signed-integer", "-L", raw.toStdString()}) != 0) {
         return {};
     }
     QFile file(raw);

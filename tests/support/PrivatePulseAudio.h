@@ -1,12 +1,14 @@
 #pragma once
 
+#include "ChildProcess.h"
+
 #include <QByteArray>
-#include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
 
 #include <atomic>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -45,8 +47,7 @@ private:
     void start();
 
     QTemporaryDir directory_;
-    QProcess process_;
-    QMetaObject::Connection logDrain_;
+    std::unique_ptr<ChildProcess> server_;
     QString address_;
     QString error_;
     std::vector<QString> fifos_;

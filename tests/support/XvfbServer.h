@@ -1,7 +1,8 @@
 #pragma once
 
+#include "ChildProcess.h"
+
 #include <string>
-#include <sys/types.h>
 
 namespace harkwell::testing {
 
@@ -11,7 +12,6 @@ class XvfbServer {
 public:
     // screen: width x height x depth of its one screen.
     explicit XvfbServer(const std::string& screen = "640x480x24");
-    ~XvfbServer();
     XvfbServer(const XvfbServer&) = delete;
     XvfbServer& operator=(const XvfbServer&) = delete;
 
@@ -20,7 +20,7 @@ public:
     const std::string& error() const { return error_; }
 
 private:
-    pid_t pid_ = -1;
+    ChildProcess xvfb_;
     std::string display_;
     std::string error_;
 };

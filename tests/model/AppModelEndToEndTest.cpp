@@ -108,9 +108,10 @@ TEST_F(AppModelEndToEndTest, SayingTheNameSwitchesTheAirPodsToTransparencyAndRep
     // What QT_LOGGING_RULES="harkwell.*=true" prints: what someone reporting a problem sends.
     const testing::LogCapture log;
     // The call, then a second of silence so that the recogniser reaches the end of the utterance.
-    const auto samples = speechThenSilence("hey James, can you come here", 1);
     FileAudioCaptureDevices::Source source;
-    source.next = [&samples, offset = size_t{0}](std::vector<std::int16_t>& buffer) mutable {
+    // The source owns its samples: the capture thread reads them until the model has gone.
+    source.next = [samples = speechThenSilence("hey James, can you come here", 1),
+                   offset = size_t{0}](std::vector<std::int16_t>& buffer) mutable {
         const size_t count = std::min<size_t>(1600, samples.size() - offset);
         buffer.assign(samples.data() + offset, samples.data() + offset + count);
         offset += count;

@@ -1,11 +1,14 @@
 // The recogniser on real synthesized speech, fed straight into a request.
 #include "speech/PocketSphinxRecognizer.h"
 
+#include "core/HandOff.h"
+
 #include "EventLoop.h"
 #include "LogCapture.h"
 #include "PrivatePulseAudio.h"
 #include "RecognizeAudio.h"
 
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QLoggingCategory>
 #include <QTimer>
@@ -49,8 +52,11 @@ TEST(PocketSphinxRecognizerTest, DecodersStartingTogetherBothHear) {
     std::vector<std::unique_ptr<RecognitionTask>> tasks;
     for (std::string& results : heard) {
         requests.push_back(recognizer.makeRequest({"Minsu"}));
+        // Results come on the recogniser's thread; they are taken on this one.
         tasks.push_back(recognizer.recognitionTask(requests.back(), [&results](const RecognitionEvent& event) {
-            results += (event.error ? event.error->description() : event.transcript.value_or("")) + "|";
+            handOff(QCoreApplication::instance(), [&results, event] {
+                results += (event.error ? event.error->description() : event.transcript.value_or("")) + "|";
+            });
         }));
     }
     std::thread capture([&] {

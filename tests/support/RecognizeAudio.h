@@ -2,11 +2,11 @@
 
 // Feeding audio to a recogniser as the capture thread would, for the recognisers' tests.
 
+#include "core/HandOff.h"
 #include "detection/SpeechRecognizer.h"
 
 #include <QByteArray>
 #include <QEventLoop>
-#include <QMetaObject>
 #include <QTimer>
 
 #include <cstring>
@@ -42,16 +42,13 @@ inline std::string recognize(SpeechRecognizer& recognizer, const std::vector<std
     // Results come on the recogniser's thread; they are taken on this one. The task ends before
     // the loop goes, and results still on their way go with the loop.
     auto task = recognizer.recognitionTask(request, [&](const RecognitionEvent& event) {
-        QMetaObject::invokeMethod(
-            &loop,
-            [&, event] {
-                // Recognisers end every utterance with an empty transcript.
-                if (event.error || (event.transcript == "" && !results.empty())) {
-                    loop.quit();
-                }
-                results += (event.error ? event.error->description() : event.transcript.value_or("(none)")) + "|";
-            },
-            Qt::QueuedConnection);
+        handOff(&loop, [&, event] {
+            // Recognisers end every utterance with an empty transcript.
+            if (event.error || (event.transcript == "" && !results.empty())) {
+                loop.quit();
+            }
+            results += (event.error ? event.error->description() : event.transcript.value_or("(none)")) + "|";
+        });
     });
     std::thread capture([&] {
         for (std::size_t at = 0; at < samples.size(); at += 1600) {

@@ -5,7 +5,7 @@ pocketsphinx-testdata, the licence texts in /usr/share/common-licenses).
     bench/make_corpus.py [--out bench/corpus] [--negative-minutes 60] [--office-minutes 60]
 
 Writes 16 kHz mono 16-bit WAV files and bench/corpus/manifest.jsonl (one clip a line, see
-README.md, "The detection benchmark"). Deterministic: the same packages give the same corpus.
+docs/benchmark.md, "The manifest"). Deterministic: the same packages give the same corpus.
 """
 import argparse
 import array

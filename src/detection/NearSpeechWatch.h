@@ -16,7 +16,7 @@ namespace harkwell {
 // microphone while `nearFrames` frames in a row are loud, which a lone peak of the chatter is not.
 // Distant talkers a good deal quieter than a caller therefore never count as near.
 //
-// The defaults were chosen on the detection benchmark's office hour (README, "Busy rooms").
+// The defaults were chosen on the detection benchmark's office hour (docs/benchmark.md, "The quiet after a call").
 //
 // Pure: no threads, no clock (time is the audio's own). Not thread-safe.
 class NearSpeechWatch {

@@ -39,7 +39,7 @@ struct PocketSphinxOptions {
     std::chrono::seconds maxUtterance{20};
 };
 
-// The recogniser's settings for a sensitivity level (chosen by measurement; README.md, "Sensitivity").
+// The recogniser's settings for a sensitivity level (chosen by measurement; docs/listening.md, "Sensitivity").
 PocketSphinxOptions pocketSphinxOptionsFor(DetectionSensitivity sensitivity);
 
 } // namespace harkwell

@@ -86,6 +86,9 @@ public:
         const auto found = std::find(normalizedPhrases_.begin(), normalizedPhrases_.end(), targetPhrase);
         return found == normalizedPhrases_.end() ? -1 : static_cast<int>(found - normalizedPhrases_.begin());
     }
+    const std::string& normalizedPhrase(int index) const {
+        return normalizedPhrases_.at(static_cast<std::size_t>(index));
+    }
 
     const std::vector<std::string> phrases;
     const std::shared_ptr<RecognitionRequest> basic;
@@ -165,17 +168,27 @@ private:
             if (audio.empty()) {
                 continue;
             }
-            const auto started = std::chrono::steady_clock::now();
-            const auto heard = transcribe(audio, options);
-            if (!heard) {
-                return;
+            // A window given again because the basic recogniser proposed a phrase for its audio
+            // after it was given: its transcript is read again with the proposal, for a call only.
+            const bool again =
+                lastHeard_ && lastHeard_->window.begin == window->begin && lastHeard_->window.end == window->end;
+            if (again && lastHeard_->tookCall) {
+                continue;
             }
-            const auto& result = *heard;
-            const auto took =
-                std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
-            qCDebug(logSpeech).nospace() << "Whisper heard " << QString::fromStdString(result.text).trimmed() << " in "
-                                         << audio.size() / 16 << " ms of audio (no speech "
-                                         << result.noSpeechProbability << ") in " << took.count() << " ms";
+            if (!again) {
+                const auto started = std::chrono::steady_clock::now();
+                const auto heard = transcribe(audio, options);
+                if (!heard) {
+                    return;
+                }
+                const auto took =
+                    std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+                qCDebug(logSpeech).nospace()
+                    << "Whisper heard " << QString::fromStdString(heard->text).trimmed() << " in " << audio.size() / 16
+                    << " ms of audio (no speech " << heard->noSpeechProbability << ") in " << took.count() << " ms";
+                lastHeard_ = LastHeard{*window, *heard, false};
+            }
+            const auto& result = lastHeard_->result;
             if (result.noSpeechProbability > options_.noSpeechThreshold) {
                 continue;
             }
@@ -183,10 +196,13 @@ private:
                 qCDebug(logSpeech) << "Dropped: Whisper repeated its prompt";
                 continue;
             }
-            if (!options.prompt.empty() && !heardWithoutPrompt(result, audio, *window, options)) {
+            const auto text = spelledAsProposed(result.text, *window);
+            const bool isCall = matchWakePhrases(text, request_->phrases, locale_).has_value();
+            if ((again && !isCall) || (!options.prompt.empty() && !heardWithoutPrompt(text, audio, *window, options))) {
                 continue;
             }
-            for (auto& partial : growingTranscripts(result.text)) {
+            lastHeard_->tookCall = isCall;
+            for (auto& partial : growingTranscripts(text)) {
                 deliver({std::move(partial), std::nullopt, window->opensUtterance});
             }
             if (window->endsUtterance) {
@@ -195,13 +211,30 @@ private:
         }
     }
 
+    // The transcript, with a name that Whisper spelt its own way ("Shobhan") written as the phrase
+    // the basic recogniser heard in this window ("Siobhan"): two recognisers agree on the call
+    // even where the prompt did not get the spelling across.
+    std::string spelledAsProposed(const std::string& transcript, const AudioWindow& window) const {
+        if (window.proposedPhrase < 0 || matchWakePhrases(transcript, request_->phrases, locale_)) {
+            return transcript;
+        }
+        const auto& phrase = request_->normalizedPhrase(window.proposedPhrase);
+        auto respelled = spelledAsPhrase(transcript, phrase, options_.editsPerLetter);
+        if (!respelled) {
+            return transcript;
+        }
+        qCDebug(logSpeech) << "Taken: the basic recogniser heard" << QString::fromStdString(phrase)
+                           << "where Whisper wrote" << QString::fromStdString(transcript).trimmed();
+        return std::move(*respelled);
+    }
+
     // Whether a call phrase that Whisper wrote with the prompt is there without it: the prompt
     // spells names as the user typed them, but Whisper also writes a name of its prompt where it
     // cannot make out the words. The basic recogniser having heard the same phrase in this audio
     // is enough; otherwise Whisper must hear something like it without the prompt.
-    bool heardWithoutPrompt(const WhisperTranscriber::Result& result, const std::vector<float>& audio,
-                            const AudioWindow& window, const WhisperTranscriber::Options& options) {
-        const auto match = matchWakePhrases(result.text, request_->phrases, locale_);
+    bool heardWithoutPrompt(const std::string& transcript, const std::vector<float>& audio, const AudioWindow& window,
+                            const WhisperTranscriber::Options& options) {
+        const auto match = matchWakePhrases(transcript, request_->phrases, locale_);
         if (!match) {
             return true;
         }
@@ -251,6 +284,13 @@ private:
     const std::shared_ptr<WhisperTranscriber> transcriber_;
     const TwoStageRecognizer::Options options_;
     std::unique_ptr<RecognitionTask> basicTask_;
+    // The last window transcribed (on the Whisper thread only), and whether it gave a call.
+    struct LastHeard {
+        AudioWindow window;
+        WhisperTranscriber::Result result;
+        bool tookCall = false;
+    };
+    std::optional<LastHeard> lastHeard_;
     std::thread worker_;
 };
 
@@ -372,30 +412,75 @@ std::vector<std::string> withTitlesShort(std::vector<std::string> words) {
 
 } // namespace
 
-bool soundsLike(std::string_view transcript, std::string_view phrase, double editsPerLetter) {
-    const auto words = withTitlesShort(matchingTokens(transcript));
+std::optional<std::string> spelledAsPhrase(std::string_view transcript, std::string_view phrase,
+                                           double editsPerLetter) {
     std::string target;
-    for (const auto& token : withTitlesShort(matchingTokens(phrase))) {
+    const auto phraseTokens = matchingTokens(phrase);
+    for (const auto& token : withTitlesShort(phraseTokens)) {
         target += token;
     }
-    const auto length = matchingTokens(phrase).size();
     if (target.empty()) {
-        return false;
+        return std::nullopt;
     }
-    // Runs of as many words as the phrase has, or one more or fewer ("Shiv on", "Doctor Kim").
+    // The transcript's words as written, and each matching token with the word it came from.
+    std::vector<std::string_view> written;
+    std::vector<std::pair<std::string, std::size_t>> tokens;
+    for (std::size_t at = 0; (at = transcript.find_first_not_of(' ', at)) != std::string_view::npos;) {
+        const auto end = std::min(transcript.find(' ', at), transcript.size());
+        written.push_back(transcript.substr(at, end - at));
+        for (auto& token : withTitlesShort(matchingTokens(written.back()))) {
+            tokens.emplace_back(std::move(token), written.size() - 1);
+        }
+        at = end;
+    }
+    // Runs of as many words as the phrase has, or one more or fewer ("Shiv on", "Doctor Kim"):
+    // the closest one that is near enough.
+    const auto length = phraseTokens.size();
+    std::optional<std::pair<std::size_t, std::size_t>> closest; // first and last written word
+    double closestShare = editsPerLetter;
     for (std::size_t count = std::max<std::size_t>(1, length) - (length > 1 ? 1 : 0); count <= length + 1; ++count) {
-        for (std::size_t at = 0; at + count <= words.size(); ++at) {
+        for (std::size_t at = 0; at + count <= tokens.size(); ++at) {
             std::string run;
             for (std::size_t i = at; i < at + count; ++i) {
-                run += words[i];
+                run += tokens[i].first;
             }
-            const auto longer = std::max(run.size(), target.size());
-            if (static_cast<double>(editDistance(run, target)) <= editsPerLetter * static_cast<double>(longer)) {
-                return true;
+            if (run.size() >= target.size() + 2 && run.find(target) != std::string::npos) {
+                continue; // the phrase inside a longer word ("Jameson"), not a spelling of it
+            }
+            const auto share = static_cast<double>(editDistance(run, target)) /
+                               static_cast<double>(std::max(run.size(), target.size()));
+            if (share <= closestShare && (!closest || share < closestShare)) {
+                closestShare = share;
+                closest = {tokens[at].second, tokens[at + count - 1].second};
             }
         }
     }
-    return false;
+    if (!closest) {
+        return std::nullopt;
+    }
+    // The run's words give way to the phrase; the punctuation after the last one stays.
+    const auto last = written[closest->second];
+    const auto kept = last.find_last_not_of(".,!?;:\"')");
+    std::string respelled;
+    for (std::size_t i = 0; i < written.size(); ++i) {
+        if (i > closest->first && i <= closest->second) {
+            continue;
+        }
+        if (!respelled.empty()) {
+            respelled += ' ';
+        }
+        if (i == closest->first) {
+            respelled.append(phrase);
+            respelled.append(kept == std::string_view::npos ? last : last.substr(kept + 1));
+        } else {
+            respelled.append(written[i]);
+        }
+    }
+    return respelled;
+}
+
+bool soundsLike(std::string_view transcript, std::string_view phrase, double editsPerLetter) {
+    return spelledAsPhrase(transcript, phrase, editsPerLetter).has_value();
 }
 
 std::vector<std::string> growingTranscripts(std::string_view transcript) {

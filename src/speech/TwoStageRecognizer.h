@@ -33,8 +33,9 @@ public:
         // Give the call phrases to Whisper as the text the audio continues, so that names come out
         // spelled as the user typed them.
         bool promptWithPhrases = true;
-        // How far Whisper's spelling without the prompt may be from a call phrase it wrote with
-        // the prompt (soundsLike), in letter edits a letter.
+        // How far Whisper's spelling may be from a call phrase, in letter edits a letter: without
+        // the prompt, from a phrase it wrote with the prompt (soundsLike); with it, from the phrase
+        // the basic recogniser heard in the same window (spelledAsPhrase).
         double editsPerLetter = 0.6;
         // A window Whisper itself believes holds no speech above this is not passed on.
         double noSpeechThreshold = 0.8;
@@ -84,9 +85,15 @@ bool echoesThePrompt(std::string_view transcript, const std::vector<std::string>
 // Whether the transcript holds something that sounds like the phrase as Whisper spells what it
 // hears without being told the phrase: a run of words (as many as the phrase has, one more or one
 // fewer) whose letters are at most 0.6 edits a letter away ("Minsoo" for "Minsu", "Doctor Kim" for
-// "Dr. Kim"), never the words of a different sentence. A name spelt far from its sound
+// "Dr. Kim"), never the words of a different sentence nor a longer word that holds the phrase
+// ("Jameson" for "James"). A name spelt far from its sound
 // ("Siobhan", which Whisper alone writes "Shivon") does not pass: a known cost of the check.
 bool soundsLike(std::string_view transcript, std::string_view phrase, double editsPerLetter = 0.6);
+
+// The transcript with the run of words that sounds like the phrase (as soundsLike has it, the
+// closest run when several do) written as the phrase, the punctuation after it kept ("Excuse me,
+// Shobhan?" for "Siobhan": "Excuse me, Siobhan?"); nothing when no run does.
+std::optional<std::string> spelledAsPhrase(std::string_view transcript, std::string_view phrase, double editsPerLetter);
 
 // A window's transcript as a streaming recogniser would have delivered it while the words came:
 // every prefix that ends a word ("James,", "James, come", "James, come here."), so that a name

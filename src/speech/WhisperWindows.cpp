@@ -20,7 +20,8 @@ std::optional<AudioWindow> WhisperWindowPlanner::window(std::uint64_t endFrame, 
         return std::nullopt;
     }
     coveredUntil_ = endFrame;
-    return AudioWindow{beginFrame * frameSamples, endFrame * frameSamples, opensUtterance, endsUtterance};
+    lastGiven_ = AudioWindow{beginFrame * frameSamples, endFrame * frameSamples, opensUtterance, endsUtterance};
+    return lastGiven_;
 }
 
 std::optional<AudioWindow> WhisperWindowPlanner::hearFrame(bool nearSpeech) {
@@ -54,7 +55,13 @@ std::optional<AudioWindow> WhisperWindowPlanner::candidate() {
     if (utteranceStart_) {
         lastWindowAt_ = frames_; // the next periodic window comes a whole period later
     }
-    return window(frames_, settings_.candidateFrames, false);
+    if (auto fresh = window(frames_, settings_.candidateFrames, false)) {
+        return fresh;
+    }
+    if (lastGiven_ && lastGiven_->end == frames_ * frameSamples) {
+        return lastGiven_;
+    }
+    return std::nullopt;
 }
 
 void AudioWindowQueue::push(AudioWindow window, bool waitForRoom) {

@@ -50,8 +50,9 @@ public:
 
     // The next frame; a window to transcribe when one is due.
     std::optional<AudioWindow> hearFrame(bool nearSpeech);
-    // The basic recogniser heard a call phrase by now: the window to transcribe, unless the
-    // audio it covers was already given whole.
+    // The basic recogniser heard a call phrase by now: the window to transcribe; when the audio up
+    // to now was just given, that window again (the recogniser takes its transcript again with
+    // the phrase proposed instead of transcribing it twice); nothing before any audio.
     std::optional<AudioWindow> candidate();
 
 private:
@@ -63,6 +64,7 @@ private:
     std::uint64_t lastNearFrame_ = 0;
     std::uint64_t lastWindowAt_ = 0; // frame the last utterance window was cut at
     std::uint64_t coveredUntil_ = 0; // end frame of the last window given
+    std::optional<AudioWindow> lastGiven_;
 };
 
 // Windows waiting for the accurate recogniser: bounded, so that a recogniser slower than the

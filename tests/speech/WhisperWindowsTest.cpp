@@ -74,7 +74,16 @@ TEST(WhisperWindowPlannerTest, TranscribesNearSpeechAsItGoesOnAndWhenItEnds) {
          {},
          {{29, frames(7, 30)}, {49, frames(10, 50)}, {64, frames(23, 63)}}},
         {"a candidate in a quiet room: the last 3 s at once", 100, {}, {60}, {{60, frames(31, 61)}}},
-        {"a second candidate with no new audio brings nothing", 100, {}, {60, 60}, {{60, frames(31, 61)}}},
+        {"a second candidate with no new audio: the window just given, again",
+         100,
+         {},
+         {60, 60},
+         {{60, frames(31, 61)}, {60, frames(31, 61)}}},
+        {"a candidate as a window inside talk is given: that window again",
+         40,
+         {{10, 40}},
+         {29},
+         {{29, frames(7, 30)}, {29, frames(7, 30)}}},
         {"a candidate just after an utterance's window: the last 3 s again",
          40,
          {{10, 15}},
@@ -247,6 +256,28 @@ TEST(TwoStageRecognizerTest, ANamePromptedMustSoundAlikeUnprompted) {
              {"Prior to that, Minnie went for a walk.", "Priya", false},
          }) {
         EXPECT_EQ(soundsLike(heardAlone, phrase, 0.39), alike) << heardAlone << " / " << phrase;
+    }
+}
+
+TEST(TwoStageRecognizerTest, ANameSpeltItsOwnWayIsWrittenAsThePhraseWhereItStands) {
+    struct Case {
+        std::string transcript, phrase;
+        std::optional<std::string> respelled;
+    };
+    for (const auto& [transcript, phrase, respelled] : std::vector<Case>{
+             {"Excuse me, Shobhan. Do you have a minute?", "Siobhan", "Excuse me, Siobhan. Do you have a minute?"},
+             {"Could you help me with this one? Shaobhan.", "Siobhan", "Could you help me with this one? Siobhan."},
+             {"I think Shio-bhan left the keys.", "Siobhan", "I think Siobhan left the keys."},
+             {"Doctor Kimm, the meeting is starting.", "Dr. Kim", "Dr. Kim, the meeting is starting."},
+             // The closest run, not the first near one.
+             {"Pria, no, Priya!", "Priya", "Pria, no, Priya!"},
+             {"I think Sheldon left the keys.", "Siobhan", std::nullopt},
+             {"Jamie and Jameson went to the ground.", "James", std::nullopt}, // a longer name
+             {"Kimberly said the report is done.", "Kim", std::nullopt},
+             {"Thank you.", "James", std::nullopt},
+             {"", "James", std::nullopt},
+         }) {
+        EXPECT_EQ(spelledAsPhrase(transcript, phrase, 0.39), respelled) << transcript << " / " << phrase;
     }
 }
 

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <deque>
 #include <optional>
 #include <pthread.h>
 #include <thread>
@@ -164,50 +165,87 @@ private:
                                   << dropped << "in this session";
                 droppedBefore = dropped;
             }
+            if (window->proposedPhrase >= 0 && callInRecentTranscript(*window)) {
+                continue;
+            }
+            if (std::any_of(recent_.begin(), recent_.end(), [&](const Heard& heard) {
+                    return heard.window.begin == window->begin && heard.window.end == window->end;
+                })) {
+                continue; // transcribed already: read again above for the phrase proposed
+            }
             const auto audio = request_->history.samples(*window);
             if (audio.empty()) {
                 continue;
             }
-            // A window given again because the basic recogniser proposed a phrase for its audio
-            // after it was given: its transcript is read again with the proposal, for a call only.
-            const bool again =
-                lastHeard_ && lastHeard_->window.begin == window->begin && lastHeard_->window.end == window->end;
-            if (again && lastHeard_->tookCall) {
+            const auto started = std::chrono::steady_clock::now();
+            const auto heard = transcribe(audio, options);
+            if (!heard) {
+                return;
+            }
+            const auto took =
+                std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+            qCDebug(logSpeech).nospace() << "Whisper heard " << QString::fromStdString(heard->text).trimmed() << " in "
+                                         << audio.size() / 16 << " ms of audio (no speech "
+                                         << heard->noSpeechProbability << ") in " << took.count() << " ms";
+            recent_.push_back({*window, *heard, false});
+            if (recent_.size() > recentTranscripts) {
+                recent_.pop_front();
+            }
+            auto& last = recent_.back();
+            if (!isHeardSpeech(last.result)) {
                 continue;
             }
-            if (!again) {
-                const auto started = std::chrono::steady_clock::now();
-                const auto heard = transcribe(audio, options);
-                if (!heard) {
-                    return;
-                }
-                const auto took =
-                    std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
-                qCDebug(logSpeech).nospace()
-                    << "Whisper heard " << QString::fromStdString(heard->text).trimmed() << " in " << audio.size() / 16
-                    << " ms of audio (no speech " << heard->noSpeechProbability << ") in " << took.count() << " ms";
-                lastHeard_ = LastHeard{*window, *heard, false};
-            }
-            const auto& result = lastHeard_->result;
-            if (result.noSpeechProbability > options_.noSpeechThreshold) {
+            const auto text = spelledAsProposed(last.result.text, *window);
+            if (!options.prompt.empty() && !heardWithoutPrompt(text, audio, *window, options)) {
                 continue;
             }
-            if (echoesThePrompt(result.text, request_->phrases)) {
-                qCDebug(logSpeech) << "Dropped: Whisper repeated its prompt";
+            last.tookCall = matchWakePhrases(text, request_->phrases, locale_).has_value();
+            deliverTranscript(text, *window);
+        }
+    }
+
+    // Whisper's transcript is speech, not its guess at silence nor its prompt written out.
+    bool isHeardSpeech(const WhisperTranscriber::Result& result) const {
+        if (result.noSpeechProbability > options_.noSpeechThreshold) {
+            return false;
+        }
+        if (echoesThePrompt(result.text, request_->phrases)) {
+            qCDebug(logSpeech) << "Dropped: Whisper repeated its prompt";
+            return false;
+        }
+        return true;
+    }
+
+    // The basic recogniser proposed a phrase: a recent transcript of the same audio that gave no
+    // call reads as that call when Whisper wrote the phrase there, or its own spelling of it (the
+    // proposal often comes after Whisper has transcribed the audio, and the window cut for it may
+    // catch less of the name than one before).
+    bool callInRecentTranscript(const AudioWindow& proposal) {
+        for (auto heard = recent_.rbegin(); heard != recent_.rend(); ++heard) {
+            const bool overlaps = heard->window.end > proposal.begin && heard->window.begin < proposal.end;
+            if (heard->tookCall || !overlaps || !isHeardSpeech(heard->result)) {
                 continue;
             }
-            const auto text = spelledAsProposed(result.text, *window);
-            const bool isCall = matchWakePhrases(text, request_->phrases, locale_).has_value();
-            if ((again && !isCall) || (!options.prompt.empty() && !heardWithoutPrompt(text, audio, *window, options))) {
-                continue;
+            const auto text = spelledAsProposed(heard->result.text, proposal);
+            const auto match = matchWakePhrases(text, request_->phrases, locale_);
+            if (match && request_->indexOf(match->targetPhrase) == proposal.proposedPhrase) {
+                qCDebug(logSpeech) << "Taken: the basic recogniser proposed"
+                                   << QString::fromStdString(match->targetPhrase) << "for audio Whisper wrote as"
+                                   << QString::fromStdString(text).trimmed();
+                heard->tookCall = true;
+                deliverTranscript(text, heard->window);
+                return true;
             }
-            lastHeard_->tookCall = isCall;
-            for (auto& partial : growingTranscripts(text)) {
-                deliver({std::move(partial), std::nullopt, window->opensUtterance});
-            }
-            if (window->endsUtterance) {
-                deliver({std::string(), std::nullopt}); // where the speaker stopped: a pause
-            }
+        }
+        return false;
+    }
+
+    void deliverTranscript(const std::string& text, const AudioWindow& window) {
+        for (auto& partial : growingTranscripts(text)) {
+            deliver({std::move(partial), std::nullopt, window.opensUtterance});
+        }
+        if (window.endsUtterance) {
+            deliver({std::string(), std::nullopt}); // where the speaker stopped: a pause
         }
     }
 
@@ -284,13 +322,14 @@ private:
     const std::shared_ptr<WhisperTranscriber> transcriber_;
     const TwoStageRecognizer::Options options_;
     std::unique_ptr<RecognitionTask> basicTask_;
-    // The last window transcribed (on the Whisper thread only), and whether it gave a call.
-    struct LastHeard {
+    // The last windows transcribed (on the Whisper thread only), and whether each gave a call.
+    struct Heard {
         AudioWindow window;
         WhisperTranscriber::Result result;
         bool tookCall = false;
     };
-    std::optional<LastHeard> lastHeard_;
+    static constexpr std::size_t recentTranscripts = 3;
+    std::deque<Heard> recent_;
     std::thread worker_;
 };
 

@@ -8,31 +8,6 @@
 
 namespace harkwell {
 
-std::optional<ListeningMode> ListeningMode::fromRawValue(std::string_view raw) {
-    if (raw == "normal") {
-        return ListeningMode::normal;
-    }
-    if (raw == "anc") {
-        return ListeningMode::anc;
-    }
-    if (raw == "transparency") {
-        return ListeningMode::transparency;
-    }
-    return std::nullopt;
-}
-
-std::string_view ListeningMode::rawValue() const {
-    switch (value_) {
-    case normal:
-        return "normal";
-    case anc:
-        return "anc";
-    case transparency:
-        return "transparency";
-    }
-    return "normal";
-}
-
 namespace {
 
 std::optional<ListeningMode> modeOfLine(std::string_view line) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/RawValueTable.h"
+
 #include <optional>
 #include <string_view>
 
@@ -10,13 +12,15 @@ namespace harkwell {
 class ListeningMode {
 public:
     enum Value { normal, anc, transparency };
+    static constexpr RawValueTable<Value, 3> rawValues{
+        {{normal, "normal"}, {anc, "anc"}, {transparency, "transparency"}}};
 
     constexpr ListeningMode(Value value) : value_(value) {}
     constexpr operator Value() const { return value_; }
 
     // Exactly "normal", "anc" or "transparency"; no case folding.
-    static std::optional<ListeningMode> fromRawValue(std::string_view raw);
-    std::string_view rawValue() const;
+    static constexpr std::optional<ListeningMode> fromRawValue(std::string_view raw) { return rawValues.value(raw); }
+    constexpr std::string_view rawValue() const { return rawValues.rawValue(value_); }
 
     // Reads the mode out of the helper's output: the last line that is, as a whole and
     // ignoring case and surrounding white space, a mode word ("off", "noise", "transparent"...).

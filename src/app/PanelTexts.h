@@ -1,6 +1,6 @@
 #pragma once
 
-#include "locale/AppLocale.h"
+#include "locale/AppText.h"
 
 #include <QString>
 

@@ -1,9 +1,9 @@
 #include "app/SystemDependencies.h"
 
 #include "airpods/AirPodsController.h"
+#include "app/SystemWakePhraseListener.h"
 #include "audio/PulseAudioSources.h"
 #include "core/SystemPermissionService.h"
-#include "listening/SystemWakePhraseListener.h"
 #include "speech/WhisperModel.h"
 #include "speech/WhisperTranscriber.h"
 

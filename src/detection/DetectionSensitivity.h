@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/RawValueTable.h"
+
 #include <array>
 #include <optional>
 #include <string_view>
@@ -11,13 +13,16 @@ namespace harkwell {
 class DetectionSensitivity {
 public:
     enum Value { low, medium, high };
+    static constexpr RawValueTable<Value, 3> rawValues{{{low, "low"}, {medium, "medium"}, {high, "high"}}};
 
     constexpr DetectionSensitivity(Value value) : value_(value) {}
     constexpr operator Value() const { return value_; }
 
     // Exactly "low", "medium" or "high"; anything else, or nothing, is medium.
-    static DetectionSensitivity fromRawValue(std::optional<std::string_view> raw);
-    std::string_view rawValue() const;
+    static constexpr DetectionSensitivity fromRawValue(std::optional<std::string_view> raw) {
+        return raw ? rawValues.value(*raw).value_or(medium) : medium;
+    }
+    constexpr std::string_view rawValue() const { return rawValues.rawValue(value_); }
 
 private:
     Value value_;

@@ -1,6 +1,6 @@
 #include "locale/AppError.h"
 
-#include "locale/AppLocale.h"
+#include "locale/AppText.h"
 
 namespace harkwell {
 

@@ -2,7 +2,7 @@
 
 #include "core/HandOff.h"
 #include "core/Log.h"
-#include "locale/AppLocale.h"
+#include "locale/AppText.h"
 #include "matching/UnicodeText.h"
 #include "matching/WakePhraseMatching.h"
 #include "shortcut/VirtualKeyCode.h"

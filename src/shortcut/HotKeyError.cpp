@@ -1,6 +1,6 @@
 #include "shortcut/HotKeyError.h"
 
-#include "locale/AppLocale.h"
+#include "locale/AppText.h"
 
 namespace harkwell {
 

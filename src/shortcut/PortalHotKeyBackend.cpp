@@ -2,7 +2,7 @@
 
 #include "PortalProxies.h"
 #include "core/Log.h"
-#include "locale/AppLocale.h"
+#include "locale/AppText.h"
 #include "shortcut/HotKeyError.h"
 #include "shortcut/VirtualKeyCode.h"
 

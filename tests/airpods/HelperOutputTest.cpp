@@ -62,5 +62,23 @@ TEST(HelperOutputTest, ReadsTheLastWholeLineModeWord) {
     }
 }
 
+TEST(HelperOutputTest, StoredModeNamesAreExact) {
+    const std::pair<std::string_view, std::optional<ListeningMode>> cases[]{
+        {"normal", ListeningMode::normal},
+        {"anc", ListeningMode::anc},
+        {"transparency", ListeningMode::transparency},
+        {"off", std::nullopt},
+        {"ANC", std::nullopt},
+        {"transparency\n", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const auto& [raw, expected] : cases) {
+        EXPECT_EQ(ListeningMode::fromRawValue(raw), expected) << raw;
+        if (expected) {
+            EXPECT_EQ(expected->rawValue(), raw);
+        }
+    }
+}
+
 } // namespace
 } // namespace harkwell

@@ -1,4 +1,4 @@
-#include "locale/AppLocale.h"
+#include "locale/AppText.h"
 #include "locale/AppMetadata.h"
 
 #include <gtest/gtest.h>
@@ -17,7 +17,7 @@ public:
     ~ScopedLocaleMetadata() { setAppMetadataLookupForTesting(nullptr); }
 };
 
-TEST(AppLocaleTest, OnlyTheExactValueEnUsSelectsEnglish) {
+TEST(AppTextTest, OnlyTheExactValueEnUsSelectsEnglish) {
     const std::vector<std::pair<std::optional<std::string>, AppLocale>> cases{
         {"en-US", AppLocale::english}, {std::nullopt, AppLocale::korean}, {"ko-KR", AppLocale::korean},
         {"en-us", AppLocale::korean},  {"en", AppLocale::korean},         {"", AppLocale::korean},
@@ -30,7 +30,7 @@ TEST(AppLocaleTest, OnlyTheExactValueEnUsSelectsEnglish) {
     }
 }
 
-TEST(AppLocaleTest, WithoutAnOverrideTheBuiltInMetadataIsRead) {
+TEST(AppTextTest, WithoutAnOverrideTheBuiltInMetadataIsRead) {
     // Without an override the value baked in by the build is read.
     EXPECT_EQ(appMetadataValue("HarkwellLocale"), builtInAppMetadata().at("HarkwellLocale"));
     EXPECT_EQ(appMetadataValue("NoSuchKey"), std::nullopt);

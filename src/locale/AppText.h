@@ -1,8 +1,7 @@
 #pragma once
 
-// The locale library's view of the application's language: the type itself lives with matching,
-// which must not depend on anything but ICU; here is the language this build was made for and
-// the texts chosen by it.
+// The language this build was made for and the texts chosen by it. The language type itself,
+// AppLocale, has its one home in matching (matching/AppLocale.h), which depends on ICU alone.
 
 #include "matching/AppLocale.h"
 

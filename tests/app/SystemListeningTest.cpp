@@ -1,6 +1,6 @@
 // The real listening path: a PulseAudio server of the test's own with FIFO microphones, libpulse
 // capture, PocketSphinx (and Whisper with the model the build converts) and the detector.
-#include "listening/SystemWakePhraseListener.h"
+#include "app/SystemWakePhraseListener.h"
 #include "speech/WhisperTranscriber.h"
 
 #include "EventLoop.h"

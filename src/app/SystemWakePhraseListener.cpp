@@ -1,4 +1,4 @@
-#include "listening/SystemWakePhraseListener.h"
+#include "app/SystemWakePhraseListener.h"
 
 #include "audio/PulseAudioCapture.h"
 #include "core/SystemPermissionService.h"

@@ -1,4 +1,4 @@
-#include "locale/AppLocale.h"
+#include "locale/AppText.h"
 
 #include "locale/AppMetadata.h"
 

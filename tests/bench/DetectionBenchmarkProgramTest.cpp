@@ -1,0 +1,44 @@
+// The detection_benchmark program's exits: a mistyped command line is a usage error before any
+// corpus is read.
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+namespace harkwell {
+namespace {
+
+TEST(DetectionBenchmarkProgramTest, AMistypedCommandLineExitsWithTheUsage) {
+    const struct {
+        QStringList arguments;
+        int exitCode;
+        const char* output;
+        const char* errors;
+    } cases[]{
+        {{"/nonexistent/m.jsonl", "--search", "keyphase"}, 64, "", "--search takes common, keyphrase or lm"},
+        {{"/nonexistent/m.jsonl", "--recognizer", "wisper"}, 64, "", "--recognizer takes"},
+        {{"/nonexistent/m.jsonl", "--sensitivity", "hihg"}, 64, "", "--sensitivity takes"},
+        {{"/nonexistent/m.jsonl", "--serach", "lm"}, 64, "", "serach"},
+        {{}, 64, "", "a manifest is needed"},
+        {{"/nonexistent/m.jsonl"}, 2, "", "/nonexistent/m.jsonl: cannot be read"},
+        {{"--help"}, 0, "Usage:", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments.join(' ').toStdString());
+        QProcess process;
+        process.start(DETECTION_BENCHMARK, c.arguments);
+        ASSERT_TRUE(process.waitForFinished(20000));
+        const auto output = QString::fromUtf8(process.readAllStandardOutput());
+        const auto errors = QString::fromUtf8(process.readAllStandardError());
+        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(process.exitCode(), c.exitCode);
+        EXPECT_TRUE(output.contains(c.output)) << output.toStdString();
+        EXPECT_TRUE(errors.contains(c.errors)) << errors.toStdString();
+        EXPECT_EQ(errors.contains("Usage: "), c.exitCode == 64) << errors.toStdString();
+        if (*c.output == '\0') {
+            EXPECT_TRUE(output.isEmpty()) << output.toStdString();
+        }
+    }
+}
+
+} // namespace
+} // namespace harkwell

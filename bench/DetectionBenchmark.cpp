@@ -1,6 +1,6 @@
 // How well Harkwell hears: runs every clip of a manifest through the real detector (recogniser,
 // gating and matching; only the microphone is replaced by the clip) and reports recall, false
-// alarms per hour, latency, CPU and memory per condition. See README.md, "The detection benchmark",
+// alarms per hour, latency, CPU and memory per condition. See docs/benchmark.md, "The detection benchmark",
 // and `detection_benchmark --help` for the options. An unknown option or a value an option does not
 // take prints the usage on stderr and exits with 64 (EX_USAGE); a run that fails exits with 2.
 #include "BenchmarkCommandLine.h"

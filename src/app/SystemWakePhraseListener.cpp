@@ -20,12 +20,12 @@ std::unique_ptr<WakePhraseListener> makeSystemWakePhraseListener(AppLocale local
         locale, systemListeningPlatform(sensitivity, whisperModel ? whisperModel->transcriber() : nullptr));
     detector->useMicrophone(microphoneSource);
     // At every level: no call of the benchmark lacks it, and it removes the calls the recogniser
-    // makes out of distant chatter (README, "Busy rooms").
+    // makes out of distant chatter (docs/benchmark.md, "Busy rooms").
     detector->setRequiresNearSpeech(true);
     // Low hears only someone speaking to the user ("James?", "hey James, got a minute"): a name in
     // the middle of a sentence ("I think James left") is talk about them, not a call. The address
     // cue is the strongest filter of false calls measured, but it costs calls the recogniser
-    // mishears the greeting of (README, "A confirmed call"): Medium and High keep mentions.
+    // mishears the greeting of (docs/benchmark.md, "A confirmed call"): Medium and High keep mentions.
     detector->setRequiresAddress(sensitivity == DetectionSensitivity::low);
     return detector;
 }

@@ -9,6 +9,7 @@ docs/benchmark.md, "The manifest"). Deterministic: the same packages give the sa
 """
 import argparse
 import array
+import functools
 import json
 import math
 import os
@@ -81,13 +82,14 @@ def write_samples(path, samples):
         w.writeframes(samples.tobytes())
 
 
-def synthesize(engine, voice, text, path, work, speed=1.0):
-    """Speech for text, 16 kHz mono, silence trimmed from both ends."""
+def synthesize(engine, voice, text, path, work, speed=1.0, words_per_minute=160, pitch=50):
+    """Speech for text, 16 kHz mono, silence trimmed from both ends. words_per_minute and pitch
+    (0 to 99) are eSpeak NG's."""
     raw = os.path.join(work, "raw.wav")
     if engine == "flite":
         run("flite", "-voice", voice, "-t", text, "-o", raw)
     else:
-        run("espeak-ng", "-v", voice, "-s", "160", "-w", raw, text)
+        run("espeak-ng", "-v", voice, "-s", str(words_per_minute), "-p", str(pitch), "-w", raw, text)
     run("sox", raw, "-r", str(RATE), "-c", "1", "-b", "16", path,
         "silence", "1", "0.02", "0.5%", "reverse", "silence", "1", "0.02", "0.5%", "reverse",
         *(["speed", str(speed), "rate", str(RATE)] if speed != 1.0 else []))
@@ -153,18 +155,26 @@ def speech_rms(samples):
     return rms([s for s in samples if s != 0])
 
 
-def babble_talkers(work, seconds):
-    """Each babble talker's own loop as a WAV file (at the same speech loudness), and the loops
-    mixed for the length of the shortest: speech-like noise with no single voice standing out."""
-    paths, loops = [], []
-    for t, (engine, voice, speed, licence) in enumerate(BABBLE_TALKERS):
+def licence_babble_talkers():
+    """BABBLE_TALKERS as babble_talkers takes them: each voice and its licence in 30-word parts."""
+    for engine, voice, speed, licence in BABBLE_TALKERS:
         words = licence_words(licence)
+        texts = [" ".join(words[at:at + 30]) for at in range(0, max(1, len(words) - 30), 30)]
+        yield functools.partial(synthesize, engine, voice, speed=speed), texts
+
+
+def babble_talkers(work, seconds, talkers):
+    """Each babble talker's own loop as a WAV file (at the same speech loudness), and the loops
+    mixed for the length of the shortest: speech-like noise with no single voice standing out.
+    talkers: (say, texts), say(text, path, work) giving the samples of one text; each talker reads
+    its texts in turn, from the first again when they run out."""
+    paths, loops = [], []
+    for t, (say, texts) in enumerate(talkers):
         loop = array.array("h")
         at = 0
         while len(loop) < (seconds + 7 * t) * RATE:
-            text = " ".join(words[at:at + 30])
-            at = (at + 30) % max(30, len(words) - 30)
-            loop += synthesize(engine, voice, text, os.path.join(work, "a.wav"), work, speed) + silence(0.3)
+            loop += say(texts[at % len(texts)], os.path.join(work, "a.wav"), work) + silence(0.3)
+            at += 1
         loop = scaled(loop, 3000 / speech_rms(loop))
         path = os.path.join(work, f"talker-{t}.wav")
         write_samples(path, loop)
@@ -173,6 +183,27 @@ def babble_talkers(work, seconds):
     length = min(len(loop) for loop in loops)
     babble = array.array("h", (max(-32768, min(32767, sum(column) // 2)) for column in zip(*(l[:length] for l in loops))))
     return paths, babble
+
+
+def call_clip(head, tail, clip):
+    """A call: a pause that varies with the clip number, the part up to and including the phrase,
+    a short pause, the rest, and the 2.5 s of quiet after every clip. Gives the samples and the
+    phrase's end in seconds."""
+    lead = 0.4 + 0.1 * (clip % 5)
+    return silence(lead) + head + silence(0.15) + tail + silence(2.5), round(lead + len(head) / RATE, 3)
+
+
+def in_babble(samples, babble, snr_db, clip):
+    """The clip in a stretch of the babble (chosen by the clip number) at the given ratio."""
+    at = random.Random(clip).randrange(0, len(babble) - len(samples))
+    return mixed(samples, babble[at:at + len(samples)], snr_db, 0)
+
+
+def write_manifest(path, manifest):
+    with open(path, "w", encoding="utf-8") as f:
+        for entry in manifest:
+            f.write(json.dumps(entry) + "\n")
+    print(f"{len(manifest)} clips in {path}", file=sys.stderr)
 
 
 def sox_rms(path):
@@ -243,7 +274,7 @@ def main():
     os.makedirs(out, exist_ok=True)
     manifest = []
     with tempfile.TemporaryDirectory() as work:
-        talker_paths, babble = babble_talkers(work, BABBLE_SECONDS)
+        talker_paths, babble = babble_talkers(work, BABBLE_SECONDS, licence_babble_talkers())
         # Calls: every phrase, sentence and Flite voice; then the same clips in noise. eSpeak's
         # formant voices are far from a human voice (the acoustic model was trained on people):
         # half of the sentences in them, reported as conditions of their own.
@@ -255,9 +286,7 @@ def main():
                         continue
                     head = synthesize(engine, voice, before.format(p=phrase), os.path.join(work, "a.wav"), work)
                     tail = synthesize(engine, voice, after, os.path.join(work, "b.wav"), work) if after else array.array("h")
-                    lead = 0.4 + 0.1 * (clip % 5)
-                    samples = silence(lead) + head + silence(0.15) + tail + silence(2.5)
-                    end = lead + len(head) / RATE
+                    samples, end = call_clip(head, tail, clip)
                     conditions = [("clean", None), ("snr20", 20), ("snr10", 10), ("snr5", 5), ("babble10", 10)]
                     if engine == "espeak":
                         conditions = [("espeak-clean", None), ("espeak-snr10", 10)]
@@ -266,13 +295,12 @@ def main():
                         if snr is None:
                             noisy = samples
                         elif condition.startswith("babble"):
-                            at = random.Random(clip).randrange(0, len(babble) - len(samples))
-                            noisy = mixed(samples, babble[at:at + len(samples)], snr, 0)
+                            noisy = in_babble(samples, babble, snr, clip)
                         else:
                             noisy = mixed_with_noise(samples, snr, clip * 7 + snr, work)
                         write_samples(os.path.join(out, name), noisy)
                         manifest.append({"audio": name, "locale": "en-US", "phrases": [phrase],
-                                         "calls": [{"phrase": phrase, "end": round(end, 3)}],
+                                         "calls": [{"phrase": phrase, "end": end}],
                                          "condition": condition})
                     clip += 1
         # Near misses: sounds close to the phrases, never the phrases.
@@ -315,10 +343,7 @@ def main():
                 os.path.join(TESTDATA, raw), os.path.join(out, name))
             manifest.append({"audio": name, "locale": "en-US", "phrases": PHRASES, "calls": [],
                              "condition": "recorded"})
-    with open(os.path.join(out, "manifest.jsonl"), "w", encoding="utf-8") as f:
-        for entry in manifest:
-            f.write(json.dumps(entry) + "\n")
-    print(f"{len(manifest)} clips in {out}/manifest.jsonl", file=sys.stderr)
+    write_manifest(os.path.join(out, "manifest.jsonl"), manifest)
 
 
 if __name__ == "__main__":

@@ -257,7 +257,9 @@ private:
             return transcript;
         }
         const auto& phrase = request_->normalizedPhrase(window.proposedPhrase);
-        auto respelled = spelledAsPhrase(transcript, phrase, options_.editsPerLetter);
+        // Close spellings only, at every level: the basic recogniser proposes phrases permissively,
+        // and in talk a looser spelling finds one in many a word.
+        auto respelled = spelledAsPhrase(transcript, phrase, std::min(options_.editsPerLetter, 0.39));
         if (!respelled) {
             return transcript;
         }
@@ -269,7 +271,8 @@ private:
     // Whether a call phrase that Whisper wrote with the prompt is there without it: the prompt
     // spells names as the user typed them, but Whisper also writes a name of its prompt where it
     // cannot make out the words. The basic recogniser having heard the same phrase in this audio
-    // is enough; otherwise Whisper must hear something like it without the prompt.
+    // is enough, and where the level allows, Whisper having written it in a window before over
+    // some of the same audio; otherwise Whisper must hear something like it without the prompt.
     bool heardWithoutPrompt(const std::string& transcript, const std::vector<float>& audio, const AudioWindow& window,
                             const WhisperTranscriber::Options& options) {
         const auto match = matchWakePhrases(transcript, request_->phrases, locale_);
@@ -280,6 +283,16 @@ private:
             qCDebug(logSpeech) << "Taken: the basic recogniser heard" << QString::fromStdString(match->targetPhrase)
                                << "too";
             return true;
+        }
+        const int phrase = request_->indexOf(match->targetPhrase);
+        recent_.back().promptedPhrase = phrase;
+        for (std::size_t i = 0; options_.promptedTwiceSuffices && i + 1 < recent_.size(); ++i) {
+            const auto& other = recent_[i];
+            if (other.promptedPhrase == phrase && other.window.end > window.begin && other.window.begin < window.end) {
+                qCDebug(logSpeech) << "Taken: Whisper wrote" << QString::fromStdString(match->targetPhrase)
+                                   << "in the window before too";
+                return true;
+            }
         }
         auto unprompted = options;
         unprompted.prompt.clear();
@@ -327,6 +340,7 @@ private:
         AudioWindow window;
         WhisperTranscriber::Result result;
         bool tookCall = false;
+        int promptedPhrase = -1; // the phrase Whisper wrote with the prompt
     };
     static constexpr std::size_t recentTranscripts = 3;
     std::deque<Heard> recent_;
@@ -362,6 +376,7 @@ TwoStageRecognizer::Options twoStageOptionsFor(DetectionSensitivity sensitivity)
     // that starts alike ("Prior to that" for Priya). High takes looser spellings too, for more
     // calls heard in noise and more false calls in talk.
     options.editsPerLetter = sensitivity == DetectionSensitivity::high ? 0.6 : 0.39;
+    options.promptedTwiceSuffices = sensitivity == DetectionSensitivity::high;
     return options;
 }
 

@@ -33,10 +33,14 @@ public:
         // Give the call phrases to Whisper as the text the audio continues, so that names come out
         // spelled as the user typed them.
         bool promptWithPhrases = true;
-        // How far Whisper's spelling may be from a call phrase, in letter edits a letter: without
-        // the prompt, from a phrase it wrote with the prompt (soundsLike); with it, from the phrase
-        // the basic recogniser heard in the same window (spelledAsPhrase).
+        // How far Whisper's spelling without the prompt may be from a call phrase it wrote with
+        // the prompt (soundsLike), in letter edits a letter; its spelling of a phrase the basic
+        // recogniser heard in the same audio (spelledAsPhrase) may be at most 0.39 away.
         double editsPerLetter = 0.6;
+        // A phrase Whisper wrote with the prompt in two windows over some of the same audio is
+        // taken without the look without the prompt: more calls heard in noise, and more names
+        // heard in words that start alike ("Prior to that" for Priya).
+        bool promptedTwiceSuffices = false;
         // A window Whisper itself believes holds no speech above this is not passed on.
         double noSpeechThreshold = 0.8;
         // Audio from a file: wait for Whisper instead of dropping windows (the benchmark).

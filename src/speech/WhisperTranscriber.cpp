@@ -104,9 +104,13 @@ std::shared_ptr<WhisperTranscriber> WhisperTranscriber::load(const std::string& 
     return std::shared_ptr<WhisperTranscriber>(new WhisperTranscriber(context));
 }
 
-WhisperTranscriber::~WhisperTranscriber() { whisper_free(context_); }
+WhisperTranscriber::~WhisperTranscriber() {
+    if (context_) {
+        whisper_free(context_);
+    }
+}
 
-bool WhisperTranscriber::isMultilingual() const { return whisper_is_multilingual(context_) != 0; }
+bool WhisperTranscriber::isMultilingual() const { return context_ && whisper_is_multilingual(context_) != 0; }
 
 WhisperTranscriber::Result WhisperTranscriber::transcribe(std::span<const float> audio, const Options& options) {
     std::vector<float> padded(audio.begin(), audio.end());

@@ -26,17 +26,21 @@ public:
     // Throws std::runtime_error saying why the file cannot be used: missing, not a model
     // whisper.cpp knows, or a processor without the instructions this build needs (AVX2, FMA, F16C).
     static std::shared_ptr<WhisperTranscriber> load(const std::string& path);
-    ~WhisperTranscriber();
+    virtual ~WhisperTranscriber();
     WhisperTranscriber(const WhisperTranscriber&) = delete;
     WhisperTranscriber& operator=(const WhisperTranscriber&) = delete;
 
-    Result transcribe(std::span<const float> audio, const Options& options);
+    virtual Result transcribe(std::span<const float> audio, const Options& options);
     bool isMultilingual() const;
+
+protected:
+    // A transcriber without a whisper.cpp model, for one that writes what it is told (tests).
+    WhisperTranscriber() = default;
 
 private:
     explicit WhisperTranscriber(whisper_context* context) : context_(context) {}
 
-    whisper_context* context_;
+    whisper_context* context_ = nullptr;
     std::mutex mutex_;
 };
 

@@ -83,6 +83,26 @@ TEST(TwoStageRecognizerTest, OnlyWhispersTranscriptsOfNearSpeechReachTheMatching
     }
 }
 
+// Writes the same words for every window: with the prompt as Whisper writes a name it does not
+// know, without it further off still.
+class ScriptedTranscriber final : public WhisperTranscriber {
+public:
+    Result transcribe(std::span<const float>, const Options& options) override {
+        return {options.prompt.empty() ? "Excuse me, Shivaun. Do you have a minute?"
+                                       : "Excuse me, Shobhan. Do you have a minute?",
+                0.0};
+    }
+};
+
+TEST(TwoStageRecognizerTest, WhispersOwnSpellingOfTheNamePocketSphinxHeardIsThatName) {
+    const auto speech = testing::synthesizedSpeech("Excuse me Siobhan, do you have a minute?");
+    ASSERT_FALSE(speech.isEmpty());
+    auto recognizer = listeningRecognizerFactory(DetectionSensitivity::medium, std::make_shared<ScriptedTranscriber>(),
+                                                 RecognizerChoice::both)(AppLocale::english);
+    const auto results = recognize(*recognizer, {"Siobhan", "James"}, samplesOf(speech, 1.0, 2.0), "Siobhan");
+    EXPECT_NE(results.find("|Excuse me, Siobhan.|"), std::string::npos) << results;
+}
+
 TEST(TwoStageRecognizerTest, WithoutAModelListeningIsPocketSphinxAsBefore) {
     for (const auto choice : {RecognizerChoice::both, RecognizerChoice::whisper, RecognizerChoice::pocketSphinx}) {
         auto recognizer = listeningRecognizerFactory(DetectionSensitivity::medium, nullptr, choice)(AppLocale::english);

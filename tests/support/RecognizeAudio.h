@@ -31,10 +31,10 @@ inline std::vector<std::int16_t> samplesOf(const QByteArray& raw, double leading
 }
 
 // Feeds the samples in 100 ms buffers on a thread of its own, then ends the audio, until the
-// recogniser has said something and ended the utterance (or failed, or a minute went by). Gives
-// each result's transcript, or its error, and "|" after each.
+// recogniser has said something and ended the utterance (or, with `until`, has said that; or
+// failed, or a minute went by). Gives each result's transcript, or its error, and "|" after each.
 inline std::string recognize(SpeechRecognizer& recognizer, const std::vector<std::string>& phrases,
-                             const std::vector<std::int16_t>& samples) {
+                             const std::vector<std::int16_t>& samples, const std::string& until = {}) {
     std::string results;
     const auto request = recognizer.makeRequest(phrases);
     QEventLoop loop;
@@ -44,10 +44,11 @@ inline std::string recognize(SpeechRecognizer& recognizer, const std::vector<std
     auto task = recognizer.recognitionTask(request, [&](const RecognitionEvent& event) {
         handOff(&loop, [&, event] {
             // Recognisers end every utterance with an empty transcript.
-            if (event.error || (event.transcript == "" && !results.empty())) {
+            const bool ended = until.empty() && event.transcript == "" && !results.empty();
+            results += (event.error ? event.error->description() : event.transcript.value_or("(none)")) + "|";
+            if (event.error || ended || (!until.empty() && results.find(until) != std::string::npos)) {
                 loop.quit();
             }
-            results += (event.error ? event.error->description() : event.transcript.value_or("(none)")) + "|";
         });
     });
     std::thread capture([&] {

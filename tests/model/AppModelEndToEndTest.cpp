@@ -80,12 +80,12 @@ protected:
             std::make_unique<SettingsStore>(settingsPath),
             std::make_unique<AutostartEntry>(directory.filePath("autostart"), "harkwell"),
             std::make_shared<SteadyClock>(),
-            std::make_unique<TimerTicker>(),
+            [] { return std::make_unique<TimerTicker>(); },
             nullptr,
             nullptr};
         if (clock) {
             dependencies.clock = clock;
-            dependencies.ticker = std::make_unique<testing::ManualClock::ManualTicker>(clock);
+            dependencies.makeTicker = [clock] { return std::make_unique<testing::ManualClock::ManualTicker>(clock); };
         }
         model = std::make_unique<AppModel>(std::move(dependencies));
         model->onCallDetected = [this](const QString& phrase) { calls.append(phrase); };

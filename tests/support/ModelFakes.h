@@ -7,6 +7,7 @@
 
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <chrono>
 #include <deque>
 #include <mutex>
@@ -14,6 +15,7 @@
 #include <thread>
 #include <utility>
 #include <variant>
+#include <vector>
 
 namespace harkwell::testing {
 
@@ -217,7 +219,7 @@ private:
 };
 
 // A clock moved by hand, with the tickers that look at it: each tick comes as the clock passes its
-// time.
+// time, the earliest first (ties: the ticker started first).
 class ManualClock final : public Clock {
 public:
     class ManualTicker;
@@ -227,7 +229,7 @@ public:
 
 private:
     TimePoint now_ = TimePoint() + std::chrono::hours(1);
-    ManualTicker* ticker_ = nullptr; // the one started last
+    std::vector<ManualTicker*> tickers_; // the started ones
 };
 
 class ManualClock::ManualTicker final : public Ticker {
@@ -235,16 +237,15 @@ public:
     explicit ManualTicker(std::shared_ptr<ManualClock> clock) : clock_(std::move(clock)) {}
     ~ManualTicker() override { stop(); }
     void start(std::chrono::milliseconds interval, std::function<void()> onTick) override {
+        stop();
         interval_ = interval;
         nextTick_ = clock_->now() + interval;
         onTick_ = std::move(onTick);
-        clock_->ticker_ = this;
+        clock_->tickers_.push_back(this);
     }
     void stop() override {
         onTick_ = nullptr;
-        if (clock_->ticker_ == this) {
-            clock_->ticker_ = nullptr;
-        }
+        std::erase(clock_->tickers_, this);
     }
 
 private:
@@ -257,10 +258,16 @@ private:
 
 inline void ManualClock::advanceBy(duration elapsed) {
     const TimePoint target = now_ + elapsed;
-    while (ticker_ && ticker_->nextTick_ <= target) {
-        now_ = ticker_->nextTick_;
-        ticker_->nextTick_ += ticker_->interval_;
-        auto onTick = ticker_->onTick_; // a copy: the tick may stop its ticker
+    for (;;) {
+        const auto next = std::min_element(tickers_.begin(), tickers_.end(),
+                                           [](const auto* a, const auto* b) { return a->nextTick_ < b->nextTick_; });
+        if (next == tickers_.end() || (*next)->nextTick_ > target) {
+            break;
+        }
+        ManualTicker* ticker = *next;
+        now_ = ticker->nextTick_;
+        ticker->nextTick_ += ticker->interval_;
+        auto onTick = ticker->onTick_; // a copy: the tick may stop its ticker
         onTick();
     }
     now_ = target;
@@ -281,7 +288,7 @@ struct FakeModelParts {
                 std::make_unique<SettingsStore>(settingsPath),
                 std::make_unique<AutostartEntry>(autostartFolder(), executablePath),
                 clock,
-                std::make_unique<ManualClock::ManualTicker>(clock),
+                [clock = clock] { return std::make_unique<ManualClock::ManualTicker>(clock); },
                 audioInputs,
                 whisperModel};
     }

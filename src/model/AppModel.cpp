@@ -3,16 +3,11 @@
 #include "core/HandOff.h"
 #include "core/Log.h"
 #include "locale/AppLocale.h"
-#include "shortcut/VirtualKeyCode.h"
 
-#include <QCoreApplication>
-#include <QKeyEvent>
 #include <QPointer>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdint>
-#include <cstdlib>
 #include <utility>
 
 namespace harkwell {
@@ -22,34 +17,27 @@ namespace {
 const QString wakePhrasesKey = "wakePhrases";
 const QString wakePhraseKey = "wakePhrase";
 const QString selectedModeKey = "selectedMode";
-const QString permissionSetupKey = "permissionSetupComplete";
-const QString hotKeyKeyCodeKey = "hotKeyKeyCode";
-const QString hotKeyModifiersKey = "hotKeyModifiers";
-const QString hotKeyDisplayKey = "hotKeyDisplayKey";
 const QString listenAtStartKey = "listenAtStart";
 const QString detectionSensitivityKey = "detectionSensitivity";
 const QString returnAfterQuietSecondsKey = "returnAfterQuietSeconds";
 const QString microphoneSourceKey = "microphoneSource";
 
-QString permissionsRequiredText() { return uiText("권한 준비 필요", "Permissions required"); }
-QString permissionsReadyText() { return uiText("권한 준비 완료", "Permissions ready"); }
 QString setupFirstText() { return uiText("먼저 권한 준비를 완료해 주세요.", "Complete permission setup first."); }
 QString modeName(ListeningMode mode) { return QString::fromUtf8(mode.rawValue()); }
 
 } // namespace
 
 AppModel::AppModel(Dependencies dependencies, QObject* parent)
-    : QObject(parent), hotKeyController_(std::move(dependencies.hotKeyController)),
-      permissions_(std::move(dependencies.permissions)), keyMonitor_(std::move(dependencies.keyMonitor)),
-      settings_(std::move(dependencies.settings)), autostart_(std::move(dependencies.autostart)),
+    : QObject(parent), settings_(std::move(dependencies.settings)), autostart_(std::move(dependencies.autostart)),
       microphones_(std::move(dependencies.audioInputs)),
       listening_(std::move(dependencies.detectorFactory), microphones_, dependencies.clock, dependencies.makeTicker(),
                  std::move(dependencies.whisperModel)),
-      returnAfterCall_(dependencies.clock, dependencies.makeTicker()), switcher_(std::move(dependencies.airPods)) {
+      returnAfterCall_(dependencies.clock, dependencies.makeTicker()), switcher_(std::move(dependencies.airPods)),
+      permissionSetup_(std::move(dependencies.permissions), switcher_, *settings_),
+      shortcut_(std::move(dependencies.hotKeyController), std::move(dependencies.keyMonitor), *settings_) {
     connectParts();
     reportSettingsProblems();
     isStartAtLogin_ = autostart_->isEnabled();
-    permissionStatusText_ = permissionsRequiredText();
     phrases_.setPhrases(loadWakePhrases());
     if (const auto stored = settings_->string(selectedModeKey)) {
         switcher_.restoreMode(ListeningMode::fromRawValue(stored->toStdString()).value_or(ListeningMode::anc));
@@ -61,21 +49,13 @@ AppModel::AppModel(Dependencies dependencies, QObject* parent)
         returnAfterCall_.setWaitSeconds(ReturnAfterCall::waitChoiceFor(*stored));
     }
     microphones_.setSource(settings_->string(microphoneSourceKey).value_or(QString()));
-    isPermissionSetupComplete_ = settings_->boolean(permissionSetupKey) && corePermissionsGranted();
-    if (isPermissionSetupComplete_) {
-        permissionStatusText_ = permissionsReadyText();
-    }
-    if (auto stored = loadHotKeySetting()) {
-        hotKeySetting_ = stored;
-        registerStoredHotKey(*stored);
-    }
-    hotKeyController_->onPressed = owner_.bind<>([this] { toggleAirPodsModeFromShortcut(); });
+    shortcut_.registerStored();
 }
 
 AppModel::~AppModel() {
-    stopShortcutRecording();
+    shortcut_.stop();
     listening_.stop();
-    hotKeyController_->onPressed = nullptr;
+    shortcut_.onPressed = nullptr;
 }
 
 void AppModel::connectParts() {
@@ -112,39 +92,22 @@ void AppModel::connectParts() {
     connect(&returnAfterCall_, &ReturnAfterCall::secondsLeftChanged, this, &AppModel::secondsUntilReturnChanged);
     connect(&returnAfterCall_, &ReturnAfterCall::isInTransparencyAfterCallChanged, this,
             &AppModel::isInTransparencyAfterCallChanged);
+    permissionSetup_.onMessage = [this](const std::optional<QString>& message) { assignErrorMessage(message); };
+    connect(&permissionSetup_, &PermissionSetup::isCompleteChanged, this, &AppModel::isPermissionSetupCompleteChanged);
+    connect(&permissionSetup_, &PermissionSetup::statusTextChanged, this, &AppModel::permissionStatusTextChanged);
+    shortcut_.onMessage = [this](const std::optional<QString>& message) { assignErrorMessage(message); };
+    shortcut_.onPressed = [this] { toggleAirPodsModeFromShortcut(); };
+    connect(&shortcut_, &ShortcutRecorder::settingChanged, this, &AppModel::hotKeySettingChanged);
+    connect(&shortcut_, &ShortcutRecorder::isRecordingChanged, this, &AppModel::isRecordingShortcutChanged);
 }
 
 // --- Published state ---------------------------------------------------------------------
 
 QString AppModel::selectedModeRawValue() const { return QString::fromUtf8(switcher_.selectedMode().rawValue()); }
 
-QString AppModel::hotKeyDisplayName() const {
-    return hotKeySetting_ ? QString::fromStdString(hotKeySetting_->displayName()) : QString();
-}
-
-void AppModel::assignPermissionSetupComplete(bool complete) {
-    isPermissionSetupComplete_ = complete;
-    emit isPermissionSetupCompleteChanged();
-}
-
-void AppModel::assignPermissionStatusText(const QString& text) {
-    permissionStatusText_ = text;
-    emit permissionStatusTextChanged();
-}
-
 void AppModel::assignDetectionEnabled(bool enabled) {
     isDetectionEnabled_ = enabled;
     emit isDetectionEnabledChanged();
-}
-
-void AppModel::assignHotKeySetting(std::optional<HotKeySetting> setting) {
-    hotKeySetting_ = std::move(setting);
-    emit hotKeySettingChanged();
-}
-
-void AppModel::assignRecordingShortcut(bool recording) {
-    isRecordingShortcut_ = recording;
-    emit isRecordingShortcutChanged();
 }
 
 void AppModel::assignStartAtLogin(bool enabled) {
@@ -218,22 +181,6 @@ void AppModel::saveWakePhrases(const QStringList& phrases) {
     }
 }
 
-std::optional<HotKeySetting> AppModel::loadHotKeySetting() const {
-    const auto keyCode = settings_->unsignedNumber(hotKeyKeyCodeKey);
-    const auto modifiers = settings_->unsignedNumber(hotKeyModifiersKey);
-    const auto key = settings_->string(hotKeyDisplayKey);
-    if (!keyCode || !modifiers || !key) {
-        return std::nullopt;
-    }
-    return HotKeySetting{*keyCode, *modifiers, key->toStdString()};
-}
-
-void AppModel::saveHotKeySetting(const HotKeySetting& setting) {
-    settings_->setUnsignedNumber(hotKeyKeyCodeKey, setting.keyCode);
-    settings_->setUnsignedNumber(hotKeyModifiersKey, setting.modifiers);
-    settings_->setString(hotKeyDisplayKey, QString::fromStdString(setting.key));
-}
-
 // --- Start-up ----------------------------------------------------------------------------
 
 void AppModel::setStartAtLogin(bool enabled) {
@@ -277,7 +224,7 @@ void AppModel::setAirPodsMode(ListeningMode mode, std::function<void()> onSucces
 }
 
 void AppModel::switchAirPods(ListeningMode mode, std::function<void()> onSuccess, SwitchFailure onFailure) {
-    if (!isPermissionSetupComplete_) {
+    if (!permissionSetup_.isComplete()) {
         failAndStopListening(setupFirstText());
         if (onFailure) {
             onFailure(setupFirstText());
@@ -309,7 +256,7 @@ void AppModel::refreshAirPodsMode() {
 }
 
 void AppModel::applicationDidLaunch() {
-    if (isListenAtStart() && isPermissionSetupComplete_ && !phrases_.phrases().isEmpty()) {
+    if (isListenAtStart() && permissionSetup_.isComplete() && !phrases_.phrases().isEmpty()) {
         qCInfo(logModel) << "listening at start, as asked";
         startDetection();
     }
@@ -334,7 +281,7 @@ void AppModel::panelDidClose() {
 }
 
 void AppModel::readAirPodsModeQuietly() {
-    if (!isPermissionSetupComplete_ || switcher_.isCommandRunning()) {
+    if (!permissionSetup_.isComplete() || switcher_.isCommandRunning()) {
         return;
     }
     const QString notConnected = QString::fromStdString(AppError::airPodsNotConnected().errorDescription());
@@ -364,107 +311,6 @@ void AppModel::toggleAirPodsModeFromShortcut(std::function<void(const std::optio
         mode, [done] { done(std::nullopt); }, [done](const QString& reason) { done(reason); });
 }
 
-// --- Permission setup --------------------------------------------------------------------
-
-bool AppModel::corePermissionsGranted() const {
-    return permissions_->speechAuthorizationStatus() == AuthorizationStatus::authorized &&
-           permissions_->microphoneAuthorizationStatus() == AuthorizationStatus::authorized;
-}
-
-void AppModel::preparePermissions() {
-    if (switcher_.isCommandRunning()) {
-        return;
-    }
-    switcher_.holdGate();
-    assignErrorMessage(std::nullopt);
-    assignPermissionStatusText(uiText("음성 인식 권한 확인 중", "Checking Speech Recognition permission"));
-    requestSpeechPermission([model = QPointer<AppModel>(this)](bool granted) {
-        if (!model) {
-            return;
-        }
-        if (!granted) {
-            model->finishPermissionSetup(
-                uiText("음성 인식 권한을 허용해야 합니다.", "Speech Recognition permission is required."));
-            return;
-        }
-        model->assignPermissionStatusText(uiText("마이크 권한 확인 중", "Checking microphone permission"));
-        model->requestMicrophonePermission([model](bool granted) {
-            if (!model) {
-                return;
-            }
-            if (!granted) {
-                model->finishPermissionSetup(
-                    uiText("마이크 권한을 허용해야 합니다.", "Microphone permission is required."));
-                return;
-            }
-            model->assignPermissionStatusText(uiText("Bluetooth 권한 확인 중", "Checking Bluetooth permission"));
-            model->requestBluetoothPermission();
-        });
-    });
-}
-
-void AppModel::requestPermission(AuthorizationStatus status, const std::function<void(AskCompletion)>& ask,
-                                 AskCompletion completion) {
-    switch (status) {
-    case AuthorizationStatus::notDetermined:
-        // The system answers on a thread of its own; the answer continues on the main thread.
-        ask(owner_.bind<bool>(std::move(completion)));
-        return;
-    case AuthorizationStatus::authorized:
-        completion(true);
-        return;
-    case AuthorizationStatus::denied:
-    case AuthorizationStatus::restricted:
-        break;
-    }
-    completion(false);
-}
-
-void AppModel::requestSpeechPermission(AskCompletion completion) {
-    requestPermission(
-        permissions_->speechAuthorizationStatus(),
-        [this](AskCompletion answer) {
-            permissions_->requestSpeechAuthorization(
-                [answer](AuthorizationStatus status) { answer(status == AuthorizationStatus::authorized); });
-        },
-        std::move(completion));
-}
-
-void AppModel::requestMicrophonePermission(AskCompletion completion) {
-    requestPermission(
-        permissions_->microphoneAuthorizationStatus(),
-        [this](AskCompletion answer) { permissions_->requestMicrophoneAccess(std::move(answer)); },
-        std::move(completion));
-}
-
-void AppModel::requestBluetoothPermission() {
-    switcher_.prepareBluetooth([this] { completePermissionSetup(); },
-                               [this](const Error& failure) {
-                                   if (failure.is(AppError::Kind::airPodsNotConnected)) {
-                                       // Setup is complete without connected AirPods.
-                                       completePermissionSetup();
-                                   } else {
-                                       finishPermissionSetup(QString::fromStdString(failure.description()));
-                                   }
-                               });
-}
-
-void AppModel::finishPermissionSetup(const QString& message) {
-    assignPermissionSetupComplete(false);
-    settings_->setBoolean(permissionSetupKey, false);
-    assignPermissionStatusText(permissionsRequiredText());
-    switcher_.freeGate();
-    assignErrorMessage(message);
-}
-
-void AppModel::completePermissionSetup() {
-    assignPermissionSetupComplete(true);
-    settings_->setBoolean(permissionSetupKey, true);
-    assignPermissionStatusText(permissionsReadyText());
-    switcher_.freeGate();
-    assignErrorMessage(std::nullopt);
-}
-
 // --- Listening ---------------------------------------------------------------------------
 
 void AppModel::setDetectionEnabled(bool enabled) {
@@ -481,7 +327,7 @@ void AppModel::setDetectionEnabled(bool enabled) {
 }
 
 void AppModel::startDetection(Start start) {
-    if (!isPermissionSetupComplete_) {
+    if (!permissionSetup_.isComplete()) {
         failAndStopListening(setupFirstText());
         return;
     }
@@ -537,7 +383,7 @@ void AppModel::handleDetection(const QString& targetPhrase) {
         // the call waits for the command under way (the latest call when several come). A call of
         // a session that has ended, or from before a permission setup that failed, is dropped.
         switcher_.whenIdle([this, session = listening_.id(), targetPhrase] {
-            if (session == listening_.id() && isPermissionSetupComplete_) {
+            if (session == listening_.id() && permissionSetup_.isComplete()) {
                 handleDetection(targetPhrase);
             }
         });
@@ -626,90 +472,6 @@ void AppModel::updateWakePhrases(const QStringList& phrases) {
     if (!isDetectionEnabled_) {
         returnAfterCall_.leaveTransparencyAfterCall();
     }
-}
-
-// --- Shortcut recording ------------------------------------------------------------------
-
-void AppModel::startShortcutRecording() {
-    stopShortcutRecording();
-    assignRecordingShortcut(true);
-    assignErrorMessage(std::nullopt);
-    keyMonitor_->install([model = QPointer<AppModel>(this)](const QKeyEvent& event) {
-        if (model) {
-            model->captureShortcut(event);
-        }
-    });
-    isMonitoringKeys_ = true;
-}
-
-void AppModel::captureShortcut(const QKeyEvent& event) {
-    if (HotKeySetting::virtualKeyCode(event) == escapeVirtualKeyCode) {
-        stopShortcutRecording();
-        return;
-    }
-    if (HotKeySetting::isModifierKey(event)) {
-        return; // a modifier on its way to a combination
-    }
-    const auto setting = HotKeySetting::from(event);
-    if (!setting) {
-        assignErrorMessage(uiText("Super, Ctrl, Alt, Shift 중 하나와 함께 키를 눌러주세요.",
-                                  "Press a key together with Super, Ctrl, Alt or Shift."));
-        return;
-    }
-    stopShortcutRecording();
-    assignErrorMessage(std::nullopt);
-    // The shortcut from before stays in effect, shown and stored until the new one is registered;
-    // a refusal leaves it so.
-    hotKeyController_->registerHotKey(
-        *setting, owner_.guard<const std::optional<HotKeyError>&>(
-                      [this, setting = *setting](const std::optional<HotKeyError>& refusal) {
-                          if (refusal) {
-                              assignErrorMessage(QString::fromStdString(refusal->errorDescription()));
-                              return;
-                          }
-                          assignHotKeySetting(setting);
-                          saveHotKeySetting(setting);
-                      }));
-}
-
-void AppModel::registerStoredHotKey(const HotKeySetting& setting) {
-    // A refusal (the combination taken by another program, no desktop portal yet) leaves the
-    // shortcut shown and stored, so that the user sees which one failed and the next launch tries
-    // it again.
-    hotKeyController_->registerHotKey(
-        setting,
-        owner_.guard<const std::optional<HotKeyError>&>([this, setting](const std::optional<HotKeyError>& refusal) {
-            if (refusal) {
-                qCWarning(logShortcut) << "The stored shortcut" << setting.displayName().c_str()
-                                       << "was refused at launch with status" << refusal->status();
-                assignErrorMessage(QString::fromStdString(refusal->errorDescription()));
-            }
-        }));
-}
-
-void AppModel::stopShortcutRecording() {
-    if (isRecordingShortcut_) {
-        assignRecordingShortcut(false);
-    }
-    if (isMonitoringKeys_) {
-        keyMonitor_->remove();
-        isMonitoringKeys_ = false;
-    }
-}
-
-void AppModel::cancelShortcutRecording() {
-    stopShortcutRecording();
-    assignErrorMessage(std::nullopt);
-}
-
-void AppModel::clearShortcut() {
-    stopShortcutRecording();
-    hotKeyController_->unregisterHotKey();
-    assignHotKeySetting(std::nullopt);
-    assignErrorMessage(std::nullopt);
-    settings_->remove(hotKeyKeyCodeKey);
-    settings_->remove(hotKeyModifiersKey);
-    settings_->remove(hotKeyDisplayKey);
 }
 
 } // namespace harkwell

@@ -14,9 +14,11 @@
 #include "model/KeyEventMonitor.h"
 #include "model/ListeningSession.h"
 #include "model/MicrophoneInputs.h"
+#include "model/PermissionSetup.h"
 #include "model/PhraseBook.h"
 #include "model/ReturnAfterCall.h"
 #include "model/SettingsStore.h"
+#include "model/ShortcutRecorder.h"
 #include "shortcut/HotKeyController.h"
 #include "speech/WhisperModel.h"
 
@@ -34,12 +36,12 @@
 namespace harkwell {
 
 // The application's state and every user-level operation, the front the panels talk to. It keeps
-// the banner (which message wins), the settings keys, permission setup, the listening switch,
-// shortcut recording and start at login, and puts together the parts that keep the rest:
-// PhraseBook (the phrases and the draft), MicrophoneInputs ("Harkwell.inputs"), ListeningSession
-// (the listener, trying again after the sound went away, "Harkwell.retiring"), ReturnAfterCall
-// and AirPodsModeSwitcher ("Harkwell.command"). Lives on the main thread, which alone reads and
-// writes the state; every published value notifies on each assignment, changed or not.
+// the banner (which message wins), the settings keys, the listening switch and start at login,
+// and puts together the parts that keep the rest: PhraseBook (the phrases and the draft),
+// MicrophoneInputs ("Harkwell.inputs"), ListeningSession (the listener, trying again after the
+// sound went away, "Harkwell.retiring"), ReturnAfterCall, AirPodsModeSwitcher ("Harkwell.command"),
+// PermissionSetup and ShortcutRecorder (the global shortcut and its recording). Lives on the main thread, which alone
+// reads and writes the state; every published value notifies on each assignment, changed or not.
 //
 // A call heard while a helper command runs (a return after an earlier call, the user's switch, a
 // read of the mode) is held and switches the AirPods once the command has finished. Listening
@@ -102,8 +104,8 @@ public:
     // Why the last entry was refused ("“Olivia” is already in the list."), what of a paste did not
     // fit, or that a phrase added is in a script listening cannot hear; or empty.
     const QString& wakePhraseHint() const { return phrases_.hint(); }
-    bool isPermissionSetupComplete() const { return isPermissionSetupComplete_; }
-    const QString& permissionStatusText() const { return permissionStatusText_; }
+    bool isPermissionSetupComplete() const { return permissionSetup_.isComplete(); }
+    const QString& permissionStatusText() const { return permissionSetup_.statusText(); }
     bool isDetectionEnabled() const { return isDetectionEnabled_; }
     // How many call phrases listening uses: the first ones within the limits, in a script it hears.
     int listenedWakePhraseCount() const { return int(phrases_.listened().size()); }
@@ -116,10 +118,10 @@ public:
     bool isWaitingToResume() const { return listening_.isWaitingToResume(); }
     ListeningMode selectedMode() const { return switcher_.selectedMode(); }
     QString selectedModeRawValue() const;
-    const std::optional<HotKeySetting>& hotKeySetting() const { return hotKeySetting_; }
+    const std::optional<HotKeySetting>& hotKeySetting() const { return shortcut_.setting(); }
     // The shortcut's display name, or empty without one.
-    QString hotKeyDisplayName() const;
-    bool isRecordingShortcut() const { return isRecordingShortcut_; }
+    QString hotKeyDisplayName() const { return shortcut_.displayName(); }
+    bool isRecordingShortcut() const { return shortcut_.isRecording(); }
     bool isCommandRunning() const { return switcher_.isCommandRunning(); }
     // Whether the session starts Harkwell at login, as the autostart entry says when the model was
     // made or the panel last opened.
@@ -158,8 +160,8 @@ public:
     void setStartAtLogin(bool enabled);
     void setListenAtStart(bool enabled);
 
-    // Speech recognition, then the microphone, then Bluetooth through the helper.
-    void preparePermissions();
+    // Speech recognition, then the microphone, then Bluetooth through the helper (PermissionSetup).
+    void preparePermissions() { permissionSetup_.prepare(); }
     void setDetectionEnabled(bool enabled);
     // Why a switch failed, as the banner says it.
     using SwitchFailure = std::function<void(const QString& reason)>;
@@ -200,9 +202,10 @@ public:
     void addWakePhraseFromDraft();
     void removeWakePhrase(const QString& phrase);
 
-    void startShortcutRecording();
-    void cancelShortcutRecording();
-    void clearShortcut();
+    // Recording and clearing the global shortcut (ShortcutRecorder).
+    void startShortcutRecording() { shortcut_.start(); }
+    void cancelShortcutRecording() { shortcut_.cancel(); }
+    void clearShortcut() { shortcut_.clear(); }
 
 signals:
     void wakePhraseDraftChanged();
@@ -235,18 +238,6 @@ private:
     void applyCommandFailure(const Error& error);
     void readAirPodsModeQuietly();
 
-    // Permission setup.
-    bool corePermissionsGranted() const;
-    using AskCompletion = std::function<void(bool granted)>;
-    // Answers at once from a decided status; otherwise asks, and answers on the main thread.
-    void requestPermission(AuthorizationStatus status, const std::function<void(AskCompletion)>& ask,
-                           AskCompletion completion);
-    void requestSpeechPermission(AskCompletion completion);
-    void requestMicrophonePermission(AskCompletion completion);
-    void requestBluetoothPermission();
-    void finishPermissionSetup(const QString& message);
-    void completePermissionSetup();
-
     // Listening.
     enum class Start { byUser, resuming };
     void startDetection(Start start = Start::byUser);
@@ -263,11 +254,8 @@ private:
     // Hooks the parts' callbacks and forwards their notifications.
     void connectParts();
 
-    // Phrases and shortcut.
+    // The list edited: stored, and listening goes on over it when it was on.
     void updateWakePhrases(const QStringList& phrases);
-    void captureShortcut(const QKeyEvent& event);
-    void registerStoredHotKey(const HotKeySetting& setting);
-    void stopShortcutRecording();
 
     // Settings.
     // Tells of a damaged settings file, found at load or before a write, and of every settings
@@ -277,22 +265,13 @@ private:
     void reportDamagedSettings();
     QStringList loadWakePhrases();
     void saveWakePhrases(const QStringList& phrases);
-    std::optional<HotKeySetting> loadHotKeySetting() const;
-    void saveHotKeySetting(const HotKeySetting& setting);
 
     // Assignments of the published state, each followed by its notification.
-    void assignPermissionSetupComplete(bool complete);
-    void assignPermissionStatusText(const QString& text);
     void assignDetectionEnabled(bool enabled);
     void assignStartAtLogin(bool enabled);
-    void assignHotKeySetting(std::optional<HotKeySetting> setting);
-    void assignRecordingShortcut(bool recording);
     // Nothing shows the standing notices: a failed settings write, then a damaged settings file.
     void assignErrorMessage(std::optional<QString> message, BannerKind kind = BannerKind::error);
 
-    std::unique_ptr<HotKeyController> hotKeyController_;
-    std::shared_ptr<PermissionService> permissions_;
-    std::unique_ptr<KeyEventMonitor> keyMonitor_;
     std::unique_ptr<SettingsStore> settings_;
     std::unique_ptr<AutostartEntry> autostart_;
     MicrophoneInputs microphones_;
@@ -300,11 +279,7 @@ private:
     ListeningSession listening_;
     ReturnAfterCall returnAfterCall_;
     PhraseBook phrases_;
-    bool isPermissionSetupComplete_ = false;
-    QString permissionStatusText_;
     bool isDetectionEnabled_ = false;
-    std::optional<HotKeySetting> hotKeySetting_;
-    bool isRecordingShortcut_ = false;
     bool isStartAtLogin_ = false;
     std::optional<QString> errorMessage_;
     BannerKind bannerKind_ = BannerKind::error;
@@ -315,9 +290,12 @@ private:
     // panel closes; and the copy it names, shown once.
     std::optional<QString> damagedSettingsNotice_;
     std::optional<QString> reportedDamagedCopy_;
-    bool isMonitoringKeys_ = false;
     // Goes before the other parts: a helper command under way ends before the model waits for them.
     AirPodsModeSwitcher switcher_;
+    // After switcher_, whose command gate it holds, and settings_, where it stores its outcome.
+    PermissionSetup permissionSetup_;
+    // After settings_, where it stores the shortcut.
+    ShortcutRecorder shortcut_;
     // Last, so that it goes first: work handed back by the queues as they drain does nothing.
     OwnerContext owner_;
 };

@@ -2,9 +2,12 @@
 
 // Fakes of everything the application model works through.
 
+#include "EventLoop.h"
 #include "Holdable.h"
 #include "model/AppModel.h"
 
+#include <QFile>
+#include <QKeyEvent>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -218,6 +221,33 @@ private:
     std::shared_ptr<Log> log_;
 };
 
+// Key presses the test sends to the handler installed, as the application would deliver them.
+class FakeKeyEventMonitor final : public KeyEventMonitor {
+public:
+    // The handler installed, shared with the test.
+    struct Keys {
+        Handler handler;
+        // A press; true when a handler took it.
+        bool press(int qtKey, Qt::KeyboardModifiers modifiers, std::uint32_t keysym) const {
+            if (!handler) {
+                return false;
+            }
+            QKeyEvent event(QEvent::KeyPress, qtKey, modifiers, 0, keysym, 0);
+            auto taker = handler; // a copy: the handler may remove itself
+            taker(event);
+            return true;
+        }
+    };
+
+    explicit FakeKeyEventMonitor(std::shared_ptr<Keys> keys) : keys_(std::move(keys)) {}
+    ~FakeKeyEventMonitor() override { remove(); }
+    void install(Handler handler) override { keys_->handler = std::move(handler); }
+    void remove() override { keys_->handler = nullptr; }
+
+private:
+    std::shared_ptr<Keys> keys_;
+};
+
 // A clock moved by hand, with the tickers that look at it: each tick comes as the clock passes its
 // time, the earliest first (ties: the ticker started first).
 class ManualClock final : public Clock {
@@ -279,11 +309,7 @@ struct FakeModelParts {
         return {airPods,
                 std::make_unique<HotKeyController>(std::make_unique<FakeHotKeyBackend>(hotKeys)),
                 permissions,
-                [log = detectors](AppLocale, DetectionSensitivity sensitivity, const std::string& source) {
-                    log->madeAt.push_back(sensitivity);
-                    log->madeOn.push_back(source);
-                    return std::make_unique<FakeDetector>(log);
-                },
+                detectorFactory(),
                 std::make_unique<ApplicationKeyEventMonitor>(),
                 std::make_unique<SettingsStore>(settingsPath),
                 std::make_unique<AutostartEntry>(autostartFolder(), executablePath),
@@ -291,6 +317,37 @@ struct FakeModelParts {
                 [clock = clock] { return std::make_unique<ManualClock::ManualTicker>(clock); },
                 audioInputs,
                 whisperModel};
+    }
+
+    // Fake detectors that log to detectors.
+    WakePhraseListenerFactory detectorFactory() const {
+        return [log = detectors](AppLocale, DetectionSensitivity sensitivity, const std::string& source) {
+            log->madeAt.push_back(sensitivity);
+            log->madeOn.push_back(source);
+            return std::make_unique<FakeDetector>(log);
+        };
+    }
+
+    // A new settings file holding contents, another each time (QSettings caches what it parsed of
+    // a file).
+    QString writeSettingsFile(const QByteArray& contents) {
+        const QString path = settingsDirectory.filePath(QString("Harkwell-%1.json").arg(++settingsFiles));
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(contents) != contents.size()) {
+            throw std::runtime_error("cannot write " + path.toStdString());
+        }
+        return path;
+    }
+    // The listener reports an error from the recogniser's thread; true once it has been stopped.
+    bool reportListenerError(const Error& error) const {
+        const int stops = detectors->stops;
+        std::thread(detectors->onError, error).join();
+        return eventually([&] { return detectors->stops > stops; });
+    }
+    // Moves the clock on, its tickers ticking on the way, and lets what they started settle.
+    void passTime(Clock::duration time) const {
+        clock->advanceBy(time);
+        settle();
     }
 
     std::shared_ptr<FakeAirPods> airPods = std::make_shared<FakeAirPods>();
@@ -304,6 +361,8 @@ struct FakeModelParts {
     // The autostart folder, not there at first, and the executable its entry starts.
     QString autostartFolder() const { return autostartDirectory.filePath("autostart"); }
     QTemporaryDir autostartDirectory;
+    QTemporaryDir settingsDirectory;
+    int settingsFiles = 0;
     QString executablePath = QStringLiteral("/usr/bin/harkwell");
 };
 

@@ -76,7 +76,7 @@ protected:
             std::make_unique<HotKeyController>(),
             std::make_shared<SystemPermissionService>(),
             std::move(listeners),
-            std::make_unique<ApplicationKeyEventMonitor>(),
+            std::make_unique<testing::FakeKeyEventMonitor>(std::make_shared<testing::FakeKeyEventMonitor::Keys>()),
             std::make_unique<SettingsStore>(settingsPath),
             std::make_unique<AutostartEntry>(directory.filePath("autostart"), "harkwell"),
             std::make_shared<SteadyClock>(),

@@ -8,11 +8,9 @@
 #include "locale/AppMetadata.h"
 #include "model/AppModel.h"
 
-#include <QCoreApplication>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QKeyEvent>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -28,13 +26,6 @@ inline QJsonObject json(const QByteArray& text) { return QJsonDocument::fromJson
 inline QString describe(const AppError& error) { return QString::fromStdString(error.errorDescription()); }
 inline void useLocale(const std::string& locale) {
     setAppMetadataLookupForTesting([locale](std::string_view) { return std::optional<std::string>(locale); });
-}
-
-// Sends a press through the application; true when shortcut recording consumed it.
-inline bool sendKey(int qtKey, Qt::KeyboardModifiers modifiers, std::uint32_t keysym) {
-    QObject field;
-    QKeyEvent event(QEvent::KeyPress, qtKey, modifiers, 0, keysym, 0);
-    return QCoreApplication::sendEvent(&field, &event);
 }
 
 class AppModelTest : public ::testing::Test, protected FakeModelParts {
@@ -89,6 +80,10 @@ protected:
     void wait(std::chrono::milliseconds time) {
         clock->advanceBy(time);
         ASSERT_TRUE(idle());
+    }
+    // A key press while the application runs; true when shortcut recording took it.
+    bool sendKey(int qtKey, Qt::KeyboardModifiers modifiers, std::uint32_t keysym) const {
+        return keys->press(qtKey, modifiers, keysym);
     }
     void pressShortcut() { hotKeys->backend->press({HotKeyController::signature, HotKeyController::hotKeyNumber}); }
 

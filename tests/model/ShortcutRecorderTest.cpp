@@ -54,7 +54,6 @@ protected:
         return keys->press(qtKey, modifiers, keysym);
     }
 
-    std::shared_ptr<FakeKeyEventMonitor::Keys> keys = std::make_shared<FakeKeyEventMonitor::Keys>();
     QString path;
     std::unique_ptr<SettingsStore> settings;
     std::unique_ptr<ShortcutRecorder> recorder;

@@ -310,7 +310,7 @@ struct FakeModelParts {
                 std::make_unique<HotKeyController>(std::make_unique<FakeHotKeyBackend>(hotKeys)),
                 permissions,
                 detectorFactory(),
-                std::make_unique<ApplicationKeyEventMonitor>(),
+                std::make_unique<FakeKeyEventMonitor>(keys),
                 std::make_unique<SettingsStore>(settingsPath),
                 std::make_unique<AutostartEntry>(autostartFolder(), executablePath),
                 clock,
@@ -354,6 +354,7 @@ struct FakeModelParts {
     std::shared_ptr<FakePermissions> permissions = std::make_shared<FakePermissions>();
     std::shared_ptr<FakeDetector::Log> detectors = std::make_shared<FakeDetector::Log>();
     std::shared_ptr<FakeHotKeyBackend::Log> hotKeys = std::make_shared<FakeHotKeyBackend::Log>();
+    std::shared_ptr<FakeKeyEventMonitor::Keys> keys = std::make_shared<FakeKeyEventMonitor::Keys>();
     std::shared_ptr<ManualClock> clock = std::make_shared<ManualClock>();
     std::shared_ptr<FakeAudioInputs> audioInputs = std::make_shared<FakeAudioInputs>();
     // None unless the test gives one: no notice about the accurate recogniser.

@@ -34,8 +34,8 @@ ContentView::ContentView(AppModel& model, QWidget* parent) : QWidget(parent), mo
     screens_->addWidget(parts_.permissionSetup);
     screens_->addWidget(parts_.mainControls);
 
-    panel::follow(model_, this, &ContentView::refreshScreen, {&AppModel::isPermissionSetupCompleteChanged});
-    panel::follow(model_, this, &ContentView::refreshErrorBanners, {&AppModel::errorMessageChanged});
+    follow(model_, this, &ContentView::refreshScreen, {&AppModel::isPermissionSetupCompleteChanged});
+    follow(model_, this, &ContentView::refreshErrorBanners, {&AppModel::errorMessageChanged});
 }
 
 const QList<ContentView::PhraseRow>& ContentView::phraseRows() const { return phrases_->rows(); }

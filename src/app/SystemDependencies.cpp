@@ -1,6 +1,7 @@
 #include "app/SystemDependencies.h"
 
 #include "airpods/AirPodsController.h"
+#include "app/ApplicationKeyEventMonitor.h"
 #include "app/SystemWakePhraseListener.h"
 #include "audio/PulseAudioSources.h"
 #include "core/SystemPermissionService.h"

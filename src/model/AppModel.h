@@ -9,9 +9,16 @@
 #include "detection/AudioCapture.h"
 #include "detection/DetectionSensitivity.h"
 #include "detection/WakePhraseListener.h"
+#include "model/AirPodsModeSwitcher.h"
 #include "model/AutostartEntry.h"
 #include "model/KeyEventMonitor.h"
+#include "model/ListeningSession.h"
+#include "model/MicrophoneInputs.h"
+#include "model/PermissionSetup.h"
+#include "model/PhraseBook.h"
+#include "model/ReturnAfterCall.h"
 #include "model/SettingsStore.h"
+#include "model/ShortcutRecorder.h"
 #include "shortcut/HotKeyController.h"
 #include "speech/WhisperModel.h"
 
@@ -28,21 +35,17 @@
 
 namespace harkwell {
 
-// The application's state and every user-level operation: settings, permission setup,
-// listening and mode switching, phrase editing and shortcut recording. Lives on the main
-// thread, which alone reads and writes its state; helper commands run one at a time on its
-// "Harkwell.command" thread, reads of the sound server's inputs on its "Harkwell.inputs" thread,
-// and their outcomes come back through the event loop. Listening sessions that end are stopped on
-// the main thread and left to end their threads on the "Harkwell.retiring" thread. Every
-// published value notifies on each assignment, changed or not.
+// The application's state and every user-level operation, the front the panels talk to. It keeps
+// the banner (which message wins), the settings keys, the listening switch and start at login,
+// and puts together the parts that keep the rest: PhraseBook (the phrases and the draft),
+// MicrophoneInputs ("Harkwell.inputs"), ListeningSession (the listener, trying again after the
+// sound went away, "Harkwell.retiring"), ReturnAfterCall, AirPodsModeSwitcher ("Harkwell.command"),
+// PermissionSetup and ShortcutRecorder (the global shortcut and its recording). Lives on the main thread, which alone
+// reads and writes the state; every published value notifies on each assignment, changed or not.
 //
 // A call heard while a helper command runs (a return after an earlier call, the user's switch, a
-// read of the mode) is held and switches the AirPods once the command has finished.
-//
-// Listening that ends because the sound server or the microphone went away is started again
-// quietly, after 1 s, then after twice as long each time up to 30 s by the clock, until audio
-// comes (the switch turns on again and the banner says so), another error ends it, or the
-// switch is used.
+// read of the mode) is held and switches the AirPods once the command has finished. Listening
+// that audio coming back resumes turns the switch on again, and the banner says so.
 class AppModel : public QObject {
     Q_OBJECT
     Q_PROPERTY(QString recognizerNotice READ recognizerNotice NOTIFY recognizerNoticeChanged)
@@ -57,9 +60,9 @@ public:
         std::unique_ptr<KeyEventMonitor> keyMonitor;
         std::unique_ptr<SettingsStore> settings;
         std::unique_ptr<AutostartEntry> autostart;
-        // Elapsed times, and the wake-ups that look at them.
+        // Elapsed times, and the wake-ups that look at them (one ticker for each part that waits).
         std::shared_ptr<const Clock> clock = std::make_shared<SteadyClock>();
-        std::unique_ptr<Ticker> ticker = std::make_unique<TimerTicker>();
+        std::function<std::unique_ptr<Ticker>()> makeTicker = [] { return std::make_unique<TimerTicker>(); };
         // The sound server's inputs, for the microphone choice; none: only the automatic one.
         std::shared_ptr<AudioInputList> audioInputs;
         // The accurate recogniser's model, the one of the process, which the listeners share; none:
@@ -67,8 +70,8 @@ public:
         std::shared_ptr<WhisperModel> whisperModel;
     };
 
-    static constexpr std::chrono::seconds firstResumeDelay{1};
-    static constexpr std::chrono::seconds longestResumeDelay{30};
+    static constexpr std::chrono::seconds firstResumeDelay = ListeningSession::firstResumeDelay;
+    static constexpr std::chrono::seconds longestResumeDelay = ListeningSession::longestResumeDelay;
 
     // Loads the settings (migrating the legacy single phrase), starts registering the stored
     // shortcut (a refusal, now or once the desktop answers, shows its message), wires the
@@ -81,50 +84,45 @@ public:
     // sessions to end. What those bring is dropped.
     ~AppModel() override;
 
-    // Limits that keep listening light: the list takes at most this many phrases of at most this
-    // many characters each. Stored settings beyond them are kept; listening then uses the first
-    // phrases within the limits that are in a script it hears.
-    static constexpr int maximumWakePhraseCount = 50;
-    static constexpr int maximumWakePhraseLength = 100;
-    // The draft holds at most this many UTF-16 code units, so that a pasted text cannot freeze the
-    // panel.
-    static constexpr int maximumWakePhraseDraftLength = 500;
+    // The limits of the phrase list and of the draft (PhraseBook).
+    static constexpr int maximumWakePhraseCount = PhraseBook::maximumCount;
+    static constexpr int maximumWakePhraseLength = PhraseBook::maximumLength;
+    static constexpr int maximumWakePhraseDraftLength = PhraseBook::maximumDraftLength;
     // The waits offered before the AirPods go back after a call, in seconds; 0 is off.
-    static constexpr std::array<int, 4> returnAfterQuietChoices{0, 10, 30, 60};
-    static constexpr int defaultReturnAfterQuietSeconds = 30;
+    static constexpr auto returnAfterQuietChoices = ReturnAfterCall::waitChoices;
+    static constexpr int defaultReturnAfterQuietSeconds = ReturnAfterCall::defaultWaitSeconds;
 
-    const QString& wakePhraseDraft() const { return wakePhraseDraft_; }
-    // A change of the draft clears the hint.
-    void setWakePhraseDraft(const QString& draft);
-    // Puts pasted text into the draft in place of `replacedLength` code units at `position`. Text
-    // that would make the draft longer than its maximum is cut before a comma, never inside a
-    // phrase: the phrases that fit go in, and the hint tells how many did and which did not.
-    void pasteIntoWakePhraseDraft(const QString& pasted, int position, int replacedLength = 0);
-    const QStringList& activeWakePhrases() const { return activeWakePhrases_; }
+    // The draft, the phrase list and the hint, as PhraseBook keeps them.
+    const QString& wakePhraseDraft() const { return phrases_.draft(); }
+    void setWakePhraseDraft(const QString& draft) { phrases_.setDraft(draft); }
+    void pasteIntoWakePhraseDraft(const QString& pasted, int position, int replacedLength = 0) {
+        phrases_.paste(pasted, position, replacedLength);
+    }
+    const QStringList& activeWakePhrases() const { return phrases_.phrases(); }
     // Whether the draft holds anything to add; adding then adds it or says why not.
-    bool canAddWakePhrase() const;
+    bool canAddWakePhrase() const { return phrases_.canAdd(); }
     // Why the last entry was refused ("“Olivia” is already in the list."), what of a paste did not
     // fit, or that a phrase added is in a script listening cannot hear; or empty.
-    const QString& wakePhraseHint() const { return wakePhraseHint_; }
-    bool isPermissionSetupComplete() const { return isPermissionSetupComplete_; }
-    const QString& permissionStatusText() const { return permissionStatusText_; }
+    const QString& wakePhraseHint() const { return phrases_.hint(); }
+    bool isPermissionSetupComplete() const { return permissionSetup_.isComplete(); }
+    const QString& permissionStatusText() const { return permissionSetup_.statusText(); }
     bool isDetectionEnabled() const { return isDetectionEnabled_; }
     // How many call phrases listening uses: the first ones within the limits, in a script it hears.
-    int listenedWakePhraseCount() const { return int(listenedWakePhrases().size()); }
+    int listenedWakePhraseCount() const { return int(phrases_.listened().size()); }
     // How many it could use without the limit on their number.
-    int hearableWakePhraseCount() const { return int(hearableWakePhrases().size()); }
+    int hearableWakePhraseCount() const { return int(phrases_.hearable().size()); }
     // Whether a detected call switched the AirPods to Transparency and they are still in it, with
     // listening on.
-    bool isInTransparencyAfterCall() const { return isInTransparencyAfterCall_; }
+    bool isInTransparencyAfterCall() const { return returnAfterCall_.isInTransparencyAfterCall(); }
     // Listening that the sound going away ended is being tried again.
-    bool isWaitingToResume() const { return resume_.has_value(); }
-    ListeningMode selectedMode() const { return selectedMode_; }
+    bool isWaitingToResume() const { return listening_.isWaitingToResume(); }
+    ListeningMode selectedMode() const { return switcher_.selectedMode(); }
     QString selectedModeRawValue() const;
-    const std::optional<HotKeySetting>& hotKeySetting() const { return hotKeySetting_; }
+    const std::optional<HotKeySetting>& hotKeySetting() const { return shortcut_.setting(); }
     // The shortcut's display name, or empty without one.
-    QString hotKeyDisplayName() const;
-    bool isRecordingShortcut() const { return isRecordingShortcut_; }
-    bool isCommandRunning() const { return isCommandRunning_; }
+    QString hotKeyDisplayName() const { return shortcut_.displayName(); }
+    bool isRecordingShortcut() const { return shortcut_.isRecording(); }
+    bool isCommandRunning() const { return switcher_.isCommandRunning(); }
     // Whether the session starts Harkwell at login, as the autostart entry says when the model was
     // made or the panel last opened.
     bool isStartAtLogin() const { return isStartAtLogin_; }
@@ -135,32 +133,24 @@ public:
     const std::optional<QString>& errorMessage() const { return errorMessage_; }
     QString errorMessageText() const { return errorMessage_.value_or(QString()); }
     BannerKind bannerKind() const { return bannerKind_; }
-    DetectionSensitivity detectionSensitivity() const { return detectionSensitivity_; }
+    DetectionSensitivity detectionSensitivity() const { return listening_.sensitivity(); }
     // One of returnAfterQuietChoices.
-    int returnAfterQuietSeconds() const { return returnAfterQuietSeconds_; }
+    int returnAfterQuietSeconds() const { return returnAfterCall_.waitSeconds(); }
     // While the AirPods wait to go back after a call: the whole seconds left, at least 0.
-    std::optional<int> secondsUntilReturn() const { return shownSecondsUntilReturn_; }
+    std::optional<int> secondsUntilReturn() const { return returnAfterCall_.secondsLeft(); }
 
-    // A microphone the user can choose: the sound server's source name and its description.
-    struct MicrophoneInput {
-        QString id;
-        QString description;
-        bool isBluetooth = false;
-        bool operator==(const MicrophoneInput&) const = default;
-    };
-    // The inputs to choose from as last read, in the sound server's order with Bluetooth inputs
-    // last; monitors of outputs are left out.
-    const QList<MicrophoneInput>& microphoneInputs() const { return microphoneInputs_; }
-    // The chosen input's source name; empty for the automatic choice (the built-in microphone).
-    const QString& microphoneSource() const { return microphoneSource_; }
+    // The inputs to choose from and the chosen one, as MicrophoneInputs keeps them.
+    using MicrophoneInput = harkwell::MicrophoneInput;
+    const QList<MicrophoneInput>& microphoneInputs() const { return microphones_.inputs(); }
+    const QString& microphoneSource() const { return microphones_.source(); }
     // While listening goes on the automatic choice because the chosen input was not there at its
     // start: the description of the input it uses; else empty.
-    const QString& fallbackMicrophone() const { return fallbackMicrophone_; }
+    const QString& fallbackMicrophone() const { return listening_.fallbackMicrophone(); }
     // Why listening goes on with the basic recogniser alone: the accurate recogniser's model is not
     // installed or could not be loaded. Empty while it loads, once it is ready, and without one.
-    const QString& recognizerNotice() const { return recognizerNotice_; }
+    const QString& recognizerNotice() const { return listening_.recognizerNotice(); }
     // The peak of the last 100 ms the microphone heard, 0 to 1 of full scale; 0 while not listening.
-    double inputLevel() const { return detector_ ? detector_->inputLevel() : 0; }
+    double inputLevel() const { return listening_.inputLevel(); }
 
     // Called with the call phrase once a detected call has switched the AirPods to Transparency.
     std::function<void(const QString& phrase)> onCallDetected;
@@ -170,8 +160,8 @@ public:
     void setStartAtLogin(bool enabled);
     void setListenAtStart(bool enabled);
 
-    // Speech recognition, then the microphone, then Bluetooth through the helper.
-    void preparePermissions();
+    // Speech recognition, then the microphone, then Bluetooth through the helper (PermissionSetup).
+    void preparePermissions() { permissionSetup_.prepare(); }
     void setDetectionEnabled(bool enabled);
     // Why a switch failed, as the banner says it.
     using SwitchFailure = std::function<void(const QString& reason)>;
@@ -202,10 +192,8 @@ public:
     // nearest positive choice (ties: the longer). 0 turns the return off and ends a pending one.
     void setReturnAfterQuietSeconds(int seconds);
 
-    // Reads the sound server's inputs again on the inputs thread (a server out of reach lists
-    // none); the list arrives later on the main thread, which notifies when it changed. While a
-    // read is under way, a refresh does nothing: a server that hangs holds one read, not a queue.
-    void refreshMicrophoneInputs();
+    // Reads the sound server's inputs again (MicrophoneInputs::refresh).
+    void refreshMicrophoneInputs() { microphones_.refresh(); }
     // Stored (empty: automatic, the key removed); while listening, listening goes on at once on
     // the new choice. A chosen input not there when listening starts is replaced by the automatic
     // choice when there is one; it never is by a Bluetooth input.
@@ -214,9 +202,10 @@ public:
     void addWakePhraseFromDraft();
     void removeWakePhrase(const QString& phrase);
 
-    void startShortcutRecording();
-    void cancelShortcutRecording();
-    void clearShortcut();
+    // Recording and clearing the global shortcut (ShortcutRecorder).
+    void startShortcutRecording() { shortcut_.start(); }
+    void cancelShortcutRecording() { shortcut_.cancel(); }
+    void clearShortcut() { shortcut_.clear(); }
 
 signals:
     void wakePhraseDraftChanged();
@@ -244,30 +233,10 @@ signals:
     void recognizerNoticeChanged();
 
 private:
-    using CommandFailure = std::function<void(AppModel&, const Error&)>;
-    // Runs a helper command on the command thread with isCommandRunning set; the outcome is
-    // applied on the main thread by onSuccess or onFailure, which free the command gate.
-    void runCommand(std::function<void(AirPodsControl&)> command, std::function<void(AppModel&)> onSuccess,
-                    CommandFailure onFailure = &AppModel::applyCommandFailure);
-    // A command that reads the mode: on success the mode is shown, then afterRead runs.
-    void runModeRead(std::function<ListeningMode(AirPodsControl&)> read, std::function<void(AppModel&)> afterRead,
-                     CommandFailure onFailure);
+    // A helper command failed: AirPods that are away end a pending return and say so; any other
+    // failure ends listening.
     void applyCommandFailure(const Error& error);
     void readAirPodsModeQuietly();
-    // Switches for the call held while a command ran, once none runs.
-    void applyHeldCall();
-
-    // Permission setup.
-    bool corePermissionsGranted() const;
-    using AskCompletion = std::function<void(bool granted)>;
-    // Answers at once from a decided status; otherwise asks, and answers on the main thread.
-    void requestPermission(AuthorizationStatus status, const std::function<void(AskCompletion)>& ask,
-                           AskCompletion completion);
-    void requestSpeechPermission(AskCompletion completion);
-    void requestMicrophonePermission(AskCompletion completion);
-    void requestBluetoothPermission();
-    void finishPermissionSetup(const QString& message);
-    void completePermissionSetup();
 
     // Listening.
     enum class Start { byUser, resuming };
@@ -275,54 +244,18 @@ private:
     void stopDetection();
     // Shows the message and turns listening off.
     void failAndStopListening(const QString& message);
-    // Listening is over: the AirPods are no longer in Transparency for a call it heard.
-    void leaveTransparencyAfterCall();
-    // Ends the listening session: its detector is stopped and retired, a launch waiting for the
-    // inputs is dropped.
-    void releaseDetector();
-    // Stops the detector and hands it to the retiring thread, which destroys it.
-    void retireDetector();
-    // Starts a new listening session for the phrases: with a chosen input, once the inputs have
-    // been read on the inputs thread (it may give way to the automatic choice), else at once.
-    void launchDetector(const std::vector<std::string>& phrases);
-    void makeDetector(std::uint64_t session, const std::vector<std::string>& phrases, const std::string& source,
-                      const QString& fallback);
-    // The phrases listening uses: the first ones within the limits, in a script it hears.
-    std::vector<std::string> listenedWakePhrases() const;
-    // Those within the length limit and in a script listening hears, all of them.
-    std::vector<std::string> hearableWakePhrases() const;
+    // A call: the AirPods switch to Transparency, or once the command under way has finished.
     void handleDetection(const QString& targetPhrase);
-    void handleListeningError(const Error& error);
-    void handleListening();
-    void scheduleResume(Clock::duration delay);
-    void cancelResume();
-    void resumeWhenDue();
 
-    // Back to the mode from before a call. A call that switched the AirPods from another mode to
-    // Transparency schedules the return; near speech puts it off; once the microphone has heard
-    // none for the chosen time, the AirPods go back, unless they are no longer in Transparency.
-    // The user's own mode choice, listening turned off, and AirPods that are away end it.
-    void scheduleReturn(ListeningMode modeBefore);
-    void hearNearSpeech();
-    void reviewPendingReturn();
-    void returnAfterCall();
-    void cancelPendingReturn();
-    // Keeps the ticker going while a wait to listen again or a return is pending.
-    void updateTicker();
+    // The return after a call is due: back to modeBefore, unless the AirPods have left Transparency.
+    void returnToModeBefore(ListeningMode modeBefore);
     void switchAirPods(ListeningMode mode, std::function<void()> onSuccess, SwitchFailure onFailure = nullptr);
 
-    // The notice for the accurate recogniser's model as it now stands; a failure's reason goes to
-    // the log.
-    void updateRecognizerNotice();
+    // Hooks the parts' callbacks and forwards their notifications.
+    void connectParts();
 
-    // Takes a list of inputs read on the inputs thread; notifies only when it differs.
-    void applyMicrophoneInputs(QList<MicrophoneInput> inputs);
-
-    // Phrases and shortcut.
+    // The list edited: stored, and listening goes on over it when it was on.
     void updateWakePhrases(const QStringList& phrases);
-    void captureShortcut(const QKeyEvent& event);
-    void registerStoredHotKey(const HotKeySetting& setting);
-    void stopShortcutRecording();
 
     // Settings.
     // Tells of a damaged settings file, found at load or before a write, and of every settings
@@ -332,74 +265,24 @@ private:
     void reportDamagedSettings();
     QStringList loadWakePhrases();
     void saveWakePhrases(const QStringList& phrases);
-    std::optional<HotKeySetting> loadHotKeySetting() const;
-    void saveHotKeySetting(const HotKeySetting& setting);
-    // The choice a stored or requested wait counts as.
-    static int returnChoiceFor(std::uint32_t seconds);
 
     // Assignments of the published state, each followed by its notification.
-    void assignActiveWakePhrases(QStringList phrases);
-    void assignWakePhraseHint(const QString& hint);
-    void assignPermissionSetupComplete(bool complete);
-    void assignPermissionStatusText(const QString& text);
     void assignDetectionEnabled(bool enabled);
-    void assignTransparencyAfterCall(bool afterCall);
     void assignStartAtLogin(bool enabled);
-    void assignSelectedMode(ListeningMode mode);
-    void assignHotKeySetting(std::optional<HotKeySetting> setting);
-    void assignRecordingShortcut(bool recording);
-    void assignCommandRunning(bool running);
     // Nothing shows the standing notices: a failed settings write, then a damaged settings file.
     void assignErrorMessage(std::optional<QString> message, BannerKind kind = BannerKind::error);
-    void assignSecondsUntilReturn(std::optional<int> seconds);
-    void assignFallbackMicrophone(const QString& name);
 
-    std::shared_ptr<AirPodsControl> airPods_;
-    std::unique_ptr<HotKeyController> hotKeyController_;
-    std::shared_ptr<PermissionService> permissions_;
-    WakePhraseListenerFactory detectorFactory_;
-    std::unique_ptr<KeyEventMonitor> keyMonitor_;
     std::unique_ptr<SettingsStore> settings_;
     std::unique_ptr<AutostartEntry> autostart_;
-    std::shared_ptr<AudioInputList> audioInputs_;
-    std::shared_ptr<WhisperModel> whisperModel_;
-    std::shared_ptr<const Clock> clock_;
-    // Wakes the model while listening waits to start again or a return waits for quiet.
-    std::unique_ptr<Ticker> ticker_;
-    bool isTicking_ = false;
-    SerialQueue commandQueue_{"Harkwell.command"};
-    SerialQueue inputsQueue_{"Harkwell.inputs"};
-    SerialQueue retiringQueue_{"Harkwell.retiring"};
-
-    QString wakePhraseDraft_;
-    QStringList activeWakePhrases_;
-    QString wakePhraseHint_;
-    bool isPermissionSetupComplete_ = false;
-    QString permissionStatusText_;
+    MicrophoneInputs microphones_;
+    // After microphones_, which it asks where to listen.
+    ListeningSession listening_;
+    ReturnAfterCall returnAfterCall_;
+    PhraseBook phrases_;
     bool isDetectionEnabled_ = false;
-    bool isInTransparencyAfterCall_ = false;
-    ListeningMode selectedMode_ = ListeningMode::anc;
-    std::optional<HotKeySetting> hotKeySetting_;
-    bool isRecordingShortcut_ = false;
-    bool isCommandRunning_ = false;
     bool isStartAtLogin_ = false;
     std::optional<QString> errorMessage_;
     BannerKind bannerKind_ = BannerKind::error;
-    DetectionSensitivity detectionSensitivity_ = DetectionSensitivity::medium;
-    int returnAfterQuietSeconds_ = defaultReturnAfterQuietSeconds;
-    QList<MicrophoneInput> microphoneInputs_;
-    bool isReadingInputs_ = false;
-    QString microphoneSource_;
-    QString fallbackMicrophone_;
-    QString recognizerNotice_;
-    // A return waiting for quiet: the mode to go back to, and the last time near speech was heard
-    // (or the call, when none was since).
-    struct PendingReturn {
-        ListeningMode modeBefore;
-        Clock::TimePoint quietSince;
-    };
-    std::optional<PendingReturn> pendingReturn_;
-    std::optional<int> shownSecondsUntilReturn_;
     // Why the last settings write failed: shown whenever there is no other message, until a
     // write succeeds.
     std::optional<QString> settingsWriteFailure_;
@@ -407,22 +290,12 @@ private:
     // panel closes; and the copy it names, shown once.
     std::optional<QString> damagedSettingsNotice_;
     std::optional<QString> reportedDamagedCopy_;
-    bool isMonitoringKeys_ = false;
-    std::unique_ptr<WakePhraseListener> detector_;
-    // A session whose detector waits for the read of the inputs.
-    bool isAwaitingInputs_ = false;
-    // Counts listening sessions: a detection or error still on its way from a detector that was
-    // stopped belongs to an earlier session and is dropped.
-    std::uint64_t detectionSession_ = 0;
-    // A call heard while a command ran, with its listening session.
-    std::optional<std::pair<std::uint64_t, QString>> heldCall_;
-    // While listening waits to start again: the delay before the next try, and when it is due
-    // (none while a try is under way: then detector_ is that try).
-    struct Resume {
-        Clock::duration delay;
-        std::optional<Clock::TimePoint> at;
-    };
-    std::optional<Resume> resume_;
+    // Goes before the other parts: a helper command under way ends before the model waits for them.
+    AirPodsModeSwitcher switcher_;
+    // After switcher_, whose command gate it holds, and settings_, where it stores its outcome.
+    PermissionSetup permissionSetup_;
+    // After settings_, where it stores the shortcut.
+    ShortcutRecorder shortcut_;
     // Last, so that it goes first: work handed back by the queues as they drain does nothing.
     OwnerContext owner_;
 };

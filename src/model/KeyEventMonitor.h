@@ -1,14 +1,13 @@
 #pragma once
 
-#include <QObject>
-
 #include <functional>
 
 class QKeyEvent;
 
 namespace harkwell {
 
-// Watches the key presses that reach this application while a shortcut is being recorded.
+// Watches the key presses that reach this application while a shortcut is being recorded
+// (the application's: app/ApplicationKeyEventMonitor.h).
 class KeyEventMonitor {
 public:
     using Handler = std::function<void(const QKeyEvent& event)>;
@@ -19,21 +18,6 @@ public:
     virtual void install(Handler handler) = 0;
     // Key presses reach the application again. Nothing happens when none is installed.
     virtual void remove() = 0;
-};
-
-// The application-wide event filter that does it.
-class ApplicationKeyEventMonitor final : public QObject, public KeyEventMonitor {
-public:
-    ~ApplicationKeyEventMonitor() override;
-
-    void install(Handler handler) override;
-    void remove() override;
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
-private:
-    Handler handler_;
 };
 
 } // namespace harkwell

@@ -76,16 +76,16 @@ protected:
             std::make_unique<HotKeyController>(),
             std::make_shared<SystemPermissionService>(),
             std::move(listeners),
-            std::make_unique<ApplicationKeyEventMonitor>(),
+            std::make_unique<testing::FakeKeyEventMonitor>(std::make_shared<testing::FakeKeyEventMonitor::Keys>()),
             std::make_unique<SettingsStore>(settingsPath),
             std::make_unique<AutostartEntry>(directory.filePath("autostart"), "harkwell"),
             std::make_shared<SteadyClock>(),
-            std::make_unique<TimerTicker>(),
+            [] { return std::make_unique<TimerTicker>(); },
             nullptr,
             nullptr};
         if (clock) {
             dependencies.clock = clock;
-            dependencies.ticker = std::make_unique<testing::ManualClock::ManualTicker>(clock);
+            dependencies.makeTicker = [clock] { return std::make_unique<testing::ManualClock::ManualTicker>(clock); };
         }
         model = std::make_unique<AppModel>(std::move(dependencies));
         model->onCallDetected = [this](const QString& phrase) { calls.append(phrase); };

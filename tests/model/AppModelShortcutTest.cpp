@@ -10,7 +10,6 @@
 #include "shortcut/PortalHotKeyBackend.h"
 
 #include <QFile>
-#include <QKeyEvent>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -99,11 +98,9 @@ TEST_F(AppModelShortcutTest, AnX11GrabOfAnotherClient) {
     EXPECT_EQ(model->hotKeyDisplayName(), "Ctrl+Alt+K");
     EXPECT_EQ(storedSettings(), storedControlOptionK);
 
-    const auto record = [&model](int qtKey, Qt::KeyboardModifiers modifiers, std::uint32_t keysym) {
+    const auto record = [&](int qtKey, Qt::KeyboardModifiers modifiers, std::uint32_t keysym) {
         model->startShortcutRecording();
-        QObject field;
-        QKeyEvent event(QEvent::KeyPress, qtKey, modifiers, 0, keysym, 0);
-        QCoreApplication::sendEvent(&field, &event);
+        keys->press(qtKey, modifiers, keysym);
     };
     other.ungrab('k', controlAlt);
     record(Qt::Key_K, Qt::ControlModifier | Qt::AltModifier, 'k');

@@ -2,11 +2,15 @@
 
 // Fakes of everything the application model works through.
 
+#include "EventLoop.h"
 #include "Holdable.h"
 #include "model/AppModel.h"
 
+#include <QFile>
+#include <QKeyEvent>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <chrono>
 #include <deque>
 #include <mutex>
@@ -14,6 +18,7 @@
 #include <thread>
 #include <utility>
 #include <variant>
+#include <vector>
 
 namespace harkwell::testing {
 
@@ -216,8 +221,35 @@ private:
     std::shared_ptr<Log> log_;
 };
 
+// Key presses the test sends to the handler installed, as the application would deliver them.
+class FakeKeyEventMonitor final : public KeyEventMonitor {
+public:
+    // The handler installed, shared with the test.
+    struct Keys {
+        Handler handler;
+        // A press; true when a handler took it.
+        bool press(int qtKey, Qt::KeyboardModifiers modifiers, std::uint32_t keysym) const {
+            if (!handler) {
+                return false;
+            }
+            QKeyEvent event(QEvent::KeyPress, qtKey, modifiers, 0, keysym, 0);
+            auto taker = handler; // a copy: the handler may remove itself
+            taker(event);
+            return true;
+        }
+    };
+
+    explicit FakeKeyEventMonitor(std::shared_ptr<Keys> keys) : keys_(std::move(keys)) {}
+    ~FakeKeyEventMonitor() override { remove(); }
+    void install(Handler handler) override { keys_->handler = std::move(handler); }
+    void remove() override { keys_->handler = nullptr; }
+
+private:
+    std::shared_ptr<Keys> keys_;
+};
+
 // A clock moved by hand, with the tickers that look at it: each tick comes as the clock passes its
-// time.
+// time, the earliest first (ties: the ticker started first).
 class ManualClock final : public Clock {
 public:
     class ManualTicker;
@@ -227,7 +259,7 @@ public:
 
 private:
     TimePoint now_ = TimePoint() + std::chrono::hours(1);
-    ManualTicker* ticker_ = nullptr; // the one started last
+    std::vector<ManualTicker*> tickers_; // the started ones
 };
 
 class ManualClock::ManualTicker final : public Ticker {
@@ -235,16 +267,15 @@ public:
     explicit ManualTicker(std::shared_ptr<ManualClock> clock) : clock_(std::move(clock)) {}
     ~ManualTicker() override { stop(); }
     void start(std::chrono::milliseconds interval, std::function<void()> onTick) override {
+        stop();
         interval_ = interval;
         nextTick_ = clock_->now() + interval;
         onTick_ = std::move(onTick);
-        clock_->ticker_ = this;
+        clock_->tickers_.push_back(this);
     }
     void stop() override {
         onTick_ = nullptr;
-        if (clock_->ticker_ == this) {
-            clock_->ticker_ = nullptr;
-        }
+        std::erase(clock_->tickers_, this);
     }
 
 private:
@@ -257,10 +288,16 @@ private:
 
 inline void ManualClock::advanceBy(duration elapsed) {
     const TimePoint target = now_ + elapsed;
-    while (ticker_ && ticker_->nextTick_ <= target) {
-        now_ = ticker_->nextTick_;
-        ticker_->nextTick_ += ticker_->interval_;
-        auto onTick = ticker_->onTick_; // a copy: the tick may stop its ticker
+    for (;;) {
+        const auto next = std::min_element(tickers_.begin(), tickers_.end(),
+                                           [](const auto* a, const auto* b) { return a->nextTick_ < b->nextTick_; });
+        if (next == tickers_.end() || (*next)->nextTick_ > target) {
+            break;
+        }
+        ManualTicker* ticker = *next;
+        now_ = ticker->nextTick_;
+        ticker->nextTick_ += ticker->interval_;
+        auto onTick = ticker->onTick_; // a copy: the tick may stop its ticker
         onTick();
     }
     now_ = target;
@@ -272,24 +309,52 @@ struct FakeModelParts {
         return {airPods,
                 std::make_unique<HotKeyController>(std::make_unique<FakeHotKeyBackend>(hotKeys)),
                 permissions,
-                [log = detectors](AppLocale, DetectionSensitivity sensitivity, const std::string& source) {
-                    log->madeAt.push_back(sensitivity);
-                    log->madeOn.push_back(source);
-                    return std::make_unique<FakeDetector>(log);
-                },
-                std::make_unique<ApplicationKeyEventMonitor>(),
+                detectorFactory(),
+                std::make_unique<FakeKeyEventMonitor>(keys),
                 std::make_unique<SettingsStore>(settingsPath),
                 std::make_unique<AutostartEntry>(autostartFolder(), executablePath),
                 clock,
-                std::make_unique<ManualClock::ManualTicker>(clock),
+                [clock = clock] { return std::make_unique<ManualClock::ManualTicker>(clock); },
                 audioInputs,
                 whisperModel};
+    }
+
+    // Fake detectors that log to detectors.
+    WakePhraseListenerFactory detectorFactory() const {
+        return [log = detectors](AppLocale, DetectionSensitivity sensitivity, const std::string& source) {
+            log->madeAt.push_back(sensitivity);
+            log->madeOn.push_back(source);
+            return std::make_unique<FakeDetector>(log);
+        };
+    }
+
+    // A new settings file holding contents, another each time (QSettings caches what it parsed of
+    // a file).
+    QString writeSettingsFile(const QByteArray& contents) {
+        const QString path = settingsDirectory.filePath(QString("Harkwell-%1.json").arg(++settingsFiles));
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(contents) != contents.size()) {
+            throw std::runtime_error("cannot write " + path.toStdString());
+        }
+        return path;
+    }
+    // The listener reports an error from the recogniser's thread; true once it has been stopped.
+    bool reportListenerError(const Error& error) const {
+        const int stops = detectors->stops;
+        std::thread(detectors->onError, error).join();
+        return eventually([&] { return detectors->stops > stops; });
+    }
+    // Moves the clock on, its tickers ticking on the way, and lets what they started settle.
+    void passTime(Clock::duration time) const {
+        clock->advanceBy(time);
+        settle();
     }
 
     std::shared_ptr<FakeAirPods> airPods = std::make_shared<FakeAirPods>();
     std::shared_ptr<FakePermissions> permissions = std::make_shared<FakePermissions>();
     std::shared_ptr<FakeDetector::Log> detectors = std::make_shared<FakeDetector::Log>();
     std::shared_ptr<FakeHotKeyBackend::Log> hotKeys = std::make_shared<FakeHotKeyBackend::Log>();
+    std::shared_ptr<FakeKeyEventMonitor::Keys> keys = std::make_shared<FakeKeyEventMonitor::Keys>();
     std::shared_ptr<ManualClock> clock = std::make_shared<ManualClock>();
     std::shared_ptr<FakeAudioInputs> audioInputs = std::make_shared<FakeAudioInputs>();
     // None unless the test gives one: no notice about the accurate recogniser.
@@ -297,6 +362,8 @@ struct FakeModelParts {
     // The autostart folder, not there at first, and the executable its entry starts.
     QString autostartFolder() const { return autostartDirectory.filePath("autostart"); }
     QTemporaryDir autostartDirectory;
+    QTemporaryDir settingsDirectory;
+    int settingsFiles = 0;
     QString executablePath = QStringLiteral("/usr/bin/harkwell");
 };
 

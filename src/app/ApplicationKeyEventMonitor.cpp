@@ -1,4 +1,4 @@
-#include "model/KeyEventMonitor.h"
+#include "app/ApplicationKeyEventMonitor.h"
 
 #include <QCoreApplication>
 #include <QKeyEvent>

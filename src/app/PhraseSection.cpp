@@ -1,0 +1,211 @@
+#include "app/PhraseSection.h"
+
+#include "app/ElidedLabel.h"
+#include "app/Icons.h"
+#include "app/PanelTexts.h"
+#include "app/Style.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QScrollArea>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <QValidator>
+
+#include <algorithm>
+#include <functional>
+#include <limits>
+#include <utility>
+
+namespace harkwell {
+namespace {
+
+// Refuses an edit that would make the phrase field longer than the draft may be, and hands what
+// it inserted to onTooLong (the inserted text, its position and how much it replaced), later, once
+// the field is back as it was; QLineEdit's own limit would cut a paste anywhere, inside a phrase.
+class DraftLengthValidator final : public QValidator {
+public:
+    using TooLong = std::function<void(const QString& inserted, int position, int replacedLength)>;
+
+    DraftLengthValidator(QObject* parent, TooLong onTooLong) : QValidator(parent), onTooLong_(std::move(onTooLong)) {}
+
+    State validate(QString& input, int&) const override {
+        if (input.size() <= AppModel::maximumWakePhraseDraftLength) {
+            accepted_ = input;
+            return Acceptable;
+        }
+        // The field goes back to the text accepted last: what differs between the two is the edit.
+        const qsizetype shorter = std::min(input.size(), accepted_.size());
+        qsizetype start = 0;
+        while (start < shorter && input[start] == accepted_[start]) {
+            ++start;
+        }
+        qsizetype end = 0;
+        while (end < shorter - start && input[input.size() - 1 - end] == accepted_[accepted_.size() - 1 - end]) {
+            ++end;
+        }
+        QMetaObject::invokeMethod(
+            parent(),
+            [onTooLong = onTooLong_, inserted = input.mid(start, input.size() - start - end), position = int(start),
+             replaced = int(accepted_.size() - start - end)] { onTooLong(inserted, position, replaced); },
+            Qt::QueuedConnection);
+        return Invalid;
+    }
+
+private:
+    TooLong onTooLong_;
+    mutable QString accepted_;
+};
+
+} // namespace
+
+using namespace panel;
+
+PhraseSection::PhraseSection(AppModel& model, PanelParts& parts, QWidget* parent) : Section(model, parts, parent) {
+    QWidget* form = this;
+    auto* layout = column(form, 8);
+
+    auto* titleRow = new QHBoxLayout;
+    parts_.phrasesTitle = label(panelTexts::phrasesTitle.text(), style::headlineFont(), form);
+    parts_.phraseCount = label(QString(), style::captionFont(), form);
+    useSecondaryColor(parts_.phraseCount);
+    titleRow->addWidget(parts_.phrasesTitle);
+    titleRow->addStretch();
+    titleRow->addWidget(parts_.phraseCount);
+    layout->addLayout(titleRow);
+
+    auto* entryRow = new QHBoxLayout;
+    entryRow->setSpacing(8);
+    auto* field = new QLineEdit(form);
+    field->setObjectName(QStringLiteral("phraseField"));
+    field->setFont(style::systemFont(18, QFont::Medium));
+    field->setPlaceholderText(panelTexts::phrasePlaceholder.text());
+    field->setAccessibleName(parts_.phrasesTitle->text());
+    field->setClearButtonEnabled(false);
+    // No limit of the field's own: the validator refuses what does not fit before it is laid out.
+    field->setMaxLength(std::numeric_limits<int>::max());
+    field->setValidator(new DraftLengthValidator(field, [this](const QString& inserted, int position, int replaced) {
+        model_.setWakePhraseDraft(parts_.phraseField->text()); // a clear() of the field is no edit
+        model_.pasteIntoWakePhraseDraft(inserted, position, replaced);
+    }));
+    connect(field, &QLineEdit::textEdited, this, [this](const QString& text) { model_.setWakePhraseDraft(text); });
+    // Return adds the draft and leaves the focus where it is.
+    connect(field, &QLineEdit::returnPressed, this, [this] { model_.addWakePhraseFromDraft(); });
+    parts_.phraseField = field;
+
+    auto* add = new QToolButton(form);
+    add->setIcon(icons::icon("plus", palette().color(QPalette::ButtonText)));
+    add->setIconSize(QSize(14, 14));
+    add->setFixedSize(26, 26);
+    add->setToolTip(panelTexts::addPhrase.text());
+    add->setAccessibleName(add->toolTip());
+    connect(add, &QToolButton::clicked, this, [this] {
+        model_.addWakePhraseFromDraft();
+        parts_.phraseField->clearFocus();
+    });
+    parts_.addButton = add;
+    entryRow->addWidget(field, 1);
+    entryRow->addWidget(add, 0, Qt::AlignVCenter);
+    layout->addLayout(entryRow);
+
+    parts_.phraseHint = label(QString(), style::captionFont(), form);
+    parts_.phraseHint->setWordWrap(true);
+    useSecondaryColor(parts_.phraseHint);
+    parts_.phraseHint->hide();
+    layout->addWidget(parts_.phraseHint);
+
+    parts_.emptyPhrasesText = label(panelTexts::noPhrases.text(), style::captionFont(), form);
+    parts_.emptyPhrasesText->setWordWrap(true);
+    useSecondaryColor(parts_.emptyPhrasesText);
+    layout->addWidget(parts_.emptyPhrasesText);
+
+    // Many phrases scroll within the list's own area, so that the mode and the shortcut below it
+    // stay in view.
+    auto* scroll = new QScrollArea(form);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->viewport()->setAutoFillBackground(false);
+    parts_.phraseScrollArea = scroll;
+    parts_.phraseList = new QWidget;
+    parts_.phraseList->setAutoFillBackground(false);
+    rowsLayout_ = column(parts_.phraseList, 4);
+    scroll->setWidget(parts_.phraseList);
+    layout->addWidget(scroll);
+    follow(model_, this, &PhraseSection::refreshEntry,
+           {&AppModel::wakePhraseDraftChanged, &AppModel::canAddWakePhraseChanged, &AppModel::wakePhraseHintChanged,
+            &AppModel::isCommandRunningChanged});
+    follow(model_, this, &PhraseSection::refreshList,
+           {&AppModel::activeWakePhrasesChanged, &AppModel::isCommandRunningChanged});
+}
+
+void PhraseSection::rebuildRows() {
+    // Later: the click of a row's own remove button may be what got here.
+    for (const PanelPhraseRow& row : rows_) {
+        QWidget* frame = row.phrase->parentWidget();
+        rowsLayout_->removeWidget(frame);
+        frame->hide();
+        frame->deleteLater();
+    }
+    rows_.clear();
+    shownPhrases_ = model_.activeWakePhrases();
+    const QColor secondary = style::secondaryTextColor(palette());
+    for (const QString& phrase : shownPhrases_) {
+        auto* frame = new RoundedFrame(parts_.phraseList);
+        auto* row = new QHBoxLayout(frame);
+        row->setContentsMargins(8, 5, 8, 5);
+        row->setSpacing(8);
+        auto* text = new ElidedLabel(frame);
+        text->setFont(style::systemFont(12, QFont::Medium));
+        text->setText(phrase);
+        auto* remove = new QToolButton(frame);
+        remove->setAutoRaise(true);
+        remove->setIcon(icons::icon("remove", secondary));
+        remove->setIconSize(QSize(14, 14));
+        remove->setToolTip(panelTexts::removePhrase.text());
+        remove->setAccessibleName(remove->toolTip());
+        connect(remove, &QToolButton::clicked, this, [this, phrase] { model_.removeWakePhrase(phrase); });
+        row->addWidget(text);
+        row->addStretch();
+        row->addWidget(remove);
+        rowsLayout_->addWidget(frame);
+        rows_.append({text, remove});
+    }
+    fitScrollArea();
+}
+
+void PhraseSection::fitScrollArea() {
+    int height = 0;
+    for (int index = 0; index < std::min<int>(rows_.size(), visibleRows); ++index) {
+        height += rows_[index].phrase->parentWidget()->sizeHint().height() + (index > 0 ? rowsLayout_->spacing() : 0);
+    }
+    parts_.phraseScrollArea->setFixedHeight(height);
+}
+
+void PhraseSection::refreshEntry() {
+    if (parts_.phraseField->text() != model_.wakePhraseDraft()) {
+        parts_.phraseField->setText(model_.wakePhraseDraft());
+    }
+    parts_.addButton->setEnabled(model_.canAddWakePhrase() && !model_.isCommandRunning());
+    parts_.phraseHint->setText(model_.wakePhraseHint());
+    parts_.phraseHint->setVisible(!model_.wakePhraseHint().isEmpty());
+}
+
+void PhraseSection::refreshList() {
+    const QStringList& phrases = model_.activeWakePhrases();
+    const int listened = model_.listenedWakePhraseCount();
+    parts_.phraseCount->setText(listened < model_.hearableWakePhraseCount()
+                                    ? panelTexts::phraseCountLimited.text().arg(listened).arg(phrases.size())
+                                    : panelTexts::phraseCount.text().arg(listened));
+    if (phrases != shownPhrases_ || rows_.size() != phrases.size()) {
+        rebuildRows();
+    }
+    for (const PanelPhraseRow& row : rows_) {
+        row.removeButton->setEnabled(!model_.isCommandRunning());
+    }
+    parts_.emptyPhrasesText->setVisible(phrases.isEmpty());
+    parts_.phraseScrollArea->setVisible(!phrases.isEmpty());
+}
+
+} // namespace harkwell

@@ -1,0 +1,221 @@
+#include "model/ListeningSession.h"
+
+#include "core/Log.h"
+#include "locale/AppError.h"
+#include "locale/AppText.h"
+
+#include <algorithm>
+
+namespace harkwell {
+
+namespace {
+
+// How often a wait to listen again looks at the clock.
+constexpr std::chrono::milliseconds tickInterval{250};
+
+} // namespace
+
+ListeningSession::ListeningSession(WakePhraseListenerFactory listenerFactory, MicrophoneInputs& microphones,
+                                   std::shared_ptr<const Clock> clock, std::unique_ptr<Ticker> ticker,
+                                   std::shared_ptr<WhisperModel> whisperModel, QObject* parent)
+    : QObject(parent), listenerFactory_(std::move(listenerFactory)), microphones_(microphones),
+      clock_(std::move(clock)), ticker_(std::move(ticker)), whisperModel_(std::move(whisperModel)) {
+    if (!whisperModel_) {
+        return;
+    }
+    connect(whisperModel_.get(), &WhisperModel::stateChanged, this, [this] {
+        updateRecognizerNotice();
+        if (whisperModel_->state() == WhisperModelState::ready) {
+            // Listening began before the model was read: a new session over the same phrases
+            // hears with it from now on.
+            restartListener();
+        }
+    });
+    updateRecognizerNotice();
+    // At start-up rather than with listening: a model of several hundred megabytes takes seconds
+    // to read, and the first call should already be heard with it.
+    whisperModel_->load();
+}
+
+ListeningSession::~ListeningSession() {
+    ticker_->stop();
+    retireListener();
+}
+
+void ListeningSession::start(const std::vector<std::string>& phrases) {
+    stop();
+    phrases_ = phrases;
+    const auto session = ++session_;
+    // The session goes on once the source is known, unless it has ended meanwhile.
+    isAwaitingSource_ = true;
+    microphones_.resolveSource(owner_.guard<const std::string&, const QString&>(
+        [this, session](const std::string& source, const QString& fallback) {
+            if (session == session_) {
+                isAwaitingSource_ = false;
+                makeListener(session, source, fallback);
+            }
+        }));
+}
+
+void ListeningSession::makeListener(std::uint64_t session, const std::string& source, const QString& fallback) {
+    assignFallbackMicrophone(fallback);
+    listener_ = listenerFactory_(currentAppLocale(), sensitivity_, source);
+    qCInfo(logModel) << "listening session" << session << "started with" << phrases_.size() << "phrases at"
+                     << QString::fromUtf8(sensitivity_.rawValue()) << "sensitivity";
+    // What the listener reports comes to the main thread, for its own session only.
+    const auto forSession = [this, session](std::function<void()> work) {
+        return owner_.bind<>([this, session, work = std::move(work)] {
+            if (session_ == session) {
+                work();
+            }
+        });
+    };
+    listener_->start(phrases_, owner_.bind<const std::string&>([this, session](const std::string& phrase) {
+        if (session_ == session && onDetected) {
+            onDetected(QString::fromStdString(phrase));
+        }
+    }),
+                     owner_.bind<const Error&>([this, session](const Error& error) {
+                         if (session_ == session) {
+                             handleError(error);
+                         }
+                     }),
+                     forSession([this] { handleListening(); }), forSession([this] {
+                         if (onNearSpeech) {
+                             onNearSpeech();
+                         }
+                     }));
+}
+
+void ListeningSession::stop() {
+    if (!fallbackMicrophone_.isEmpty()) {
+        assignFallbackMicrophone(QString());
+    }
+    isAwaitingSource_ = false;
+    retireListener();
+    ++session_;
+}
+
+void ListeningSession::retireListener() {
+    if (!listener_) {
+        return;
+    }
+    qCInfo(logModel) << "listening session" << session_ << "stopped";
+    listener_->stop();
+    // Its threads end on the retiring thread: the main thread does not wait for a recogniser that
+    // is still setting up or transcribing.
+    retiringQueue_.async(
+        [listener = std::shared_ptr<WakePhraseListener>(std::move(listener_))]() mutable { listener.reset(); });
+}
+
+void ListeningSession::setSensitivity(DetectionSensitivity sensitivity) {
+    const bool changed = sensitivity != sensitivity_;
+    sensitivity_ = sensitivity;
+    emit sensitivityChanged();
+    if (changed) {
+        restartListener();
+    }
+}
+
+void ListeningSession::restartListener() {
+    if (listener_) {
+        // The session under way ends; whoever listens sees no pause.
+        start(std::vector<std::string>(phrases_));
+    }
+}
+
+void ListeningSession::handleError(const Error& error) {
+    const bool isAudioGone =
+        error.is(AppError::Kind::soundServerUnreachable) || error.is(AppError::Kind::microphoneStopped);
+    if (resume_ && isAudioGone) {
+        // A try that found the sound still gone: quietly, the next try waits longer.
+        stop();
+        scheduleResume(std::min<Clock::duration>(resume_->delay * 2, longestResumeDelay));
+        return;
+    }
+    cancelResume();
+    stop();
+    if (onFailed) {
+        onFailed(error);
+    }
+    if (isAudioGone) {
+        scheduleResume(firstResumeDelay);
+    }
+}
+
+void ListeningSession::handleListening() {
+    if (!resume_) {
+        return;
+    }
+    cancelResume();
+    if (onResumed) {
+        onResumed();
+    }
+}
+
+void ListeningSession::scheduleResume(Clock::duration delay) {
+    resume_ = Resume{delay, clock_->now() + delay};
+    updateTicker();
+}
+
+void ListeningSession::cancelResume() {
+    resume_.reset();
+    updateTicker();
+}
+
+void ListeningSession::stopForNewPhrases() {
+    stop();
+    if (resume_ && !resume_->at) {
+        resume_->at = clock_->now(); // the try under way is gone; the next one uses the new phrases
+    }
+}
+
+void ListeningSession::resumeWhenDue() {
+    if (resume_ && resume_->at && clock_->now() >= *resume_->at) {
+        resume_->at.reset();
+        if (onResumeDue) {
+            onResumeDue();
+        }
+    }
+}
+
+void ListeningSession::updateTicker() {
+    if (resume_.has_value() == isTicking_) {
+        return;
+    }
+    isTicking_ = resume_.has_value();
+    if (isTicking_) {
+        ticker_->start(tickInterval, [this] { resumeWhenDue(); });
+    } else {
+        ticker_->stop();
+    }
+}
+
+void ListeningSession::assignFallbackMicrophone(const QString& name) {
+    fallbackMicrophone_ = name;
+    emit fallbackMicrophoneChanged();
+}
+
+void ListeningSession::updateRecognizerNotice() {
+    QString notice;
+    switch (whisperModel_->state()) {
+    case WhisperModelState::notInstalled:
+        notice = uiText("정확한 인식 모델이 설치되지 않았습니다. 기본 인식기로 듣고 있습니다.",
+                        "Accurate recognition model not installed: listening with the basic recogniser.");
+        break;
+    case WhisperModelState::failed:
+        qCWarning(logModel) << "listening with the basic recogniser: the accurate recognition model"
+                            << QString::fromStdString(whisperModel_->path())
+                            << "could not be loaded:" << QString::fromStdString(whisperModel_->failure());
+        notice = uiText("정확한 인식 모델을 불러오지 못했습니다. 기본 인식기로 듣고 있습니다.",
+                        "Accurate recognition model could not be loaded: listening with the basic recogniser.");
+        break;
+    case WhisperModelState::loading:
+    case WhisperModelState::ready:
+        break;
+    }
+    recognizerNotice_ = notice;
+    emit recognizerNoticeChanged();
+}
+
+} // namespace harkwell

@@ -1,0 +1,237 @@
+#include "model/PhraseBook.h"
+
+#include "core/Log.h"
+#include "locale/AppText.h"
+#include "matching/UnicodeText.h"
+#include "matching/WakePhraseMatching.h"
+
+#include <QHash>
+#include <QSet>
+
+#include <algorithm>
+
+namespace harkwell {
+
+namespace {
+
+QString normalizedText(const QString& text) { return QString::fromStdString(normalizedWakeText(text.toStdString())); }
+
+QString trimmed(const QString& text) { return QString::fromStdString(unicode::trimmed(text.toStdString())); }
+
+int characterCount(const QString& text) { return unicode::characterCount(text.toStdString()); }
+
+QString tooManyPhrasesText() {
+    return uiText("호출 문구는 50개까지 추가할 수 있습니다.", "You can add up to 50 call phrases.");
+}
+QString phraseTooLongText() {
+    return uiText("호출 문구는 100자 이하여야 합니다.", "A call phrase can be at most 100 characters long.");
+}
+QString noLettersText() {
+    return uiText("호출 문구에는 글자나 숫자가 하나 이상 있어야 합니다.",
+                  "A call phrase needs at least one letter or number.");
+}
+QString alreadyListedText(const QString& phrase) {
+    return uiText("“%1”은(는) 이미 목록에 있습니다.", "“%1” is already in the list.").arg(phrase);
+}
+QString unheardScriptText(const QString& phrase) {
+    return uiText("“%1”은(는) 감지할 수 없는 문자로 되어 있어 목록에만 남고 감지하지 않습니다.",
+                  "“%1” is in a script that listening cannot hear: it stays in the list but is not listened for.")
+        .arg(phrase);
+}
+
+// The commas that separate phrases in a draft: ASCII, ideographic and full-width.
+bool isPhraseSeparator(QChar c) { return c == u',' || c == QChar(0x3001) || c == QChar(0xFF0C); }
+
+// The pieces of a draft between commas, trimmed, blanks left out.
+QStringList draftPieces(const QString& draft) {
+    QStringList pieces;
+    qsizetype start = 0;
+    for (qsizetype index = 0; index <= draft.size(); ++index) {
+        if (index == draft.size() || isPhraseSeparator(draft[index])) {
+            if (QString kept = trimmed(draft.mid(start, index - start)); !kept.isEmpty()) {
+                pieces.append(kept);
+            }
+            start = index + 1;
+        }
+    }
+    return pieces;
+}
+
+// What the hint says of a paste cut short: `pasted` of `total` phrases went in, `left` did not.
+QString pasteCutShortText(qsizetype pasted, qsizetype total, const QStringList& left) {
+    constexpr qsizetype namesShown = 3;
+    constexpr int longestNameShown = 30;
+    QStringList names;
+    for (const QString& name : left.mid(0, namesShown)) {
+        QString shown = name.left(longestNameShown);
+        if (shown.size() < name.size()) {
+            if (shown.back().isHighSurrogate()) {
+                shown.chop(1);
+            }
+            shown += QChar(0x2026);
+        }
+        names.append(shown);
+    }
+    QString notPasted = names.join(", ");
+    if (left.size() > namesShown) {
+        notPasted = uiText("%1 외 %2개", "%1 and %2 more").arg(notPasted, QString::number(left.size() - namesShown));
+    }
+    return uiText("붙여 넣은 호출 문구 %2개 중 %1개만 넣었습니다(입력란은 최대 %3자). 넣지 못한 문구: %4",
+                  "Pasted %1 of %2 phrases: the field holds %3 characters. Not pasted: %4.")
+        .arg(QString::number(pasted), QString::number(total), QString::number(PhraseBook::maximumDraftLength),
+             notPasted);
+}
+
+} // namespace
+
+QStringList PhraseBook::normalized(const QStringList& phrases) {
+    std::vector<std::string> strings;
+    strings.reserve(static_cast<size_t>(phrases.size()));
+    for (const auto& phrase : phrases) {
+        strings.push_back(phrase.toStdString());
+    }
+    QStringList list;
+    for (const auto& phrase : normalizedWakePhrases(strings)) {
+        list.append(QString::fromStdString(phrase));
+    }
+    return list;
+}
+
+bool PhraseBook::isInHeardScript(const QString& phrase) {
+    return isHeardPhrase(phrase.toStdString(), heardScripts(currentAppLocale()));
+}
+
+std::optional<QString> PhraseBook::whyNotHeard(const QString& phrase) {
+    if (characterCount(phrase) > maximumLength) {
+        return phraseTooLongText();
+    }
+    if (!isInHeardScript(phrase)) {
+        return unheardScriptText(phrase);
+    }
+    return std::nullopt;
+}
+
+void PhraseBook::setPhrases(const QStringList& phrases) {
+    phrases_ = normalized(phrases);
+    emit phrasesChanged();
+    emit canAddChanged();
+}
+
+QStringList PhraseBook::without(const QString& phrase) const {
+    const QString key = normalizedText(phrase);
+    QStringList kept;
+    for (const auto& listed : phrases_) {
+        if (normalizedText(listed) != key) {
+            kept.append(listed);
+        }
+    }
+    return kept;
+}
+
+std::vector<std::string> PhraseBook::listened() const {
+    std::vector<std::string> listened = hearable();
+    listened.resize(std::min(listened.size(), static_cast<size_t>(maximumCount)));
+    return listened;
+}
+
+std::vector<std::string> PhraseBook::hearable() const {
+    std::vector<std::string> hearable;
+    for (const QString& phrase : phrases_) {
+        if (!whyNotHeard(phrase)) {
+            hearable.push_back(phrase.toStdString());
+        }
+    }
+    return hearable;
+}
+
+int PhraseBook::inHeardScriptCount() const {
+    return int(std::count_if(phrases_.begin(), phrases_.end(), isInHeardScript));
+}
+
+void PhraseBook::setDraft(const QString& draft) {
+    const bool changed = draft != draft_;
+    draft_ = draft;
+    emit draftChanged();
+    emit canAddChanged();
+    if (changed) {
+        clearHint();
+    }
+}
+
+void PhraseBook::paste(const QString& pasted, int position, int replacedLength) {
+    position = std::clamp(position, 0, int(draft_.size()));
+    replacedLength = std::clamp(replacedLength, 0, int(draft_.size()) - position);
+    const qsizetype room = maximumDraftLength - (draft_.size() - replacedLength);
+    // All of it, or up to the last comma that leaves it within the room.
+    qsizetype fits = pasted.size();
+    if (fits > room) {
+        fits = 0;
+        for (qsizetype index = 0; index <= room && index < pasted.size(); ++index) {
+            if (isPhraseSeparator(pasted[index])) {
+                fits = index;
+            }
+        }
+    }
+    setDraft(QString(draft_).replace(position, replacedLength, pasted.left(fits)));
+    if (const QStringList left = draftPieces(pasted.mid(fits)); !left.isEmpty()) {
+        const qsizetype taken = draftPieces(pasted.left(fits)).size();
+        qCDebug(logModel) << "paste cut short:" << left.size() << "phrases left out";
+        setHint(pasteCutShortText(taken, taken + left.size(), left));
+    }
+}
+
+bool PhraseBook::canAdd() const { return !trimmed(draft_).isEmpty(); }
+
+PhraseBook::Addition PhraseBook::additionFromDraft() const {
+    QHash<QString, QString> listed; // identity to the phrase as listed
+    for (const QString& phrase : phrases_) {
+        listed.insert(normalizedText(phrase), phrase);
+    }
+    QSet<QString> addedKeys;
+    Addition addition;
+    QString& hint = addition.hint;
+    for (const QString& piece : draftPieces(draft_)) {
+        const QString key = normalizedText(piece);
+        QString pieceHint;
+        if (key.isEmpty()) {
+            pieceHint = noLettersText();
+        } else if (characterCount(piece) > maximumLength) {
+            pieceHint = phraseTooLongText();
+        } else if (listed.contains(key)) {
+            pieceHint = alreadyListedText(listed.value(key));
+        } else if (addedKeys.contains(key)) {
+            continue;
+        } else if (phrases_.size() + addition.added.size() >= maximumCount) {
+            if (hint.isEmpty()) {
+                hint = tooManyPhrasesText();
+            }
+            break;
+        } else {
+            addedKeys.insert(key);
+            addition.added.append(piece);
+            if (!isInHeardScript(piece)) {
+                pieceHint = unheardScriptText(piece);
+            }
+        }
+        if (hint.isEmpty()) {
+            hint = pieceHint;
+        }
+    }
+    if (hint.isEmpty() && addition.added.isEmpty()) {
+        hint = noLettersText(); // only commas
+    }
+    return addition;
+}
+
+void PhraseBook::setHint(const QString& hint) {
+    hint_ = hint;
+    emit hintChanged();
+}
+
+void PhraseBook::clearHint() {
+    if (!hint_.isEmpty()) {
+        setHint(QString());
+    }
+}
+
+} // namespace harkwell

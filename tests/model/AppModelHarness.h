@@ -1,0 +1,95 @@
+#pragma once
+
+// The fixture of the application model's tests: the model over fakes and a settings file of the
+// test's, and the recogniser, the AirPods and time as the test plays them.
+
+#include "EventLoop.h"
+#include "ModelFakes.h"
+#include "locale/AppMetadata.h"
+#include "model/AppModel.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+namespace harkwell::testing {
+
+using Status = AuthorizationStatus;
+
+inline QJsonObject json(const QByteArray& text) { return QJsonDocument::fromJson(text).object(); }
+inline QString describe(const AppError& error) { return QString::fromStdString(error.errorDescription()); }
+inline void useLocale(const std::string& locale) {
+    setAppMetadataLookupForTesting([locale](std::string_view) { return std::optional<std::string>(locale); });
+}
+
+class AppModelTest : public ::testing::Test, protected FakeModelParts {
+protected:
+    AppModelTest() { useLocale("en-US"); }
+    ~AppModelTest() override {
+        audioInputs->release();
+        detectors->teardown->release();
+        model.reset();
+        airPods->release();
+        setAppMetadataLookupForTesting(nullptr);
+    }
+
+    // A model over a new settings file each time (QSettings caches what it parsed of a file); the old
+    // model goes first, as it unhooks the fake hot-key backend.
+    AppModel& makeModel(const QByteArray& settings) {
+        model.reset();
+        path = writeSettingsFile(settings);
+        model = std::make_unique<AppModel>(dependencies(path));
+        model->onCallDetected = [this](const QString& phrase) { calls.append(phrase); };
+        return *model;
+    }
+    QJsonObject storedSettings() const {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? json(file.readAll()) : QJsonObject();
+    }
+    // A model whose permission setup is complete, listening for "James"; more settings start with ", ".
+    AppModel& listeningModel(const QByteArray& more = "") {
+        auto& created = makeModel(R"({"permissionSetupComplete": true, "wakePhrases": ["James"])" + more + "}");
+        created.setDetectionEnabled(true);
+        return created;
+    }
+
+    // The recogniser hears the call, on its own thread.
+    void detect() { std::thread(detectors->onDetected, "James").join(); }
+    // A call heard while listening, once the AirPods have switched for it.
+    void hearCall() {
+        const auto heard = calls.size();
+        detect();
+        ASSERT_TRUE(eventually([&] { return calls.size() > heard && !model->isCommandRunning(); }));
+    }
+    // The detector hears someone speak near the microphone.
+    void hearNearSpeech() {
+        std::thread(detectors->onNearSpeech).join();
+        settle();
+    }
+    // True once no helper command runs.
+    bool idle() {
+        return eventually([&] { return !model->isCommandRunning(); });
+    }
+    // Time passes; a command it sets going has finished when this returns.
+    void wait(std::chrono::milliseconds time) {
+        clock->advanceBy(time);
+        ASSERT_TRUE(idle());
+    }
+    // A key press while the application runs; true when shortcut recording took it.
+    bool sendKey(int qtKey, Qt::KeyboardModifiers modifiers, std::uint32_t keysym) const {
+        return keys->press(qtKey, modifiers, keysym);
+    }
+    void pressShortcut() { hotKeys->backend->press({HotKeyController::signature, HotKeyController::hotKeyNumber}); }
+
+    QString path;
+    std::unique_ptr<AppModel> model;
+    QStringList calls;
+};
+
+} // namespace harkwell::testing

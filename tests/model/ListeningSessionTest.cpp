@@ -1,0 +1,323 @@
+#include "model/ListeningSession.h"
+#include "EventLoop.h"
+#include "LogCapture.h"
+#include "ModelFakes.h"
+#include "locale/AppMetadata.h"
+
+#include <QSignalSpy>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <future>
+#include <stdexcept>
+#include <thread>
+
+namespace harkwell {
+namespace {
+
+using namespace harkwell::testing;
+using namespace std::chrono_literals;
+
+void useLocale(const std::string& locale) {
+    setAppMetadataLookupForTesting([locale](std::string_view) { return std::optional<std::string>(locale); });
+}
+
+const Error soundStopped = AppError::microphoneStopped("Built-in Audio");
+const Error soundUnreachable = AppError::soundServerUnreachable("Connection refused");
+const std::vector<std::string> james{"James"};
+
+class ListeningSessionTest : public ::testing::Test, protected FakeModelParts {
+protected:
+    ListeningSessionTest() {
+        useLocale("en-US");
+        makeSession();
+    }
+    ~ListeningSessionTest() override {
+        audioInputs->release();
+        detectors->teardown->release();
+        session.reset();
+        setAppMetadataLookupForTesting(nullptr);
+    }
+
+    // A new session over whisperModel, which answers as the model does: a try that is due starts
+    // again over the same phrases.
+    void makeSession() {
+        session.reset();
+        session = std::make_unique<ListeningSession>(detectorFactory(), microphones, clock,
+                                                     std::make_unique<ManualClock::ManualTicker>(clock), whisperModel);
+        session->onDetected = [this](const QString& phrase) { heard.append(phrase); };
+        session->onFailed = [this](const Error& error) { failures.push_back(error.description()); };
+        session->onResumed = [this] { ++resumes; };
+        session->onResumeDue = [this] { session->start(james); };
+    }
+    // The listener reports an error from the recogniser's thread, which stops it.
+    void report(const Error& error) { ASSERT_TRUE(reportListenerError(error)); }
+    void pass(Clock::duration time) { passTime(time); }
+    std::size_t tries() const { return detectors->startedWith.size() - 1; }
+
+    MicrophoneInputs microphones{audioInputs};
+    std::unique_ptr<ListeningSession> session;
+    QStringList heard;
+    std::vector<std::string> failures;
+    int resumes = 0;
+};
+
+// Retries after 1, 2, 4, 8, 16, then every 30 s, quietly; audio ends the trying and says so once.
+TEST_F(ListeningSessionTest, ListeningLostWithTheSoundIsTriedAgainWithBackoffUntilAudioComes) {
+    const std::vector<std::chrono::seconds> delays{1s, 2s, 4s, 8s, 16s, 30s, 30s};
+    session->start(james);
+    report(soundStopped);
+    EXPECT_EQ(failures, std::vector<std::string>{soundStopped.description()});
+    EXPECT_FALSE(session->isRunning());
+    EXPECT_TRUE(session->isWaitingToResume());
+
+    for (std::size_t attempt = 0; attempt < delays.size(); ++attempt) {
+        SCOPED_TRACE(attempt);
+        if (attempt == 0 || delays[attempt] != delays[attempt - 1] * 2) {
+            pass(delays[attempt] - 1ms);
+            EXPECT_EQ(tries(), attempt) << "tried too early";
+            pass(1ms);
+        } else {
+            pass(delays[attempt]);
+        }
+        ASSERT_EQ(tries(), attempt + 1);
+        EXPECT_EQ(detectors->startedWith.back(), james);
+        if (attempt + 1 == delays.size()) {
+            break; // this one hears audio
+        }
+        report(attempt % 2 ? soundStopped : soundUnreachable);
+        EXPECT_EQ(failures.size(), 1u) << "a failed try was not quiet";
+    }
+
+    EXPECT_EQ(resumes, 0);
+    std::thread(detectors->onListening).join();
+    ASSERT_TRUE(eventually([&] { return resumes == 1; }));
+    EXPECT_FALSE(session->isWaitingToResume());
+    std::thread(detectors->onListening).join();
+    std::thread(detectors->onDetected, "James").join(); // the resumed session hears calls
+    ASSERT_TRUE(eventually([&] { return heard == QStringList{"James"}; }));
+    EXPECT_EQ(resumes, 1) << "audio while listening said so again";
+    pass(120s);
+    EXPECT_EQ(tries(), delays.size());
+}
+
+// What ends the trying: a cancel, or an error other than the sound going away; such an error at
+// first is not tried again at all.
+TEST_F(ListeningSessionTest, ACancelOrAnotherErrorEndsTheTrying) {
+    const std::vector<std::tuple<const char*, std::function<void()>, std::vector<std::string>>> cases{
+        {"cancelled",
+         [this] {
+             session->cancelResume();
+             session->stop();
+         },
+         {soundStopped.description()}},
+        {"no microphone on the server that came back",
+         [this] { report(AppError::microphoneMissing()); },
+         {soundStopped.description(), Error(AppError::microphoneMissing()).description()}},
+    };
+    for (const auto& [name, act, failed] : cases) {
+        SCOPED_TRACE(name);
+        detectors->startedWith.clear();
+        detectors->stops = 0;
+        failures.clear();
+        session->start(james);
+        report(soundStopped);
+        pass(1s);
+        ASSERT_EQ(tries(), 1u);
+        act();
+        EXPECT_EQ(detectors->stops, 2) << "the try under way ends";
+        EXPECT_FALSE(session->isWaitingToResume());
+        EXPECT_EQ(failures, failed);
+        std::thread(detectors->onListening).join(); // late, from the try that was stopped
+        pass(120s);
+        EXPECT_EQ(resumes, 0);
+        EXPECT_EQ(tries(), 1u);
+    }
+    session->start(james);
+    report(Error::platform("Recognition was cancelled."));
+    EXPECT_FALSE(session->isWaitingToResume());
+}
+
+// What a stopped session's listener still reports is dropped; a later session's own error ends it.
+TEST_F(ListeningSessionTest, WhatAStoppedSessionStillSendsIsIgnored) {
+    session->start(james);
+    const auto firstSessionError = detectors->onError;
+    // A call on its way when listening stops must not arrive.
+    std::thread(detectors->onDetected, "James").join();
+    session->stop();
+    EXPECT_EQ(detectors->stops, 1);
+    std::thread(firstSessionError, Error::platform("Recognition was cancelled.")).join();
+    settle();
+    EXPECT_TRUE(heard.isEmpty());
+    EXPECT_TRUE(failures.empty());
+
+    // Nor may the old session's late error end the next one; its own error does.
+    session->start(james);
+    std::thread(firstSessionError, Error::platform("Recognition was cancelled.")).join();
+    std::thread(detectors->onError, Error::platform("The microphone went away.")).join();
+    ASSERT_TRUE(eventually([&] { return !failures.empty(); }));
+    EXPECT_EQ(failures, std::vector<std::string>{"The microphone went away."});
+    EXPECT_FALSE(session->isRunning());
+}
+
+// A session stopped, or started again at another sensitivity, leaves the old listener to end on
+// another thread: a recogniser that is still setting up holds up neither.
+TEST_F(ListeningSessionTest, EndedSessionsEndTheirThreadsOffTheMainThread) {
+    session->start(james);
+    detectors->teardown->hold();
+    session->setSensitivity(DetectionSensitivity::high);
+    session->stop();
+    EXPECT_EQ(detectors->stops, 2);
+    EXPECT_EQ(detectors->madeAt,
+              (std::vector<DetectionSensitivity>{DetectionSensitivity::medium, DetectionSensitivity::high}));
+    EXPECT_FALSE(detectors->teardown->hasGivenUp()) << "the main thread waited for a listener to end";
+    detectors->teardown->release();
+    EXPECT_TRUE(eventually([&] { return detectors->teardown->passes() == 2; }));
+}
+
+// A new level while listening starts a new session over the same phrases; the same level again,
+// or a level while stopped, starts nothing. The input level is the listener's only while listening.
+TEST_F(ListeningSessionTest, ANewSensitivityStartsANewSessionOverTheSamePhrases) {
+    detectors->inputLevel = 0.25;
+    QSignalSpy changes(session.get(), &ListeningSession::sensitivityChanged);
+    session->setSensitivity(DetectionSensitivity::high);
+    EXPECT_TRUE(detectors->madeAt.empty());
+    EXPECT_EQ(session->inputLevel(), 0);
+    session->start(james);
+    EXPECT_EQ(session->inputLevel(), 0.25);
+    const auto firstSession = detectors->onDetected;
+
+    session->setSensitivity(DetectionSensitivity::high);
+    EXPECT_EQ(detectors->madeAt.size(), 1u) << "the same level again restarted listening";
+    session->setSensitivity(DetectionSensitivity::low);
+    EXPECT_EQ(changes.count(), 3);
+    EXPECT_EQ(session->sensitivity(), DetectionSensitivity::low);
+    EXPECT_EQ(detectors->madeAt,
+              (std::vector<DetectionSensitivity>{DetectionSensitivity::high, DetectionSensitivity::low}));
+    EXPECT_EQ(detectors->startedWith, (std::vector<std::vector<std::string>>(2, james)));
+    EXPECT_EQ(detectors->stops, 1);
+    EXPECT_TRUE(session->isRunning());
+
+    std::thread(firstSession, "James").join();
+    std::thread(detectors->onDetected, "James").join();
+    ASSERT_TRUE(eventually([&] { return !heard.isEmpty(); }));
+    settle();
+    EXPECT_EQ(heard, QStringList{"James"}) << "the stopped session was heard";
+}
+
+const AudioInputDevice builtIn{"alsa_input.pci-0000_00_1f.3.analog-stereo", "Built-in Audio", true};
+const AudioInputDevice headset{"bluez_input.AA_BB_CC_DD_EE_FF.0", "AirPods Pro", false, true};
+
+// With a chosen input, listening starts once the inputs have been read on the inputs thread: a
+// sound server that does not answer holds up that session and not the main thread, and a session
+// that ended meanwhile starts no listener when the answer comes. A chosen input that is gone gives
+// way to the automatic choice, named as the fallback while that session lasts.
+TEST_F(ListeningSessionTest, ListeningOnAChosenInputWaitsForTheInputsOffTheMainThread) {
+    audioInputs->setDevices({headset, builtIn});
+    audioInputs->hold();
+    microphones.setSource("alsa_input.usb-Blue_Yeti");
+    session->start(james);
+    settle();
+    EXPECT_FALSE(audioInputs->hasGivenUp()) << "a read waited on the main thread";
+    EXPECT_TRUE(session->isRunning());
+    EXPECT_TRUE(detectors->madeOn.empty());
+    audioInputs->release();
+    ASSERT_TRUE(eventually([&] { return !detectors->madeOn.empty(); }));
+    EXPECT_EQ(detectors->madeOn, std::vector<std::string>{""}) << "one session, on the automatic choice";
+    EXPECT_EQ(session->fallbackMicrophone(), "Built-in Audio");
+
+    audioInputs->hold();
+    session->setSensitivity(DetectionSensitivity::high);
+    ASSERT_TRUE(eventually([&] { return audioInputs->reads() == 2; }));
+    session->stop();
+    audioInputs->release();
+    // A refresh reads after the session's read, and its list comes after the session's answer.
+    microphones.refresh();
+    ASSERT_TRUE(eventually([&] { return !microphones.inputs().isEmpty(); }));
+    EXPECT_EQ(detectors->madeOn.size(), 1u) << "a session stopped meanwhile started";
+    EXPECT_FALSE(session->isRunning());
+    EXPECT_EQ(session->fallbackMicrophone(), "");
+}
+
+// The notice says why listening goes on with the basic recogniser: nothing while the model loads,
+// which starts with the session itself, and nothing without a loader; the reason of a failure goes
+// to the model's log, not to the notice.
+TEST_F(ListeningSessionTest, TheRecognizerNoticeSaysWhyTheBasicRecogniserListensAlone) {
+    using Load = std::function<std::shared_ptr<WhisperTranscriber>()>;
+    const auto throwing = [](const char* reason) -> Load {
+        return [reason]() -> std::shared_ptr<WhisperTranscriber> { throw std::runtime_error(reason); };
+    };
+    const std::pair<QString, QString> notInstalled{
+        "Accurate recognition model not installed: listening with the basic recogniser.",
+        "정확한 인식 모델이 설치되지 않았습니다. 기본 인식기로 듣고 있습니다."};
+    const std::pair<QString, QString> notLoaded{
+        "Accurate recognition model could not be loaded: listening with the basic recogniser.",
+        "정확한 인식 모델을 불러오지 못했습니다. 기본 인식기로 듣고 있습니다."};
+    QTemporaryDir directory;
+    QFile present(directory.filePath("ggml-model.bin"));
+    ASSERT_TRUE(present.open(QIODevice::WriteOnly) && present.write("ggml") == 4);
+    present.close();
+    enum class File { none, missing, present };
+    const struct {
+        const char* what;
+        File file;
+        Load load; // none: no loader, the model stays loading
+        std::pair<QString, QString> notice;
+        QString reason; // in the log
+    } cases[] = {
+        {"no path", File::none, throwing("read"), notInstalled, {}},
+        {"no file at the path", File::missing, throwing("read"), notInstalled, {}},
+        {"a file the runtime refuses", File::present, throwing("not a ggml file"), notLoaded, "not a ggml file"},
+        {"a loader that gives nothing", File::present, [] { return nullptr; }, notLoaded,
+         "the model could not be read"},
+        {"no loader", File::present, nullptr, {}, {}},
+    };
+    for (const char* locale : {"en-US", "ko-KR"}) {
+        useLocale(locale);
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(locale) + ": " + c.what);
+            const LogCapture log("harkwell.*=false\nharkwell.model=true");
+            // Loads wait for the test, so that their state can be seen.
+            std::promise<void> release;
+            std::shared_future<void> released = release.get_future().share();
+            WhisperModel::Loader loader;
+            if (c.load) {
+                loader = [released, load = c.load](const std::string&) {
+                    released.wait();
+                    return load();
+                };
+            }
+            const std::string path = c.file == File::none      ? std::string()
+                                     : c.file == File::missing ? directory.filePath("absent.bin").toStdString()
+                                                               : present.fileName().toStdString();
+            const auto whisper = std::make_shared<WhisperModel>(path, loader);
+            whisperModel = whisper;
+            makeSession();
+            const QString expected = std::string_view(locale) == "en-US" ? c.notice.first : c.notice.second;
+
+            EXPECT_EQ(session->recognizerNotice(), c.file == File::present ? QString() : expected) << "before loading";
+            QSignalSpy noticeChanges(session.get(), &ListeningSession::recognizerNoticeChanged);
+            release.set_value();
+            if (c.file == File::present && c.load) {
+                ASSERT_TRUE(eventually([&] { return whisper->state() != WhisperModelState::loading; }));
+                EXPECT_EQ(noticeChanges.count(), 1);
+            } else {
+                settle();
+                EXPECT_EQ(whisper->state(),
+                          c.file == File::present ? WhisperModelState::loading : WhisperModelState::notInstalled);
+            }
+            EXPECT_EQ(session->recognizerNotice(), expected);
+            if (!c.reason.isEmpty()) {
+                EXPECT_FALSE(session->recognizerNotice().contains(c.reason));
+                const QStringList lines = log.lines();
+                EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [&](const QString& line) {
+                    return line.contains(c.reason);
+                })) << lines.join('\n').toStdString();
+            }
+        }
+    }
+}
+
+} // namespace
+} // namespace harkwell

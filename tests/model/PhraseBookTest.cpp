@@ -1,0 +1,210 @@
+#include "model/PhraseBook.h"
+#include "locale/AppMetadata.h"
+
+#include <QSignalSpy>
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace harkwell {
+namespace {
+
+void useLocale(const std::string& locale) {
+    setAppMetadataLookupForTesting([locale](std::string_view) { return std::optional<std::string>(locale); });
+}
+
+QStringList numbered(const QString& pattern, int first, int last) {
+    QStringList list;
+    for (int index = first; index <= last; ++index) {
+        list.append(pattern.arg(index));
+    }
+    return list;
+}
+
+class PhraseBookTest : public ::testing::Test {
+protected:
+    PhraseBookTest() { useLocale("en-US"); }
+    ~PhraseBookTest() override { setAppMetadataLookupForTesting(nullptr); }
+
+    PhraseBook book;
+};
+
+// Drafts split at ASCII, ideographic and full-width commas; refusals are hints.
+TEST_F(PhraseBookTest, AddingSplitsTheDraftAtCommasAndExplainsWhatItRefuses) {
+    struct Case {
+        QString draft;
+        QStringList added;
+        QString english;
+        QString korean;
+    };
+    const QString longest(PhraseBook::maximumLength, QChar('a'));
+    QString graphemes; // 100 characters of two code points each
+    for (int count = 0; count < PhraseBook::maximumLength; ++count) {
+        graphemes += QStringLiteral("e\u0301");
+    }
+    const QString listedEn = "“Olivia” is already in the list.", listedKo = "“Olivia”은(는) 이미 목록에 있습니다.";
+    const QString noLetterEn = "A call phrase needs at least one letter or number.";
+    const QString noLetterKo = "호출 문구에는 글자나 숫자가 하나 이상 있어야 합니다.";
+    const QString unheardEn =
+        "“민수” is in a script that listening cannot hear: it stays in the list but is not listened for.";
+    const QString tooLongEn = "A call phrase can be at most 100 characters long.",
+                  tooLongKo = "호출 문구는 100자 이하여야 합니다.";
+    const std::vector<Case> cases{
+        {"Dr. Kim, Ann", {"Dr. Kim", "Ann"}, {}, {}},
+        {"민수、지영，팀장님,", {"민수", "지영", "팀장님"}, unheardEn, {}},
+        {"ann , Ann, ANN", {"ann"}, {}, {}},
+        {longest + ", " + graphemes, {longest, graphemes}, {}, {}},
+        {"  olivia  ", {}, listedEn, listedKo},
+        {"!!!", {}, noLetterEn, noLetterKo},
+        {" , ，", {}, noLetterEn, noLetterKo},
+        {"Ann, " + longest + "a", {"Ann"}, tooLongEn, tooLongKo},
+        {"Ann, OLIVIA, ?", {"Ann"}, listedEn, listedKo},
+    };
+    for (const std::string locale : {"en-US", "ko-KR"}) {
+        useLocale(locale);
+        for (const auto& [draft, added, english, korean] : cases) {
+            SCOPED_TRACE(draft.toStdString() + " " + locale);
+            book.setPhrases({"Olivia"});
+            book.setDraft(draft);
+            EXPECT_TRUE(book.canAdd());
+            const auto addition = book.additionFromDraft();
+            EXPECT_EQ(addition.added, added);
+            EXPECT_EQ(addition.hint, locale == "en-US" ? english : korean);
+        }
+    }
+}
+
+// At most 50 phrases: one place left goes to the first piece; a full list takes none.
+TEST_F(PhraseBookTest, TheListTakesAtMostTheMaximum) {
+    const QString full = "You can add up to 50 call phrases.";
+    const std::vector<std::tuple<int, QString, QStringList, QString>> cases{
+        {PhraseBook::maximumCount - 1, "Ann, Kim", {"Ann"}, full},
+        {PhraseBook::maximumCount - 1, "Ann, Name 3", {"Ann"}, "“Name 3” is already in the list."},
+        {60, "Zed", {}, full},
+    };
+    for (const auto& [listed, draft, added, hint] : cases) {
+        SCOPED_TRACE(draft.toStdString());
+        book.setPhrases(numbered("Name %1", 1, listed));
+        book.setDraft(draft);
+        const auto addition = book.additionFromDraft();
+        EXPECT_EQ(addition.added, added);
+        EXPECT_EQ(addition.hint, hint);
+    }
+    useLocale("ko-KR");
+    EXPECT_EQ(book.additionFromDraft().hint, "호출 문구는 50개까지 추가할 수 있습니다.");
+}
+
+// Listening uses the first 50 phrases within the length limit in a script it hears; Hangul is
+// heard when listening in Korean.
+TEST_F(PhraseBookTest, ListeningUsesThePhrasesWithinTheLimitsInAScriptItHears) {
+    QStringList sixty = numbered("Name %1", 1, 60);
+    sixty[1] = QString(101, QChar('b'));
+    std::vector<std::string> first50;
+    for (const QString& phrase : sixty) {
+        if (phrase.size() <= PhraseBook::maximumLength && first50.size() < 50) {
+            first50.push_back(phrase.toStdString());
+        }
+    }
+    const std::vector<std::tuple<std::string, QStringList, std::vector<std::string>, int>> cases{
+        {"en-US", {"Olivia", "Anna", "שרה", "مريم"}, {"Olivia", "Anna"}, 2},
+        {"en-US", {"Olivia", "민수"}, {"Olivia"}, 1},
+        {"ko-KR", {"Olivia", "민수", "Анна"}, {"Olivia", "민수"}, 2},
+        {"en-US", sixty, first50, 59},
+        {"en-US", {QString(101, QChar('c'))}, {}, 0},
+    };
+    for (const auto& [locale, phrases, listened, hearable] : cases) {
+        SCOPED_TRACE(phrases.first().toStdString() + " " + locale);
+        useLocale(locale);
+        book.setPhrases(phrases);
+        EXPECT_EQ(book.phrases(), phrases) << "nothing listed is dropped";
+        EXPECT_EQ(book.listened(), listened);
+        EXPECT_EQ(int(book.hearable().size()), hearable);
+    }
+    EXPECT_EQ(book.inHeardScriptCount(), 1);
+    EXPECT_EQ(PhraseBook::whyNotHeard(book.phrases().first()), "A call phrase can be at most 100 characters long.");
+    EXPECT_EQ(PhraseBook::whyNotHeard("שרה"),
+              "“שרה” is in a script that listening cannot hear: it stays in the list but is not listened for.");
+    EXPECT_FALSE(PhraseBook::whyNotHeard("Olivia"));
+}
+
+// A paste that would make the draft longer than it may be is cut before a comma, never inside a
+// phrase; the hint tells how many phrases went in and which did not.
+TEST_F(PhraseBookTest, APasteThatDoesNotFitIsCutBeforeAComma) {
+    const auto names = [](int first, int last) { return numbered("Person%1", first, last).join(", "); };
+    const QString xs(PhraseBook::maximumDraftLength - 2, QChar('x'));
+    struct Case {
+        const char* name;
+        QString draft;
+        int position;
+        int replaced;
+        QString pasted;
+        QString draftAfter;
+        QString english;
+        QString korean;
+    };
+    // "Person1" to "Person51" and the commas and spaces between them take 499 characters.
+    const std::vector<Case> cases{
+        {"a list that fits", "", 0, 0, names(1, 3), names(1, 3), {}, {}},
+        {"exactly the room", "", 0, 0, xs + "yy", xs + "yy", {}, {}},
+        {"503 names", "", 0, 0, names(1, 503), names(1, 51),
+         "Pasted 51 of 503 phrases: the field holds 500 characters. Not pasted: Person52, Person53, Person54 and "
+         "449 more.",
+         "붙여 넣은 호출 문구 503개 중 51개만 넣었습니다(입력란은 최대 500자). 넣지 못한 문구: Person52, Person53, "
+         "Person54 외 449개"},
+        {"after what is there", xs.left(492), 492, 0, ", Ann, Bob", xs.left(492) + ", Ann",
+         "Pasted 1 of 2 phrases: the field "
+         "holds 500 characters. Not pasted: Bob.",
+         "붙여 넣은 호출 문구 2개 중 1개만 넣었습니다(입력란은 최대 500자). "
+         "넣지 못한 문구: Bob"},
+        {"in place of a selection, before what follows", "Ann, Kim" + xs.left(484), 5, 3, "Bob, Cy、Dee，Eve",
+         "Ann, Bob, Cy、Dee" + xs.left(484), "Pasted 3 of 4 phrases: the field holds 500 characters. Not pasted: Eve.",
+         "붙여 넣은 호출 문구 4개 중 3개만 넣었습니다(입력란은 최대 500자). 넣지 못한 문구: Eve"},
+        {"one phrase too long", "Ann", 3, 0, QString(600, QChar('z')), "Ann",
+         "Pasted 0 of 1 phrases: the field holds 500 characters. Not pasted: zzzzzzzzzzzzzzzzzzzzzzzzzzzzzz….",
+         "붙여 넣은 호출 문구 1개 중 0개만 넣었습니다(입력란은 최대 500자). 넣지 못한 문구: "
+         "zzzzzzzzzzzzzzzzzzzzzzzzzzzzzz…"},
+        {"only blanks after the cut", "", 0, 0, "Ann," + QString(600, QChar(' ')), "Ann", {}, {}},
+        {"a position past the end", "Ann", 10, 5, ", Bob", "Ann, Bob", {}, {}},
+    };
+    for (const std::string locale : {"en-US", "ko-KR"}) {
+        useLocale(locale);
+        for (const auto& [name, draft, position, replaced, pasted, draftAfter, english, korean] : cases) {
+            SCOPED_TRACE(std::string(name) + " " + locale);
+            book.setDraft(draft);
+            book.paste(pasted, position, replaced);
+            EXPECT_EQ(book.draft(), draftAfter);
+            EXPECT_LE(book.draft().size(), PhraseBook::maximumDraftLength);
+            EXPECT_EQ(book.hint(), locale == "en-US" ? english : korean);
+        }
+    }
+}
+
+// A new draft clears the hint, the same draft again keeps it; each assignment notifies.
+TEST_F(PhraseBookTest, ADifferentDraftClearsTheHint) {
+    book.setDraft("Ann");
+    book.setHint("why not");
+    QSignalSpy drafts(&book, &PhraseBook::draftChanged);
+    QSignalSpy hints(&book, &PhraseBook::hintChanged);
+    book.setDraft("Ann");
+    EXPECT_EQ(book.hint(), "why not");
+    book.setDraft("Bob");
+    EXPECT_EQ(book.hint(), "");
+    book.setDraft("Cy");
+    EXPECT_EQ(drafts.count(), 3);
+    EXPECT_EQ(hints.count(), 1);
+    book.setDraft(" \t ");
+    EXPECT_FALSE(book.canAdd());
+}
+
+// Removing takes out the phrases that are the same but for case, spacing and punctuation.
+TEST_F(PhraseBookTest, RemovingMatchesPhrasesByTheirTokens) {
+    book.setPhrases({"  James ", "Dr. Kim", "james", "", "Ann"});
+    EXPECT_EQ(book.phrases(), (QStringList{"James", "Dr. Kim", "Ann"}));
+    EXPECT_EQ(book.without("dr kim"), (QStringList{"James", "Ann"}));
+    EXPECT_EQ(book.without("JAMES"), (QStringList{"Dr. Kim", "Ann"}));
+    EXPECT_EQ(book.without("Jim"), book.phrases());
+}
+
+} // namespace
+} // namespace harkwell

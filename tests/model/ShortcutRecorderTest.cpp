@@ -1,0 +1,143 @@
+#include "model/ShortcutRecorder.h"
+#include "EventLoop.h"
+#include "ModelFakes.h"
+#include "locale/AppMetadata.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace harkwell {
+namespace {
+
+using namespace harkwell::testing;
+
+QJsonObject json(const QByteArray& text) { return QJsonDocument::fromJson(text).object(); }
+QString refusalText(std::int32_t status) {
+    return QString::fromStdString(HotKeyError::registrationFailed(status).errorDescription());
+}
+
+const QByteArray storedControlOptionK = R"({"hotKeyKeyCode": 40, "hotKeyModifiers": 6144, "hotKeyDisplayKey": "K"})";
+
+class ShortcutRecorderTest : public ::testing::Test, protected FakeModelParts {
+protected:
+    ShortcutRecorderTest() {
+        setAppMetadataLookupForTesting([](std::string_view) { return std::optional<std::string>("en-US"); });
+    }
+    ~ShortcutRecorderTest() override {
+        recorder.reset();
+        setAppMetadataLookupForTesting(nullptr);
+    }
+
+    // A recorder over a new settings file holding stored, with the stored shortcut registered; the
+    // old recorder goes first, as it unhooks the fake hot-key backend.
+    ShortcutRecorder& makeRecorder(const QByteArray& stored) {
+        recorder.reset();
+        path = writeSettingsFile(stored);
+        settings = std::make_unique<SettingsStore>(path);
+        recorder = std::make_unique<ShortcutRecorder>(
+            std::make_unique<HotKeyController>(std::make_unique<FakeHotKeyBackend>(hotKeys)),
+            std::make_unique<FakeKeyEventMonitor>(keys), *settings);
+        banner = std::nullopt;
+        recorder->onMessage = [this](const std::optional<QString>& message) { banner = message; };
+        recorder->onPressed = [this] { ++presses; };
+        recorder->registerStored();
+        return *recorder;
+    }
+    QJsonObject storedSettings() const {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? json(file.readAll()) : QJsonObject();
+    }
+    bool sendKey(int qtKey, Qt::KeyboardModifiers modifiers, std::uint32_t keysym) {
+        return keys->press(qtKey, modifiers, keysym);
+    }
+
+    QString path;
+    std::unique_ptr<SettingsStore> settings;
+    std::unique_ptr<ShortcutRecorder> recorder;
+    std::optional<QString> banner;
+    int presses = 0;
+};
+
+// Registration at launch (a refusal keeps it shown and stored), then recording and clearing.
+TEST_F(ShortcutRecorderTest, TheShortcutFromLaunchThroughRecordingToClearing) {
+    EXPECT_FALSE(makeRecorder(R"({"hotKeyKeyCode": 40, "hotKeyDisplayKey": "K"})").setting());
+    hotKeys->nextStatus = -10;
+    EXPECT_EQ(makeRecorder(storedControlOptionK).displayName(), "Ctrl+Alt+K");
+    EXPECT_EQ(banner, refusalText(-10));
+    EXPECT_EQ(storedSettings(), json(storedControlOptionK));
+    hotKeys->nextStatus = 0;
+    auto& created = makeRecorder(storedControlOptionK);
+    EXPECT_EQ(hotKeys->registered, created.setting());
+    EXPECT_FALSE(banner);
+    hotKeys->backend->press({HotKeyController::signature, HotKeyController::hotKeyNumber});
+    EXPECT_TRUE(eventually([&] { return presses == 1; }));
+
+    // A refused combination leaves the shortcut from before in effect: shown, stored, registered.
+    hotKeys->nextStatus = -10;
+    created.start();
+    sendKey(Qt::Key_J, Qt::ControlModifier, 'j');
+    EXPECT_EQ(created.displayName(), "Ctrl+Alt+K");
+    EXPECT_EQ(banner, refusalText(-10));
+    EXPECT_EQ(storedSettings(), json(storedControlOptionK));
+    EXPECT_EQ(hotKeys->registered, created.setting());
+
+    hotKeys->nextStatus = 0;
+    created.start();
+    EXPECT_FALSE(banner) << "recording kept the message from before";
+    EXPECT_TRUE(sendKey(Qt::Key_Escape, Qt::NoModifier, 0xff1b));
+    EXPECT_FALSE(created.isRecording()) << "Escape cancels recording";
+    EXPECT_EQ(created.displayName(), "Ctrl+Alt+K");
+    created.start();
+    EXPECT_TRUE(sendKey(Qt::Key_Shift, Qt::ShiftModifier, 0xffe1));
+    EXPECT_TRUE(created.isRecording()) << "a modifier alone ended recording";
+    EXPECT_FALSE(banner) << "a modifier on its way to a combination was refused";
+    EXPECT_TRUE(sendKey(Qt::Key_A, Qt::NoModifier, 'a'));
+    EXPECT_EQ(banner, "Press a key together with Super, Ctrl, Alt or Shift.");
+    sendKey(Qt::Key_Up, Qt::ShiftModifier | Qt::MetaModifier, 0xff52);
+    EXPECT_EQ(created.displayName(), "Super+Shift+Up");
+    EXPECT_EQ(hotKeys->registered, created.setting());
+    EXPECT_FALSE(banner);
+    EXPECT_EQ(storedSettings(), json(R"({"hotKeyKeyCode": 126, "hotKeyModifiers": 768, "hotKeyDisplayKey": "↑"})"));
+    EXPECT_FALSE(sendKey(Qt::Key_A, Qt::NoModifier, 'a')) << "recording is over: keys reach the application again";
+
+    created.start();
+    created.clear(); // while recording: recording ends too
+    EXPECT_FALSE(created.isRecording());
+    EXPECT_FALSE(sendKey(Qt::Key_A, Qt::NoModifier, 'a'));
+    EXPECT_FALSE(hotKeys->registered);
+    EXPECT_EQ(storedSettings(), QJsonObject());
+}
+
+// Until a late desktop answer the old shortcut stays; a clearing in between drops the answer.
+TEST_F(ShortcutRecorderTest, TheDesktopsLateAnswerDecidesTheShortcut) {
+    hotKeys->nextStatus = std::nullopt;
+    auto& created = makeRecorder(storedControlOptionK);
+    EXPECT_EQ(hotKeys->waiting, created.setting());
+    EXPECT_FALSE(banner);
+    hotKeys->backend->answer(HotKeyError::portalRefused);
+    EXPECT_EQ(banner, refusalText(-2002));
+    EXPECT_EQ(created.displayName(), "Ctrl+Alt+K");
+
+    created.start();
+    sendKey(Qt::Key_Up, Qt::ShiftModifier | Qt::MetaModifier, 0xff52);
+    EXPECT_FALSE(created.isRecording());
+    EXPECT_FALSE(banner);
+    EXPECT_EQ(created.displayName(), "Ctrl+Alt+K") << "shown before the desktop agreed";
+    hotKeys->backend->answer(0);
+    EXPECT_EQ(created.displayName(), "Super+Shift+Up");
+    EXPECT_EQ(storedSettings()["hotKeyDisplayKey"], "↑");
+
+    created.start();
+    sendKey(Qt::Key_J, Qt::ControlModifier, 'j');
+    created.clear();
+    hotKeys->backend->answer(0);
+    EXPECT_FALSE(created.setting());
+    EXPECT_FALSE(hotKeys->registered);
+    EXPECT_EQ(storedSettings(), QJsonObject());
+}
+
+} // namespace
+} // namespace harkwell

@@ -212,13 +212,13 @@ QJsonObject soak(const ListeningSettings& settings, const std::vector<Clip>& cli
             if (delivered >= totalSamples) {
                 return false;
             }
-            if (delivered == 16000 * 60) {
+            if (delivered == std::uint64_t{16000} * 60) {
                 figures.residentMegabytesAfterOneMinute = residentMegabytes(); // the model is loaded by then
             }
             const auto& samples = audio[clipIndex];
             buffer.assign(1600, 0);
             for (auto& sample : buffer) {
-                sample = at < samples.size() ? samples[at] : 0;
+                sample = at < samples.size() ? samples[at] : std::int16_t{0};
                 if (++at >= samples.size() + gap) {
                     at = 0;
                     clipIndex = (clipIndex + 1) % audio.size();

@@ -16,6 +16,7 @@ std::vector<std::string> phraseList(int count, bool korean) {
                                                       "하준", "김 민수", "도윤", "서준",   "예은"};
     const auto& names = korean ? koreanNames : englishNames;
     std::vector<std::string> phrases;
+    phrases.reserve(static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i) {
         phrases.push_back(names[static_cast<size_t>(i) % names.size()] + std::to_string(i));
     }
@@ -24,10 +25,10 @@ std::vector<std::string> phraseList(int count, bool korean) {
 
 // A full-size window that matches none of the phrases, so every phrase is tried.
 std::string window(bool korean) {
-    const std::string text = korean ? "그래서 오늘 회의는 몇 시에 시작하나요 저는 잘 모르겠어요 아마 세 시쯤일 거예요 "
-                                      "다들 준비는 되셨나요 자료는 어디에 있나요 "
-                                    : "so what time does the meeting start today I am not sure maybe around three "
-                                      "o'clock is everyone ready";
+    std::string text = korean ? "그래서 오늘 회의는 몇 시에 시작하나요 저는 잘 모르겠어요 아마 세 시쯤일 거예요 "
+                                "다들 준비는 되셨나요 자료는 어디에 있나요 "
+                              : "so what time does the meeting start today I am not sure maybe around three "
+                                "o'clock is everyone ready";
     return text;
 }
 

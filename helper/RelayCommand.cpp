@@ -51,9 +51,9 @@ RelayResult runRelayCommand(const RelayInvocation& invocation, AirPodsLink& link
         }
         const NoiseControlMode mode = link.currentMode();
         if (mode == NoiseControlMode::adaptive) {
-            result.lines.push_back("The AirPods are in Adaptive mode, which is noise control on: reported as anc.");
+            result.lines.emplace_back("The AirPods are in Adaptive mode, which is noise control on: reported as anc.");
         }
-        result.lines.push_back(std::string(listeningModeFor(mode).rawValue()));
+        result.lines.emplace_back(listeningModeFor(mode).rawValue());
     } catch (const RelayFailure& failure) {
         result = {failure.exitCode(), {failure.what()}};
     } catch (const std::exception& error) {

@@ -19,7 +19,7 @@ cmake --preset fuzz >/dev/null
 fuzzers=(fuzz_matching fuzz_transcript fuzz_helper_output)
 cmake --build build/fuzz -j "$jobs" --target "${fuzzers[@]}"
 corpus="$(mktemp -d)"
-trap 'rm -rf "$corpus" "$corpus.log" "$corpus.ctest" "$corpus.release"' EXIT
+trap 'rm -rf "$corpus" "$corpus.log" "$corpus.ctest" "$corpus.release" "$corpus.tidy"' EXIT
 python3 tests/fuzz/make_seeds.py "$corpus"
 for fuzzer in "${fuzzers[@]}"; do
     if ! build/fuzz/bin/"$fuzzer" -max_total_time="$fuzz_seconds" -max_len=4096 -timeout=10 -rss_limit_mb=2048 \
@@ -56,6 +56,16 @@ sanitized_tests tsan
 echo "== Tests"
 cmake --preset release >/dev/null
 cmake --build build/release -j "$jobs"
+
+# After the release build: clang-tidy reads its compile commands and the files it generated.
+echo "== clang-tidy"
+mapfile -t tidied < <(git ls-files -- 'src/*.cpp' 'helper/*.cpp' 'bench/*.cpp')
+if ! printf '%s\n' "${tidied[@]}" | xargs -P "$jobs" -n 4 clang-tidy -p build/release --quiet >"$corpus.tidy" 2>&1; then
+    grep -E -A3 'error:|warning:' "$corpus.tidy" >&2
+    echo "clang-tidy found problems (.clang-tidy lists the checks)" >&2
+    exit 1
+fi
+echo "clang-tidy: ${#tidied[@]} files, no findings"
 ctest --preset release -j "$jobs" | tee "$corpus.release"
 
 echo "== Package"

@@ -36,9 +36,9 @@ qint64 millisecondsSince(SteadyClock::time_point start) {
 
 } // namespace
 
-AirPodsController::AirPodsController(std::filesystem::path installationRoot, std::chrono::milliseconds timeout,
+AirPodsController::AirPodsController(const std::filesystem::path& installationRoot, std::chrono::milliseconds timeout,
                                      std::chrono::milliseconds terminationGrace)
-    : helperPath_(std::move(installationRoot) / "libexec" / "harkwell" / "ModeRelay"), timeout_(timeout),
+    : helperPath_(installationRoot / "libexec" / "harkwell" / "ModeRelay"), timeout_(timeout),
       terminationGrace_(terminationGrace), stopFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
 AirPodsController::~AirPodsController() {

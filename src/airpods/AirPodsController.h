@@ -22,9 +22,9 @@ public:
     // The grace of a helper ended by shutDown: quitting does not wait long.
     static constexpr std::chrono::milliseconds shutDownGrace{500};
     // Cap on what is read of the output file, and on the helper's printed output.
-    static constexpr size_t outputLimit = 1024 * 1024;
+    static constexpr size_t outputLimit = size_t{1024} * 1024;
 
-    explicit AirPodsController(std::filesystem::path installationRoot = defaultInstallationRoot(),
+    explicit AirPodsController(const std::filesystem::path& installationRoot = defaultInstallationRoot(),
                                std::chrono::milliseconds timeout = defaultTimeout,
                                std::chrono::milliseconds terminationGrace = defaultTerminationGrace);
     ~AirPodsController() override;

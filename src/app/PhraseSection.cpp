@@ -177,7 +177,7 @@ void PhraseSection::rebuildRows() {
 
 void PhraseSection::fitScrollArea() {
     int height = 0;
-    for (int index = 0; index < std::min<int>(rows_.size(), visibleRows); ++index) {
+    for (qsizetype index = 0; index < std::min<qsizetype>(rows_.size(), visibleRows); ++index) {
         height += rows_[index].phrase->parentWidget()->sizeHint().height() + (index > 0 ? rowsLayout_->spacing() : 0);
     }
     parts_.phraseScrollArea->setFixedHeight(height);

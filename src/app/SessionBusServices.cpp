@@ -87,7 +87,7 @@ void ControlPanelService::Open() {
     }
 }
 
-bool isRunningInstanceOn(QDBusConnection bus) {
+bool isRunningInstanceOn(const QDBusConnection& bus) {
     if (!bus.isConnected() || !bus.interface()) {
         return false;
     }
@@ -95,7 +95,7 @@ bool isRunningInstanceOn(QDBusConnection bus) {
     return owner.isValid() && !owner.value().isEmpty() && owner.value() != bus.baseService();
 }
 
-bool openRunningInstancePanel(QDBusConnection bus) {
+bool openRunningInstancePanel(const QDBusConnection& bus) {
     if (!bus.isConnected()) {
         return false;
     }

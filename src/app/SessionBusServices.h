@@ -82,8 +82,8 @@ private:
 };
 
 // Whether another process owns Harkwell's bus name on bus.
-bool isRunningInstanceOn(QDBusConnection bus);
+bool isRunningInstanceOn(const QDBusConnection& bus);
 // Asks the running instance to open its control panel; false when no instance took the request.
-bool openRunningInstancePanel(QDBusConnection bus);
+bool openRunningInstancePanel(const QDBusConnection& bus);
 
 } // namespace harkwell

@@ -7,14 +7,14 @@
 namespace harkwell {
 
 WakePhraseDetector::Platform systemListeningPlatform(DetectionSensitivity sensitivity,
-                                                     std::shared_ptr<WhisperTranscriber> transcriber) {
-    return {listeningRecognizerFactory(sensitivity, std::move(transcriber)),
-            std::make_shared<PulseAudioCaptureDevices>(), std::make_shared<SystemPermissionService>()};
+                                                     const std::shared_ptr<WhisperTranscriber>& transcriber) {
+    return {listeningRecognizerFactory(sensitivity, transcriber), std::make_shared<PulseAudioCaptureDevices>(),
+            std::make_shared<SystemPermissionService>()};
 }
 
 std::unique_ptr<WakePhraseListener> makeSystemWakePhraseListener(AppLocale locale, DetectionSensitivity sensitivity,
                                                                  const std::string& microphoneSource,
-                                                                 std::shared_ptr<WhisperModel> whisperModel) {
+                                                                 const std::shared_ptr<WhisperModel>& whisperModel) {
     // The model as it stands now: a session started while it loads listens with PocketSphinx alone.
     auto detector = std::make_unique<WakePhraseDetector>(
         locale, systemListeningPlatform(sensitivity, whisperModel ? whisperModel->transcriber() : nullptr));

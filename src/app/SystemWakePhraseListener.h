@@ -15,15 +15,16 @@ namespace harkwell {
 // the desktop's permissions (always granted on Linux). Calls are reported only after near speech
 // (WakePhraseDetector::setRequiresNearSpeech).
 WakePhraseDetector::Platform systemListeningPlatform(DetectionSensitivity sensitivity,
-                                                     std::shared_ptr<WhisperTranscriber> transcriber = nullptr);
+                                                     const std::shared_ptr<WhisperTranscriber>& transcriber = nullptr);
 
 // A detector on that platform, for the model's WakePhraseListenerFactory. Needs a running
 // QCoreApplication (or QApplication); results and errors come on its main thread.
 // Listens on microphoneSource (a sound server's source name), or on the built-in microphone when
 // it is empty. whisperModel is the process's accurate recogniser model (none: the basic recogniser
 // alone). At Low, a call is reported only when said as an address.
-std::unique_ptr<WakePhraseListener> makeSystemWakePhraseListener(AppLocale locale, DetectionSensitivity sensitivity,
-                                                                 const std::string& microphoneSource = {},
-                                                                 std::shared_ptr<WhisperModel> whisperModel = nullptr);
+std::unique_ptr<WakePhraseListener>
+makeSystemWakePhraseListener(AppLocale locale, DetectionSensitivity sensitivity,
+                             const std::string& microphoneSource = {},
+                             const std::shared_ptr<WhisperModel>& whisperModel = nullptr);
 
 } // namespace harkwell

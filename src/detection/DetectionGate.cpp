@@ -44,8 +44,9 @@ std::optional<WakePhraseMatch> DetectionGate::hear(const std::string& transcript
         }
         if (cue == AddressCue::beforePause) {
             matchBeforePause_ = std::move(match);
+            return std::nullopt;
         }
-        if (!cue || cue == AddressCue::beforePause) {
+        if (!cue) {
             return std::nullopt;
         }
     }

@@ -151,18 +151,18 @@ void WakePhraseDetector::startCapture(const OwnerContext::Handle& session, const
                 onNearSpeech_();
             }
         })](std::span<const std::int16_t> samples) {
-            const auto capture = running.lock();
-            if (!capture) {
+            const auto live = running.lock();
+            if (!live) {
                 return;
             }
-            capture->watchdog->beginBuffer();
-            if (capture->request) {
-                capture->request->append(samples);
+            live->watchdog->beginBuffer();
+            if (live->request) {
+                live->request->append(samples);
             }
-            capture->watchdog->endBuffer();
-            const bool near = capture->nearSpeechWatch.hear(samples);
-            inputLevel_.store(capture->nearSpeechWatch.lastFramePeak(), std::memory_order_relaxed);
-            framesSinceNearSpeech_.store(capture->nearSpeechWatch.framesSinceNearSpeech().value_or(noNearSpeech),
+            live->watchdog->endBuffer();
+            const bool near = live->nearSpeechWatch.hear(samples);
+            inputLevel_.store(live->nearSpeechWatch.lastFramePeak(), std::memory_order_relaxed);
+            framesSinceNearSpeech_.store(live->nearSpeechWatch.framesSinceNearSpeech().value_or(noNearSpeech),
                                          std::memory_order_relaxed);
             if (near) {
                 onNearSpeech();

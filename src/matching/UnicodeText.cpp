@@ -144,9 +144,9 @@ icu::UnicodeString foldedForMatching(const icu::UnicodeString& text) {
     icu::UnicodeString decomposition;
     for (int32_t i = 0; i < caseFolded.length(); i = caseFolded.moveIndex32(i, 1)) {
         const UChar32 c = caseFolded.char32At(i);
-        if (c < 0xC0 || isHangulSyllable(c)) {
-            out.append(c);
-        } else if (decompose.getDecomposition(c, decomposition)) {
+        // Below U+00C0 and in Hangul syllables nothing decomposes into a letter and its marks.
+        const bool mayDecompose = c >= 0xC0 && !isHangulSyllable(c);
+        if (mayDecompose && decompose.getDecomposition(c, decomposition)) {
             icu::UnicodeString stripped;
             appendWithoutDiacritics(stripped, decomposition);
             UErrorCode status = U_ZERO_ERROR;

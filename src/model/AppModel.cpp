@@ -301,7 +301,7 @@ void AppModel::readAirPodsModeQuietly() {
         });
 }
 
-void AppModel::toggleAirPodsModeFromShortcut(std::function<void(const std::optional<QString>& failure)> done) {
+void AppModel::toggleAirPodsModeFromShortcut(const std::function<void(const std::optional<QString>& failure)>& done) {
     const auto mode = switcher_.selectedMode() == ListeningMode::anc ? ListeningMode::transparency : ListeningMode::anc;
     if (!done) {
         setAirPodsMode(mode);

@@ -184,7 +184,8 @@ public:
     // What the global shortcut (and `harkwell --toggle-mode`) does: noise cancellation to
     // transparency, anything else to noise cancellation. done, when given, hears how it ended: no
     // failure, or why the AirPods were not switched.
-    void toggleAirPodsModeFromShortcut(std::function<void(const std::optional<QString>& failure)> done = nullptr);
+    void
+    toggleAirPodsModeFromShortcut(const std::function<void(const std::optional<QString>& failure)>& done = nullptr);
     // Stored; while listening, listening goes on at once with the new level's recogniser, without
     // turning off in between.
     void setDetectionSensitivity(DetectionSensitivity sensitivity);

@@ -46,11 +46,11 @@ void PermissionSetup::prepare() {
             return;
         }
         setup->assignStatusText(uiText("마이크 권한 확인 중", "Checking microphone permission"));
-        setup->requestMicrophone([setup](bool granted) {
+        setup->requestMicrophone([setup](bool microphoneGranted) {
             if (!setup) {
                 return;
             }
-            if (!granted) {
+            if (!microphoneGranted) {
                 setup->finish(false, uiText("마이크 권한을 허용해야 합니다.", "Microphone permission is required."));
                 return;
             }
@@ -80,7 +80,7 @@ void PermissionSetup::request(AuthorizationStatus status, const std::function<vo
 void PermissionSetup::requestSpeech(AskCompletion completion) {
     request(
         permissions_->speechAuthorizationStatus(),
-        [this](AskCompletion answer) {
+        [this](const AskCompletion& answer) {
             permissions_->requestSpeechAuthorization(
                 [answer](AuthorizationStatus status) { answer(status == AuthorizationStatus::authorized); });
         },

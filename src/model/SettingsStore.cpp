@@ -31,7 +31,7 @@ constexpr std::chrono::milliseconds abandonedLockAge{2000};
 constexpr std::chrono::milliseconds lockTimeout{5000};
 constexpr int mostCopyNames = 1000;
 // Settings take a few kilobytes; a larger file is not read.
-constexpr qint64 largestSettingsFile = 1024 * 1024;
+constexpr qint64 largestSettingsFile = qint64{1024} * 1024;
 
 QString systemError(int error) { return QString::fromLocal8Bit(std::generic_category().message(error)); }
 

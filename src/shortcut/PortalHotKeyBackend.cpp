@@ -42,8 +42,8 @@ QList<PortalShortcut> shortcutsOf(const QVariant& value) {
 // or uses it as context, so that deleting it ends every wait.
 class PortalHotKeyBackend::Registration : public QObject {
 public:
-    Registration(QObject* parent, HotKeyId id, QString trigger)
-        : QObject(parent), id(id), trigger(std::move(trigger)) {}
+    Registration(QObject* parent, HotKeyId hotKey, QString shortcut)
+        : QObject(parent), id(hotKey), trigger(std::move(shortcut)) {}
 
     HotKeyId id;
     QString trigger;

@@ -116,6 +116,7 @@ std::optional<std::int32_t> X11HotKeyBackend::registerHotKey(const HotKeySetting
     // shortcut as it was. Grabs both shortcuts share are this client's already.
     const auto added = without(grabs, grabs_);
     std::vector<xcb_void_cookie_t> cookies;
+    cookies.reserve(added.size());
     for (const auto& [keycode, variant] : added) {
         cookies.push_back(
             xcb_grab_key_checked(connection_, 0, root_, variant, keycode, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));

@@ -98,7 +98,7 @@ std::string commonWordsLanguageModel(const std::vector<WordProbability>& common,
     if (!pairs.empty()) {
         text += "\n\\2-grams:\n";
         for (const auto& [first, second] : pairs) {
-            text += "-0.3 " + first + " " + second + "\n";
+            text.append("-0.3 ").append(first).append(" ").append(second).append("\n");
         }
     }
     return text + "\n\\end\\\n";

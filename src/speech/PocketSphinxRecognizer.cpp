@@ -11,6 +11,7 @@
 #include <sphinxbase/logmath.h>
 #include <sphinxbase/ngram_model.h>
 
+#include <cstdint>
 #include <fstream>
 #include <map>
 #include <mutex>
@@ -28,8 +29,8 @@ constexpr int sampleRate = 16000;
 
 class PocketSphinxRequest final : public RecognitionRequest {
 public:
-    PocketSphinxRequest(std::vector<std::string> contextualStrings, std::size_t capacity)
-        : contextualStrings(std::move(contextualStrings)), audio(capacity) {}
+    PocketSphinxRequest(std::vector<std::string> phrases, std::size_t capacity)
+        : contextualStrings(std::move(phrases)), audio(capacity) {}
 
     void append(std::span<const std::int16_t> samples) override { audio.push(samples); }
     void endAudio() override { audio.end(); }
@@ -73,7 +74,7 @@ std::vector<WordProbability> unigramProbabilities(const std::string& languageMod
     std::vector<WordProbability> words;
     logmath_t* logMath = logmath_init(1.0001, 0, 0);
     if (ngram_model_t* model = ngram_model_read(nullptr, languageModel.c_str(), NGRAM_AUTO, logMath)) {
-        const int32 unigrams = ngram_model_get_counts(model)[0];
+        const auto unigrams = static_cast<int32>(ngram_model_get_counts(model)[0]);
         for (int32 id = 0; id < unigrams; ++id) {
             const char* word = ngram_word(model, id);
             int32 used = 0;
@@ -103,6 +104,7 @@ const std::vector<WordProbability>& commonWordsOf(const std::string& languageMod
 // A decoder for PocketSphinx command-line arguments; null when they are refused.
 Decoder startDecoder(std::vector<std::string> arguments) {
     std::vector<char*> argv;
+    argv.reserve(arguments.size());
     for (auto& argument : arguments) {
         argv.push_back(argument.data());
     }
@@ -255,7 +257,7 @@ private:
         // partial result while it is exactly full fails an assertion in PocketSphinx 5prealpha
         // (ngram_search_find_exit), which ends the process. Room for 100 word exits a frame over
         // `maxUtterance` (100 frames a second); untouched pages cost no memory.
-        const auto backpointers = std::to_string(100 * 100 * options_.maxUtterance.count());
+        const auto backpointers = std::to_string(std::int64_t{100} * 100 * options_.maxUtterance.count());
         std::vector<std::string> arguments{"-hmm",     model_.acousticModel,
                                            "-dict",    decoderDictionary.path(),
                                            "-lw",      std::to_string(options_.languageWeight),

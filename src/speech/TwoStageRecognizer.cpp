@@ -21,14 +21,14 @@ namespace harkwell {
 namespace {
 
 // The history holds the longest window and what may wait in the queue before it is taken.
-constexpr std::size_t historySamples = 16000 * 12;
+constexpr std::size_t historySamples = std::size_t{16000} * 12;
 
 class TwoStageRequest final : public RecognitionRequest {
 public:
-    TwoStageRequest(std::vector<std::string> phrases, std::shared_ptr<RecognitionRequest> basic,
+    TwoStageRequest(std::vector<std::string> callPhrases, std::shared_ptr<RecognitionRequest> basicRequest,
                     const TwoStageRecognizer::Options& options)
-        : phrases(std::move(phrases)), basic(std::move(basic)), queue(options.queueCapacity), planner_(options.windows),
-          waitForTranscription_(options.waitForTranscription) {
+        : phrases(std::move(callPhrases)), basic(std::move(basicRequest)), queue(options.queueCapacity),
+          planner_(options.windows), waitForTranscription_(options.waitForTranscription) {
         frame_.reserve(NearSpeechWatch::frameSamples);
     }
 
@@ -381,14 +381,14 @@ TwoStageRecognizer::Options twoStageOptionsFor(DetectionSensitivity sensitivity)
 }
 
 SpeechRecognizerFactory listeningRecognizerFactory(DetectionSensitivity sensitivity,
-                                                   std::shared_ptr<WhisperTranscriber> transcriber,
+                                                   const std::shared_ptr<WhisperTranscriber>& transcriber,
                                                    RecognizerChoice choice) {
-    return listeningRecognizerFactory(pocketSphinxOptionsFor(sensitivity), twoStageOptionsFor(sensitivity),
-                                      std::move(transcriber), choice);
+    return listeningRecognizerFactory(pocketSphinxOptionsFor(sensitivity), twoStageOptionsFor(sensitivity), transcriber,
+                                      choice);
 }
 
 SpeechRecognizerFactory listeningRecognizerFactory(PocketSphinxOptions basic, TwoStageRecognizer::Options accurate,
-                                                   std::shared_ptr<WhisperTranscriber> transcriber,
+                                                   const std::shared_ptr<WhisperTranscriber>& transcriber,
                                                    RecognizerChoice choice) {
     return [=](AppLocale locale) -> std::unique_ptr<SpeechRecognizer> {
         if (locale != AppLocale::english) {

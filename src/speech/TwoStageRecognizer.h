@@ -74,11 +74,11 @@ TwoStageRecognizer::Options twoStageOptionsFor(DetectionSensitivity sensitivity)
 // settings (PocketSphinx's among them); without one, or when PocketSphinx alone is chosen,
 // PocketSphinx as before. English only: no model here listens in Korean yet.
 SpeechRecognizerFactory listeningRecognizerFactory(DetectionSensitivity sensitivity,
-                                                   std::shared_ptr<WhisperTranscriber> transcriber,
+                                                   const std::shared_ptr<WhisperTranscriber>& transcriber,
                                                    RecognizerChoice choice = RecognizerChoice::both);
 // The same from explicit settings, for the benchmark.
 SpeechRecognizerFactory listeningRecognizerFactory(PocketSphinxOptions basic, TwoStageRecognizer::Options accurate,
-                                                   std::shared_ptr<WhisperTranscriber> transcriber,
+                                                   const std::shared_ptr<WhisperTranscriber>& transcriber,
                                                    RecognizerChoice choice);
 
 // Whether Whisper wrote out its prompt instead of what it heard, as it does with audio it cannot

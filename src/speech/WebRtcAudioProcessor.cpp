@@ -27,7 +27,8 @@ WebRtcAudioProcessor::WebRtcAudioProcessor(int suppressionLevel, bool hasGainCon
 WebRtcAudioProcessor::~WebRtcAudioProcessor() = default;
 
 void WebRtcAudioProcessor::processFrame(std::span<std::int16_t> frame) {
-    std::transform(frame.begin(), frame.end(), buffer_.begin(), [](std::int16_t sample) { return sample / 32768.0f; });
+    std::transform(frame.begin(), frame.end(), buffer_.begin(),
+                   [](std::int16_t sample) { return static_cast<float>(sample) / 32768.0f; });
     float* channel = buffer_.data();
     const webrtc::StreamConfig config(sampleRate, 1);
     if (processing_->ProcessStream(&channel, config, config, &channel) != webrtc::AudioProcessing::kNoError) {

@@ -13,6 +13,10 @@
 #include <stdexcept>
 #include <vector>
 
+#if defined(__x86_64__)
+#include <cpuid.h>
+#endif
+
 namespace harkwell {
 
 namespace {
@@ -41,7 +45,10 @@ void logFromWhisper(ggml_log_level level, const char* text, void*) {
 bool processorCanRun() {
 #if defined(__x86_64__)
     __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") && __builtin_cpu_supports("f16c");
+    // F16C through cpuid: not every compiler's __builtin_cpu_supports knows it.
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    const bool f16c = __get_cpuid(1, &eax, &ebx, &ecx, &edx) != 0 && (ecx & bit_F16C) != 0;
+    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") && f16c;
 #else
     return true;
 #endif

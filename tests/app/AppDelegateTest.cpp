@@ -158,14 +158,14 @@ TEST_F(AppDelegateTest, ACallAndTheTrayIconShowTheListeningState) {
 }
 
 TEST_F(AppDelegateTest, ThePreviewAsksTheApplicationToEndOnceTheCallPanelHasFadedOut) {
-    auto clock = std::make_shared<ManualAnimationClock>();
+    auto animation = std::make_shared<ManualAnimationClock>();
     const QRect screen(0, 0, 1280, 800);
     delegate = std::make_unique<AppDelegate>(
         dependenciesWith("{}"), CallDetectionHUDController::Environment{[] { return QPoint(640, 400); },
                                                                         [&] {
                                                                             return QList<HUDScreen>{{screen, screen}};
                                                                         },
-                                                                        clock});
+                                                                        animation});
     QSignalSpy quit(delegate.get(), &AppDelegate::quitRequested);
     QProcessEnvironment environment;
     environment.insert(AppDelegate::previewVariable, "1");
@@ -175,10 +175,11 @@ TEST_F(AppDelegateTest, ThePreviewAsksTheApplicationToEndOnceTheCallPanelHasFade
     const CallDetectionHUDView& panel = delegate->callDetectionHUD().panel();
     ASSERT_TRUE(eventually([&] { return panel.isVisible(); }));
     EXPECT_EQ(panel.targetPhrase(), AppDelegate::previewPhrase);
-    clock->advanceBy(CallDetectionHUDController::visibleDurationMs + CallDetectionHUDController::fadeDurationMs - 1);
+    animation->advanceBy(CallDetectionHUDController::visibleDurationMs + CallDetectionHUDController::fadeDurationMs -
+                         1);
     EXPECT_TRUE(panel.isVisible());
     EXPECT_EQ(quit.count(), 0);
-    clock->advanceBy(1);
+    animation->advanceBy(1);
     EXPECT_FALSE(panel.isVisible());
     EXPECT_EQ(quit.count(), 1);
     EXPECT_FALSE(delegate->isPopoverShown());

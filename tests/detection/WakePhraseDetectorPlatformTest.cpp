@@ -48,8 +48,8 @@ struct FakeRequest final : RecognitionRequest {
 
 // Its end passes through the recogniser's gate, as a real task waits for its decoder thread.
 struct FakeTask final : RecognitionTask {
-    FakeTask(std::shared_ptr<FakeRequest> request, std::shared_ptr<HoldPoint> end)
-        : request(std::move(request)), end(std::move(end)) {}
+    FakeTask(std::shared_ptr<FakeRequest> fed, std::shared_ptr<HoldPoint> ending)
+        : request(std::move(fed)), end(std::move(ending)) {}
     ~FakeTask() override { end->pass(); }
     void cancel() override { request->cancelled = true; }
     std::shared_ptr<FakeRequest> request;
@@ -88,7 +88,8 @@ struct CaptureLog {
 // The sound server's inputs, read on the capture thread; with inputsRead held, a read waits.
 struct FakeCaptureDevices final : AudioCaptureDevices {
     struct Session final : AudioCaptureSession {
-        Session(std::shared_ptr<CaptureLog> log, FakeCaptureDevices& devices) : log(std::move(log)), devices(devices) {}
+        Session(std::shared_ptr<CaptureLog> captureLog, FakeCaptureDevices& owner)
+            : log(std::move(captureLog)), devices(owner) {}
         void start(BufferHandler onBuffer, ErrorHandler onError) override {
             log->onBuffer = std::move(onBuffer);
             log->onError = std::move(onError);

@@ -72,15 +72,15 @@ TEST_F(AppModelShortcutTest, ThePortalsLateAnswerToTheStoredShortcut) {
         portal.bindAnswer = answer;
         auto controller = std::make_unique<HotKeyController>(
             std::make_unique<PortalHotKeyBackend>(testing::connectToPrivateBus(daemon, "harkwell")));
-        const auto* hotKeys = controller.get();
+        const auto* registrar = controller.get();
         const auto model = makeModel(std::move(controller));
-        EXPECT_TRUE(hotKeys->isRegistrationPending());
+        EXPECT_TRUE(registrar->isRegistrationPending());
         EXPECT_FALSE(model->errorMessage());
         ASSERT_TRUE(eventually([&] { return portal.isHoldingAnswer(); }));
 
         portal.releaseAnswer();
-        ASSERT_TRUE(eventually([&] { return !hotKeys->isRegistrationPending(); }));
-        EXPECT_EQ(hotKeys->isRegistered(), !message);
+        ASSERT_TRUE(eventually([&] { return !registrar->isRegistrationPending(); }));
+        EXPECT_EQ(registrar->isRegistered(), !message);
         EXPECT_EQ(model->errorMessage(), message);
         EXPECT_EQ(model->hotKeyDisplayName(), "Ctrl+Alt+K");
         EXPECT_EQ(storedSettings(), storedControlOptionK);

@@ -255,9 +255,9 @@ TEST_F(ListeningSessionTest, TheRecognizerNoticeSaysWhyTheBasicRecogniserListens
         "Accurate recognition model could not be loaded: listening with the basic recogniser.",
         "정확한 인식 모델을 불러오지 못했습니다. 기본 인식기로 듣고 있습니다."};
     QTemporaryDir directory;
-    QFile present(directory.filePath("ggml-model.bin"));
-    ASSERT_TRUE(present.open(QIODevice::WriteOnly) && present.write("ggml") == 4);
-    present.close();
+    QFile modelFile(directory.filePath("ggml-model.bin"));
+    ASSERT_TRUE(modelFile.open(QIODevice::WriteOnly) && modelFile.write("ggml") == 4);
+    modelFile.close();
     enum class File { none, missing, present };
     const struct {
         const char* what;
@@ -290,7 +290,7 @@ TEST_F(ListeningSessionTest, TheRecognizerNoticeSaysWhyTheBasicRecogniserListens
             }
             const std::string path = c.file == File::none      ? std::string()
                                      : c.file == File::missing ? directory.filePath("absent.bin").toStdString()
-                                                               : present.fileName().toStdString();
+                                                               : modelFile.fileName().toStdString();
             const auto whisper = std::make_shared<WhisperModel>(path, loader);
             whisperModel = whisper;
             makeSession();

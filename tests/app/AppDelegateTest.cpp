@@ -109,7 +109,7 @@ TEST_F(AppDelegateTest, ACallAndTheTrayIconShowTheListeningState) {
              {"ko-KR", "Harkwell: 감지 꺼짐", "Harkwell: 호출 문구 1개 감지 중", "Harkwell: 호출 문구 3개 감지 중",
               "Harkwell: 호출 문구 3개 감지 중 · 호출 후 주변음 모드"}}) {
         SCOPED_TRACE(tooltips.locale);
-        useLanguage(tooltips.locale);
+        useLocale(tooltips.locale);
         auto& app = launch(R"({"permissionSetupComplete": true, "wakePhrases": ["James"]})");
         AppModel& model = app.model();
         ASSERT_TRUE(eventually([&] { return !model.isCommandRunning(); }));

@@ -46,11 +46,7 @@ protected:
         parts().phraseField->setFocus();
         return *parts().phraseField;
     }
-    QJsonObject storedSettings() {
-        QFile file(directory.filePath("Harkwell.json"));
-        EXPECT_TRUE(file.open(QIODevice::ReadOnly));
-        return QJsonDocument::fromJson(file.readAll()).object();
-    }
+    QJsonObject storedSettings() const { return settingsIn(directory.filePath("Harkwell.json")); }
 
     std::unique_ptr<AppModel> model;
     std::unique_ptr<ContentView> view;

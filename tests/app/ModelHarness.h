@@ -4,7 +4,7 @@
 
 #include "EventLoop.h"
 #include "ModelFakes.h"
-#include "locale/AppMetadata.h"
+#include "TestLocale.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -15,18 +15,8 @@
 
 namespace harkwell::testing {
 
-// Chooses the interface language until the fixture ends.
-inline void useLanguage(const std::string& locale) {
-    setAppMetadataLookupForTesting([locale](std::string_view key) -> std::optional<std::string> {
-        return key == "HarkwellLocale" ? std::optional<std::string>(locale) : std::nullopt;
-    });
-}
-
 class PanelTest : public ::testing::Test, public FakeModelParts {
 protected:
-    PanelTest() { useLanguage("en-US"); }
-    ~PanelTest() override { setAppMetadataLookupForTesting(nullptr); }
-
     // The fakes and a settings file with this JSON content.
     AppModel::Dependencies dependenciesWith(const QByteArray& settingsJson) {
         const QString path = directory.filePath("Harkwell.json");
@@ -36,6 +26,7 @@ protected:
         return dependencies(path);
     }
 
+    TestLocale language;
     QTemporaryDir directory;
 };
 

@@ -5,12 +5,12 @@
 #include "LogCapture.h"
 #include "ModelFakes.h"
 #include "PrivatePulseAudio.h"
+#include "TestLocale.h"
 #include "airpods/AirPodsController.h"
 #include "app/SystemWakePhraseListener.h"
 #include "audio/FileAudioCapture.h"
 #include "core/SystemPermissionService.h"
 #include "detection/WakePhraseDetector.h"
-#include "locale/AppMetadata.h"
 #include "model/AppModel.h"
 #include "speech/PocketSphinxRecognizer.h"
 
@@ -56,14 +56,12 @@ WakePhraseListenerFactory fileListener(FileAudioCaptureDevices::Source source) {
 class AppModelEndToEndTest : public ::testing::Test {
 protected:
     AppModelEndToEndTest() {
-        setAppMetadataLookupForTesting([](std::string_view) { return std::optional<std::string>("en-US"); });
         writeFile(simulator, "anc\n");
         qputenv("HARKWELL_AIRPODS_SIMULATOR", simulator.toLocal8Bit());
     }
     ~AppModelEndToEndTest() override {
         model.reset();
         qunsetenv("HARKWELL_AIRPODS_SIMULATOR");
-        setAppMetadataLookupForTesting(nullptr);
     }
 
     // The model over the real parts, listening through the factory, with the settings and the
@@ -97,6 +95,7 @@ protected:
         return airPods.open(QIODevice::ReadOnly) ? airPods.readAll().trimmed() : QByteArray();
     }
 
+    testing::TestLocale locale;
     QTemporaryDir directory;
     const QString simulator = directory.filePath("airpods");
     const QString settingsPath = directory.filePath("Harkwell.json");

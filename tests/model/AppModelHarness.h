@@ -5,13 +5,8 @@
 
 #include "EventLoop.h"
 #include "ModelFakes.h"
-#include "locale/AppMetadata.h"
+#include "TestLocale.h"
 #include "model/AppModel.h"
-
-#include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -22,21 +17,15 @@ namespace harkwell::testing {
 
 using Status = AuthorizationStatus;
 
-inline QJsonObject json(const QByteArray& text) { return QJsonDocument::fromJson(text).object(); }
 inline QString describe(const AppError& error) { return QString::fromStdString(error.errorDescription()); }
-inline void useLocale(const std::string& locale) {
-    setAppMetadataLookupForTesting([locale](std::string_view) { return std::optional<std::string>(locale); });
-}
 
 class AppModelTest : public ::testing::Test, protected FakeModelParts {
 protected:
-    AppModelTest() { useLocale("en-US"); }
     ~AppModelTest() override {
         audioInputs->release();
         detectors->teardown->release();
         model.reset();
         airPods->release();
-        setAppMetadataLookupForTesting(nullptr);
     }
 
     // A model over a new settings file each time (QSettings caches what it parsed of a file); the old
@@ -48,10 +37,7 @@ protected:
         model->onCallDetected = [this](const QString& phrase) { calls.append(phrase); };
         return *model;
     }
-    QJsonObject storedSettings() const {
-        QFile file(path);
-        return file.open(QIODevice::ReadOnly) ? json(file.readAll()) : QJsonObject();
-    }
+    QJsonObject storedSettings() const { return settingsIn(path); }
     // A model whose permission setup is complete, listening for "James"; more settings start with ", ".
     AppModel& listeningModel(const QByteArray& more = "") {
         auto& created = makeModel(R"({"permissionSetupComplete": true, "wakePhrases": ["James"])" + more + "}");
@@ -87,6 +73,7 @@ protected:
     }
     void pressShortcut() { hotKeys->backend->press({HotKeyController::signature, HotKeyController::hotKeyNumber}); }
 
+    TestLocale locale;
     QString path;
     std::unique_ptr<AppModel> model;
     QStringList calls;

@@ -5,7 +5,7 @@
 #include "ModelFakes.h"
 #include "OtherXClient.h"
 #include "PrivateBusConnection.h"
-#include "locale/AppMetadata.h"
+#include "TestLocale.h"
 #include "model/AppModel.h"
 #include "shortcut/PortalHotKeyBackend.h"
 
@@ -28,11 +28,6 @@ QString refusalText(std::int32_t status) {
 
 class AppModelShortcutTest : public ::testing::Test, protected testing::FakeModelParts {
 protected:
-    AppModelShortcutTest() {
-        setAppMetadataLookupForTesting([](std::string_view) { return std::optional<std::string>("en-US"); });
-    }
-    ~AppModelShortcutTest() override { setAppMetadataLookupForTesting(nullptr); }
-
     // A model over a new settings file holding the shortcut Ctrl+Alt+K, with this hot-key controller.
     std::unique_ptr<AppModel> makeModel(std::unique_ptr<HotKeyController> controller) {
         path = directory.filePath(QString("Harkwell-%1.json").arg(++generation));
@@ -53,6 +48,7 @@ protected:
                settings.string("hotKeyDisplayKey") == "K";
     }
 
+    testing::TestLocale locale;
     QTemporaryDir directory;
     QString path;
     int generation = 0;

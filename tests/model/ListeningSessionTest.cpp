@@ -2,7 +2,7 @@
 #include "EventLoop.h"
 #include "LogCapture.h"
 #include "ModelFakes.h"
-#include "locale/AppMetadata.h"
+#include "TestLocale.h"
 
 #include <QSignalSpy>
 
@@ -19,25 +19,17 @@ namespace {
 using namespace harkwell::testing;
 using namespace std::chrono_literals;
 
-void useLocale(const std::string& locale) {
-    setAppMetadataLookupForTesting([locale](std::string_view) { return std::optional<std::string>(locale); });
-}
-
 const Error soundStopped = AppError::microphoneStopped("Built-in Audio");
 const Error soundUnreachable = AppError::soundServerUnreachable("Connection refused");
 const std::vector<std::string> james{"James"};
 
 class ListeningSessionTest : public ::testing::Test, protected FakeModelParts {
 protected:
-    ListeningSessionTest() {
-        useLocale("en-US");
-        makeSession();
-    }
+    ListeningSessionTest() { makeSession(); }
     ~ListeningSessionTest() override {
         audioInputs->release();
         detectors->teardown->release();
         session.reset();
-        setAppMetadataLookupForTesting(nullptr);
     }
 
     // A new session over whisperModel, which answers as the model does: a try that is due starts
@@ -56,6 +48,7 @@ protected:
     void pass(Clock::duration time) { passTime(time); }
     std::size_t tries() const { return detectors->startedWith.size() - 1; }
 
+    TestLocale locale;
     MicrophoneInputs microphones{audioInputs};
     std::unique_ptr<ListeningSession> session;
     QStringList heard;

@@ -1,7 +1,7 @@
 #include "model/PermissionSetup.h"
 #include "EventLoop.h"
 #include "ModelFakes.h"
-#include "locale/AppMetadata.h"
+#include "TestLocale.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -19,14 +19,10 @@ QString describe(const AppError& error) { return QString::fromStdString(error.er
 
 class PermissionSetupTest : public ::testing::Test, protected FakeModelParts {
 protected:
-    PermissionSetupTest() {
-        setAppMetadataLookupForTesting([](std::string_view) { return std::optional<std::string>("en-US"); });
-    }
     ~PermissionSetupTest() override {
         airPods->release();
         setup.reset();
         switcher.reset();
-        setAppMetadataLookupForTesting(nullptr);
     }
 
     // A setup over the stored flag and the fakes as they are now, its messages kept in banner.
@@ -43,11 +39,9 @@ protected:
     bool idle() {
         return eventually([&] { return !switcher->isCommandRunning(); });
     }
-    QJsonObject storedSettings() const {
-        QFile file(settings->filePath());
-        return file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll()).object() : QJsonObject();
-    }
+    QJsonObject storedSettings() const { return settingsIn(settings->filePath()); }
 
+    TestLocale locale;
     std::unique_ptr<SettingsStore> settings;
     std::unique_ptr<AirPodsModeSwitcher> switcher;
     std::unique_ptr<PermissionSetup> setup;

@@ -1,5 +1,5 @@
 #include "model/PhraseBook.h"
-#include "locale/AppMetadata.h"
+#include "TestLocale.h"
 
 #include <QSignalSpy>
 
@@ -10,9 +10,7 @@
 namespace harkwell {
 namespace {
 
-void useLocale(const std::string& locale) {
-    setAppMetadataLookupForTesting([locale](std::string_view) { return std::optional<std::string>(locale); });
-}
+using testing::useLocale;
 
 QStringList numbered(const QString& pattern, int first, int last) {
     QStringList list;
@@ -24,9 +22,7 @@ QStringList numbered(const QString& pattern, int first, int last) {
 
 class PhraseBookTest : public ::testing::Test {
 protected:
-    PhraseBookTest() { useLocale("en-US"); }
-    ~PhraseBookTest() override { setAppMetadataLookupForTesting(nullptr); }
-
+    testing::TestLocale locale;
     PhraseBook book;
 };
 

@@ -1,7 +1,7 @@
 #include "model/ShortcutRecorder.h"
 #include "EventLoop.h"
 #include "ModelFakes.h"
-#include "locale/AppMetadata.h"
+#include "TestLocale.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -14,7 +14,6 @@ namespace {
 
 using namespace harkwell::testing;
 
-QJsonObject json(const QByteArray& text) { return QJsonDocument::fromJson(text).object(); }
 QString refusalText(std::int32_t status) {
     return QString::fromStdString(HotKeyError::registrationFailed(status).errorDescription());
 }
@@ -23,13 +22,7 @@ const QByteArray storedControlOptionK = R"({"hotKeyKeyCode": 40, "hotKeyModifier
 
 class ShortcutRecorderTest : public ::testing::Test, protected FakeModelParts {
 protected:
-    ShortcutRecorderTest() {
-        setAppMetadataLookupForTesting([](std::string_view) { return std::optional<std::string>("en-US"); });
-    }
-    ~ShortcutRecorderTest() override {
-        recorder.reset();
-        setAppMetadataLookupForTesting(nullptr);
-    }
+    ~ShortcutRecorderTest() override { recorder.reset(); }
 
     // A recorder over a new settings file holding stored, with the stored shortcut registered; the
     // old recorder goes first, as it unhooks the fake hot-key backend.
@@ -46,14 +39,12 @@ protected:
         recorder->registerStored();
         return *recorder;
     }
-    QJsonObject storedSettings() const {
-        QFile file(path);
-        return file.open(QIODevice::ReadOnly) ? json(file.readAll()) : QJsonObject();
-    }
+    QJsonObject storedSettings() const { return settingsIn(path); }
     bool sendKey(int qtKey, Qt::KeyboardModifiers modifiers, std::uint32_t keysym) {
         return keys->press(qtKey, modifiers, keysym);
     }
 
+    TestLocale locale;
     QString path;
     std::unique_ptr<SettingsStore> settings;
     std::unique_ptr<ShortcutRecorder> recorder;

@@ -7,6 +7,8 @@
 #include "model/AppModel.h"
 
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QKeyEvent>
 #include <QTemporaryDir>
 
@@ -21,6 +23,13 @@
 #include <vector>
 
 namespace harkwell::testing {
+
+inline QJsonObject json(const QByteArray& text) { return QJsonDocument::fromJson(text).object(); }
+// What a settings file holds; empty when it cannot be read.
+inline QJsonObject settingsIn(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? json(file.readAll()) : QJsonObject();
+}
 
 // AirPods whose answers the test scripts. With hold(), calls wait until release(), so that the
 // test can act while a command is under way; a call held for 10 s gives up (hasGivenUp), so that a

@@ -95,7 +95,7 @@ protected:
         return airPods.open(QIODevice::ReadOnly) ? airPods.readAll().trimmed() : QByteArray();
     }
 
-    testing::TestLocale locale;
+    testing::TestLocale speaksEnglish;
     QTemporaryDir directory;
     const QString simulator = directory.filePath("airpods");
     const QString settingsPath = directory.filePath("Harkwell.json");

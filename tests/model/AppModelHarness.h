@@ -73,7 +73,7 @@ protected:
     }
     void pressShortcut() { hotKeys->backend->press({HotKeyController::signature, HotKeyController::hotKeyNumber}); }
 
-    TestLocale locale;
+    TestLocale speaksEnglish;
     QString path;
     std::unique_ptr<AppModel> model;
     QStringList calls;

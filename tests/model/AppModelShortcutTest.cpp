@@ -48,7 +48,7 @@ protected:
                settings.string("hotKeyDisplayKey") == "K";
     }
 
-    testing::TestLocale locale;
+    testing::TestLocale speaksEnglish;
     QTemporaryDir directory;
     QString path;
     int generation = 0;

@@ -48,7 +48,7 @@ protected:
     void pass(Clock::duration time) { passTime(time); }
     std::size_t tries() const { return detectors->startedWith.size() - 1; }
 
-    TestLocale locale;
+    TestLocale speaksEnglish;
     MicrophoneInputs microphones{audioInputs};
     std::unique_ptr<ListeningSession> session;
     QStringList heard;

@@ -41,7 +41,7 @@ protected:
     }
     QJsonObject storedSettings() const { return settingsIn(settings->filePath()); }
 
-    TestLocale locale;
+    TestLocale speaksEnglish;
     std::unique_ptr<SettingsStore> settings;
     std::unique_ptr<AirPodsModeSwitcher> switcher;
     std::unique_ptr<PermissionSetup> setup;

@@ -22,7 +22,7 @@ QStringList numbered(const QString& pattern, int first, int last) {
 
 class PhraseBookTest : public ::testing::Test {
 protected:
-    testing::TestLocale locale;
+    testing::TestLocale speaksEnglish;
     PhraseBook book;
 };
 

@@ -420,7 +420,7 @@ protected:
         model->addWakePhraseFromDraft();
     }
 
-    testing::TestLocale locale;
+    testing::TestLocale speaksEnglish;
     QTemporaryDir directory;
     std::unique_ptr<AppModel> model;
 };

@@ -44,7 +44,7 @@ protected:
         return keys->press(qtKey, modifiers, keysym);
     }
 
-    TestLocale locale;
+    TestLocale speaksEnglish;
     QString path;
     std::unique_ptr<SettingsStore> settings;
     std::unique_ptr<ShortcutRecorder> recorder;

@@ -177,7 +177,7 @@ std::optional<QString> AppDelegate::exportOn(QDBusConnection bus) {
         return QStringLiteral("Cannot export the control panel on the session bus.");
     }
     toggleModeService_ = std::make_unique<ToggleModeService>(
-        [this](ToggleModeService::Completion done) { model_->toggleAirPodsModeFromShortcut(std::move(done)); });
+        [this](const ToggleModeService::Completion& done) { model_->toggleAirPodsModeFromShortcut(done); });
     if (auto failure = toggleModeService_->exportOn(bus)) {
         bus.unregisterObject(controlPanelBus::path);
         toggleModeService_.reset();

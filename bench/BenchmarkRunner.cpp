@@ -277,6 +277,7 @@ std::vector<ListeningSettings> levelSettings(const BenchmarkOptions& options,
             ours.accurate.windows = accurate.windows;
             ours.accurate.queueCapacity = accurate.queueCapacity;
             ours.accurate.editsPerLetter = options.editsPerLetter.value_or(accurate.editsPerLetter);
+            ours.accurate.promptedTwiceSuffices = accurate.promptedTwiceSuffices;
             ours.recognizer = recognizer;
             ours.requiresAddress = options.listening.requiresAddress.value_or(level == DetectionSensitivity::low);
             ours.name = std::string(level.rawValue()) + ", " + std::string(recognizerNames.rawValue(recognizer));

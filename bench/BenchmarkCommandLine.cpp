@@ -16,6 +16,10 @@ constexpr RawValueTable<PocketSphinxSearch, 3> searchNames{{{PocketSphinxSearch:
                                                             {PocketSphinxSearch::languageModel, "lm"},
                                                             {PocketSphinxSearch::keyphrase, "keyphrase"}}};
 
+using Prompt = TwoStageRecognizer::Options::Prompt;
+constexpr RawValueTable<Prompt, 3> promptNames{
+    {{Prompt::none, "off"}, {Prompt::phrases, "phrases"}, {Prompt::acceptedForms, "forms"}}};
+
 // A value the option does not take.
 struct BadValue : std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -88,7 +92,9 @@ constexpr OptionDescription optionDescriptions[]{
     {"require-near-speech", "on|off", "Report only calls after near speech (on)."},
     {"recognizer", "pocketsphinx|whisper|both[,...]", "The recogniser or recognisers to measure (both)."},
     {"whisper-model", "FILE", "The Whisper model (the installed one)."},
-    {"whisper-prompt", "on|off", "Give Whisper the call phrases as a prompt."},
+    {"whisper-prompt", "phrases|forms|off",
+     "Give Whisper the call phrases (phrases), also their accepted forms (forms: the Korean 민수야, 민수 씨), or "
+     "nothing as a prompt."},
     {"edits-per-letter", "E", "How far Whisper's unprompted spelling may be from a phrase."},
     {"no-speech-threshold", "P", "Whisper's no-speech probability above which a window is dropped."},
 };
@@ -188,7 +194,11 @@ void apply(const OptionValue& option, BenchmarkOptions& options) {
     } else if (name == "whisper-model") {
         options.whisperModelPath = text;
     } else if (name == "whisper-prompt") {
-        listening.accurate.promptWithPhrases = option.onOff();
+        const auto prompt = promptNames.value(text);
+        if (!prompt) {
+            option.refuse("forms, phrases or off");
+        }
+        listening.accurate.prompt = *prompt;
     } else if (name == "edits-per-letter") {
         options.editsPerLetter = option.number();
     } else if (name == "no-speech-threshold") {

@@ -85,6 +85,15 @@ std::vector<std::string> koreanAcceptedForms(std::string_view phrase) {
     });
 }
 
+std::string_view koreanFormSuffix(std::string_view word) {
+    for (const auto suffix : koreanSuffixes) {
+        if (word.size() > suffix.size() && unicode::endsWithCharacters(word, suffix)) {
+            return suffix;
+        }
+    }
+    return {};
+}
+
 std::vector<std::string> KoreanWakePhrasePolicy::contextualHints(const std::vector<std::string>& phrases) const {
     return uniqueForms(phrases);
 }

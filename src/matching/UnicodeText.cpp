@@ -64,6 +64,16 @@ std::string toUtf8(const icu::UnicodeString& text) {
     return out;
 }
 
+std::u32string decomposedCodePoints(std::string_view text) {
+    UErrorCode status = U_ZERO_ERROR;
+    const auto decomposed = normalizer(false).normalize(fromUtf8(text), status);
+    std::u32string out;
+    for (int32_t i = 0; i < decomposed.length(); i = decomposed.moveIndex32(i, 1)) {
+        out.push_back(static_cast<char32_t>(decomposed.char32At(i)));
+    }
+    return out;
+}
+
 std::vector<int32_t> characterBoundaries(const icu::UnicodeString& text) {
     std::vector<int32_t> boundaries;
     boundaries.reserve(static_cast<size_t>(text.length()) + 1);

@@ -22,6 +22,11 @@ int32_t characterCount(std::string_view text);
 // The last `count` characters of `text` (all of it when it is shorter), as well-formed UTF-8.
 std::string lastCharacters(std::string_view text, int32_t count);
 
+// The code points of the text's canonical decomposition (NFD): a Hangul syllable gives its
+// letters ('민' gives 'ㅁ', 'ㅣ', 'ㄴ' as conjoining jamo), a letter with an accent the letter and
+// the accent, so that spellings compare sound by sound.
+std::u32string decomposedCodePoints(std::string_view text);
+
 // Whitespace and newlines: general category Z, U+0009 to U+000D and U+0085.
 bool isWhitespaceOrNewline(UChar32 c);
 std::string trimmed(std::string_view text);

@@ -72,6 +72,9 @@ std::string normalizedWakeText(std::string_view text);
 std::vector<std::string> normalizedWakePhrases(const std::vector<std::string>& phrases);
 // The phrase as typed, then its honorific and vocative forms when it is one token.
 std::vector<std::string> koreanAcceptedForms(std::string_view phrase);
+// The honorific or vocative suffix that ends the word after something else ('민서야' gives '야',
+// '지훈씨' gives '씨'); empty when there is none.
+std::string_view koreanFormSuffix(std::string_view word);
 
 std::vector<std::string> wakePhraseContextualStrings(const std::vector<std::string>& phrases, AppLocale locale);
 std::optional<WakePhraseMatch> matchWakePhrases(std::string_view transcript, const std::vector<std::string>& phrases,

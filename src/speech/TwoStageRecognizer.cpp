@@ -3,6 +3,7 @@
 #include "core/HandOff.h"
 #include "core/Log.h"
 #include "detection/NearSpeechWatch.h"
+#include "matching/UnicodeText.h"
 #include "matching/WakePhraseMatching.h"
 #include "speech/PocketSphinxRecognizer.h"
 
@@ -22,6 +23,41 @@ namespace {
 
 // The history holds the longest window and what may wait in the queue before it is taken.
 constexpr std::size_t historySamples = std::size_t{16000} * 12;
+
+// The call phrases among the texts a request was made with: the detector gives the recogniser
+// each phrase followed by its accepted forms (wakePhraseContextualStrings), and those are left out.
+std::vector<std::string> phrasesAmong(const std::vector<std::string>& texts, AppLocale locale) {
+    std::vector<std::string> phrases;
+    for (const auto& text : texts) {
+        const bool isForm = std::any_of(phrases.begin(), phrases.end(), [&](const std::string& phrase) {
+            const auto forms = wakePhraseContextualStrings({phrase}, locale);
+            return !forms.empty() && std::find(forms.begin() + 1, forms.end(), text) != forms.end();
+        });
+        if (!isForm) {
+            phrases.push_back(text);
+        }
+    }
+    return phrases;
+}
+
+// The words of a Korean transcript with the suffix of a call's form apart from the name ("민서야"
+// as "민서 야"): the name sounds like the phrase or not, and a suffix both share does not bring a
+// different name ("민호야" for 민수야) closer.
+std::string withFormSuffixesApart(std::string_view transcript) {
+    std::string apart;
+    for (const auto& word : matchingTokens(transcript)) {
+        const auto suffix = koreanFormSuffix(word);
+        if (!apart.empty()) {
+            apart += ' ';
+        }
+        apart.append(word, 0, word.size() - suffix.size());
+        if (!suffix.empty()) {
+            apart += ' ';
+            apart += suffix;
+        }
+    }
+    return apart;
+}
 
 class TwoStageRequest final : public RecognitionRequest {
 public:
@@ -155,8 +191,15 @@ private:
         pthread_setname_np(pthread_self(), "Harkwell.whisper");
         WhisperTranscriber::Options options;
         options.language = locale_ == AppLocale::korean ? "ko" : "en";
-        if (options_.promptWithPhrases) {
-            options.prompt = whisperPrompt(request_->phrases);
+        switch (options_.prompt) {
+        case TwoStageRecognizer::Options::Prompt::none:
+            break;
+        case TwoStageRecognizer::Options::Prompt::phrases:
+            options.prompt = whisperPrompt(phrasesAmong(request_->phrases, locale_));
+            break;
+        case TwoStageRecognizer::Options::Prompt::acceptedForms:
+            options.prompt = whisperPrompt(callForms_);
+            break;
         }
         std::uint64_t droppedBefore = 0;
         while (const auto window = request_->queue.pop()) {
@@ -199,9 +242,21 @@ private:
             if (!options.prompt.empty() && !heardWithoutPrompt(text, audio, *window, options)) {
                 continue;
             }
-            last.tookCall = matchWakePhrases(text, request_->phrases, locale_).has_value();
+            last.tookCall = callIn(text).has_value();
             deliverTranscript(text, *window);
         }
+    }
+
+    // The call the matching hears in the transcript as it arrives word by word: in Korean a phrase
+    // followed by a lone syllable is no call in the whole transcript ("서연, 핵, 오"), but it is in
+    // the words up to it.
+    std::optional<WakePhraseMatch> callIn(const std::string& transcript) const {
+        for (const auto& partial : growingTranscripts(transcript)) {
+            if (auto match = matchWakePhrases(partial, request_->phrases, locale_)) {
+                return match;
+            }
+        }
+        return std::nullopt;
     }
 
     // Whisper's transcript is speech, not its guess at silence nor its prompt written out.
@@ -209,7 +264,7 @@ private:
         if (result.noSpeechProbability > options_.noSpeechThreshold) {
             return false;
         }
-        if (echoesThePrompt(result.text, request_->phrases)) {
+        if (echoesThePrompt(result.text, callForms_)) {
             qCDebug(logSpeech) << "Dropped: Whisper repeated its prompt";
             return false;
         }
@@ -227,7 +282,7 @@ private:
                 continue;
             }
             const auto text = spelledAsProposed(heard->result.text, proposal);
-            const auto match = matchWakePhrases(text, request_->phrases, locale_);
+            const auto match = callIn(text);
             if (match && request_->indexOf(match->targetPhrase) == proposal.proposedPhrase) {
                 qCDebug(logSpeech) << "Taken: the basic recogniser proposed"
                                    << QString::fromStdString(match->targetPhrase) << "for audio Whisper wrote as"
@@ -253,7 +308,7 @@ private:
     // the basic recogniser heard in this window ("Siobhan"): two recognisers agree on the call
     // even where the prompt did not get the spelling across.
     std::string spelledAsProposed(const std::string& transcript, const AudioWindow& window) const {
-        if (window.proposedPhrase < 0 || matchWakePhrases(transcript, request_->phrases, locale_)) {
+        if (window.proposedPhrase < 0 || callIn(transcript)) {
             return transcript;
         }
         const auto& phrase = request_->normalizedPhrase(window.proposedPhrase);
@@ -275,7 +330,7 @@ private:
     // some of the same audio; otherwise Whisper must hear something like it without the prompt.
     bool heardWithoutPrompt(const std::string& transcript, const std::vector<float>& audio, const AudioWindow& window,
                             const WhisperTranscriber::Options& options) {
-        const auto match = matchWakePhrases(transcript, request_->phrases, locale_);
+        const auto match = callIn(transcript);
         if (!match) {
             return true;
         }
@@ -300,7 +355,9 @@ private:
         if (!heardAlone) {
             return false;
         }
-        const bool alike = soundsLike(heardAlone->text, match->targetPhrase, options_.editsPerLetter);
+        const bool alike =
+            soundsLike(locale_ == AppLocale::korean ? withFormSuffixesApart(heardAlone->text) : heardAlone->text,
+                       match->targetPhrase, options_.editsPerLetter);
         qCDebug(logSpeech) << (alike ? "Taken:" : "Dropped:") << "without the prompt Whisper heard"
                            << QString::fromStdString(heardAlone->text).trimmed();
         return alike;
@@ -334,6 +391,9 @@ private:
     const SpeechRecognizer::ResultHandler handler_;
     const std::shared_ptr<WhisperTranscriber> transcriber_;
     const TwoStageRecognizer::Options options_;
+    // The phrases and their accepted forms in the locale: what a call says.
+    const std::vector<std::string> callForms_ =
+        wakePhraseContextualStrings(phrasesAmong(request_->phrases, locale_), locale_);
     std::unique_ptr<RecognitionTask> basicTask_;
     // The last windows transcribed (on the Whisper thread only), and whether each gave a call.
     struct Heard {
@@ -391,8 +451,11 @@ SpeechRecognizerFactory listeningRecognizerFactory(PocketSphinxOptions basic, Tw
                                                    const std::shared_ptr<WhisperTranscriber>& transcriber,
                                                    RecognizerChoice choice) {
     return [=](AppLocale locale) -> std::unique_ptr<SpeechRecognizer> {
-        if (locale != AppLocale::english) {
-            return nullptr;
+        if (locale == AppLocale::korean) {
+            if (!transcriber || !transcriber->isMultilingual() || choice == RecognizerChoice::pocketSphinx) {
+                return nullptr;
+            }
+            return std::make_unique<TwoStageRecognizer>(locale, nullptr, transcriber, accurate);
         }
         auto pocketSphinx = std::make_unique<PocketSphinxRecognizer>(locale, PocketSphinxModel::englishUS(), basic);
         if (!transcriber || choice == RecognizerChoice::pocketSphinx) {
@@ -432,7 +495,7 @@ bool echoesThePrompt(std::string_view transcript, const std::vector<std::string>
 
 namespace {
 
-std::size_t editDistance(const std::string& a, const std::string& b) {
+std::size_t editDistance(const std::u32string& a, const std::u32string& b) {
     std::vector<std::size_t> row(b.size() + 1);
     for (std::size_t j = 0; j <= b.size(); ++j) {
         row[j] = j;
@@ -468,11 +531,14 @@ std::vector<std::string> withTitlesShort(std::vector<std::string> words) {
 
 std::optional<std::string> spelledAsPhrase(std::string_view transcript, std::string_view phrase,
                                            double editsPerLetter) {
-    std::string target;
+    // Letters compare as their decomposition: a Hangul syllable as its jamo, so that 민서 is one
+    // letter of five away from 민수, not one syllable of two.
+    std::string targetText;
     const auto phraseTokens = matchingTokens(phrase);
     for (const auto& token : withTitlesShort(phraseTokens)) {
-        target += token;
+        targetText += token;
     }
+    const auto target = unicode::decomposedCodePoints(targetText);
     if (target.empty()) {
         return std::nullopt;
     }
@@ -494,11 +560,12 @@ std::optional<std::string> spelledAsPhrase(std::string_view transcript, std::str
     double closestShare = editsPerLetter;
     for (std::size_t count = std::max<std::size_t>(1, length) - (length > 1 ? 1 : 0); count <= length + 1; ++count) {
         for (std::size_t at = 0; at + count <= tokens.size(); ++at) {
-            std::string run;
+            std::string runText;
             for (std::size_t i = at; i < at + count; ++i) {
-                run += tokens[i].first;
+                runText += tokens[i].first;
             }
-            if (run.size() >= target.size() + 2 && run.find(target) != std::string::npos) {
+            const auto run = unicode::decomposedCodePoints(runText);
+            if (run.size() >= target.size() + 2 && run.find(target) != std::u32string::npos) {
                 continue; // the phrase inside a longer word ("Jameson"), not a spelling of it
             }
             const auto share = static_cast<double>(editDistance(run, target)) /

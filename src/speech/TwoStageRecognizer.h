@@ -30,9 +30,12 @@ public:
     struct Options {
         WhisperWindowPlanner::Settings windows;
         std::size_t queueCapacity = 2;
-        // Give the call phrases to Whisper as the text the audio continues, so that names come out
-        // spelled as the user typed them.
-        bool promptWithPhrases = true;
+        // What Whisper is told the audio continues (its prompt), so that names come out spelled as
+        // the user typed them: nothing, the call phrases, or the phrases with their accepted forms
+        // (in Korean 민수야, 민수 씨, 민수님 for 민수; in English the phrases alone). In Korean the
+        // forms hear no more calls than the phrases, for twice the CPU in continuous speech.
+        enum class Prompt { none, phrases, acceptedForms };
+        Prompt prompt = Prompt::phrases;
         // How far Whisper's spelling without the prompt may be from a call phrase it wrote with
         // the prompt (soundsLike), in letter edits a letter; its spelling of a phrase the basic
         // recogniser heard in the same audio (spelledAsPhrase) may be at most 0.39 away.
@@ -70,9 +73,10 @@ private:
 // The accurate stage's settings for a sensitivity level.
 TwoStageRecognizer::Options twoStageOptionsFor(DetectionSensitivity sensitivity);
 
-// The recogniser listening uses: with a loaded model, the chosen recognisers with the level's
-// settings (PocketSphinx's among them); without one, or when PocketSphinx alone is chosen,
-// PocketSphinx as before. English only: no model here listens in Korean yet.
+// The recogniser listening uses. In English: with a loaded model, the chosen recognisers with the
+// level's settings (PocketSphinx's among them); without one, or when PocketSphinx alone is chosen,
+// PocketSphinx as before. In Korean, which PocketSphinx has no model for: Whisper alone when the
+// model is multilingual, else none.
 SpeechRecognizerFactory listeningRecognizerFactory(DetectionSensitivity sensitivity,
                                                    const std::shared_ptr<WhisperTranscriber>& transcriber,
                                                    RecognizerChoice choice = RecognizerChoice::both);
@@ -82,15 +86,17 @@ SpeechRecognizerFactory listeningRecognizerFactory(PocketSphinxOptions basic, Tw
                                                    RecognizerChoice choice);
 
 // Whether Whisper wrote out its prompt instead of what it heard, as it does with audio it cannot
-// make out: two call phrases one right after the other ("James, Minsu, Siobhan", "Minsu, Minsu").
-// People call one name at a time, so such a transcript is not taken for a call.
+// make out: two call phrases (or their accepted forms, when given them) one right after the other
+// ("James, Minsu, Siobhan", "Minsu, Minsu", "민수, 민수야"). People call one name at a time, so
+// such a transcript is not taken for a call.
 bool echoesThePrompt(std::string_view transcript, const std::vector<std::string>& phrases);
 
 // Whether the transcript holds something that sounds like the phrase as Whisper spells what it
 // hears without being told the phrase: a run of words (as many as the phrase has, one more or one
 // fewer) whose letters are at most 0.6 edits a letter away ("Minsoo" for "Minsu", "Doctor Kim" for
 // "Dr. Kim"), never the words of a different sentence nor a longer word that holds the phrase
-// ("Jameson" for "James"). A name spelt far from its sound
+// ("Jameson" for "James"). Letters are compared decomposed: a Hangul syllable as its jamo ("민서"
+// is one edit of five from "민수"). A name spelt far from its sound
 // ("Siobhan", which Whisper alone writes "Shivon") does not pass: a known cost of the check.
 bool soundsLike(std::string_view transcript, std::string_view phrase, double editsPerLetter = 0.6);
 

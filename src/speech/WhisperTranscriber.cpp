@@ -87,6 +87,24 @@ std::string withoutRepetition(const std::string& text) {
     return text;
 }
 
+std::string withoutCutCharacter(std::string text) {
+    // The lead byte of the last character, and how many bytes it says the character has.
+    const auto isContinuation = [](unsigned char byte) { return (byte & 0xC0) == 0x80; };
+    std::size_t lead = text.size();
+    while (lead > 0 && text.size() - lead < 4 && isContinuation(static_cast<unsigned char>(text[lead - 1]))) {
+        --lead;
+    }
+    if (lead == 0) {
+        return text;
+    }
+    const auto first = static_cast<unsigned char>(text[--lead]);
+    const std::size_t length = first < 0x80 ? 1 : first >= 0xF0 ? 4 : first >= 0xE0 ? 3 : first >= 0xC0 ? 2 : 1;
+    if (text.size() - lead < length) {
+        text.erase(lead);
+    }
+    return text;
+}
+
 std::shared_ptr<WhisperTranscriber> WhisperTranscriber::load(const std::string& path) {
     whisper_log_set(logFromWhisper, nullptr);
     if (!processorCanRun()) {
@@ -158,7 +176,7 @@ WhisperTranscriber::Result WhisperTranscriber::transcribe(std::span<const float>
         result.noSpeechProbability = std::max(
             result.noSpeechProbability, static_cast<double>(whisper_full_get_segment_no_speech_prob(context_, i)));
     }
-    result.text = withoutRepetition(result.text);
+    result.text = withoutRepetition(withoutCutCharacter(std::move(result.text)));
     return result;
 }
 

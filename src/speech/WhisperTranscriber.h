@@ -31,7 +31,8 @@ public:
     WhisperTranscriber& operator=(const WhisperTranscriber&) = delete;
 
     virtual Result transcribe(std::span<const float> audio, const Options& options);
-    bool isMultilingual() const;
+    // Whether the model hears other languages than English (Korean among them).
+    virtual bool isMultilingual() const;
 
 protected:
     // A transcriber without a whisper.cpp model, for one that writes what it is told (tests).
@@ -47,6 +48,10 @@ private:
 // The text without the repeats Whisper falls into when the audio ends before its window does:
 // "James, come here. James, come here. James," gives "James, come here.".
 std::string withoutRepetition(const std::string& text);
+
+// The text without the first bytes of a character the token limit cut short (a Hangul syllable
+// often takes two tokens): "민수야, 잠" and its first byte of "깐" give "민수야, 잠".
+std::string withoutCutCharacter(std::string text);
 
 // The loader the application's WhisperModel uses.
 std::shared_ptr<WhisperTranscriber> loadWhisperTranscriber(const std::string& path);

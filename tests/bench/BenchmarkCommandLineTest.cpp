@@ -35,7 +35,7 @@ TEST(BenchmarkCommandLineTest, RefusesWhatItDoesNotKnowWithTheUsage) {
         {{"m.jsonl", "--common-words", "-5"}, "--common-words takes a whole number from 0 up"},
         {{"m.jsonl", "--webrtc-level", "4"}, "--webrtc-level takes a whole number from 0 to 3"},
         {{"m.jsonl", "--quiet-frames", "0"}, "--quiet-frames takes a whole number from 1 up"},
-        {{"m.jsonl", "--whisper-prompt", "yes"}, "--whisper-prompt takes on or off"},
+        {{"m.jsonl", "--whisper-prompt", "yes"}, "--whisper-prompt takes forms, phrases or off"},
         {{"m.jsonl", "--report"}, "report"},
     };
     for (const auto& [arguments, error] : cases) {
@@ -92,7 +92,7 @@ TEST(BenchmarkCommandLineTest, ReadsEveryOptionsValue) {
               (std::vector<DetectionSensitivity>(detectionSensitivities.begin(), detectionSensitivities.end())));
     EXPECT_EQ(options.recognizers, (std::vector{RecognizerChoice::pocketSphinx, RecognizerChoice::both}));
     EXPECT_EQ(options.whisperModelPath, "w.bin");
-    EXPECT_FALSE(options.listening.accurate.promptWithPhrases);
+    EXPECT_EQ(options.listening.accurate.prompt, TwoStageRecognizer::Options::Prompt::none);
     EXPECT_EQ(options.editsPerLetter, 0.4);
     EXPECT_EQ(options.listening.accurate.noSpeechThreshold, 0.7);
     EXPECT_EQ(options.listening.quiet.marginDecibels, 8);
@@ -113,6 +113,8 @@ TEST(BenchmarkCommandLineTest, DefaultsAreTheApplicationsListening) {
     EXPECT_FALSE(options.listening.realtime);
     EXPECT_TRUE(options.overrides.empty());
     EXPECT_EQ(options.editsPerLetter, std::nullopt);
+    EXPECT_EQ(options.listening.accurate.prompt, TwoStageRecognizer::Options::Prompt::phrases)
+        << "the application's prompt";
     EXPECT_TRUE(options.whisperModelPath.empty());
 }
 

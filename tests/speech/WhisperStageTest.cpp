@@ -1,11 +1,13 @@
 // The accurate recogniser with the model the build installs, on real recordings and synthesized
 // speech; and what happens without a usable model.
+#include "detection/DetectionGate.h"
 #include "speech/PocketSphinxRecognizer.h"
 #include "speech/TwoStageRecognizer.h"
 #include "speech/WhisperTranscriber.h"
 
 #include "PrivatePulseAudio.h"
 #include "RecognizeAudio.h"
+#include "SettableClock.h"
 
 #include <QEventLoop>
 #include <QFile>
@@ -18,6 +20,7 @@
 #include <filesystem>
 #include <fstream>
 #include <thread>
+#include <utility>
 
 // whisper.cpp 1.9.1 leaves the buffers of a model it failed to load allocated (once per failed
 // load: the application tries once a process). The frames of its optimised build end in ggml.
@@ -108,7 +111,122 @@ TEST(TwoStageRecognizerTest, WithoutAModelListeningIsPocketSphinxAsBefore) {
         auto recognizer = listeningRecognizerFactory(DetectionSensitivity::medium, nullptr, choice)(AppLocale::english);
         EXPECT_NE(dynamic_cast<PocketSphinxRecognizer*>(recognizer.get()), nullptr);
     }
-    EXPECT_EQ(listeningRecognizerFactory(DetectionSensitivity::medium, installedModel())(AppLocale::korean), nullptr);
+}
+
+// A model that hears English only, as tiny.en and base.en do.
+class EnglishOnlyTranscriber final : public WhisperTranscriber {
+public:
+    Result transcribe(std::span<const float>, const Options&) override { return {}; }
+    bool isMultilingual() const override { return false; }
+};
+
+TEST(TwoStageRecognizerTest, TheKoreanBuildListensWithWhisperAloneOnlyWithAMultilingualModel) {
+    ASSERT_TRUE(installedModel()->isMultilingual()) << "the installed base model hears Korean";
+    const struct {
+        std::shared_ptr<WhisperTranscriber> transcriber;
+        RecognizerChoice choice;
+        bool listens;
+    } cases[] = {
+        {installedModel(), RecognizerChoice::both, true},
+        {installedModel(), RecognizerChoice::whisper, true},
+        {installedModel(), RecognizerChoice::pocketSphinx, false}, // PocketSphinx has no Korean model
+        {nullptr, RecognizerChoice::both, false},
+        {std::make_shared<EnglishOnlyTranscriber>(), RecognizerChoice::both, false},
+    };
+    for (const auto& [transcriber, choice, listens] : cases) {
+        auto recognizer =
+            listeningRecognizerFactory(DetectionSensitivity::medium, transcriber, choice)(AppLocale::korean);
+        EXPECT_EQ(recognizer != nullptr, listens) << static_cast<int>(choice);
+        if (recognizer) {
+            EXPECT_NE(dynamic_cast<TwoStageRecognizer*>(recognizer.get()), nullptr);
+            EXPECT_TRUE(recognizer->isAvailable());
+        }
+    }
+    // English listening is not taken from the model's languages.
+    auto english = listeningRecognizerFactory(DetectionSensitivity::medium,
+                                              std::make_shared<EnglishOnlyTranscriber>())(AppLocale::english);
+    EXPECT_NE(dynamic_cast<TwoStageRecognizer*>(english.get()), nullptr);
+}
+
+// In Korean: the first time it is prompted one text, without the prompt another; then what a
+// second utterance says.
+class ScriptedKoreanTranscriber final : public WhisperTranscriber {
+public:
+    static constexpr std::string_view later = "그럼 이따 봐요.";
+
+    ScriptedKoreanTranscriber(std::string prompted, std::string alone)
+        : prompted_(std::move(prompted)), alone_(std::move(alone)) {}
+    Result transcribe(std::span<const float>, const Options& options) override {
+        EXPECT_EQ(options.language, "ko");
+        if (options.prompt.empty()) {
+            return {alone_, 0.0};
+        }
+        return {prompted_.empty() ? std::string(later) : std::exchange(prompted_, {}), 0.0};
+    }
+    bool isMultilingual() const override { return true; }
+
+private:
+    std::string prompted_;
+    const std::string alone_;
+};
+
+TEST(TwoStageRecognizerTest, AKoreanNameWrittenWithThePromptMustSoundAlikeWithoutIt) {
+    const auto speech = testing::synthesizedKoreanSpeech("민수야, 이것 좀 봐.");
+    ASSERT_FALSE(speech.isEmpty()) << "espeak-ng and sox must be installed";
+    auto samples = samplesOf(speech, 1.0, 2.0);
+    const auto again = samplesOf(speech, 0, 2.0);
+    samples.insert(samples.end(), again.begin(), again.end());
+    const struct {
+        std::string prompted, alone;
+        bool taken;
+    } cases[] = {
+        {"민수야, 이것 좀 봐.", "민수야, 이것 좀 봐.", true},
+        {"민수야, 이것 좀 봐.", "민서야 이것 좀 봐", true},        // the name one letter of five away
+        {"민수 씨, 이것 좀 봐요.", "민 수 씨 이것 좀 봐요", true}, // a syllable apart
+        {"민수야, 이것 좀 봐.", "민호야, 이것 좀 봐.", false},     // another name: the shared 야 brings it no closer
+        {"민수 씨, 회의가 시작해요.", "이번 회의가 시작해요.", false},
+        {"민수님", "민수는 어디 갔어요?", false}, // talk about him: 는 is no form's suffix
+        // No call as a whole (a lone syllable follows the name), but one word by word: checked too.
+        {"민수, 핵, 오, 서.", "이번 회의가 시작해요.", false},
+    };
+    auto options = twoStageOptionsFor(DetectionSensitivity::medium);
+    options.queueCapacity = 16; // every window of the audio waits its turn: none is dropped
+    for (const auto& [prompted, alone, taken] : cases) {
+        auto recognizer = listeningRecognizerFactory(pocketSphinxOptionsFor(DetectionSensitivity::medium), options,
+                                                     std::make_shared<ScriptedKoreanTranscriber>(prompted, alone),
+                                                     RecognizerChoice::whisper)(AppLocale::korean);
+        ASSERT_NE(recognizer, nullptr);
+        const auto results =
+            recognize(*recognizer, {"민수", "지훈"}, samples, std::string(ScriptedKoreanTranscriber::later));
+        EXPECT_EQ(results.find(prompted) != std::string::npos, taken) << alone << ": " << results;
+    }
+}
+
+// The call the transcripts give, as the detector's gate reports it.
+std::optional<WakePhraseMatch> detectionIn(const std::string& results, const std::vector<std::string>& phrases,
+                                           AppLocale locale) {
+    DetectionGate gate(locale, std::make_shared<testing::SettableClock>());
+    gate.reset(phrases);
+    std::optional<WakePhraseMatch> detection;
+    for (std::size_t at = 0, end = 0; (end = results.find('|', at)) != std::string::npos; at = end + 1) {
+        if (auto heard = gate.hear(results.substr(at, end - at)); heard && !detection) {
+            detection = std::move(heard);
+        }
+    }
+    return detection;
+}
+
+TEST(TwoStageRecognizerTest, AKoreanCallIsHeardInTheFormItWasSaid) {
+    const std::vector<std::string> phrases{"민수", "지훈"};
+    const auto speech = testing::synthesizedKoreanSpeech("민수야, 잠깐 이리 와 줄래?");
+    ASSERT_FALSE(speech.isEmpty()) << "espeak-ng and sox must be installed";
+    auto recognizer = listeningRecognizerFactory(DetectionSensitivity::medium, installedModel())(AppLocale::korean);
+    ASSERT_NE(recognizer, nullptr);
+    const auto results = recognize(*recognizer, phrases, samplesOf(speech, 1.0, 2.0));
+    const auto detection = detectionIn(results, phrases, AppLocale::korean);
+    ASSERT_TRUE(detection) << results;
+    EXPECT_EQ(detection->targetPhrase, "민수") << results;
+    EXPECT_EQ(detection->matchedForm, "민수야") << results;
 }
 
 TEST(WhisperTranscriberTest, AModelThatCannotBeLoadedIsAnErrorWithItsReason) {

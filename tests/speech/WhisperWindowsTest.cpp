@@ -2,6 +2,7 @@
 // its text is kept.
 #include "speech/WhisperWindows.h"
 #include "detection/DetectionGate.h"
+#include "matching/WakePhraseMatching.h"
 #include "speech/TwoStageRecognizer.h"
 #include "speech/WhisperTranscriber.h"
 
@@ -209,6 +210,23 @@ TEST(WhisperTranscriberTest, DropsTheRepeatsWhisperFallsIntoAtTheEndOfAWindow) {
     }
 }
 
+TEST(WhisperTranscriberTest, DropsTheStartOfACharacterTheTokenLimitCut) {
+    const std::string whole = "민수야, 잠깐"; // 깐 is EA B9 90
+    for (const auto& [heard, kept] : std::vector<std::pair<std::string, std::string>>{
+             {whole, whole},
+             {whole.substr(0, whole.size() - 1), "민수야, 잠"},
+             {whole.substr(0, whole.size() - 2), "민수야, 잠"},
+             {"James, come here.", "James, come here."},
+             {"Café", "Café"},
+             {"Caf\xC3", "Caf"},
+             {"\xF0\x9F\x98", ""}, // three bytes of a four-byte character
+             {"\x80", "\x80"},     // no lead byte at all: nothing to tell, left as it is
+             {"", ""},
+         }) {
+        EXPECT_EQ(withoutCutCharacter(heard), kept) << heard;
+    }
+}
+
 } // namespace
 } // namespace harkwell
 
@@ -227,6 +245,16 @@ TEST(TwoStageRecognizerTest, ATranscriptThatEchoesThePromptIsNoCall) {
              {"Minsu", false},
          }) {
         EXPECT_EQ(echoesThePrompt(transcript, phrases), echoes) << transcript;
+    }
+    // In Korean a call says the phrase in one of its forms: two forms in a row are the prompt too.
+    const auto forms = wakePhraseContextualStrings({"민수", "지훈"}, AppLocale::korean);
+    for (const auto& [transcript, echoes] : std::vector<std::pair<std::string, bool>>{
+             {"민수, 민수야, 민수 씨.", true},
+             {"지훈아 민수님", true},
+             {"민수야, 잠깐 이리 와 줄래?", false},
+             {"죄송한데 지훈 씨, 회의가 지금 시작해요.", false},
+         }) {
+        EXPECT_EQ(echoesThePrompt(transcript, forms), echoes) << transcript;
     }
 }
 
@@ -254,6 +282,21 @@ TEST(TwoStageRecognizerTest, ANamePromptedMustSoundAlikeUnprompted) {
              {"Excuse me, Doctor Kim.", "Dr. Kim", true},
              {"Mister Lee, your table is ready.", "Mr. Lee", true},
              {"Prior to that, Minnie went for a walk.", "Priya", false},
+         }) {
+        EXPECT_EQ(soundsLike(heardAlone, phrase, 0.39), alike) << heardAlone << " / " << phrase;
+    }
+    // Hangul compares letter by letter (jamo): 민서 is one edit of five from 민수, where a syllable
+    // of two, or the bytes of UTF-8, would weigh it far more or less than its sound.
+    for (const auto& [heardAlone, phrase, alike] : std::vector<Case>{
+             {"민서야, 잠깐 이리 와 줄래?", "민수야", true},           // ㅓ for ㅜ: 1 of 7
+             {"민수야 잠깐 이리 와 줄래?", "민수 야", true},           // the form written with a space
+             {"죄송한데 민 수 씨, 회의가 시작해요.", "민수 씨", true}, // a syllable apart
+             {"지훈 씨, 회의가 지금 시작해요.", "지훈 씨", true},
+             {"지운 씨, 회의가 지금 시작해요.", "지훈 씨", true},  // ㅇ for ㅎ: 1 of 7
+             {"민호 씨, 회의가 지금 시작해요.", "민수", false},    // ㅎㅗ for ㅅㅜ: 2 of 5
+             {"이 제품은 민수용으로 만든 거예요.", "민수", false}, // inside a longer word
+             {"유나이티드 항공을 타고 왔어요.", "유나", false},
+             {"재생 스트림이 배출되었습니다.", "서연", false},
          }) {
         EXPECT_EQ(soundsLike(heardAlone, phrase, 0.39), alike) << heardAlone << " / " << phrase;
     }

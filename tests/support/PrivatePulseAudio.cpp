@@ -104,18 +104,34 @@ void PrivatePulseAudio::playRepeatedly(int source, QByteArray samples, double pa
     });
 }
 
-QByteArray synthesizedSpeech(const QString& text, const QString& voice) {
-    QTemporaryDir directory;
-    const QString wave = directory.filePath("speech.wav");
-    const QString raw = directory.filePath("speech.raw");
-    if (ChildProcess::run("flite",
-                          {"-voice", voice.toStdString(), "-t", text.toStdString(), "-o", wave.toStdString()}) != 0 ||
+namespace {
+
+// What the synthesiser's command writes to the wave file it is given, as 16 kHz mono 16-bit
+// little-endian samples; empty on failure.
+QByteArray synthesized(const std::string& program, std::vector<std::string> arguments, const QString& wave) {
+    const QString raw = wave + ".raw";
+    if (ChildProcess::run(program, std::move(arguments)) != 0 ||
         ChildProcess::run("sox", {wave.toStdString(), "-t", "raw", "-r", "16000", "-c", "1", "-b", "16", "-e",
                                   "signed-integer", "-L", raw.toStdString()}) != 0) {
         return {};
     }
     QFile file(raw);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+QByteArray synthesizedSpeech(const QString& text, const QString& voice) {
+    QTemporaryDir directory;
+    const QString wave = directory.filePath("speech.wav");
+    return synthesized("flite", {"-voice", voice.toStdString(), "-t", text.toStdString(), "-o", wave.toStdString()},
+                       wave);
+}
+
+QByteArray synthesizedKoreanSpeech(const QString& text) {
+    QTemporaryDir directory;
+    const QString wave = directory.filePath("speech.wav");
+    return synthesized("espeak-ng", {"-v", "ko", "-w", wave.toStdString(), text.toStdString()}, wave);
 }
 
 } // namespace harkwell::testing

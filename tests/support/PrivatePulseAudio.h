@@ -57,5 +57,7 @@ private:
 
 // "text" spoken by Flite's voice, as 16 kHz mono 16-bit little-endian samples; empty on failure.
 QByteArray synthesizedSpeech(const QString& text, const QString& voice = "slt");
+// "text" spoken by eSpeak NG's Korean voice, the same way.
+QByteArray synthesizedKoreanSpeech(const QString& text);
 
 } // namespace harkwell::testing

@@ -52,14 +52,16 @@ AppLocale useDesktopAppLocale() {
 
 void useAppLocale(AppLocale locale) {
     spokenLocale() = locale;
-    // Installed once at most (the application would keep a second copy), on the application's
-    // thread; without an application tr() speaks English whatever is chosen.
-    static bool installed = false;
-    if (QCoreApplication::instance() == nullptr || installed == (locale == AppLocale::korean)) {
+    // Without an application tr() speaks English whatever is chosen. Removing the translator
+    // removes every copy installed.
+    if (QCoreApplication::instance() == nullptr) {
         return;
     }
-    installed = locale == AppLocale::korean ? QCoreApplication::installTranslator(&koreanTranslator())
-                                            : !QCoreApplication::removeTranslator(&koreanTranslator());
+    if (locale == AppLocale::korean) {
+        QCoreApplication::installTranslator(&koreanTranslator());
+    } else {
+        QCoreApplication::removeTranslator(&koreanTranslator());
+    }
 }
 
 AppLocale currentAppLocale() { return spokenLocale().load(); }

@@ -62,7 +62,7 @@ TEST(AppLanguageTest, TextsReachTheUserThroughTheKoreanTranslator) {
     } cases[] = {
         {{AppLocale::korean}, korean},
         {{AppLocale::korean, AppLocale::english}, english},
-        // Chosen twice, the translations go with one removal.
+        // Chosen twice, English again at once.
         {{AppLocale::korean, AppLocale::korean, AppLocale::english}, english},
         {{AppLocale::english, AppLocale::english, AppLocale::korean}, korean},
     };

@@ -30,25 +30,27 @@ namespace {
 
 // The usage and the command line's errors, in the interface language.
 constexpr const char* commandLineContext = "harkwell::main";
-constexpr const char* usage = QT_TRANSLATE_NOOP(
-    "harkwell::main", "Usage: harkwell [--whisper-model PATH]\n"
-                      "       harkwell --toggle-mode | --help | --version\n"
-                      "\n"
-                      "Harkwell sits in the system tray, listens for your call phrases and switches your AirPods to\n"
-                      "Transparency when someone calls you.\n"
-                      "\n"
-                      "  (no option)           start Harkwell, or open the control panel of the one already running\n"
-                      "  --whisper-model PATH  start Harkwell with the whisper.cpp model file at PATH for accurate\n"
-                      "                        recognition instead of the installed one (a Harkwell already running\n"
-                      "                        keeps its own)\n"
-                      "  --toggle-mode         toggle the running Harkwell's AirPods between noise cancellation and\n"
-                      "                        transparency, as the global shortcut does\n"
-                      "  --help                print this help and exit\n"
-                      "  --version             print the version and exit\n"
-                      "\n"
-                      "Environment: HARKWELL_WHISPER_MODEL=PATH chooses the model file when --whisper-model does not;\n"
-                      "HARKWELL_PREVIEW_CALL_HUD=1 shows the call panel once and exits;\n"
-                      "QT_LOGGING_RULES=\"harkwell.*=true\" prints diagnostics to standard error.\n");
+// clang-format off
+constexpr const char* usage = QT_TRANSLATE_NOOP("harkwell::main",
+    "Usage: harkwell [--whisper-model PATH]\n"
+    "       harkwell --toggle-mode | --help | --version\n"
+    "\n"
+    "Harkwell sits in the system tray, listens for your call phrases and switches your AirPods to\n"
+    "Transparency when someone calls you.\n"
+    "\n"
+    "  (no option)           start Harkwell, or open the control panel of the one already running\n"
+    "  --whisper-model PATH  start Harkwell with the whisper.cpp model file at PATH for accurate\n"
+    "                        recognition instead of the installed one (a Harkwell already running\n"
+    "                        keeps its own)\n"
+    "  --toggle-mode         toggle the running Harkwell's AirPods between noise cancellation and\n"
+    "                        transparency, as the global shortcut does\n"
+    "  --help                print this help and exit\n"
+    "  --version             print the version and exit\n"
+    "\n"
+    "Environment: HARKWELL_WHISPER_MODEL=PATH chooses the model file when --whisper-model does not;\n"
+    "HARKWELL_PREVIEW_CALL_HUD=1 shows the call panel once and exits;\n"
+    "QT_LOGGING_RULES=\"harkwell.*=true\" prints diagnostics to standard error.\n");
+// clang-format on
 
 std::string translated(const char* source) {
     return QCoreApplication::translate(commandLineContext, source).toStdString();

@@ -1,20 +1,16 @@
 #!/usr/bin/env bash
 # Takes the README's screenshots of the real application under Xvfb, with Openbox, a tray (trayer)
 # and a compositor (xcompmgr): the permission screen, the main controls in English and in Korean
-# (a second build, since the interface language is chosen per build) and the call panel. Writes
-# them to docs/screenshots/.
+# (the language follows LANGUAGE, as on a desktop) and the call panel. Writes them to
+# docs/screenshots/.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 out="$root/docs/screenshots"
 "$root/scripts/setup.sh"
 
-build_en="$root/build/release"
-build_ko="$root/build/screenshots-ko"
-cmake -S "$root" -B "$build_en" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build_en" --target harkwell ModeRelay
-cmake -S "$root" -B "$build_ko" -G Ninja -DCMAKE_BUILD_TYPE=Release -DHARKWELL_LOCALE=ko-KR \
-    -DHARKWELL_BENCHMARKS=OFF >/dev/null
-cmake --build "$build_ko" --target harkwell ModeRelay
+build="$root/build/release"
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$build" --target harkwell ModeRelay
 
 work="$(mktemp -d)"
 pids=()
@@ -41,7 +37,7 @@ Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x800x24 3>"$work/display" >/dev/nu
 pids+=($!)
 wait_for test -s "$work/display"
 display=":$(head -n 1 "$work/display")"
-export DISPLAY="$display" HOME="$work" XDG_RUNTIME_DIR="$work/runtime" QT_QPA_PLATFORM=xcb
+export DISPLAY="$display" HOME="$work" XDG_RUNTIME_DIR="$work/runtime" QT_QPA_PLATFORM=xcb LANGUAGE=en
 unset WAYLAND_DISPLAY HARKWELL_PREVIEW_CALL_HUD
 mkdir -m 700 "$work/runtime"
 
@@ -100,11 +96,12 @@ shot() {
     echo "screenshots: $out/$1.png"
 }
 
-# The control panel opened from the tray icon, with the tray in the picture.
+# controls_shot NAME SETTINGS_JSON LANGUAGE: the control panel opened from the tray icon, with the
+# tray in the picture.
 controls_shot() {
-    local name="$1" build="$2" settings="$3"
+    local name="$1" settings="$2" language="$3"
     echo anc >"$work/airpods"
-    start_app "$build" "$settings" HARKWELL_AIRPODS_SIMULATOR="$work/airpods"
+    start_app "$build" "$settings" HARKWELL_AIRPODS_SIMULATOR="$work/airpods" LANGUAGE="$language"
     wait_for has_tray_icon
     read -r ix iy <<<"$(tray_icon)"
     xdotool mousemove "$ix" "$iy" click 1
@@ -120,7 +117,7 @@ mkdir -p "$out"
 # AirPods are a pipe that nobody writes, so the Bluetooth step waits).
 mkfifo "$work/airpods-waiting"
 xdotool mousemove 1240 14
-start_app "$build_en" "" HARKWELL_AIRPODS_SIMULATOR="$work/airpods-waiting"
+start_app "$build" "" HARKWELL_AIRPODS_SIMULATOR="$work/airpods-waiting"
 wait_for has_window_of_size 420 560
 read -r px py <<<"$(window_of_size 420 560)"
 shot permission-setup $((px - 24)) 0 $((1280 - px + 24)) $((py + 560 + 24))
@@ -128,12 +125,12 @@ stop_app
 
 settings_en='{"permissionSetupComplete": true, "wakePhrases": ["James", "Dr. Kim", "Professor Maximilian Montgomery-Worthington"], "hotKeyKeyCode": 40, "hotKeyModifiers": 6144, "hotKeyDisplayKey": "K"}'
 settings_ko='{"permissionSetupComplete": true, "wakePhrases": ["민수", "팀장님", "김 대표님"], "hotKeyKeyCode": 40, "hotKeyModifiers": 6144, "hotKeyDisplayKey": "K"}'
-controls_shot controls-en "$build_en" "$settings_en"
-controls_shot controls-ko "$build_ko" "$settings_ko"
+controls_shot controls-en "$settings_en" en
+controls_shot controls-ko "$settings_ko" ko
 
 # The call panel of the preview, over a window so that its translucency shows.
 xdotool mousemove 640 400
-start_app "$build_en" "" HARKWELL_PREVIEW_CALL_HUD=1
+start_app "$build" "" HARKWELL_PREVIEW_CALL_HUD=1
 wait_for has_window_of_size 340 72
 read -r hx hy <<<"$(window_of_size 340 72)"
 shot call-panel $((hx - 30)) $((hy - 22)) 400 130

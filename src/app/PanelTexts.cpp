@@ -1,12 +1,15 @@
 #include "app/PanelTexts.h"
 
+#include <QCoreApplication>
+
 namespace harkwell {
 
-QString PanelText::text() const { return QString::fromStdString(appText(korean, english)); }
-
-QString PanelText::text(AppLocale locale) const {
-    const std::string_view chosen = locale == AppLocale::english ? english : korean;
-    return QString::fromUtf8(chosen.data(), qsizetype(chosen.size()));
+namespace {
+constexpr const char* context = "harkwell::panelTexts";
 }
+
+QString PanelText::text() const { return QCoreApplication::translate(context, source, disambiguation); }
+
+QString PanelText::text(AppLocale locale) const { return translatedText(locale, context, source, disambiguation); }
 
 } // namespace harkwell

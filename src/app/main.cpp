@@ -12,6 +12,7 @@
 #include "app/SystemDependencies.h"
 #include "app/TerminationSignals.h"
 #include "core/Log.h"
+#include "locale/AppLanguage.h"
 #include "locale/AppMetadata.h"
 #include "speech/WhisperModel.h"
 
@@ -27,25 +28,33 @@
 
 namespace {
 
-constexpr const char* usage = R"(Usage: harkwell [--whisper-model PATH]
-       harkwell --toggle-mode | --help | --version
+// The usage and the command line's errors, in the interface language.
+constexpr const char* commandLineContext = "harkwell::main";
+// clang-format off
+constexpr const char* usage = QT_TRANSLATE_NOOP("harkwell::main",
+    "Usage: harkwell [--whisper-model PATH]\n"
+    "       harkwell --toggle-mode | --help | --version\n"
+    "\n"
+    "Harkwell sits in the system tray, listens for your call phrases and switches your AirPods to\n"
+    "Transparency when someone calls you.\n"
+    "\n"
+    "  (no option)           start Harkwell, or open the control panel of the one already running\n"
+    "  --whisper-model PATH  start Harkwell with the whisper.cpp model file at PATH for accurate\n"
+    "                        recognition instead of the installed one (a Harkwell already running\n"
+    "                        keeps its own)\n"
+    "  --toggle-mode         toggle the running Harkwell's AirPods between noise cancellation and\n"
+    "                        transparency, as the global shortcut does\n"
+    "  --help                print this help and exit\n"
+    "  --version             print the version and exit\n"
+    "\n"
+    "Environment: HARKWELL_WHISPER_MODEL=PATH chooses the model file when --whisper-model does not;\n"
+    "HARKWELL_PREVIEW_CALL_HUD=1 shows the call panel once and exits;\n"
+    "QT_LOGGING_RULES=\"harkwell.*=true\" prints diagnostics to standard error.\n");
+// clang-format on
 
-Harkwell sits in the system tray, listens for your call phrases and switches your AirPods to
-Transparency when someone calls you.
-
-  (no option)           start Harkwell, or open the control panel of the one already running
-  --whisper-model PATH  start Harkwell with the whisper.cpp model file at PATH for accurate
-                        recognition instead of the installed one (a Harkwell already running
-                        keeps its own)
-  --toggle-mode         toggle the running Harkwell's AirPods between noise cancellation and
-                        transparency, as the global shortcut does
-  --help                print this help and exit
-  --version             print the version and exit
-
-Environment: HARKWELL_WHISPER_MODEL=PATH chooses the model file when --whisper-model does not;
-HARKWELL_PREVIEW_CALL_HUD=1 shows the call panel once and exits;
-QT_LOGGING_RULES="harkwell.*=true" prints diagnostics to standard error.
-)";
+std::string translated(const char* source) {
+    return QCoreApplication::translate(commandLineContext, source).toStdString();
+}
 
 constexpr std::string_view whisperModelOption = "--whisper-model";
 
@@ -63,15 +72,30 @@ std::optional<std::string> whisperModelArgument(int argc, char** argv) {
     return std::nullopt;
 }
 
+// --help, or the usage after a mistake in the options: printed in the desktop's language. Returns
+// the exit status.
+int answerWithUsage(int& argc, char** argv, bool helpAsked, bool pathMissing) {
+    const QCoreApplication application(argc, argv);
+    harkwell::useDesktopAppLocale();
+    if (helpAsked) {
+        std::cout << translated(usage);
+        return 0;
+    }
+    const QString mistake =
+        pathMissing
+            ? QCoreApplication::translate("harkwell::main", "harkwell: --whisper-model needs the path of a model file")
+        : argc == 2 ? QCoreApplication::translate("harkwell::main", "harkwell: unknown option '%1'")
+                          .arg(QString::fromLocal8Bit(argv[1]))
+                    : QCoreApplication::translate("harkwell::main", "harkwell: takes one option at most");
+    std::cerr << mistake.toStdString() << "\n\n" << translated(usage);
+    return 64;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     using namespace harkwell;
 
-    if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
-        std::cout << usage;
-        return 0;
-    }
     if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
         std::cout << "harkwell " << appMetadataValue("HarkwellVersion").value_or("unknown") << '\n';
         return 0;
@@ -80,25 +104,18 @@ int main(int argc, char** argv) {
         QCoreApplication application(argc, argv);
         return runToggleModeCommand(QDBusConnection::sessionBus(), std::cerr);
     }
+    const bool helpAsked = argc == 2 && std::strcmp(argv[1], "--help") == 0;
     const std::optional<std::string> whisperModelPath =
-        argc > 1 ? whisperModelArgument(argc, argv) : std::optional<std::string>();
-    if (whisperModelPath && whisperModelPath->empty()) {
-        std::cerr << "harkwell: --whisper-model needs the path of a model file\n\n" << usage;
-        return 64;
-    }
-    if (argc > 1 && !whisperModelPath) {
-        if (argc == 2) {
-            std::cerr << "harkwell: unknown option '" << argv[1] << "'\n\n" << usage;
-        } else {
-            std::cerr << "harkwell: takes one option at most\n\n" << usage;
-        }
-        return 64;
+        argc > 1 && !helpAsked ? whisperModelArgument(argc, argv) : std::optional<std::string>();
+    if (helpAsked || (argc > 1 && (!whisperModelPath || whisperModelPath->empty()))) {
+        return answerWithUsage(argc, argv, helpAsked, whisperModelPath.has_value());
     }
 
     QApplication::setApplicationName(QStringLiteral("Harkwell"));
     QApplication::setOrganizationName(QStringLiteral("Harkwell"));
     QApplication::setDesktopFileName(QStringLiteral("io.github.harkwell.Harkwell"));
     QApplication application(argc, argv);
+    useDesktopAppLocale();
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/harkwell/harkwell.svg")));
     // A logout, `kill` or Ctrl+C quits as the Quit button does: listening stops, and the model and
@@ -116,7 +133,8 @@ int main(int argc, char** argv) {
         if (openRunningInstancePanel(bus)) {
             return 0;
         }
-        std::cerr << "Harkwell is already running but did not answer.\n";
+        std::cerr << translated(QT_TRANSLATE_NOOP("harkwell::main", "Harkwell is already running but did not answer."))
+                  << '\n';
         return 1;
     }
 
@@ -130,7 +148,11 @@ int main(int argc, char** argv) {
             if (isRunningInstanceOn(bus) && openRunningInstancePanel(bus)) {
                 return 0;
             }
-            std::cerr << "Harkwell runs without its session-bus service: " << failure->toStdString() << '\n';
+            std::cerr << QCoreApplication::translate("harkwell::main",
+                                                     "Harkwell runs without its session-bus service: %1")
+                             .arg(*failure)
+                             .toStdString()
+                      << '\n';
         } else {
             qCDebug(logApp) << "Session bus services exported";
         }

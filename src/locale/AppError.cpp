@@ -1,6 +1,6 @@
 #include "locale/AppError.h"
 
-#include "locale/AppText.h"
+#include <QCoreApplication>
 
 namespace harkwell {
 
@@ -51,12 +51,14 @@ std::string AppError::errorDescription() const {
     case Kind::microphoneMissing:
         return "Built-in microphone was not found.";
     case Kind::chosenMicrophoneMissing:
-        return appText("선택한 마이크가 연결되어 있지 않습니다.", "The chosen microphone is not connected.");
+        return QCoreApplication::translate("harkwell::AppError", "The chosen microphone is not connected.")
+            .toStdString();
     case Kind::helperTimedOut:
         return "AirPods helper timed out.";
     case Kind::airPodsNotConnected:
-        return appText("AirPods가 연결되어 있지 않습니다. 연결한 뒤 다시 시도해 주세요.",
-                       "AirPods are not connected. Connect them and try again.");
+        return QCoreApplication::translate("harkwell::AppError",
+                                           "AirPods are not connected. Connect them and try again.")
+            .toStdString();
     }
     return value_;
 }

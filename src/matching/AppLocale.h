@@ -10,7 +10,7 @@ namespace harkwell {
 // The application's language: it chooses the interface texts, the speech recogniser and the
 // matching policy. Subsystems pass it as this type; its raw value ("ko-KR", "en-US") is what
 // messages, the build's metadata and the detection benchmark's manifest hold. The language the
-// build was made for is currentAppLocale() (locale/AppText.h).
+// interface speaks is currentAppLocale() (locale/AppLanguage.h).
 class AppLocale {
 public:
     enum Value { korean, english };

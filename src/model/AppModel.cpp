@@ -2,7 +2,6 @@
 
 #include "core/HandOff.h"
 #include "core/Log.h"
-#include "locale/AppText.h"
 
 #include <QPointer>
 
@@ -22,7 +21,7 @@ const QString detectionSensitivityKey = "detectionSensitivity";
 const QString returnAfterQuietSecondsKey = "returnAfterQuietSeconds";
 const QString microphoneSourceKey = "microphoneSource";
 
-QString setupFirstText() { return uiText("먼저 권한 준비를 완료해 주세요.", "Complete permission setup first."); }
+QString setupFirstText() { return AppModel::tr("Complete permission setup first."); }
 QString modeName(ListeningMode mode) { return QString::fromUtf8(mode.rawValue()); }
 
 } // namespace
@@ -66,9 +65,7 @@ void AppModel::connectParts() {
     listening_.onNearSpeech = [this] { returnAfterCall_.hearNearSpeech(); };
     listening_.onResumed = [this] {
         assignDetectionEnabled(true);
-        assignErrorMessage(
-            uiText("사운드 서버가 돌아와 다시 듣고 있습니다.", "Listening resumed: the sound server is back."),
-            BannerKind::information);
+        assignErrorMessage(tr("Listening resumed: the sound server is back."), BannerKind::information);
     };
     listening_.onResumeDue = [this] { startDetection(Start::resuming); };
     connect(&listening_, &ListeningSession::sensitivityChanged, this, &AppModel::detectionSensitivityChanged);
@@ -135,8 +132,7 @@ void AppModel::reportSettingsProblems() {
             reportDamagedSettings();
             const bool wasShown = settingsWriteFailure_ && errorMessage_ == settingsWriteFailure_;
             if (failureReason) {
-                settingsWriteFailure_ =
-                    uiText("설정을 저장하지 못했습니다: %1", "Settings could not be saved: %1").arg(*failureReason);
+                settingsWriteFailure_ = tr("Settings could not be saved: %1").arg(*failureReason);
                 assignErrorMessage(settingsWriteFailure_);
             } else {
                 settingsWriteFailure_.reset();
@@ -153,9 +149,8 @@ void AppModel::reportDamagedSettings() {
         return;
     }
     reportedDamagedCopy_ = copy;
-    damagedSettingsNotice_ = uiText("설정 파일이 손상되어 읽을 수 있는 설정만 남겼습니다. 손상된 파일의 사본: %1",
-                                    "The settings file was damaged; what could be read was kept. A copy of the "
-                                    "damaged file is at %1.")
+    damagedSettingsNotice_ = tr("The settings file was damaged; what could be read was kept. A copy of the "
+                                "damaged file is at %1.")
                                  .arg(*copy);
     assignErrorMessage(damagedSettingsNotice_);
 }
@@ -186,10 +181,9 @@ void AppModel::saveWakePhrases(const QStringList& phrases) {
 void AppModel::setStartAtLogin(bool enabled) {
     if (autostart_->isEnabled() != enabled) {
         if (const auto failure = autostart_->setEnabled(enabled)) {
-            assignErrorMessage(
-                (enabled ? uiText("로그인 시 시작을 켜지 못했습니다: %1", "Start at login could not be turned on: %1")
-                         : uiText("로그인 시 시작을 끄지 못했습니다: %1", "Start at login could not be turned off: %1"))
-                    .arg(*failure));
+            assignErrorMessage((enabled ? tr("Start at login could not be turned on: %1")
+                                        : tr("Start at login could not be turned off: %1"))
+                                   .arg(*failure));
         } else {
             assignErrorMessage(std::nullopt);
         }
@@ -234,7 +228,7 @@ void AppModel::switchAirPods(ListeningMode mode, std::function<void()> onSuccess
     if (switcher_.isCommandRunning()) {
         qCDebug(logModel) << "AirPods mode" << modeName(mode) << "dropped: a command is running";
         if (onFailure) {
-            onFailure(uiText("다른 AirPods 명령이 실행 중입니다.", "Another AirPods command is running."));
+            onFailure(tr("Another AirPods command is running."));
         }
         return;
     }
@@ -332,7 +326,7 @@ void AppModel::startDetection(Start start) {
         return;
     }
     if (phrases_.phrases().isEmpty()) {
-        failAndStopListening(uiText("호출어를 먼저 추가해야 합니다.", "Add a call phrase first."));
+        failAndStopListening(tr("Add a call phrase first."));
         return;
     }
     const auto phrases = phrases_.listened();
@@ -349,8 +343,7 @@ void AppModel::startDetection(Start start) {
         assignDetectionEnabled(true);
         // Phrases in another script were named when they were added.
         if (phrases.size() < static_cast<size_t>(phrases_.inHeardScriptCount())) {
-            assignErrorMessage(uiText("호출 문구 %2개 중 %1개만 감지합니다(최대 50개, 각 100자 이하).",
-                                      "Listening for %1 of %2 call phrases: up to 50, of at most 100 characters each.")
+            assignErrorMessage(tr("Listening for %1 of %2 call phrases: up to 50, of at most 100 characters each.")
                                    .arg(phrases.size())
                                    .arg(phrases_.phrases().size()),
                                BannerKind::information);
@@ -439,7 +432,7 @@ void AppModel::returnToModeBefore(ListeningMode modeBefore) {
 
 void AppModel::addWakePhraseFromDraft() {
     if (!phrases_.canAdd()) {
-        failAndStopListening(uiText("호출어를 먼저 입력해야 합니다.", "Enter a call phrase first."));
+        failAndStopListening(tr("Enter a call phrase first."));
         return;
     }
     const auto [added, hint] = phrases_.additionFromDraft();

@@ -2,7 +2,7 @@
 
 #include "core/Log.h"
 #include "locale/AppError.h"
-#include "locale/AppText.h"
+#include "locale/AppLanguage.h"
 
 #include <algorithm>
 
@@ -200,15 +200,13 @@ void ListeningSession::updateRecognizerNotice() {
     QString notice;
     switch (whisperModel_->state()) {
     case WhisperModelState::notInstalled:
-        notice = uiText("정확한 인식 모델이 설치되지 않았습니다. 기본 인식기로 듣고 있습니다.",
-                        "Accurate recognition model not installed: listening with the basic recogniser.");
+        notice = tr("Accurate recognition model not installed: listening with the basic recogniser.");
         break;
     case WhisperModelState::failed:
         qCWarning(logModel) << "listening with the basic recogniser: the accurate recognition model"
                             << QString::fromStdString(whisperModel_->path())
                             << "could not be loaded:" << QString::fromStdString(whisperModel_->failure());
-        notice = uiText("정확한 인식 모델을 불러오지 못했습니다. 기본 인식기로 듣고 있습니다.",
-                        "Accurate recognition model could not be loaded: listening with the basic recogniser.");
+        notice = tr("Accurate recognition model could not be loaded: listening with the basic recogniser.");
         break;
     case WhisperModelState::loading:
     case WhisperModelState::ready:

@@ -1,7 +1,6 @@
 #include "model/PermissionSetup.h"
 
 #include "locale/AppError.h"
-#include "locale/AppText.h"
 
 #include <QPointer>
 
@@ -13,8 +12,8 @@ namespace {
 
 const QString permissionSetupKey = "permissionSetupComplete";
 
-QString requiredText() { return uiText("권한 준비 필요", "Permissions required"); }
-QString readyText() { return uiText("권한 준비 완료", "Permissions ready"); }
+QString requiredText() { return PermissionSetup::tr("Permissions required"); }
+QString readyText() { return PermissionSetup::tr("Permissions ready"); }
 
 } // namespace
 
@@ -35,26 +34,25 @@ void PermissionSetup::prepare() {
     if (onMessage) {
         onMessage(std::nullopt);
     }
-    assignStatusText(uiText("음성 인식 권한 확인 중", "Checking Speech Recognition permission"));
+    assignStatusText(tr("Checking Speech Recognition permission"));
     requestSpeech([setup = QPointer<PermissionSetup>(this)](bool granted) {
         if (!setup) {
             return;
         }
         if (!granted) {
-            setup->finish(false,
-                          uiText("음성 인식 권한을 허용해야 합니다.", "Speech Recognition permission is required."));
+            setup->finish(false, tr("Speech Recognition permission is required."));
             return;
         }
-        setup->assignStatusText(uiText("마이크 권한 확인 중", "Checking microphone permission"));
+        setup->assignStatusText(tr("Checking microphone permission"));
         setup->requestMicrophone([setup](bool microphoneGranted) {
             if (!setup) {
                 return;
             }
             if (!microphoneGranted) {
-                setup->finish(false, uiText("마이크 권한을 허용해야 합니다.", "Microphone permission is required."));
+                setup->finish(false, tr("Microphone permission is required."));
                 return;
             }
-            setup->assignStatusText(uiText("Bluetooth 권한 확인 중", "Checking Bluetooth permission"));
+            setup->assignStatusText(tr("Checking Bluetooth permission"));
             setup->requestBluetooth();
         });
     });

@@ -1,7 +1,7 @@
 #include "model/PhraseBook.h"
 
 #include "core/Log.h"
-#include "locale/AppText.h"
+#include "locale/AppLanguage.h"
 #include "matching/UnicodeText.h"
 #include "matching/WakePhraseMatching.h"
 
@@ -20,22 +20,13 @@ QString trimmed(const QString& text) { return QString::fromStdString(unicode::tr
 
 int characterCount(const QString& text) { return unicode::characterCount(text.toStdString()); }
 
-QString tooManyPhrasesText() {
-    return uiText("호출 문구는 50개까지 추가할 수 있습니다.", "You can add up to 50 call phrases.");
-}
-QString phraseTooLongText() {
-    return uiText("호출 문구는 100자 이하여야 합니다.", "A call phrase can be at most 100 characters long.");
-}
-QString noLettersText() {
-    return uiText("호출 문구에는 글자나 숫자가 하나 이상 있어야 합니다.",
-                  "A call phrase needs at least one letter or number.");
-}
-QString alreadyListedText(const QString& phrase) {
-    return uiText("“%1”은(는) 이미 목록에 있습니다.", "“%1” is already in the list.").arg(phrase);
-}
+QString tooManyPhrasesText() { return PhraseBook::tr("You can add up to 50 call phrases."); }
+QString phraseTooLongText() { return PhraseBook::tr("A call phrase can be at most 100 characters long."); }
+QString noLettersText() { return PhraseBook::tr("A call phrase needs at least one letter or number."); }
+QString alreadyListedText(const QString& phrase) { return PhraseBook::tr("“%1” is already in the list.").arg(phrase); }
 QString unheardScriptText(const QString& phrase) {
-    return uiText("“%1”은(는) 감지할 수 없는 문자로 되어 있어 목록에만 남고 감지하지 않습니다.",
-                  "“%1” is in a script that listening cannot hear: it stays in the list but is not listened for.")
+    return PhraseBook::tr(
+               "“%1” is in a script that listening cannot hear: it stays in the list but is not listened for.")
         .arg(phrase);
 }
 
@@ -74,10 +65,9 @@ QString pasteCutShortText(qsizetype pasted, qsizetype total, const QStringList& 
     }
     QString notPasted = names.join(", ");
     if (left.size() > namesShown) {
-        notPasted = uiText("%1 외 %2개", "%1 and %2 more").arg(notPasted, QString::number(left.size() - namesShown));
+        notPasted = PhraseBook::tr("%1 and %2 more").arg(notPasted, QString::number(left.size() - namesShown));
     }
-    return uiText("붙여 넣은 호출 문구 %2개 중 %1개만 넣었습니다(입력란은 최대 %3자). 넣지 못한 문구: %4",
-                  "Pasted %1 of %2 phrases: the field holds %3 characters. Not pasted: %4.")
+    return PhraseBook::tr("Pasted %1 of %2 phrases: the field holds %3 characters. Not pasted: %4.")
         .arg(QString::number(pasted), QString::number(total), QString::number(PhraseBook::maximumDraftLength),
              notPasted);
 }

@@ -1,7 +1,6 @@
 #include "model/ShortcutRecorder.h"
 
 #include "core/Log.h"
-#include "locale/AppText.h"
 #include "shortcut/VirtualKeyCode.h"
 
 #include <QKeyEvent>
@@ -88,8 +87,7 @@ void ShortcutRecorder::capture(const QKeyEvent& event) {
     }
     const auto setting = HotKeySetting::from(event);
     if (!setting) {
-        say(uiText("Super, Ctrl, Alt, Shift 중 하나와 함께 키를 눌러주세요.",
-                   "Press a key together with Super, Ctrl, Alt or Shift."));
+        say(tr("Press a key together with Super, Ctrl, Alt or Shift."));
         return;
     }
     stop();

@@ -2,7 +2,6 @@
 
 #include "PortalProxies.h"
 #include "core/Log.h"
-#include "locale/AppText.h"
 #include "shortcut/HotKeyError.h"
 #include "shortcut/VirtualKeyCode.h"
 
@@ -139,8 +138,7 @@ void PortalHotKeyBackend::createSession() {
 void PortalHotKeyBackend::bindShortcut() {
     const PortalShortcut shortcut{
         shortcutId,
-        {{QStringLiteral("description"), uiText("AirPods 노이즈 캔슬링과 주변음 허용 전환",
-                                                "Switch AirPods between noise cancellation and transparency")},
+        {{QStringLiteral("description"), tr("Switch AirPods between noise cancellation and transparency")},
          {QStringLiteral("preferred_trigger"), registration_->trigger}}};
     const QDBusObjectPath session(registration_->session);
     request(

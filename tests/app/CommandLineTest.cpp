@@ -1,12 +1,10 @@
 // The harkwell executable's options: each prints and exits without starting the tray or touching
-// the settings; an unknown one is a usage error.
+// the settings; an unknown one is a usage error. The usage speaks the desktop's language.
 #include <QDir>
 #include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
-
-#include <cstring>
 
 namespace harkwell {
 namespace {
@@ -17,8 +15,17 @@ struct Outcome {
     QString errors;
 };
 
-Outcome runHarkwell(const QStringList& arguments, const QTemporaryDir& home) {
+// `language`: the locale variables to run under instead of the test's own, as "NAME=value".
+Outcome runHarkwell(const QStringList& arguments, const QTemporaryDir& home, const QStringList& language = {}) {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    if (!language.isEmpty()) {
+        for (const char* name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"}) {
+            environment.remove(name);
+        }
+        for (const QString& variable : language) {
+            environment.insert(variable.section('=', 0, 0), variable.section('=', 1));
+        }
+    }
     environment.insert("XDG_CONFIG_HOME", home.filePath("config"));
     environment.insert("HOME", home.path());
     // No display and no bus: an option that started the application would fail loudly.
@@ -39,6 +46,8 @@ TEST(CommandLineTest, OptionsPrintAndExitWithoutTouchingSettings) {
         int exitCode;
         const char* output;
         const char* errors;
+        // The locale variables to run under, when not the tests' own English.
+        QStringList language = {};
     } cases[] = {
         {{"--help"},
          0,
@@ -52,16 +61,24 @@ TEST(CommandLineTest, OptionsPrintAndExitWithoutTouchingSettings) {
         {{"--whisper-model", ""}, 64, "", "harkwell: --whisper-model needs the path of a model file"},
         {{"--whisper-model", "model.bin", "--help"}, 64, "", "harkwell: takes one option at most"},
         {{"--whisper-modelx"}, 64, "", "harkwell: unknown option '--whisper-modelx'"},
+        // The usage speaks the desktop's language: Korean when a Korean locale comes first.
+        {{"--help"}, 0, "사용법: harkwell [--whisper-model 경로]\n", "", {"LANGUAGE=ko", "LANG=C.UTF-8"}},
+        {{"--help"}, 0, "사용법: harkwell", "", {"LANGUAGE=ko_KR:en"}},
+        {{"--help"}, 0, "사용법: harkwell", "", {"LC_ALL=ko_KR.UTF-8"}},
+        {{"--bogus"}, 64, "", "harkwell: 알 수 없는 옵션 '--bogus'\n\n사용법: harkwell", {"LANGUAGE=ko"}},
+        {{"--help"}, 0, "Usage: harkwell [--whisper-model PATH]\n", "", {"LANGUAGE=en", "LC_ALL=ko_KR.UTF-8"}},
+        {{"--help"}, 0, "Usage: harkwell", "", {"LANGUAGE=de:ko"}},
+        {{"--bogus"}, 64, "", "harkwell: unknown option '--bogus'\n\nUsage: harkwell", {"LC_ALL=C"}},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.arguments.join(' ').toStdString());
+        SCOPED_TRACE((c.language + c.arguments).join(' ').toStdString());
         QTemporaryDir home;
         ASSERT_TRUE(home.isValid());
-        const Outcome run = runHarkwell(c.arguments, home);
+        const Outcome run = runHarkwell(c.arguments, home, c.language);
         EXPECT_EQ(run.exitCode, c.exitCode);
         // Each stream starts with its expected text; an empty expectation means nothing at all.
-        EXPECT_EQ(run.output.left(int(std::strlen(c.output))).toStdString(), c.output);
-        EXPECT_EQ(run.errors.left(int(std::strlen(c.errors))).toStdString(), c.errors);
+        EXPECT_EQ(run.output.left(QString::fromUtf8(c.output).size()).toStdString(), c.output);
+        EXPECT_EQ(run.errors.left(QString::fromUtf8(c.errors).size()).toStdString(), c.errors);
         if (!*c.output) {
             EXPECT_EQ(run.output.toStdString(), "");
         }
@@ -69,7 +86,7 @@ TEST(CommandLineTest, OptionsPrintAndExitWithoutTouchingSettings) {
             EXPECT_EQ(run.errors.toStdString(), "");
         }
         if (c.exitCode == 64) {
-            EXPECT_TRUE(run.errors.contains("Usage: harkwell")) << "a usage error shows the usage";
+            EXPECT_TRUE(run.errors.contains("harkwell [--whisper-model ")) << "a usage error shows the usage";
         }
         EXPECT_FALSE(QDir(home.filePath("config")).exists()) << "the settings folder was created";
     }

@@ -1,18 +1,17 @@
 #include "locale/AppError.h"
-#include "locale/AppMetadata.h"
+
+#include "TestLocale.h"
 
 #include <gtest/gtest.h>
 
 namespace harkwell {
 namespace {
 
-void useLocale(std::string value) {
-    setAppMetadataLookupForTesting([value](std::string_view) { return std::optional<std::string>(value); });
-}
+using testing::useLocale;
 
 class AppErrorTest : public ::testing::Test {
 protected:
-    ~AppErrorTest() override { setAppMetadataLookupForTesting(nullptr); }
+    testing::TestLocale restoresTheLanguage;
 };
 
 TEST_F(AppErrorTest, MessagesAreEnglishInBothLanguagesExceptNotConnected) {

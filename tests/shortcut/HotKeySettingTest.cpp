@@ -1,7 +1,8 @@
 #include "shortcut/HotKeySetting.h"
-#include "locale/AppMetadata.h"
 #include "shortcut/HotKeyError.h"
 #include "shortcut/VirtualKeyCode.h"
+
+#include "TestLocale.h"
 
 #include <QInputDevice>
 #include <QKeyEvent>
@@ -77,11 +78,11 @@ TEST(HotKeyErrorTest, DescriptionInTheInterfaceLanguageEndsInTheSignedStatus) {
         {"ko-KR", "단축키를 등록할 수 없습니다. 다른 앱에서 쓰는 조합일 수 있습니다. (-10)"},
         {"en-US", "Could not register the shortcut. Another app may already use it. (-10)"},
     };
+    const testing::TestLocale restoresTheLanguage;
     for (const auto& [locale, text] : cases) {
-        setAppMetadataLookupForTesting([locale](std::string_view) { return std::optional<std::string>(locale); });
+        testing::useLocale(locale);
         EXPECT_EQ(HotKeyError::registrationFailed(-10).errorDescription(), text);
     }
-    setAppMetadataLookupForTesting(nullptr);
 }
 
 } // namespace

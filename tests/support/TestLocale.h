@@ -2,26 +2,27 @@
 
 // The language the code under test speaks, as the test chooses it.
 
-#include "locale/AppMetadata.h"
+#include "locale/AppLanguage.h"
 
-#include <optional>
 #include <string>
 
 namespace harkwell::testing {
 
-// Speaks `locale` ("en-US", "ko-KR") from now on.
+// Speaks `locale` from now on: English for exactly "en-US", Korean otherwise ("ko-KR"). Korean
+// texts need the QCoreApplication of the test's main (MAIN qt, widgets or x11).
 inline void useLocale(const std::string& locale) {
-    setAppMetadataLookupForTesting([locale](std::string_view key) -> std::optional<std::string> {
-        return key == "HarkwellLocale" ? std::optional<std::string>(locale) : std::nullopt;
-    });
+    useAppLocale(locale == "en-US" ? AppLocale::english : AppLocale::korean);
 }
 
-// English while it lives (a fixture's member), then the build's own language again.
+// English while it lives (a fixture's member), then the language spoken before.
 struct TestLocale {
-    TestLocale() { useLocale("en-US"); }
-    ~TestLocale() { setAppMetadataLookupForTesting(nullptr); }
+    TestLocale() : before_(currentAppLocale()) { useAppLocale(AppLocale::english); }
+    ~TestLocale() { useAppLocale(before_); }
     TestLocale(const TestLocale&) = delete;
     TestLocale& operator=(const TestLocale&) = delete;
+
+private:
+    AppLocale before_;
 };
 
 } // namespace harkwell::testing

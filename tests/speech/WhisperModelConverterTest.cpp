@@ -15,7 +15,7 @@
 #include <functional>
 #include <numeric>
 #include <random>
-#include <set>
+#include <tuple>
 
 namespace harkwell {
 namespace {
@@ -215,12 +215,15 @@ TEST_F(WhisperModelConverterTest, WritesTheFileWhisperCppLoadsTensorForTensor) {
         EXPECT_EQ(file.tensors.at(name).bytes, bytes) << name;
     }
     EXPECT_FALSE(file.tensors.contains("decoder.blocks.0.attn.key.bias"));
-    // Biases, norms and positions become float32; the value's bias is the fused bias's last third.
-    const auto& valueBias = file.tensors.at("encoder.blocks.0.attn.value.bias");
-    const auto& fusedBias = model.tensors.at("encoder/layer_0/self_attention/linear_0/bias");
-    EXPECT_EQ(valueBias.type, 0);
-    for (std::size_t i = 0; i < state; ++i) {
-        EXPECT_EQ(f32At(valueBias, i), f16At(fusedBias, 2 * state + i));
+    // Biases, norms and positions become float32; a value's bias is its part of the fused bias.
+    for (const auto& [name, source, first] : std::vector<std::tuple<std::string, std::string, std::uint32_t>>{
+             {"encoder.blocks.0.attn.value.bias", "encoder/layer_0/self_attention/linear_0/bias", 2 * state},
+             {"decoder.blocks.0.cross_attn.value.bias", "decoder/layer_0/attention/linear_1/bias", state}}) {
+        const auto& bias = file.tensors.at(name);
+        EXPECT_EQ(bias.type, 0) << name;
+        for (std::size_t i = 0; i < state; ++i) {
+            EXPECT_EQ(f32At(bias, i), f16At(model.tensors.at(source), first + i)) << name << " " << i;
+        }
     }
     EXPECT_EQ(file.tensors.at("encoder.conv1.bias").ne, (std::vector<std::int32_t>{1, state}));
     EXPECT_EQ(file.tensors.at("encoder.conv1.weight").ne, (std::vector<std::int32_t>{3, mels, state}));

@@ -85,6 +85,8 @@ TEST(TwoStageRecognizerTest, ANamePromptedMustSoundAlikeUnprompted) {
         {"others, freedom to change the software.", "Dr. Kim", 0.6, false},
         {"Thank you.", "James", 0.6, false},
         {"", "James", 0.6, false},
+        {"Jamie, can you come here?", "James", 0.6, true}, // 2 of 5 letters: alike on High only
+        {"Jamie, can you come here?", "James", closer, false},
         // Closer: a spelling variant passes, a different word with the same start does not.
         {"Sorry to bother you, Pria.", "Priya", closer, true},
         {"Minsoo, can you come here?", "Minsu", closer, true},
@@ -105,7 +107,6 @@ TEST(TwoStageRecognizerTest, ANamePromptedMustSoundAlikeUnprompted) {
     for (const auto& c : cases) {
         EXPECT_EQ(soundsLike(c.heardAlone, c.phrase, c.editsPerLetter), c.alike) << c.heardAlone << " / " << c.phrase;
     }
-    EXPECT_TRUE(soundsLike("Sorry to bother you, Pria.", "Priya")) << "the default is the looser 0.6";
 }
 
 TEST(TwoStageRecognizerTest, ANameSpeltItsOwnWayIsWrittenAsThePhraseWhereItStands) {

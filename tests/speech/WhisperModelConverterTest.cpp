@@ -280,7 +280,7 @@ TEST_F(WhisperModelConverterTest, RefusesWhatItCannotConvertWithAReason) {
     writeVocabulary(folder / "no-end.json", false);
     // A tiny model written after a change.
     const auto changed = [](std::function<void(CTranslate2Model&)> change) {
-        return [change](const std::filesystem::path& path) {
+        return [change = std::move(change)](const std::filesystem::path& path) {
             auto model = tinyModel();
             change(model);
             model.write(path);

@@ -15,10 +15,7 @@ TEST(DetectionBenchmarkProgramTest, AMistypedCommandLineExitsWithTheUsage) {
         const char* errors;
     } cases[]{
         {{"/nonexistent/m.jsonl", "--search", "keyphase"}, 64, "", "--search takes common, keyphrase or lm"},
-        {{"/nonexistent/m.jsonl", "--recognizer", "wisper"}, 64, "", "--recognizer takes"},
-        {{"/nonexistent/m.jsonl", "--sensitivity", "hihg"}, 64, "", "--sensitivity takes"},
         {{"/nonexistent/m.jsonl", "--serach", "lm"}, 64, "", "serach"},
-        {{}, 64, "", "a manifest is needed"},
         {{"/nonexistent/m.jsonl"}, 2, "", "/nonexistent/m.jsonl: cannot be read"},
         {{"--help"}, 0, "Usage:", ""},
     };

@@ -4,10 +4,9 @@
 
 #include "EventLoop.h"
 #include "Holdable.h"
+#include "SettableClock.h"
 
 #include <QCoreApplication>
-
-#include "SettableClock.h"
 
 #include <gtest/gtest.h>
 
@@ -26,9 +25,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Read by the detector's watchdog on the capture thread and by its gate on the main thread.
-using FakeClock = testing::SettableClock;
-
 using testing::HoldPoint;
 
 struct FakeRequest final : RecognitionRequest {
@@ -38,12 +34,11 @@ struct FakeRequest final : RecognitionRequest {
             held.wait(); // as the recogniser makes capture wait while it starts or catches up
         }
     }
-    std::shared_future<void> held;
     void endAudio() override { ended = true; }
+    std::shared_future<void> held;
     std::vector<std::string> contextualStrings;
-    std::atomic<std::size_t> appended = 0; // samples
-    std::atomic<bool> ended = false;
-    std::atomic<bool> cancelled = false; // its task was
+    std::atomic<std::size_t> appended = 0;              // samples
+    std::atomic<bool> ended = false, cancelled = false; // cancelled: its task was
 };
 
 // Its end passes through the recogniser's gate, as a real task waits for its decoder thread.
@@ -165,7 +160,7 @@ protected:
     void makeDetector(AppLocale locale = AppLocale::english) {
         devices = std::make_shared<FakeCaptureDevices>();
         permissions = std::make_shared<FakePermissions>();
-        clock = std::make_shared<FakeClock>();
+        clock = std::make_shared<testing::SettableClock>();
         errors.clear();
         listening = 0;
         sessions = 0;
@@ -235,7 +230,7 @@ protected:
     std::optional<AppLocale> recognizerLocale; // what the detector asked the platform for
     std::shared_ptr<FakeCaptureDevices> devices;
     std::shared_ptr<FakePermissions> permissions;
-    std::shared_ptr<FakeClock> clock;
+    std::shared_ptr<testing::SettableClock> clock; // the watchdog's on the capture thread, the gate's
     std::unique_ptr<WakePhraseDetector> detector;
     std::shared_ptr<CaptureLog> capture; // the session started last
     int sessions = 0;                    // started by this detector
@@ -412,10 +407,11 @@ TEST_F(WakePhraseDetectorPlatformTest, ARecogniserHoldingCaptureUpIsNoSilentMicr
     EXPECT_TRUE(testing::eventually([&] { return !errors.empty(); }, 5s)) << "silent once the buffer was taken";
 }
 
-// The captured audio goes to the recogniser and through the near-speech watch, whose reports
-// reach the main thread while the session lives.
-TEST_F(WakePhraseDetectorPlatformTest, ReportsSpeechNearTheMicrophone) {
+// The captured audio goes to the recogniser, the meter and the near-speech watch, whose reports
+// reach the main thread while the session lives; the meter falls to 0 when listening stops.
+TEST_F(WakePhraseDetectorPlatformTest, TheAudioReachesTheRecogniserTheMeterAndTheNearSpeechWatch) {
     startCapturing();
+    EXPECT_EQ(detector->inputLevel(), 0);
     play(33, 10);
     deliverMainThreadWork();
     EXPECT_EQ(nearSpeechReports, 0);
@@ -424,12 +420,17 @@ TEST_F(WakePhraseDetectorPlatformTest, ReportsSpeechNearTheMicrophone) {
     deliverMainThreadWork();
     EXPECT_EQ(nearSpeechReports, 2);
     EXPECT_EQ(recognizer->request->appended, 20 * NearSpeechWatch::frameSamples);
+    play(8192, 1);
+    EXPECT_DOUBLE_EQ(detector->inputLevel(), 0.25);
+    play(0, 1);
+    EXPECT_EQ(detector->inputLevel(), 0);
 
     // Reports still on their way when listening stops are dropped.
     play(3277, 10);
     detector->stop();
     deliverMainThreadWork();
     EXPECT_EQ(nearSpeechReports, 2);
+    EXPECT_EQ(detector->inputLevel(), 0);
 }
 
 // Asked to, the detector reports a call only when someone spoke near the microphone within the
@@ -481,19 +482,6 @@ TEST_F(WakePhraseDetectorPlatformTest, ListensOnTheChosenInputOrTellsThatItIsMis
         EXPECT_EQ(devices->openedDevice(), opened);
         EXPECT_EQ(errors, error ? std::vector<Error>{*error} : std::vector<Error>{});
     }
-}
-
-// The meter's level comes from the buffers the recogniser gets, and falls to 0 when listening stops.
-TEST_F(WakePhraseDetectorPlatformTest, TheInputLevelFollowsTheAudio) {
-    startCapturing();
-    EXPECT_EQ(detector->inputLevel(), 0);
-    play(8192, 1);
-    EXPECT_DOUBLE_EQ(detector->inputLevel(), 0.25);
-    play(0, 1);
-    EXPECT_EQ(detector->inputLevel(), 0);
-    play(16384, 1);
-    detector->stop();
-    EXPECT_EQ(detector->inputLevel(), 0);
 }
 
 TEST(PreferredBuiltInMicrophoneTest, ChoosesByNameThenTheSoundServersMarkAndNeverAHeadsetOrAMonitor) {

@@ -56,12 +56,13 @@ TEST(RecentWakePhraseWindowTest, KeepsTheLongestPhrasePlusMarginBetween32And96Ch
     for (int i = 0; i < 33; ++i) {
         emoji += "👋🏽";
     }
-    const auto cut = recentWakePhraseWindow(emoji, "", {});
-    EXPECT_EQ(cut, emoji.substr(8));
+    EXPECT_EQ(recentWakePhraseWindow(emoji, "", {}), emoji.substr(8));
 
-    // Blank results are empty; the window is otherwise not trimmed.
+    // Blank results are empty; the window is otherwise not trimmed; ill-formed text becomes
+    // replacement characters.
     EXPECT_EQ(recentWakePhraseWindow("", "   ", {}), "");
     EXPECT_EQ(recentWakePhraseWindow(" min", " hey", {}), " hey min");
+    EXPECT_EQ(recentWakePhraseWindow("b\xC3", "a", {}), "ab\xEF\xBF\xBD");
 }
 
 TEST(ApplyingTranscriptUpdateTest, GrowingTranscriptBuildsTheWindowAndReplacementRestartsIt) {
@@ -79,10 +80,6 @@ TEST(ApplyingTranscriptUpdateTest, GrowingTranscriptBuildsTheWindowAndReplacemen
     EXPECT_EQ(window, revised.substr(revised.size() - 32));
 
     EXPECT_EQ(applyingTranscriptUpdate(Update::replace(""), "hey", phrases), "");
-}
-
-TEST(RecentWakePhraseWindowTest, IllFormedTextBecomesReplacementCharacters) {
-    EXPECT_EQ(recentWakePhraseWindow("b\xC3", "a", {}), "ab\xEF\xBF\xBD");
 }
 
 } // namespace

@@ -12,8 +12,10 @@
 #include <bit>
 #include <cstring>
 #include <fstream>
+#include <functional>
+#include <numeric>
 #include <random>
-#include <set>
+#include <tuple>
 
 namespace harkwell {
 namespace {
@@ -23,24 +25,14 @@ using DataType = CTranslate2Model::DataType;
 
 constexpr std::uint32_t heads = 2, mels = 80, vocabulary = 51864, audioContext = 1500, textContext = 448;
 
-Tensor randomTensor(std::vector<std::uint32_t> shape, std::mt19937& random, DataType type = DataType::float16) {
-    Tensor tensor{std::move(shape), type, {}};
-    std::size_t count = 1;
-    for (const auto dimension : tensor.shape) {
-        count *= dimension;
-    }
+Tensor randomTensor(std::vector<std::uint32_t> shape, std::mt19937& random) {
+    Tensor tensor{std::move(shape), DataType::float16, {}};
     std::normal_distribution<float> value(0, 0.5f);
+    const auto count = std::accumulate(tensor.shape.begin(), tensor.shape.end(), std::size_t{1}, std::multiplies<>());
     for (std::size_t i = 0; i < count; ++i) {
-        if (type == DataType::float16) {
-            const auto bits = std::bit_cast<std::uint16_t>(static_cast<_Float16>(value(random)));
-            tensor.bytes.push_back(static_cast<std::uint8_t>(bits & 0xff));
-            tensor.bytes.push_back(static_cast<std::uint8_t>(bits >> 8));
-        } else {
-            const auto bits = std::bit_cast<std::uint32_t>(value(random));
-            for (int shift = 0; shift < 32; shift += 8) {
-                tensor.bytes.push_back(static_cast<std::uint8_t>(bits >> shift));
-            }
-        }
+        const auto bits = std::bit_cast<std::uint16_t>(static_cast<_Float16>(value(random)));
+        tensor.bytes.push_back(static_cast<std::uint8_t>(bits & 0xff));
+        tensor.bytes.push_back(static_cast<std::uint8_t>(bits >> 8));
     }
     return tensor;
 }
@@ -52,29 +44,29 @@ Tensor scalar16(std::int16_t value) {
 }
 
 // A Whisper model shaped like CTranslate2 writes one: fused attention projections, one layer a side.
-CTranslate2Model tinyModel(DataType type = DataType::float16, std::uint32_t state = 8) {
+CTranslate2Model tinyModel(std::uint32_t state = 8) {
     std::mt19937 random(7);
     CTranslate2Model model;
     model.specName = "WhisperSpec";
     model.revision = 3;
     auto& t = model.tensors;
     const auto linear = [&](const std::string& name, std::uint32_t out, std::uint32_t in) {
-        t[name + "/weight"] = randomTensor({out, in}, random, type);
-        t[name + "/bias"] = randomTensor({out}, random, type);
+        t[name + "/weight"] = randomTensor({out, in}, random);
+        t[name + "/bias"] = randomTensor({out}, random);
     };
     const auto norm = [&](const std::string& name) {
-        t[name + "/gamma"] = randomTensor({state}, random, type);
-        t[name + "/beta"] = randomTensor({state}, random, type);
+        t[name + "/gamma"] = randomTensor({state}, random);
+        t[name + "/beta"] = randomTensor({state}, random);
     };
-    t["encoder/conv1/weight"] = randomTensor({state, mels, 3}, random, type);
-    t["encoder/conv1/bias"] = randomTensor({state}, random, type);
-    t["encoder/conv2/weight"] = randomTensor({state, state, 3}, random, type);
-    t["encoder/conv2/bias"] = randomTensor({state}, random, type);
-    t["encoder/position_encodings/encodings"] = randomTensor({audioContext, state}, random, type);
+    t["encoder/conv1/weight"] = randomTensor({state, mels, 3}, random);
+    t["encoder/conv1/bias"] = randomTensor({state}, random);
+    t["encoder/conv2/weight"] = randomTensor({state, state, 3}, random);
+    t["encoder/conv2/bias"] = randomTensor({state}, random);
+    t["encoder/position_encodings/encodings"] = randomTensor({audioContext, state}, random);
     t["encoder/num_heads"] = scalar16(heads);
     norm("encoder/layer_norm");
-    t["decoder/embeddings/weight"] = randomTensor({vocabulary, state}, random, type);
-    t["decoder/position_encodings/encodings"] = randomTensor({textContext, state}, random, type);
+    t["decoder/embeddings/weight"] = randomTensor({vocabulary, state}, random);
+    t["decoder/position_encodings/encodings"] = randomTensor({textContext, state}, random);
     t["decoder/num_heads"] = scalar16(heads);
     norm("decoder/layer_norm");
     for (const std::string side : {"encoder", "decoder"}) {
@@ -180,16 +172,26 @@ std::vector<std::uint8_t> rowBytes(const Tensor& tensor, std::uint32_t first, st
     return {tensor.bytes.begin() + first * row, tensor.bytes.begin() + (first + count) * row};
 }
 
-TEST(WhisperModelConverterTest, WritesTheFileWhisperCppLoadsTensorForTensor) {
-    constexpr std::uint32_t state = 8;
+class WhisperModelConverterTest : public ::testing::Test {
+protected:
+    void SetUp() override { writeVocabulary(folder / "vocabulary.json"); }
+
+    // The model converted as whisper.cpp reads it; whisper.cpp itself must load it too.
+    GgmlFile converted(const CTranslate2Model& model, WhisperWeights weights) {
+        model.write(folder / "model.bin");
+        convertWhisperModel(folder / "model.bin", folder / "vocabulary.json", folder / "ggml.bin", weights);
+        EXPECT_NO_THROW(WhisperTranscriber::load((folder / "ggml.bin").string()));
+        return readGgml(folder / "ggml.bin");
+    }
+
     QTemporaryDir dir;
     const std::filesystem::path folder = dir.path().toStdString();
-    const auto model = tinyModel();
-    model.write(folder / "model.bin");
-    writeVocabulary(folder / "vocabulary.json");
-    convertWhisperModel(folder / "model.bin", folder / "vocabulary.json", folder / "ggml.bin");
+};
 
-    const auto file = readGgml(folder / "ggml.bin");
+TEST_F(WhisperModelConverterTest, WritesTheFileWhisperCppLoadsTensorForTensor) {
+    constexpr std::uint32_t state = 8;
+    const auto model = tinyModel(state);
+    const auto file = converted(model, WhisperWeights::asSource);
     EXPECT_EQ(file.hparams, (std::vector<std::int32_t>{vocabulary, audioContext, state, heads, 1, textContext, state,
                                                        heads, 1, mels, 1}));
     ASSERT_EQ(file.tokens.size(), 50256u) << "the text tokens, up to <|endoftext|>";
@@ -213,31 +215,24 @@ TEST(WhisperModelConverterTest, WritesTheFileWhisperCppLoadsTensorForTensor) {
         EXPECT_EQ(file.tensors.at(name).bytes, bytes) << name;
     }
     EXPECT_FALSE(file.tensors.contains("decoder.blocks.0.attn.key.bias"));
-    // Biases, norms and positions become float32; the value's bias is the fused bias's last third.
-    const auto& valueBias = file.tensors.at("encoder.blocks.0.attn.value.bias");
-    const auto& fusedBias = model.tensors.at("encoder/layer_0/self_attention/linear_0/bias");
-    EXPECT_EQ(valueBias.type, 0);
-    for (std::size_t i = 0; i < state; ++i) {
-        EXPECT_EQ(f32At(valueBias, i), f16At(fusedBias, 2 * state + i));
+    // Biases, norms and positions become float32; a value's bias is its part of the fused bias.
+    for (const auto& [name, source, first] : std::vector<std::tuple<std::string, std::string, std::uint32_t>>{
+             {"encoder.blocks.0.attn.value.bias", "encoder/layer_0/self_attention/linear_0/bias", 2 * state},
+             {"decoder.blocks.0.cross_attn.value.bias", "decoder/layer_0/attention/linear_1/bias", state}}) {
+        const auto& bias = file.tensors.at(name);
+        EXPECT_EQ(bias.type, 0) << name;
+        for (std::size_t i = 0; i < state; ++i) {
+            EXPECT_EQ(f32At(bias, i), f16At(model.tensors.at(source), first + i)) << name << " " << i;
+        }
     }
     EXPECT_EQ(file.tensors.at("encoder.conv1.bias").ne, (std::vector<std::int32_t>{1, state}));
     EXPECT_EQ(file.tensors.at("encoder.conv1.weight").ne, (std::vector<std::int32_t>{3, mels, state}));
     EXPECT_EQ(file.tensors.at("decoder.positional_embedding").ne, (std::vector<std::int32_t>{state, textContext}));
-
-    // And whisper.cpp itself takes it.
-    EXPECT_NO_THROW(WhisperTranscriber::load((folder / "ggml.bin").string()));
 }
 
-TEST(WhisperModelConverterTest, QuantisesTheMatricesToQ8_0ForWhisperCpp) {
-    constexpr std::uint32_t state = 32; // rows of whole blocks of 32
-    QTemporaryDir dir;
-    const std::filesystem::path folder = dir.path().toStdString();
-    const auto model = tinyModel(DataType::float16, state);
-    model.write(folder / "model.bin");
-    writeVocabulary(folder / "vocabulary.json");
-    convertWhisperModel(folder / "model.bin", folder / "vocabulary.json", folder / "q8.bin", WhisperWeights::q8_0);
-
-    const auto file = readGgml(folder / "q8.bin");
+TEST_F(WhisperModelConverterTest, QuantisesTheMatricesToQ8_0ForWhisperCpp) {
+    const auto model = tinyModel(32); // rows of whole blocks of 32
+    const auto file = converted(model, WhisperWeights::q8_0);
     EXPECT_EQ(file.hparams.back(), 2007) << "Q8_0, quantisation version 2";
     EXPECT_EQ(file.tensors.at("encoder.conv1.weight").type, 1) << "convolutions stay float16";
     EXPECT_EQ(file.tensors.at("encoder.blocks.0.attn.query.bias").type, 0);
@@ -254,8 +249,6 @@ TEST(WhisperModelConverterTest, QuantisesTheMatricesToQ8_0ForWhisperCpp) {
             EXPECT_NEAR(q * scale, f16At(source, block * 32 + i), scale * 0.51f + 1e-3f);
         }
     }
-    EXPECT_NO_THROW(WhisperTranscriber::load((folder / "q8.bin").string()));
-
     // Rows that are no whole number of blocks cannot be quantised.
     tinyModel().write(folder / "narrow.bin");
     EXPECT_THROW(convertWhisperModel(folder / "narrow.bin", folder / "vocabulary.json", folder / "narrow.q8",
@@ -263,7 +256,7 @@ TEST(WhisperModelConverterTest, QuantisesTheMatricesToQ8_0ForWhisperCpp) {
                  WhisperModelConversionError);
 }
 
-TEST(WhisperModelConverterTest, MelFiltersAreSlaneyTrianglesOfUnitArea) {
+TEST(WhisperMelFiltersTest, AreSlaneyTrianglesOfUnitArea) {
     const auto filters = whisperMelFilters(80);
     ASSERT_EQ(filters.size(), 80u * 201);
     int lastPeak = -1;
@@ -283,18 +276,22 @@ TEST(WhisperModelConverterTest, MelFiltersAreSlaneyTrianglesOfUnitArea) {
     EXPECT_GT(filters[0 * 201 + 1], 0.0f) << "the first filter starts at 0 Hz";
 }
 
-TEST(WhisperModelConverterTest, RefusesWhatItCannotConvertWithAReason) {
-    QTemporaryDir dir;
-    const std::filesystem::path folder = dir.path().toStdString();
-    writeVocabulary(folder / "vocabulary.json");
+TEST_F(WhisperModelConverterTest, RefusesWhatItCannotConvertWithAReason) {
     writeVocabulary(folder / "no-end.json", false);
-    struct Case {
+    // A tiny model written after a change.
+    const auto changed = [](std::function<void(CTranslate2Model&)> change) {
+        return [change = std::move(change)](const std::filesystem::path& path) {
+            auto model = tinyModel();
+            change(model);
+            model.write(path);
+        };
+    };
+    const struct {
         std::string name;
         std::function<void(const std::filesystem::path&)> make;
         std::string vocabulary;
         std::string reason;
-    };
-    const std::vector<Case> cases{
+    } cases[]{
         {"truncated",
          [](const auto& path) {
              tinyModel().write(path);
@@ -303,31 +300,18 @@ TEST(WhisperModelConverterTest, RefusesWhatItCannotConvertWithAReason) {
          "vocabulary.json", "wrong size"},
         {"another format", [](const auto& path) { std::ofstream(path) << "lmgg not a model at all"; },
          "vocabulary.json", "format version 6"},
-        {"quantised",
-         [](const auto& path) {
-             auto model = tinyModel();
+        {"quantised", changed([](auto& model) {
              auto& weight = model.tensors.at("decoder/embeddings/weight");
              weight.type = DataType::int8;
              weight.bytes.resize(weight.bytes.size() / 2);
-             model.write(path);
-         },
+         }),
          "vocabulary.json", "quantised"},
         {"missing tensor",
-         [](const auto& path) {
-             auto model = tinyModel();
-             model.tensors.erase("decoder/layer_0/attention/linear_2/weight");
-             model.write(path);
-         },
+         changed([](auto& model) { model.tensors.erase("decoder/layer_0/attention/linear_2/weight"); }),
          "vocabulary.json", "decoder/layer_0/attention/linear_2/weight"},
-        {"not Whisper",
-         [](const auto& path) {
-             auto model = tinyModel();
-             model.specName = "TransformerSpec";
-             model.write(path);
-         },
-         "vocabulary.json", "not a Whisper model"},
-        {"vocabulary without its end", [](const auto& path) { tinyModel().write(path); }, "no-end.json",
-         "<|endoftext|>"},
+        {"not Whisper", changed([](auto& model) { model.specName = "TransformerSpec"; }), "vocabulary.json",
+         "not a Whisper model"},
+        {"vocabulary without its end", changed([](auto&) {}), "no-end.json", "<|endoftext|>"},
     };
     for (const auto& each : cases) {
         SCOPED_TRACE(each.name);

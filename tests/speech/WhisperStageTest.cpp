@@ -9,17 +9,13 @@
 #include "RecognizeAudio.h"
 #include "SettableClock.h"
 
-#include <QEventLoop>
 #include <QFile>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <thread>
 #include <utility>
 
 // whisper.cpp 1.9.1 leaves the buffers of a model it failed to load allocated (once per failed
@@ -54,25 +50,23 @@ std::string lowered(std::string text) {
     return text;
 }
 
-TEST(WhisperTranscriberTest, TranscribesARealRecordingAndSpellsNamesAsPrompted) {
+// One test, so that the model is loaded once: the transcriber on a real recording and on a call
+// prompted with its name, then the recognisers over it.
+TEST(TwoStageRecognizerTest, TheInstalledModelHearsSpeechAndOnlyItsTranscriptsOfNearSpeechReachTheMatching) {
     QFile recording("/usr/share/pocketsphinx/test/data/goforward.raw"); // a man saying "go forward ten meters"
     ASSERT_TRUE(recording.open(QIODevice::ReadOnly)) << "pocketsphinx-testdata must be installed";
     const auto heard = installedModel()->transcribe(floats(samplesOf(recording.readAll())), {});
     EXPECT_NE(lowered(heard.text).find("forward"), std::string::npos) << heard.text;
 
-    const auto speech = testing::synthesizedSpeech("Excuse me Minsu, do you have a minute?");
-    ASSERT_FALSE(speech.isEmpty()) << "flite and sox must be installed";
+    const auto call = testing::synthesizedSpeech("Excuse me Minsu, do you have a minute?");
+    ASSERT_FALSE(call.isEmpty()) << "flite and sox must be installed";
     WhisperTranscriber::Options options;
     options.prompt = whisperPrompt({"Minsu", "Dr. Kim"});
-    const auto called = installedModel()->transcribe(floats(samplesOf(speech)), options);
+    const auto called = installedModel()->transcribe(floats(samplesOf(call)), options);
     EXPECT_NE(called.text.find("Minsu"), std::string::npos) << called.text;
-}
 
-TEST(TwoStageRecognizerTest, OnlyWhispersTranscriptsOfNearSpeechReachTheMatching) {
-    const auto speech = testing::synthesizedSpeech("Hey Priya! Can you come here for a second?");
-    ASSERT_FALSE(speech.isEmpty());
     // A second of a quiet room first: the near-speech watch hears the room before the talker.
-    const auto samples = samplesOf(speech, 1.0, 2.0);
+    const auto samples = samplesOf(testing::synthesizedSpeech("Hey Priya! Can you come here for a second?"), 1.0, 2.0);
     for (const auto choice : {RecognizerChoice::both, RecognizerChoice::whisper}) {
         SCOPED_TRACE(choice == RecognizerChoice::both ? "both" : "whisper alone");
         auto recognizer =
@@ -86,93 +80,86 @@ TEST(TwoStageRecognizerTest, OnlyWhispersTranscriptsOfNearSpeechReachTheMatching
     }
 }
 
-// Writes the same words for every window: with the prompt as Whisper writes a name it does not
-// know, without it further off still.
+// Writes what it is told: with the prompt the texts `prompted` in turn, the last one again and
+// again; without the prompt `alone`. Checks the language it is asked for.
 class ScriptedTranscriber final : public WhisperTranscriber {
 public:
+    ScriptedTranscriber(std::vector<std::string> prompted, std::string alone, std::string language = "en",
+                        bool multilingual = true)
+        : prompted_(std::move(prompted)), alone_(std::move(alone)), language_(std::move(language)),
+          multilingual_(multilingual) {}
     Result transcribe(std::span<const float>, const Options& options) override {
-        return {options.prompt.empty() ? "Excuse me, Shivaun. Do you have a minute?"
-                                       : "Excuse me, Shobhan. Do you have a minute?",
-                0.0};
+        EXPECT_EQ(options.language, language_);
+        if (options.prompt.empty()) {
+            return {alone_, 0.0};
+        }
+        auto text = prompted_.front();
+        if (prompted_.size() > 1) {
+            prompted_.erase(prompted_.begin());
+        }
+        return {std::move(text), 0.0};
     }
+    bool isMultilingual() const override { return multilingual_; }
+
+private:
+    std::vector<std::string> prompted_;
+    const std::string alone_, language_;
+    const bool multilingual_;
 };
 
 TEST(TwoStageRecognizerTest, WhispersOwnSpellingOfTheNamePocketSphinxHeardIsThatName) {
     const auto speech = testing::synthesizedSpeech("Excuse me Siobhan, do you have a minute?");
     ASSERT_FALSE(speech.isEmpty());
-    auto recognizer = listeningRecognizerFactory(DetectionSensitivity::medium, std::make_shared<ScriptedTranscriber>(),
-                                                 RecognizerChoice::both)(AppLocale::english);
+    // With the prompt Whisper writes a name it does not know one way, without it further off still.
+    auto recognizer = listeningRecognizerFactory(
+        DetectionSensitivity::medium,
+        std::make_shared<ScriptedTranscriber>(std::vector<std::string>{"Excuse me, Shobhan. Do you have a minute?"},
+                                              "Excuse me, Shivaun. Do you have a minute?"),
+        RecognizerChoice::both)(AppLocale::english);
     const auto results = recognize(*recognizer, {"Siobhan", "James"}, samplesOf(speech, 1.0, 2.0), "Siobhan");
     EXPECT_NE(results.find("|Excuse me, Siobhan.|"), std::string::npos) << results;
 }
 
-TEST(TwoStageRecognizerTest, WithoutAModelListeningIsPocketSphinxAsBefore) {
-    for (const auto choice : {RecognizerChoice::both, RecognizerChoice::whisper, RecognizerChoice::pocketSphinx}) {
-        auto recognizer = listeningRecognizerFactory(DetectionSensitivity::medium, nullptr, choice)(AppLocale::english);
-        EXPECT_NE(dynamic_cast<PocketSphinxRecognizer*>(recognizer.get()), nullptr);
-    }
-}
-
-// A model that hears English only, as tiny.en and base.en do.
-class EnglishOnlyTranscriber final : public WhisperTranscriber {
-public:
-    Result transcribe(std::span<const float>, const Options&) override { return {}; }
-    bool isMultilingual() const override { return false; }
-};
-
-TEST(TwoStageRecognizerTest, TheKoreanBuildListensWithWhisperAloneOnlyWithAMultilingualModel) {
-    ASSERT_TRUE(installedModel()->isMultilingual()) << "the installed base model hears Korean";
+// Without a model listening is PocketSphinx as before; the Korean build, which PocketSphinx cannot
+// serve, listens only with a model that hears Korean.
+TEST(TwoStageRecognizerTest, WhichRecogniserListensFollowsTheModelTheChoiceAndTheLanguage) {
+    const auto multilingual = std::make_shared<ScriptedTranscriber>(std::vector<std::string>{""}, "", "ko");
+    const auto englishOnly =
+        std::make_shared<ScriptedTranscriber>(std::vector<std::string>{""}, "", "en", false); // as tiny.en, base.en
+    enum Kind { none, pocketSphinx, twoStage };
     const struct {
         std::shared_ptr<WhisperTranscriber> transcriber;
         RecognizerChoice choice;
-        bool listens;
+        AppLocale locale;
+        Kind kind;
     } cases[] = {
-        {installedModel(), RecognizerChoice::both, true},
-        {installedModel(), RecognizerChoice::whisper, true},
-        {installedModel(), RecognizerChoice::pocketSphinx, false}, // PocketSphinx has no Korean model
-        {nullptr, RecognizerChoice::both, false},
-        {std::make_shared<EnglishOnlyTranscriber>(), RecognizerChoice::both, false},
+        {nullptr, RecognizerChoice::both, AppLocale::english, pocketSphinx},
+        {nullptr, RecognizerChoice::whisper, AppLocale::english, pocketSphinx},
+        {nullptr, RecognizerChoice::pocketSphinx, AppLocale::english, pocketSphinx},
+        {englishOnly, RecognizerChoice::both, AppLocale::english, twoStage}, // not taken from its languages
+        {multilingual, RecognizerChoice::both, AppLocale::korean, twoStage},
+        {multilingual, RecognizerChoice::whisper, AppLocale::korean, twoStage},
+        {multilingual, RecognizerChoice::pocketSphinx, AppLocale::korean, none},
+        {nullptr, RecognizerChoice::both, AppLocale::korean, none},
+        {englishOnly, RecognizerChoice::both, AppLocale::korean, none},
     };
-    for (const auto& [transcriber, choice, listens] : cases) {
-        auto recognizer =
-            listeningRecognizerFactory(DetectionSensitivity::medium, transcriber, choice)(AppLocale::korean);
-        EXPECT_EQ(recognizer != nullptr, listens) << static_cast<int>(choice);
-        if (recognizer) {
-            EXPECT_NE(dynamic_cast<TwoStageRecognizer*>(recognizer.get()), nullptr);
+    for (const auto& [transcriber, choice, locale, kind] : cases) {
+        SCOPED_TRACE(::testing::Message() << static_cast<int>(choice) << " " << AppLocale(locale).rawValue()
+                                          << (transcriber ? " with a model" : ""));
+        const auto recognizer = listeningRecognizerFactory(DetectionSensitivity::medium, transcriber, choice)(locale);
+        EXPECT_EQ(recognizer == nullptr, kind == none);
+        EXPECT_EQ(dynamic_cast<PocketSphinxRecognizer*>(recognizer.get()) != nullptr, kind == pocketSphinx);
+        EXPECT_EQ(dynamic_cast<TwoStageRecognizer*>(recognizer.get()) != nullptr, kind == twoStage);
+        if (kind == twoStage) {
             EXPECT_TRUE(recognizer->isAvailable());
         }
     }
-    // English listening is not taken from the model's languages.
-    auto english = listeningRecognizerFactory(DetectionSensitivity::medium,
-                                              std::make_shared<EnglishOnlyTranscriber>())(AppLocale::english);
-    EXPECT_NE(dynamic_cast<TwoStageRecognizer*>(english.get()), nullptr);
 }
-
-// In Korean: the first time it is prompted one text, without the prompt another; then what a
-// second utterance says.
-class ScriptedKoreanTranscriber final : public WhisperTranscriber {
-public:
-    static constexpr std::string_view later = "그럼 이따 봐요.";
-
-    ScriptedKoreanTranscriber(std::string prompted, std::string alone)
-        : prompted_(std::move(prompted)), alone_(std::move(alone)) {}
-    Result transcribe(std::span<const float>, const Options& options) override {
-        EXPECT_EQ(options.language, "ko");
-        if (options.prompt.empty()) {
-            return {alone_, 0.0};
-        }
-        return {prompted_.empty() ? std::string(later) : std::exchange(prompted_, {}), 0.0};
-    }
-    bool isMultilingual() const override { return true; }
-
-private:
-    std::string prompted_;
-    const std::string alone_;
-};
 
 TEST(TwoStageRecognizerTest, AKoreanNameWrittenWithThePromptMustSoundAlikeWithoutIt) {
     const auto speech = testing::synthesizedKoreanSpeech("민수야, 이것 좀 봐.");
     ASSERT_FALSE(speech.isEmpty()) << "espeak-ng and sox must be installed";
+    const std::string later = "그럼 이따 봐요."; // what a second utterance says
     auto samples = samplesOf(speech, 1.0, 2.0);
     const auto again = samplesOf(speech, 0, 2.0);
     samples.insert(samples.end(), again.begin(), again.end());
@@ -192,12 +179,12 @@ TEST(TwoStageRecognizerTest, AKoreanNameWrittenWithThePromptMustSoundAlikeWithou
     auto options = twoStageOptionsFor(DetectionSensitivity::medium);
     options.queueCapacity = 16; // every window of the audio waits its turn: none is dropped
     for (const auto& [prompted, alone, taken] : cases) {
-        auto recognizer = listeningRecognizerFactory(pocketSphinxOptionsFor(DetectionSensitivity::medium), options,
-                                                     std::make_shared<ScriptedKoreanTranscriber>(prompted, alone),
-                                                     RecognizerChoice::whisper)(AppLocale::korean);
+        auto recognizer =
+            listeningRecognizerFactory(pocketSphinxOptionsFor(DetectionSensitivity::medium), options,
+                                       std::make_shared<ScriptedTranscriber>(std::vector{prompted, later}, alone, "ko"),
+                                       RecognizerChoice::whisper)(AppLocale::korean);
         ASSERT_NE(recognizer, nullptr);
-        const auto results =
-            recognize(*recognizer, {"민수", "지훈"}, samples, std::string(ScriptedKoreanTranscriber::later));
+        const auto results = recognize(*recognizer, {"민수", "지훈"}, samples, later);
         EXPECT_EQ(results.find(prompted) != std::string::npos, taken) << alone << ": " << results;
     }
 }

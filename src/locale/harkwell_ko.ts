@@ -72,6 +72,18 @@
         <source>Accurate recognition model could not be loaded: listening with the basic recogniser.</source>
         <translation>정확한 인식 모델을 불러오지 못했습니다. 기본 인식기로 듣고 있습니다.</translation>
     </message>
+    <message>
+        <source>Accurate recognition model not installed: Korean cannot be heard.</source>
+        <translation>정확한 인식 모델이 설치되지 않았습니다. 한국어를 들을 수 없습니다.</translation>
+    </message>
+    <message>
+        <source>Accurate recognition model could not be loaded: Korean cannot be heard.</source>
+        <translation>정확한 인식 모델을 불러오지 못했습니다. 한국어를 들을 수 없습니다.</translation>
+    </message>
+    <message>
+        <source>The installed recognition model hears English only: Korean cannot be heard.</source>
+        <translation>설치된 인식 모델은 영어만 듣습니다. 한국어를 들을 수 없습니다.</translation>
+    </message>
 </context>
 <context>
     <name>harkwell::PermissionSetup</name>

@@ -3,6 +3,7 @@
 #include "core/Log.h"
 #include "locale/AppError.h"
 #include "locale/AppLanguage.h"
+#include "speech/WhisperTranscriber.h"
 
 #include <algorithm>
 
@@ -197,19 +198,27 @@ void ListeningSession::assignFallbackMicrophone(const QString& name) {
 }
 
 void ListeningSession::updateRecognizerNotice() {
+    // In Korean only Whisper listens (PocketSphinx has no Korean model): without a multilingual
+    // model nothing does, and the notice says so instead of naming the basic recogniser.
+    const bool korean = currentAppLocale() == AppLocale::korean;
     QString notice;
     switch (whisperModel_->state()) {
     case WhisperModelState::notInstalled:
-        notice = tr("Accurate recognition model not installed: listening with the basic recogniser.");
+        notice = korean ? tr("Accurate recognition model not installed: Korean cannot be heard.")
+                        : tr("Accurate recognition model not installed: listening with the basic recogniser.");
         break;
     case WhisperModelState::failed:
-        qCWarning(logModel) << "listening with the basic recogniser: the accurate recognition model"
-                            << QString::fromStdString(whisperModel_->path())
+        qCWarning(logModel) << "the accurate recognition model" << QString::fromStdString(whisperModel_->path())
                             << "could not be loaded:" << QString::fromStdString(whisperModel_->failure());
-        notice = tr("Accurate recognition model could not be loaded: listening with the basic recogniser.");
+        notice = korean ? tr("Accurate recognition model could not be loaded: Korean cannot be heard.")
+                        : tr("Accurate recognition model could not be loaded: listening with the basic recogniser.");
+        break;
+    case WhisperModelState::ready:
+        if (korean && !whisperModel_->transcriber()->isMultilingual()) {
+            notice = tr("The installed recognition model hears English only: Korean cannot be heard.");
+        }
         break;
     case WhisperModelState::loading:
-    case WhisperModelState::ready:
         break;
     }
     recognizerNotice_ = notice;

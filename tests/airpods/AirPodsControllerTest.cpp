@@ -51,33 +51,23 @@ std::optional<AppError> failure(const std::function<void()>& call) {
     return std::nullopt;
 }
 
-// Whether the process ends within `bound`, waiting on its pidfd.
-bool endsWithin(pid_t pid, std::chrono::milliseconds bound) {
-    const int fd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
-    if (fd < 0) {
-        return errno == ESRCH;
-    }
-    pollfd entry{fd, POLLIN, 0};
-    int ready = 0;
-    while ((ready = ::poll(&entry, 1, static_cast<int>(bound.count()))) < 0 && errno == EINTR) {
-    }
-    ::close(fd);
-    return ready == 1;
-}
-
-// Whether the helper's child, as it recorded it (0: none), ends within 10 s; it is collected
-// either way.
+// Whether the helper's child, as it recorded it (0: none), ends within 10 s, waiting on its pidfd;
+// it is collected either way.
 bool childEnds(const std::string& recordedChild) {
     const pid_t child = std::stoi(recordedChild);
-    if (child <= 0) {
-        return false;
+    const int fd = child > 0 ? static_cast<int>(::syscall(SYS_pidfd_open, child, 0)) : -1;
+    pollfd entry{fd, POLLIN, 0};
+    int ready = 0;
+    while (fd >= 0 && (ready = ::poll(&entry, 1, 10000)) < 0 && errno == EINTR) {
     }
-    const bool hasEnded = endsWithin(child, 10s);
-    if (!hasEnded) {
+    if (fd >= 0) {
+        ::close(fd);
+    }
+    if (ready != 1 && child > 0) {
         ::kill(child, SIGKILL);
     }
     ::waitpid(child, nullptr, 0);
-    return hasEnded;
+    return ready == 1;
 }
 
 // A private installation root whose libexec/harkwell/ModeRelay is the fake helper, and a
@@ -199,53 +189,51 @@ TEST_F(AirPodsControllerTest, ReadsAtMostOneMebibyteOfFileAndOutput) {
     EXPECT_TRUE(runtimeIsEmpty());
 }
 
-// The time-out ends the helper, even one that ignores SIGTERM, and its whole process group, so a
-// child it started does not linger.
-TEST_F(AirPodsControllerTest, TimesOutAndEndsTheHelperAndItsChildren) {
+// The time-out and quitting (at once, not at the time-out) end the helper under way, even one that
+// ignores SIGTERM, with its process group, so that a child it started does not linger; after
+// quitting, calls start no helper.
+TEST_F(AirPodsControllerTest, TheTimeOutAndQuittingEndTheHelperAndItsChildren) {
     // An orphaned child becomes this process's own, so its process id stays its until collected here.
-    ASSERT_EQ(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
-    for (const std::string action : {"hang", "ignore-term", "hang-with-child"}) {
-        SCOPED_TRACE(action);
-        fake({{"FAKE_HELPER_ACTION", action}, {"FAKE_HELPER_FILE", "anc"}});
-        // Long enough for the fake helper to start and install its SIGTERM handler first.
-        AirPodsController runner = controller(1500ms);
-        EXPECT_EQ(failure([&] { runner.currentMode(); }), AppError::helperTimedOut());
-        EXPECT_EQ(::kill(std::stoi(recorded()[1]), 0), -1) << "the helper outlived its command";
-        EXPECT_TRUE(runtimeIsEmpty());
-        if (action == "hang-with-child") {
-            EXPECT_TRUE(childEnds(recorded()[3])) << "the helper's child outlived the time-out";
-        }
-    }
-    ::prctl(PR_SET_CHILD_SUBREAPER, 0);
-}
-
-// Quitting ends the helper under way, even one that ignores SIGTERM, with its process group, at once
-// rather than at the time-out; later calls start no helper.
-TEST_F(AirPodsControllerTest, ShutDownEndsTheHelperUnderWayAndLaterCalls) {
     ASSERT_EQ(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
     const fs::path record = root_ / "record.fifo";
     ASSERT_EQ(::mkfifo(record.c_str(), 0600), 0);
-    for (const std::string action : {"hang", "ignore-term", "hang-with-child"}) {
-        SCOPED_TRACE(action);
-        ::setenv("FAKE_HELPER_RECORD", record.c_str(), 1);
-        fake({{"FAKE_HELPER_ACTION", action}, {"FAKE_HELPER_FILE", "anc"}});
-        AirPodsController runner = controller(10min);
-        auto call = std::async(std::launch::async, [&] { runner.currentMode(); });
-        // The helper writes its record once it runs: the FIFO's reader waits for it.
-        std::array<std::string, 4> fields;
-        std::ifstream(record) >> fields[0] >> fields[1] >> fields[2] >> fields[3];
-        runner.shutDown();
-        ASSERT_EQ(call.wait_for(60s), std::future_status::ready) << "the call waited for the time-out";
-        EXPECT_THROW(call.get(), std::runtime_error);
-        EXPECT_EQ(::kill(std::stoi(fields[1]), 0), -1) << "the helper outlived the shut-down";
-        EXPECT_TRUE(runtimeIsEmpty());
-        if (action == "hang-with-child") {
-            EXPECT_TRUE(childEnds(fields[3])) << "the helper's child outlived the shut-down";
+    const auto message = [](const std::function<void()>& call) -> std::string {
+        try {
+            call();
+        } catch (const std::exception& error) {
+            return error.what();
         }
-        ::setenv("FAKE_HELPER_RECORD", (root_ / "later").c_str(), 1);
-        fake({{"FAKE_HELPER_FILE", "anc\nEXIT_CODE=0"}});
-        EXPECT_THROW(runner.currentMode(), std::runtime_error);
-        EXPECT_FALSE(fs::exists(root_ / "later")) << "a helper started after the shut-down";
+        return "no failure";
+    };
+    for (const bool quits : {false, true}) {
+        for (const std::string action : {"hang", "ignore-term", "hang-with-child"}) {
+            SCOPED_TRACE(action + (quits ? ", quitting" : ", timing out"));
+            ::setenv("FAKE_HELPER_RECORD", record.c_str(), 1);
+            fake({{"FAKE_HELPER_ACTION", action}, {"FAKE_HELPER_FILE", "anc"}});
+            // The time-out leaves the fake helper time to start and install its SIGTERM handler.
+            AirPodsController runner = controller(quits ? 10min : 1500ms);
+            auto call = std::async(std::launch::async, [&] { return message([&] { runner.currentMode(); }); });
+            // The helper writes its record once it runs: the FIFO's reader waits for it.
+            std::array<std::string, 4> fields;
+            std::ifstream(record) >> fields[0] >> fields[1] >> fields[2] >> fields[3];
+            if (quits) {
+                runner.shutDown();
+            }
+            ASSERT_EQ(call.wait_for(60s), std::future_status::ready) << "the call waited for the time-out";
+            EXPECT_EQ(call.get(), quits ? "The AirPods helper was ended: Harkwell is quitting."
+                                        : AppError::helperTimedOut().what());
+            EXPECT_EQ(::kill(std::stoi(fields[1]), 0), -1) << "the helper outlived its command";
+            EXPECT_TRUE(runtimeIsEmpty());
+            if (action == "hang-with-child") {
+                EXPECT_TRUE(childEnds(fields[3])) << "the helper's child outlived it";
+            }
+            if (quits) {
+                ::setenv("FAKE_HELPER_RECORD", (root_ / "later").c_str(), 1);
+                fake({{"FAKE_HELPER_FILE", "anc\nEXIT_CODE=0"}});
+                EXPECT_THROW(runner.currentMode(), std::runtime_error);
+                EXPECT_FALSE(fs::exists(root_ / "later")) << "a helper started after the shut-down";
+            }
+        }
     }
     ::prctl(PR_SET_CHILD_SUBREAPER, 0);
 }

@@ -1,5 +1,7 @@
+// The control panel over a model of fakes: what its sections show and the model operations its
+// controls call.
 #include "app/ContentView.h"
-#include "ContentViewHarness.h"
+#include "ModelHarness.h"
 #include "app/AppDelegate.h"
 #include "app/ElidedLabel.h"
 #include "app/PanelTexts.h"
@@ -10,8 +12,6 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QDir>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -22,113 +22,142 @@
 #include <QTest>
 #include <QToolButton>
 
-#include <functional>
 #include <future>
 #include <stdexcept>
 #include <thread>
-#include <tuple>
 
 namespace harkwell {
 namespace {
 
 using namespace harkwell::testing;
+using namespace std::chrono_literals;
 
-TEST_F(ContentViewTest, ShowsEveryTextInTheInterfaceLanguage) {
-    for (const AppLocale locale : {AppLocale::english, AppLocale::korean}) {
-        SCOPED_TRACE(locale.rawValue());
+// Settings whose permission setup is complete, with more keys.
+QByteArray setUp(const QByteArray& more = {}) { return R"({"permissionSetupComplete": true)" + more + "}"; }
+
+QStringList itemsOf(const QComboBox& box) {
+    QStringList items;
+    for (int index = 0; index < box.count(); ++index) {
+        items.append(box.itemText(index));
+    }
+    return items;
+}
+
+// A list of phrases, "Name 1" to "Name <count>", as a settings key.
+QByteArray manyPhrases(int count, const QString& first = "Name 1") {
+    QStringList phrases{'"' + first + '"'};
+    for (int index = 2; index <= count; ++index) {
+        phrases.append(QString("\"Name %1\"").arg(index));
+    }
+    return ", \"wakePhrases\": [" + phrases.join(", ").toUtf8() + "]";
+}
+
+class ContentViewTest : public PanelTest {
+protected:
+    ~ContentViewTest() override { airPods->release(); }
+
+    void makeView(const QByteArray& settings, AppLocale locale = AppLocale::english) {
         useLocale(std::string(locale.rawValue()));
-        makeView(setUp());
-        const ContentView::Parts& p = parts();
-        // What the panel shows, where, and the entry of the text table it must be.
-        std::vector<std::tuple<const char*, QString, const PanelText&>> shown{
-            {"permission title", p.permissionTitle->text(), panelTexts::permissionTitle},
-            {"permission explanation", p.permissionExplanation->text(), panelTexts::permissionExplanation},
-            {"permission button", p.permissionButton->text(), panelTexts::permissionButton},
-            {"quit, permission screen", p.quitButtons[0]->toolTip(), panelTexts::quit},
-            {"quit, main controls", p.quitButtons[1]->toolTip(), panelTexts::quit},
-            {"detection", p.detectionLabel->text(), panelTexts::detection},
-            {"phrases title", p.phrasesTitle->text(), panelTexts::phrasesTitle},
-            {"phrase field", p.phraseField->placeholderText(), panelTexts::phrasePlaceholder},
-            {"no phrases", p.emptyPhrasesText->text(), panelTexts::noPhrases},
-            {"add", p.addButton->toolTip(), panelTexts::addPhrase},
-            {"mode title", p.modeTitle->text(), panelTexts::modeTitle},
-            {"ANC", p.modePicker->segment(0).text(), panelTexts::modeAnc},
-            {"transparency", p.modePicker->segment(1).text(), panelTexts::modeTransparency},
-            {"off", p.modePicker->segment(2).text(), panelTexts::modeOff},
-            {"shortcut title", p.shortcutTitle->text(), panelTexts::shortcutTitle},
-            {"no shortcut", p.shortcutDisplay->text(), panelTexts::shortcutNone},
-            {"record", p.recordButton->text(), panelTexts::recordShortcut},
-            {"clear", p.clearButton->text(), panelTexts::clearShortcut},
-            {"start at login", p.startAtLoginLabel->text(), panelTexts::startAtLogin},
-            {"start at login switch", p.startAtLoginSwitch->accessibleName(), panelTexts::startAtLogin},
-            {"listen at start", p.listenAtStartLabel->text(), panelTexts::listenAtStart},
-            {"listen at start switch", p.listenAtStartSwitch->accessibleName(), panelTexts::listenAtStart},
-        };
-        const QString noneActive = p.phraseCount->text();
-        model->setWakePhraseDraft("Ann");
-        model->addWakePhraseFromDraft();
-        ASSERT_EQ(view->phraseRows().size(), 1);
-        shown.emplace_back("remove", view->phraseRows()[0].removeButton->toolTip(), panelTexts::removePhrase);
-        for (const auto& [where, text, expected] : shown) {
-            EXPECT_EQ(text, expected.text(locale)) << where;
-        }
-        EXPECT_EQ(noneActive, panelTexts::phraseCount.text(locale).arg(0));
-        EXPECT_EQ(p.phraseCount->text(), panelTexts::phraseCount.text(locale).arg(1));
+        view.reset();
+        model.reset();
+        model = std::make_unique<AppModel>(dependenciesWith(settings));
+        view = std::make_unique<ContentView>(*model);
+    }
+    const ContentView::Parts& parts() const { return view->parts(); }
+    // Shows the panel active with the phrase field focused.
+    QLineEdit& focusedField() {
+        view->show();
+        QApplication::setActiveWindow(view.get());
+        EXPECT_TRUE(QTest::qWaitForWindowActive(view.get()));
+        parts().phraseField->setFocus();
+        return *parts().phraseField;
+    }
+
+    std::unique_ptr<AppModel> model;
+    std::unique_ptr<ContentView> view;
+};
+
+// The table's texts that the panel shows reach it in the interface language: in Korean, where a
+// text fixed in English would not; the count follows the phrases.
+TEST_F(ContentViewTest, ShowsEachTextInTheInterfaceLanguage) {
+    const AppLocale korean = AppLocale::korean;
+    makeView(setUp(), korean);
+    EXPECT_EQ(parts().phraseCount->text(), panelTexts::phraseCount.text(korean).arg(0));
+    model->setWakePhraseDraft("Ann");
+    model->addWakePhraseFromDraft();
+    EXPECT_EQ(parts().phraseCount->text(), panelTexts::phraseCount.text(korean).arg(1));
+    QStringList shown;
+    for (const QWidget* widget : view->findChildren<QWidget*>()) {
+        shown << widget->property("text").toString() << widget->property("placeholderText").toString()
+              << widget->toolTip() << widget->accessibleName();
+    }
+    using namespace panelTexts;
+    for (const PanelText* text : {&permissionTitle,   &permissionExplanation,
+                                  &permissionButton,  &quit,
+                                  &detection,         &phrasesTitle,
+                                  &phrasePlaceholder, &addPhrase,
+                                  &removePhrase,      &noPhrases,
+                                  &modeTitle,         &modeAnc,
+                                  &modeTransparency,  &modeOff,
+                                  &shortcutTitle,     &shortcutNone,
+                                  &recordShortcut,    &clearShortcut,
+                                  &startAtLogin,      &listenAtStart}) {
+        EXPECT_TRUE(shown.contains(text->text(korean))) << text->text(AppLocale::english).toStdString();
     }
 }
 
-// The count says how many phrases are listened for: with more than listening takes, how many of
-// how many; phrases in a script it cannot hear are not counted.
+// With more phrases than listening takes, how many of how many; phrases in a script it cannot
+// hear are not counted.
 TEST_F(ContentViewTest, ThePhraseCountSaysHowManyAreListenedFor) {
-    QStringList many;
-    for (int index = 1; index <= 503; ++index) {
-        many.append(QString("\"Name %1\"").arg(index));
-    }
-    const QByteArray manyPhrases = ", \"wakePhrases\": [" + many.join(", ").toUtf8() + "]";
     const std::vector<std::tuple<AppLocale, QByteArray, QString>> cases{
-        {AppLocale::english, manyPhrases, "Listening for the first 50 of 503 phrases"},
-        {AppLocale::korean, manyPhrases, "호출 문구 503개 중 처음 50개 감지"},
+        {AppLocale::english, manyPhrases(503), "Listening for the first 50 of 503 phrases"},
+        {AppLocale::korean, manyPhrases(503), "호출 문구 503개 중 처음 50개 감지"},
         {AppLocale::english, R"(, "wakePhrases": ["Ann", "שרה", "Bob"])", "Active: 2"},
         {AppLocale::english, R"(, "wakePhrases": ["Ann", "Bob"])", "Active: 2"},
     };
     for (const auto& [locale, phrases, count] : cases) {
         SCOPED_TRACE(count.toStdString());
-        useLocale(std::string(locale.rawValue()));
-        makeView(setUp(phrases));
+        makeView(setUp(phrases), locale);
         EXPECT_EQ(parts().phraseCount->text(), count);
     }
 }
 
-// The sensitivity and the return after a call: their texts, the stored choices shown, a choice
-// reaching the model, and the countdown while a return is pending.
+// The sensitivity, with what Low hears under the picker while Low is chosen, and the return after
+// a call: their texts, the stored choices shown, a choice reaching the model, and the countdown
+// while a return is pending.
 TEST_F(ContentViewTest, TheSensitivityAndTheReturnAfterACall) {
-    using namespace std::chrono_literals;
     struct Texts {
         QString sensitivity;
         QStringList levels;
-        QString back;
+        QString lowHint, back;
         QStringList waits;
         QString pending;
     };
-    const std::vector<std::pair<AppLocale, Texts>> cases{
+    const std::vector<std::tuple<AppLocale, int, Texts>> cases{
         {AppLocale::english,
+         2,
          {"Sensitivity",
           {"Low", "Medium", "High"},
+          "Low: only when someone speaks to you",
           "Back to noise cancellation",
           {"Off", "After 10 s", "After 30 s", "After 60 s"},
           "Back to noise cancellation in 23 s"}},
         {AppLocale::korean,
+         0,
          {"민감도",
           {"낮음", "보통", "높음"},
+          "낮음: 누군가 나에게 말을 걸 때만",
           "노이즈 캔슬링으로 돌아가기",
           {"끄기", "10초 후", "30초 후", "60초 후"},
           "23초 후 노이즈 캔슬링으로 돌아갑니다"}},
     };
-    for (const auto& [locale, texts] : cases) {
+    const std::vector<QByteArray> levelNames{"low", "medium", "high"};
+    for (const auto& [locale, stored, texts] : cases) {
         SCOPED_TRACE(locale.rawValue());
-        useLocale(std::string(locale.rawValue()));
         airPods->willAnswer(ListeningMode::transparency);
-        makeView(setUp(R"(, "wakePhrases": ["James"], "detectionSensitivity": "high", "returnAfterQuietSeconds": 60)"));
+        makeView(setUp(R"(, "wakePhrases": ["James"], "returnAfterQuietSeconds": 60, "detectionSensitivity": ")" +
+                       levelNames[stored] + '"'),
+                 locale);
         const ContentView::Parts& p = parts();
         EXPECT_EQ(p.sensitivityTitle->text(), texts.sensitivity);
         QStringList levels;
@@ -136,14 +165,24 @@ TEST_F(ContentViewTest, TheSensitivityAndTheReturnAfterACall) {
             levels.append(p.sensitivityPicker->segment(index).text());
         }
         EXPECT_EQ(levels, texts.levels);
+        EXPECT_EQ(p.sensitivityHint->text(), texts.lowHint);
         EXPECT_EQ(p.returnTitle->text(), texts.back);
         EXPECT_EQ(itemsOf(*p.returnChoice), texts.waits);
-        EXPECT_EQ(p.sensitivityPicker->selectedIndex(), 2);
+        EXPECT_EQ(p.sensitivityPicker->selectedIndex(), stored);
+        EXPECT_EQ(p.sensitivityHint->isHidden(), stored != 0) << "stored";
         EXPECT_EQ(p.returnChoice->currentText(), texts.waits[3]);
 
-        QTest::mouseClick(&p.sensitivityPicker->segment(0), Qt::LeftButton);
-        EXPECT_EQ(model->detectionSensitivity(), DetectionSensitivity::low);
+        for (const auto& [index, level] : {std::pair{1, DetectionSensitivity::medium},
+                                           {0, DetectionSensitivity::low},
+                                           {2, DetectionSensitivity::high}}) {
+            QTest::mouseClick(&p.sensitivityPicker->segment(index), Qt::LeftButton);
+            EXPECT_EQ(model->detectionSensitivity(), level);
+            EXPECT_EQ(p.sensitivityPicker->selectedIndex(), index);
+            EXPECT_EQ(p.sensitivityHint->isHidden(), index != 0) << "level " << index;
+        }
+        model->setDetectionSensitivity(DetectionSensitivity::low);
         EXPECT_EQ(p.sensitivityPicker->selectedIndex(), 0);
+        EXPECT_FALSE(p.sensitivityHint->isHidden()) << "Low chosen elsewhere";
         emit p.returnChoice->activated(2);
         EXPECT_EQ(model->returnAfterQuietSeconds(), 30);
         EXPECT_EQ(p.returnChoice->currentText(), texts.waits[2]);
@@ -160,11 +199,9 @@ TEST_F(ContentViewTest, TheSensitivityAndTheReturnAfterACall) {
     }
 }
 
-// Each part of the panel follows its own signals: a tick of the return's countdown and a
-// keystroke in the phrase field change their own text and rebuild nothing else, the microphone
-// list least of all.
+// Each section follows its own signals: a tick of the return's countdown and a keystroke in the
+// phrase field change their own text and rebuild nothing else, the microphone list least of all.
 TEST_F(ContentViewTest, ACountdownTickOrAKeystrokeRebuildsNothingElse) {
-    using namespace std::chrono_literals;
     audioInputs->setDevices({{"alsa_input.pci", "Built-in Audio", true}, {"alsa_input.usb", "Yeti"}});
     airPods->willAnswer(ListeningMode::transparency);
     makeView(setUp(R"(, "wakePhrases": ["James", "Ann"], "returnAfterQuietSeconds": 30)"));
@@ -198,32 +235,8 @@ TEST_F(ContentViewTest, ACountdownTickOrAKeystrokeRebuildsNothingElse) {
     }
 }
 
-// Under the sensitivity picker while Low is chosen, and only then: what Low hears.
-TEST_F(ContentViewTest, LowIsExplainedUnderThePicker) {
-    const std::vector<std::pair<AppLocale, QString>> cases{
-        {AppLocale::english, "Low: only when someone speaks to you"},
-        {AppLocale::korean, "낮음: 누군가 나에게 말을 걸 때만"},
-    };
-    for (const auto& [locale, hint] : cases) {
-        SCOPED_TRACE(locale.rawValue());
-        useLocale(std::string(locale.rawValue()));
-        makeView(setUp(R"(, "detectionSensitivity": "low")"));
-        const ContentView::Parts& p = parts();
-        EXPECT_EQ(p.sensitivityHint->text(), hint);
-        EXPECT_FALSE(p.sensitivityHint->isHidden()) << "stored Low";
-        // Each level chosen on the picker, and whether the hint shows after it.
-        const std::pair<int, bool> choices[] = {{1, false}, {2, false}, {0, true}, {2, false}};
-        for (const auto& [index, shown] : choices) {
-            QTest::mouseClick(&p.sensitivityPicker->segment(index), Qt::LeftButton);
-            EXPECT_EQ(p.sensitivityHint->isHidden(), !shown) << "level " << index;
-        }
-        model->setDetectionSensitivity(DetectionSensitivity::low);
-        EXPECT_FALSE(p.sensitivityHint->isHidden()) << "Low chosen elsewhere";
-    }
-}
-
-// The accurate recogniser's notice: one line in Call Detection with the model's text, shown only
-// when there is one (which states have one is ListeningSession's), and following its changes.
+// The accurate recogniser's notice: the model's text, shown only when there is one, following its
+// changes.
 TEST_F(ContentViewTest, TheRecognizerNoticeShowsOnlyWhenTheBasicRecogniserListensAlone) {
     QFile file(directory.filePath("ggml-model.bin"));
     ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write("ggml") == 4);
@@ -249,9 +262,9 @@ TEST_F(ContentViewTest, TheRecognizerNoticeShowsOnlyWhenTheBasicRecogniserListen
               "Accurate recognition model could not be loaded: listening with the basic recogniser.");
 }
 
-// The microphone row in both languages: automatic first, no monitors, headsets last with their
-// mark and a question before one is chosen, the choice stored, a missing choice replaced by the
-// automatic one with a notice, and the list following the devices while the panel is shown.
+// Automatic first, no monitors, headsets last with their mark and a question before one is
+// chosen, the choice stored, a missing choice replaced by the automatic one with a notice, and
+// the list following the devices while the panel is shown.
 TEST_F(ContentViewTest, TheMicrophoneRow) {
     struct Texts {
         QString title, automatic, headset, notice, question, use, cancel;
@@ -270,9 +283,8 @@ TEST_F(ContentViewTest, TheMicrophoneRow) {
     const AudioInputDevice monitor{"alsa_output.pci.monitor", "Monitor of Built-in Audio", false, false, true};
     for (const auto& [locale, texts] : cases) {
         SCOPED_TRACE(locale.rawValue());
-        useLocale(std::string(locale.rawValue()));
         audioInputs->setDevices({headset, monitor, builtIn, usb});
-        makeView(setUp(R"(, "wakePhrases": ["Ann"])"));
+        makeView(setUp(R"(, "wakePhrases": ["Ann"])"), locale);
         view->show(); // reads the inputs
         QComboBox& choice = *parts().microphoneChoice;
         ASSERT_TRUE(eventually([&] { return choice.count() == 4; }));
@@ -280,8 +292,6 @@ TEST_F(ContentViewTest, TheMicrophoneRow) {
         EXPECT_EQ(itemsOf(choice),
                   (QStringList{texts.automatic, "Built-in Audio", "Yeti Stereo Microphone", texts.headset}));
         EXPECT_EQ(choice.currentIndex(), 0);
-
-        // A plain input is chosen at once and stored.
         choice.activated(2);
         EXPECT_EQ(model->microphoneSource(), "alsa_input.usb-Blue_Yeti");
 
@@ -304,8 +314,7 @@ TEST_F(ContentViewTest, TheMicrophoneRow) {
         EXPECT_EQ(choice.currentIndex(), 3);
         choice.activated(2);
 
-        // The chosen input goes away: the list follows, listening takes the automatic choice and
-        // the panel says so.
+        // The chosen input goes away: listening takes the automatic choice and the panel says so.
         audioInputs->setDevices({builtIn});
         model->refreshMicrophoneInputs();
         EXPECT_TRUE(eventually([&] { return choice.count() == 2; }));
@@ -316,7 +325,6 @@ TEST_F(ContentViewTest, TheMicrophoneRow) {
         ASSERT_TRUE(model->isDetectionEnabled());
         ASSERT_TRUE(eventually([&] { return !parts().microphoneNotice->isHidden(); })) << "once the inputs are read";
         EXPECT_EQ(detectors->madeOn.back(), "");
-        EXPECT_FALSE(parts().microphoneNotice->isHidden());
         EXPECT_EQ(parts().microphoneNotice->text(), texts.notice);
         EXPECT_EQ(model->microphoneSource(), "alsa_input.usb-Blue_Yeti") << "the choice is kept";
 
@@ -324,7 +332,7 @@ TEST_F(ContentViewTest, TheMicrophoneRow) {
         choice.activated(0);
         EXPECT_TRUE(model->microphoneSource().isEmpty());
         EXPECT_TRUE(parts().microphoneNotice->isHidden());
-        EXPECT_FALSE(storedSettings().contains("microphoneSource"));
+        EXPECT_FALSE(settingsIn(directory.filePath("Harkwell.json")).contains("microphoneSource"));
         model->setDetectionEnabled(false);
     }
 }
@@ -349,6 +357,192 @@ TEST_F(ContentViewTest, TheLevelMeterMovesOnlyWhileShownAndListening) {
     model->setDetectionEnabled(false);
     EXPECT_FALSE(meter.isVisible());
     EXPECT_EQ(meter.value(), 0);
+}
+
+// Return adds the draft keeping the focus in the field, the add button takes it; each row removes
+// its own phrase.
+TEST_F(ContentViewTest, PhrasesAreAddedFromTheFieldAndRemovedByTheirRow) {
+    makeView(setUp(R"(, "wakePhrases": ["James"])"));
+    QLineEdit& field = focusedField();
+    QTest::keyClicks(&field, "Ann");
+    QTest::keyClick(&field, Qt::Key_Return);
+    EXPECT_EQ(model->activeWakePhrases(), (QStringList{"James", "Ann"}));
+    EXPECT_EQ(field.text(), "");
+    EXPECT_TRUE(field.hasFocus());
+    QTest::keyClicks(&field, "Kim");
+    QTest::mouseClick(parts().addButton, Qt::LeftButton);
+    EXPECT_EQ(model->activeWakePhrases(), (QStringList{"James", "Ann", "Kim"}));
+    EXPECT_EQ(field.text(), "");
+    EXPECT_FALSE(field.hasFocus());
+    EXPECT_FALSE(parts().addButton->isEnabled()); // nothing left to add
+
+    QTest::mouseClick(view->phraseRows()[1].removeButton, Qt::LeftButton);
+    EXPECT_EQ(model->activeWakePhrases(), (QStringList{"James", "Kim"}));
+    ASSERT_EQ(view->phraseRows().size(), 2);
+    QTest::mouseClick(view->phraseRows()[1].removeButton, Qt::LeftButton);
+    EXPECT_EQ(model->activeWakePhrases(), QStringList{"James"});
+}
+
+// A refused entry stays in the field with the reason under it until the draft changes; a pasted
+// list is cut before the first comma that does not fit, and the hint says so; a long phrase is cut
+// to keep its remove button inside the panel; 50 phrases scroll in their own area and leave the
+// other sections in view.
+TEST_F(ContentViewTest, RefusalsAreExplainedUnderTheFieldAndManyOrLongPhrasesStayInTheirOwnArea) {
+    makeView(setUp(manyPhrases(AppModel::maximumWakePhraseCount,
+                               "Professor Maximilian Alexander Montgomery-Worthington the Third of Lancaster")));
+    QLineEdit& field = focusedField();
+    const ContentView::PhraseRow& longRow = view->phraseRows()[0];
+    EXPECT_TRUE(longRow.phrase->displayedText().endsWith(QChar(0x2026)));
+    EXPECT_LE(longRow.removeButton->mapTo(view.get(), QPoint(longRow.removeButton->width(), 0)).x(),
+              ContentView::fixedSize.width());
+
+    QTest::keyClicks(&field, "name 2");
+    QTest::keyClick(&field, Qt::Key_Return);
+    EXPECT_EQ(field.text(), "name 2");
+    EXPECT_TRUE(parts().phraseHint->isVisible());
+    EXPECT_EQ(parts().phraseHint->text(), "“Name 2” is already in the list.");
+    EXPECT_GE(parts().phraseHint->mapTo(view.get(), QPoint(0, 0)).y(),
+              field.mapTo(view.get(), QPoint(0, field.height())).y());
+    QTest::keyClick(&field, Qt::Key_Backspace);
+    EXPECT_FALSE(parts().phraseHint->isVisible());
+
+    QStringList pasted;
+    for (int index = 1; index <= 60; ++index) {
+        pasted.append(QString("Person%1").arg(index));
+    }
+    QApplication::clipboard()->setText(pasted.join(", "));
+    field.clear();
+    field.paste();
+    ASSERT_TRUE(eventually([&] { return model->wakePhraseDraft().startsWith("Person1,"); }));
+    EXPECT_EQ(model->wakePhraseDraft(), pasted.mid(0, 51).join(", ")) << "cut before a comma";
+    EXPECT_EQ(field.text(), model->wakePhraseDraft());
+    EXPECT_TRUE(parts().phraseHint->isVisible());
+    EXPECT_EQ(parts().phraseHint->text(), "Pasted 51 of 60 phrases: the field holds 500 characters. Not pasted: "
+                                          "Person52, Person53, Person54 and 6 more.");
+
+    EXPECT_GT(parts().phraseScrollArea->verticalScrollBar()->maximum(), 0);
+    for (const QWidget* widget : std::initializer_list<const QWidget*>{
+             parts().modePicker, parts().recordButton, parts().listenAtStartSwitch, parts().microphoneChoice}) {
+        EXPECT_LE(widget->mapTo(view.get(), QPoint(0, widget->height())).y(), AppDelegate::popoverSize.height())
+            << widget->objectName().toStdString();
+    }
+    EXPECT_EQ(parts().scrollArea->verticalScrollBar()->maximum(), 0);
+}
+
+// While a switch runs only the field and quit work, and the picker moves only with the model's
+// mode; a failed switch leaves the old segment selected and says why.
+TEST_F(ContentViewTest, ThePickerMovesOnlyWithTheModelsModeAndWaitsForTheCommand) {
+    makeView(setUp(R"(, "selectedMode": "anc", "wakePhrases": ["James"])"));
+    SegmentedPicker& picker = *parts().modePicker;
+    airPods->hold();
+    QTest::mouseClick(&picker.segment(1), Qt::LeftButton);
+    ASSERT_TRUE(eventually([&] { return airPods->commands() == std::vector<std::string>{"transparency"}; }));
+    EXPECT_EQ(picker.selectedIndex(), 0);
+    EXPECT_FALSE(picker.isEnabled());
+    EXPECT_FALSE(parts().detectionSwitch->isEnabled());
+    EXPECT_FALSE(view->phraseRows()[0].removeButton->isEnabled());
+    EXPECT_FALSE(parts().recordButton->isEnabled());
+    EXPECT_TRUE(parts().phraseField->isEnabled());
+    QSignalSpy quit(view.get(), &ContentView::quitRequested);
+    QTest::mouseClick(parts().quitButtons[1], Qt::LeftButton);
+    EXPECT_EQ(quit.count(), 1);
+
+    airPods->release();
+    ASSERT_TRUE(eventually([&] { return !model->isCommandRunning(); }));
+    EXPECT_EQ(picker.selectedIndex(), 1);
+    EXPECT_TRUE(picker.isEnabled());
+    EXPECT_TRUE(view->phraseRows()[0].removeButton->isEnabled());
+
+    airPods->willAnswer(AppError::airPodsNotConnected());
+    QTest::mouseClick(&picker.segment(2), Qt::LeftButton);
+    ASSERT_TRUE(eventually([&] { return !model->isCommandRunning(); }));
+    EXPECT_EQ(picker.selectedIndex(), 1);
+    EXPECT_FALSE(parts().errorBanners[1]->isHidden());
+    EXPECT_EQ(parts().errorBanners[1]->text(), model->errorMessage());
+}
+
+// Listening at start is stored for the next start and does not listen now; listening refused
+// without phrases puts its switch back off with the reason in the banner.
+TEST_F(ContentViewTest, TheSwitchesShowWhatTheModelDecided) {
+    makeView(setUp(R"(, "listenAtStart": true)"));
+    SwitchButton& listenAtStart = *parts().listenAtStartSwitch;
+    EXPECT_TRUE(listenAtStart.isChecked());
+    for (const bool listens : {false, true}) {
+        QTest::mouseClick(&listenAtStart, Qt::LeftButton);
+        EXPECT_EQ(listenAtStart.isChecked(), listens);
+        EXPECT_EQ(model->isListenAtStart(), listens);
+    }
+    EXPECT_FALSE(model->isDetectionEnabled());
+
+    QTest::mouseClick(parts().detectionSwitch, Qt::LeftButton);
+    EXPECT_FALSE(parts().detectionSwitch->isChecked());
+    EXPECT_FALSE(parts().errorBanners[1]->isHidden());
+    model->setWakePhraseDraft("James");
+    model->addWakePhraseFromDraft();
+    QTest::mouseClick(parts().detectionSwitch, Qt::LeftButton);
+    EXPECT_TRUE(model->isDetectionEnabled() && parts().detectionSwitch->isChecked());
+}
+
+TEST_F(ContentViewTest, RecordingTheShortcutCanBeCancelledAndClearRemovesIt) {
+    makeView(setUp(R"(, "hotKeyKeyCode": 40, "hotKeyModifiers": 6144, "hotKeyDisplayKey": "K")"));
+    EXPECT_EQ(parts().shortcutDisplay->text(), "Ctrl+Alt+K");
+    QTest::mouseClick(parts().recordButton, Qt::LeftButton);
+    EXPECT_TRUE(model->isRecordingShortcut());
+    EXPECT_EQ(parts().shortcutDisplay->text(), panelTexts::shortcutRecording.text());
+    EXPECT_EQ(parts().recordButton->text(), panelTexts::cancelRecording.text());
+    QTest::mouseClick(parts().recordButton, Qt::LeftButton);
+    EXPECT_FALSE(model->isRecordingShortcut());
+    EXPECT_EQ(parts().shortcutDisplay->text(), "Ctrl+Alt+K");
+    EXPECT_EQ(model->hotKeySetting()->displayName(), "Ctrl+Alt+K");
+    QTest::mouseClick(parts().clearButton, Qt::LeftButton);
+    EXPECT_FALSE(model->hotKeySetting());
+    EXPECT_EQ(parts().shortcutDisplay->text(), panelTexts::shortcutNone.text());
+    EXPECT_FALSE(parts().clearButton->isEnabled());
+}
+
+// The switch writes the entry and removes it, shows what the file says when the panel opens, and
+// shows why when the entry cannot be written.
+TEST_F(ContentViewTest, TheStartAtLoginSwitchWritesAndRemovesTheAutostartEntry) {
+    executablePath = "/opt/Harkwell Test/bin/harkwell";
+    QFile entry(autostartFolder() + "/io.github.harkwell.Harkwell.desktop");
+    makeView(setUp());
+    SwitchButton& toggle = *parts().startAtLoginSwitch;
+    const auto panelOpens = [&] {
+        model->panelDidOpen();
+        return eventually([&] { return !model->isCommandRunning(); });
+    };
+    EXPECT_FALSE(toggle.isChecked());
+
+    QTest::mouseClick(&toggle, Qt::LeftButton);
+    EXPECT_TRUE(toggle.isChecked());
+    ASSERT_TRUE(entry.open(QIODevice::ReadOnly));
+    EXPECT_EQ(entry.readAll().toStdString(),
+              "[Desktop Entry]\nType=Application\nName=Harkwell\n"
+              "Comment=Switches your AirPods to Transparency when someone calls your name\n"
+              "Exec=\"/opt/Harkwell Test/bin/harkwell\"\nIcon=io.github.harkwell.Harkwell\nTerminal=false\n"
+              "StartupNotify=false\nX-GNOME-Autostart-enabled=true\n");
+    entry.close();
+    QTest::mouseClick(&toggle, Qt::LeftButton);
+    EXPECT_FALSE(toggle.isChecked());
+    EXPECT_FALSE(entry.exists());
+
+    ASSERT_TRUE(entry.open(QIODevice::WriteOnly) && entry.write("[Desktop Entry]\nExec=harkwell\n") > 0);
+    entry.close();
+    ASSERT_TRUE(panelOpens());
+    EXPECT_TRUE(toggle.isChecked()) << "written by hand";
+    EXPECT_TRUE(parts().errorBanners[1]->isHidden());
+
+    ASSERT_TRUE(QDir(autostartFolder()).removeRecursively());
+    QFile blocker(autostartFolder()); // a file where the folder should be
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    ASSERT_TRUE(panelOpens());
+    EXPECT_FALSE(toggle.isChecked());
+    QTest::mouseClick(&toggle, Qt::LeftButton);
+    EXPECT_FALSE(toggle.isChecked());
+    EXPECT_FALSE(parts().errorBanners[1]->isHidden());
+    EXPECT_EQ(parts().errorBanners[1]->text(),
+              QString("Start at login could not be turned on: cannot create the folder %1").arg(autostartFolder()));
 }
 
 } // namespace

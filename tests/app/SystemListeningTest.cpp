@@ -87,40 +87,21 @@ protected:
     std::unique_ptr<WakePhraseListener> listener; // goes first: it uses everything above
 };
 
-TEST_F(SystemListeningTest, WithTheModelLoadedWhisperHearsTheCallFromTheMicrophone) {
+// Two listeners at once: one on a chosen silent input, one on the automatic choice, the built-in
+// microphone rather than the silent headset, where Whisper, with the model the build converts,
+// hears the call. The level the panel's meter shows moves with the speech and stays at 0 on the
+// silent one, whose audio has flowed as long.
+TEST_F(SystemListeningTest, WhisperHearsACallFromTheBuiltInMicrophoneAndItsLevelMovesOnlyWithSpeech) {
     const auto model = std::make_shared<WhisperModel>(HARKWELL_TEST_WHISPER_MODEL, loadWhisperTranscriber);
     model->load();
     ASSERT_TRUE(testing::eventually([&] { return model->state() != WhisperModelState::loading; }, 30s, 10ms));
     ASSERT_EQ(model->state(), WhisperModelState::ready) << model->failure();
-    serveACaller();
-    // Only Whisper's transcripts reach the matching when the model is loaded.
-    listen({"James"}, AppLocale::english, model);
-    hearTheCall();
-}
-
-TEST_F(SystemListeningTest, HearsACallFromTheBuiltInMicrophoneAndReportsTheServerGoingAway) {
     serve({{"bluez_source.AA_BB_CC_DD_EE_FF.handsfree_head_unit", "AirPods Pro", "device.bus=bluetooth"},
-           {"alsa_input.pci-0000_00_1f.3.analog-stereo", "Built-in Audio Analog Stereo", ""}});
-    ASSERT_FALSE(call.isEmpty()) << "flite and sox must be installed";
-    pulse->playRepeatedly(0, QByteArray(call.size(), '\0'), 1.0); // the headset hears nothing
-    pulse->playRepeatedly(1, call, 2.0);
-
-    listen({"James", "Minsu"});
-    hearTheCall();
-
-    pulse->kill();
-    EXPECT_TRUE(errorArrives());
-    EXPECT_EQ(errors, std::vector<Error>{AppError::microphoneStopped("Built-in Audio Analog Stereo")});
-}
-
-// The level the panel's meter shows, read from real capture: two listeners at once, on a chosen
-// silent input and on the built-in one hearing speech. The speaking one moves while the silent
-// one, whose audio has been flowing as long, stays at 0.
-TEST_F(SystemListeningTest, TheInputLevelMovesWithSpeechAndStaysStillInSilence) {
-    serve({{"alsa_input.usb-Blue_Yeti", "Yeti Stereo Microphone", ""},
+           {"alsa_input.usb-Blue_Yeti", "Yeti Stereo Microphone", ""},
            {"alsa_input.pci-0000_00_1f.3.analog-stereo", "Built-in Audio Analog Stereo", ""}});
     ASSERT_FALSE(call.isEmpty()) << "flite and sox must be installed";
     pulse->playRepeatedly(0, QByteArray(call.size(), '\0'), 1.0);
+    pulse->playRepeatedly(1, QByteArray(call.size(), '\0'), 1.0);
     bool isSilentOneListening = false;
     std::vector<Error> silentErrors;
     auto silent =
@@ -131,8 +112,8 @@ TEST_F(SystemListeningTest, TheInputLevelMovesWithSpeechAndStaysStillInSilence) 
     ASSERT_TRUE(testing::eventually([&] { return isSilentOneListening || !silentErrors.empty(); }, 30s, 10ms));
     ASSERT_TRUE(silentErrors.empty()) << silentErrors.front().description();
 
-    pulse->playRepeatedly(1, call, 2.0);
-    listen();
+    pulse->playRepeatedly(2, call, 2.0);
+    listen({"James", "Minsu"}, AppLocale::english, model);
     double highest = 0;
     double silentHighest = 0;
     EXPECT_TRUE(testing::eventually(
@@ -142,16 +123,16 @@ TEST_F(SystemListeningTest, TheInputLevelMovesWithSpeechAndStaysStillInSilence) 
             return highest > 0.05 || !errors.empty();
         },
         30s, 10ms));
-    EXPECT_TRUE(errors.empty()) << errors.front().description();
     EXPECT_GT(highest, 0.05) << "speech peaks well above -26 dBFS";
-    EXPECT_EQ(silentHighest, 0);
-    EXPECT_EQ(silent->inputLevel(), 0);
+    hearTheCall();
+    EXPECT_EQ(std::max(silentHighest, silent->inputLevel()), 0);
     silent->stop();
 }
 
-// The sound server goes away at three moments of a session, twice each; every time listening ends
-// in an error, and a server started again afterwards is heard without a new process.
-TEST_F(SystemListeningTest, TheServerGoingAsListeningStartsEndsItAndItsReturnIsHeard) {
+// The sound server goes away as listening starts, after audio has flowed, and after listening was
+// switched off and on (at once, and after audio had come), twice each: every time listening ends in
+// an error, and a server started again afterwards is heard without a new process.
+TEST_F(SystemListeningTest, TheServerGoingEndsListeningAndItsReturnIsHeard) {
     serveACaller();
     for (int round = 0; round < 2; ++round) {
         SCOPED_TRACE(round);
@@ -159,26 +140,7 @@ TEST_F(SystemListeningTest, TheServerGoingAsListeningStartsEndsItAndItsReturnIsH
         killTheServer(false);
         listen();
         hearTheCall();
-    }
-}
-
-TEST_F(SystemListeningTest, TheServerGoingAfterAudioHasFlowedEndsItAndItsReturnIsHeard) {
-    serveACaller();
-    listen();
-    hearTheCall();
-    for (int round = 0; round < 2; ++round) {
-        SCOPED_TRACE(round);
         killTheServer(true);
-        listen();
-        hearTheCall();
-    }
-}
-
-TEST_F(SystemListeningTest, TheServerGoingAfterListeningWasSwitchedOffAndOnEndsItAndItsReturnIsHeard) {
-    serveACaller();
-    for (int round = 0; round < 2; ++round) {
-        SCOPED_TRACE(round);
-        // Off and on: once at once, once after audio has come, as a person may switch.
         listen();
         listen();
         ASSERT_TRUE(audioArrives());
@@ -191,23 +153,21 @@ TEST_F(SystemListeningTest, TheServerGoingAfterListeningWasSwitchedOffAndOnEndsI
     }
 }
 
-TEST_F(SystemListeningTest, OnlyAHeadsetMicrophoneIsNoBuiltInMicrophone) {
-    serve({{"bluez_source.AA_BB_CC_DD_EE_FF.handsfree_head_unit", "Built-in AirPods",
-            "device.bus=bluetooth device.form_factor=headset"}});
-    listen({"James"});
-    EXPECT_TRUE(errorArrives());
-    EXPECT_EQ(errors, std::vector<Error>{AppError::microphoneMissing()});
-}
-
-TEST_F(SystemListeningTest, NoSoundServerOrNoRecognizerIsAClearErrorNotAHang) {
+TEST_F(SystemListeningTest, NoRecognizerNoBuiltInMicrophoneOrNoSoundServerIsAClearErrorNotAHang) {
     listen({"민수"}, AppLocale::korean);
     EXPECT_EQ(errors, std::vector<Error>{AppError::speechUnavailable(AppLocale::korean)});
 
+    serve({{"bluez_source.AA_BB_CC_DD_EE_FF.handsfree_head_unit", "Built-in AirPods",
+            "device.bus=bluetooth device.form_factor=headset"}});
+    listen();
+    EXPECT_TRUE(errorArrives());
+    EXPECT_EQ(errors, std::vector<Error>{AppError::microphoneMissing()});
+
     QTemporaryDir nowhere;
     qputenv("PULSE_SERVER", ("unix:" + nowhere.filePath("native")).toUtf8());
-    listen({"James"});
+    listen();
     ASSERT_TRUE(errorArrives());
-    EXPECT_TRUE(errors.front().is(AppError::Kind::soundServerUnreachable)) << errors.front().description();
+    EXPECT_TRUE(errors.front().is(AppError::Kind::soundServerUnreachable));
     EXPECT_TRUE(errors.front().description().starts_with(
         "Audio capture setup failed: The sound server (PulseAudio or PipeWire) cannot be reached: "))
         << errors.front().description();

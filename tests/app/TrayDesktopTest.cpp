@@ -1,12 +1,6 @@
-// The real application on a real X server (Xvfb) with a window manager (Openbox) and a tray
-// (trayer), driven with xdotool like a user: the tray icon opens the control panel below it, also
-// on the first launch, the keyboard reaches the panel, clicks on the icon and outside close it, a
-// second launch opens it, and the preview ends by itself.
-//
-// The test finds the application's windows the way any other X client can: the control panel and
-// the call panel by their window role, which carries their object name, and the tray icon as the
-// one window the tray has embedded. What happens inside the panel is left to the in-process tests,
-// which find the controls by their object names.
+// The real application under Xvfb with a window manager (Openbox) and a tray (trayer), driven
+// with xdotool like a user. Its windows are found as any X client finds them: the panels by their
+// window role (their object name), the tray icon as the one window the tray has embedded.
 #include "EventLoop.h"
 #include "PrivateDBusDaemon.h"
 #include "XvfbServer.h"
@@ -130,27 +124,10 @@ protected:
         return std::nullopt;
     }
     std::optional<QRect> controlPanel() const { return window("controlPanel"); }
-    bool isControlPanelShown() const { return controlPanel().has_value(); }
+    bool isControlPanelShown() const { return window("controlPanel").has_value(); }
 
     void click(QPoint point) const {
         run("xdotool", {"mousemove", QString::number(point.x()), QString::number(point.y()), "click", "1"});
-    }
-
-    // Starts the application after its permission setup, and waits for its tray icon.
-    QRect startSetUpApplication() {
-        write("config/Harkwell/Harkwell.json", R"({"permissionSetupComplete": true})");
-        start(application, HARKWELL_EXECUTABLE, {});
-        std::optional<QRect> icon;
-        EXPECT_TRUE(poll([&] { return (icon = trayIcon()).has_value(); })) << "no tray icon appeared";
-        return icon.value_or(QRect());
-    }
-
-    // Clicks the icon and waits for the panel; none when it did not open.
-    std::optional<QRect> openFromIcon(const QRect& icon) {
-        click(icon.center());
-        std::optional<QRect> panel;
-        EXPECT_TRUE(poll([&] { return (panel = controlPanel()).has_value(); })) << "the icon did not open the panel";
-        return panel;
     }
 
     testing::XvfbServer server{"1280x800x24"};
@@ -163,67 +140,41 @@ protected:
 };
 
 // Just below the icon (the tray's strut may push it down a little), and across it.
-void expectBelow(const QRect& panel, const QRect& icon) {
-    EXPECT_GE(panel.top(), icon.bottom());
-    EXPECT_LE(panel.top(), icon.bottom() + 8);
-    EXPECT_TRUE(panel.left() <= icon.center().x() && icon.center().x() <= panel.right());
+bool isBelow(const std::optional<QRect>& panel, const std::optional<QRect>& icon) {
+    return panel && icon && panel->top() >= icon->bottom() && panel->top() <= icon->bottom() + 8 &&
+           panel->left() <= icon->center().x() && icon->center().x() <= panel->right();
 }
 
-TEST_F(TrayDesktopTest, TheTrayIconOpensThePanelBelowItAndClosesIt) {
-    const QRect icon = startSetUpApplication();
-    const auto panel = openFromIcon(icon);
-    ASSERT_TRUE(panel);
-    expectBelow(*panel, icon);
-    click(icon.center());
-    EXPECT_TRUE(poll([&] { return !isControlPanelShown(); })) << "a click on the icon left it open";
-}
-
-TEST_F(TrayDesktopTest, ThePanelTakesTheKeyboard) {
-    const auto panel = openFromIcon(startSetUpApplication());
-    ASSERT_TRUE(panel);
+TEST_F(TrayDesktopTest, ThePanelOpensBelowTheIconTakesTheKeyboardAndClosesOnAClick) {
+    write("airpods", "anc\n");
+    run("xdotool", {"mousemove", "100", "700"}); // far from the tray, where a panel placed by the pointer shows
+    start(application, HARKWELL_EXECUTABLE, {});
+    std::optional<QRect> icon;
+    ASSERT_TRUE(poll([&] { return (icon = trayIcon()).has_value(); })) << "no tray icon appeared";
+    // The first launch opens it; the tray may still be laying the icon out, and the panel follows it.
+    EXPECT_TRUE(poll([&] { return isBelow(controlPanel(), icon = trayIcon()); })) << "no panel below the icon";
+    ASSERT_TRUE(icon);
     // Escape closes a pop-up, so it closes only when the key reaches the panel.
     run("xdotool", {"key", "Escape"});
     EXPECT_TRUE(poll([&] { return !isControlPanelShown(); })) << "Escape did not reach the panel";
-}
 
-TEST_F(TrayDesktopTest, AClickOutsideThePanelClosesIt) {
-    const auto panel = openFromIcon(startSetUpApplication());
-    ASSERT_TRUE(panel);
-    click({panel->left() - 100, panel->center().y()});
-    EXPECT_TRUE(poll([&] { return !isControlPanelShown(); })) << "a click outside left it open";
-    EXPECT_EQ(application.state(), QProcess::Running);
-}
-
-TEST_F(TrayDesktopTest, ASecondLaunchOpensTheRunningInstancesPanelAndEnds) {
-    startSetUpApplication();
-    ASSERT_FALSE(isControlPanelShown());
     QProcess second;
     second.setProcessEnvironment(environment);
     second.start(HARKWELL_EXECUTABLE, {});
     ASSERT_TRUE(second.waitForFinished(20000));
     EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(second.exitCode(), 0);
-    EXPECT_TRUE(poll([&] { return isControlPanelShown(); }));
-    EXPECT_EQ(application.state(), QProcess::Running);
-}
+    EXPECT_TRUE(poll([&] { return isControlPanelShown(); })) << "a second launch did not open the panel";
 
-TEST_F(TrayDesktopTest, TheFirstLaunchOpensThePanelBelowTheTrayIcon) {
-    write("airpods", "anc\n");
-    // Far from the tray, where a panel placed by the pointer would show.
-    run("xdotool", {"mousemove", "100", "700"});
-    start(application, HARKWELL_EXECUTABLE, {});
+    click(icon->center());
+    EXPECT_TRUE(poll([&] { return !isControlPanelShown(); })) << "a click on the icon left it open";
+    click(icon->center());
     std::optional<QRect> panel;
-    ASSERT_TRUE(poll([&] { return (panel = controlPanel()).has_value(); })) << "the first launch opened no panel";
-    std::optional<QRect> icon;
-    ASSERT_TRUE(poll([&] { return (icon = trayIcon()).has_value(); })) << "no tray icon appeared";
-    // The tray may still be laying the icon out; the panel follows it.
-    EXPECT_TRUE(poll([&] {
-        panel = controlPanel();
-        icon = trayIcon();
-        return panel && icon && panel->top() >= icon->bottom() && panel->top() <= icon->bottom() + 8;
-    }));
-    ASSERT_TRUE(panel && icon);
-    expectBelow(*panel, *icon);
+    ASSERT_TRUE(poll([&] { return (panel = controlPanel()).has_value(); })) << "the icon did not open the panel";
+    EXPECT_TRUE(isBelow(panel, icon));
+    click({panel->left() - 100, panel->center().y()});
+    EXPECT_TRUE(poll([&] { return !isControlPanelShown(); })) << "a click outside left it open";
+    EXPECT_EQ(application.state(), QProcess::Running);
 }
 
 TEST_F(TrayDesktopTest, ThePreviewShowsOnlyTheCallPanelThenEnds) {

@@ -77,45 +77,39 @@ auto converse(const Script& script, Use use, ProtocolTiming timing = fastTiming,
 
 using ReadOutcome = std::variant<NoiseControlMode, Reason>;
 
+// Only a report after the handshake's answer counts, not one already waiting on the channel or
+// sent before that answer; the last of a burst wins.
 TEST(ControlSessionTest, ReadsTheLastReportedMode) {
     const Packet truncatedReport{0x04, 0x00, 0x04, 0x00, 0x09, 0x00, 0x0D};
     const Packet unknownModeReport{0x04, 0x00, 0x04, 0x00, 0x09, 0x00, 0x0D, 0x09, 0x00, 0x00, 0x00};
     const Packet otherSetting{0x04, 0x00, 0x04, 0x00, 0x09, 0x00, 0x1A, 0x01, 0x00, 0x00, 0x00};
-    const std::vector<std::tuple<const char*, Script, ReadOutcome>> cases{
+    const std::vector<std::tuple<const char*, std::vector<Packet>, Script, ReadOutcome>> cases{
         {"last report of a burst wins",
+         {},
          {{handshakeReply}, {}, {report(noiseCancellation), otherSetting, report(transparency)}},
          transparency},
-        {"report right after the handshake answer", {{handshakeReply, report(noiseCancellation)}}, noiseCancellation},
-        {"report before the handshake answer does not count", {{report(off), handshakeReply}}, Reason::noModeReport},
-        {"malformed and truncated packets only",
-         {{handshakeReply}, {}, {truncatedReport, Packet{0x04}, unknownModeReport, otherSetting}},
-         Reason::noModeReport},
-        {"silent channel: another program owns it", {}, Reason::busy},
-        {"truncated handshake answer", {{Packet{0x01, 0x00, 0x04}}}, Reason::busy},
-        {"closed after the handshake", {{handshakeReply, closeChannel}}, Reason::closed},
-    };
-    for (const auto& [name, script, expected] : cases) {
-        SCOPED_TRACE(name);
-        EXPECT_EQ(converse(script, [](ControlSession& session) { return session.currentMode(); }).first, expected);
-    }
-}
-
-// A report already waiting when the session sends its handshake is not taken for the mode; one
-// after the handshake's answer is.
-TEST(ControlSessionTest, ReportsFromBeforeTheHandshakeDoNotCount) {
-    const std::vector<std::tuple<const char*, std::vector<Packet>, Script, ReadOutcome>> cases{
-        {"waiting before the handshake", {report(off)}, {{handshakeReply}}, Reason::noModeReport},
-        {"waiting before the handshake, then a report after its answer",
+        {"report right after the handshake answer",
+         {},
+         {{handshakeReply, report(noiseCancellation)}},
+         noiseCancellation},
+        {"report before the handshake answer", {}, {{report(off), handshakeReply}}, Reason::noModeReport},
+        {"report waiting before the handshake", {report(off)}, {{handshakeReply}}, Reason::noModeReport},
+        {"report waiting, then one after the answer",
          {report(off)},
          {{handshakeReply, report(transparency)}},
          transparency},
+        {"malformed and truncated packets only",
+         {},
+         {{handshakeReply}, {}, {truncatedReport, Packet{0x04}, unknownModeReport, otherSetting}},
+         Reason::noModeReport},
+        {"silent channel: another program owns it", {}, {}, Reason::busy},
+        {"truncated handshake answer", {}, {{Packet{0x01, 0x00, 0x04}}}, Reason::busy},
+        {"closed after the handshake", {}, {{handshakeReply, closeChannel}}, Reason::closed},
     };
     for (const auto& [name, early, script, expected] : cases) {
         SCOPED_TRACE(name);
-        EXPECT_EQ(converse(
-                      script, [](ControlSession& session) { return session.currentMode(); }, fastTiming, early)
-                      .first,
-                  expected);
+        const auto read = [](ControlSession& session) { return session.currentMode(); };
+        EXPECT_EQ(converse(script, read, fastTiming, early).first, expected);
     }
 }
 

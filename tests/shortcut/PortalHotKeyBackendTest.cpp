@@ -1,6 +1,7 @@
 #include "shortcut/PortalHotKeyBackend.h"
 #include "EventLoop.h"
 #include "FakePortal.h"
+#include "LogCapture.h"
 #include "PrivateBusConnection.h"
 #include "shortcut/HotKeyController.h"
 
@@ -22,25 +23,6 @@ struct Outcomes {
         return
             [this](const std::optional<HotKeyError>& refusal) { statuses.push_back(refusal ? refusal->status() : 0); };
     }
-};
-
-// The shortcut category's messages while it lives.
-class ShortcutLog {
-public:
-    ShortcutLog() {
-        messages.clear();
-        previous_ = qInstallMessageHandler(&ShortcutLog::handle);
-    }
-    ~ShortcutLog() { qInstallMessageHandler(previous_); }
-    static inline QStringList messages;
-
-private:
-    static void handle(QtMsgType, const QMessageLogContext& context, const QString& message) {
-        if (QLatin1String(context.category) == QLatin1String("harkwell.shortcut")) {
-            messages << message;
-        }
-    }
-    QtMessageHandler previous_;
 };
 
 class PortalHotKeyTest : public ::testing::Test {
@@ -106,12 +88,12 @@ TEST_F(PortalHotKeyTest, TheOutcomeComesWhenThePortalAnswers) {
 TEST_F(PortalHotKeyTest, RefusalsLeaveTheShortcutInEffect) {
     auto controller = makeController();
     {
-        const ShortcutLog log;
+        const testing::LogCapture log(QString{}); // what is shown by default
         controller->registerHotKey(controlOptionK, outcomes.record());
         ASSERT_TRUE(eventually([&] { return !outcomes.statuses.empty(); }));
         EXPECT_EQ(outcomes.statuses.back(), HotKeyError::portalUnavailable) << "no portal on the bus";
-        EXPECT_TRUE(ShortcutLog::messages.filter("org.freedesktop.DBus.Error.ServiceUnknown").size() == 1)
-            << ShortcutLog::messages.join('\n').toStdString();
+        EXPECT_EQ(log.lines().filter("org.freedesktop.DBus.Error.ServiceUnknown").size(), 1)
+            << log.lines().join('\n').toStdString();
     }
     FakePortal portal(testing::connectToPrivateBus(daemon, "portal"));
     controller->registerHotKey(controlOptionK, outcomes.record());

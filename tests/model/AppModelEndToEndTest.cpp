@@ -29,11 +29,6 @@ using namespace std::chrono_literals;
 
 const QByteArray callSettings = R"({"permissionSetupComplete": true, "wakePhrases": ["James"], "selectedMode": "anc"})";
 
-void writeFile(const QString& path, const QByteArray& contents) {
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size());
-}
-
 // Flite's speech followed by seconds of silence.
 std::vector<std::int16_t> speechThenSilence(const QString& text, double silenceSeconds) {
     const QByteArray speech = testing::synthesizedSpeech(text);
@@ -56,7 +51,7 @@ WakePhraseListenerFactory fileListener(FileAudioCaptureDevices::Source source) {
 class AppModelEndToEndTest : public ::testing::Test {
 protected:
     AppModelEndToEndTest() {
-        writeFile(simulator, "anc\n");
+        testing::writeFile(simulator, "anc\n");
         qputenv("HARKWELL_AIRPODS_SIMULATOR", simulator.toLocal8Bit());
     }
     ~AppModelEndToEndTest() override {
@@ -68,7 +63,7 @@ protected:
     // clock given.
     AppModel& makeModel(const QByteArray& settings, WakePhraseListenerFactory listeners,
                         std::shared_ptr<testing::ManualClock> clock = nullptr) {
-        writeFile(settingsPath, settings);
+        testing::writeFile(settingsPath, settings);
         AppModel::Dependencies dependencies{
             std::make_shared<AirPodsController>(HARKWELL_BUILD_ROOT),
             std::make_unique<HotKeyController>(),
@@ -90,10 +85,7 @@ protected:
         return *model;
     }
 
-    QByteArray simulatedMode() const {
-        QFile airPods(simulator);
-        return airPods.open(QIODevice::ReadOnly) ? airPods.readAll().trimmed() : QByteArray();
-    }
+    QByteArray simulatedMode() const { return testing::contentsOf(simulator).trimmed(); }
 
     testing::TestLocale speaksEnglish;
     QTemporaryDir directory;
@@ -103,37 +95,12 @@ protected:
     std::unique_ptr<AppModel> model;
 };
 
-TEST_F(AppModelEndToEndTest, SayingTheNameSwitchesTheAirPodsToTransparencyAndReportsTheCall) {
+// The call switches the simulated AirPods to Transparency, as the log tells; the user's answer,
+// heard near the microphone, puts the return off; after 10 s of quiet on the model's clock the
+// AirPods are back in noise cancellation.
+TEST_F(AppModelEndToEndTest, ACallSwitchesToTransparencyAndQuietAfterItReturnsToNoiseCancellation) {
     // What QT_LOGGING_RULES="harkwell.*=true" prints: what someone reporting a problem sends.
     const testing::LogCapture log;
-    // The call, then a second of silence so that the recogniser reaches the end of the utterance.
-    FileAudioCaptureDevices::Source source;
-    // The source owns its samples: the capture thread reads them until the model has gone.
-    source.next = [samples = speechThenSilence("hey James, can you come here", 1),
-                   offset = size_t{0}](std::vector<std::int16_t>& buffer) mutable {
-        const size_t count = std::min<size_t>(1600, samples.size() - offset);
-        buffer.assign(samples.data() + offset, samples.data() + offset + count);
-        offset += count;
-        return count > 0;
-    };
-    auto& listening = makeModel(callSettings, fileListener(source));
-    listening.setDetectionEnabled(true);
-    ASSERT_TRUE(listening.isDetectionEnabled()) << listening.errorMessageText().toStdString();
-    ASSERT_TRUE(testing::eventually([&] { return !calls.isEmpty() || listening.errorMessage(); }, 60s));
-    EXPECT_EQ(calls, QStringList{"James"}) << listening.errorMessageText().toStdString();
-    EXPECT_EQ(simulatedMode(), "transparency");
-    EXPECT_EQ(SettingsStore(settingsPath).string("selectedMode"), "transparency");
-    EXPECT_TRUE(listening.isDetectionEnabled());
-    for (const char* line : {"Recogniser starting: search common words", "Detected \"James\" in the window",
-                             "Helper \"transparency\" exit code 0 in"}) {
-        EXPECT_TRUE(log.hasLineStartingWith(line)) << line << " in:\n" << log.lines().join('\n').toStdString();
-    }
-}
-
-// The call switches the simulated AirPods to Transparency; the user's answer, heard near the
-// microphone, puts the return off; after 10 s of quiet on the model's clock the AirPods are back
-// in noise cancellation.
-TEST_F(AppModelEndToEndTest, ACallFollowedByQuietReturnsTheAirPodsToNoiseCancellation) {
     // The call and a second of silence; the answer and silence once the test lets it come.
     const auto call = speechThenSilence("hey James, can you come here", 1);
     const auto answer = speechThenSilence("yes, I am coming over now", 1.5);
@@ -167,6 +134,11 @@ TEST_F(AppModelEndToEndTest, ACallFollowedByQuietReturnsTheAirPodsToNoiseCancell
         [&] { return (listening.secondsUntilReturn() && *callPlayed) || listening.errorMessage(); }, 60s));
     ASSERT_EQ(calls, QStringList{"James"}) << listening.errorMessageText().toStdString();
     EXPECT_EQ(simulatedMode(), "transparency");
+    EXPECT_EQ(SettingsStore(settingsPath).string("selectedMode"), "transparency");
+    for (const char* line : {"Recogniser starting: search common words", "Detected \"James\" in the window",
+                             "Helper \"transparency\" exit code 0 in"}) {
+        EXPECT_TRUE(log.hasLineStartingWith(line)) << line << " in:\n" << log.lines().join('\n').toStdString();
+    }
     testing::settle();
 
     clock->advanceBy(8s);

@@ -1,23 +1,20 @@
 #pragma once
 
 // The fixture of the application model's tests: the model over fakes and a settings file of the
-// test's, and the recogniser, the AirPods and time as the test plays them.
+// test's; the test plays the recogniser, the AirPods and time.
 
 #include "EventLoop.h"
 #include "ModelFakes.h"
 #include "TestLocale.h"
-#include "model/AppModel.h"
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <thread>
 
 namespace harkwell::testing {
 
 using Status = AuthorizationStatus;
-
-inline QString describe(const AppError& error) { return QString::fromStdString(error.errorDescription()); }
+using namespace std::chrono_literals;
 
 class AppModelTest : public ::testing::Test, protected FakeModelParts {
 protected:
@@ -28,8 +25,7 @@ protected:
         airPods->release();
     }
 
-    // A model over a new settings file each time (QSettings caches what it parsed of a file); the old
-    // model goes first, as it unhooks the fake hot-key backend.
+    // A model over a new settings file; the old model goes first, as it unhooks the hot-key backend.
     AppModel& makeModel(const QByteArray& settings) {
         model.reset();
         path = writeSettingsFile(settings);
@@ -38,11 +34,15 @@ protected:
         return *model;
     }
     QJsonObject storedSettings() const { return settingsIn(path); }
-    // A model whose permission setup is complete, listening for "James"; more settings start with ", ".
+    // Setup complete, listening for "James"; more settings start with ", ".
     AppModel& listeningModel(const QByteArray& more = "") {
         auto& created = makeModel(R"({"permissionSetupComplete": true, "wakePhrases": ["James"])" + more + "}");
         created.setDetectionEnabled(true);
         return created;
+    }
+    void addPhrase(const QString& phrase) {
+        model->setWakePhraseDraft(phrase);
+        model->addWakePhraseFromDraft();
     }
 
     // The recogniser hears the call, on its own thread.
@@ -53,12 +53,10 @@ protected:
         detect();
         ASSERT_TRUE(eventually([&] { return calls.size() > heard && !model->isCommandRunning(); }));
     }
-    // The detector hears someone speak near the microphone.
     void hearNearSpeech() {
         std::thread(detectors->onNearSpeech).join();
         settle();
     }
-    // True once no helper command runs.
     bool idle() {
         return eventually([&] { return !model->isCommandRunning(); });
     }
@@ -66,10 +64,6 @@ protected:
     void wait(std::chrono::milliseconds time) {
         clock->advanceBy(time);
         ASSERT_TRUE(idle());
-    }
-    // A key press while the application runs; true when shortcut recording took it.
-    bool sendKey(int qtKey, Qt::KeyboardModifiers modifiers, std::uint32_t keysym) const {
-        return keys->press(qtKey, modifiers, keysym);
     }
     void pressShortcut() { hotKeys->backend->press({HotKeyController::signature, HotKeyController::hotKeyNumber}); }
 

@@ -1,26 +1,16 @@
 // The model as the front of its collaborators: the settings it reads and writes, and the wiring
-// between listening, the phrases and the microphone. What each collaborator decides is checked in
-// its own test; here, one case for each wire.
-#include "model/AppModel.h"
+// between listening, the phrases and the microphone; what each collaborator decides is checked in
+// its own test.
 #include "AppModelHarness.h"
 
 #include <QDir>
 #include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QSignalSpy>
-
-#include <gtest/gtest.h>
-
-#include <thread>
 
 namespace harkwell {
 namespace {
 
 using namespace harkwell::testing;
-using namespace std::chrono_literals;
-
-// --- Stored settings ---------------------------------------------------------------------
 
 TEST_F(AppModelTest, LoadsPhrasesMigratingTheLegacySinglePhrase) {
     // Stored settings, the phrases loaded, the settings afterwards (empty: unchanged).
@@ -69,6 +59,24 @@ TEST_F(AppModelTest, ReadsTheStoredChoicesWithoutWritingThem) {
     }
 }
 
+// The stored shortcut is registered as the model starts; a refusal shows in the banner, with the
+// shortcut still shown and stored for the next launch.
+TEST_F(AppModelTest, TheStoredShortcutIsRegisteredAtStart) {
+    const QByteArray stored = R"({"hotKeyKeyCode": 40, "hotKeyModifiers": 6144, "hotKeyDisplayKey": "K"})";
+    for (const std::int32_t status : {0, -10}) {
+        SCOPED_TRACE(status);
+        hotKeys->nextStatus = status;
+        hotKeys->registered.reset();
+        auto& created = makeModel(stored);
+        EXPECT_EQ(hotKeys->registered, status ? std::nullopt : created.hotKeySetting());
+        EXPECT_EQ(created.errorMessage(), status ? std::optional(QString::fromStdString(
+                                                       HotKeyError::registrationFailed(status).errorDescription()))
+                                                 : std::nullopt);
+        EXPECT_EQ(created.hotKeyDisplayName(), "Ctrl+Alt+K");
+        EXPECT_EQ(storedSettings(), json(stored));
+    }
+}
+
 // Each choice is stored under its key, as the choice the model took.
 TEST_F(AppModelTest, StoresEachChoiceUnderItsKey) {
     const std::vector<std::tuple<const char*, std::function<void(AppModel&)>, QJsonValue>> cases{
@@ -91,8 +99,6 @@ TEST_F(AppModelTest, StoresEachChoiceUnderItsKey) {
     EXPECT_FALSE(created.isListenAtStart());
 }
 
-// --- Listening and the phrases ------------------------------------------------------------
-
 // Requests the model cannot serve yet end listening with a message and start no detector.
 TEST_F(AppModelTest, RequestsThatCannotRunYetFailWithAMessage) {
     // Stored settings, the draft added after listening is turned on, the message in English and Korean.
@@ -109,8 +115,7 @@ TEST_F(AppModelTest, RequestsThatCannotRunYetFailWithAMessage) {
             auto& created = makeModel(stored);
             created.setDetectionEnabled(true);
             if (!draft.isEmpty()) {
-                created.setWakePhraseDraft(draft);
-                created.addWakePhraseFromDraft();
+                addPhrase(draft);
             }
             EXPECT_EQ(created.errorMessage(), locale == "en-US" ? english : korean);
             EXPECT_FALSE(created.isDetectionEnabled());
@@ -123,37 +128,35 @@ TEST_F(AppModelTest, RequestsThatCannotRunYetFailWithAMessage) {
 // out; with none it can hear, listening does not start and the banner says why.
 TEST_F(AppModelTest, TheBannerSaysWhenListeningLeavesPhrasesOut) {
     QStringList sixty;
-    std::vector<std::string> first50;
     for (int index = 1; index <= 60; ++index) {
         sixty.append(index == 2 ? QString(101, QChar('b')) : QString("Name %1").arg(index));
-        if (index != 2 && first50.size() < 50) {
-            first50.push_back(sixty.back().toStdString());
+    }
+    std::vector<std::string> first50;
+    for (const QString& phrase : sixty.mid(0, 51)) {
+        if (phrase.size() <= 100) {
+            first50.push_back(phrase.toStdString());
         }
     }
-    const QString unheard =
-        "“שרה” is in a script that listening cannot hear: it stays in the list but is not listened for.";
     // The locale, the stored phrases, those listened for (none: listening stays off), the banner.
     const std::vector<std::tuple<std::string, QStringList, std::vector<std::string>, std::optional<QString>>> cases{
         {"en-US", sixty, first50, "Listening for 50 of 60 call phrases: up to 50, of at most 100 characters each."},
         {"ko-KR", sixty, first50, "호출 문구 60개 중 50개만 감지합니다(최대 50개, 각 100자 이하)."},
         {"en-US", {"Olivia", "Anna", "שרה"}, {"Olivia", "Anna"}, std::nullopt},
-        {"en-US", {"שרה"}, {}, unheard},
-        {"en-US", {QString(101, QChar('c'))}, {}, "A call phrase can be at most 100 characters long."},
+        {"en-US", {"שרה"}, {}, PhraseBook::whyNotHeard("שרה")},
     };
     for (const auto& [locale, phrases, listened, banner] : cases) {
         SCOPED_TRACE(phrases.first().toStdString() + " " + locale);
         useLocale(locale);
         const QJsonObject stored{{"permissionSetupComplete", true},
                                  {"wakePhrases", QJsonArray::fromStringList(phrases)}};
+        detectors->startedWith.clear();
         auto& created = makeModel(QJsonDocument(stored).toJson());
         created.setDetectionEnabled(true);
         EXPECT_EQ(created.isDetectionEnabled(), !listened.empty());
-        EXPECT_EQ(detectors->startedWith.empty() ? std::vector<std::string>() : detectors->startedWith.back(),
-                  listened);
+        EXPECT_EQ(detectors->startedWith, std::vector<std::vector<std::string>>(listened.empty() ? 0 : 1, listened));
         EXPECT_EQ(created.errorMessage(), banner);
         EXPECT_EQ(created.listenedWakePhraseCount(), int(listened.size()));
         EXPECT_EQ(storedSettings(), stored) << "nothing stored was dropped";
-        detectors->startedWith.clear();
     }
 }
 
@@ -163,8 +166,7 @@ TEST_F(AppModelTest, EditingPhrasesRestartsListeningWithTheNewList) {
     created.setDetectionEnabled(true);
     EXPECT_EQ(detectors->startedWith.size(), 1u);
     EXPECT_EQ(detectors->stops, 0);
-    created.setWakePhraseDraft("  Dr. Kim ");
-    created.addWakePhraseFromDraft();
+    addPhrase("  Dr. Kim ");
     EXPECT_EQ(detectors->startedWith.back(), (std::vector<std::string>{"James", "Dr. Kim"}));
     EXPECT_EQ(detectors->stops, 1);
     EXPECT_EQ(storedSettings()["wakePhrases"], (QJsonArray{"James", "Dr. Kim"}));
@@ -188,8 +190,7 @@ TEST_F(AppModelTest, AddingTakesTheDraftAndShowsPhraseBooksHint) {
         SCOPED_TRACE(draft.toStdString());
         auto& created = makeModel(R"({"permissionSetupComplete": true, "wakePhrases": ["Olivia"]})");
         created.setDetectionEnabled(true);
-        created.setWakePhraseDraft(draft);
-        created.addWakePhraseFromDraft();
+        addPhrase(draft);
         EXPECT_EQ(created.activeWakePhrases(), phrasesAfter);
         EXPECT_EQ(created.wakePhraseHint(), hint);
         EXPECT_EQ(created.wakePhraseDraft(), phrasesAfter.size() > 1 ? QString() : draft);
@@ -228,20 +229,14 @@ TEST_F(AppModelTest, StartAtLoginKeepsAnEntryThatSaysSoAndExplainsAFailure) {
     const QString entry = autostart + "/io.github.harkwell.Harkwell.desktop";
     ASSERT_TRUE(QDir().mkpath(autostart));
     const QByteArray edited = "[Desktop Entry]\nType=Application\nExec=harkwell --edited\n";
-    QFile file(entry);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(edited) == edited.size());
-    file.close();
+    writeFile(entry, edited);
     auto& created = makeModel("{}");
     EXPECT_TRUE(created.isStartAtLogin());
     created.setStartAtLogin(true);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_EQ(file.readAll(), edited);
-    file.close();
+    EXPECT_EQ(contentsOf(entry), edited);
 
     ASSERT_TRUE(QDir(autostart).removeRecursively());
-    QFile blocker(autostart); // a file where the folder should be
-    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
+    writeFile(autostart, ""); // a file where the folder should be
     for (const auto& [locale, message] : std::vector<std::pair<std::string, QString>>{
              {"en-US", "Start at login could not be turned on: cannot create the folder %1"},
              {"ko-KR", "로그인 시 시작을 켜지 못했습니다: cannot create the folder %1"}}) {
@@ -254,73 +249,56 @@ TEST_F(AppModelTest, StartAtLoginKeepsAnEntryThatSaysSoAndExplainsAFailure) {
     }
 }
 
-// --- Listening after the sound went away ---------------------------------------------------
-
-const Error soundStopped = AppError::microphoneStopped("Built-in Audio");
-
-class AppModelResumeTest : public AppModelTest {
-protected:
-    // A listening model whose session lost the sound and has begun its first try.
-    AppModel& lostTheSound() {
+// The loss of the sound shows as the error and turns the switch off; audio turns it back on and
+// says so; the switch, either way, ends the trying (the back-off itself is ListeningSession's).
+TEST_F(AppModelTest, ListeningLostWithTheSoundResumesAndSaysSoUnlessTheUserDecides) {
+    const Error soundStopped = AppError::microphoneStopped("Built-in Audio");
+    const QString stopped = QString::fromStdString(soundStopped.description());
+    // The locale; what comes after the first try began: audio (none) or the switch; the message after.
+    const std::vector<std::tuple<std::string, std::optional<bool>, std::optional<QString>>> cases{
+        {"en-US", std::nullopt, "Listening resumed: the sound server is back."},
+        {"ko-KR", std::nullopt, "사운드 서버가 돌아와 다시 듣고 있습니다."},
+        {"en-US", false, stopped},
+        {"en-US", true, std::nullopt},
+    };
+    for (const auto& [locale, switchedOn, message] : cases) {
+        SCOPED_TRACE(locale + (switchedOn ? (*switchedOn ? " on" : " off") : " audio"));
+        useLocale(locale);
         model.reset();
         detectors->startedWith.clear();
         detectors->stops = 0;
+        calls.clear();
         auto& listening = listeningModel();
-        EXPECT_TRUE(reportListenerError(soundStopped));
+        ASSERT_TRUE(reportListenerError(soundStopped));
         passTime(1s);
-        EXPECT_EQ(detectors->startedWith.size(), 2u) << "no try";
-        return listening;
-    }
-};
-
-// The loss shows as the error, the switch goes off; audio turns it back on and says so (the
-// back-off itself is ListeningSession's).
-TEST_F(AppModelResumeTest, ListeningLostWithTheSoundResumesAndSaysSo) {
-    const std::vector<std::pair<const char*, QString>> cases{
-        {"en-US", "Listening resumed: the sound server is back."},
-        {"ko-KR", "사운드 서버가 돌아와 다시 듣고 있습니다."},
-    };
-    for (const auto& [locale, resumed] : cases) {
-        SCOPED_TRACE(locale);
-        useLocale(locale);
-        auto& listening = lostTheSound();
-        EXPECT_EQ(listening.errorMessage(), QString::fromStdString(soundStopped.description()));
+        ASSERT_EQ(detectors->startedWith, (std::vector<std::vector<std::string>>(2, {"James"}))) << "no try";
+        EXPECT_EQ(listening.errorMessage(), stopped);
         EXPECT_EQ(listening.bannerKind(), AppModel::BannerKind::error);
         EXPECT_FALSE(listening.isDetectionEnabled());
         EXPECT_TRUE(listening.isWaitingToResume());
-        EXPECT_EQ(detectors->startedWith.back(), std::vector<std::string>{"James"});
 
+        if (switchedOn) {
+            listening.setDetectionEnabled(*switchedOn);
+            EXPECT_EQ(detectors->stops, 2) << "the try under way ends";
+            EXPECT_FALSE(listening.isWaitingToResume());
+            std::thread(detectors->onListening).join(); // late, from the try that was stopped
+            settle();
+            EXPECT_EQ(listening.isDetectionEnabled(), *switchedOn);
+            EXPECT_EQ(listening.errorMessage(), message);
+            continue;
+        }
         std::thread(detectors->onListening).join();
         ASSERT_TRUE(eventually([&] { return listening.isDetectionEnabled(); }));
-        EXPECT_EQ(listening.errorMessage(), resumed);
+        EXPECT_EQ(listening.errorMessage(), message);
         EXPECT_EQ(listening.bannerKind(), AppModel::BannerKind::information) << "good news";
         detect(); // the resumed session hears calls
         ASSERT_TRUE(eventually([&] { return !calls.isEmpty(); }));
-        calls.clear();
     }
 }
-
-// The switch, either way, ends the trying: the user decides now.
-TEST_F(AppModelResumeTest, TheSwitchEndsTheTrying) {
-    for (const bool on : {false, true}) {
-        SCOPED_TRACE(on);
-        auto& listening = lostTheSound();
-        listening.setDetectionEnabled(on);
-        EXPECT_EQ(detectors->stops, 2) << "the try under way ends";
-        EXPECT_FALSE(listening.isWaitingToResume());
-        EXPECT_EQ(listening.isDetectionEnabled(), on);
-        EXPECT_EQ(listening.errorMessage(),
-                  on ? std::nullopt : std::optional(QString::fromStdString(soundStopped.description())));
-        std::thread(detectors->onListening).join(); // late, from the try that was stopped
-        settle();
-        EXPECT_EQ(listening.isDetectionEnabled(), on);
-    }
-}
-
-// --- Sensitivity and the microphone ---------------------------------------------------------
 
 // A new level or microphone while listening restarts the detector unnoticed: no flicker of the
-// switch, no banner, no lost return.
+// switch, no banner, no lost return. A chosen input that is gone gives way to the automatic choice,
+// which the model names.
 TEST_F(AppModelTest, ANewSensitivityOrMicrophoneRestartsListeningUnnoticed) {
     auto& created = listeningModel();
     hearCall();
@@ -335,22 +313,17 @@ TEST_F(AppModelTest, ANewSensitivityOrMicrophoneRestartsListeningUnnoticed) {
     created.setMicrophoneSource("alsa_input.pci-0000_00_1f.3.analog-stereo");
     ASSERT_TRUE(eventually([&] { return detectors->madeOn.size() == 3; }));
     EXPECT_EQ(detectors->madeOn.back(), "alsa_input.pci-0000_00_1f.3.analog-stereo");
-    EXPECT_EQ(detectors->startedWith, (std::vector<std::vector<std::string>>(3, {"James"})));
+    QSignalSpy sourceChanges(&created, &AppModel::microphoneSourceChanged);
+    created.setMicrophoneSource("alsa_input.usb-Gone");
+    ASSERT_TRUE(eventually([&] { return created.fallbackMicrophone() == "Built-in Audio"; }));
+    EXPECT_EQ(detectors->madeOn.back(), "");
+    EXPECT_EQ(created.microphoneSource(), "alsa_input.usb-Gone");
+    EXPECT_EQ(sourceChanges.count(), 2) << "the choice, then the input used in its place";
+    EXPECT_EQ(detectors->startedWith, (std::vector<std::vector<std::string>>(4, {"James"})));
     EXPECT_TRUE(created.isDetectionEnabled());
     EXPECT_EQ(switchNotifications, 0);
     EXPECT_EQ(bannerNotifications, 0);
     EXPECT_EQ(created.secondsUntilReturn(), 30);
-}
-
-// A chosen input that is gone: listening goes on the automatic choice, which the model names.
-TEST_F(AppModelTest, AMissingMicrophoneIsNamedInItsPlace) {
-    auto& listening = listeningModel();
-    QSignalSpy sourceChanges(&listening, &AppModel::microphoneSourceChanged);
-    listening.setMicrophoneSource("alsa_input.usb-Gone");
-    ASSERT_TRUE(eventually([&] { return listening.fallbackMicrophone() == "Built-in Audio"; }));
-    EXPECT_EQ(detectors->madeOn.back(), "");
-    EXPECT_EQ(listening.microphoneSource(), "alsa_input.usb-Gone");
-    EXPECT_EQ(sourceChanges.count(), 2) << "the choice, then the input used in its place";
 }
 
 } // namespace

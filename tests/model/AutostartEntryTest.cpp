@@ -1,23 +1,15 @@
 #include "model/AutostartEntry.h"
+#include "ModelFakes.h"
 
 #include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 namespace harkwell {
 namespace {
 
-void writeFile(const QString& path, const QByteArray& contents) {
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size());
-}
-
-QByteArray contentsOf(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
+using testing::contentsOf;
+using testing::writeFile;
 
 // The Exec value as desktops read it: string escapes first, then
 // quoting; a path without reserved characters goes bare.
@@ -89,17 +81,6 @@ TEST(AutostartEntryTest, SwitchingOnWritesTheEntryAndItsFolderAndSwitchingOffRem
     EXPECT_EQ(entry.setEnabled(false), std::nullopt); // nothing to remove
     EXPECT_EQ(QDir(directory.filePath("config/autostart")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
               QStringList());
-}
-
-// A regular file where the folder should be stops root as well.
-TEST(AutostartEntryTest, AnEntryThatCannotBeWrittenSaysWhy) {
-    QTemporaryDir directory;
-    writeFile(directory.filePath("autostart"), "not a folder");
-    AutostartEntry entry(directory.filePath("autostart"), "/usr/bin/harkwell");
-    const auto failure = entry.setEnabled(true);
-    ASSERT_TRUE(failure.has_value());
-    EXPECT_EQ(*failure, "cannot create the folder " + directory.filePath("autostart"));
-    EXPECT_FALSE(entry.isEnabled());
 }
 
 } // namespace

@@ -8,7 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <future>
 #include <stdexcept>
 #include <thread>
@@ -32,8 +31,7 @@ protected:
         session.reset();
     }
 
-    // A new session over whisperModel, which answers as the model does: a try that is due starts
-    // again over the same phrases.
+    // A new session over whisperModel; a try that is due starts again over the same phrases.
     void makeSession() {
         session.reset();
         session = std::make_unique<ListeningSession>(detectorFactory(), microphones, clock,
@@ -43,9 +41,7 @@ protected:
         session->onResumed = [this] { ++resumes; };
         session->onResumeDue = [this] { session->start(james); };
     }
-    // The listener reports an error from the recogniser's thread, which stops it.
     void report(const Error& error) { ASSERT_TRUE(reportListenerError(error)); }
-    void pass(Clock::duration time) { passTime(time); }
     std::size_t tries() const { return detectors->startedWith.size() - 1; }
 
     TestLocale speaksEnglish;
@@ -68,11 +64,11 @@ TEST_F(ListeningSessionTest, ListeningLostWithTheSoundIsTriedAgainWithBackoffUnt
     for (std::size_t attempt = 0; attempt < delays.size(); ++attempt) {
         SCOPED_TRACE(attempt);
         if (attempt == 0 || delays[attempt] != delays[attempt - 1] * 2) {
-            pass(delays[attempt] - 1ms);
+            passTime(delays[attempt] - 1ms);
             EXPECT_EQ(tries(), attempt) << "tried too early";
-            pass(1ms);
+            passTime(1ms);
         } else {
-            pass(delays[attempt]);
+            passTime(delays[attempt]);
         }
         ASSERT_EQ(tries(), attempt + 1);
         EXPECT_EQ(detectors->startedWith.back(), james);
@@ -91,7 +87,7 @@ TEST_F(ListeningSessionTest, ListeningLostWithTheSoundIsTriedAgainWithBackoffUnt
     std::thread(detectors->onDetected, "James").join(); // the resumed session hears calls
     ASSERT_TRUE(eventually([&] { return heard == QStringList{"James"}; }));
     EXPECT_EQ(resumes, 1) << "audio while listening said so again";
-    pass(120s);
+    passTime(120s);
     EXPECT_EQ(tries(), delays.size());
 }
 
@@ -116,14 +112,14 @@ TEST_F(ListeningSessionTest, ACancelOrAnotherErrorEndsTheTrying) {
         failures.clear();
         session->start(james);
         report(soundStopped);
-        pass(1s);
+        passTime(1s);
         ASSERT_EQ(tries(), 1u);
         act();
         EXPECT_EQ(detectors->stops, 2) << "the try under way ends";
         EXPECT_FALSE(session->isWaitingToResume());
         EXPECT_EQ(failures, failed);
         std::thread(detectors->onListening).join(); // late, from the try that was stopped
-        pass(120s);
+        passTime(120s);
         EXPECT_EQ(resumes, 0);
         EXPECT_EQ(tries(), 1u);
     }
@@ -154,23 +150,10 @@ TEST_F(ListeningSessionTest, WhatAStoppedSessionStillSendsIsIgnored) {
     EXPECT_FALSE(session->isRunning());
 }
 
-// A session stopped, or started again at another sensitivity, leaves the old listener to end on
-// another thread: a recogniser that is still setting up holds up neither.
-TEST_F(ListeningSessionTest, EndedSessionsEndTheirThreadsOffTheMainThread) {
-    session->start(james);
-    detectors->teardown->hold();
-    session->setSensitivity(DetectionSensitivity::high);
-    session->stop();
-    EXPECT_EQ(detectors->stops, 2);
-    EXPECT_EQ(detectors->madeAt,
-              (std::vector<DetectionSensitivity>{DetectionSensitivity::medium, DetectionSensitivity::high}));
-    EXPECT_FALSE(detectors->teardown->hasGivenUp()) << "the main thread waited for a listener to end";
-    detectors->teardown->release();
-    EXPECT_TRUE(eventually([&] { return detectors->teardown->passes() == 2; }));
-}
-
 // A new level while listening starts a new session over the same phrases; the same level again,
 // or a level while stopped, starts nothing. The input level is the listener's only while listening.
+// A session stopped or started again leaves the old listener to end on another thread: a recogniser
+// that is still setting up holds up neither.
 TEST_F(ListeningSessionTest, ANewSensitivityStartsANewSessionOverTheSamePhrases) {
     detectors->inputLevel = 0.25;
     QSignalSpy changes(session.get(), &ListeningSession::sensitivityChanged);
@@ -181,6 +164,7 @@ TEST_F(ListeningSessionTest, ANewSensitivityStartsANewSessionOverTheSamePhrases)
     EXPECT_EQ(session->inputLevel(), 0.25);
     const auto firstSession = detectors->onDetected;
 
+    detectors->teardown->hold();
     session->setSensitivity(DetectionSensitivity::high);
     EXPECT_EQ(detectors->madeAt.size(), 1u) << "the same level again restarted listening";
     session->setSensitivity(DetectionSensitivity::low);
@@ -197,6 +181,12 @@ TEST_F(ListeningSessionTest, ANewSensitivityStartsANewSessionOverTheSamePhrases)
     ASSERT_TRUE(eventually([&] { return !heard.isEmpty(); }));
     settle();
     EXPECT_EQ(heard, QStringList{"James"}) << "the stopped session was heard";
+
+    session->stop();
+    EXPECT_EQ(detectors->stops, 2);
+    EXPECT_FALSE(detectors->teardown->hasGivenUp()) << "the main thread waited for a listener to end";
+    detectors->teardown->release();
+    EXPECT_TRUE(eventually([&] { return detectors->teardown->passes() == 2; }));
 }
 
 const AudioInputDevice builtIn{"alsa_input.pci-0000_00_1f.3.analog-stereo", "Built-in Audio", true};
@@ -241,72 +231,56 @@ TEST_F(ListeningSessionTest, TheRecognizerNoticeSaysWhyTheBasicRecogniserListens
     const auto throwing = [](const char* reason) -> Load {
         return [reason]() -> std::shared_ptr<WhisperTranscriber> { throw std::runtime_error(reason); };
     };
-    const std::pair<QString, QString> notInstalled{
-        "Accurate recognition model not installed: listening with the basic recogniser.",
-        "정확한 인식 모델이 설치되지 않았습니다. 기본 인식기로 듣고 있습니다."};
-    const std::pair<QString, QString> notLoaded{
-        "Accurate recognition model could not be loaded: listening with the basic recogniser.",
-        "정확한 인식 모델을 불러오지 못했습니다. 기본 인식기로 듣고 있습니다."};
+    const QStringList notInstalled{"Accurate recognition model not installed: listening with the basic recogniser.",
+                                   "정확한 인식 모델이 설치되지 않았습니다. 기본 인식기로 듣고 있습니다."};
+    const QStringList notLoaded{"Accurate recognition model could not be loaded: listening with the basic recogniser.",
+                                "정확한 인식 모델을 불러오지 못했습니다. 기본 인식기로 듣고 있습니다."};
     QTemporaryDir directory;
-    QFile modelFile(directory.filePath("ggml-model.bin"));
+    const QString present = directory.filePath("ggml-model.bin");
+    QFile modelFile(present);
     ASSERT_TRUE(modelFile.open(QIODevice::WriteOnly) && modelFile.write("ggml") == 4);
     modelFile.close();
-    enum class File { none, missing, present };
-    const struct {
-        const char* what;
-        File file;
-        Load load; // none: no loader, the model stays loading
-        std::pair<QString, QString> notice;
-        QString reason; // in the log
-    } cases[] = {
-        {"no path", File::none, throwing("read"), notInstalled, {}},
-        {"no file at the path", File::missing, throwing("read"), notInstalled, {}},
-        {"a file the runtime refuses", File::present, throwing("not a ggml file"), notLoaded, "not a ggml file"},
-        {"a loader that gives nothing", File::present, [] { return nullptr; }, notLoaded,
-         "the model could not be read"},
-        {"no loader", File::present, nullptr, {}, {}},
+    // The model's path, its loader (none: the model stays loading), the notice in English and
+    // Korean, the reason in the log.
+    const std::vector<std::tuple<QString, Load, QStringList, QString>> cases{
+        {"", throwing("read"), notInstalled, {}},
+        {directory.filePath("absent.bin"), throwing("read"), notInstalled, {}},
+        {present, throwing("not a ggml file"), notLoaded, "not a ggml file"},
+        {present, [] { return nullptr; }, notLoaded, "the model could not be read"},
+        {present, nullptr, {"", ""}, {}},
     };
-    for (const char* locale : {"en-US", "ko-KR"}) {
-        useLocale(locale);
-        for (const auto& c : cases) {
-            SCOPED_TRACE(std::string(locale) + ": " + c.what);
+    for (const int korean : {0, 1}) {
+        useLocale(korean ? "ko-KR" : "en-US");
+        for (const auto& [path, load, notices, reason] : cases) {
+            SCOPED_TRACE(path.toStdString() + " " + reason.toStdString() + (korean ? " ko" : " en"));
             const LogCapture log("harkwell.*=false\nharkwell.model=true");
-            // Loads wait for the test, so that their state can be seen.
-            std::promise<void> release;
+            std::promise<void> release; // loads wait for the test, so that their state can be seen
             std::shared_future<void> released = release.get_future().share();
             WhisperModel::Loader loader;
-            if (c.load) {
-                loader = [released, load = c.load](const std::string&) {
+            if (load) {
+                loader = [released, load = load](const std::string&) {
                     released.wait();
                     return load();
                 };
             }
-            const std::string path = c.file == File::none      ? std::string()
-                                     : c.file == File::missing ? directory.filePath("absent.bin").toStdString()
-                                                               : modelFile.fileName().toStdString();
-            const auto whisper = std::make_shared<WhisperModel>(path, loader);
+            const auto whisper = std::make_shared<WhisperModel>(path.toStdString(), loader);
             whisperModel = whisper;
             makeSession();
-            const QString expected = std::string_view(locale) == "en-US" ? c.notice.first : c.notice.second;
-
-            EXPECT_EQ(session->recognizerNotice(), c.file == File::present ? QString() : expected) << "before loading";
+            const bool isPresent = path == present;
+            EXPECT_EQ(session->recognizerNotice(), isPresent ? QString() : notices[korean]) << "before loading";
             QSignalSpy noticeChanges(session.get(), &ListeningSession::recognizerNoticeChanged);
             release.set_value();
-            if (c.file == File::present && c.load) {
+            if (isPresent && load) {
                 ASSERT_TRUE(eventually([&] { return whisper->state() != WhisperModelState::loading; }));
                 EXPECT_EQ(noticeChanges.count(), 1);
             } else {
                 settle();
-                EXPECT_EQ(whisper->state(),
-                          c.file == File::present ? WhisperModelState::loading : WhisperModelState::notInstalled);
+                EXPECT_EQ(whisper->state(), isPresent ? WhisperModelState::loading : WhisperModelState::notInstalled);
             }
-            EXPECT_EQ(session->recognizerNotice(), expected);
-            if (!c.reason.isEmpty()) {
-                EXPECT_FALSE(session->recognizerNotice().contains(c.reason));
-                const QStringList lines = log.lines();
-                EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [&](const QString& line) {
-                    return line.contains(c.reason);
-                })) << lines.join('\n').toStdString();
+            EXPECT_EQ(session->recognizerNotice(), notices[korean]);
+            if (!reason.isEmpty()) {
+                EXPECT_FALSE(session->recognizerNotice().contains(reason));
+                EXPECT_TRUE(log.lines().join('\n').contains(reason)) << log.lines().join('\n').toStdString();
             }
         }
     }

@@ -3,10 +3,6 @@
 #include "ModelFakes.h"
 #include "TestLocale.h"
 
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QTemporaryDir>
-
 #include <gtest/gtest.h>
 
 namespace harkwell {
@@ -14,8 +10,6 @@ namespace {
 
 using namespace harkwell::testing;
 using Status = AuthorizationStatus;
-
-QString describe(const AppError& error) { return QString::fromStdString(error.errorDescription()); }
 
 class PermissionSetupTest : public ::testing::Test, protected FakeModelParts {
 protected:

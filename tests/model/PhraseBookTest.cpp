@@ -28,45 +28,40 @@ protected:
 
 // Drafts split at ASCII, ideographic and full-width commas; refusals are hints.
 TEST_F(PhraseBookTest, AddingSplitsTheDraftAtCommasAndExplainsWhatItRefuses) {
-    struct Case {
-        QString draft;
-        QStringList added;
-        QString english;
-        QString korean;
-    };
     const QString longest(PhraseBook::maximumLength, QChar('a'));
     QString graphemes; // 100 characters of two code points each
     for (int count = 0; count < PhraseBook::maximumLength; ++count) {
         graphemes += QStringLiteral("e\u0301");
     }
-    const QString listedEn = "“Olivia” is already in the list.", listedKo = "“Olivia”은(는) 이미 목록에 있습니다.";
-    const QString noLetterEn = "A call phrase needs at least one letter or number.";
-    const QString noLetterKo = "호출 문구에는 글자나 숫자가 하나 이상 있어야 합니다.";
-    const QString unheardEn =
-        "“민수” is in a script that listening cannot hear: it stays in the list but is not listened for.";
-    const QString tooLongEn = "A call phrase can be at most 100 characters long.",
-                  tooLongKo = "호출 문구는 100자 이하여야 합니다.";
-    const std::vector<Case> cases{
-        {"Dr. Kim, Ann", {"Dr. Kim", "Ann"}, {}, {}},
-        {"민수、지영，팀장님,", {"민수", "지영", "팀장님"}, unheardEn, {}},
-        {"ann , Ann, ANN", {"ann"}, {}, {}},
-        {longest + ", " + graphemes, {longest, graphemes}, {}, {}},
-        {"  olivia  ", {}, listedEn, listedKo},
-        {"!!!", {}, noLetterEn, noLetterKo},
-        {" , ，", {}, noLetterEn, noLetterKo},
-        {"Ann, " + longest + "a", {"Ann"}, tooLongEn, tooLongKo},
-        {"Ann, OLIVIA, ?", {"Ann"}, listedEn, listedKo},
+    const QStringList listed{"“Olivia” is already in the list.", "“Olivia”은(는) 이미 목록에 있습니다."};
+    const QStringList noLetter{"A call phrase needs at least one letter or number.",
+                               "호출 문구에는 글자나 숫자가 하나 이상 있어야 합니다."};
+    const QStringList tooLong{"A call phrase can be at most 100 characters long.",
+                              "호출 문구는 100자 이하여야 합니다."};
+    // The draft, what is added, the hint in English and Korean (none: empty).
+    const std::vector<std::tuple<QString, QStringList, QStringList>> cases{
+        {"Dr. Kim, Ann", {"Dr. Kim", "Ann"}, {}},
+        {"민수、지영，팀장님,",
+         {"민수", "지영", "팀장님"},
+         {"“민수” is in a script that listening cannot hear: it stays in the list but is not listened for.", ""}},
+        {"ann , Ann, ANN", {"ann"}, {}},
+        {longest + ", " + graphemes, {longest, graphemes}, {}},
+        {"  olivia  ", {}, listed},
+        {"!!!", {}, noLetter},
+        {" , ，", {}, noLetter},
+        {"Ann, " + longest + "a", {"Ann"}, tooLong},
+        {"Ann, OLIVIA, ?", {"Ann"}, listed},
     };
-    for (const std::string locale : {"en-US", "ko-KR"}) {
-        useLocale(locale);
-        for (const auto& [draft, added, english, korean] : cases) {
-            SCOPED_TRACE(draft.toStdString() + " " + locale);
+    for (const int korean : {0, 1}) {
+        useLocale(korean ? "ko-KR" : "en-US");
+        for (const auto& [draft, added, hints] : cases) {
+            SCOPED_TRACE(draft.toStdString() + (korean ? " ko" : " en"));
             book.setPhrases({"Olivia"});
             book.setDraft(draft);
             EXPECT_TRUE(book.canAdd());
             const auto addition = book.additionFromDraft();
             EXPECT_EQ(addition.added, added);
-            EXPECT_EQ(addition.hint, locale == "en-US" ? english : korean);
+            EXPECT_EQ(addition.hint, hints.value(korean));
         }
     }
 }
@@ -176,18 +171,16 @@ TEST_F(PhraseBookTest, APasteThatDoesNotFitIsCutBeforeAComma) {
     }
 }
 
-// A new draft clears the hint, the same draft again keeps it; each assignment notifies.
+// A new draft clears the hint, once; the same draft again keeps it.
 TEST_F(PhraseBookTest, ADifferentDraftClearsTheHint) {
     book.setDraft("Ann");
     book.setHint("why not");
-    QSignalSpy drafts(&book, &PhraseBook::draftChanged);
     QSignalSpy hints(&book, &PhraseBook::hintChanged);
     book.setDraft("Ann");
     EXPECT_EQ(book.hint(), "why not");
     book.setDraft("Bob");
-    EXPECT_EQ(book.hint(), "");
     book.setDraft("Cy");
-    EXPECT_EQ(drafts.count(), 3);
+    EXPECT_EQ(book.hint(), "");
     EXPECT_EQ(hints.count(), 1);
     book.setDraft(" \t ");
     EXPECT_FALSE(book.canAdd());

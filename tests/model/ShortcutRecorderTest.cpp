@@ -3,10 +3,6 @@
 #include "ModelFakes.h"
 #include "TestLocale.h"
 
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QTemporaryDir>
-
 #include <gtest/gtest.h>
 
 namespace harkwell {
@@ -40,9 +36,6 @@ protected:
         return *recorder;
     }
     QJsonObject storedSettings() const { return settingsIn(path); }
-    bool sendKey(int qtKey, Qt::KeyboardModifiers modifiers, std::uint32_t keysym) {
-        return keys->press(qtKey, modifiers, keysym);
-    }
 
     TestLocale speaksEnglish;
     QString path;
@@ -69,7 +62,7 @@ TEST_F(ShortcutRecorderTest, TheShortcutFromLaunchThroughRecordingToClearing) {
     // A refused combination leaves the shortcut from before in effect: shown, stored, registered.
     hotKeys->nextStatus = -10;
     created.start();
-    sendKey(Qt::Key_J, Qt::ControlModifier, 'j');
+    keys->press(Qt::Key_J, Qt::ControlModifier, 'j');
     EXPECT_EQ(created.displayName(), "Ctrl+Alt+K");
     EXPECT_EQ(banner, refusalText(-10));
     EXPECT_EQ(storedSettings(), json(storedControlOptionK));
@@ -78,26 +71,26 @@ TEST_F(ShortcutRecorderTest, TheShortcutFromLaunchThroughRecordingToClearing) {
     hotKeys->nextStatus = 0;
     created.start();
     EXPECT_FALSE(banner) << "recording kept the message from before";
-    EXPECT_TRUE(sendKey(Qt::Key_Escape, Qt::NoModifier, 0xff1b));
+    EXPECT_TRUE(keys->press(Qt::Key_Escape, Qt::NoModifier, 0xff1b));
     EXPECT_FALSE(created.isRecording()) << "Escape cancels recording";
     EXPECT_EQ(created.displayName(), "Ctrl+Alt+K");
     created.start();
-    EXPECT_TRUE(sendKey(Qt::Key_Shift, Qt::ShiftModifier, 0xffe1));
+    EXPECT_TRUE(keys->press(Qt::Key_Shift, Qt::ShiftModifier, 0xffe1));
     EXPECT_TRUE(created.isRecording()) << "a modifier alone ended recording";
     EXPECT_FALSE(banner) << "a modifier on its way to a combination was refused";
-    EXPECT_TRUE(sendKey(Qt::Key_A, Qt::NoModifier, 'a'));
+    EXPECT_TRUE(keys->press(Qt::Key_A, Qt::NoModifier, 'a'));
     EXPECT_EQ(banner, "Press a key together with Super, Ctrl, Alt or Shift.");
-    sendKey(Qt::Key_Up, Qt::ShiftModifier | Qt::MetaModifier, 0xff52);
+    keys->press(Qt::Key_Up, Qt::ShiftModifier | Qt::MetaModifier, 0xff52);
     EXPECT_EQ(created.displayName(), "Super+Shift+Up");
     EXPECT_EQ(hotKeys->registered, created.setting());
     EXPECT_FALSE(banner);
     EXPECT_EQ(storedSettings(), json(R"({"hotKeyKeyCode": 126, "hotKeyModifiers": 768, "hotKeyDisplayKey": "↑"})"));
-    EXPECT_FALSE(sendKey(Qt::Key_A, Qt::NoModifier, 'a')) << "recording is over: keys reach the application again";
+    EXPECT_FALSE(keys->press(Qt::Key_A, Qt::NoModifier, 'a')) << "recording is over: keys reach the application again";
 
     created.start();
     created.clear(); // while recording: recording ends too
     EXPECT_FALSE(created.isRecording());
-    EXPECT_FALSE(sendKey(Qt::Key_A, Qt::NoModifier, 'a'));
+    EXPECT_FALSE(keys->press(Qt::Key_A, Qt::NoModifier, 'a'));
     EXPECT_FALSE(hotKeys->registered);
     EXPECT_EQ(storedSettings(), QJsonObject());
 }
@@ -113,7 +106,7 @@ TEST_F(ShortcutRecorderTest, TheDesktopsLateAnswerDecidesTheShortcut) {
     EXPECT_EQ(created.displayName(), "Ctrl+Alt+K");
 
     created.start();
-    sendKey(Qt::Key_Up, Qt::ShiftModifier | Qt::MetaModifier, 0xff52);
+    keys->press(Qt::Key_Up, Qt::ShiftModifier | Qt::MetaModifier, 0xff52);
     EXPECT_FALSE(created.isRecording());
     EXPECT_FALSE(banner);
     EXPECT_EQ(created.displayName(), "Ctrl+Alt+K") << "shown before the desktop agreed";
@@ -122,7 +115,7 @@ TEST_F(ShortcutRecorderTest, TheDesktopsLateAnswerDecidesTheShortcut) {
     EXPECT_EQ(storedSettings()["hotKeyDisplayKey"], "↑");
 
     created.start();
-    sendKey(Qt::Key_J, Qt::ControlModifier, 'j');
+    keys->press(Qt::Key_J, Qt::ControlModifier, 'j');
     created.clear();
     hotKeys->backend->answer(0);
     EXPECT_FALSE(created.setting());

@@ -24,20 +24,28 @@
 
 namespace harkwell::testing {
 
-inline QJsonObject json(const QByteArray& text) { return QJsonDocument::fromJson(text).object(); }
-// What a settings file holds; empty when it cannot be read.
-inline QJsonObject settingsIn(const QString& path) {
+// What the file holds; empty when it cannot be read.
+inline QByteArray contentsOf(const QString& path) {
     QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? json(file.readAll()) : QJsonObject();
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
+// Writes the file whole; throws when it cannot.
+inline void writeFile(const QString& path, const QByteArray& contents) {
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(contents) != contents.size()) {
+        throw std::runtime_error("cannot write " + path.toStdString());
+    }
+}
+inline QJsonObject json(const QByteArray& text) { return QJsonDocument::fromJson(text).object(); }
+inline QJsonObject settingsIn(const QString& path) { return json(contentsOf(path)); }
+// The error as the banner says it.
+inline QString describe(const Error& error) { return QString::fromStdString(error.description()); }
 
-// AirPods whose answers the test scripts. With hold(), calls wait until release(), so that the
-// test can act while a command is under way; a call held for 10 s gives up (hasGivenUp), so that a
-// test that waits for it on its own thread fails instead of hanging. shutDown ends a held call,
-// which throws; unlike the real one it leaves later calls alone, for the next model of the test.
+// AirPods whose answers the test scripts (unscripted calls answer ANC). With hold(), calls wait
+// until release(); one held for 10 s gives up (hasGivenUp), so that a test whose code waits for it
+// fails instead of hanging. shutDown ends a held call, which throws, and leaves later calls alone.
 class FakeAirPods final : public AirPodsControl, public Holdable {
 public:
-    // The outcome of one call: a mode, or an error to throw. Unscripted calls answer ANC.
     using Outcome = std::variant<ListeningMode, AppError>;
 
     ListeningMode currentMode() override { return answer("current-mode"); }
@@ -100,12 +108,15 @@ private:
     bool hasGivenUp_ = false;
 };
 
-// Permissions whose statuses the test sets. Requests are recorded and never answered.
+// Permissions whose statuses the test sets; requests are recorded and answered by the test, from
+// a thread of their own as the system does.
 class FakePermissions final : public PermissionService {
 public:
     AuthorizationStatus speech = AuthorizationStatus::authorized;
     AuthorizationStatus microphone = AuthorizationStatus::authorized;
     std::vector<std::string> requests;
+    std::function<void(AuthorizationStatus)> speechCompletion;
+    std::function<void(bool)> microphoneCompletion;
 
     AuthorizationStatus speechAuthorizationStatus() const override { return speech; }
     AuthorizationStatus microphoneAuthorizationStatus() const override { return microphone; }
@@ -117,13 +128,8 @@ public:
         requests.push_back("microphone");
         microphoneCompletion = std::move(completion);
     }
-
-    // The system answers on a thread of its own.
     void answerSpeech(AuthorizationStatus status) { std::thread(std::move(speechCompletion), status).join(); }
     void answerMicrophone(bool granted) { std::thread(std::move(microphoneCompletion), granted).join(); }
-
-    std::function<void(AuthorizationStatus)> speechCompletion;
-    std::function<void(bool)> microphoneCompletion;
 };
 
 // A detector that records what the model asks of it; the test plays the recogniser.
@@ -139,8 +145,7 @@ public:
         ErrorCallback onError;
         ListeningCallback onListening;
         NearSpeechCallback onNearSpeech;
-        // Each detector's destruction passes through it, as a real one waits for a recogniser that
-        // is still setting up.
+        // Each destruction passes through it, as a real one waits for a recogniser still setting up.
         std::shared_ptr<HoldPoint> teardown = std::make_shared<HoldPoint>();
     };
 
@@ -162,8 +167,8 @@ private:
     const std::shared_ptr<HoldPoint> teardown_; // the log's fields are the main thread's
 };
 
-// The sound server's inputs as the test sets them; reachable unless setUnreachable says why not.
-// Read on the model's inputs thread; with hold(), reads wait until release() (HoldPoint).
+// The sound server's inputs as the test sets them, or unreachable; read on the model's inputs
+// thread, and with hold(), reads wait until release().
 class FakeAudioInputs final : public AudioInputList, public HoldPoint {
 public:
     std::vector<AudioInputDevice> inputs() override {
@@ -182,7 +187,6 @@ public:
         std::lock_guard lock(mutex_);
         unreachable_ = std::move(reason);
     }
-    // The reads begun so far.
     int reads() const { return passes(); }
 
 private:
@@ -190,8 +194,8 @@ private:
     std::optional<std::string> unreachable_;
 };
 
-// A desktop that grants shortcuts until nextStatus says otherwise, at once or, with nextStatus
-// empty, when the test calls answer(); the test presses them.
+// A desktop that answers registrations with nextStatus, or, with nextStatus empty, when the test
+// calls answer(); the test presses the shortcut.
 class FakeHotKeyBackend final : public HotKeyBackend {
 public:
     struct Log {
@@ -217,7 +221,6 @@ public:
         log_->waiting.reset();
     }
     void press(HotKeyId id) const { reportPress(id); }
-    // The desktop's late answer to the waiting registration.
     void answer(std::int32_t status) {
         if (status == 0) {
             log_->registered = log_->waiting;
@@ -233,7 +236,6 @@ private:
 // Key presses the test sends to the handler installed, as the application would deliver them.
 class FakeKeyEventMonitor final : public KeyEventMonitor {
 public:
-    // The handler installed, shared with the test.
     struct Keys {
         Handler handler;
         // A press; true when a handler took it.
@@ -327,7 +329,6 @@ struct FakeModelParts {
                 audioInputs,
                 whisperModel};
     }
-
     // Fake detectors that log to detectors.
     WakePhraseListenerFactory detectorFactory() const {
         return [log = detectors](AppLocale, DetectionSensitivity sensitivity, const std::string& source) {
@@ -336,15 +337,10 @@ struct FakeModelParts {
             return std::make_unique<FakeDetector>(log);
         };
     }
-
-    // A new settings file holding contents, another each time (QSettings caches what it parsed of
-    // a file).
+    // A new settings file holding contents, another each time (QSettings caches what it parsed).
     QString writeSettingsFile(const QByteArray& contents) {
         const QString path = settingsDirectory.filePath(QString("Harkwell-%1.json").arg(++settingsFiles));
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly) || file.write(contents) != contents.size()) {
-            throw std::runtime_error("cannot write " + path.toStdString());
-        }
+        writeFile(path, contents);
         return path;
     }
     // The listener reports an error from the recogniser's thread; true once it has been stopped.
@@ -358,6 +354,7 @@ struct FakeModelParts {
         clock->advanceBy(time);
         settle();
     }
+    QString autostartFolder() const { return autostartDirectory.filePath("autostart"); } // not there at first
 
     std::shared_ptr<FakeAirPods> airPods = std::make_shared<FakeAirPods>();
     std::shared_ptr<FakePermissions> permissions = std::make_shared<FakePermissions>();
@@ -366,10 +363,7 @@ struct FakeModelParts {
     std::shared_ptr<FakeKeyEventMonitor::Keys> keys = std::make_shared<FakeKeyEventMonitor::Keys>();
     std::shared_ptr<ManualClock> clock = std::make_shared<ManualClock>();
     std::shared_ptr<FakeAudioInputs> audioInputs = std::make_shared<FakeAudioInputs>();
-    // None unless the test gives one: no notice about the accurate recogniser.
-    std::shared_ptr<WhisperModel> whisperModel;
-    // The autostart folder, not there at first, and the executable its entry starts.
-    QString autostartFolder() const { return autostartDirectory.filePath("autostart"); }
+    std::shared_ptr<WhisperModel> whisperModel; // none unless the test gives one
     QTemporaryDir autostartDirectory;
     QTemporaryDir settingsDirectory;
     int settingsFiles = 0;

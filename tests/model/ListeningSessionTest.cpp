@@ -3,6 +3,7 @@
 #include "LogCapture.h"
 #include "ModelFakes.h"
 #include "TestLocale.h"
+#include "speech/WhisperTranscriber.h"
 
 #include <QSignalSpy>
 
@@ -226,15 +227,29 @@ TEST_F(ListeningSessionTest, ListeningOnAChosenInputWaitsForTheInputsOffTheMainT
 // The notice says why listening goes on with the basic recogniser: nothing while the model loads,
 // which starts with the session itself, and nothing without a loader; the reason of a failure goes
 // to the model's log, not to the notice.
-TEST_F(ListeningSessionTest, TheRecognizerNoticeSaysWhyTheBasicRecogniserListensAlone) {
+// A loaded model that transcribes nothing, multilingual or English-only.
+class LoadedModel final : public WhisperTranscriber {
+public:
+    explicit LoadedModel(bool multilingual) : multilingual_(multilingual) {}
+    bool isMultilingual() const override { return multilingual_; }
+
+private:
+    bool multilingual_;
+};
+
+// In English the basic recogniser listens without the model; in Korean nothing does.
+TEST_F(ListeningSessionTest, TheRecognizerNoticeSaysWhatListensWithoutTheModelAndWhy) {
     using Load = std::function<std::shared_ptr<WhisperTranscriber>()>;
     const auto throwing = [](const char* reason) -> Load {
         return [reason]() -> std::shared_ptr<WhisperTranscriber> { throw std::runtime_error(reason); };
     };
+    const auto loaded = [](bool multilingual) -> Load {
+        return [multilingual] { return std::make_shared<LoadedModel>(multilingual); };
+    };
     const QStringList notInstalled{"Accurate recognition model not installed: listening with the basic recogniser.",
-                                   "정확한 인식 모델이 설치되지 않았습니다. 기본 인식기로 듣고 있습니다."};
+                                   "정확한 인식 모델이 설치되지 않았습니다. 한국어를 들을 수 없습니다."};
     const QStringList notLoaded{"Accurate recognition model could not be loaded: listening with the basic recogniser.",
-                                "정확한 인식 모델을 불러오지 못했습니다. 기본 인식기로 듣고 있습니다."};
+                                "정확한 인식 모델을 불러오지 못했습니다. 한국어를 들을 수 없습니다."};
     QTemporaryDir directory;
     const QString present = directory.filePath("ggml-model.bin");
     QFile modelFile(present);
@@ -248,6 +263,8 @@ TEST_F(ListeningSessionTest, TheRecognizerNoticeSaysWhyTheBasicRecogniserListens
         {present, throwing("not a ggml file"), notLoaded, "not a ggml file"},
         {present, [] { return nullptr; }, notLoaded, "the model could not be read"},
         {present, nullptr, {"", ""}, {}},
+        {present, loaded(true), {"", ""}, {}},
+        {present, loaded(false), {"", "설치된 인식 모델은 영어만 듣습니다. 한국어를 들을 수 없습니다."}, {}},
     };
     for (const int korean : {0, 1}) {
         useLocale(korean ? "ko-KR" : "en-US");

@@ -5,6 +5,9 @@
 // Everything goes to Qt's message handler (standard error); Harkwell writes no log file.
 
 #include <QLoggingCategory>
+#include <QString>
+
+#include <string_view>
 
 namespace harkwell {
 
@@ -15,5 +18,10 @@ Q_DECLARE_LOGGING_CATEGORY(logDetection) // harkwell.detection: detections, thei
 Q_DECLARE_LOGGING_CATEGORY(logModel)     // harkwell.model: settings, listening sessions, mode changes
 Q_DECLARE_LOGGING_CATEGORY(logShortcut)  // harkwell.shortcut: registration, refusals, portal errors
 Q_DECLARE_LOGGING_CATEGORY(logSpeech)    // harkwell.speech: the recogniser's start and its settings
+
+// UTF-8 text (a stored name, a phrase) for the diagnostics, which print it quoted.
+inline QString logged(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
 
 } // namespace harkwell

@@ -10,13 +10,6 @@
 
 namespace harkwell {
 
-namespace {
-
-// UTF-8 text for the diagnostics, which print it quoted.
-QString logged(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
-
-} // namespace
-
 WakePhraseDetector::WakePhraseDetector(AppLocale locale, Platform platform, std::shared_ptr<const Clock> clock)
     : clock_(std::move(clock)), gate_(locale, clock_), captureDevices_(std::move(platform.captureDevices)),
       permissions_(std::move(platform.permissions)), captureQueue_(std::make_unique<SerialQueue>("Harkwell.capture")) {

@@ -9,8 +9,6 @@ namespace harkwell {
 
 namespace {
 
-QString modeName(ListeningMode mode) { return QString::fromUtf8(mode.rawValue()); }
-
 // Runs a helper call, turning what it throws into the error the user sees.
 std::optional<Error> failureOf(const std::function<void()>& call) {
     try {
@@ -62,10 +60,11 @@ void AirPodsModeSwitcher::run(std::function<void(AirPodsControl&)> command, std:
 }
 
 void AirPodsModeSwitcher::switchTo(ListeningMode mode, std::function<void()> onSuccess, Failure onFailure) {
-    qCDebug(logModel) << "AirPods mode requested:" << modeName(mode) << "from" << modeName(selectedMode_);
+    qCDebug(logModel) << "AirPods mode requested:" << logged(mode.rawValue()) << "from"
+                      << logged(selectedMode_.rawValue());
     run([mode](AirPodsControl& airPods) { airPods.setMode(mode); },
         [this, mode, onSuccess = std::move(onSuccess)] {
-            qCInfo(logModel) << "AirPods mode applied:" << modeName(mode);
+            qCInfo(logModel) << "AirPods mode applied:" << logged(mode.rawValue());
             assignSelectedMode(mode);
             if (onSuccess) {
                 onSuccess();
@@ -79,7 +78,7 @@ void AirPodsModeSwitcher::runModeRead(std::function<ListeningMode(AirPodsControl
     auto mode = std::make_shared<std::optional<ListeningMode>>();
     run([mode, read = std::move(read)](AirPodsControl& airPods) { *mode = read(airPods); },
         [this, mode, afterRead = std::move(afterRead)] {
-            qCInfo(logModel) << "AirPods mode read:" << modeName(**mode);
+            qCInfo(logModel) << "AirPods mode read:" << logged((**mode).rawValue());
             assignSelectedMode(**mode);
             if (afterRead) {
                 afterRead();

@@ -22,7 +22,6 @@ const QString returnAfterQuietSecondsKey = "returnAfterQuietSeconds";
 const QString microphoneSourceKey = "microphoneSource";
 
 QString setupFirstText() { return AppModel::tr("Complete permission setup first."); }
-QString modeName(ListeningMode mode) { return QString::fromUtf8(mode.rawValue()); }
 
 } // namespace
 
@@ -226,7 +225,7 @@ void AppModel::switchAirPods(ListeningMode mode, std::function<void()> onSuccess
         return;
     }
     if (switcher_.isCommandRunning()) {
-        qCDebug(logModel) << "AirPods mode" << modeName(mode) << "dropped: a command is running";
+        qCDebug(logModel) << "AirPods mode" << logged(mode.rawValue()) << "dropped: a command is running";
         if (onFailure) {
             onFailure(tr("Another AirPods command is running."));
         }

@@ -62,7 +62,7 @@ void ListeningSession::makeListener(std::uint64_t session, const std::string& so
     assignFallbackMicrophone(fallback);
     listener_ = listenerFactory_(currentAppLocale(), sensitivity_, source);
     qCInfo(logModel) << "listening session" << session << "started with" << phrases_.size() << "phrases at"
-                     << QString::fromUtf8(sensitivity_.rawValue()) << "sensitivity";
+                     << logged(sensitivity_.rawValue()) << "sensitivity";
     // What the listener reports comes to the main thread, for its own session only.
     const auto forSession = [this, session](std::function<void()> work) {
         return owner_.bind<>([this, session, work = std::move(work)] {

@@ -12,8 +12,6 @@ namespace {
 // How often a pending return looks at the clock.
 constexpr std::chrono::milliseconds tickInterval{250};
 
-QString modeName(ListeningMode mode) { return QString::fromUtf8(mode.rawValue()); }
-
 } // namespace
 
 int ReturnAfterCall::waitChoiceFor(std::uint32_t seconds) {
@@ -58,7 +56,7 @@ void ReturnAfterCall::callSwitched(ListeningMode modeBefore, bool afterCall) {
         cancel();
         return;
     }
-    qCDebug(logModel) << "back to" << modeName(modeBefore) << "after" << waitSeconds_ << "s of quiet";
+    qCDebug(logModel) << "back to" << logged(modeBefore.rawValue()) << "after" << waitSeconds_ << "s of quiet";
     pending_ = Pending{modeBefore, clock_->now()};
     updateTicker();
     review();
@@ -79,7 +77,7 @@ void ReturnAfterCall::review() {
     if (left <= Clock::duration::zero() && !(isAirPodsBusy && isAirPodsBusy())) {
         const ListeningMode modeBefore = pending_->modeBefore;
         cancel();
-        qCInfo(logModel) << "quiet after the call: AirPods back to" << modeName(modeBefore);
+        qCInfo(logModel) << "quiet after the call: AirPods back to" << logged(modeBefore.rawValue());
         if (onDue) {
             onDue(modeBefore);
         }

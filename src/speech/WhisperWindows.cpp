@@ -44,7 +44,10 @@ std::optional<AudioWindow> WhisperWindowPlanner::hearFrame(bool nearSpeech) {
         utteranceStart_.reset();
         return last;
     }
-    if (now - lastWindowAt_ >= static_cast<std::uint64_t>(settings_.periodFrames)) {
+    const auto sinceWindow = now - lastWindowAt_;
+    const auto period = static_cast<std::uint64_t>(settings_.periodFrames);
+    if (sinceWindow >= period &&
+        (!nearSpeech || sinceWindow >= period + static_cast<std::uint64_t>(settings_.cutWaitFrames))) {
         lastWindowAt_ = now;
         return window(now, settings_.longestFrames, false);
     }

@@ -42,6 +42,10 @@ public:
         int prerollFrames = 3; // audio before the first near frame: the start of the first word
         int endGapFrames = 4;  // an utterance has ended after this many frames without near speech
         int tailFrames = 2;    // audio after the last near frame: the end of the last word
+        // A window of talk that goes on is cut in a frame without near speech (between words),
+        // waiting up to this long past its period for one: cut inside a word, the name at its end
+        // is half heard, and Whisper, told the phrases, completes it from its first sound.
+        int cutWaitFrames = 5;
     };
     static constexpr std::uint64_t frameSamples = 1600;
 

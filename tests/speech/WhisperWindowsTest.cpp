@@ -11,14 +11,20 @@ namespace {
 
 constexpr std::uint64_t frame = WhisperWindowPlanner::frameSamples;
 
-// Every 2 s the last 4 s, no shortest window: round numbers for the tables below.
+// Every 2 s the last 4 s, no shortest window, cut on time: round numbers for the tables below.
 constexpr WhisperWindowPlanner::Settings tableSettings{.periodFrames = 20,
                                                        .longestFrames = 40,
                                                        .candidateFrames = 30,
                                                        .shortestFrames = 0,
                                                        .prerollFrames = 3,
                                                        .endGapFrames = 4,
-                                                       .tailFrames = 2};
+                                                       .tailFrames = 2,
+                                                       .cutWaitFrames = 0};
+constexpr auto cutBetweenWords = [] {
+    auto settings = tableSettings;
+    settings.cutWaitFrames = 5;
+    return settings;
+}();
 
 struct Near {
     std::uint64_t from, to; // frames [from, to) are near speech
@@ -93,6 +99,13 @@ TEST(WhisperWindowPlannerTest, TranscribesNearSpeechAsItGoesOnAndWhenItEnds) {
          {},
          {{18, 0, 17}},
          {.shortestFrames = 25}},
+        // Due at frame 29: cut in the first frame without near speech, else 5 frames late.
+        {"long talk is cut between words, or late when no word ends",
+         80,
+         {{10, 31}, {32, 61}},
+         {},
+         {{31, 7, 32}, {56, 17, 57}, {64, 23, 63}},
+         cutBetweenWords},
     };
     for (const auto& each : cases) {
         SCOPED_TRACE(each.name);

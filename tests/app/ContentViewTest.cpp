@@ -65,7 +65,7 @@ protected:
     }
     const ContentView::Parts& parts() const { return view->parts(); }
     // A model file that loads until released, then fails.
-    void useModelFailingOnce(std::shared_future<void> released) {
+    void useModelFailingOnce(const std::shared_future<void>& released) {
         QFile file(directory.filePath("ggml-model.bin"));
         ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write("ggml") == 4);
         file.close();

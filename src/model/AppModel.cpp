@@ -85,8 +85,14 @@ void AppModel::connectParts() {
         listening_.setPhraseLanguages(phrases_.languages());
         emit activeWakePhrasesChanged();
     });
-    connect(&listening_, &ListeningSession::isKoreanHeardChanged, this,
-            [this] { phrases_.setKoreanHeard(listening_.isKoreanHeard()); });
+    connect(&listening_, &ListeningSession::isKoreanHeardChanged, this, [this] {
+        phrases_.setKoreanHeard(listening_.isKoreanHeard());
+        // Listening that began over Korean phrases alone while the model loaded ends once they
+        // turn out not to be heard, and says why.
+        if (isDetectionEnabled_ && phrases_.listened().empty()) {
+            failAndStopListening(*phrases_.whyNotHeard(phrases_.phrases().first()));
+        }
+    });
     connect(&phrases_, &PhraseBook::draftChanged, this, &AppModel::wakePhraseDraftChanged);
     connect(&phrases_, &PhraseBook::hintChanged, this, &AppModel::wakePhraseHintChanged);
     connect(&phrases_, &PhraseBook::canAddChanged, this, &AppModel::canAddWakePhraseChanged);

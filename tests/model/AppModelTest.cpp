@@ -6,6 +6,10 @@
 #include <QDir>
 #include <QJsonArray>
 #include <QSignalSpy>
+#include <QTemporaryDir>
+
+#include <future>
+#include <stdexcept>
 
 namespace harkwell {
 namespace {
@@ -162,7 +166,8 @@ TEST_F(AppModelTest, TheBannerSaysWhenListeningLeavesPhrasesOut) {
 
 // Without a model that hears Korean a Hangul phrase is added with the hint, neither counted nor
 // listened for, and the notice turns to Korean while it is listed; in either build, which listens
-// for the Latin phrases with the basic recogniser. Korean phrases alone do not start listening.
+// for the Latin phrases with the basic recogniser. Korean phrases alone do not start listening, and
+// listening over them ends when the model turns out not to hear them.
 TEST_F(AppModelTest, WithoutAModelThatHearsKoreanHangulPhrasesAreNamedAndLeftOut) {
     struct Texts {
         QString basicNotice, koreanNotice, hint;
@@ -198,6 +203,25 @@ TEST_F(AppModelTest, WithoutAModelThatHearsKoreanHangulPhrasesAreNamedAndLeftOut
         created.removeWakePhrase("James");
         EXPECT_FALSE(created.isDetectionEnabled());
         EXPECT_EQ(created.errorMessage(), texts.hint);
+
+        // Listening over Korean alone, begun while the model loads, ends once it fails.
+        QTemporaryDir directory;
+        const QString file = directory.filePath("ggml-model.bin");
+        writeFile(file, "ggml");
+        std::promise<void> release;
+        whisperModel = std::make_shared<WhisperModel>(
+            file.toStdString(),
+            [released = release.get_future().share()](const std::string&) -> std::shared_ptr<WhisperTranscriber> {
+                released.wait();
+                throw std::runtime_error("not a ggml file");
+            });
+        auto& loading = makeModel(R"({"permissionSetupComplete": true, "wakePhrases": ["민수"]})");
+        loading.setDetectionEnabled(true);
+        EXPECT_TRUE(loading.isDetectionEnabled());
+        release.set_value();
+        ASSERT_TRUE(eventually([&] { return !loading.isDetectionEnabled(); }));
+        EXPECT_EQ(loading.errorMessage(), texts.hint);
+        EXPECT_EQ(detectors->stops, int(detectors->startedWith.size())) << "a detector still runs";
     }
 }
 

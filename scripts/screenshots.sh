@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Takes the README's screenshots of the real application under Xvfb, with Openbox, a tray (trayer)
 # and a compositor (xcompmgr): the permission screen, the main controls in English and in Korean
-# (the language follows LANGUAGE, as on a desktop) and the call panel. Writes them to
+# (the language follows LANGUAGE, as on a desktop; the Korean ones listening, on a private
+# PulseAudio server whose microphone hears silence) and the call panel. Writes them to
 # docs/screenshots/.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -54,6 +55,21 @@ trayer --edge top --align right --widthtype pixel --width 120 --heighttype pixel
 pids+=($!)
 wait_for xdotool search --class trayer >/dev/null
 
+# The sound server listening uses: a built-in microphone that is a FIFO, fed silence in real time.
+mkdir -m 700 "$work/pulse"
+printf '%s\n' "load-module module-native-protocol-unix socket=$work/pulse/native auth-anonymous=1" \
+    "load-module module-null-sink sink_name=speakers" \
+    "load-module module-pipe-source source_name=microphone file=$work/pulse/microphone format=s16le rate=16000 channels=1 source_properties=\"device.description='Built-in Audio' device.form_factor=internal\"" \
+    >"$work/pulse/server.pa"
+env HOME="$work/pulse" XDG_RUNTIME_DIR="$work/pulse" PULSE_RUNTIME_PATH="$work/pulse" PULSE_STATE_PATH="$work/pulse" \
+    XDG_CONFIG_HOME="$work/pulse" pulseaudio --daemonize=no --system=no --exit-idle-time=-1 --use-pid-file=no \
+    --disable-shm=yes -n -F "$work/pulse/server.pa" >/dev/null 2>&1 &
+pids+=($!)
+wait_for test -p "$work/pulse/microphone"
+export PULSE_SERVER="unix:$work/pulse/native"
+(while :; do head -c 3200 /dev/zero; sleep 0.1; done >"$work/pulse/microphone") &
+pids+=($!)
+
 # "x y width height" of each viewable window of the application.
 app_windows() {
     local id info
@@ -76,7 +92,8 @@ start_app() {
     rm -rf "$work/config"
     mkdir -p "$work/config/Harkwell"
     [[ -n "$settings" ]] && printf '%s\n' "$settings" >"$work/config/Harkwell/Harkwell.json"
-    env XDG_CONFIG_HOME="$work/config" "$@" "$build/bin/harkwell" >/dev/null 2>&1 &
+    env XDG_CONFIG_HOME="$work/config" QT_LOGGING_RULES="harkwell.speech.info=true" "$@" "$build/bin/harkwell" \
+        >"$work/app.log" 2>&1 &
     app_pid=$!
 }
 stop_app() {
@@ -96,17 +113,22 @@ shot() {
     echo "screenshots: $out/$1.png"
 }
 
-# controls_shot NAME SETTINGS_JSON LANGUAGE: the control panel opened from the tray icon, with the
-# tray in the picture.
+# controls_shot NAME SETTINGS_JSON LANGUAGE [listening]: the control panel opened from the tray
+# icon, with the tray in the picture; with "listening", Call Detection switched on once the
+# accurate recogniser's model is loaded.
 controls_shot() {
-    local name="$1" settings="$2" language="$3"
+    local name="$1" settings="$2" language="$3" listening="${4:-}"
     echo anc >"$work/airpods"
     start_app "$build" "$settings" HARKWELL_AIRPODS_SIMULATOR="$work/airpods" LANGUAGE="$language"
     wait_for has_tray_icon
+    [[ -z "$listening" ]] || wait_for grep -q "recognition model loaded" "$work/app.log"
     read -r ix iy <<<"$(tray_icon)"
     xdotool mousemove "$ix" "$iy" click 1
     wait_for has_window_of_size 420 560
     read -r px py <<<"$(window_of_size 420 560)"
+    if [[ -n "$listening" ]]; then
+        xdotool mousemove $((px + 383)) $((py + 69)) click 1 mousemove "$ix" "$iy" # the Call Detection switch
+    fi
     shot "$name" $((px - 24)) 0 $((1280 - px + 24)) $((py + 560 + 24))
     stop_app
 }
@@ -126,7 +148,7 @@ stop_app
 settings_en='{"permissionSetupComplete": true, "wakePhrases": ["James", "Dr. Kim", "Professor Maximilian Montgomery-Worthington"], "hotKeyKeyCode": 40, "hotKeyModifiers": 6144, "hotKeyDisplayKey": "K"}'
 settings_ko='{"permissionSetupComplete": true, "wakePhrases": ["민수", "팀장님", "김 대표님"], "hotKeyKeyCode": 40, "hotKeyModifiers": 6144, "hotKeyDisplayKey": "K"}'
 controls_shot controls-en "$settings_en" en
-controls_shot controls-ko "$settings_ko" ko
+controls_shot controls-ko "$settings_ko" ko listening
 
 # The call panel of the preview, over a window so that its translucency shows.
 xdotool mousemove 640 400

@@ -135,16 +135,20 @@
         <translation>“%1”은(는) 이미 목록에 있습니다.</translation>
     </message>
     <message>
-        <source>“%1” is in a script that listening cannot hear: it stays in the list but is not listened for.</source>
-        <translation>“%1”은(는) 감지할 수 없는 문자로 되어 있어 목록에만 남고 감지하지 않습니다.</translation>
-    </message>
-    <message>
         <source>%1 and %2 more</source>
         <translation>%1 외 %2개</translation>
     </message>
     <message>
         <source>Pasted %1 of %2 phrases: the field holds %3 characters. Not pasted: %4.</source>
         <translation>붙여 넣은 호출 문구 %2개 중 %1개만 넣었습니다(입력란은 최대 %3자). 넣지 못한 문구: %4</translation>
+    </message>
+    <message>
+        <source>“%1” cannot be heard: write call phrases in Latin letters or Hangul.</source>
+        <translation>“%1”은(는) 들을 수 없습니다. 호출 문구는 로마자나 한글로 쓰세요.</translation>
+    </message>
+    <message>
+        <source>“%1” cannot be heard: Korean needs the accurate recognition model.</source>
+        <translation>“%1”은(는) 들을 수 없습니다. 한국어에는 정확한 인식 모델이 필요합니다.</translation>
     </message>
 </context>
 <context>

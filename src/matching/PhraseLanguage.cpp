@@ -15,19 +15,16 @@ std::optional<AppLocale> listeningLanguageOf(std::string_view phrase) {
     const auto text = unicode::fromUtf8(phrase);
     for (int32_t i = 0; i < text.length(); i = text.moveIndex32(i, 1)) {
         const UChar32 c = text.char32At(i);
-        if (u_isdigit(c)) {
-            hasLatinOrDigit = true;
-            continue;
-        }
-        if (!u_hasBinaryProperty(c, UCHAR_ALPHABETIC)) {
+        const bool isDigit = u_isdigit(c);
+        if (!isDigit && !u_hasBinaryProperty(c, UCHAR_ALPHABETIC)) {
             continue;
         }
         UErrorCode status = U_ZERO_ERROR;
         const auto script = uscript_getScript(c, &status);
         if (script == USCRIPT_HANGUL) {
             hasHangul = true;
-        } else if (script == USCRIPT_LATIN) {
-            hasLatinOrDigit = true;
+        } else if (script == USCRIPT_LATIN || (isDigit && script == USCRIPT_COMMON)) {
+            hasLatinOrDigit = true; // digits of their own script (Arabic-Indic, Devanagari) are not read out
         } else if (script != USCRIPT_COMMON && script != USCRIPT_INHERITED) {
             return std::nullopt;
         }

@@ -28,32 +28,6 @@ std::vector<std::string> matchingTokens(std::string_view text) {
     return tokens;
 }
 
-std::vector<UScriptCode> heardScripts(AppLocale locale) {
-    if (locale == AppLocale::korean) {
-        return {USCRIPT_LATIN, USCRIPT_HANGUL};
-    }
-    return {USCRIPT_LATIN};
-}
-
-bool isHeardPhrase(std::string_view phrase, std::span<const UScriptCode> scripts) {
-    const icu::UnicodeString text = unicode::fromUtf8(phrase);
-    for (int32_t index = 0; index < text.length(); index = text.moveIndex32(index, 1)) {
-        const UChar32 c = text.char32At(index);
-        if (!unicode::isLetterOrNumber(c)) {
-            continue;
-        }
-        UErrorCode status = U_ZERO_ERROR;
-        const UScriptCode script = uscript_getScript(c, &status);
-        if (U_FAILURE(status) || script == USCRIPT_COMMON || script == USCRIPT_INHERITED) {
-            continue;
-        }
-        if (std::find(scripts.begin(), scripts.end(), script) == scripts.end()) {
-            return false;
-        }
-    }
-    return true;
-}
-
 namespace {
 
 std::string joined(const std::vector<std::string>& tokens, std::string_view separator) {

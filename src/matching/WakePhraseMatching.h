@@ -8,12 +8,9 @@
 
 #include <memory>
 #include <optional>
-#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include <unicode/uscript.h>
 
 namespace harkwell {
 
@@ -53,12 +50,6 @@ public:
     std::optional<WakePhraseMatch> match(std::string_view transcript,
                                          const std::vector<std::string>& phrases) const override;
 };
-
-// The writing systems listening in the locale hears: Latin in English; Latin and Hangul in Korean.
-std::vector<UScriptCode> heardScripts(AppLocale locale);
-// Whether listening can hear the phrase: every letter and number in it is of one of the scripts,
-// or of no script of its own (the Common and Inherited ones: ASCII digits, combining marks).
-bool isHeardPhrase(std::string_view phrase, std::span<const UScriptCode> scripts);
 
 // A fresh policy for the locale.
 std::unique_ptr<WakePhrasePolicy> wakePhrasePolicy(AppLocale locale);

@@ -36,6 +36,7 @@ AppModel::AppModel(Dependencies dependencies, QObject* parent)
     connectParts();
     reportSettingsProblems();
     isStartAtLogin_ = autostart_->isEnabled();
+    phrases_.setKoreanHeard(listening_.isKoreanHeard());
     phrases_.setPhrases(loadWakePhrases());
     if (const auto stored = settings_->string(selectedModeKey)) {
         switcher_.restoreMode(ListeningMode::fromRawValue(stored->toStdString()).value_or(ListeningMode::anc));
@@ -80,7 +81,18 @@ void AppModel::connectParts() {
     returnAfterCall_.onDue = [this](ListeningMode modeBefore) { returnToModeBefore(modeBefore); };
     connect(&microphones_, &MicrophoneInputs::inputsChanged, this, &AppModel::microphoneInputsChanged);
     connect(&microphones_, &MicrophoneInputs::sourceChanged, this, &AppModel::microphoneSourceChanged);
-    connect(&phrases_, &PhraseBook::phrasesChanged, this, &AppModel::activeWakePhrasesChanged);
+    connect(&phrases_, &PhraseBook::phrasesChanged, this, [this] {
+        listening_.setPhraseLanguages(phrases_.languages());
+        emit activeWakePhrasesChanged();
+    });
+    connect(&listening_, &ListeningSession::isKoreanHeardChanged, this, [this] {
+        phrases_.setKoreanHeard(listening_.isKoreanHeard());
+        // Listening that began over Korean phrases alone while the model loaded ends once they
+        // turn out not to be heard, and says why.
+        if (isDetectionEnabled_ && phrases_.listened().empty()) {
+            failAndStopListening(*phrases_.whyNotHeard(phrases_.phrases().first()));
+        }
+    });
     connect(&phrases_, &PhraseBook::draftChanged, this, &AppModel::wakePhraseDraftChanged);
     connect(&phrases_, &PhraseBook::hintChanged, this, &AppModel::wakePhraseHintChanged);
     connect(&phrases_, &PhraseBook::canAddChanged, this, &AppModel::canAddWakePhraseChanged);
@@ -331,8 +343,8 @@ void AppModel::startDetection(Start start) {
     const auto phrases = phrases_.listened();
     if (phrases.empty()) {
         // Only phrases that cannot be heard: longer than the limit (from settings written
-        // elsewhere), or in another script.
-        failAndStopListening(*PhraseBook::whyNotHeard(phrases_.phrases().first()));
+        // elsewhere), in a script no recogniser knows, or Korean without a model that hears it.
+        failAndStopListening(*phrases_.whyNotHeard(phrases_.phrases().first()));
         return;
     }
     if (listening_.isRunning()) {
@@ -340,8 +352,8 @@ void AppModel::startDetection(Start start) {
     }
     if (start == Start::byUser) {
         assignDetectionEnabled(true);
-        // Phrases in another script were named when they were added.
-        if (phrases.size() < static_cast<size_t>(phrases_.inHeardScriptCount())) {
+        // Phrases in a language listening does not hear were named when they were added.
+        if (phrases.size() < static_cast<size_t>(phrases_.inHeardLanguageCount())) {
             assignErrorMessage(tr("Listening for %1 of %2 call phrases: up to 50, of at most 100 characters each.")
                                    .arg(phrases.size())
                                    .arg(phrases_.phrases().size()),

@@ -102,12 +102,12 @@ public:
     // Whether the draft holds anything to add; adding then adds it or says why not.
     bool canAddWakePhrase() const { return phrases_.canAdd(); }
     // Why the last entry was refused ("“Olivia” is already in the list."), what of a paste did not
-    // fit, or that a phrase added is in a script listening cannot hear; or empty.
+    // fit, or that a phrase added cannot be heard (PhraseBook::whyNotHeard); or empty.
     const QString& wakePhraseHint() const { return phrases_.hint(); }
     bool isPermissionSetupComplete() const { return permissionSetup_.isComplete(); }
     const QString& permissionStatusText() const { return permissionSetup_.statusText(); }
     bool isDetectionEnabled() const { return isDetectionEnabled_; }
-    // How many call phrases listening uses: the first ones within the limits, in a script it hears.
+    // How many call phrases listening uses: the first ones within the limits, in a language it hears.
     int listenedWakePhraseCount() const { return int(phrases_.listened().size()); }
     // How many it could use without the limit on their number.
     int hearableWakePhraseCount() const { return int(phrases_.hearable().size()); }
@@ -146,8 +146,8 @@ public:
     // While listening goes on the automatic choice because the chosen input was not there at its
     // start: the description of the input it uses; else empty.
     const QString& fallbackMicrophone() const { return listening_.fallbackMicrophone(); }
-    // Why listening goes on with the basic recogniser alone: the accurate recogniser's model is not
-    // installed or could not be loaded. Empty while it loads, once it is ready, and without one.
+    // What the accurate recogniser's model leaves unheard, for the phrases' languages
+    // (ListeningSession::recognizerNotice); empty when everything can be heard.
     const QString& recognizerNotice() const { return listening_.recognizerNotice(); }
     // The peak of the last 100 ms the microphone heard, 0 to 1 of full scale; 0 while not listening.
     double inputLevel() const { return listening_.inputLevel(); }

@@ -25,7 +25,12 @@ ListeningSession::ListeningSession(WakePhraseListenerFactory listenerFactory, Mi
         return;
     }
     connect(whisperModel_.get(), &WhisperModel::stateChanged, this, [this] {
+        if (whisperModel_->state() == WhisperModelState::failed) {
+            qCWarning(logModel) << "the accurate recognition model" << QString::fromStdString(whisperModel_->path())
+                                << "could not be loaded:" << QString::fromStdString(whisperModel_->failure());
+        }
         updateRecognizerNotice();
+        emit isKoreanHeardChanged();
         if (whisperModel_->state() == WhisperModelState::ready) {
             // Listening began before the model was read: a new session over the same phrases
             // hears with it from now on.
@@ -197,10 +202,36 @@ void ListeningSession::assignFallbackMicrophone(const QString& name) {
     emit fallbackMicrophoneChanged();
 }
 
+void ListeningSession::setPhraseLanguages(std::vector<AppLocale> languages) {
+    phraseLanguages_ = std::move(languages);
+    if (whisperModel_) {
+        updateRecognizerNotice();
+    }
+}
+
+bool ListeningSession::isKoreanHeard() const {
+    if (!whisperModel_) {
+        return true;
+    }
+    switch (whisperModel_->state()) {
+    case WhisperModelState::loading:
+        return true;
+    case WhisperModelState::ready:
+        return whisperModel_->transcriber()->isMultilingual();
+    case WhisperModelState::notInstalled:
+    case WhisperModelState::failed:
+        break;
+    }
+    return false;
+}
+
 void ListeningSession::updateRecognizerNotice() {
-    // In Korean only Whisper listens (PocketSphinx has no Korean model): without a multilingual
-    // model nothing does, and the notice says so instead of naming the basic recogniser.
-    const bool korean = currentAppLocale() == AppLocale::korean;
+    // Only Whisper hears Korean (PocketSphinx has no Korean model): with a Korean phrase the notice
+    // says that Korean cannot be heard instead of naming the basic recogniser, which hears the
+    // Latin phrases alone.
+    const bool korean = phraseLanguages_.empty() ? currentAppLocale() == AppLocale::korean
+                                                 : std::find(phraseLanguages_.begin(), phraseLanguages_.end(),
+                                                             AppLocale::korean) != phraseLanguages_.end();
     QString notice;
     switch (whisperModel_->state()) {
     case WhisperModelState::notInstalled:
@@ -208,13 +239,11 @@ void ListeningSession::updateRecognizerNotice() {
                         : tr("Accurate recognition model not installed: listening with the basic recogniser.");
         break;
     case WhisperModelState::failed:
-        qCWarning(logModel) << "the accurate recognition model" << QString::fromStdString(whisperModel_->path())
-                            << "could not be loaded:" << QString::fromStdString(whisperModel_->failure());
         notice = korean ? tr("Accurate recognition model could not be loaded: Korean cannot be heard.")
                         : tr("Accurate recognition model could not be loaded: listening with the basic recogniser.");
         break;
     case WhisperModelState::ready:
-        if (korean && !whisperModel_->transcriber()->isMultilingual()) {
+        if (korean && !isKoreanHeard()) {
             notice = tr("The installed recognition model hears English only: Korean cannot be heard.");
         }
         break;

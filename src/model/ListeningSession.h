@@ -6,6 +6,7 @@
 #include "core/Ticker.h"
 #include "detection/DetectionSensitivity.h"
 #include "detection/WakePhraseListener.h"
+#include "matching/AppLocale.h"
 #include "model/MicrophoneInputs.h"
 #include "speech/WhisperModel.h"
 
@@ -83,14 +84,24 @@ public:
     // Ends the session for other phrases: a try under way is followed by the next at once.
     void stopForNewPhrases();
 
-    // Why listening goes on with the basic recogniser alone: the accurate recogniser's model is not
-    // installed or could not be loaded. Empty while it loads, once it is ready, and without one.
+    // What the accurate recogniser's model leaves unheard, for the languages of the call phrases:
+    // with a Korean phrase, that Korean cannot be heard (the model is not installed, could not be
+    // loaded, or hears English only); else that listening goes on with the basic recogniser alone
+    // (not installed, could not be loaded). Empty while it loads, when everything can be heard, and
+    // without a model.
     const QString& recognizerNotice() const { return recognizerNotice_; }
+    // The languages of the list's call phrases (PhraseBook::languages), which the notice speaks of;
+    // without any, the interface language.
+    void setPhraseLanguages(std::vector<AppLocale> languages);
+    // Whether phrases in Korean can be heard: not once the model is known to be missing, unreadable
+    // or English-only (only Whisper hears Korean); yes while it loads, and without a model.
+    bool isKoreanHeard() const;
 
 signals:
     void sensitivityChanged();
     void fallbackMicrophoneChanged();
     void recognizerNoticeChanged();
+    void isKoreanHeardChanged();
 
 private:
     void makeListener(std::uint64_t session, const std::string& source, const QString& fallback);
@@ -101,7 +112,7 @@ private:
     void updateTicker();
     void retireListener();
     void assignFallbackMicrophone(const QString& name);
-    // The notice as the model now stands; a failure's reason goes to the log.
+    // The notice as the model and the phrases' languages now stand.
     void updateRecognizerNotice();
 
     WakePhraseListenerFactory listenerFactory_;
@@ -113,6 +124,7 @@ private:
     SerialQueue retiringQueue_{"Harkwell.retiring"};
     DetectionSensitivity sensitivity_ = DetectionSensitivity::medium;
     std::vector<std::string> phrases_;
+    std::vector<AppLocale> phraseLanguages_;
     std::unique_ptr<WakePhraseListener> listener_;
     bool isAwaitingSource_ = false;
     std::uint64_t session_ = 0;

@@ -1,7 +1,7 @@
 #include "model/PhraseBook.h"
 
 #include "core/Log.h"
-#include "locale/AppLanguage.h"
+#include "matching/PhraseLanguage.h"
 #include "matching/UnicodeText.h"
 #include "matching/WakePhraseMatching.h"
 
@@ -20,14 +20,24 @@ QString trimmed(const QString& text) { return QString::fromStdString(unicode::tr
 
 int characterCount(const QString& text) { return unicode::characterCount(text.toStdString()); }
 
+std::vector<std::string> utf8Strings(const QStringList& texts) {
+    std::vector<std::string> strings;
+    strings.reserve(static_cast<size_t>(texts.size()));
+    for (const QString& text : texts) {
+        strings.push_back(text.toStdString());
+    }
+    return strings;
+}
+
 QString tooManyPhrasesText() { return PhraseBook::tr("You can add up to 50 call phrases."); }
 QString phraseTooLongText() { return PhraseBook::tr("A call phrase can be at most 100 characters long."); }
 QString noLettersText() { return PhraseBook::tr("A call phrase needs at least one letter or number."); }
 QString alreadyListedText(const QString& phrase) { return PhraseBook::tr("“%1” is already in the list.").arg(phrase); }
 QString unheardScriptText(const QString& phrase) {
-    return PhraseBook::tr(
-               "“%1” is in a script that listening cannot hear: it stays in the list but is not listened for.")
-        .arg(phrase);
+    return PhraseBook::tr("“%1” cannot be heard: write call phrases in Latin letters or Hangul.").arg(phrase);
+}
+QString koreanNotHeardText(const QString& phrase) {
+    return PhraseBook::tr("“%1” cannot be heard: Korean needs the accurate recognition model.").arg(phrase);
 }
 
 // The commas that separate phrases in a draft: ASCII, ideographic and full-width.
@@ -75,30 +85,34 @@ QString pasteCutShortText(qsizetype pasted, qsizetype total, const QStringList& 
 } // namespace
 
 QStringList PhraseBook::normalized(const QStringList& phrases) {
-    std::vector<std::string> strings;
-    strings.reserve(static_cast<size_t>(phrases.size()));
-    for (const auto& phrase : phrases) {
-        strings.push_back(phrase.toStdString());
-    }
     QStringList list;
-    for (const auto& phrase : normalizedWakePhrases(strings)) {
+    for (const auto& phrase : normalizedWakePhrases(utf8Strings(phrases))) {
         list.append(QString::fromStdString(phrase));
     }
     return list;
 }
 
-bool PhraseBook::isInHeardScript(const QString& phrase) {
-    return isHeardPhrase(phrase.toStdString(), heardScripts(currentAppLocale()));
+void PhraseBook::setKoreanHeard(bool heard) {
+    isKoreanHeard_ = heard;
+    emit phrasesChanged();
 }
 
-std::optional<QString> PhraseBook::whyNotHeard(const QString& phrase) {
+std::optional<QString> PhraseBook::whyLanguageNotHeard(const QString& phrase) const {
+    const auto language = listeningLanguageOf(phrase.toStdString());
+    if (!language) {
+        return unheardScriptText(phrase);
+    }
+    if (*language == AppLocale::korean && !isKoreanHeard_) {
+        return koreanNotHeardText(phrase);
+    }
+    return std::nullopt;
+}
+
+std::optional<QString> PhraseBook::whyNotHeard(const QString& phrase) const {
     if (characterCount(phrase) > maximumLength) {
         return phraseTooLongText();
     }
-    if (!isInHeardScript(phrase)) {
-        return unheardScriptText(phrase);
-    }
-    return std::nullopt;
+    return whyLanguageNotHeard(phrase);
 }
 
 void PhraseBook::setPhrases(const QStringList& phrases) {
@@ -134,9 +148,12 @@ std::vector<std::string> PhraseBook::hearable() const {
     return hearable;
 }
 
-int PhraseBook::inHeardScriptCount() const {
-    return int(std::count_if(phrases_.begin(), phrases_.end(), isInHeardScript));
+int PhraseBook::inHeardLanguageCount() const {
+    return int(std::count_if(phrases_.begin(), phrases_.end(),
+                             [this](const QString& phrase) { return !whyLanguageNotHeard(phrase); }));
 }
+
+std::vector<AppLocale> PhraseBook::languages() const { return listeningLanguagesOf(utf8Strings(phrases_)); }
 
 void PhraseBook::setDraft(const QString& draft) {
     const bool changed = draft != draft_;
@@ -199,9 +216,7 @@ PhraseBook::Addition PhraseBook::additionFromDraft() const {
         } else {
             addedKeys.insert(key);
             addition.added.append(piece);
-            if (!isInHeardScript(piece)) {
-                pieceHint = unheardScriptText(piece);
-            }
+            pieceHint = whyLanguageNotHeard(piece).value_or(QString());
         }
         if (hint.isEmpty()) {
             hint = pieceHint;

@@ -64,6 +64,17 @@ protected:
         view = std::make_unique<ContentView>(*model);
     }
     const ContentView::Parts& parts() const { return view->parts(); }
+    // A model file that loads until released, then fails.
+    void useModelFailingOnce(const std::shared_future<void>& released) {
+        QFile file(directory.filePath("ggml-model.bin"));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write("ggml") == 4);
+        file.close();
+        whisperModel = std::make_shared<WhisperModel>(
+            file.fileName().toStdString(), [released](const std::string&) -> std::shared_ptr<WhisperTranscriber> {
+                released.wait();
+                throw std::runtime_error("not a ggml file");
+            });
+    }
     // Shows the panel active with the phrase field focused.
     QLineEdit& focusedField() {
         view->show();
@@ -106,17 +117,22 @@ TEST_F(ContentViewTest, ShowsEachTextInTheInterfaceLanguage) {
     }
 }
 
-// With more phrases than listening takes, how many of how many; phrases in a script it cannot
-// hear are not counted.
+// With more phrases than listening takes, how many of how many; phrases in a script no recogniser
+// knows, or Hangul ones without a model that hears Korean, are not counted.
 TEST_F(ContentViewTest, ThePhraseCountSaysHowManyAreListenedFor) {
-    const std::vector<std::tuple<AppLocale, QByteArray, QString>> cases{
-        {AppLocale::english, manyPhrases(503), "Listening for the first 50 of 503 phrases"},
-        {AppLocale::korean, manyPhrases(503), "호출 문구 503개 중 처음 50개 감지"},
-        {AppLocale::english, R"(, "wakePhrases": ["Ann", "שרה", "Bob"])", "Active: 2"},
-        {AppLocale::english, R"(, "wakePhrases": ["Ann", "Bob"])", "Active: 2"},
+    // The interface language, the phrases, whether the model is missing, the count.
+    const std::vector<std::tuple<AppLocale, QByteArray, bool, QString>> cases{
+        {AppLocale::english, manyPhrases(503), false, "Listening for the first 50 of 503 phrases"},
+        {AppLocale::korean, manyPhrases(503), false, "호출 문구 503개 중 처음 50개 감지"},
+        {AppLocale::english, R"(, "wakePhrases": ["Ann", "שרה", "Bob"])", false, "Active: 2"},
+        {AppLocale::english, R"(, "wakePhrases": ["Ann", "Bob"])", false, "Active: 2"},
+        {AppLocale::english, R"(, "wakePhrases": ["Ann", "민수", "Bob"])", false, "Active: 3"},
+        {AppLocale::english, R"(, "wakePhrases": ["Ann", "민수", "Bob"])", true, "Active: 2"},
+        {AppLocale::korean, R"(, "wakePhrases": ["민수", "지훈"])", true, "적용 중: 0개"},
     };
-    for (const auto& [locale, phrases, count] : cases) {
+    for (const auto& [locale, phrases, isModelMissing, count] : cases) {
         SCOPED_TRACE(count.toStdString());
+        whisperModel = isModelMissing ? std::make_shared<WhisperModel>(std::string()) : nullptr;
         makeView(setUp(phrases), locale);
         EXPECT_EQ(parts().phraseCount->text(), count);
     }
@@ -238,28 +254,60 @@ TEST_F(ContentViewTest, ACountdownTickOrAKeystrokeRebuildsNothingElse) {
 // The accurate recogniser's notice: the model's text, shown only when there is one, following its
 // changes.
 TEST_F(ContentViewTest, TheRecognizerNoticeShowsOnlyWhenTheBasicRecogniserListensAlone) {
-    QFile file(directory.filePath("ggml-model.bin"));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write("ggml") == 4);
-    file.close();
     whisperModel = std::make_shared<WhisperModel>(directory.filePath("absent.bin").toStdString());
     makeView(setUp());
     EXPECT_FALSE(parts().recognizerNotice->isHidden());
     EXPECT_EQ(parts().recognizerNotice->text(),
               "Accurate recognition model not installed: listening with the basic recogniser.");
+    model->setWakePhraseDraft("민수");
+    model->addWakePhraseFromDraft();
+    EXPECT_EQ(parts().recognizerNotice->text(), "Accurate recognition model not installed: Korean cannot be heard.");
 
     std::promise<void> release;
-    std::shared_future<void> released = release.get_future().share();
-    whisperModel = std::make_shared<WhisperModel>(
-        file.fileName().toStdString(), [released](const std::string&) -> std::shared_ptr<WhisperTranscriber> {
-            released.wait();
-            throw std::runtime_error("not a ggml file");
-        });
+    useModelFailingOnce(release.get_future().share());
     makeView(setUp());
     EXPECT_TRUE(parts().recognizerNotice->isHidden()) << "while the model loads";
     release.set_value();
     ASSERT_TRUE(eventually([&] { return !parts().recognizerNotice->isHidden(); }));
     EXPECT_EQ(parts().recognizerNotice->text(),
               "Accurate recognition model could not be loaded: listening with the basic recogniser.");
+}
+
+// A phrase added that cannot be heard says why in one line under the field, and is not counted; the
+// hint goes with the next edit of the field. While the model loads Hangul counts; once it has
+// failed, it no longer does.
+TEST_F(ContentViewTest, APhraseThatCannotBeHeardIsNamedUnderTheField) {
+    std::promise<void> release;
+    useModelFailingOnce(release.get_future().share());
+    makeView(setUp(R"(, "wakePhrases": ["Ann"])"));
+    QLineEdit& field = focusedField();
+    const auto add = [&](const QString& phrase) {
+        // Typed at once, as an input method commits it.
+        QTest::sendKeyEvent(QTest::Click, &field, Qt::Key_unknown, phrase, Qt::NoModifier);
+        QTest::keyClick(&field, Qt::Key_Return);
+    };
+    add("민수");
+    EXPECT_TRUE(parts().phraseHint->isHidden()) << "Korean may be heard once the model is read";
+    EXPECT_EQ(parts().phraseCount->text(), "Active: 2");
+    release.set_value();
+    ASSERT_TRUE(eventually([&] { return parts().phraseCount->text() == "Active: 1"; }));
+
+    // The phrase typed, the hint under the field (none: hidden).
+    const std::vector<std::pair<QString, QString>> cases{
+        {"Иван", "“Иван” cannot be heard: write call phrases in Latin letters or Hangul."},
+        {"Bob", ""},
+        {"지훈", "“지훈” cannot be heard: Korean needs the accurate recognition model."},
+    };
+    for (const auto& [phrase, hint] : cases) {
+        SCOPED_TRACE(phrase.toStdString());
+        add(phrase);
+        EXPECT_TRUE(field.text().isEmpty()) << "it is added";
+        EXPECT_EQ(parts().phraseHint->isHidden(), hint.isEmpty());
+        EXPECT_EQ(parts().phraseHint->text(), hint);
+    }
+    EXPECT_EQ(parts().phraseCount->text(), "Active: 2");
+    QTest::keyClick(&field, Qt::Key_K);
+    EXPECT_TRUE(parts().phraseHint->isHidden()) << "an edit of the field";
 }
 
 // Automatic first, no monitors, headsets last with their mark and a question before one is

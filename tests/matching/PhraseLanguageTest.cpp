@@ -18,16 +18,23 @@ TEST(PhraseLanguageTest, APhraseIsHeardInTheLanguageOfItsLetters) {
         {"James", english},
         {"Dr. O'Neil", english},
         {"José", english},
-        {"Cafe\xCC\x81", english},
+        {"Zoë", english},
+        {"Dr. O’Neil 2", english},
+        {"Cafe\xCC\x81", english}, // a combining accent
         {"ＡＢＣ", english},
         {"007", english},
         {"R2-D2", english},
+        {"\xE1\x84\x86\xE1\x85\xB5\xE1\x86\xAB", korean}, // 민 in conjoining jamo
         // Letters no recogniser here knows, alone or beside heard ones.
         {"Иван", none},
         {"王", none},
         {"田中さん", none},
+        {"שרה", none},
+        {"مريم", none},
         {"James 王", none},
+        {"Anna דנה", none},
         {"민수 王", none},
+        {"Ann \xD9\xA3", none}, // an Arabic-Indic digit
         {"?!", none},
         {"", none},
         {"👋", none},

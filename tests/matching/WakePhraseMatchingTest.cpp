@@ -47,25 +47,6 @@ TEST(NormalizedWakePhrasesTest, TrimsDropsBlanksAndKeepsTheFirstOfEachTokenKey) 
     EXPECT_THAT(normalizedWakePhrases({"", "  ", "...", "\n"}), IsEmpty());
 }
 
-// Only letters of a script the recognisers hear make a phrase heard; digits, marks and punctuation
-// go with any script.
-TEST(HeardPhraseTest, EveryLetterMustBeOfAHeardScript) {
-    // The phrase, whether English listening hears it, whether Korean listening hears it.
-    const std::vector<std::tuple<std::string, bool, bool>> cases{
-        {"Dr. O’Neil 2", true, true}, {"Zoë", true, true},    {"Cafe\xCC\x81", true, true}, // a combining accent
-        {"ＡＮＮ", true, true},                                                             // full-width Latin
-        {"007", true, true},          {"민수", false, true},  {"민", false, true},      // conjoining jamo
-        {"Anna דנה", false, false},   {"שרה", false, false},  {"مريم", false, false},
-        {"Анна", false, false},       {"花子", false, false}, {"Ann \xD9\xA3", false, false}, // an Arabic-Indic digit
-    };
-    for (const auto& [phrase, inEnglish, inKorean] : cases) {
-        EXPECT_EQ(isHeardPhrase(phrase, heardScripts(AppLocale::english)), inEnglish) << phrase;
-        EXPECT_EQ(isHeardPhrase(phrase, heardScripts(AppLocale::korean)), inKorean) << phrase;
-    }
-    const std::vector<UScriptCode> hebrew{USCRIPT_HEBREW};
-    EXPECT_TRUE(isHeardPhrase("שרה", hebrew)) << "the scripts are the caller's";
-}
-
 TEST(AppLocaleTest, RawValuesAreExactAndChooseThePolicy) {
     for (const auto locale : {AppLocale::english, AppLocale::korean}) {
         EXPECT_EQ(AppLocale::fromRawValue(AppLocale(locale).rawValue()), locale);

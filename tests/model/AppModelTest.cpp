@@ -6,6 +6,10 @@
 #include <QDir>
 #include <QJsonArray>
 #include <QSignalSpy>
+#include <QTemporaryDir>
+
+#include <future>
+#include <stdexcept>
 
 namespace harkwell {
 namespace {
@@ -142,7 +146,7 @@ TEST_F(AppModelTest, TheBannerSaysWhenListeningLeavesPhrasesOut) {
         {"en-US", sixty, first50, "Listening for 50 of 60 call phrases: up to 50, of at most 100 characters each."},
         {"ko-KR", sixty, first50, "호출 문구 60개 중 50개만 감지합니다(최대 50개, 각 100자 이하)."},
         {"en-US", {"Olivia", "Anna", "שרה"}, {"Olivia", "Anna"}, std::nullopt},
-        {"en-US", {"שרה"}, {}, PhraseBook::whyNotHeard("שרה")},
+        {"en-US", {"שרה"}, {}, "“שרה” cannot be heard: write call phrases in Latin letters or Hangul."},
     };
     for (const auto& [locale, phrases, listened, banner] : cases) {
         SCOPED_TRACE(phrases.first().toStdString() + " " + locale);
@@ -157,6 +161,67 @@ TEST_F(AppModelTest, TheBannerSaysWhenListeningLeavesPhrasesOut) {
         EXPECT_EQ(created.errorMessage(), banner);
         EXPECT_EQ(created.listenedWakePhraseCount(), int(listened.size()));
         EXPECT_EQ(storedSettings(), stored) << "nothing stored was dropped";
+    }
+}
+
+// Without a model that hears Korean a Hangul phrase is added with the hint, neither counted nor
+// listened for, and the notice turns to Korean while it is listed; in either build, which listens
+// for the Latin phrases with the basic recogniser. Korean phrases alone do not start listening, and
+// listening over them ends when the model turns out not to hear them.
+TEST_F(AppModelTest, WithoutAModelThatHearsKoreanHangulPhrasesAreNamedAndLeftOut) {
+    struct Texts {
+        QString basicNotice, koreanNotice, hint;
+    };
+    const std::vector<std::pair<std::string, Texts>> cases{
+        {"en-US",
+         {"Accurate recognition model not installed: listening with the basic recogniser.",
+          "Accurate recognition model not installed: Korean cannot be heard.",
+          "“민수” cannot be heard: Korean needs the accurate recognition model."}},
+        {"ko-KR",
+         {"정확한 인식 모델이 설치되지 않았습니다. 기본 인식기로 듣고 있습니다.",
+          "정확한 인식 모델이 설치되지 않았습니다. 한국어를 들을 수 없습니다.",
+          "“민수”은(는) 들을 수 없습니다. 한국어에는 정확한 인식 모델이 필요합니다."}},
+    };
+    for (const auto& [locale, texts] : cases) {
+        SCOPED_TRACE(locale);
+        useLocale(locale);
+        whisperModel = std::make_shared<WhisperModel>(std::string());
+        auto& created = listeningModel();
+        EXPECT_EQ(created.recognizerNotice(), texts.basicNotice);
+        addPhrase("민수");
+        EXPECT_EQ(created.wakePhraseHint(), texts.hint);
+        EXPECT_EQ(created.activeWakePhrases(), (QStringList{"James", "민수"}));
+        EXPECT_EQ(created.listenedWakePhraseCount(), 1);
+        EXPECT_EQ(detectors->startedWith.back(), std::vector<std::string>{"James"});
+        EXPECT_EQ(created.recognizerNotice(), texts.koreanNotice);
+
+        created.removeWakePhrase("민수");
+        EXPECT_EQ(created.recognizerNotice(), texts.basicNotice);
+        EXPECT_EQ(detectors->startedWith.back(), std::vector<std::string>{"James"});
+
+        addPhrase("민수");
+        created.removeWakePhrase("James");
+        EXPECT_FALSE(created.isDetectionEnabled());
+        EXPECT_EQ(created.errorMessage(), texts.hint);
+
+        // Listening over Korean alone, begun while the model loads, ends once it fails.
+        QTemporaryDir directory;
+        const QString file = directory.filePath("ggml-model.bin");
+        writeFile(file, "ggml");
+        std::promise<void> release;
+        whisperModel = std::make_shared<WhisperModel>(
+            file.toStdString(),
+            [released = release.get_future().share()](const std::string&) -> std::shared_ptr<WhisperTranscriber> {
+                released.wait();
+                throw std::runtime_error("not a ggml file");
+            });
+        auto& loading = makeModel(R"({"permissionSetupComplete": true, "wakePhrases": ["민수"]})");
+        loading.setDetectionEnabled(true);
+        EXPECT_TRUE(loading.isDetectionEnabled());
+        release.set_value();
+        ASSERT_TRUE(eventually([&] { return !loading.isDetectionEnabled(); }));
+        EXPECT_EQ(loading.errorMessage(), texts.hint);
+        EXPECT_EQ(detectors->stops, int(detectors->startedWith.size())) << "a detector still runs";
     }
 }
 
@@ -181,9 +246,7 @@ TEST_F(AppModelTest, EditingPhrasesRestartsListeningWithTheNewList) {
 // stays shown either way, and listening goes on.
 TEST_F(AppModelTest, AddingTakesTheDraftAndShowsPhraseBooksHint) {
     const std::vector<std::tuple<QString, QStringList, QString>> cases{
-        {"민수",
-         {"Olivia", "민수"},
-         "“민수” is in a script that listening cannot hear: it stays in the list but is not listened for."},
+        {"Иван", {"Olivia", "Иван"}, "“Иван” cannot be heard: write call phrases in Latin letters or Hangul."},
         {"  olivia  ", {"Olivia"}, "“Olivia” is already in the list."},
     };
     for (const auto& [draft, phrasesAfter, hint] : cases) {

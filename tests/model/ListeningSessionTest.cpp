@@ -237,7 +237,8 @@ private:
     bool multilingual_;
 };
 
-// In English the basic recogniser listens without the model; in Korean nothing does.
+// Without phrases the interface language decides: in English the basic recogniser listens without
+// the model; in Korean nothing does.
 TEST_F(ListeningSessionTest, TheRecognizerNoticeSaysWhatListensWithoutTheModelAndWhy) {
     using Load = std::function<std::shared_ptr<WhisperTranscriber>()>;
     const auto throwing = [](const char* reason) -> Load {
@@ -299,6 +300,79 @@ TEST_F(ListeningSessionTest, TheRecognizerNoticeSaysWhatListensWithoutTheModelAn
                 EXPECT_FALSE(session->recognizerNotice().contains(reason));
                 EXPECT_TRUE(log.lines().join('\n').contains(reason)) << log.lines().join('\n').toStdString();
             }
+        }
+    }
+}
+
+// The notice speaks of the phrases' languages, not the interface's: Korean texts when a phrase is
+// Hangul and no multilingual model is ready, the basic recogniser's when the phrases are Latin
+// only; without a phrase in either, the interface language decides. It follows the phrases.
+TEST_F(ListeningSessionTest, TheRecognizerNoticeFollowsThePhrasesLanguages) {
+    enum class Model { notInstalled, failed, loading, multilingual, englishOnly };
+    struct Notice {
+        QString english, korean;
+    };
+    const Notice none;
+    const Notice basicMissing{"Accurate recognition model not installed: listening with the basic recogniser.",
+                              "정확한 인식 모델이 설치되지 않았습니다. 기본 인식기로 듣고 있습니다."};
+    const Notice koreanMissing{"Accurate recognition model not installed: Korean cannot be heard.",
+                               "정확한 인식 모델이 설치되지 않았습니다. 한국어를 들을 수 없습니다."};
+    const Notice basicFailed{"Accurate recognition model could not be loaded: listening with the basic recogniser.",
+                             "정확한 인식 모델을 불러오지 못했습니다. 기본 인식기로 듣고 있습니다."};
+    const Notice koreanFailed{"Accurate recognition model could not be loaded: Korean cannot be heard.",
+                              "정확한 인식 모델을 불러오지 못했습니다. 한국어를 들을 수 없습니다."};
+    const Notice englishOnly{"The installed recognition model hears English only: Korean cannot be heard.",
+                             "설치된 인식 모델은 영어만 듣습니다. 한국어를 들을 수 없습니다."};
+    const std::vector<AppLocale> noLanguage;
+    const std::vector<AppLocale> latin{AppLocale::english};
+    const std::vector<AppLocale> hangul{AppLocale::korean};
+    const std::vector<AppLocale> both{AppLocale::english, AppLocale::korean};
+    // The model, the phrases' languages, the notice in each build, whether Korean is heard.
+    const std::vector<std::tuple<Model, std::vector<AppLocale>, Notice, bool>> cases{
+        {Model::notInstalled, noLanguage, {basicMissing.english, koreanMissing.korean}, false},
+        {Model::notInstalled, latin, basicMissing, false},
+        {Model::notInstalled, hangul, koreanMissing, false},
+        {Model::notInstalled, both, koreanMissing, false},
+        {Model::failed, latin, basicFailed, false},
+        {Model::failed, both, koreanFailed, false},
+        {Model::loading, both, none, true},
+        {Model::multilingual, both, none, true},
+        {Model::englishOnly, latin, none, false},
+        {Model::englishOnly, hangul, englishOnly, false},
+        {Model::englishOnly, noLanguage, {"", englishOnly.korean}, false},
+    };
+    QTemporaryDir directory;
+    const QString present = directory.filePath("ggml-model.bin");
+    QFile modelFile(present);
+    ASSERT_TRUE(modelFile.open(QIODevice::WriteOnly) && modelFile.write("ggml") == 4);
+    modelFile.close();
+    for (const int korean : {0, 1}) {
+        useLocale(korean ? "ko-KR" : "en-US");
+        for (const auto& [model, languages, notice, isKoreanHeard] : cases) {
+            SCOPED_TRACE(std::to_string(int(model)) + " " + std::to_string(languages.size()) +
+                         (languages.empty() ? "" : std::string(languages.back().rawValue())) +
+                         (korean ? " ko" : " en"));
+            WhisperModel::Loader loader;
+            if (model == Model::failed) {
+                loader = [](const std::string&) -> std::shared_ptr<WhisperTranscriber> {
+                    throw std::runtime_error("not a ggml file");
+                };
+            } else if (model != Model::loading) {
+                loader = [multilingual = model == Model::multilingual](const std::string&) {
+                    return std::make_shared<LoadedModel>(multilingual);
+                };
+            }
+            const auto whisper = std::make_shared<WhisperModel>(
+                model == Model::notInstalled ? std::string() : present.toStdString(), loader);
+            whisperModel = whisper;
+            makeSession();
+            ASSERT_TRUE(eventually([&] { return !loader || whisper->state() != WhisperModelState::loading; }));
+            session->setPhraseLanguages(latin);
+            QSignalSpy noticeChanges(session.get(), &ListeningSession::recognizerNoticeChanged);
+            session->setPhraseLanguages(languages);
+            EXPECT_EQ(noticeChanges.count(), 1) << "the phrases changed";
+            EXPECT_EQ(session->recognizerNotice(), korean ? notice.korean : notice.english);
+            EXPECT_EQ(session->isKoreanHeard(), isKoreanHeard);
         }
     }
 }

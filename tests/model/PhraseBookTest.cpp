@@ -41,9 +41,7 @@ TEST_F(PhraseBookTest, AddingSplitsTheDraftAtCommasAndExplainsWhatItRefuses) {
     // The draft, what is added, the hint in English and Korean (none: empty).
     const std::vector<std::tuple<QString, QStringList, QStringList>> cases{
         {"Dr. Kim, Ann", {"Dr. Kim", "Ann"}, {}},
-        {"민수、지영，팀장님,",
-         {"민수", "지영", "팀장님"},
-         {"“민수” is in a script that listening cannot hear: it stays in the list but is not listened for.", ""}},
+        {"민수、지영，팀장님,", {"민수", "지영", "팀장님"}, {}},
         {"ann , Ann, ANN", {"ann"}, {}},
         {longest + ", " + graphemes, {longest, graphemes}, {}},
         {"  olivia  ", {}, listed},
@@ -86,9 +84,44 @@ TEST_F(PhraseBookTest, TheListTakesAtMostTheMaximum) {
     EXPECT_EQ(book.additionFromDraft().hint, "호출 문구는 50개까지 추가할 수 있습니다.");
 }
 
-// Listening uses the first 50 phrases within the length limit in a script it hears; Hangul is
-// heard when listening in Korean.
-TEST_F(PhraseBookTest, ListeningUsesThePhrasesWithinTheLimitsInAScriptItHears) {
+// A phrase in a language listening does not hear is added, and the hint says why it is not heard:
+// a script no recogniser knows, or Hangul while Korean is not heard. The first such piece speaks.
+TEST_F(PhraseBookTest, APhraseListeningDoesNotHearIsAddedWithAHint) {
+    const QStringList script{"“Иван” cannot be heard: write call phrases in Latin letters or Hangul.",
+                             "“Иван”은(는) 들을 수 없습니다. 호출 문구는 로마자나 한글로 쓰세요."};
+    const QStringList korean{"“민수” cannot be heard: Korean needs the accurate recognition model.",
+                             "“민수”은(는) 들을 수 없습니다. 한국어에는 정확한 인식 모델이 필요합니다."};
+    // The draft, whether Korean is heard, the hint in English and Korean (none: empty).
+    const std::vector<std::tuple<QString, bool, QStringList>> cases{
+        {"Иван", true, script},
+        {"Иван", false, script},
+        {"민수", false, korean},
+        {"민수", true, {}},
+        {"Ann, Иван, 민수", false, script},
+        {"Ann, 민수, Иван", false, korean},
+        {"James님",
+         false,
+         {"“James님” cannot be heard: Korean needs the accurate recognition model.",
+          "“James님”은(는) 들을 수 없습니다. 한국어에는 정확한 인식 모델이 필요합니다."}},
+        {"Ann, 007", false, {}},
+    };
+    for (const int inKorean : {0, 1}) {
+        useLocale(inKorean ? "ko-KR" : "en-US");
+        for (const auto& [draft, isKoreanHeard, hints] : cases) {
+            SCOPED_TRACE(draft.toStdString() + (isKoreanHeard ? " heard" : "") + (inKorean ? " ko" : " en"));
+            book.setKoreanHeard(isKoreanHeard);
+            book.setPhrases({"Olivia"});
+            book.setDraft(draft);
+            const auto addition = book.additionFromDraft();
+            EXPECT_EQ(addition.added.join(", "), draft) << "every piece is added";
+            EXPECT_EQ(addition.hint, hints.value(inKorean));
+        }
+    }
+}
+
+// Listening uses the first 50 phrases within the length limit in a language it hears, whatever the
+// interface language: Latin always, Hangul while Korean is heard.
+TEST_F(PhraseBookTest, ListeningUsesThePhrasesWithinTheLimitsInALanguageItHears) {
     QStringList sixty = numbered("Name %1", 1, 60);
     sixty[1] = QString(101, QChar('b'));
     std::vector<std::string> first50;
@@ -97,26 +130,34 @@ TEST_F(PhraseBookTest, ListeningUsesThePhrasesWithinTheLimitsInAScriptItHears) {
             first50.push_back(phrase.toStdString());
         }
     }
-    const std::vector<std::tuple<std::string, QStringList, std::vector<std::string>, int>> cases{
-        {"en-US", {"Olivia", "Anna", "שרה", "مريم"}, {"Olivia", "Anna"}, 2},
-        {"en-US", {"Olivia", "민수"}, {"Olivia"}, 1},
-        {"ko-KR", {"Olivia", "민수", "Анна"}, {"Olivia", "민수"}, 2},
-        {"en-US", sixty, first50, 59},
-        {"en-US", {QString(101, QChar('c'))}, {}, 0},
+    // Whether Korean is heard, the phrases, those listened for, how many are hearable.
+    const std::vector<std::tuple<bool, QStringList, std::vector<std::string>, int>> cases{
+        {true, {"Olivia", "Anna", "שרה", "مريم"}, {"Olivia", "Anna"}, 2},
+        {true, {"Olivia", "민수", "Анна"}, {"Olivia", "민수"}, 2},
+        {false, {"Olivia", "민수", "James님"}, {"Olivia"}, 1},
+        {true, sixty, first50, 59},
+        {true, {QString(101, QChar('c'))}, {}, 0},
     };
-    for (const auto& [locale, phrases, listened, hearable] : cases) {
-        SCOPED_TRACE(phrases.first().toStdString() + " " + locale);
+    for (const char* locale : {"en-US", "ko-KR"}) {
         useLocale(locale);
-        book.setPhrases(phrases);
-        EXPECT_EQ(book.phrases(), phrases) << "nothing listed is dropped";
-        EXPECT_EQ(book.listened(), listened);
-        EXPECT_EQ(int(book.hearable().size()), hearable);
+        for (const auto& [isKoreanHeard, phrases, listened, hearable] : cases) {
+            SCOPED_TRACE(phrases.first().toStdString() + " " + locale);
+            book.setPhrases(phrases);
+            const QSignalSpy changes(&book, &PhraseBook::phrasesChanged);
+            book.setKoreanHeard(isKoreanHeard);
+            EXPECT_EQ(changes.count(), 1) << "which phrases are listened for may have changed";
+            EXPECT_EQ(book.phrases(), phrases) << "nothing listed is dropped";
+            EXPECT_EQ(book.listened(), listened);
+            EXPECT_EQ(int(book.hearable().size()), hearable);
+        }
     }
-    EXPECT_EQ(book.inHeardScriptCount(), 1);
-    EXPECT_EQ(PhraseBook::whyNotHeard(book.phrases().first()), "A call phrase can be at most 100 characters long.");
-    EXPECT_EQ(PhraseBook::whyNotHeard("שרה"),
-              "“שרה” is in a script that listening cannot hear: it stays in the list but is not listened for.");
-    EXPECT_FALSE(PhraseBook::whyNotHeard("Olivia"));
+    EXPECT_EQ(book.inHeardLanguageCount(), 1);
+    EXPECT_EQ(book.whyNotHeard(book.phrases().first()), "호출 문구는 100자 이하여야 합니다.");
+    useLocale("en-US");
+    book.setKoreanHeard(false);
+    EXPECT_EQ(book.whyNotHeard("שרה"), "“שרה” cannot be heard: write call phrases in Latin letters or Hangul.");
+    EXPECT_EQ(book.whyNotHeard("민수"), "“민수” cannot be heard: Korean needs the accurate recognition model.");
+    EXPECT_FALSE(book.whyNotHeard("Olivia"));
 }
 
 // A paste that would make the draft longer than it may be is cut before a comma, never inside a

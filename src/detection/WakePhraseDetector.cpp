@@ -55,7 +55,7 @@ void WakePhraseDetector::start(const std::vector<std::string>& phrases, Detected
     session_ = std::make_unique<OwnerContext>();
     auto languages = listeningLanguagesOf(phrases);
     if (languages.empty()) {
-        languages.push_back(AppLocale::english); // nothing to hear yet: listening goes on as in English
+        languages.emplace_back(AppLocale::english); // nothing to hear yet: listening goes on as in English
     }
     prepareRecognizer(languages);
     const auto heard = speechRecognizer_ ? speechRecognizer_->languages() : std::vector<AppLocale>();

@@ -160,7 +160,7 @@ protected:
 
     // A new detector over a platform that grants everything and has a built-in microphone, and a
     // recogniser for those of the languages asked for that are hearable (none: no recogniser).
-    void makeDetector(std::vector<AppLocale> hearable = {AppLocale::english, AppLocale::korean}) {
+    void makeDetector(const std::vector<AppLocale>& hearable = {AppLocale::english, AppLocale::korean}) {
         devices = std::make_shared<FakeCaptureDevices>();
         permissions = std::make_shared<FakePermissions>();
         clock = std::make_shared<testing::SettableClock>();

@@ -17,6 +17,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <mutex>
+#include <set>
 #include <utility>
 
 // whisper.cpp 1.9.1 leaves the buffers of a model it failed to load allocated (once per failed
@@ -203,6 +206,60 @@ TEST(TwoStageRecognizerTest, AKoreanNameWrittenWithThePromptMustSoundAlikeWithou
         const auto results = recognize(*recognizer, {"민수", "지훈"}, samples, later);
         EXPECT_EQ(results.find(prompted) != std::string::npos, taken) << alone << ": " << results;
     }
+}
+
+// Writes, in each language, that language's text, and notes what it was asked.
+class BilingualTranscriber final : public WhisperTranscriber {
+public:
+    Result transcribe(std::span<const float>, const Options& options) override {
+        const std::lock_guard lock(mutex_);
+        asked_.emplace_back(options.language, options.prompt);
+        return {options.language == "ko" ? "민수야, 잠깐만." : "Excuse me, James.", 0.0};
+    }
+    bool isMultilingual() const override { return true; }
+    std::vector<std::pair<std::string, std::string>> asked() const {
+        const std::lock_guard lock(mutex_);
+        return asked_;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<std::pair<std::string, std::string>> asked_; // language, prompt
+};
+
+// Each window near speech is transcribed in both languages, each prompted with its own phrases
+// alone, and each transcript reaches the handler tagged with its language.
+TEST(TwoStageRecognizerTest, EachLanguageIsTranscribedWithItsOwnPhrasesInThePrompt) {
+    const auto speech = testing::synthesizedSpeech("Excuse me James, do you have a minute?");
+    ASSERT_FALSE(speech.isEmpty()) << "flite and sox must be installed";
+    const auto transcriber = std::make_shared<BilingualTranscriber>();
+    auto recognizer = listeningRecognizerFactory(DetectionSensitivity::medium, transcriber,
+                                                 RecognizerChoice::whisper)({AppLocale::english, AppLocale::korean});
+    ASSERT_NE(recognizer, nullptr);
+    auto contextualStrings = wakePhraseContextualStrings({"James", "Dr. Kim"}, AppLocale::english);
+    const auto korean = wakePhraseContextualStrings({"민수"}, AppLocale::korean);
+    contextualStrings.insert(contextualStrings.end(), korean.begin(), korean.end());
+    std::vector<RecognitionEvent> events;
+    const auto results = recognize(*recognizer, contextualStrings, samplesOf(speech, 1.0, 2.0), "민수야", &events);
+
+    const std::map<std::string, std::string> prompts{{"en", whisperPrompt({"James", "Dr. Kim"})},
+                                                     {"ko", whisperPrompt({"민수"})}};
+    std::set<std::string> languages;
+    for (const auto& [language, prompt] : transcriber->asked()) {
+        languages.insert(language);
+        if (!prompt.empty()) {
+            EXPECT_EQ(prompt, prompts.at(language)) << language;
+        }
+    }
+    EXPECT_EQ(languages, (std::set<std::string>{"en", "ko"}));
+    for (const auto& event : events) {
+        ASSERT_TRUE(event.transcript) << results;
+        const bool isKorean = event.transcript->find("민수") != std::string::npos;
+        if (isKorean || event.transcript->find("James") != std::string::npos) {
+            EXPECT_EQ(event.language, isKorean ? AppLocale::korean : AppLocale::english) << *event.transcript;
+        }
+    }
+    EXPECT_NE(results.find("Excuse me, James.|"), std::string::npos) << results;
 }
 
 // The call the recogniser's results give, as the detector's gate reports it, with the language of

@@ -97,6 +97,9 @@ constexpr OptionDescription optionDescriptions[]{
      "nothing as a prompt."},
     {"edits-per-letter", "E", "How far Whisper's unprompted spelling may be from a phrase."},
     {"no-speech-threshold", "P", "Whisper's no-speech probability above which a window is dropped."},
+    {"add-phrases", "PHRASE[,...]",
+     "Listen for these phrases in every clip besides its own (repeatable): \"민수,James\" listens in both "
+     "languages."},
 };
 
 void describe(QCommandLineParser& parser) {
@@ -203,6 +206,16 @@ void apply(const OptionValue& option, BenchmarkOptions& options) {
         options.editsPerLetter = option.number();
     } else if (name == "no-speech-threshold") {
         listening.accurate.noSpeechThreshold = option.number();
+    } else if (name == "add-phrases") {
+        const auto added = options.addedPhrases.size();
+        for (const auto& listed : option.text.split(QLatin1Char(','))) {
+            if (const auto phrase = listed.trimmed(); !phrase.isEmpty()) {
+                options.addedPhrases.push_back(phrase.toStdString());
+            }
+        }
+        if (options.addedPhrases.size() == added) {
+            option.refuse("phrases separated by commas");
+        }
     }
 }
 

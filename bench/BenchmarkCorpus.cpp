@@ -5,6 +5,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <algorithm>
 #include <fstream>
 #include <optional>
 #include <stdexcept>
@@ -63,6 +64,16 @@ std::vector<Clip> readManifest(std::istream& lines, const std::string& path) {
         clips.push_back(std::move(clip));
     }
     return clips;
+}
+
+void addPhrases(std::vector<Clip>& clips, const std::vector<std::string>& phrases) {
+    for (auto& clip : clips) {
+        for (const auto& phrase : phrases) {
+            if (std::find(clip.phrases.begin(), clip.phrases.end(), phrase) == clip.phrases.end()) {
+                clip.phrases.push_back(phrase);
+            }
+        }
+    }
 }
 
 } // namespace harkwell::bench

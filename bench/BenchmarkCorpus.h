@@ -19,6 +19,7 @@ struct Call {
 struct Clip {
     std::vector<std::pair<double, double>> nearSpeech; // office: when a near talker speaks
     std::string audio;
+    // The language spoken in the clip; listening follows the languages of the phrases.
     AppLocale locale = AppLocale::english;
     std::vector<std::string> phrases;
     std::vector<Call> calls;
@@ -32,5 +33,7 @@ struct Clip {
 std::vector<Clip> readManifest(const std::string& path);
 // The same from a stream; `path` names the manifest in messages and places the audio.
 std::vector<Clip> readManifest(std::istream& lines, const std::string& path);
+// Adds the phrases to every clip's own, after them, each once.
+void addPhrases(std::vector<Clip>& clips, const std::vector<std::string>& phrases);
 
 } // namespace harkwell::bench

@@ -61,6 +61,7 @@ public:
         : recognizer_(std::move(recognizer)), note_(std::move(note)) {}
     bool isAvailable() const override { return recognizer_->isAvailable(); }
     bool supportsOnDeviceRecognition() const override { return recognizer_->supportsOnDeviceRecognition(); }
+    std::vector<AppLocale> languages() const override { return recognizer_->languages(); }
     std::shared_ptr<RecognitionRequest> makeRequest(const std::vector<std::string>& contextualStrings) override {
         return recognizer_->makeRequest(contextualStrings);
     }
@@ -88,8 +89,8 @@ WakePhraseDetector::Platform platformFor(const ListeningSettings& settings, File
     accurate.waitForTranscription = !settings.realtime;
     return {[recognizers =
                  listeningRecognizerFactory(settings.options, accurate, settings.transcriber, settings.recognizer),
-             note = std::move(note)](AppLocale locale) -> std::unique_ptr<SpeechRecognizer> {
-                auto recognizer = recognizers(locale);
+             note = std::move(note)](const std::vector<AppLocale>& languages) -> std::unique_ptr<SpeechRecognizer> {
+                auto recognizer = recognizers(languages);
                 if (!recognizer) {
                     return nullptr;
                 }
@@ -98,10 +99,9 @@ WakePhraseDetector::Platform platformFor(const ListeningSettings& settings, File
             std::make_shared<FileAudioCaptureDevices>(std::move(source)), std::make_shared<SystemPermissionService>()};
 }
 
-// Streams samples (then silence) through one listening session; returns the detections (and
-// notes every transcript in `transcripts` when given).
-std::vector<Detection> listen(const ListeningSettings& settings, AppLocale locale,
-                              const std::vector<std::string>& phrases,
+// Streams samples (then silence) through one listening session, in the languages of the phrases;
+// returns the detections (and notes every transcript in `transcripts` when given).
+std::vector<Detection> listen(const ListeningSettings& settings, const std::vector<std::string>& phrases,
                               std::function<bool(std::vector<std::int16_t>&)> next, std::vector<std::string>& errors,
                               std::vector<Transcript>* transcripts = nullptr) {
     QEventLoop loop;
@@ -114,11 +114,11 @@ std::vector<Detection> listen(const ListeningSettings& settings, AppLocale local
     };
     const auto fed = source.fedSamples;
     std::vector<Detection> detections;
-    WakePhraseDetector detector(locale, platformFor(settings, std::move(source), [&](const std::string& text) {
-                                    if (transcripts) {
-                                        transcripts->push_back({text, static_cast<double>(fed->load()) / sampleRate});
-                                    }
-                                }));
+    WakePhraseDetector detector(platformFor(settings, std::move(source), [&](const std::string& text) {
+        if (transcripts) {
+            transcripts->push_back({text, static_cast<double>(fed->load()) / sampleRate});
+        }
+    }));
     detector.setRequiresAddress(settings.requiresAddress.value_or(false));
     detector.setRequiresNearSpeech(settings.requiresNearSpeech);
     detector.start(
@@ -207,7 +207,7 @@ QJsonObject soak(const ListeningSettings& settings, const std::vector<Clip>& cli
     const auto gap = static_cast<std::size_t>(3 * sampleRate);
     const double cpuBefore = cpuSeconds();
     const auto detections = listen(
-        settings, AppLocale::english, phrases,
+        settings, phrases,
         [&](std::vector<std::int16_t>& buffer) {
             if (delivered >= totalSamples) {
                 return false;
@@ -244,7 +244,7 @@ QJsonObject silence(const ListeningSettings& settings, double minutes) {
     std::vector<std::string> errors;
     const double cpuBefore = cpuSeconds();
     const auto detections = listen(
-        settings, AppLocale::english, {"James", "Minsu"},
+        settings, {"James", "Minsu"},
         [&](std::vector<std::int16_t>& buffer) {
             if (delivered >= totalSamples) {
                 return false;
@@ -304,8 +304,7 @@ QJsonArray measureLevels(const BenchmarkOptions& options, const std::vector<List
             std::vector<std::string> errors;
             std::vector<Transcript> transcripts;
             const double cpuBefore = cpuSeconds();
-            const auto detections =
-                listen(levels[l], clip.locale, clip.phrases, playing(samples), errors, &transcripts);
+            const auto detections = listen(levels[l], clip.phrases, playing(samples), errors, &transcripts);
             tally.cpuSeconds += cpuSeconds() - cpuBefore;
             tally.errors += static_cast<int>(errors.size());
             for (const auto& error : errors) {
@@ -339,6 +338,7 @@ QJsonObject runBenchmark(const BenchmarkOptions& options) {
     if (!options.condition.empty()) {
         std::erase_if(clips, [&](const Clip& clip) { return clip.condition != options.condition; });
     }
+    addPhrases(clips, options.addedPhrases);
     QJsonObject report{{"manifest", QString::fromStdString(options.manifest)},
                        {"realtime", options.listening.realtime}};
     std::shared_ptr<WhisperTranscriber> transcriber;

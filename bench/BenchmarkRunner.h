@@ -50,6 +50,9 @@ struct BenchmarkOptions {
     // Changes to every level's recogniser settings, in the order given.
     std::vector<std::function<void(PocketSphinxOptions&)>> overrides;
     std::optional<double> editsPerLetter; // the level's own unless given
+    // Listened for in every clip besides its own phrases ("민수" in the English corpus): listening
+    // in two languages at once.
+    std::vector<std::string> addedPhrases;
     // Each session's settings as far as the command line sets them; the levels add theirs.
     ListeningSettings listening;
 };

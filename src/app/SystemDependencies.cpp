@@ -17,9 +17,10 @@ AppModel::Dependencies makeSystemDependencies(const std::string& whisperModelPat
     dependencies.airPods = std::make_shared<AirPodsController>();
     dependencies.hotKeyController = std::make_unique<HotKeyController>();
     dependencies.permissions = std::make_shared<SystemPermissionService>();
-    dependencies.detectorFactory = [whisperModel](AppLocale locale, DetectionSensitivity sensitivity,
+    // The phrases choose the languages listened in, not the interface's language.
+    dependencies.detectorFactory = [whisperModel](AppLocale, DetectionSensitivity sensitivity,
                                                   const std::string& microphoneSource) {
-        return makeSystemWakePhraseListener(locale, sensitivity, microphoneSource, whisperModel);
+        return makeSystemWakePhraseListener(sensitivity, microphoneSource, whisperModel);
     };
     dependencies.keyMonitor = std::make_unique<ApplicationKeyEventMonitor>();
     dependencies.settings = std::make_unique<SettingsStore>();

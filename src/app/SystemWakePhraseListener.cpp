@@ -12,12 +12,12 @@ WakePhraseDetector::Platform systemListeningPlatform(DetectionSensitivity sensit
             std::make_shared<SystemPermissionService>()};
 }
 
-std::unique_ptr<WakePhraseListener> makeSystemWakePhraseListener(AppLocale locale, DetectionSensitivity sensitivity,
+std::unique_ptr<WakePhraseListener> makeSystemWakePhraseListener(DetectionSensitivity sensitivity,
                                                                  const std::string& microphoneSource,
                                                                  const std::shared_ptr<WhisperModel>& whisperModel) {
     // The model as it stands now: a session started while it loads listens with PocketSphinx alone.
     auto detector = std::make_unique<WakePhraseDetector>(
-        locale, systemListeningPlatform(sensitivity, whisperModel ? whisperModel->transcriber() : nullptr));
+        systemListeningPlatform(sensitivity, whisperModel ? whisperModel->transcriber() : nullptr));
     detector->useMicrophone(microphoneSource);
     // At every level: no call of the benchmark lacks it, and it removes the calls the recogniser
     // makes out of distant chatter (docs/benchmark.md, "Busy rooms").

@@ -9,9 +9,10 @@
 
 namespace harkwell {
 
-// The platform the application listens through: for "en-US", PocketSphinx proposing and Whisper
-// deciding with the settings of the sensitivity level, or PocketSphinx alone without a loaded
-// model (no recogniser for other locales); the sound server's microphones through libpulse, and
+// The platform the application listens through: the recognisers of the phrases' languages with the
+// settings of the sensitivity level (listeningRecognizerFactory: for English PocketSphinx proposing
+// and Whisper deciding, or PocketSphinx alone without a loaded model; for Korean Whisper alone with
+// a multilingual model); the sound server's microphones through libpulse, and
 // the desktop's permissions (always granted on Linux). Calls are reported only after near speech
 // (WakePhraseDetector::setRequiresNearSpeech).
 WakePhraseDetector::Platform systemListeningPlatform(DetectionSensitivity sensitivity,
@@ -21,10 +22,10 @@ WakePhraseDetector::Platform systemListeningPlatform(DetectionSensitivity sensit
 // QCoreApplication (or QApplication); results and errors come on its main thread.
 // Listens on microphoneSource (a sound server's source name), or on the built-in microphone when
 // it is empty. whisperModel is the process's accurate recogniser model (none: the basic recogniser
-// alone). At Low, a call is reported only when said as an address.
+// alone). At Low, a call is reported only when said as an address. Each phrase is listened for in
+// its own language, whatever the interface's.
 std::unique_ptr<WakePhraseListener>
-makeSystemWakePhraseListener(AppLocale locale, DetectionSensitivity sensitivity,
-                             const std::string& microphoneSource = {},
+makeSystemWakePhraseListener(DetectionSensitivity sensitivity, const std::string& microphoneSource = {},
                              const std::shared_ptr<WhisperModel>& whisperModel = nullptr);
 
 } // namespace harkwell

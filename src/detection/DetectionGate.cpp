@@ -1,39 +1,47 @@
 #include "detection/DetectionGate.h"
 
 #include "detection/AddressCue.h"
+#include "matching/PhraseLanguage.h"
 
+#include <algorithm>
+#include <iterator>
 #include <utility>
 
 namespace harkwell {
 
-DetectionGate::DetectionGate(AppLocale locale, std::shared_ptr<const Clock> clock)
-    : locale_(locale), clock_(std::move(clock)) {}
+DetectionGate::DetectionGate(std::shared_ptr<const Clock> clock) : clock_(std::move(clock)) {}
 
 void DetectionGate::reset(const std::vector<std::string>& phrases) {
-    phrases_ = normalizedWakePhrases(phrases);
+    const auto normalized = normalizedWakePhrases(phrases);
+    phrases_.clear();
+    std::copy_if(normalized.begin(), normalized.end(), std::back_inserter(phrases_),
+                 [](const std::string& phrase) { return listeningLanguageOf(phrase).has_value(); });
+    for (const AppLocale language : {AppLocale::english, AppLocale::korean}) {
+        streams_[language] = Stream();
+        streams_[language].phrases = phrasesHeardIn(normalized, language);
+    }
     lastDetectionAt_.reset();
-    lastMatchedTranscript_.clear();
-    recentMatchingText_.clear();
-    lastMatchingTextUpdatedAt_.reset();
 }
 
-std::optional<WakePhraseMatch> DetectionGate::hear(const std::string& transcript, bool heardNearSpeech,
-                                                   bool opensUtterance) {
+std::optional<WakePhraseMatch> DetectionGate::hear(const std::string& transcript, AppLocale language,
+                                                   bool heardNearSpeech, bool opensUtterance) {
     const auto now = clock_->now();
-    const auto update = incrementalTranscriptUpdate(lastMatchedTranscript_, transcript);
-    if (shouldResetRecentMatchingText(now)) {
-        recentMatchingText_.clear();
+    auto& stream = streams_[language];
+    const auto update = incrementalTranscriptUpdate(stream.lastMatchedTranscript, transcript);
+    if (stream.shouldResetRecentMatchingText(now)) {
+        stream.recentMatchingText.clear();
     }
-    recentMatchingText_ = applyingTranscriptUpdate(update, recentMatchingText_, phrases_);
+    stream.recentMatchingText = applyingTranscriptUpdate(update, stream.recentMatchingText, stream.phrases);
     if (!update.text().empty()) {
-        lastMatchingTextUpdatedAt_ = now;
+        stream.lastMatchingTextUpdatedAt = now;
     }
     // A phrase that ended the last transcript was said before a pause when the utterance ended
     // right there (the recogniser's empty transcript).
-    auto beforePause = std::exchange(matchBeforePause_, std::nullopt);
+    auto beforePause = std::exchange(stream.matchBeforePause, std::nullopt);
     const bool isAtPause = beforePause && transcript.empty();
-    auto match = isAtPause ? std::move(beforePause) : matchWakePhrases(recentMatchingText_, phrases_, locale_);
-    lastMatchedTranscript_ = transcript;
+    auto match =
+        isAtPause ? std::move(beforePause) : matchWakePhrases(stream.recentMatchingText, stream.phrases, language);
+    stream.lastMatchedTranscript = transcript;
     if (!match) {
         return std::nullopt;
     }
@@ -43,15 +51,15 @@ std::optional<WakePhraseMatch> DetectionGate::hear(const std::string& transcript
             cue.reset();
         }
         if (cue == AddressCue::beforePause) {
-            matchBeforePause_ = std::move(match);
+            stream.matchBeforePause = std::move(match);
             return std::nullopt;
         }
         if (!cue) {
             return std::nullopt;
         }
     }
-    recentMatchingText_.clear();
-    lastMatchingTextUpdatedAt_.reset();
+    stream.recentMatchingText.clear();
+    stream.lastMatchingTextUpdatedAt.reset();
     if (!heardNearSpeech || !canEmitDetection(now)) {
         return std::nullopt;
     }
@@ -59,11 +67,11 @@ std::optional<WakePhraseMatch> DetectionGate::hear(const std::string& transcript
     return match;
 }
 
-bool DetectionGate::shouldResetRecentMatchingText(Clock::TimePoint now) const {
-    if (recentMatchingText_.empty() || !lastMatchingTextUpdatedAt_) {
+bool DetectionGate::Stream::shouldResetRecentMatchingText(Clock::TimePoint now) const {
+    if (recentMatchingText.empty() || !lastMatchingTextUpdatedAt) {
         return false;
     }
-    return now - *lastMatchingTextUpdatedAt_ >= recentMatchingResetInterval;
+    return now - *lastMatchingTextUpdatedAt >= recentMatchingResetInterval;
 }
 
 bool DetectionGate::canEmitDetection(Clock::TimePoint now) const {

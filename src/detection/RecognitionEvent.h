@@ -1,6 +1,7 @@
 #pragma once
 
 #include "locale/AppError.h"
+#include "matching/AppLocale.h"
 
 #include <optional>
 #include <string>
@@ -14,6 +15,9 @@ struct RecognitionEvent {
     // Whether the transcript begins where the speaker began; false for a stretch cut from the
     // middle of someone's talk, whose first word opens nothing.
     bool opensUtterance = true;
+    // The language the transcript is in: it is matched against the phrases of that language, with
+    // that language's policy, as a stream of its own.
+    AppLocale language = AppLocale::english;
 };
 
 } // namespace harkwell

@@ -31,7 +31,7 @@ public:
     virtual void cancel() = 0;
 };
 
-// The on-device recogniser of one locale.
+// The on-device recogniser of one language or more.
 class SpeechRecognizer {
 public:
     // Receives every result (the full transcript so far) and every error, one at a time and in
@@ -42,6 +42,8 @@ public:
     // Whether recognition can be used now (its model can be read).
     virtual bool isAvailable() const = 0;
     virtual bool supportsOnDeviceRecognition() const = 0;
+    // The languages it hears, each once: its transcripts are in these.
+    virtual std::vector<AppLocale> languages() const = 0;
     // A request biased towards the contextual strings: each may be heard as written.
     virtual std::shared_ptr<RecognitionRequest> makeRequest(const std::vector<std::string>& contextualStrings) = 0;
     // Starts recognising a request made by this recogniser; results come before audio ends.
@@ -49,7 +51,9 @@ public:
                                                              ResultHandler handler) = 0;
 };
 
-// The recogniser for a locale, or none when no recogniser exists for it.
-using SpeechRecognizerFactory = std::function<std::unique_ptr<SpeechRecognizer>(AppLocale locale)>;
+// The recogniser for as many of the languages as can be heard (its languages() says which), or none
+// when none of them can.
+using SpeechRecognizerFactory =
+    std::function<std::unique_ptr<SpeechRecognizer>(const std::vector<AppLocale>& languages)>;
 
 } // namespace harkwell

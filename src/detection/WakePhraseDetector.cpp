@@ -2,6 +2,7 @@
 
 #include "core/HandOff.h"
 #include "core/Log.h"
+#include "matching/PhraseLanguage.h"
 #include "matching/WakePhraseMatching.h"
 
 #include <QStringList>
@@ -10,13 +11,32 @@
 
 namespace harkwell {
 
-WakePhraseDetector::WakePhraseDetector(AppLocale locale, Platform platform, std::shared_ptr<const Clock> clock)
-    : clock_(std::move(clock)), gate_(locale, clock_), captureDevices_(std::move(platform.captureDevices)),
-      permissions_(std::move(platform.permissions)), captureQueue_(std::make_unique<SerialQueue>("Harkwell.capture")) {
-    if (platform.speechRecognizers) {
-        speechRecognizer_ = platform.speechRecognizers(locale);
+namespace {
+
+// The phrases of the languages heard; the log tells which others are left out and why.
+std::vector<std::string> phrasesListenedFor(const std::vector<std::string>& phrases,
+                                            const std::vector<AppLocale>& heard) {
+    std::vector<std::string> listened;
+    for (const auto& phrase : phrases) {
+        const auto language = listeningLanguageOf(phrase);
+        if (!language) {
+            qCInfo(logDetection) << "Not listening for" << logged(phrase) << ": no recogniser knows its letters";
+        } else if (std::find(heard.begin(), heard.end(), *language) == heard.end()) {
+            qCInfo(logDetection) << "Not listening for" << logged(phrase) << ": nothing here hears"
+                                 << logged(language->rawValue());
+        } else {
+            listened.push_back(phrase);
+        }
     }
+    return listened;
 }
+
+} // namespace
+
+WakePhraseDetector::WakePhraseDetector(Platform platform, std::shared_ptr<const Clock> clock)
+    : clock_(std::move(clock)), gate_(clock_), speechRecognizers_(std::move(platform.speechRecognizers)),
+      captureDevices_(std::move(platform.captureDevices)), permissions_(std::move(platform.permissions)),
+      captureQueue_(std::make_unique<SerialQueue>("Harkwell.capture")) {}
 
 WakePhraseDetector::~WakePhraseDetector() {
     stop();
@@ -28,24 +48,35 @@ void WakePhraseDetector::start(const std::vector<std::string>& phrases, Detected
                                ErrorCallback onError, ListeningCallback onListening, NearSpeechCallback onNearSpeech) {
     // Starting again replaces what an earlier start set going, answers still on their way included.
     stop();
-    gate_.reset(phrases);
     onDetected_ = std::move(onDetected);
     onError_ = std::move(onError);
     onListening_ = std::move(onListening);
     onNearSpeech_ = std::move(onNearSpeech);
     session_ = std::make_unique<OwnerContext>();
-    QStringList phraseList;
+    auto languages = listeningLanguagesOf(phrases);
+    if (languages.empty()) {
+        languages.emplace_back(AppLocale::english); // nothing to hear yet: listening goes on as in English
+    }
+    prepareRecognizer(languages);
+    const auto heard = speechRecognizer_ ? speechRecognizer_->languages() : std::vector<AppLocale>();
+    gate_.reset(phrasesListenedFor(phrases, heard));
+    QStringList languageList, phraseList;
+    for (const auto language : heard) {
+        languageList.append(logged(language.rawValue()));
+    }
     for (const auto& phrase : gate_.phrases()) {
         phraseList.append(logged(phrase));
     }
-    qCInfo(logDetection) << "Listening in" << logged(gate_.locale().rawValue()) << "for" << phraseList;
+    qCInfo(logDetection) << "Listening in" << languageList.join(", ") << "for" << phraseList;
 
+    // Nothing heard: the first of the phrases' languages cannot be.
+    const auto language = heard.empty() ? languages.front() : heard.front();
     if (!speechRecognizer_ || !speechRecognizer_->isAvailable()) {
-        reportError(AppError::speechUnavailable(gate_.locale()));
+        reportError(AppError::speechUnavailable(language));
         return;
     }
     if (!speechRecognizer_->supportsOnDeviceRecognition()) {
-        reportError(AppError::onDeviceSpeechUnavailable(gate_.locale()));
+        reportError(AppError::onDeviceSpeechUnavailable(language));
         return;
     }
     requestSpeechAuthorization([this](bool granted) {
@@ -55,6 +86,14 @@ void WakePhraseDetector::start(const std::vector<std::string>& phrases, Detected
         }
         requestMicrophoneAccess();
     });
+}
+
+void WakePhraseDetector::prepareRecognizer(const std::vector<AppLocale>& languages) {
+    if (recognizerLanguages_ == languages) {
+        return;
+    }
+    recognizerLanguages_ = languages;
+    speechRecognizer_ = speechRecognizers_ ? speechRecognizers_(languages) : nullptr;
 }
 
 void WakePhraseDetector::stop() {
@@ -80,17 +119,24 @@ void WakePhraseDetector::requestMicrophoneAccess() {
             reportError(AppError::permissionDenied("Microphone"));
             return;
         }
+        // Each language's phrases with their accepted forms in it.
+        std::vector<std::string> contextualStrings;
+        for (const auto language : speechRecognizer_->languages()) {
+            const auto strings = wakePhraseContextualStrings(phrasesHeardIn(gate_.phrases(), language), language);
+            contextualStrings.insert(contextualStrings.end(), strings.begin(), strings.end());
+        }
         captureQueue_->async([this, session = session_->handle(), source = microphoneSource_,
-                              contextualStrings = wakePhraseContextualStrings(gate_.phrases(), gate_.locale())] {
+                              recognizer = speechRecognizer_, contextualStrings = std::move(contextualStrings)] {
             // A session stopped meanwhile starts nothing.
             if (session.isAlive()) {
-                startCapture(session, source, contextualStrings);
+                startCapture(session, source, recognizer, contextualStrings);
             }
         });
     }));
 }
 
 void WakePhraseDetector::startCapture(const OwnerContext::Handle& session, const std::string& source,
+                                      std::shared_ptr<SpeechRecognizer> recognizer,
                                       const std::vector<std::string>& contextualStrings) {
     // What an earlier session left is gone before this one begins.
     endCapture();
@@ -120,9 +166,10 @@ void WakePhraseDetector::startCapture(const OwnerContext::Handle& session, const
         report(error);
         return;
     }
-    capture->request = speechRecognizer_->makeRequest(contextualStrings);
+    capture->recognizer = std::move(recognizer);
+    capture->request = capture->recognizer->makeRequest(contextualStrings);
     // Results come on the recogniser's own threads; those of a stopped session are dropped.
-    capture->task = speechRecognizer_->recognitionTask(
+    capture->task = capture->recognizer->recognitionTask(
         capture->request, session.bind<const RecognitionEvent&>(
                               [this](const RecognitionEvent& event) { handleRecognitionEvent(event); }));
     // The capture's callbacks hold it weakly: what a capture that has gone still sends is dropped.
@@ -203,7 +250,7 @@ void WakePhraseDetector::handleRecognitionEvent(const RecognitionEvent& event) {
             nearSpeechLookBack.count() * NearSpeechWatch::sampleRate / 1000 / NearSpeechWatch::frameSamples);
         const bool heardNearSpeech =
             !requiresNearSpeech_ || framesSinceNearSpeech_.load(std::memory_order_relaxed) <= lookBackFrames;
-        if (const auto match = gate_.hear(*event.transcript, heardNearSpeech, event.opensUtterance)) {
+        if (const auto match = gate_.hear(*event.transcript, event.language, heardNearSpeech, event.opensUtterance)) {
             qCInfo(logDetection) << "Detected" << logged(match->targetPhrase) << "in the window"
                                  << logged(match->matchedText) << "as" << logged(match->matchedForm);
             if (onDetected_) {

@@ -22,10 +22,13 @@
 
 namespace harkwell {
 
-// Listens for call phrases: checks that on-device recognition exists for the locale, asks for the
-// speech and microphone permissions, streams the chosen or built-in microphone into a recognition request
-// and turns the recogniser's results into call detections through a DetectionGate (at most one
-// reported detection per cooldown, and a recent-text window that goes stale after a pause). The
+// Listens for call phrases, each in its own language (listeningLanguageOf: Hangul phrases in Korean,
+// Latin ones in English), whatever the interface's: checks that on-device recognition exists for
+// at least one of the phrases' languages (the phrases of the others, and those of no language,
+// are not listened for, and the log says so), asks for the speech and microphone permissions,
+// streams the chosen or built-in microphone into a recognition request and turns the recogniser's
+// results into call detections through a DetectionGate (at most one reported detection per
+// cooldown, and a recent-text window per language that goes stale after a pause). The
 // same audio goes through a NearSpeechWatch, which tells when someone speaks near the microphone;
 // when asked to, the detector reports a call only if someone did in the last `nearSpeechLookBack`
 // of audio, so that a phrase the recogniser makes out of distant chatter is not taken for a call.
@@ -51,14 +54,16 @@ public:
         std::shared_ptr<PermissionService> permissions;
     };
 
-    WakePhraseDetector(AppLocale locale, Platform platform,
-                       std::shared_ptr<const Clock> clock = std::make_shared<SteadyClock>());
+    explicit WakePhraseDetector(Platform platform,
+                                std::shared_ptr<const Clock> clock = std::make_shared<SteadyClock>());
     // Stops, then waits for capture and recognition to end.
     ~WakePhraseDetector() override;
     WakePhraseDetector(const WakePhraseDetector&) = delete;
     WakePhraseDetector& operator=(const WakePhraseDetector&) = delete;
 
-    // Takes the phrases and the callbacks, clears the session state and starts listening.
+    // Takes the phrases and the callbacks, clears the session state and starts listening. The
+    // recogniser is asked of the platform for the phrases' languages (English when no phrase has
+    // one), again only when they change.
     // Start-up failures reach onError; of the capture's failures, the first of a session does.
     // onListening, when given, hears when audio first arrives; near speech reaches onNearSpeech on
     // the main thread, at most twice a second.
@@ -78,7 +83,6 @@ public:
     // are read on the capture queue.
     void useMicrophone(std::string sourceId) { microphoneSource_ = std::move(sourceId); }
 
-    AppLocale locale() const { return gate_.locale(); }
     // A call is reported only when said as an address (DetectionGate::setRequiresAddress).
     void setRequiresAddress(bool requiresAddress) { gate_.setRequiresAddress(requiresAddress); }
     // A call is reported only when someone spoke near the microphone within the last
@@ -88,6 +92,7 @@ public:
 private:
     // What one session's capture holds; made, used and destroyed on the capture queue.
     struct Capture {
+        std::shared_ptr<SpeechRecognizer> recognizer; // outlives its task
         std::unique_ptr<AudioCaptureSession> session;
         std::shared_ptr<RecognitionRequest> request;
         std::unique_ptr<RecognitionTask> task;
@@ -104,7 +109,9 @@ private:
     // On the capture queue: the microphone for the session's choice among the sound server's
     // inputs, opened; the recognition of its audio; capture started.
     void startCapture(const OwnerContext::Handle& session, const std::string& source,
-                      const std::vector<std::string>& contextualStrings);
+                      std::shared_ptr<SpeechRecognizer> recognizer, const std::vector<std::string>& contextualStrings);
+    // The recogniser for the languages, made when they differ from the last start's.
+    void prepareRecognizer(const std::vector<AppLocale>& languages);
     // From any thread: the first failure of the capture (the watchdog's finding included) reaches
     // onError, while the capture and its session live.
     void failCapture(std::weak_ptr<Capture> capture, OwnerContext::Handle session, const Error& error);
@@ -112,7 +119,9 @@ private:
 
     const std::shared_ptr<const Clock> clock_;
     DetectionGate gate_;
-    std::unique_ptr<SpeechRecognizer> speechRecognizer_;
+    SpeechRecognizerFactory speechRecognizers_;
+    std::optional<std::vector<AppLocale>> recognizerLanguages_; // what speechRecognizer_ was asked for
+    std::shared_ptr<SpeechRecognizer> speechRecognizer_;
     std::shared_ptr<AudioCaptureDevices> captureDevices_;
     std::shared_ptr<PermissionService> permissions_;
     std::string microphoneSource_;

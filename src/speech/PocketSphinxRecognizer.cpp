@@ -11,6 +11,7 @@
 #include <sphinxbase/logmath.h>
 #include <sphinxbase/ngram_model.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <fstream>
 #include <map>
@@ -382,13 +383,15 @@ std::unique_ptr<RecognitionTask> PocketSphinxRecognizer::recognitionTask(std::sh
 }
 
 std::unique_ptr<SpeechRecognizer> makeSpeechRecognizer(AppLocale locale) {
-    return speechRecognizerFactory(DetectionSensitivity::medium)(locale);
+    return speechRecognizerFactory(DetectionSensitivity::medium)({locale});
 }
 
 SpeechRecognizerFactory speechRecognizerFactory(DetectionSensitivity sensitivity) {
-    return [options = pocketSphinxOptionsFor(sensitivity)](AppLocale locale) -> std::unique_ptr<SpeechRecognizer> {
-        if (locale == AppLocale::english) {
-            return std::make_unique<PocketSphinxRecognizer>(locale, PocketSphinxModel::englishUS(), options);
+    return [options = pocketSphinxOptionsFor(sensitivity)](
+               const std::vector<AppLocale>& languages) -> std::unique_ptr<SpeechRecognizer> {
+        if (std::find(languages.begin(), languages.end(), AppLocale::english) != languages.end()) {
+            return std::make_unique<PocketSphinxRecognizer>(AppLocale::english, PocketSphinxModel::englishUS(),
+                                                            options);
         }
         return nullptr;
     };

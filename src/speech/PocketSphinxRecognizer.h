@@ -34,6 +34,7 @@ public:
 
     bool isAvailable() const override;
     bool supportsOnDeviceRecognition() const override { return true; }
+    std::vector<AppLocale> languages() const override { return {locale_}; }
     std::shared_ptr<RecognitionRequest> makeRequest(const std::vector<std::string>& contextualStrings) override;
     std::unique_ptr<RecognitionTask> recognitionTask(std::shared_ptr<RecognitionRequest> request,
                                                      ResultHandler handler) override;
@@ -45,7 +46,8 @@ private:
 };
 
 // The recogniser for a locale: PocketSphinx's US English model for English; none for Korean, for
-// which no model ships. The first at medium sensitivity; the factory's at the level given.
+// which no model ships. The first at medium sensitivity; the factory's at the level given, for
+// English when it is among the languages asked for.
 std::unique_ptr<SpeechRecognizer> makeSpeechRecognizer(AppLocale locale);
 SpeechRecognizerFactory speechRecognizerFactory(DetectionSensitivity sensitivity);
 

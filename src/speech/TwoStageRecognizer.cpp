@@ -3,6 +3,7 @@
 #include "core/HandOff.h"
 #include "core/Log.h"
 #include "detection/NearSpeechWatch.h"
+#include "matching/PhraseLanguage.h"
 #include "matching/WakePhraseMatching.h"
 #include "speech/PocketSphinxRecognizer.h"
 #include "speech/WhisperTranscripts.h"
@@ -13,6 +14,7 @@
 #include <atomic>
 #include <chrono>
 #include <deque>
+#include <iterator>
 #include <optional>
 #include <pthread.h>
 #include <thread>
@@ -44,8 +46,9 @@ class TwoStageRequest final : public RecognitionRequest {
 public:
     TwoStageRequest(std::vector<std::string> callPhrases, std::shared_ptr<RecognitionRequest> basicRequest,
                     const TwoStageRecognizer::Options& options)
-        : phrases(std::move(callPhrases)), basic(std::move(basicRequest)), queue(options.queueCapacity),
-          planner_(options.windows), waitForTranscription_(options.waitForTranscription) {
+        : phrases(std::move(callPhrases)), basicPhrases(phrasesHeardIn(phrases, AppLocale::english)),
+          basic(std::move(basicRequest)), queue(options.queueCapacity), planner_(options.windows),
+          waitForTranscription_(options.waitForTranscription) {
         frame_.reserve(NearSpeechWatch::frameSamples);
     }
 
@@ -109,6 +112,7 @@ public:
     }
 
     const std::vector<std::string> phrases;
+    const std::vector<std::string> basicPhrases; // those the basic recogniser hears: the English ones
     const std::shared_ptr<RecognitionRequest> basic;
     // Whether the basic recogniser's utterance going on was proposed (on the basic recogniser's
     // thread only, where its results come one at a time).
@@ -127,22 +131,26 @@ private:
 
 class TwoStageTask final : public RecognitionTask {
 public:
-    TwoStageTask(AppLocale locale, std::shared_ptr<TwoStageRequest> request, SpeechRecognizer::ResultHandler handler,
-                 SpeechRecognizer* basic, std::shared_ptr<WhisperTranscriber> transcriber,
-                 const TwoStageRecognizer::Options& options)
-        : locale_(locale), request_(std::move(request)), handler_(std::move(handler)),
-          transcriber_(std::move(transcriber)), options_(options) {
+    TwoStageTask(const std::vector<AppLocale>& languages, std::shared_ptr<TwoStageRequest> request,
+                 SpeechRecognizer::ResultHandler handler, SpeechRecognizer* basic,
+                 std::shared_ptr<WhisperTranscriber> transcriber, const TwoStageRecognizer::Options& options)
+        : request_(std::move(request)), handler_(std::move(handler)), transcriber_(std::move(transcriber)),
+          options_(options) {
+        for (const auto language : languages) {
+            streams_.push_back(makeStream(language));
+        }
         if (basic && request_->basic) {
             // Candidates only: the basic recogniser's transcripts never reach the handler, its
             // errors do.
             basicTask_ = basic->recognitionTask(
-                request_->basic, [request = request_, handler = handler_, locale](const RecognitionEvent& event) {
+                request_->basic, [request = request_, handler = handler_](const RecognitionEvent& event) {
                     if (event.error) {
                         handler(event);
                     } else if (event.transcript && event.transcript->empty()) {
                         request->hasProposed = false; // the utterance ended
                     } else if (event.transcript && !request->hasProposed) {
-                        if (const auto match = matchWakePhrases(*event.transcript, request->phrases, locale)) {
+                        if (const auto match =
+                                matchWakePhrases(*event.transcript, request->basicPhrases, AppLocale::english)) {
                             // Once an utterance: its later transcripts only add words after the phrase.
                             request->hasProposed = true;
                             qCDebug(logSpeech)
@@ -168,20 +176,46 @@ public:
     }
 
 private:
-    void run() {
-        pthread_setname_np(pthread_self(), "Harkwell.whisper");
+    // The last windows transcribed in a language (on the Whisper thread only), and whether each
+    // gave a call.
+    struct Heard {
+        AudioWindow window;
+        WhisperTranscriber::Result result;
+        bool tookCall = false;
+        int promptedPhrase = -1; // the phrase Whisper wrote with the prompt
+    };
+    static constexpr std::size_t recentTranscripts = 3;
+
+    // What Whisper hears in one language: each window near speech is transcribed in every language
+    // listened in, each with the phrases of its own in the prompt.
+    struct Stream {
+        AppLocale language;
+        std::vector<std::string> phrases;   // the request's texts in the language
+        std::vector<std::string> callForms; // the phrases and their accepted forms: what a call says
         WhisperTranscriber::Options options;
-        options.language = locale_ == AppLocale::korean ? "ko" : "en";
+        std::deque<Heard> recent;
+    };
+
+    Stream makeStream(AppLocale language) const {
+        Stream stream{language, phrasesHeardIn(request_->phrases, language), {}, {}, {}};
+        const auto phrases = phrasesAmong(stream.phrases, language);
+        stream.callForms = wakePhraseContextualStrings(phrases, language);
+        stream.options.language = language == AppLocale::korean ? "ko" : "en";
         switch (options_.prompt) {
         case TwoStageRecognizer::Options::Prompt::none:
             break;
         case TwoStageRecognizer::Options::Prompt::phrases:
-            options.prompt = whisperPrompt(phrasesAmong(request_->phrases, locale_));
+            stream.options.prompt = whisperPrompt(phrases);
             break;
         case TwoStageRecognizer::Options::Prompt::acceptedForms:
-            options.prompt = whisperPrompt(callForms_);
+            stream.options.prompt = whisperPrompt(stream.callForms);
             break;
         }
+        return stream;
+    }
+
+    void run() {
+        pthread_setname_np(pthread_self(), "Harkwell.whisper");
         std::uint64_t droppedBefore = 0;
         while (const auto window = request_->queue.pop()) {
             if (const auto dropped = request_->queue.dropped(); dropped != droppedBefore) {
@@ -189,51 +223,67 @@ private:
                                   << dropped << "in this session";
                 droppedBefore = dropped;
             }
-            if (window->proposedPhrase >= 0 && callInRecentTranscript(*window)) {
-                continue;
+            for (auto& stream : streams_) {
+                if (!hear(stream, *window)) {
+                    return;
+                }
             }
-            if (std::any_of(recent_.begin(), recent_.end(), [&](const Heard& heard) {
-                    return heard.window.begin == window->begin && heard.window.end == window->end;
-                })) {
-                continue; // transcribed already: read again above for the phrase proposed
-            }
-            const auto audio = request_->history.samples(*window);
-            if (audio.empty()) {
-                continue;
-            }
-            const auto started = std::chrono::steady_clock::now();
-            const auto heard = transcribe(audio, options);
-            if (!heard) {
-                return;
-            }
-            const auto took =
-                std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
-            qCDebug(logSpeech).nospace() << "Whisper heard " << QString::fromStdString(heard->text).trimmed() << " in "
-                                         << audio.size() / 16 << " ms of audio (no speech "
-                                         << heard->noSpeechProbability << ") in " << took.count() << " ms";
-            recent_.push_back({*window, *heard, false});
-            if (recent_.size() > recentTranscripts) {
-                recent_.pop_front();
-            }
-            auto& last = recent_.back();
-            if (!isHeardSpeech(last.result)) {
-                continue;
-            }
-            const auto text = spelledAsProposed(last.result.text, *window);
-            if (!options.prompt.empty() && !heardWithoutPrompt(text, audio, *window, options)) {
-                continue;
-            }
-            last.tookCall = callIn(text).has_value();
-            deliverTranscript(text, *window);
         }
+    }
+
+    // Transcribes the window in the stream's language and passes on what it heard; false once a
+    // failed transcription has been reported.
+    bool hear(Stream& stream, const AudioWindow& window) {
+        if (window.proposedPhrase >= 0 &&
+            listeningLanguageOf(request_->normalizedPhrase(window.proposedPhrase)) != stream.language) {
+            return true; // a proposal for a phrase of another language
+        }
+        if (window.proposedPhrase >= 0 && callInRecentTranscript(stream, window)) {
+            return true;
+        }
+        if (std::any_of(stream.recent.begin(), stream.recent.end(), [&](const Heard& heard) {
+                return heard.window.begin == window.begin && heard.window.end == window.end;
+            })) {
+            return true; // transcribed already: read again above for the phrase proposed
+        }
+        const auto audio = request_->history.samples(window);
+        if (audio.empty()) {
+            return true;
+        }
+        const auto started = std::chrono::steady_clock::now();
+        const auto heard = transcribe(audio, stream.options);
+        if (!heard) {
+            return false;
+        }
+        const auto took =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+        qCDebug(logSpeech).nospace() << "Whisper heard " << QString::fromStdString(heard->text).trimmed() << " in "
+                                     << audio.size() / 16 << " ms of audio in " << stream.options.language.c_str()
+                                     << " (no speech " << heard->noSpeechProbability << ") in " << took.count()
+                                     << " ms";
+        stream.recent.push_back({window, *heard, false});
+        if (stream.recent.size() > recentTranscripts) {
+            stream.recent.pop_front();
+        }
+        auto& last = stream.recent.back();
+        if (!isHeardSpeech(stream, last.result)) {
+            return true;
+        }
+        const auto text = spelledAsProposed(stream, last.result.text, window);
+        if (!stream.options.prompt.empty() && !heardWithoutPrompt(stream, text, audio, window)) {
+            return true;
+        }
+        last.tookCall = callIn(stream, text).has_value();
+        deliverTranscript(stream.language, text, window);
+        return true;
     }
 
     // The call the matching hears in the transcript as it arrives word by word: in Korean a phrase
     // followed by a lone syllable is no call in the whole transcript ("서연, 핵, 오"), but it is in
     // the words up to it.
-    std::optional<WakePhraseMatch> callIn(const std::string& transcript) const {
+    static std::optional<WakePhraseMatch> callIn(const Stream& stream, const std::string& transcript) {
         for (const auto& partial : growingTranscripts(transcript)) {
-            if (auto match = matchWakePhrases(partial, request_->phrases, locale_)) {
+            if (auto match = matchWakePhrases(partial, stream.phrases, stream.language)) {
                 return match;
             }
         }
@@ -241,11 +291,11 @@ private:
     }
 
     // Whisper's transcript is speech, not its guess at silence nor its prompt written out.
-    bool isHeardSpeech(const WhisperTranscriber::Result& result) const {
+    bool isHeardSpeech(const Stream& stream, const WhisperTranscriber::Result& result) const {
         if (result.noSpeechProbability > options_.noSpeechThreshold) {
             return false;
         }
-        if (echoesThePrompt(result.text, callForms_)) {
+        if (echoesThePrompt(result.text, stream.callForms)) {
             qCDebug(logSpeech) << "Dropped: Whisper repeated its prompt";
             return false;
         }
@@ -256,40 +306,41 @@ private:
     // call reads as that call when Whisper wrote the phrase there, or its own spelling of it (the
     // proposal often comes after Whisper has transcribed the audio, and the window cut for it may
     // catch less of the name than one before).
-    bool callInRecentTranscript(const AudioWindow& proposal) {
-        for (auto heard = recent_.rbegin(); heard != recent_.rend(); ++heard) {
+    bool callInRecentTranscript(Stream& stream, const AudioWindow& proposal) {
+        for (auto heard = stream.recent.rbegin(); heard != stream.recent.rend(); ++heard) {
             const bool overlaps = heard->window.end > proposal.begin && heard->window.begin < proposal.end;
-            if (heard->tookCall || !overlaps || !isHeardSpeech(heard->result)) {
+            if (heard->tookCall || !overlaps || !isHeardSpeech(stream, heard->result)) {
                 continue;
             }
-            const auto text = spelledAsProposed(heard->result.text, proposal);
-            const auto match = callIn(text);
+            const auto text = spelledAsProposed(stream, heard->result.text, proposal);
+            const auto match = callIn(stream, text);
             if (match && request_->indexOf(match->targetPhrase) == proposal.proposedPhrase) {
                 qCDebug(logSpeech) << "Taken: the basic recogniser proposed"
                                    << QString::fromStdString(match->targetPhrase) << "for audio Whisper wrote as"
                                    << QString::fromStdString(text).trimmed();
                 heard->tookCall = true;
-                deliverTranscript(text, heard->window);
+                deliverTranscript(stream.language, text, heard->window);
                 return true;
             }
         }
         return false;
     }
 
-    void deliverTranscript(const std::string& text, const AudioWindow& window) {
+    void deliverTranscript(AppLocale language, const std::string& text, const AudioWindow& window) {
         for (auto& partial : growingTranscripts(text)) {
-            deliver({std::move(partial), std::nullopt, window.opensUtterance});
+            deliver({std::move(partial), std::nullopt, window.opensUtterance, language});
         }
         if (window.endsUtterance) {
-            deliver({std::string(), std::nullopt}); // where the speaker stopped: a pause
+            deliver({std::string(), std::nullopt, true, language}); // where the speaker stopped: a pause
         }
     }
 
     // The transcript, with a name that Whisper spelt its own way ("Shobhan") written as the phrase
     // the basic recogniser heard in this window ("Siobhan"): two recognisers agree on the call
     // even where the prompt did not get the spelling across.
-    std::string spelledAsProposed(const std::string& transcript, const AudioWindow& window) const {
-        if (window.proposedPhrase < 0 || callIn(transcript)) {
+    std::string spelledAsProposed(const Stream& stream, const std::string& transcript,
+                                  const AudioWindow& window) const {
+        if (window.proposedPhrase < 0 || callIn(stream, transcript)) {
             return transcript;
         }
         const auto& phrase = request_->normalizedPhrase(window.proposedPhrase);
@@ -309,9 +360,9 @@ private:
     // cannot make out the words. The basic recogniser having heard the same phrase in this audio
     // is enough, and where the level allows, Whisper having written it in a window before over
     // some of the same audio; otherwise Whisper must hear something like it without the prompt.
-    bool heardWithoutPrompt(const std::string& transcript, const std::vector<float>& audio, const AudioWindow& window,
-                            const WhisperTranscriber::Options& options) {
-        const auto match = callIn(transcript);
+    bool heardWithoutPrompt(Stream& stream, const std::string& transcript, const std::vector<float>& audio,
+                            const AudioWindow& window) {
+        const auto match = callIn(stream, transcript);
         if (!match) {
             return true;
         }
@@ -321,24 +372,24 @@ private:
             return true;
         }
         const int phrase = request_->indexOf(match->targetPhrase);
-        recent_.back().promptedPhrase = phrase;
-        for (std::size_t i = 0; options_.promptedTwiceSuffices && i + 1 < recent_.size(); ++i) {
-            const auto& other = recent_[i];
+        stream.recent.back().promptedPhrase = phrase;
+        for (std::size_t i = 0; options_.promptedTwiceSuffices && i + 1 < stream.recent.size(); ++i) {
+            const auto& other = stream.recent[i];
             if (other.promptedPhrase == phrase && other.window.end > window.begin && other.window.begin < window.end) {
                 qCDebug(logSpeech) << "Taken: Whisper wrote" << QString::fromStdString(match->targetPhrase)
                                    << "in the window before too";
                 return true;
             }
         }
-        auto unprompted = options;
+        auto unprompted = stream.options;
         unprompted.prompt.clear();
         const auto heardAlone = transcribe(audio, unprompted);
         if (!heardAlone) {
             return false;
         }
-        const bool alike =
-            soundsLike(locale_ == AppLocale::korean ? withFormSuffixesApart(heardAlone->text) : heardAlone->text,
-                       match->targetPhrase, options_.editsPerLetter);
+        const bool alike = soundsLike(stream.language == AppLocale::korean ? withFormSuffixesApart(heardAlone->text)
+                                                                           : heardAlone->text,
+                                      match->targetPhrase, options_.editsPerLetter);
         qCDebug(logSpeech) << (alike ? "Taken:" : "Dropped:") << "without the prompt Whisper heard"
                            << QString::fromStdString(heardAlone->text).trimmed();
         return alike;
@@ -367,38 +418,28 @@ private:
         }
     }
 
-    const AppLocale locale_;
     const std::shared_ptr<TwoStageRequest> request_;
     const SpeechRecognizer::ResultHandler handler_;
     const std::shared_ptr<WhisperTranscriber> transcriber_;
     const TwoStageRecognizer::Options options_;
-    // The phrases and their accepted forms in the locale: what a call says.
-    const std::vector<std::string> callForms_ =
-        wakePhraseContextualStrings(phrasesAmong(request_->phrases, locale_), locale_);
+    std::vector<Stream> streams_; // on the Whisper thread once it runs
     std::unique_ptr<RecognitionTask> basicTask_;
-    // The last windows transcribed (on the Whisper thread only), and whether each gave a call.
-    struct Heard {
-        AudioWindow window;
-        WhisperTranscriber::Result result;
-        bool tookCall = false;
-        int promptedPhrase = -1; // the phrase Whisper wrote with the prompt
-    };
-    static constexpr std::size_t recentTranscripts = 3;
-    std::deque<Heard> recent_;
     std::thread worker_;
 };
 
 } // namespace
 
-TwoStageRecognizer::TwoStageRecognizer(AppLocale locale, std::unique_ptr<SpeechRecognizer> basic,
+TwoStageRecognizer::TwoStageRecognizer(std::vector<AppLocale> languages, std::unique_ptr<SpeechRecognizer> basic,
                                        std::shared_ptr<WhisperTranscriber> transcriber, Options options)
-    : locale_(locale), basic_(std::move(basic)), transcriber_(std::move(transcriber)), options_(options) {}
+    : languages_(std::move(languages)), basic_(std::move(basic)), transcriber_(std::move(transcriber)),
+      options_(options) {}
 
 bool TwoStageRecognizer::isAvailable() const { return transcriber_ && (!basic_ || basic_->isAvailable()); }
 
 std::shared_ptr<RecognitionRequest> TwoStageRecognizer::makeRequest(const std::vector<std::string>& contextualStrings) {
-    return std::make_shared<TwoStageRequest>(contextualStrings,
-                                             basic_ ? basic_->makeRequest(contextualStrings) : nullptr, options_);
+    return std::make_shared<TwoStageRequest>(
+        contextualStrings,
+        basic_ ? basic_->makeRequest(phrasesHeardIn(contextualStrings, AppLocale::english)) : nullptr, options_);
 }
 
 std::unique_ptr<RecognitionTask> TwoStageRecognizer::recognitionTask(std::shared_ptr<RecognitionRequest> request,
@@ -407,7 +448,7 @@ std::unique_ptr<RecognitionTask> TwoStageRecognizer::recognitionTask(std::shared
     if (!ours) {
         return nullptr;
     }
-    return std::make_unique<TwoStageTask>(locale_, std::move(ours), std::move(handler), basic_.get(), transcriber_,
+    return std::make_unique<TwoStageTask>(languages_, std::move(ours), std::move(handler), basic_.get(), transcriber_,
                                           options_);
 }
 
@@ -428,24 +469,32 @@ SpeechRecognizerFactory listeningRecognizerFactory(DetectionSensitivity sensitiv
                                       choice);
 }
 
+bool canListenIn(AppLocale language, bool isMultilingualModelLoaded, RecognizerChoice choice) {
+    // PocketSphinx hears English, with or without Whisper; only Whisper hears Korean.
+    return language == AppLocale::english || (isMultilingualModelLoaded && choice != RecognizerChoice::pocketSphinx);
+}
+
 SpeechRecognizerFactory listeningRecognizerFactory(PocketSphinxOptions basic, TwoStageRecognizer::Options accurate,
                                                    const std::shared_ptr<WhisperTranscriber>& transcriber,
                                                    RecognizerChoice choice) {
-    return [=](AppLocale locale) -> std::unique_ptr<SpeechRecognizer> {
-        if (locale == AppLocale::korean) {
-            if (!transcriber || !transcriber->isMultilingual() || choice == RecognizerChoice::pocketSphinx) {
-                return nullptr;
-            }
-            return std::make_unique<TwoStageRecognizer>(locale, nullptr, transcriber, accurate);
+    return [=](const std::vector<AppLocale>& languages) -> std::unique_ptr<SpeechRecognizer> {
+        std::vector<AppLocale> heard;
+        std::copy_if(languages.begin(), languages.end(), std::back_inserter(heard), [&](AppLocale language) {
+            return canListenIn(language, transcriber && transcriber->isMultilingual(), choice);
+        });
+        if (heard.empty()) {
+            return nullptr;
         }
-        auto pocketSphinx = std::make_unique<PocketSphinxRecognizer>(locale, PocketSphinxModel::englishUS(), basic);
+        const auto pocketSphinx = [&] {
+            return std::make_unique<PocketSphinxRecognizer>(AppLocale::english, PocketSphinxModel::englishUS(), basic);
+        };
         if (!transcriber || choice == RecognizerChoice::pocketSphinx) {
-            return pocketSphinx;
+            return pocketSphinx(); // English alone: Korean needs Whisper
         }
-        if (choice == RecognizerChoice::whisper) {
-            pocketSphinx.reset();
-        }
-        return std::make_unique<TwoStageRecognizer>(locale, std::move(pocketSphinx), transcriber, accurate);
+        const bool hearsEnglish = std::find(heard.begin(), heard.end(), AppLocale::english) != heard.end();
+        return std::make_unique<TwoStageRecognizer>(
+            std::move(heard), hearsEnglish && choice == RecognizerChoice::both ? pocketSphinx() : nullptr, transcriber,
+            accurate);
     };
 }
 

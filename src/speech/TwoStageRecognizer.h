@@ -17,12 +17,15 @@ namespace harkwell {
 // Whisper alone (on near speech only), or both: PocketSphinx proposes, Whisper decides.
 enum class RecognizerChoice { pocketSphinx, whisper, both };
 
-// Listening with the accurate recogniser. The audio goes to the basic recogniser (when there is
-// one) and into a short history. Whisper transcribes windows of that history: the speech near the
-// microphone, as it goes on and when it ends (WhisperWindowPlanner), and the last seconds at once
-// whenever the basic recogniser's transcript holds a call phrase. Only Whisper's transcripts reach
-// the handler, each followed by the empty transcript that ends an utterance, so the matching
-// policy decides on them; the basic recogniser's own transcripts serve only as candidates.
+// Listening with the accurate recogniser, in one language or more. The audio goes to the basic
+// recogniser (when there is one: it hears the English phrases) and into a short history. Whisper
+// transcribes windows of that history: the speech near the microphone, as it goes on and when it
+// ends (WhisperWindowPlanner), in every language listened in, each with its own phrases in the
+// prompt (two transcriptions a window for two languages); and the last seconds at once whenever
+// the basic recogniser's transcript holds a call phrase, in English only. Only Whisper's
+// transcripts reach the handler, each tagged with its language and followed by the empty
+// transcript that ends an utterance in it, so the matching policy of that language decides on
+// them; the basic recogniser's own transcripts serve only as candidates.
 //
 // Whisper runs on a thread of its own ("Harkwell.whisper"), never on the capture thread, and
 // takes its windows from a bounded queue: under load the oldest are dropped and counted in the log.
@@ -51,21 +54,23 @@ public:
         bool waitForTranscription = false;
     };
 
-    // basic may be null: Whisper alone. The transcriber must be loaded.
-    TwoStageRecognizer(AppLocale locale, std::unique_ptr<SpeechRecognizer> basic,
+    // basic may be null: Whisper alone; when given, it hears English, one of the languages. The
+    // transcriber must be loaded, and multilingual for a language other than English.
+    TwoStageRecognizer(std::vector<AppLocale> languages, std::unique_ptr<SpeechRecognizer> basic,
                        std::shared_ptr<WhisperTranscriber> transcriber, Options options);
-    TwoStageRecognizer(AppLocale locale, std::unique_ptr<SpeechRecognizer> basic,
+    TwoStageRecognizer(std::vector<AppLocale> languages, std::unique_ptr<SpeechRecognizer> basic,
                        std::shared_ptr<WhisperTranscriber> transcriber)
-        : TwoStageRecognizer(locale, std::move(basic), std::move(transcriber), Options()) {}
+        : TwoStageRecognizer(std::move(languages), std::move(basic), std::move(transcriber), Options()) {}
 
     bool isAvailable() const override;
     bool supportsOnDeviceRecognition() const override { return true; }
+    std::vector<AppLocale> languages() const override { return languages_; }
     std::shared_ptr<RecognitionRequest> makeRequest(const std::vector<std::string>& contextualStrings) override;
     std::unique_ptr<RecognitionTask> recognitionTask(std::shared_ptr<RecognitionRequest> request,
                                                      ResultHandler handler) override;
 
 private:
-    AppLocale locale_;
+    std::vector<AppLocale> languages_;
     std::unique_ptr<SpeechRecognizer> basic_;
     std::shared_ptr<WhisperTranscriber> transcriber_;
     Options options_;
@@ -74,10 +79,15 @@ private:
 // The accurate stage's settings for a sensitivity level.
 TwoStageRecognizer::Options twoStageOptionsFor(DetectionSensitivity sensitivity);
 
-// The recogniser listening uses. In English: with a loaded model, the chosen recognisers with the
-// level's settings (PocketSphinx's among them); without one, or when PocketSphinx alone is chosen,
-// PocketSphinx as before. In Korean, which PocketSphinx has no model for: Whisper alone when the
-// model is multilingual, else none.
+// Whether phrases of the language can be heard: English always (PocketSphinx, with or without a
+// model), Korean only by Whisper with a multilingual model loaded.
+bool canListenIn(AppLocale language, bool isMultilingualModelLoaded, RecognizerChoice choice = RecognizerChoice::both);
+
+// The recogniser listening uses, for those of the languages asked for that can be heard
+// (canListenIn; none when none can). English alone: with a loaded model, the chosen recognisers
+// with the level's settings (PocketSphinx's among them); without one, or when PocketSphinx alone
+// is chosen, PocketSphinx as before. Korean alone, which PocketSphinx has no model for: Whisper
+// alone. Both: PocketSphinx proposes for the English phrases, Whisper transcribes in both.
 SpeechRecognizerFactory listeningRecognizerFactory(DetectionSensitivity sensitivity,
                                                    const std::shared_ptr<WhisperTranscriber>& transcriber,
                                                    RecognizerChoice choice = RecognizerChoice::both);

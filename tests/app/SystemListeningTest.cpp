@@ -39,12 +39,12 @@ protected:
         ASSERT_FALSE(call.isEmpty()) << "flite and sox must be installed";
         pulse->playRepeatedly(0, call, 2.0);
     }
-    void listen(const std::vector<std::string>& phrases = {"James"}, AppLocale locale = AppLocale::english,
+    void listen(const std::vector<std::string>& phrases = {"James"},
                 std::shared_ptr<WhisperModel> whisperModel = nullptr) {
         detected.clear();
         errors.clear();
         isListening = false;
-        listener = makeSystemWakePhraseListener(locale, DetectionSensitivity::medium, {}, std::move(whisperModel));
+        listener = makeSystemWakePhraseListener(DetectionSensitivity::medium, {}, std::move(whisperModel));
         listener->start(
             phrases, [this](const std::string& phrase) { detected.push_back(phrase); },
             [this](const Error& error) { errors.push_back(error); }, [this] { isListening = true; });
@@ -104,8 +104,7 @@ TEST_F(SystemListeningTest, WhisperHearsACallFromTheBuiltInMicrophoneAndItsLevel
     pulse->playRepeatedly(1, QByteArray(call.size(), '\0'), 1.0);
     bool isSilentOneListening = false;
     std::vector<Error> silentErrors;
-    auto silent =
-        makeSystemWakePhraseListener(AppLocale::english, DetectionSensitivity::medium, "alsa_input.usb-Blue_Yeti");
+    auto silent = makeSystemWakePhraseListener(DetectionSensitivity::medium, "alsa_input.usb-Blue_Yeti");
     silent->start(
         {"James"}, [](const std::string&) {}, [&](const Error& error) { silentErrors.push_back(error); },
         [&] { isSilentOneListening = true; });
@@ -113,7 +112,7 @@ TEST_F(SystemListeningTest, WhisperHearsACallFromTheBuiltInMicrophoneAndItsLevel
     ASSERT_TRUE(silentErrors.empty()) << silentErrors.front().description();
 
     pulse->playRepeatedly(2, call, 2.0);
-    listen({"James", "Minsu"}, AppLocale::english, model);
+    listen({"James", "Minsu"}, model);
     double highest = 0;
     double silentHighest = 0;
     EXPECT_TRUE(testing::eventually(
@@ -154,7 +153,7 @@ TEST_F(SystemListeningTest, TheServerGoingEndsListeningAndItsReturnIsHeard) {
 }
 
 TEST_F(SystemListeningTest, NoRecognizerNoBuiltInMicrophoneOrNoSoundServerIsAClearErrorNotAHang) {
-    listen({"민수"}, AppLocale::korean);
+    listen({"민수"});
     EXPECT_EQ(errors, std::vector<Error>{AppError::speechUnavailable(AppLocale::korean)});
 
     serve({{"bluez_source.AA_BB_CC_DD_EE_FF.handsfree_head_unit", "Built-in AirPods",

@@ -1,4 +1,5 @@
 #include "BenchmarkCommandLine.h"
+#include "BenchmarkCorpus.h"
 
 #include "speech/AudioFrontEnd.h"
 
@@ -37,6 +38,7 @@ TEST(BenchmarkCommandLineTest, RefusesWhatItDoesNotKnowWithTheUsage) {
         {{"m.jsonl", "--quiet-frames", "0"}, "--quiet-frames takes a whole number from 1 up"},
         {{"m.jsonl", "--whisper-prompt", "yes"}, "--whisper-prompt takes forms, phrases or off"},
         {{"m.jsonl", "--report"}, "report"},
+        {{"m.jsonl", "--add-phrases", " , "}, "--add-phrases takes phrases separated by commas"},
     };
     for (const auto& [arguments, error] : cases) {
         const auto commandLine = read(arguments);
@@ -91,6 +93,20 @@ TEST(BenchmarkCommandLineTest, DefaultsAreTheApplicationsListening) {
     EXPECT_EQ(options.listening.accurate.prompt, TwoStageRecognizer::Options::Prompt::phrases)
         << "the application's prompt";
     EXPECT_TRUE(options.whisperModelPath.empty());
+    EXPECT_TRUE(options.addedPhrases.empty());
+}
+
+// Listened for in every clip besides its own: comma-separated, trimmed, repeatable.
+TEST(BenchmarkCommandLineTest, AddedPhrasesGatherFromEveryRepeatAndJoinEachClipsOwn) {
+    const auto commandLine = read({"m.jsonl", "--add-phrases", "민수, James", "--add-phrases", "Dr. Kim,"});
+    ASSERT_TRUE(commandLine.options) << commandLine.error;
+    EXPECT_EQ(commandLine.options->addedPhrases, (std::vector<std::string>{"민수", "James", "Dr. Kim"}));
+
+    std::vector<Clip> clips(2);
+    clips[0].phrases = {"James", "Priya"};
+    addPhrases(clips, commandLine.options->addedPhrases);
+    EXPECT_EQ(clips[0].phrases, (std::vector<std::string>{"James", "Priya", "민수", "Dr. Kim"})) << "each once";
+    EXPECT_EQ(clips[1].phrases, (std::vector<std::string>{"민수", "James", "Dr. Kim"}));
 }
 
 TEST(BenchmarkCommandLineTest, RecogniserChangesApplyInTheOrderGiven) {

@@ -16,16 +16,17 @@ using FakeClock = testing::SettableClock;
 class DetectionGateTest : public ::testing::Test {
 protected:
     // The transcript at a time since the start; records what it reports.
-    void hear(Clock::duration at, const std::string& transcript, bool heardNearSpeech = true) {
+    void hear(Clock::duration at, const std::string& transcript, bool heardNearSpeech = true,
+              AppLocale language = AppLocale::english) {
         clock->elapsed = at;
-        if (const auto match = gate.hear(transcript, heardNearSpeech)) {
+        if (const auto match = gate.hear(transcript, language, heardNearSpeech)) {
             detected.push_back(match->targetPhrase);
             matchedWindows.push_back(match->matchedText);
         }
     }
 
     std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>();
-    DetectionGate gate{AppLocale::english, clock};
+    DetectionGate gate{clock};
     std::vector<std::string> detected;
     std::vector<std::string> matchedWindows;
 };
@@ -44,7 +45,7 @@ TEST_F(DetectionGateTest, ReportsAtMostOneDetectionPerCooldownAndEmptiesTheWindo
     };
     for (const auto& [at, transcript, window, reports] : steps) {
         hear(at, transcript);
-        EXPECT_EQ(gate.recentMatchingText(), window) << transcript;
+        EXPECT_EQ(gate.recentMatchingText(AppLocale::english), window) << transcript;
         EXPECT_EQ(detected.size(), reports) << transcript;
     }
     EXPECT_EQ(matchedWindows, (std::vector<std::string>{"hey minsu", " minsu"}));
@@ -60,7 +61,7 @@ TEST_F(DetectionGateTest, AMatchWithoutNearSpeechIsDroppedWithoutACooldown) {
     };
     for (const auto& [at, transcript, near, window, reports] : steps) {
         hear(at, transcript, near);
-        EXPECT_EQ(gate.recentMatchingText(), window) << transcript;
+        EXPECT_EQ(gate.recentMatchingText(AppLocale::english), window) << transcript;
         EXPECT_EQ(detected.size(), reports) << transcript;
     }
 }
@@ -74,7 +75,7 @@ TEST_F(DetectionGateTest, APauseOfExactlyTheResetIntervalEmptiesTheWindowBeforeN
         hear(0s, "hello mr");
         hear(pause, "hello mr park");
         EXPECT_EQ(detected.size(), reports) << pause.count() << " ms";
-        EXPECT_EQ(gate.recentMatchingText(), window) << pause.count() << " ms";
+        EXPECT_EQ(gate.recentMatchingText(AppLocale::english), window) << pause.count() << " ms";
     }
 }
 
@@ -90,7 +91,7 @@ TEST_F(DetectionGateTest, TheWindowTakesWhatATranscriptAddsAndStartsAfreshWhenTh
     };
     for (const auto& [transcript, window] : steps) {
         hear(1s, transcript);
-        EXPECT_EQ(gate.recentMatchingText(), window) << transcript;
+        EXPECT_EQ(gate.recentMatchingText(AppLocale::english), window) << transcript;
     }
     EXPECT_EQ(matchedWindows, std::vector<std::string>{"su hey minsu"});
 
@@ -116,26 +117,56 @@ TEST_F(DetectionGateTest, RequiringAnAddressHoldsAPhraseBackUntilItIsSaidAsOne) 
         EXPECT_EQ(detected.size(), reports) << transcript;
     }
     clock->elapsed = 20s;
-    EXPECT_TRUE(gate.hear("excuse me dr kim do you"));
+    EXPECT_TRUE(gate.hear("excuse me dr kim do you", AppLocale::english));
     clock->elapsed = 40s;
-    EXPECT_TRUE(gate.hear("dr kim"));
+    EXPECT_TRUE(gate.hear("dr kim", AppLocale::english));
     // Cut from the middle of someone's talk, a first word opens nothing; a greeting still counts.
     clock->elapsed = 60s;
-    EXPECT_FALSE(gate.hear("dr kim is in the lab", true, false));
-    EXPECT_TRUE(gate.hear("hey dr kim", true, false));
+    EXPECT_FALSE(gate.hear("dr kim is in the lab", AppLocale::english, true, false));
+    EXPECT_TRUE(gate.hear("hey dr kim", AppLocale::english, true, false));
 }
 
-TEST_F(DetectionGateTest, MatchingFollowsTheGatesLocaleAndPhrasesAreNormalised) {
-    // "지훈아" is one word to English matching.
-    DetectionGate korean(AppLocale::korean, clock);
-    korean.reset({" 지훈 ", "지훈"});
-    EXPECT_EQ(korean.phrases(), std::vector<std::string>{"지훈"});
-    const auto match = korean.hear("지훈아");
-    ASSERT_TRUE(match);
-    EXPECT_EQ(match->targetPhrase, "지훈");
-    gate.reset({"지훈"});
-    hear(0s, "지훈아");
-    EXPECT_TRUE(detected.empty());
+// The transcripts of each language are a stream of their own, matched with that language's policy
+// against its phrases; an English transcript between two Korean ones neither empties nor rewrites
+// the Korean window, and one report silences both languages for the cooldown.
+TEST_F(DetectionGateTest, EachLanguageIsAStreamOfItsOwnAndTheCooldownIsShared) {
+    const AppLocale en = AppLocale::english, ko = AppLocale::korean;
+    gate.reset({" 민수 ", "James", "민수", "Иван"});
+    EXPECT_EQ(gate.phrases(), (std::vector<std::string>{"민수", "James"})) << "normalised, none of no language";
+    const struct {
+        Clock::duration at;
+        AppLocale language;
+        std::string transcript, englishWindow, koreanWindow;
+        std::size_t reports;
+    } steps[] = {
+        {0ms, ko, "저기", "", "저기", 0},
+        {400ms, en, "so i", "so i", "저기", 0},
+        {800ms, ko, "저기 민수야", "so i", "", 1},
+        {1000ms, en, "so i said james", "", "", 1},    // within the cooldown of the Korean call
+        {2000ms, ko, "제임스 씨", "", "제임스 씨", 1}, // never James by romanisation
+        {2400ms, en, "minsu ya", "minsu ya", "제임스 씨", 1},
+        {2800ms, en, "민수야", "민수야", "제임스 씨", 1}, // a Korean phrase in an English transcript
+        {8800ms, en, "hey james", "", "제임스 씨", 2},
+    };
+    for (const auto& [at, language, transcript, englishWindow, koreanWindow, reports] : steps) {
+        hear(at, transcript, true, language);
+        EXPECT_EQ(gate.recentMatchingText(en), englishWindow) << transcript;
+        EXPECT_EQ(gate.recentMatchingText(ko), koreanWindow) << transcript;
+        EXPECT_EQ(detected.size(), reports) << transcript;
+    }
+    EXPECT_EQ(detected, (std::vector<std::string>{"민수", "James"}));
+    EXPECT_EQ(matchedWindows.front(), "저기 민수야") << "the Korean window, untouched by the English transcript";
+}
+
+// Said as an address before a pause: the pause is the end of an utterance in the same language.
+TEST_F(DetectionGateTest, AnAddressBeforeAPauseWaitsForThePauseOfItsOwnLanguage) {
+    gate.setRequiresAddress(true);
+    gate.reset({"민수", "James"});
+    hear(0s, "저기 있잖아 민수", true, AppLocale::korean);
+    hear(0s, "", true, AppLocale::english);
+    EXPECT_TRUE(detected.empty()) << "the English utterance ended, not the Korean one";
+    hear(0s, "", true, AppLocale::korean);
+    EXPECT_EQ(detected, std::vector<std::string>{"민수"});
 }
 
 } // namespace

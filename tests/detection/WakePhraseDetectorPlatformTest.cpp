@@ -55,6 +55,7 @@ struct FakeTask final : RecognitionTask {
 struct FakeRecognizer final : SpeechRecognizer {
     bool isAvailable() const override { return available; }
     bool supportsOnDeviceRecognition() const override { return true; }
+    std::vector<AppLocale> languages() const override { return heard; }
     std::shared_ptr<RecognitionRequest> makeRequest(const std::vector<std::string>& contextualStrings) override {
         request = std::make_shared<FakeRequest>();
         request->contextualStrings = contextualStrings;
@@ -67,6 +68,7 @@ struct FakeRecognizer final : SpeechRecognizer {
         return std::make_unique<FakeTask>(std::static_pointer_cast<FakeRequest>(made), taskEnd);
     }
     bool available = true;
+    std::vector<AppLocale> heard;         // those of the languages asked for that it hears
     std::shared_ptr<FakeRequest> request; // the last one
     std::vector<std::shared_ptr<FakeRequest>> requests;
     ResultHandler handler;
@@ -156,8 +158,9 @@ class WakePhraseDetectorPlatformTest : public ::testing::Test {
 protected:
     void SetUp() override { makeDetector(); }
 
-    // A new detector over a platform that grants everything and has a built-in microphone.
-    void makeDetector(AppLocale locale = AppLocale::english) {
+    // A new detector over a platform that grants everything and has a built-in microphone, and a
+    // recogniser for those of the languages asked for that are hearable (none: no recogniser).
+    void makeDetector(const std::vector<AppLocale>& hearable = {AppLocale::english, AppLocale::korean}) {
         devices = std::make_shared<FakeCaptureDevices>();
         permissions = std::make_shared<FakePermissions>();
         clock = std::make_shared<testing::SettableClock>();
@@ -165,15 +168,23 @@ protected:
         listening = 0;
         sessions = 0;
         capture.reset();
-        std::unique_ptr<SpeechRecognizer> made = std::make_unique<FakeRecognizer>();
-        recognizer = static_cast<FakeRecognizer*>(made.get());
-        recognizerLocale.reset();
-        detector = std::make_unique<WakePhraseDetector>(locale,
-                                                        WakePhraseDetector::Platform{[this, &made](AppLocale asked) {
-                                                                                         recognizerLocale = asked;
-                                                                                         return std::move(made);
-                                                                                     },
-                                                                                     devices, permissions},
+        auto made = std::make_shared<std::unique_ptr<FakeRecognizer>>(std::make_unique<FakeRecognizer>());
+        recognizer = made->get();
+        askedLanguages.clear();
+        const auto recognizers = [this, made, hearable](const std::vector<AppLocale>& asked) {
+            askedLanguages.push_back(asked);
+            std::unique_ptr<SpeechRecognizer> given;
+            for (const auto language : asked) {
+                if (std::find(hearable.begin(), hearable.end(), language) != hearable.end()) {
+                    recognizer->heard.push_back(language);
+                }
+            }
+            if (!recognizer->heard.empty()) {
+                given = std::move(*made);
+            }
+            return given;
+        };
+        detector = std::make_unique<WakePhraseDetector>(WakePhraseDetector::Platform{recognizers, devices, permissions},
                                                         clock);
     }
 
@@ -195,8 +206,8 @@ protected:
         ASSERT_TRUE(capture) << "capture did not start";
     }
     // Starts, and waits until the start has failed.
-    void startFailing() {
-        start();
+    void startFailing(const std::vector<std::string>& phrases = {"James", "Dr. Kim"}) {
+        start(phrases);
         ASSERT_TRUE(testing::eventually([&] { return !errors.empty(); }));
     }
     // The recogniser's result, from its own thread, once the main thread has taken it in.
@@ -227,7 +238,7 @@ protected:
     }
 
     FakeRecognizer* recognizer = nullptr;
-    std::optional<AppLocale> recognizerLocale; // what the detector asked the platform for
+    std::vector<std::vector<AppLocale>> askedLanguages; // what the detector asked the platform for
     std::shared_ptr<FakeCaptureDevices> devices;
     std::shared_ptr<FakePermissions> permissions;
     std::shared_ptr<testing::SettableClock> clock; // the watchdog's on the capture thread, the gate's
@@ -258,6 +269,7 @@ TEST_F(WakePhraseDetectorPlatformTest, ListensThroughTheBuiltInMicrophoneAndASta
     EXPECT_EQ(detected, std::vector<std::string>{"James"});
     recognize({"hey minsu", std::nullopt});
     EXPECT_EQ(detected, (std::vector<std::string>{"James", "Minsu"}));
+    EXPECT_EQ(askedLanguages.size(), 1u) << "phrases of the same language: the same recogniser";
 
     // Capture errors reach onError on the main thread, and only from the live session; so do the
     // recogniser's.
@@ -275,14 +287,63 @@ TEST_F(WakePhraseDetectorPlatformTest, ListensThroughTheBuiltInMicrophoneAndASta
     EXPECT_TRUE(testing::eventually([&] { return capture->stopped.load(); }));
 }
 
-TEST_F(WakePhraseDetectorPlatformTest, TheRecognizerHintsAndMatchingFollowTheDetectorsLocale) {
-    makeDetector(AppLocale::korean);
-    startCapturing({"지훈"});
-    EXPECT_EQ(recognizerLocale, AppLocale::korean);
-    ASSERT_TRUE(recognizer->request);
-    EXPECT_EQ(recognizer->request->contextualStrings.size(), 7u) << "the phrase and its six Korean forms";
-    recognize({"지훈아", std::nullopt});
-    EXPECT_EQ(detected, std::vector<std::string>{"지훈"});
+// Each phrase is listened for in the language of its letters, whatever the interface's: the
+// platform is asked for the phrases' languages, the recogniser is given the phrases of those it
+// hears (with their accepted forms), and a transcript is matched only against the phrases of its
+// own language. Nothing heard at all is the first language's error.
+TEST_F(WakePhraseDetectorPlatformTest, EachPhraseIsListenedForInTheLanguageOfItsLetters) {
+    const AppLocale en = AppLocale::english, ko = AppLocale::korean;
+    const auto heard = [](std::string text, AppLocale language) {
+        return RecognitionEvent{std::move(text), std::nullopt, true, language};
+    };
+    const struct {
+        const char* name;
+        std::vector<std::string> phrases;
+        std::vector<AppLocale> hearable, asked;
+        std::optional<Error> error;
+        std::size_t contextualStrings;
+        std::vector<RecognitionEvent> events;
+        std::vector<std::string> detected;
+    } cases[] = {
+        {"an English call", {"James", "민수"}, {en, ko}, {en, ko}, {}, 8, {heard("hey james", en)}, {"James"}},
+        {"a Korean call", {"James", "민수"}, {en, ko}, {en, ko}, {}, 8, {heard("민수야", ko)}, {"민수"}},
+        {"a Korean phrase only", {"지훈"}, {en, ko}, {ko}, {}, 7, {heard("지훈아", ko)}, {"지훈"}},
+        {"Korean that cannot be heard",
+         {"James", "민수"},
+         {en},
+         {en, ko},
+         {},
+         1,
+         {heard("민수야", ko), heard("hey james", en)},
+         {"James"}},
+        {"no other way round",
+         {"James", "민수"},
+         {en, ko},
+         {en, ko},
+         {},
+         8,
+         {heard("민수야", en), heard("james", ko)},
+         {}},
+        {"a phrase of no language", {"Иван", "James"}, {en, ko}, {en}, {}, 1, {heard("иван", en)}, {}},
+        {"no phrase of a language", {"Иван"}, {en, ko}, {en}, {}, 0, {heard("иван", en)}, {}},
+        {"nothing heard", {"민수", "Иван"}, {en}, {ko}, AppError::speechUnavailable(ko), 0, {}, {}},
+    };
+    for (const auto& [name, phrases, hearable, asked, error, contextualStrings, events, expected] : cases) {
+        SCOPED_TRACE(name);
+        makeDetector(hearable);
+        detected.clear();
+        error ? startFailing(phrases) : startCapturing(phrases);
+        EXPECT_EQ(askedLanguages, std::vector<std::vector<AppLocale>>{asked});
+        EXPECT_EQ(errors, error ? std::vector<Error>{*error} : std::vector<Error>{});
+        if (error) {
+            continue;
+        }
+        EXPECT_EQ(recognizer->request->contextualStrings.size(), contextualStrings);
+        for (const auto& event : events) {
+            recognize(event);
+        }
+        EXPECT_EQ(detected, expected);
+    }
 }
 
 TEST_F(WakePhraseDetectorPlatformTest, StartUpFailuresStopAtTheFirstFailedCheck) {

@@ -40,11 +40,10 @@ std::vector<std::int16_t> speechThenSilence(const QString& text, double silenceS
 
 // The real detector and recogniser, hearing what the source plays.
 WakePhraseListenerFactory fileListener(FileAudioCaptureDevices::Source source) {
-    return [source](AppLocale locale, DetectionSensitivity sensitivity, const std::string&) {
-        return std::make_unique<WakePhraseDetector>(
-            locale, WakePhraseDetector::Platform{speechRecognizerFactory(sensitivity),
-                                                 std::make_shared<FileAudioCaptureDevices>(source),
-                                                 std::make_shared<SystemPermissionService>()});
+    return [source](AppLocale, DetectionSensitivity sensitivity, const std::string&) {
+        return std::make_unique<WakePhraseDetector>(WakePhraseDetector::Platform{
+            speechRecognizerFactory(sensitivity), std::make_shared<FileAudioCaptureDevices>(source),
+            std::make_shared<SystemPermissionService>()});
     };
 }
 
@@ -172,8 +171,8 @@ TEST_F(AppModelEndToEndTest, ListeningLostWithTheSoundServerResumesByItselfWhenT
     qputenv("PULSE_SERVER", pulse.serverAddress().toUtf8());
     pulse.playRepeatedly(0, speech, 2.0);
     auto& listening =
-        makeModel(callSettings, [](AppLocale locale, DetectionSensitivity sensitivity, const std::string& source) {
-            return makeSystemWakePhraseListener(locale, sensitivity, source);
+        makeModel(callSettings, [](AppLocale, DetectionSensitivity sensitivity, const std::string& source) {
+            return makeSystemWakePhraseListener(sensitivity, source);
         });
     const auto stopped =
         QString::fromStdString(AppError::microphoneStopped("Built-in Audio Analog Stereo").errorDescription());

@@ -1,6 +1,7 @@
 // The accurate recogniser with the model the build installs, on real recordings and synthesized
 // speech; and what happens without a usable model.
 #include "detection/DetectionGate.h"
+#include "matching/WakePhraseMatching.h"
 #include "speech/PocketSphinxRecognizer.h"
 #include "speech/TwoStageRecognizer.h"
 #include "speech/WhisperTranscriber.h"
@@ -16,6 +17,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <mutex>
+#include <set>
 #include <utility>
 
 // whisper.cpp 1.9.1 leaves the buffers of a model it failed to load allocated (once per failed
@@ -70,7 +74,7 @@ TEST(TwoStageRecognizerTest, TheInstalledModelHearsSpeechAndOnlyItsTranscriptsOf
     for (const auto choice : {RecognizerChoice::both, RecognizerChoice::whisper}) {
         SCOPED_TRACE(choice == RecognizerChoice::both ? "both" : "whisper alone");
         auto recognizer =
-            listeningRecognizerFactory(DetectionSensitivity::medium, installedModel(), choice)(AppLocale::english);
+            listeningRecognizerFactory(DetectionSensitivity::medium, installedModel(), choice)({AppLocale::english});
         ASSERT_NE(dynamic_cast<TwoStageRecognizer*>(recognizer.get()), nullptr);
         const auto results = recognize(*recognizer, {"Priya", "James"}, samples);
         EXPECT_NE(results.find("Priya"), std::string::npos) << results;
@@ -115,43 +119,58 @@ TEST(TwoStageRecognizerTest, WhispersOwnSpellingOfTheNamePocketSphinxHeardIsThat
         DetectionSensitivity::medium,
         std::make_shared<ScriptedTranscriber>(std::vector<std::string>{"Excuse me, Shobhan. Do you have a minute?"},
                                               "Excuse me, Shivaun. Do you have a minute?"),
-        RecognizerChoice::both)(AppLocale::english);
+        RecognizerChoice::both)({AppLocale::english});
     const auto results = recognize(*recognizer, {"Siobhan", "James"}, samplesOf(speech, 1.0, 2.0), "Siobhan");
     EXPECT_NE(results.find("|Excuse me, Siobhan.|"), std::string::npos) << results;
 }
 
-// Without a model listening is PocketSphinx as before; the Korean build, which PocketSphinx cannot
-// serve, listens only with a model that hears Korean.
-TEST(TwoStageRecognizerTest, WhichRecogniserListensFollowsTheModelTheChoiceAndTheLanguage) {
+// Without a model listening is PocketSphinx as before; Korean phrases, which PocketSphinx cannot
+// serve, are listened for only with a model that hears Korean, and the others go on without them.
+TEST(TwoStageRecognizerTest, WhichRecogniserListensFollowsTheModelTheChoiceAndTheLanguages) {
     const auto multilingual = std::make_shared<ScriptedTranscriber>(std::vector<std::string>{""}, "", "ko");
     const auto englishOnly =
         std::make_shared<ScriptedTranscriber>(std::vector<std::string>{""}, "", "en", false); // as tiny.en, base.en
     enum Kind { none, pocketSphinx, twoStage };
+    const AppLocale en = AppLocale::english, ko = AppLocale::korean;
     const struct {
         std::shared_ptr<WhisperTranscriber> transcriber;
         RecognizerChoice choice;
-        AppLocale locale;
+        std::vector<AppLocale> asked;
         Kind kind;
+        std::vector<AppLocale> heard;
     } cases[] = {
-        {nullptr, RecognizerChoice::both, AppLocale::english, pocketSphinx},
-        {nullptr, RecognizerChoice::whisper, AppLocale::english, pocketSphinx},
-        {nullptr, RecognizerChoice::pocketSphinx, AppLocale::english, pocketSphinx},
-        {englishOnly, RecognizerChoice::both, AppLocale::english, twoStage}, // not taken from its languages
-        {multilingual, RecognizerChoice::both, AppLocale::korean, twoStage},
-        {multilingual, RecognizerChoice::whisper, AppLocale::korean, twoStage},
-        {multilingual, RecognizerChoice::pocketSphinx, AppLocale::korean, none},
-        {nullptr, RecognizerChoice::both, AppLocale::korean, none},
-        {englishOnly, RecognizerChoice::both, AppLocale::korean, none},
+        {nullptr, RecognizerChoice::both, {en}, pocketSphinx, {en}},
+        {nullptr, RecognizerChoice::whisper, {en}, pocketSphinx, {en}},
+        {nullptr, RecognizerChoice::pocketSphinx, {en}, pocketSphinx, {en}},
+        {englishOnly, RecognizerChoice::both, {en}, twoStage, {en}}, // not taken from its languages
+        {multilingual, RecognizerChoice::both, {ko}, twoStage, {ko}},
+        {multilingual, RecognizerChoice::whisper, {ko}, twoStage, {ko}},
+        {multilingual, RecognizerChoice::pocketSphinx, {ko}, none, {}},
+        {nullptr, RecognizerChoice::both, {ko}, none, {}},
+        {englishOnly, RecognizerChoice::both, {ko}, none, {}},
+        {multilingual, RecognizerChoice::both, {en, ko}, twoStage, {en, ko}},
+        {multilingual, RecognizerChoice::whisper, {en, ko}, twoStage, {en, ko}},
+        {multilingual, RecognizerChoice::pocketSphinx, {en, ko}, pocketSphinx, {en}},
+        {englishOnly, RecognizerChoice::both, {en, ko}, twoStage, {en}},
+        {nullptr, RecognizerChoice::both, {en, ko}, pocketSphinx, {en}},
+        {nullptr, RecognizerChoice::both, {}, none, {}},
     };
-    for (const auto& [transcriber, choice, locale, kind] : cases) {
-        SCOPED_TRACE(::testing::Message() << static_cast<int>(choice) << " " << AppLocale(locale).rawValue()
-                                          << (transcriber ? " with a model" : ""));
-        const auto recognizer = listeningRecognizerFactory(DetectionSensitivity::medium, transcriber, choice)(locale);
+    for (const auto& [transcriber, choice, asked, kind, heard] : cases) {
+        SCOPED_TRACE(::testing::Message()
+                     << static_cast<int>(choice) << " " << asked.size() << " languages, "
+                     << (asked.empty() ? "" : asked.back().rawValue()) << (transcriber ? " with a model" : ""));
+        const auto recognizer = listeningRecognizerFactory(DetectionSensitivity::medium, transcriber, choice)(asked);
         EXPECT_EQ(recognizer == nullptr, kind == none);
         EXPECT_EQ(dynamic_cast<PocketSphinxRecognizer*>(recognizer.get()) != nullptr, kind == pocketSphinx);
         EXPECT_EQ(dynamic_cast<TwoStageRecognizer*>(recognizer.get()) != nullptr, kind == twoStage);
+        EXPECT_EQ(recognizer ? recognizer->languages() : std::vector<AppLocale>(), heard);
         if (kind == twoStage) {
             EXPECT_TRUE(recognizer->isAvailable());
+        }
+        for (const auto language : asked) {
+            EXPECT_EQ(canListenIn(language, transcriber && transcriber->isMultilingual(), choice),
+                      std::find(heard.begin(), heard.end(), language) != heard.end())
+                << "what the panel is told of " << language.rawValue();
         }
     }
 }
@@ -182,38 +201,127 @@ TEST(TwoStageRecognizerTest, AKoreanNameWrittenWithThePromptMustSoundAlikeWithou
         auto recognizer =
             listeningRecognizerFactory(pocketSphinxOptionsFor(DetectionSensitivity::medium), options,
                                        std::make_shared<ScriptedTranscriber>(std::vector{prompted, later}, alone, "ko"),
-                                       RecognizerChoice::whisper)(AppLocale::korean);
+                                       RecognizerChoice::whisper)({AppLocale::korean});
         ASSERT_NE(recognizer, nullptr);
         const auto results = recognize(*recognizer, {"민수", "지훈"}, samples, later);
         EXPECT_EQ(results.find(prompted) != std::string::npos, taken) << alone << ": " << results;
     }
 }
 
-// The call the transcripts give, as the detector's gate reports it.
-std::optional<WakePhraseMatch> detectionIn(const std::string& results, const std::vector<std::string>& phrases,
-                                           AppLocale locale) {
-    DetectionGate gate(locale, std::make_shared<testing::SettableClock>());
-    gate.reset(phrases);
-    std::optional<WakePhraseMatch> detection;
-    for (std::size_t at = 0, end = 0; (end = results.find('|', at)) != std::string::npos; at = end + 1) {
-        if (auto heard = gate.hear(results.substr(at, end - at)); heard && !detection) {
-            detection = std::move(heard);
+// Writes, in each language, that language's text, and notes what it was asked.
+class BilingualTranscriber final : public WhisperTranscriber {
+public:
+    Result transcribe(std::span<const float>, const Options& options) override {
+        const std::lock_guard lock(mutex_);
+        asked_.emplace_back(options.language, options.prompt);
+        return {options.language == "ko" ? "민수야, 잠깐만." : "Excuse me, James.", 0.0};
+    }
+    bool isMultilingual() const override { return true; }
+    std::vector<std::pair<std::string, std::string>> asked() const {
+        const std::lock_guard lock(mutex_);
+        return asked_;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<std::pair<std::string, std::string>> asked_; // language, prompt
+};
+
+// Each window near speech is transcribed in both languages, each prompted with its own phrases
+// alone, and each transcript reaches the handler tagged with its language.
+TEST(TwoStageRecognizerTest, EachLanguageIsTranscribedWithItsOwnPhrasesInThePrompt) {
+    const auto speech = testing::synthesizedSpeech("Excuse me James, do you have a minute?");
+    ASSERT_FALSE(speech.isEmpty()) << "flite and sox must be installed";
+    const auto transcriber = std::make_shared<BilingualTranscriber>();
+    auto recognizer = listeningRecognizerFactory(DetectionSensitivity::medium, transcriber,
+                                                 RecognizerChoice::whisper)({AppLocale::english, AppLocale::korean});
+    ASSERT_NE(recognizer, nullptr);
+    auto contextualStrings = wakePhraseContextualStrings({"James", "Dr. Kim"}, AppLocale::english);
+    const auto korean = wakePhraseContextualStrings({"민수"}, AppLocale::korean);
+    contextualStrings.insert(contextualStrings.end(), korean.begin(), korean.end());
+    std::vector<RecognitionEvent> events;
+    const auto results = recognize(*recognizer, contextualStrings, samplesOf(speech, 1.0, 2.0), "민수야", &events);
+
+    const std::map<std::string, std::string> prompts{{"en", whisperPrompt({"James", "Dr. Kim"})},
+                                                     {"ko", whisperPrompt({"민수"})}};
+    std::set<std::string> languages;
+    for (const auto& [language, prompt] : transcriber->asked()) {
+        languages.insert(language);
+        if (!prompt.empty()) {
+            EXPECT_EQ(prompt, prompts.at(language)) << language;
         }
     }
-    return detection;
+    EXPECT_EQ(languages, (std::set<std::string>{"en", "ko"}));
+    for (const auto& event : events) {
+        ASSERT_TRUE(event.transcript) << results;
+        const bool isKorean = event.transcript->find("민수") != std::string::npos;
+        if (isKorean || event.transcript->find("James") != std::string::npos) {
+            EXPECT_EQ(event.language, isKorean ? AppLocale::korean : AppLocale::english) << *event.transcript;
+        }
+    }
+    EXPECT_NE(results.find("Excuse me, James.|"), std::string::npos) << results;
+}
+
+// The call the recogniser's results give, as the detector's gate reports it, with the language of
+// the transcript it was heard in.
+std::optional<std::pair<WakePhraseMatch, AppLocale>> detectionIn(const std::vector<RecognitionEvent>& events,
+                                                                 const std::vector<std::string>& phrases) {
+    DetectionGate gate(std::make_shared<testing::SettableClock>());
+    gate.reset(phrases);
+    for (const auto& event : events) {
+        if (auto heard = event.transcript ? gate.hear(*event.transcript, event.language) : std::nullopt) {
+            return std::pair{std::move(*heard), event.language};
+        }
+    }
+    return std::nullopt;
 }
 
 TEST(TwoStageRecognizerTest, AKoreanCallIsHeardInTheFormItWasSaid) {
     const std::vector<std::string> phrases{"민수", "지훈"};
     const auto speech = testing::synthesizedKoreanSpeech("민수야, 잠깐 이리 와 줄래?");
     ASSERT_FALSE(speech.isEmpty()) << "espeak-ng and sox must be installed";
-    auto recognizer = listeningRecognizerFactory(DetectionSensitivity::medium, installedModel())(AppLocale::korean);
+    auto recognizer = listeningRecognizerFactory(DetectionSensitivity::medium, installedModel())({AppLocale::korean});
     ASSERT_NE(recognizer, nullptr);
-    const auto results = recognize(*recognizer, phrases, samplesOf(speech, 1.0, 2.0));
-    const auto detection = detectionIn(results, phrases, AppLocale::korean);
+    std::vector<RecognitionEvent> events;
+    const auto results = recognize(*recognizer, phrases, samplesOf(speech, 1.0, 2.0), {}, &events);
+    const auto detection = detectionIn(events, phrases);
     ASSERT_TRUE(detection) << results;
-    EXPECT_EQ(detection->targetPhrase, "민수") << results;
-    EXPECT_EQ(detection->matchedForm, "민수야") << results;
+    EXPECT_EQ(detection->first.targetPhrase, "민수") << results;
+    EXPECT_EQ(detection->first.matchedForm, "민수야") << results;
+    EXPECT_EQ(detection->second, AppLocale::korean);
+}
+
+// Listening for an English and a Korean name at once: every window near speech is transcribed in
+// both languages, and each call is heard in the transcript of its own.
+TEST(TwoStageRecognizerTest, AnEnglishAndAKoreanNameAreEachHeardInTheirOwnLanguage) {
+    const std::vector<std::string> phrases{"James", "민수"};
+    auto recognizer = listeningRecognizerFactory(DetectionSensitivity::medium,
+                                                 installedModel())({AppLocale::english, AppLocale::korean});
+    ASSERT_NE(recognizer, nullptr);
+    // The detector gives the recogniser each language's phrases with their accepted forms.
+    auto contextualStrings = wakePhraseContextualStrings({"James"}, AppLocale::english);
+    const auto korean = wakePhraseContextualStrings({"민수"}, AppLocale::korean);
+    contextualStrings.insert(contextualStrings.end(), korean.begin(), korean.end());
+    const struct {
+        QByteArray speech;
+        std::string until, phrase, form;
+        AppLocale language;
+    } calls[] = {
+        {testing::synthesizedKoreanSpeech("민수야, 잠깐 이리 와 줄래?"), "민수", "민수", "민수야", AppLocale::korean},
+        {testing::synthesizedSpeech("Excuse me James, do you have a minute?"), "James", "James", "James",
+         AppLocale::english},
+    };
+    for (const auto& [speech, until, phrase, form, language] : calls) {
+        SCOPED_TRACE(phrase);
+        ASSERT_FALSE(speech.isEmpty()) << "flite, espeak-ng and sox must be installed";
+        std::vector<RecognitionEvent> events;
+        const auto results = recognize(*recognizer, contextualStrings, samplesOf(speech, 1.0, 2.0), until, &events);
+        const auto detection = detectionIn(events, phrases);
+        ASSERT_TRUE(detection) << results;
+        EXPECT_EQ(detection->first.targetPhrase, phrase) << results;
+        EXPECT_EQ(detection->first.matchedForm, form) << results;
+        EXPECT_EQ(detection->second, language) << results;
+    }
 }
 
 TEST(WhisperTranscriberTest, AModelThatCannotBeLoadedIsAnErrorWithItsReason) {

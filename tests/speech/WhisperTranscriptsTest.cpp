@@ -140,11 +140,11 @@ TEST(TwoStageRecognizerTest, AWindowsTranscriptArrivesWordByWordSoThatAnEarlyNam
     // name at its start is heard, once.
     for (const std::string transcript : {" Minsu, can you come over here for a second, please? I need a hand.",
                                          " Excuse me Dr. Kim, do you have a minute to look at this for me?"}) {
-        DetectionGate gate(AppLocale::english, std::make_shared<testing::SettableClock>());
+        DetectionGate gate(std::make_shared<testing::SettableClock>());
         gate.reset({"Minsu", "Dr. Kim"});
         int detections = 0;
         for (const auto& partial : growingTranscripts(transcript)) {
-            detections += gate.hear(partial).has_value();
+            detections += gate.hear(partial, AppLocale::english).has_value();
         }
         EXPECT_EQ(detections, 1) << transcript;
     }

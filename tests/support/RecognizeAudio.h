@@ -32,9 +32,11 @@ inline std::vector<std::int16_t> samplesOf(const QByteArray& raw, double leading
 
 // Feeds the samples in 100 ms buffers on a thread of its own, then ends the audio, until the
 // recogniser has said something and ended the utterance (or, with `until`, has said that; or
-// failed, or a minute went by). Gives each result's transcript, or its error, and "|" after each.
+// failed, or a minute went by). Gives each result's transcript, or its error, and "|" after each;
+// the results themselves go to `events` when given.
 inline std::string recognize(SpeechRecognizer& recognizer, const std::vector<std::string>& phrases,
-                             const std::vector<std::int16_t>& samples, const std::string& until = {}) {
+                             const std::vector<std::int16_t>& samples, const std::string& until = {},
+                             std::vector<RecognitionEvent>* events = nullptr) {
     std::string results;
     const auto request = recognizer.makeRequest(phrases);
     QEventLoop loop;
@@ -46,6 +48,9 @@ inline std::string recognize(SpeechRecognizer& recognizer, const std::vector<std
             // Recognisers end every utterance with an empty transcript.
             const bool ended = until.empty() && event.transcript == "" && !results.empty();
             results += (event.error ? event.error->description() : event.transcript.value_or("(none)")) + "|";
+            if (events) {
+                events->push_back(event);
+            }
             if (event.error || ended || (!until.empty() && results.find(until) != std::string::npos)) {
                 loop.quit();
             }

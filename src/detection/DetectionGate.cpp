@@ -20,6 +20,11 @@ void DetectionGate::reset(const std::vector<std::string>& phrases) {
         streams_[language] = Stream();
         streams_[language].phrases = phrasesHeardIn(normalized, language);
     }
+    // Whisper writes a Latin name in a Korean sentence as it is spelt, often with a particle glued
+    // to it ("James야"): the Korean policy hears those, as it always has.
+    auto& korean = streams_[AppLocale::korean].phrases;
+    const auto latin = phrasesHeardIn(normalized, AppLocale::english);
+    korean.insert(korean.end(), latin.begin(), latin.end());
     lastDetectionAt_.reset();
 }
 

@@ -15,8 +15,8 @@ namespace harkwell {
 
 // Turns the recogniser's running transcripts into call detections. The transcripts of each
 // language are a stream of their own, matched with that language's policy against the phrases
-// listened for in it (listeningLanguageOf): each transcript updates its language's recent-text
-// window (what it appends to the language's previous transcript, or all of it when it rewrote
+// listened for in it (listeningLanguageOf; Korean also hears Latin phrases as spelt): each transcript updates its
+// language's recent-text window (what it appends to the language's previous transcript, or all of it when it rewrote
 // that); a window that has not grown for the reset interval is emptied before new words join it.
 // A match empties its window and is reported unless an earlier report, in either language, lies
 // within the cooldown.

@@ -147,6 +147,8 @@ TEST_F(DetectionGateTest, EachLanguageIsAStreamOfItsOwnAndTheCooldownIsShared) {
         {2400ms, en, "minsu ya", "minsu ya", "제임스 씨", 1},
         {2800ms, en, "민수야", "민수야", "제임스 씨", 1}, // a Korean phrase in an English transcript
         {8800ms, en, "hey james", "", "제임스 씨", 2},
+        // A Latin name as spelt, with a particle glued to it, in a Korean sentence.
+        {17000ms, ko, "James야 이리 와", "", "", 3},
     };
     for (const auto& [at, language, transcript, englishWindow, koreanWindow, reports] : steps) {
         hear(at, transcript, true, language);
@@ -154,7 +156,7 @@ TEST_F(DetectionGateTest, EachLanguageIsAStreamOfItsOwnAndTheCooldownIsShared) {
         EXPECT_EQ(gate.recentMatchingText(ko), koreanWindow) << transcript;
         EXPECT_EQ(detected.size(), reports) << transcript;
     }
-    EXPECT_EQ(detected, (std::vector<std::string>{"민수", "James"}));
+    EXPECT_EQ(detected, (std::vector<std::string>{"민수", "James", "James"}));
     EXPECT_EQ(matchedWindows.front(), "저기 민수야") << "the Korean window, untouched by the English transcript";
 }
 

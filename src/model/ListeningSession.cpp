@@ -3,6 +3,7 @@
 #include "core/Log.h"
 #include "locale/AppError.h"
 #include "locale/AppLanguage.h"
+#include "matching/PhraseLanguage.h"
 #include "speech/WhisperTranscriber.h"
 
 #include <algorithm>
@@ -31,7 +32,11 @@ ListeningSession::ListeningSession(WakePhraseListenerFactory listenerFactory, Mi
         }
         updateRecognizerNotice();
         emit isKoreanHeardChanged();
-        if (whisperModel_->state() == WhisperModelState::ready) {
+        if (auto source = std::exchange(awaitingModel_, std::nullopt)) {
+            // Still wanted once the model is known: it hears the phrases now, or the listener
+            // says why nothing does.
+            makeListener(session_, source->name, source->fallback);
+        } else if (whisperModel_->state() == WhisperModelState::ready) {
             // Listening began before the model was read: a new session over the same phrases
             // hears with it from now on.
             restartListener();
@@ -56,10 +61,16 @@ void ListeningSession::start(const std::vector<std::string>& phrases) {
     isAwaitingSource_ = true;
     microphones_.resolveSource(owner_.guard<const std::string&, const QString&>(
         [this, session](const std::string& source, const QString& fallback) {
-            if (session == session_) {
-                isAwaitingSource_ = false;
-                makeListener(session, source, fallback);
+            if (session != session_) {
+                return;
             }
+            isAwaitingSource_ = false;
+            if (needsTheLoadingModel()) {
+                qCInfo(logModel) << "listening session" << session << "waits for the accurate recognition model";
+                awaitingModel_ = Source{source, fallback};
+                return;
+            }
+            makeListener(session, source, fallback);
         }));
 }
 
@@ -98,8 +109,20 @@ void ListeningSession::stop() {
         assignFallbackMicrophone(QString());
     }
     isAwaitingSource_ = false;
+    awaitingModel_.reset();
     retireListener();
     ++session_;
+}
+
+bool ListeningSession::needsTheLoadingModel() const {
+    // Phrases in Korean alone, which only the model hears: a listener made now would hear nothing
+    // and fail, though the model is a moment away. Latin phrases are heard at once and again with
+    // the model once it is read.
+    if (!whisperModel_ || whisperModel_->state() != WhisperModelState::loading) {
+        return false;
+    }
+    const auto languages = listeningLanguagesOf(phrases_);
+    return !languages.empty() && std::find(languages.begin(), languages.end(), AppLocale::english) == languages.end();
 }
 
 void ListeningSession::retireListener() {

@@ -63,8 +63,9 @@ public:
     void start(const std::vector<std::string>& phrases);
     // Ends the session under way, if any.
     void stop();
-    // A session is under way (its listener runs, or waits to hear where to listen).
-    bool isRunning() const { return listener_ || isAwaitingSource_; }
+    // A session is under way (its listener runs, or waits to hear where to listen or for the model
+    // its phrases need).
+    bool isRunning() const { return listener_ || isAwaitingSource_ || awaitingModel_; }
     // Counts sessions: work for a session that has ended meanwhile can tell.
     std::uint64_t id() const { return session_; }
     // The peak of the last 100 ms the microphone heard, 0 to 1 of full scale; 0 without a listener.
@@ -127,6 +128,13 @@ private:
     std::vector<AppLocale> phraseLanguages_;
     std::unique_ptr<WakePhraseListener> listener_;
     bool isAwaitingSource_ = false;
+    // Where to listen, kept while the model that alone hears the phrases (Korean ones) loads.
+    struct Source {
+        std::string name;
+        QString fallback;
+    };
+    std::optional<Source> awaitingModel_;
+    bool needsTheLoadingModel() const;
     std::uint64_t session_ = 0;
     QString fallbackMicrophone_;
     QString recognizerNotice_;

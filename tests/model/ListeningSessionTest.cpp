@@ -377,5 +377,53 @@ TEST_F(ListeningSessionTest, TheRecognizerNoticeFollowsThePhrasesLanguages) {
     }
 }
 
+// Korean phrases alone are heard only with the model: a session begun while it loads waits for it
+// instead of failing at once; Latin phrases are heard at once.
+TEST_F(ListeningSessionTest, KoreanPhrasesAloneWaitForTheModelThatLoads) {
+    QTemporaryDir directory;
+    const QString path = directory.filePath("ggml-model.bin");
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write("ggml") == 4);
+    file.close();
+    const std::vector<std::string> minsu{"민수"}, both{"James", "민수"};
+    // The phrases, whether the session is stopped while the model loads, whether the model
+    // loads, and the listeners started before and after it is read.
+    const std::vector<std::tuple<std::vector<std::string>, bool, bool, std::size_t, std::size_t>> cases{
+        {minsu, false, true, 0, 1}, {minsu, false, false, 0, 1}, // the listener says nothing hears them
+        {minsu, true, true, 0, 0},  {both, false, true, 1, 2},   // James at once, both with the model
+        {james, false, true, 1, 2},
+    };
+    for (const auto& [phrases, isStopped, loads, before, after] : cases) {
+        SCOPED_TRACE(phrases.size() + (isStopped ? 10 : 0) + (loads ? 100 : 0));
+        std::promise<void> release;
+        whisperModel = std::make_shared<WhisperModel>(
+            path.toStdString(),
+            [read = release.get_future().share(), loads](const std::string&) -> std::shared_ptr<WhisperTranscriber> {
+                read.wait();
+                if (!loads) {
+                    throw std::runtime_error("not a ggml file");
+                }
+                return std::make_shared<LoadedModel>(true);
+            });
+        const auto whisper = whisperModel;
+        const auto started = detectors->startedWith.size();
+        makeSession();
+        session->start(phrases);
+        EXPECT_TRUE(session->isRunning());
+        EXPECT_EQ(detectors->startedWith.size() - started, before);
+        if (isStopped) {
+            session->stop();
+            EXPECT_FALSE(session->isRunning());
+        }
+        release.set_value();
+        ASSERT_TRUE(eventually([&] { return whisper->state() != WhisperModelState::loading; }));
+        EXPECT_EQ(detectors->startedWith.size() - started, after);
+        if (after > 0) {
+            EXPECT_EQ(detectors->startedWith.back(), phrases);
+        }
+        session.reset();
+    }
+}
+
 } // namespace
 } // namespace harkwell

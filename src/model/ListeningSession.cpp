@@ -4,6 +4,7 @@
 #include "locale/AppError.h"
 #include "locale/AppLanguage.h"
 #include "matching/PhraseLanguage.h"
+#include "speech/TwoStageRecognizer.h"
 #include "speech/WhisperTranscriber.h"
 
 #include <algorithm>
@@ -240,7 +241,7 @@ bool ListeningSession::isKoreanHeard() const {
     case WhisperModelState::loading:
         return true;
     case WhisperModelState::ready:
-        return whisperModel_->transcriber()->isMultilingual();
+        return canListenIn(AppLocale::korean, whisperModel_->transcriber()->isMultilingual());
     case WhisperModelState::notInstalled:
     case WhisperModelState::failed:
         break;

@@ -2,6 +2,7 @@
 
 #include "airpods/AirPodsController.h"
 
+#include <QCoreApplication>
 #include <QDBusConnectionInterface>
 #include <QDBusError>
 #include <QDBusMessage>
@@ -51,7 +52,10 @@ void ToggleModeService::ToggleAirPodsMode() {
 
 int runToggleModeCommand(const QDBusConnection& bus, std::ostream& errors) {
     if (!bus.isConnected()) {
-        errors << "Cannot reach the session bus: " << bus.lastError().message().toStdString() << '\n';
+        errors << QCoreApplication::translate("ToggleModeCommand", "Cannot reach the session bus: %1")
+                      .arg(bus.lastError().message())
+                      .toStdString()
+               << '\n';
         return 1;
     }
     const QDBusMessage call = QDBusMessage::createMethodCall(toggleModeBus::service, toggleModeBus::path,
@@ -67,9 +71,12 @@ int runToggleModeCommand(const QDBusConnection& bus, std::ostream& errors) {
         errors << reply.errorMessage().toStdString() << '\n';
     } else if (name == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown") ||
                name == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner")) {
-        errors << "Harkwell is not running.\n";
+        errors << QCoreApplication::translate("ToggleModeCommand", "Harkwell is not running.").toStdString() << '\n';
     } else {
-        errors << "Harkwell did not take the request: " << reply.errorMessage().toStdString() << '\n';
+        errors << QCoreApplication::translate("ToggleModeCommand", "Harkwell did not take the request: %1")
+                      .arg(reply.errorMessage())
+                      .toStdString()
+               << '\n';
     }
     return 1;
 }

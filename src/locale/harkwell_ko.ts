@@ -2,6 +2,21 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="ko_KR" sourcelanguage="en_US">
 <context>
+    <name>ToggleModeCommand</name>
+    <message>
+        <source>Cannot reach the session bus: %1</source>
+        <translation>세션 버스에 연결할 수 없습니다: %1</translation>
+    </message>
+    <message>
+        <source>Harkwell is not running.</source>
+        <translation>Harkwell이 실행 중이 아닙니다.</translation>
+    </message>
+    <message>
+        <source>Harkwell did not take the request: %1</source>
+        <translation>Harkwell이 요청을 받아들이지 않았습니다: %1</translation>
+    </message>
+</context>
+<context>
     <name>harkwell::AppError</name>
     <message>
         <source>The chosen microphone is not connected.</source>

@@ -69,6 +69,9 @@ TEST(CommandLineTest, OptionsPrintAndExitWithoutTouchingSettings) {
         {{"--help"}, 0, "Usage: harkwell [--whisper-model PATH]\n", "", {"LANGUAGE=en", "LC_ALL=ko_KR.UTF-8"}},
         {{"--help"}, 0, "Usage: harkwell", "", {"LANGUAGE=de:ko"}},
         {{"--bogus"}, 64, "", "harkwell: unknown option '--bogus'\n\nUsage: harkwell", {"LC_ALL=C"}},
+        // No bus here: the toggle says so, in the desktop's language too.
+        {{"--toggle-mode"}, 1, "", "Cannot reach the session bus: "},
+        {{"--toggle-mode"}, 1, "", "세션 버스에 연결할 수 없습니다: ", {"LANGUAGE=ko"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE((c.language + c.arguments).join(' ').toStdString());

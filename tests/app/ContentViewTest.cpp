@@ -292,20 +292,12 @@ TEST_F(ContentViewTest, APhraseThatCannotBeHeardIsNamedUnderTheField) {
     release.set_value();
     ASSERT_TRUE(eventually([&] { return parts().phraseCount->text() == "Active: 1"; }));
 
-    // The phrase typed, the hint under the field (none: hidden).
-    const std::vector<std::pair<QString, QString>> cases{
-        {"Иван", "“Иван” cannot be heard: write call phrases in Latin letters or Hangul."},
-        {"Bob", ""},
-        {"지훈", "“지훈” cannot be heard: Korean needs the accurate recognition model."},
-    };
-    for (const auto& [phrase, hint] : cases) {
-        SCOPED_TRACE(phrase.toStdString());
-        add(phrase);
-        EXPECT_TRUE(field.text().isEmpty()) << "it is added";
-        EXPECT_EQ(parts().phraseHint->isHidden(), hint.isEmpty());
-        EXPECT_EQ(parts().phraseHint->text(), hint);
-    }
-    EXPECT_EQ(parts().phraseCount->text(), "Active: 2");
+    // Which phrases give which hint is the phrase book's; the view shows it and the count.
+    add("지훈");
+    EXPECT_TRUE(field.text().isEmpty()) << "it is added";
+    EXPECT_FALSE(parts().phraseHint->isHidden());
+    EXPECT_EQ(parts().phraseHint->text(), "“지훈” cannot be heard: Korean needs the accurate recognition model.");
+    EXPECT_EQ(parts().phraseCount->text(), "Active: 1");
     QTest::keyClick(&field, Qt::Key_K);
     EXPECT_TRUE(parts().phraseHint->isHidden()) << "an edit of the field";
 }

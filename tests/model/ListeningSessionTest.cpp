@@ -237,69 +237,58 @@ private:
     bool multilingual_;
 };
 
-// Without phrases the interface language decides: in English the basic recogniser listens without
-// the model; in Korean nothing does.
+// Without phrases, in English: the basic recogniser listens without the model, and why it does.
 TEST_F(ListeningSessionTest, TheRecognizerNoticeSaysWhatListensWithoutTheModelAndWhy) {
     using Load = std::function<std::shared_ptr<WhisperTranscriber>()>;
     const auto throwing = [](const char* reason) -> Load {
         return [reason]() -> std::shared_ptr<WhisperTranscriber> { throw std::runtime_error(reason); };
     };
-    const auto loaded = [](bool multilingual) -> Load {
-        return [multilingual] { return std::make_shared<LoadedModel>(multilingual); };
-    };
-    const QStringList notInstalled{"Accurate recognition model not installed: listening with the basic recogniser.",
-                                   "정확한 인식 모델이 설치되지 않았습니다. 한국어를 들을 수 없습니다."};
-    const QStringList notLoaded{"Accurate recognition model could not be loaded: listening with the basic recogniser.",
-                                "정확한 인식 모델을 불러오지 못했습니다. 한국어를 들을 수 없습니다."};
+    const QString notInstalled = "Accurate recognition model not installed: listening with the basic recogniser.";
+    const QString notLoaded = "Accurate recognition model could not be loaded: listening with the basic recogniser.";
     QTemporaryDir directory;
     const QString present = directory.filePath("ggml-model.bin");
     QFile modelFile(present);
     ASSERT_TRUE(modelFile.open(QIODevice::WriteOnly) && modelFile.write("ggml") == 4);
     modelFile.close();
-    // The model's path, its loader (none: the model stays loading), the notice in English and
-    // Korean, the reason in the log.
-    const std::vector<std::tuple<QString, Load, QStringList, QString>> cases{
+    // The model's path, its loader (none: the model stays loading), the notice, the reason in the log.
+    const std::vector<std::tuple<QString, Load, QString, QString>> cases{
         {"", throwing("read"), notInstalled, {}},
         {directory.filePath("absent.bin"), throwing("read"), notInstalled, {}},
         {present, throwing("not a ggml file"), notLoaded, "not a ggml file"},
         {present, [] { return nullptr; }, notLoaded, "the model could not be read"},
-        {present, nullptr, {"", ""}, {}},
-        {present, loaded(true), {"", ""}, {}},
-        {present, loaded(false), {"", "설치된 인식 모델은 영어만 듣습니다. 한국어를 들을 수 없습니다."}, {}},
+        {present, nullptr, "", {}},
+        {present, [] { return std::make_shared<LoadedModel>(true); }, "", {}},
     };
-    for (const int korean : {0, 1}) {
-        useLocale(korean ? "ko-KR" : "en-US");
-        for (const auto& [path, load, notices, reason] : cases) {
-            SCOPED_TRACE(path.toStdString() + " " + reason.toStdString() + (korean ? " ko" : " en"));
-            const LogCapture log("harkwell.*=false\nharkwell.model=true");
-            std::promise<void> release; // loads wait for the test, so that their state can be seen
-            std::shared_future<void> released = release.get_future().share();
-            WhisperModel::Loader loader;
-            if (load) {
-                loader = [released, load = load](const std::string&) {
-                    released.wait();
-                    return load();
-                };
-            }
-            const auto whisper = std::make_shared<WhisperModel>(path.toStdString(), loader);
-            whisperModel = whisper;
-            makeSession();
-            const bool isPresent = path == present;
-            EXPECT_EQ(session->recognizerNotice(), isPresent ? QString() : notices[korean]) << "before loading";
-            QSignalSpy noticeChanges(session.get(), &ListeningSession::recognizerNoticeChanged);
-            release.set_value();
-            if (isPresent && load) {
-                ASSERT_TRUE(eventually([&] { return whisper->state() != WhisperModelState::loading; }));
-                EXPECT_EQ(noticeChanges.count(), 1);
-            } else {
-                settle();
-                EXPECT_EQ(whisper->state(), isPresent ? WhisperModelState::loading : WhisperModelState::notInstalled);
-            }
-            EXPECT_EQ(session->recognizerNotice(), notices[korean]);
-            if (!reason.isEmpty()) {
-                EXPECT_FALSE(session->recognizerNotice().contains(reason));
-                EXPECT_TRUE(log.lines().join('\n').contains(reason)) << log.lines().join('\n').toStdString();
-            }
+    for (const auto& [path, load, notice, reason] : cases) {
+        SCOPED_TRACE(path.toStdString() + " " + reason.toStdString());
+        const LogCapture log("harkwell.*=false\nharkwell.model=true");
+        std::promise<void> release; // loads wait for the test, so that their state can be seen
+        std::shared_future<void> released = release.get_future().share();
+        WhisperModel::Loader loader;
+        if (load) {
+            loader = [released, load = load](const std::string&) {
+                released.wait();
+                return load();
+            };
+        }
+        const auto whisper = std::make_shared<WhisperModel>(path.toStdString(), loader);
+        whisperModel = whisper;
+        makeSession();
+        const bool isPresent = path == present;
+        EXPECT_EQ(session->recognizerNotice(), isPresent ? QString() : notice) << "before loading";
+        QSignalSpy noticeChanges(session.get(), &ListeningSession::recognizerNoticeChanged);
+        release.set_value();
+        if (isPresent && load) {
+            ASSERT_TRUE(eventually([&] { return whisper->state() != WhisperModelState::loading; }));
+            EXPECT_EQ(noticeChanges.count(), 1);
+        } else {
+            settle();
+            EXPECT_EQ(whisper->state(), isPresent ? WhisperModelState::loading : WhisperModelState::notInstalled);
+        }
+        EXPECT_EQ(session->recognizerNotice(), notice);
+        if (!reason.isEmpty()) {
+            EXPECT_FALSE(session->recognizerNotice().contains(reason));
+            EXPECT_TRUE(log.lines().join('\n').contains(reason)) << log.lines().join('\n').toStdString();
         }
     }
 }
@@ -307,73 +296,68 @@ TEST_F(ListeningSessionTest, TheRecognizerNoticeSaysWhatListensWithoutTheModelAn
 // The notice speaks of the phrases' languages, not the interface's: Korean texts when a phrase is
 // Hangul and no multilingual model is ready, the basic recogniser's when the phrases are Latin
 // only; without a phrase in either, the interface language decides. It follows the phrases.
+// (The Korean texts are checked with the translations.)
 TEST_F(ListeningSessionTest, TheRecognizerNoticeFollowsThePhrasesLanguages) {
     enum class Model { notInstalled, failed, loading, multilingual, englishOnly };
-    struct Notice {
-        QString english, korean;
-    };
-    const Notice none;
-    const Notice basicMissing{"Accurate recognition model not installed: listening with the basic recogniser.",
-                              "정확한 인식 모델이 설치되지 않았습니다. 기본 인식기로 듣고 있습니다."};
-    const Notice koreanMissing{"Accurate recognition model not installed: Korean cannot be heard.",
-                               "정확한 인식 모델이 설치되지 않았습니다. 한국어를 들을 수 없습니다."};
-    const Notice basicFailed{"Accurate recognition model could not be loaded: listening with the basic recogniser.",
-                             "정확한 인식 모델을 불러오지 못했습니다. 기본 인식기로 듣고 있습니다."};
-    const Notice koreanFailed{"Accurate recognition model could not be loaded: Korean cannot be heard.",
-                              "정확한 인식 모델을 불러오지 못했습니다. 한국어를 들을 수 없습니다."};
-    const Notice englishOnly{"The installed recognition model hears English only: Korean cannot be heard.",
-                             "설치된 인식 모델은 영어만 듣습니다. 한국어를 들을 수 없습니다."};
+    const QString basicMissing = "Accurate recognition model not installed: listening with the basic recogniser.";
+    const QString koreanMissing = "Accurate recognition model not installed: Korean cannot be heard.";
+    const QString basicFailed = "Accurate recognition model could not be loaded: listening with the basic recogniser.";
+    const QString koreanFailed = "Accurate recognition model could not be loaded: Korean cannot be heard.";
+    const QString englishOnly = "The installed recognition model hears English only: Korean cannot be heard.";
     const std::vector<AppLocale> noLanguage;
     const std::vector<AppLocale> latin{AppLocale::english};
     const std::vector<AppLocale> hangul{AppLocale::korean};
     const std::vector<AppLocale> both{AppLocale::english, AppLocale::korean};
-    // The model, the phrases' languages, the notice in each build, whether Korean is heard.
-    const std::vector<std::tuple<Model, std::vector<AppLocale>, Notice, bool>> cases{
-        {Model::notInstalled, noLanguage, {basicMissing.english, koreanMissing.korean}, false},
-        {Model::notInstalled, latin, basicMissing, false},
-        {Model::notInstalled, hangul, koreanMissing, false},
-        {Model::notInstalled, both, koreanMissing, false},
-        {Model::failed, latin, basicFailed, false},
-        {Model::failed, both, koreanFailed, false},
-        {Model::loading, both, none, true},
-        {Model::multilingual, both, none, true},
-        {Model::englishOnly, latin, none, false},
-        {Model::englishOnly, hangul, englishOnly, false},
-        {Model::englishOnly, noLanguage, {"", englishOnly.korean}, false},
+    // The model, the phrases' languages, the interface language, the notice, whether Korean is heard.
+    const std::vector<std::tuple<Model, std::vector<AppLocale>, const char*, QString, bool>> cases{
+        {Model::notInstalled, noLanguage, "en-US", basicMissing, false},
+        {Model::notInstalled, noLanguage, "ko-KR", "정확한 인식 모델이 설치되지 않았습니다. 한국어를 들을 수 없습니다.",
+         false},
+        {Model::notInstalled, latin, "ko-KR", "정확한 인식 모델이 설치되지 않았습니다. 기본 인식기로 듣고 있습니다.",
+         false},
+        {Model::notInstalled, latin, "en-US", basicMissing, false},
+        {Model::notInstalled, hangul, "en-US", koreanMissing, false},
+        {Model::notInstalled, both, "en-US", koreanMissing, false},
+        {Model::failed, latin, "en-US", basicFailed, false},
+        {Model::failed, both, "en-US", koreanFailed, false},
+        {Model::loading, both, "en-US", "", true},
+        {Model::multilingual, both, "en-US", "", true},
+        {Model::englishOnly, latin, "en-US", "", false},
+        {Model::englishOnly, hangul, "en-US", englishOnly, false},
+        {Model::englishOnly, noLanguage, "en-US", "", false},
+        {Model::englishOnly, noLanguage, "ko-KR", "설치된 인식 모델은 영어만 듣습니다. 한국어를 들을 수 없습니다.",
+         false},
     };
     QTemporaryDir directory;
     const QString present = directory.filePath("ggml-model.bin");
     QFile modelFile(present);
     ASSERT_TRUE(modelFile.open(QIODevice::WriteOnly) && modelFile.write("ggml") == 4);
     modelFile.close();
-    for (const int korean : {0, 1}) {
-        useLocale(korean ? "ko-KR" : "en-US");
-        for (const auto& [model, languages, notice, isKoreanHeard] : cases) {
-            SCOPED_TRACE(std::to_string(int(model)) + " " + std::to_string(languages.size()) +
-                         (languages.empty() ? "" : std::string(languages.back().rawValue())) +
-                         (korean ? " ko" : " en"));
-            WhisperModel::Loader loader;
-            if (model == Model::failed) {
-                loader = [](const std::string&) -> std::shared_ptr<WhisperTranscriber> {
-                    throw std::runtime_error("not a ggml file");
-                };
-            } else if (model != Model::loading) {
-                loader = [multilingual = model == Model::multilingual](const std::string&) {
-                    return std::make_shared<LoadedModel>(multilingual);
-                };
-            }
-            const auto whisper = std::make_shared<WhisperModel>(
-                model == Model::notInstalled ? std::string() : present.toStdString(), loader);
-            whisperModel = whisper;
-            makeSession();
-            ASSERT_TRUE(eventually([&] { return !loader || whisper->state() != WhisperModelState::loading; }));
-            session->setPhraseLanguages(latin);
-            QSignalSpy noticeChanges(session.get(), &ListeningSession::recognizerNoticeChanged);
-            session->setPhraseLanguages(languages);
-            EXPECT_EQ(noticeChanges.count(), 1) << "the phrases changed";
-            EXPECT_EQ(session->recognizerNotice(), korean ? notice.korean : notice.english);
-            EXPECT_EQ(session->isKoreanHeard(), isKoreanHeard);
+    for (const auto& [model, languages, locale, notice, isKoreanHeard] : cases) {
+        SCOPED_TRACE(std::to_string(int(model)) + " " + std::to_string(languages.size()) +
+                     (languages.empty() ? "" : std::string(languages.back().rawValue())) + " " + locale);
+        useLocale(locale);
+        WhisperModel::Loader loader;
+        if (model == Model::failed) {
+            loader = [](const std::string&) -> std::shared_ptr<WhisperTranscriber> {
+                throw std::runtime_error("not a ggml file");
+            };
+        } else if (model != Model::loading) {
+            loader = [multilingual = model == Model::multilingual](const std::string&) {
+                return std::make_shared<LoadedModel>(multilingual);
+            };
         }
+        const auto whisper = std::make_shared<WhisperModel>(
+            model == Model::notInstalled ? std::string() : present.toStdString(), loader);
+        whisperModel = whisper;
+        makeSession();
+        ASSERT_TRUE(eventually([&] { return !loader || whisper->state() != WhisperModelState::loading; }));
+        session->setPhraseLanguages(latin);
+        QSignalSpy noticeChanges(session.get(), &ListeningSession::recognizerNoticeChanged);
+        session->setPhraseLanguages(languages);
+        EXPECT_EQ(noticeChanges.count(), 1) << "the phrases changed";
+        EXPECT_EQ(session->recognizerNotice(), notice);
+        EXPECT_EQ(session->isKoreanHeard(), isKoreanHeard);
     }
 }
 

@@ -289,8 +289,9 @@ TEST_F(WakePhraseDetectorPlatformTest, ListensThroughTheBuiltInMicrophoneAndASta
 
 // Each phrase is listened for in the language of its letters, whatever the interface's: the
 // platform is asked for the phrases' languages, the recogniser is given the phrases of those it
-// hears (with their accepted forms), and a transcript is matched only against the phrases of its
-// own language (a Korean one also against Latin phrases as spelt). Nothing heard at all is the first language's error.
+// hears (with their accepted forms), and each transcript reaches the gate in its own language
+// (which phrases each language matches is the gate's table). Nothing heard at all is the first
+// language's error.
 TEST_F(WakePhraseDetectorPlatformTest, EachPhraseIsListenedForInTheLanguageOfItsLetters) {
     const AppLocale en = AppLocale::english, ko = AppLocale::korean;
     const auto heard = [](std::string text, AppLocale language) {
@@ -315,22 +316,6 @@ TEST_F(WakePhraseDetectorPlatformTest, EachPhraseIsListenedForInTheLanguageOfIts
          {},
          1,
          {heard("민수야", ko), heard("hey james", en)},
-         {"James"}},
-        {"no other way round",
-         {"James", "민수"},
-         {en, ko},
-         {en, ko},
-         {},
-         8,
-         {heard("민수야", en), heard("제임스", ko)},
-         {}},
-        {"a Latin name as spelt in a Korean sentence",
-         {"James", "민수"},
-         {en, ko},
-         {en, ko},
-         {},
-         8,
-         {heard("James야 이리 와", ko)},
          {"James"}},
         {"a phrase of no language", {"Иван", "James"}, {en, ko}, {en}, {}, 1, {heard("иван", en)}, {}},
         {"no phrase of a language", {"Иван"}, {en, ko}, {en}, {}, 0, {heard("иван", en)}, {}},

@@ -6,6 +6,8 @@
 #include <QDBusConnectionInterface>
 #include <QDBusError>
 #include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QEventLoop>
 
 namespace harkwell {
 
@@ -60,9 +62,17 @@ int runToggleModeCommand(const QDBusConnection& bus, std::ostream& errors) {
     }
     const QDBusMessage call = QDBusMessage::createMethodCall(toggleModeBus::service, toggleModeBus::path,
                                                              toggleModeBus::interface, toggleModeBus::method);
-    // BlockWithGui keeps the event loop running while waiting, so the instance may even live in
-    // this process (the tests). The switch may take as long as the helper's time-out.
-    const QDBusMessage reply = bus.call(call, QDBus::BlockWithGui, int(switchAnswerTimeout.count()));
+    // The answer is awaited in an event loop, so the instance may even live in this process (the
+    // tests). A watcher, not QDBus::BlockWithGui: that one misses an answer which arrives while it
+    // sets up its wait, and then waits for ever. The switch may take as long as the helper's
+    // time-out; the bus answers with an error after switchAnswerTimeout.
+    QDBusPendingCallWatcher answer(bus.asyncCall(call, int(switchAnswerTimeout.count())));
+    if (!answer.isFinished()) {
+        QEventLoop loop;
+        QObject::connect(&answer, &QDBusPendingCallWatcher::finished, &loop, &QEventLoop::quit);
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    }
+    const QDBusMessage reply = answer.reply();
     if (reply.type() != QDBusMessage::ErrorMessage) {
         return 0;
     }

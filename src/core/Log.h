@@ -15,6 +15,7 @@ Q_DECLARE_LOGGING_CATEGORY(logAirPods)   // harkwell.airpods: helper runs, their
 Q_DECLARE_LOGGING_CATEGORY(logApp)       // harkwell.app: start-up, the tray, the panels
 Q_DECLARE_LOGGING_CATEGORY(logAudio)     // harkwell.audio: the microphone chosen and why, capture
 Q_DECLARE_LOGGING_CATEGORY(logDetection) // harkwell.detection: detections, their phrase and window
+Q_DECLARE_LOGGING_CATEGORY(logDesktop)   // harkwell.desktop: the session, tray host, notifications, desktop shortcuts
 Q_DECLARE_LOGGING_CATEGORY(logModel)     // harkwell.model: settings, listening sessions, mode changes
 Q_DECLARE_LOGGING_CATEGORY(logShortcut)  // harkwell.shortcut: registration, refusals, portal errors
 Q_DECLARE_LOGGING_CATEGORY(logSpeech)    // harkwell.speech: the recogniser's start and its settings

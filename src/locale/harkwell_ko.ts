@@ -423,5 +423,17 @@ QT_LOGGING_RULES=&quot;harkwell.*=true&quot;이면 진단 메시지를 표준 �
         <source>; AirPods in Transparency after a call</source>
         <translation> · 호출 후 주변음 모드</translation>
     </message>
+    <message>
+        <source>Open Harkwell</source>
+        <translation>Harkwell 열기</translation>
+    </message>
+    <message>
+        <source>This desktop shows no tray icon. Turn on GNOME&apos;s AppIndicator extension (gnome-shell-extension-appindicator) to get Harkwell&apos;s icon; until then, start Harkwell again to open this panel.</source>
+        <translation>이 데스크톱에는 트레이 아이콘이 표시되지 않습니다. GNOME의 AppIndicator 확장(gnome-shell-extension-appindicator)을 켜면 Harkwell 아이콘이 나타납니다. 그때까지는 Harkwell을 다시 실행하면 이 패널이 열립니다.</translation>
+    </message>
+    <message>
+        <source>This desktop shows no tray icon. A panel with a system tray (StatusNotifierItem) shows Harkwell&apos;s icon; until then, start Harkwell again to open this panel.</source>
+        <translation>이 데스크톱에는 트레이 아이콘이 표시되지 않습니다. 시스템 트레이(StatusNotifierItem)가 있는 패널에 Harkwell 아이콘이 나타납니다. 그때까지는 Harkwell을 다시 실행하면 이 패널이 열립니다.</translation>
+    </message>
 </context>
 </TS>

@@ -1,0 +1,105 @@
+// The notices against a notification server of the test's own on a private bus, which records
+// what it is asked as a desktop's server would receive it.
+#include "desktop/DesktopNotifications.h"
+#include "EventLoop.h"
+#include "PrivateBusConnection.h"
+
+#include <QDBusContext>
+#include <QVariantMap>
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace harkwell {
+namespace {
+
+using testing::eventually;
+
+// What the server was asked: a notice ("Notify", with what it replaces) or "close".
+struct Request {
+    QString method;
+    uint id = 0;
+    uint replaces = 0;
+    QString appIcon;
+    QString summary;
+    QString body;
+    QVariantMap hints;
+    int timeout = 0;
+};
+
+class FakeNotificationServer : public QObject, protected QDBusContext {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+
+public:
+    std::vector<Request> requests;
+    bool refuses = false;
+
+public slots:
+    uint Notify(const QString&, uint replaces, const QString& icon, const QString& summary, const QString& body,
+                const QStringList&, const QVariantMap& hints, int timeout) {
+        if (refuses) {
+            sendErrorReply(QDBusError::AccessDenied, "inhibited");
+        }
+        const uint id = replaces != 0 ? replaces : uint(requests.size() + 1);
+        requests.push_back({"Notify", id, replaces, icon, summary, body, hints, timeout});
+        return id;
+    }
+    void CloseNotification(uint id) {
+        Request request;
+        request.method = "close";
+        request.id = id;
+        requests.push_back(request);
+    }
+};
+
+TEST(DesktopNotificationsTest, NoticesReplaceTheOneBeforeAndCloseWithoutEverWaiting) {
+    testing::PrivateDBusDaemon daemon;
+    ASSERT_FALSE(daemon.address().isEmpty()) << daemon.error().toStdString();
+    QDBusConnection serverBus = testing::connectToPrivateBus(daemon, "server");
+    FakeNotificationServer server;
+    ASSERT_TRUE(serverBus.registerObject(DesktopNotifications::path, &server, QDBusConnection::ExportAllSlots));
+
+    ASSERT_TRUE(serverBus.registerService(DesktopNotifications::service));
+    DesktopNotifications notices(testing::connectToPrivateBus(daemon, "client"));
+
+    // Asked again before the first answer came: the second takes the first's place.
+    notices.show({"Someone called you, James!", "Transparency turned on", 2500});
+    notices.show({"Someone called you, Kim!", "Transparency turned on", 2500});
+    ASSERT_TRUE(eventually([&] { return server.requests.size() == 2; }));
+    notices.close();
+    ASSERT_TRUE(eventually([&] { return server.requests.size() == 3; }));
+    const Request& first = server.requests[0];
+    EXPECT_EQ(first.method, "Notify");
+    EXPECT_EQ(first.replaces, 0u);
+    EXPECT_EQ(first.appIcon, "io.github.harkwell.Harkwell");
+    EXPECT_EQ(first.summary, "Someone called you, James!");
+    EXPECT_EQ(first.body, "Transparency turned on");
+    EXPECT_EQ(first.timeout, 2500);
+    EXPECT_EQ(first.hints.value("transient").toBool(), true);
+    EXPECT_EQ(first.hints.value("urgency").toInt(), 1) << "GNOME shows no banner for a low one";
+    EXPECT_EQ(first.hints.value("desktop-entry").toString(), "io.github.harkwell.Harkwell");
+    EXPECT_EQ(server.requests[1].replaces, first.id);
+    EXPECT_EQ(server.requests[1].summary, "Someone called you, Kim!");
+    EXPECT_EQ(server.requests[2].method, "close");
+    EXPECT_EQ(server.requests[2].id, first.id);
+
+    // A refusal leaves nothing to replace or close; the next notice is a new one.
+    server.requests.clear();
+    server.refuses = true;
+    notices.show({"Someone called you, Ann!", "", 2500});
+    ASSERT_TRUE(eventually([&] { return server.requests.size() == 1; }));
+    testing::settle();
+    server.refuses = false;
+    notices.close();
+    notices.show({"Someone called you, Ann!", "", 2500});
+    ASSERT_TRUE(eventually([&] { return server.requests.size() == 2; }));
+    EXPECT_EQ(server.requests[1].method, "Notify");
+    EXPECT_EQ(server.requests[1].replaces, 0u);
+}
+
+} // namespace
+} // namespace harkwell
+
+#include "DesktopNotificationsTest.moc"

@@ -177,6 +177,34 @@ TEST_F(TrayDesktopTest, ThePanelOpensBelowTheIconTakesTheKeyboardAndClosesOnACli
     EXPECT_EQ(application.state(), QProcess::Running);
 }
 
+// Without a tray, a start after the setup opens the panel as a window of its own, which has the
+// keyboard at once, closes on Escape and opens again at the next start.
+TEST_F(TrayDesktopTest, WithoutATrayEveryStartOpensThePanelWithTheKeyboard) {
+    tray.terminate();
+    ASSERT_TRUE(tray.waitForFinished(5000));
+    ASSERT_TRUE(poll([&] { return run("xdotool", {"search", "--class", "trayer"}).isEmpty(); }));
+    write("airpods", "anc\n");
+    write("config/Harkwell/Harkwell.json", R"({"permissionSetupComplete": true})");
+    start(application, HARKWELL_EXECUTABLE, {});
+    const auto focusedRole = [&] {
+        const QString focused = run("xdotool", {"getwindowfocus"}).trimmed();
+        return run("xprop", {"-id", focused, "WM_WINDOW_ROLE"});
+    };
+    for (const char* start : {"first", "second"}) {
+        ASSERT_TRUE(poll([&] { return isControlPanelShown(); })) << start << " start opened no panel";
+        EXPECT_TRUE(poll([&] { return focusedRole().contains("\"controlPanel\""); })) << start << ": not focused";
+        EXPECT_FALSE(trayIcon());
+        run("xdotool", {"key", "Escape"});
+        EXPECT_TRUE(poll([&] { return !isControlPanelShown(); })) << "Escape did not reach the panel";
+        QProcess again;
+        again.setProcessEnvironment(environment);
+        again.start(HARKWELL_EXECUTABLE, {});
+        ASSERT_TRUE(again.waitForFinished(20000));
+        EXPECT_EQ(again.exitCode(), 0);
+    }
+    EXPECT_EQ(application.state(), QProcess::Running);
+}
+
 TEST_F(TrayDesktopTest, ThePreviewShowsOnlyTheCallPanelThenEnds) {
     environment.insert("HARKWELL_PREVIEW_CALL_HUD", "1");
     start(application, HARKWELL_EXECUTABLE, {});

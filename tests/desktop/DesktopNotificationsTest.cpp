@@ -1,58 +1,16 @@
-// The notices against a notification server of the test's own on a private bus, which records
-// what it is asked as a desktop's server would receive it.
+// The notices against a notification server of the test's own on a private bus.
 #include "desktop/DesktopNotifications.h"
 #include "EventLoop.h"
+#include "FakeNotificationServer.h"
 #include "PrivateBusConnection.h"
 
-#include <QDBusContext>
-#include <QVariantMap>
-
 #include <gtest/gtest.h>
-
-#include <vector>
 
 namespace harkwell {
 namespace {
 
 using testing::eventually;
-
-// What the server was asked: a notice ("Notify", with what it replaces) or "close".
-struct Request {
-    QString method;
-    uint id = 0;
-    uint replaces = 0;
-    QString appIcon;
-    QString summary;
-    QString body;
-    QVariantMap hints;
-    int timeout = 0;
-};
-
-class FakeNotificationServer : public QObject, protected QDBusContext {
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
-
-public:
-    std::vector<Request> requests;
-    bool refuses = false;
-
-public slots:
-    uint Notify(const QString&, uint replaces, const QString& icon, const QString& summary, const QString& body,
-                const QStringList&, const QVariantMap& hints, int timeout) {
-        if (refuses) {
-            sendErrorReply(QDBusError::AccessDenied, "inhibited");
-        }
-        const uint id = replaces != 0 ? replaces : uint(requests.size() + 1);
-        requests.push_back({"Notify", id, replaces, icon, summary, body, hints, timeout});
-        return id;
-    }
-    void CloseNotification(uint id) {
-        Request request;
-        request.method = "close";
-        request.id = id;
-        requests.push_back(request);
-    }
-};
+using testing::FakeNotificationServer;
 
 TEST(DesktopNotificationsTest, NoticesReplaceTheOneBeforeAndCloseWithoutEverWaiting) {
     testing::PrivateDBusDaemon daemon;
@@ -70,7 +28,7 @@ TEST(DesktopNotificationsTest, NoticesReplaceTheOneBeforeAndCloseWithoutEverWait
     ASSERT_TRUE(eventually([&] { return server.requests.size() == 2; }));
     notices.close();
     ASSERT_TRUE(eventually([&] { return server.requests.size() == 3; }));
-    const Request& first = server.requests[0];
+    const testing::NotificationRequest& first = server.requests[0];
     EXPECT_EQ(first.method, "Notify");
     EXPECT_EQ(first.replaces, 0u);
     EXPECT_EQ(first.appIcon, "io.github.harkwell.Harkwell");
@@ -101,5 +59,3 @@ TEST(DesktopNotificationsTest, NoticesReplaceTheOneBeforeAndCloseWithoutEverWait
 
 } // namespace
 } // namespace harkwell
-
-#include "DesktopNotificationsTest.moc"

@@ -20,18 +20,17 @@ public:
 
 } // namespace
 
-std::unique_ptr<HotKeyBackend> makeHotKeyBackend() {
-    const QString platform = QGuiApplication::platformName();
-    if (platform == QLatin1String("xcb")) {
+std::unique_ptr<HotKeyBackend> makeHotKeyBackend(const DesktopSession& session) {
+    if (session.isWayland) {
+        return std::make_unique<PortalHotKeyBackend>(QDBusConnection::sessionBus());
+    }
+    if (QGuiApplication::platformName() == QLatin1String("xcb")) {
         auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
         xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
         if (connection) {
             const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
             return std::make_unique<X11HotKeyBackend>(connection, screen->root);
         }
-    }
-    if (platform.startsWith(QLatin1String("wayland"))) {
-        return std::make_unique<PortalHotKeyBackend>(QDBusConnection::sessionBus());
     }
     return std::make_unique<UnavailableHotKeyBackend>();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "desktop/DesktopSession.h"
 #include "shortcut/HotKeySetting.h"
 
 #include <cstdint>
@@ -56,9 +57,10 @@ private:
     std::function<void(std::int32_t)> registrationHandler_;
 };
 
-// The backend for this session, chosen by the Qt platform: X11 key grabs under "xcb", the desktop
-// portal's GlobalShortcuts on the session bus under "wayland", otherwise one whose every
-// registration fails with HotKeyError::noShortcutService. Needs the QGuiApplication.
-std::unique_ptr<HotKeyBackend> makeHotKeyBackend();
+// The backend for session: the desktop portal's GlobalShortcuts on the session bus in a Wayland
+// session, Xwayland included (an X11 grab there fires only while an X11 window has the focus); X11
+// key grabs in an X11 session under Qt's "xcb"; otherwise one whose every registration fails with
+// HotKeyError::noShortcutService. Needs the QGuiApplication.
+std::unique_ptr<HotKeyBackend> makeHotKeyBackend(const DesktopSession& session);
 
 } // namespace harkwell

@@ -40,10 +40,11 @@ protected:
 
 // Registration returns at once and the outcome comes when the portal answers; the shortcut in
 // effect stays so until its replacement is bound, and only the current session's activation is
-// a press.
+// a press. The portal here binds only what CreateSession was given, as KDE's 5.27 does.
 TEST_F(PortalHotKeyTest, TheOutcomeComesWhenThePortalAnswers) {
     FakePortal portal(testing::connectToPrivateBus(daemon, "portal"));
     portal.holdsAnswers = true;
+    portal.bindAnswer = FakePortal::BindAnswer::sessionShortcuts;
     auto controller = makeController();
     int presses = 0;
     controller->onPressed = [&] { ++presses; };
@@ -95,9 +96,18 @@ TEST_F(PortalHotKeyTest, RefusalsLeaveTheShortcutInEffect) {
         EXPECT_EQ(log.lines().filter("org.freedesktop.DBus.Error.ServiceUnknown").size(), 1)
             << log.lines().join('\n').toStdString();
     }
+    {
+        // A portal without GlobalShortcuts (GNOME 43's) is no portal for shortcuts either.
+        QDBusConnection gnomePortal = testing::connectToPrivateBus(daemon, "gnome-portal");
+        ASSERT_TRUE(gnomePortal.registerService("org.freedesktop.portal.Desktop"));
+        controller->registerHotKey(controlOptionK, outcomes.record());
+        ASSERT_TRUE(eventually([&] { return outcomes.statuses.size() == 2; }));
+        EXPECT_EQ(outcomes.statuses.back(), HotKeyError::portalUnavailable);
+        gnomePortal.unregisterService("org.freedesktop.portal.Desktop");
+    }
     FakePortal portal(testing::connectToPrivateBus(daemon, "portal"));
     controller->registerHotKey(controlOptionK, outcomes.record());
-    ASSERT_TRUE(eventually([&] { return outcomes.statuses.size() == 2; }));
+    ASSERT_TRUE(eventually([&] { return outcomes.statuses.size() == 3; }));
     ASSERT_EQ(outcomes.statuses.back(), 0);
 
     using Answer = FakePortal::BindAnswer;

@@ -36,8 +36,6 @@ bool hasSchema(const char* id) {
     return schema != nullptr;
 }
 
-QString tr(const char* text) { return QCoreApplication::translate("harkwell::GnomeCustomKeybindings", text); }
-
 class GnomeCustomKeybindings : public CustomKeybindings {
 public:
     std::optional<QString> write(const CustomKeybinding& keybinding) override {
@@ -47,7 +45,8 @@ public:
         g_object_unref(backend);
         if (inMemory) {
             qCWarning(logDesktop) << "GSettings has no backend that keeps settings (dconf-gsettings-backend)";
-            return tr("GNOME's settings store (dconf) is not installed.");
+            return QCoreApplication::translate("harkwell::GnomeCustomKeybindings",
+                                               "GNOME's settings store (dconf) is not installed.");
         }
 
         const GObjectPointer<GSettings> entry(g_settings_new_with_path(entrySchema, harkwellPath));
@@ -72,7 +71,8 @@ public:
         g_settings_sync();
         if (!isWritten) {
             qCWarning(logDesktop) << "GNOME's list of custom keybindings is not writable";
-            return tr("GNOME's keyboard shortcuts cannot be changed.");
+            return QCoreApplication::translate("harkwell::GnomeCustomKeybindings",
+                                               "GNOME's keyboard shortcuts cannot be changed.");
         }
         qCDebug(logDesktop) << "GNOME's custom keybinding" << harkwellPath << "runs" << keybinding.command << "at"
                             << keybinding.binding;

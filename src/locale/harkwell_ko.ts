@@ -82,6 +82,13 @@
     </message>
 </context>
 <context>
+    <name>harkwell::HotKeyBackend</name>
+    <message>
+        <source>Switch AirPods between noise cancellation and transparency</source>
+        <translation>AirPods 노이즈 캔슬링과 주변음 허용 전환</translation>
+    </message>
+</context>
+<context>
     <name>harkwell::HotKeyController</name>
     <message>
         <source>Harkwell: switch the AirPods&apos; mode</source>
@@ -218,13 +225,6 @@
     <message>
         <source>“%1” cannot be heard: Korean needs the accurate recognition model.</source>
         <translation>“%1”은(는) 들을 수 없습니다. 한국어에는 정확한 인식 모델이 필요합니다.</translation>
-    </message>
-</context>
-<context>
-    <name>harkwell::PortalHotKeyBackend</name>
-    <message>
-        <source>Switch AirPods between noise cancellation and transparency</source>
-        <translation>AirPods 노이즈 캔슬링과 주변음 허용 전환</translation>
     </message>
 </context>
 <context>

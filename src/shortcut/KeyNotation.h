@@ -20,6 +20,10 @@ enum class KeyNotation {
 // table of virtual key codes (a damaged setting).
 QString keyNotation(const HotKeySetting& setting, KeyNotation notation);
 
+// The combination as a Qt key code with its modifiers (Qt::META | Qt::SHIFT | Qt::Key_Up), as
+// KDE's kglobalaccel takes it; 0 for a key outside the table.
+int qtKeyCombination(const HotKeySetting& setting);
+
 // The line of sway's config that runs command at setting: "bindsym Mod4+Shift+h exec harkwell
 // --toggle-mode"; empty for a key outside the table.
 QString swayBindingLine(const HotKeySetting& setting, const QString& command);

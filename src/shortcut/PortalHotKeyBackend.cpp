@@ -112,7 +112,7 @@ std::optional<std::int32_t> PortalHotKeyBackend::registerHotKey(const HotKeySett
 
 PortalShortcut PortalHotKeyBackend::shortcut() const {
     return {shortcutId,
-            {{QStringLiteral("description"), tr("Switch AirPods between noise cancellation and transparency")},
+            {{QStringLiteral("description"), hotKeyDescription()},
              {QStringLiteral("preferred_trigger"), registration_->trigger}}};
 }
 

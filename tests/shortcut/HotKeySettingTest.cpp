@@ -71,6 +71,7 @@ TEST(VirtualKeyCodeTest, EveryKeyRoundTripsThroughItsKeysym) {
     for (const auto& key : virtualKeys()) {
         EXPECT_EQ(virtualKeyCodeFromKeysym(key.keysym), key.code) << key.keysymName;
         EXPECT_EQ(virtualKeyFromCode(key.code).value().keysym, key.keysym) << key.keysymName;
+        EXPECT_NE(qtKeyCombination({key.code, 0, ""}), 0) << key.keysymName;
     }
 }
 

@@ -7,6 +7,7 @@
 
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -97,6 +98,20 @@ QWidget* ModeShortcutSection::buildShortcutPicker() {
     row->addWidget(parts_.clearButton);
     row->addStretch();
     layout->addLayout(row);
+
+    // Where the desktop lets no app register the shortcut: what to do instead.
+    parts_.shortcutNote = label(QString(), style::captionFont(), section);
+    parts_.shortcutNote->setWordWrap(true);
+    useSecondaryColor(parts_.shortcutNote);
+    layout->addWidget(parts_.shortcutNote);
+    parts_.shortcutConfigLine = new QLineEdit(section);
+    parts_.shortcutConfigLine->setReadOnly(true);
+    parts_.shortcutConfigLine->setFont(style::monospacedFont(11, QFont::Normal));
+    layout->addWidget(parts_.shortcutConfigLine);
+    parts_.bindInDesktopButton = new QPushButton(panelTexts::bindInGnomeSettings.text(), section);
+    connect(parts_.bindInDesktopButton, &QPushButton::clicked, this,
+            [this] { model_.bindShortcutInDesktopSettings(); });
+    layout->addWidget(parts_.bindInDesktopButton, 0, Qt::AlignLeft);
     return section;
 }
 
@@ -115,6 +130,12 @@ void ModeShortcutSection::refreshShortcut() {
     parts_.recordButton->setText(recording ? panelTexts::cancelRecording.text() : panelTexts::recordShortcut.text());
     parts_.recordButton->setEnabled(!running);
     parts_.clearButton->setEnabled(shortcut.has_value() && !running);
+    parts_.shortcutNote->setText(model_.shortcutDesktopNote());
+    parts_.shortcutNote->setVisible(!model_.shortcutDesktopNote().isEmpty());
+    const QString configLine = model_.shortcutConfigLine();
+    parts_.shortcutConfigLine->setText(configLine);
+    parts_.shortcutConfigLine->setVisible(!configLine.isEmpty());
+    parts_.bindInDesktopButton->setVisible(model_.canBindShortcutInDesktopSettings());
 }
 
 } // namespace harkwell

@@ -68,6 +68,9 @@ struct PanelParts {
     QLabel* shortcutDisplay = nullptr;
     QPushButton* recordButton = nullptr;
     QPushButton* clearButton = nullptr;
+    QLabel* shortcutNote = nullptr;             // the model's shortcutDesktopNote, shown when there is one
+    QLineEdit* shortcutConfigLine = nullptr;    // sway's config line, read-only, shown when there is one
+    QPushButton* bindInDesktopButton = nullptr; // GNOME: adds the shortcut to its keyboard settings
     QLabel* startAtLoginLabel = nullptr;
     SwitchButton* startAtLoginSwitch = nullptr;
     QLabel* listenAtStartLabel = nullptr;

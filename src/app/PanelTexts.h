@@ -80,6 +80,8 @@ inline constexpr PanelText shortcutNone{QT_TRANSLATE_NOOP("harkwell::panelTexts"
 inline constexpr PanelText recordShortcut{QT_TRANSLATE_NOOP("harkwell::panelTexts", "Record")};
 inline constexpr PanelText cancelRecording{QT_TRANSLATE_NOOP("harkwell::panelTexts", "Cancel")};
 inline constexpr PanelText clearShortcut{QT_TRANSLATE_NOOP("harkwell::panelTexts", "Clear")};
+inline constexpr PanelText bindInGnomeSettings{
+    QT_TRANSLATE_NOOP("harkwell::panelTexts", "Add to GNOME Keyboard Shortcuts")};
 inline constexpr PanelText startAtLogin{QT_TRANSLATE_NOOP("harkwell::panelTexts", "Start at login")};
 inline constexpr PanelText listenAtStart{QT_TRANSLATE_NOOP("harkwell::panelTexts", "Listen when Harkwell starts")};
 

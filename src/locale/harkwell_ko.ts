@@ -71,10 +71,71 @@
     </message>
 </context>
 <context>
+    <name>harkwell::GnomeCustomKeybindings</name>
+    <message>
+        <source>GNOME&apos;s settings store (dconf) is not installed.</source>
+        <translation>GNOME 설정 저장소(dconf)가 설치되어 있지 않습니다.</translation>
+    </message>
+    <message>
+        <source>GNOME&apos;s keyboard shortcuts cannot be changed.</source>
+        <translation>GNOME 키보드 단축키를 바꿀 수 없습니다.</translation>
+    </message>
+</context>
+<context>
+    <name>harkwell::HotKeyBackend</name>
+    <message>
+        <source>Switch AirPods between noise cancellation and transparency</source>
+        <translation>AirPods 노이즈 캔슬링과 주변음 허용 전환</translation>
+    </message>
+</context>
+<context>
+    <name>harkwell::HotKeyController</name>
+    <message>
+        <source>Harkwell: switch the AirPods&apos; mode</source>
+        <translation>Harkwell: AirPods 모드 전환</translation>
+    </message>
+</context>
+<context>
     <name>harkwell::HotKeyError</name>
     <message>
-        <source>Could not register the shortcut. Another app may already use it. (%1)</source>
-        <translation>단축키를 등록할 수 없습니다. 다른 앱에서 쓰는 조합일 수 있습니다. (%1)</translation>
+        <source>Add it to GNOME&apos;s keyboard shortcuts with the button below.</source>
+        <translation>아래 버튼으로 GNOME 키보드 단축키에 추가하세요.</translation>
+    </message>
+    <message>
+        <source>Add the line below to sway&apos;s config.</source>
+        <translation>아래 줄을 sway 설정 파일에 추가하세요.</translation>
+    </message>
+    <message>
+        <source>Bind harkwell --toggle-mode to it in the desktop&apos;s keyboard settings.</source>
+        <translation>데스크톱의 키보드 설정에서 이 조합에 harkwell --toggle-mode를 지정하세요.</translation>
+    </message>
+    <message>
+        <source>This desktop does not let apps register shortcuts.</source>
+        <translation>이 데스크톱은 앱이 단축키를 등록하도록 허용하지 않습니다.</translation>
+    </message>
+    <message>
+        <source>Could not register the shortcut: another app already uses it.</source>
+        <translation>단축키를 등록할 수 없습니다. 다른 앱에서 이미 쓰는 조합입니다.</translation>
+    </message>
+    <message>
+        <source>Could not register the shortcut: the key is not on the current keyboard layout.</source>
+        <translation>단축키를 등록할 수 없습니다. 현재 키보드 배열에 없는 키입니다.</translation>
+    </message>
+    <message>
+        <source>The desktop did not bind the shortcut.</source>
+        <translation>데스크톱이 단축키를 지정하지 않았습니다.</translation>
+    </message>
+    <message>
+        <source>The desktop did not answer in time about the shortcut.</source>
+        <translation>데스크톱이 단축키에 대해 제때 응답하지 않았습니다.</translation>
+    </message>
+    <message>
+        <source>The desktop is still asking about the shortcut recorded before.</source>
+        <translation>데스크톱이 아직 앞서 기록한 단축키를 확인하고 있습니다.</translation>
+    </message>
+    <message>
+        <source>Could not register the shortcut: the X server refused it.</source>
+        <translation>단축키를 등록할 수 없습니다. X 서버가 거부했습니다.</translation>
     </message>
 </context>
 <context>
@@ -167,14 +228,11 @@
     </message>
 </context>
 <context>
-    <name>harkwell::PortalHotKeyBackend</name>
-    <message>
-        <source>Switch AirPods between noise cancellation and transparency</source>
-        <translation>AirPods 노이즈 캔슬링과 주변음 허용 전환</translation>
-    </message>
-</context>
-<context>
     <name>harkwell::ShortcutRecorder</name>
+    <message>
+        <source>Added to GNOME&apos;s keyboard shortcuts: %1 runs harkwell --toggle-mode.</source>
+        <translation>GNOME 키보드 단축키에 추가했습니다. %1 키로 harkwell --toggle-mode가 실행됩니다.</translation>
+    </message>
     <message>
         <source>Press a key together with Super, Ctrl, Alt or Shift.</source>
         <translation>Super, Ctrl, Alt, Shift 중 하나와 함께 키를 눌러주세요.</translation>
@@ -398,6 +456,10 @@ QT_LOGGING_RULES=&quot;harkwell.*=true&quot;이면 진단 메시지를 표준 �
     <message>
         <source>Clear</source>
         <translation>지우기</translation>
+    </message>
+    <message>
+        <source>Add to GNOME Keyboard Shortcuts</source>
+        <translation>GNOME 키보드 단축키에 추가</translation>
     </message>
     <message>
         <source>Start at login</source>

@@ -122,6 +122,11 @@ public:
     // The shortcut's display name, or empty without one.
     QString hotKeyDisplayName() const { return shortcut_.displayName(); }
     bool isRecordingShortcut() const { return shortcut_.isRecording(); }
+    // Where the desktop lets no application register the shortcut, what to do instead (ShortcutRecorder):
+    // the note under it, GNOME's button and sway's config line. They change with hotKeySettingChanged.
+    const QString& shortcutDesktopNote() const { return shortcut_.desktopNote(); }
+    bool canBindShortcutInDesktopSettings() const { return shortcut_.canBindInDesktopSettings(); }
+    QString shortcutConfigLine() const { return shortcut_.desktopConfigLine(); }
     bool isCommandRunning() const { return switcher_.isCommandRunning(); }
     // Whether the session starts Harkwell at login, as the autostart entry says when the model was
     // made or the panel last opened.
@@ -207,6 +212,7 @@ public:
     void startShortcutRecording() { shortcut_.start(); }
     void cancelShortcutRecording() { shortcut_.cancel(); }
     void clearShortcut() { shortcut_.clear(); }
+    void bindShortcutInDesktopSettings() { shortcut_.bindInDesktopSettings(); }
 
 signals:
     void wakePhraseDraftChanged();

@@ -1,6 +1,7 @@
 #include "model/ShortcutRecorder.h"
 
 #include "core/Log.h"
+#include "shortcut/KeyNotation.h"
 #include "shortcut/VirtualKeyCode.h"
 
 #include <QKeyEvent>
@@ -15,6 +16,8 @@ namespace {
 const QString hotKeyKeyCodeKey = "hotKeyKeyCode";
 const QString hotKeyModifiersKey = "hotKeyModifiers";
 const QString hotKeyDisplayKey = "hotKeyDisplayKey";
+// Set once the stored shortcut is bound in the desktop's own settings.
+const QString hotKeyInDesktopSettingsKey = "hotKeyInDesktopSettings";
 
 } // namespace
 
@@ -53,10 +56,12 @@ void ShortcutRecorder::registerStored() {
     }
     setting_ = stored;
     // A refusal (the combination taken by another program, no desktop portal yet) leaves the
-    // shortcut shown and stored.
+    // shortcut shown and stored. A desktop that registers none is said in the note, not the banner.
     controller_->registerHotKey(*stored, owner_.guard<const std::optional<HotKeyError>&>(
                                              [this, setting = *stored](const std::optional<HotKeyError>& refusal) {
-                                                 if (refusal) {
+                                                 if (refusal && refusal->isUnsupported()) {
+                                                     assignOutcome(setting, refusal);
+                                                 } else if (refusal) {
                                                      qCWarning(logShortcut)
                                                          << "The stored shortcut" << setting.displayName().c_str()
                                                          << "was refused at launch with status" << refusal->status();
@@ -95,13 +100,52 @@ void ShortcutRecorder::capture(const QKeyEvent& event) {
     // The shortcut from before stays in effect, shown and stored until the new one is registered.
     controller_->registerHotKey(*setting, owner_.guard<const std::optional<HotKeyError>&>(
                                               [this, setting = *setting](const std::optional<HotKeyError>& refusal) {
-                                                  if (refusal) {
+                                                  if (refusal && !refusal->isUnsupported()) {
                                                       say(QString::fromStdString(refusal->errorDescription()));
                                                       return;
                                                   }
-                                                  assignSetting(setting);
+                                                  // Kept for the desktop's own settings where it registers none.
                                                   saveSetting(setting);
+                                                  assignOutcome(setting, refusal);
                                               }));
+}
+
+void ShortcutRecorder::assignOutcome(std::optional<HotKeySetting> setting, const std::optional<HotKeyError>& refusal) {
+    desktopNote_ = !refusal ? QString()
+                   : settings_.boolean(hotKeyInDesktopSettingsKey)
+                       ? boundNote(*setting)
+                       : QString::fromStdString(refusal->errorDescription());
+    assignSetting(std::move(setting));
+}
+
+QString ShortcutRecorder::boundNote(const HotKeySetting& setting) {
+    return tr("Added to GNOME's keyboard shortcuts: %1 runs harkwell --toggle-mode.")
+        .arg(QString::fromStdString(setting.displayName()));
+}
+
+bool ShortcutRecorder::canBindInDesktopSettings() const {
+    return setting_ && !desktopNote_.isEmpty() && controller_->canBindInDesktopSettings();
+}
+
+QString ShortcutRecorder::desktopConfigLine() const {
+    if (!setting_ || desktopNote_.isEmpty() || controller_->desktop() != DesktopKind::sway) {
+        return {};
+    }
+    return swayBindingLine(*setting_, HotKeyController::toggleCommand);
+}
+
+void ShortcutRecorder::bindInDesktopSettings() {
+    if (!canBindInDesktopSettings()) {
+        return;
+    }
+    if (const auto failure = controller_->bindInDesktopSettings(*setting_)) {
+        say(failure);
+        return;
+    }
+    say(std::nullopt);
+    settings_.setBoolean(hotKeyInDesktopSettingsKey, true);
+    desktopNote_ = boundNote(*setting_);
+    emit settingChanged();
 }
 
 void ShortcutRecorder::stop() {
@@ -122,11 +166,13 @@ void ShortcutRecorder::cancel() {
 void ShortcutRecorder::clear() {
     stop();
     controller_->unregisterHotKey();
+    desktopNote_.clear();
     assignSetting(std::nullopt);
     say(std::nullopt);
     settings_.remove(hotKeyKeyCodeKey);
     settings_.remove(hotKeyModifiersKey);
     settings_.remove(hotKeyDisplayKey);
+    settings_.remove(hotKeyInDesktopSettingsKey);
 }
 
 std::optional<HotKeySetting> ShortcutRecorder::loadSetting() const {
@@ -143,6 +189,8 @@ void ShortcutRecorder::saveSetting(const HotKeySetting& setting) {
     settings_.setUnsignedNumber(hotKeyKeyCodeKey, setting.keyCode);
     settings_.setUnsignedNumber(hotKeyModifiersKey, setting.modifiers);
     settings_.setString(hotKeyDisplayKey, QString::fromStdString(setting.key));
+    // A new combination is not yet in the desktop's settings.
+    settings_.remove(hotKeyInDesktopSettingsKey);
 }
 
 void ShortcutRecorder::assignSetting(std::optional<HotKeySetting> setting) {

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "desktop/DesktopSession.h"
 #include "shortcut/HotKeySetting.h"
+
+#include <QString>
 
 #include <cstdint>
 #include <functional>
@@ -56,9 +59,14 @@ private:
     std::function<void(std::int32_t)> registrationHandler_;
 };
 
-// The backend for this session, chosen by the Qt platform: X11 key grabs under "xcb", the desktop
-// portal's GlobalShortcuts on the session bus under "wayland", otherwise one whose every
-// registration fails with HotKeyError::noShortcutService. Needs the QGuiApplication.
-std::unique_ptr<HotKeyBackend> makeHotKeyBackend();
+// What the shortcut does, as the desktop's shortcut settings list it.
+QString hotKeyDescription();
+
+// The backend for session: in a Wayland session, Xwayland included (an X11 grab there fires only
+// while an X11 window has the focus), KDE's kglobalaccel on Plasma where it is on the session bus,
+// else the desktop portal's GlobalShortcuts; X11
+// key grabs in an X11 session under Qt's "xcb"; otherwise one whose every registration fails with
+// HotKeyError::noShortcutService. Needs the QGuiApplication.
+std::unique_ptr<HotKeyBackend> makeHotKeyBackend(const DesktopSession& session);
 
 } // namespace harkwell

@@ -1,14 +1,23 @@
 #include "shortcut/HotKeyController.h"
 
 #include "core/Log.h"
+#include "shortcut/KeyNotation.h"
+
+#include <QCoreApplication>
 
 #include <utility>
 
 namespace harkwell {
 
-HotKeyController::HotKeyController() : HotKeyController(makeHotKeyBackend()) {}
+HotKeyController::HotKeyController() : HotKeyController(currentDesktopSession()) {}
 
-HotKeyController::HotKeyController(std::unique_ptr<HotKeyBackend> backend) : backend_(std::move(backend)) {
+HotKeyController::HotKeyController(const DesktopSession& session)
+    : HotKeyController(makeHotKeyBackend(session), session.desktop,
+                       session.desktop == DesktopKind::gnome ? makeGnomeCustomKeybindings() : nullptr) {}
+
+HotKeyController::HotKeyController(std::unique_ptr<HotKeyBackend> backend, DesktopKind desktop,
+                                   std::unique_ptr<CustomKeybindings> keybindings)
+    : backend_(std::move(backend)), desktop_(desktop), keybindings_(std::move(keybindings)) {
     backend_->setPressHandler([this](HotKeyId id) {
         if (id.number == hotKeyNumber && onPressed) {
             onPressed();
@@ -47,8 +56,25 @@ void HotKeyController::finish(const HotKeySetting& setting, std::int32_t status,
         qCDebug(logShortcut) << "The shortcut" << setting.displayName().c_str() << "was refused with status" << status;
     }
     if (completion) {
-        completion(status == 0 ? std::nullopt : std::optional(HotKeyError::registrationFailed(status)));
+        // GNOME's way out is the button that binds the shortcut in its settings, where there are some.
+        const DesktopKind remedy = desktop_ == DesktopKind::gnome && !keybindings_ ? DesktopKind::other : desktop_;
+        completion(status == 0 ? std::nullopt : std::optional(HotKeyError::registrationFailed(status, remedy)));
     }
+}
+
+std::optional<QString> HotKeyController::bindInDesktopSettings(const HotKeySetting& setting) {
+    if (!keybindings_) {
+        return QString::fromStdString(
+            HotKeyError::registrationFailed(HotKeyError::noShortcutService).errorDescription());
+    }
+    const QString binding = keyNotation(setting, KeyNotation::gtk);
+    if (binding.isEmpty()) {
+        return QString::fromStdString(
+            HotKeyError::registrationFailed(HotKeyError::keyNotOnKeyboard).errorDescription());
+    }
+    return keybindings_->write(
+        {QCoreApplication::translate("harkwell::HotKeyController", "Harkwell: switch the AirPods' mode"), toggleCommand,
+         binding});
 }
 
 void HotKeyController::unregisterHotKey() {

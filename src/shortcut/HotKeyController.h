@@ -1,5 +1,7 @@
 #pragma once
 
+#include "desktop/CustomKeybindings.h"
+#include "desktop/DesktopSession.h"
 #include "shortcut/HotKeyBackend.h"
 #include "shortcut/HotKeyError.h"
 #include "shortcut/HotKeySetting.h"
@@ -9,6 +11,8 @@
 #include <memory>
 #include <optional>
 #include <string_view>
+
+#include <QString>
 
 namespace harkwell {
 
@@ -33,9 +37,17 @@ public:
     // refusal.
     using Completion = std::function<void(const std::optional<HotKeyError>& refusal)>;
 
-    // Uses the session's backend (makeHotKeyBackend).
+    // What a shortcut bound in the desktop's own settings runs.
+    static inline const QString toggleCommand = QStringLiteral("harkwell --toggle-mode");
+
+    // Uses the running session's ways: its backend (makeHotKeyBackend) and, on GNOME, GNOME's
+    // custom keybindings.
     HotKeyController();
-    explicit HotKeyController(std::unique_ptr<HotKeyBackend> backend);
+    explicit HotKeyController(const DesktopSession& session);
+    // desktop: the desktop whose way out a refusal offers; keybindings: its own keyboard settings
+    // where Harkwell can bind toggleCommand, or none.
+    explicit HotKeyController(std::unique_ptr<HotKeyBackend> backend, DesktopKind desktop = DesktopKind::other,
+                              std::unique_ptr<CustomKeybindings> keybindings = nullptr);
     // Unregisters, abandons a registration under way and stops press delivery.
     ~HotKeyController();
     HotKeyController(const HotKeyController&) = delete;
@@ -54,6 +66,13 @@ public:
     // A registration waits for the desktop's answer.
     bool isRegistrationPending() const { return pending_.has_value(); }
 
+    DesktopKind desktop() const { return desktop_; }
+    // The desktop's own keyboard settings can run toggleCommand at a combination (GNOME's).
+    bool canBindInDesktopSettings() const { return keybindings_ != nullptr; }
+    // Makes setting run toggleCommand in the desktop's own keyboard settings, in place of what
+    // this bound there before. Returns why not, for the user, or nothing.
+    std::optional<QString> bindInDesktopSettings(const HotKeySetting& setting);
+
     // Called on the main thread at each press of the registered shortcut.
     std::function<void()> onPressed;
 
@@ -65,6 +84,8 @@ private:
     void finish(const HotKeySetting& setting, std::int32_t status, const Completion& completion);
 
     std::unique_ptr<HotKeyBackend> backend_;
+    DesktopKind desktop_;
+    std::unique_ptr<CustomKeybindings> keybindings_;
     bool isRegistered_ = false;
     std::optional<Pending> pending_;
 };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "desktop/DesktopSession.h"
+
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -11,8 +13,10 @@ namespace harkwell {
 //   -1 .. -255  X11: minus the X error code of the refused grab, -10 (BadAccess) when another
 //               client holds the combination already.
 //   -1001       X11: the key is not on the current keyboard layout.
-//   -2001       Wayland: no desktop portal with the GlobalShortcuts interface answers.
-//   -2002       Wayland: the portal (or the user in its dialog) refused or did not bind the shortcut.
+//   -2001       Wayland: no desktop portal with the GlobalShortcuts interface answers (GNOME
+//               before 48, sway): this desktop lets no application register a shortcut.
+//   -2002       Wayland: the portal (or the user in its dialog) refused or did not bind the
+//               shortcut, or its call failed otherwise.
 //   -2003       Wayland: the portal did not answer in time.
 //   -2004       Wayland: an earlier registration is still waiting for the portal's answer.
 //   -3001       Neither X11 nor Wayland: this session has no way to register a global shortcut.
@@ -25,19 +29,28 @@ public:
     static constexpr std::int32_t portalBusy = -2004;
     static constexpr std::int32_t noShortcutService = -3001;
 
-    static HotKeyError registrationFailed(std::int32_t status) { return HotKeyError(status); }
+    // desktop chooses the way out offered when the session lets no application register a
+    // shortcut: gnome only where Harkwell can add the shortcut to GNOME's own keyboard settings.
+    static HotKeyError registrationFailed(std::int32_t status, DesktopKind desktop = DesktopKind::other) {
+        return HotKeyError(status, desktop);
+    }
 
     std::int32_t status() const { return status_; }
-    // The message for the user, in the interface language, ending in the status: "(-10)".
+    // The session lets no application register a shortcut (-2001, -3001): the shortcut can only
+    // be bound in the desktop's own settings, to `harkwell --toggle-mode`.
+    bool isUnsupported() const { return status_ == portalUnavailable || status_ == noShortcutService; }
+    // What went wrong, for the user, in the interface language, with what to do instead where the
+    // desktop cannot register shortcuts, ending in the status: "(-10)".
     std::string errorDescription() const;
     const char* what() const noexcept override { return what_.c_str(); }
 
     bool operator==(const HotKeyError& other) const { return status_ == other.status_; }
 
 private:
-    explicit HotKeyError(std::int32_t status);
+    HotKeyError(std::int32_t status, DesktopKind desktop);
 
     std::int32_t status_;
+    DesktopKind desktop_;
     std::string what_;
 };
 

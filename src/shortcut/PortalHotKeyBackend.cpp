@@ -3,7 +3,7 @@
 #include "PortalProxies.h"
 #include "core/Log.h"
 #include "shortcut/HotKeyError.h"
-#include "shortcut/VirtualKeyCode.h"
+#include "shortcut/KeyNotation.h"
 
 #include <QDBusMessage>
 #include <QDBusMetaType>
@@ -33,6 +33,19 @@ QList<PortalShortcut> shortcutsOf(const QVariant& value) {
         value.value<QDBusArgument>() >> shortcuts;
     }
     return shortcuts;
+}
+
+// No portal, or one without GlobalShortcuts (GNOME's before 48 answers "No such interface").
+bool isMissing(const QDBusError& error) {
+    switch (error.type()) {
+    case QDBusError::ServiceUnknown:
+    case QDBusError::UnknownObject:
+    case QDBusError::UnknownInterface:
+    case QDBusError::UnknownMethod:
+        return true;
+    default:
+        return false;
+    }
 }
 
 } // namespace
@@ -68,28 +81,6 @@ PortalHotKeyBackend::PortalHotKeyBackend(QDBusConnection bus, std::chrono::milli
 
 PortalHotKeyBackend::~PortalHotKeyBackend() { unregisterHotKey(); }
 
-QString PortalHotKeyBackend::preferredTrigger(const HotKeySetting& setting) {
-    QString trigger;
-    if (setting.modifiers & carbon::control) {
-        trigger += QStringLiteral("CTRL+");
-    }
-    if (setting.modifiers & carbon::option) {
-        trigger += QStringLiteral("ALT+");
-    }
-    if (setting.modifiers & carbon::shift) {
-        trigger += QStringLiteral("SHIFT+");
-    }
-    if (setting.modifiers & carbon::command) {
-        trigger += QStringLiteral("LOGO+");
-    }
-    const auto key = virtualKeyFromCode(setting.keyCode);
-    if (!key) {
-        return {};
-    }
-    QString name = QString::fromLatin1(key->keysymName.data(), static_cast<qsizetype>(key->keysymName.size()));
-    return trigger + (name.size() == 1 ? name.toUpper() : name);
-}
-
 std::optional<std::int32_t> PortalHotKeyBackend::registerHotKey(const HotKeySetting& setting, HotKeyId id) {
     if (registration_) {
         qCDebug(logShortcut) << "An earlier registration still waits for the desktop portal's answer";
@@ -100,7 +91,7 @@ std::optional<std::int32_t> PortalHotKeyBackend::registerHotKey(const HotKeySett
                                << bus_.lastError().message();
         return HotKeyError::portalUnavailable;
     }
-    const QString trigger = preferredTrigger(setting);
+    const QString trigger = keyNotation(setting, KeyNotation::portal);
     if (trigger.isEmpty()) {
         return HotKeyError::keyNotOnKeyboard;
     }
@@ -119,9 +110,17 @@ std::optional<std::int32_t> PortalHotKeyBackend::registerHotKey(const HotKeySett
     return std::nullopt;
 }
 
+PortalShortcut PortalHotKeyBackend::shortcut() const {
+    return {shortcutId,
+            {{QStringLiteral("description"), hotKeyDescription()},
+             {QStringLiteral("preferred_trigger"), registration_->trigger}}};
+}
+
 void PortalHotKeyBackend::createSession() {
     request(
-        QStringLiteral("CreateSession"), {{QStringLiteral("session_handle_token"), nextToken()}},
+        QStringLiteral("CreateSession"),
+        {{QStringLiteral("session_handle_token"), nextToken()},
+         {QStringLiteral("shortcuts"), QVariant::fromValue(QList<PortalShortcut>{shortcut()})}},
         [this](const QVariantMap& options) { return portal_->CreateSession(options); },
         [this](const QVariantMap& results) {
             const QString session = handleString(results.value(QStringLiteral("session_handle")));
@@ -136,14 +135,10 @@ void PortalHotKeyBackend::createSession() {
 }
 
 void PortalHotKeyBackend::bindShortcut() {
-    const PortalShortcut shortcut{
-        shortcutId,
-        {{QStringLiteral("description"), tr("Switch AirPods between noise cancellation and transparency")},
-         {QStringLiteral("preferred_trigger"), registration_->trigger}}};
     const QDBusObjectPath session(registration_->session);
     request(
         QStringLiteral("BindShortcuts"), {},
-        [this, session, shortcut](const QVariantMap& options) {
+        [this, session, shortcut = shortcut()](const QVariantMap& options) {
             return portal_->BindShortcuts(session, {shortcut}, QString(), options);
         },
         [this](const QVariantMap& results) {
@@ -190,9 +185,10 @@ void PortalHotKeyBackend::request(const QString& method, QVariantMap options, co
             [this, registration, method](QDBusPendingCallWatcher* finished) {
                 finished->deleteLater();
                 if (registration_ == registration && finished->isError()) {
-                    qCWarning(logShortcut) << "The desktop portal's" << method << "failed:" << finished->error().name()
-                                           << finished->error().message();
-                    finish(HotKeyError::portalUnavailable);
+                    const QDBusError error = finished->error();
+                    qCWarning(logShortcut)
+                        << "The desktop portal's" << method << "failed:" << error.name() << error.message();
+                    finish(isMissing(error) ? HotKeyError::portalUnavailable : HotKeyError::portalRefused);
                 }
             });
 }

@@ -18,7 +18,9 @@ namespace harkwell {
 
 // System-wide shortcuts under Wayland through the desktop portal (org.freedesktop.portal.Desktop,
 // interface org.freedesktop.portal.GlobalShortcuts): registering creates a portal session and
-// binds one shortcut in it with the setting as its preferred trigger ("CTRL+ALT+K"); the
+// binds one shortcut in it with the setting as its preferred trigger ("CTRL+ALT+K"). The
+// shortcut goes with CreateSession too (its "shortcuts" option), because KDE's portal before 6.1
+// binds only those and ignores BindShortcuts' list. The
 // portal's Activated signal for it is a press; unregistering closes the session. The portal may
 // ask the user first, so registering returns at once and the outcome comes later through the
 // registration handler: bound, refused, or timed out once answerTimeout has passed without an
@@ -38,9 +40,6 @@ public:
     std::optional<std::int32_t> registerHotKey(const HotKeySetting& setting, HotKeyId id) override;
     void unregisterHotKey() override;
 
-    // The portal's form of the setting's combination: "CTRL+ALT+K", "SHIFT+LOGO+Up".
-    static QString preferredTrigger(const HotKeySetting& setting);
-
 private:
     class Registration;
     using Call = std::function<QDBusPendingCall(const QVariantMap& options)>;
@@ -48,6 +47,8 @@ private:
 
     void createSession();
     void bindShortcut();
+    // The one shortcut of the waiting registration, as the portal takes it.
+    PortalShortcut shortcut() const;
     // Makes a call that the portal answers through a Request object: call gets options with the
     // request's handle token added; answer gets the results of a successful Response.
     void request(const QString& method, QVariantMap options, const Call& call, Answer answer);

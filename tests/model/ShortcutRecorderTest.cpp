@@ -3,6 +3,8 @@
 #include "ModelFakes.h"
 #include "TestLocale.h"
 
+#include <QJsonDocument>
+
 #include <gtest/gtest.h>
 
 namespace harkwell {
@@ -10,9 +12,28 @@ namespace {
 
 using namespace harkwell::testing;
 
-QString refusalText(std::int32_t status) {
-    return QString::fromStdString(HotKeyError::registrationFailed(status).errorDescription());
+QString refusalText(std::int32_t status, DesktopKind desktop = DesktopKind::other) {
+    return QString::fromStdString(HotKeyError::registrationFailed(status, desktop).errorDescription());
 }
+
+// GNOME's custom keybindings as a list of what was written, or a refusal.
+class FakeCustomKeybindings final : public CustomKeybindings {
+public:
+    struct Log {
+        std::vector<CustomKeybinding> written;
+        std::optional<QString> failure;
+    };
+    explicit FakeCustomKeybindings(std::shared_ptr<Log> log) : log_(std::move(log)) {}
+    std::optional<QString> write(const CustomKeybinding& keybinding) override {
+        if (!log_->failure) {
+            log_->written.push_back(keybinding);
+        }
+        return log_->failure;
+    }
+
+private:
+    std::shared_ptr<Log> log_;
+};
 
 const QByteArray storedControlOptionK = R"({"hotKeyKeyCode": 40, "hotKeyModifiers": 6144, "hotKeyDisplayKey": "K"})";
 
@@ -22,12 +43,14 @@ protected:
 
     // A recorder over a new settings file holding stored, with the stored shortcut registered; the
     // old recorder goes first, as it unhooks the fake hot-key backend.
-    ShortcutRecorder& makeRecorder(const QByteArray& stored) {
+    ShortcutRecorder& makeRecorder(const QByteArray& stored, DesktopKind desktop = DesktopKind::other,
+                                   std::unique_ptr<CustomKeybindings> keybindings = nullptr) {
         recorder.reset();
         path = writeSettingsFile(stored);
         settings = std::make_unique<SettingsStore>(path);
         recorder = std::make_unique<ShortcutRecorder>(
-            std::make_unique<HotKeyController>(std::make_unique<FakeHotKeyBackend>(hotKeys)),
+            std::make_unique<HotKeyController>(std::make_unique<FakeHotKeyBackend>(hotKeys), desktop,
+                                               std::move(keybindings)),
             std::make_unique<FakeKeyEventMonitor>(keys), *settings);
         banner = std::nullopt;
         recorder->onMessage = [this](const std::optional<QString>& message) { banner = message; };
@@ -121,6 +144,48 @@ TEST_F(ShortcutRecorderTest, TheDesktopsLateAnswerDecidesTheShortcut) {
     EXPECT_FALSE(created.setting());
     EXPECT_FALSE(hotKeys->registered);
     EXPECT_EQ(storedSettings(), QJsonObject());
+}
+
+// Where the desktop registers no shortcuts, the recorded one is kept for the desktop's own
+// settings and the note says what to do there: GNOME's button binds it, sway gets a config line.
+TEST_F(ShortcutRecorderTest, WhereTheDesktopRegistersNoneItIsBoundInTheDesktopsSettings) {
+    auto gnome = std::make_shared<FakeCustomKeybindings::Log>();
+    hotKeys->nextStatus = HotKeyError::portalUnavailable;
+    auto& created =
+        makeRecorder(storedControlOptionK, DesktopKind::gnome, std::make_unique<FakeCustomKeybindings>(gnome));
+    EXPECT_FALSE(banner) << "the note says it, not the banner at each launch";
+    EXPECT_EQ(created.desktopNote(), refusalText(HotKeyError::portalUnavailable, DesktopKind::gnome));
+    EXPECT_TRUE(created.canBindInDesktopSettings());
+    created.start();
+    keys->press(Qt::Key_Up, Qt::ShiftModifier | Qt::MetaModifier, 0xff52);
+    EXPECT_EQ(created.displayName(), "Super+Shift+Up") << "kept although refused";
+    EXPECT_EQ(storedSettings()["hotKeyDisplayKey"], "↑");
+
+    gnome->failure = "GNOME's keyboard shortcuts cannot be changed.";
+    created.bindInDesktopSettings();
+    EXPECT_EQ(banner, gnome->failure);
+    gnome->failure.reset();
+    created.bindInDesktopSettings();
+    ASSERT_EQ(gnome->written.size(), 1u);
+    EXPECT_EQ(gnome->written[0].command, "harkwell --toggle-mode");
+    EXPECT_EQ(gnome->written[0].binding, "<Super><Shift>Up");
+    const QString bound = "Added to GNOME's keyboard shortcuts: Super+Shift+Up runs harkwell --toggle-mode.";
+    EXPECT_EQ(created.desktopNote(), bound);
+    EXPECT_EQ(makeRecorder(QJsonDocument(storedSettings()).toJson(), DesktopKind::gnome,
+                           std::make_unique<FakeCustomKeybindings>(gnome))
+                  .desktopNote(),
+              bound)
+        << "the next launch forgot that it is bound";
+
+    auto& onSway = makeRecorder(storedControlOptionK, DesktopKind::sway);
+    EXPECT_EQ(onSway.desktopNote(), refusalText(HotKeyError::portalUnavailable, DesktopKind::sway));
+    EXPECT_FALSE(onSway.canBindInDesktopSettings());
+    EXPECT_EQ(onSway.desktopConfigLine(), "bindsym Ctrl+Mod1+k exec harkwell --toggle-mode");
+    hotKeys->nextStatus = 0;
+    onSway.start();
+    keys->press(Qt::Key_J, Qt::ControlModifier, 'j');
+    EXPECT_TRUE(onSway.desktopNote().isEmpty()) << "registered after all";
+    EXPECT_TRUE(onSway.desktopConfigLine().isEmpty());
 }
 
 } // namespace

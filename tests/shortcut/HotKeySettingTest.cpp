@@ -1,5 +1,6 @@
 #include "shortcut/HotKeySetting.h"
 #include "shortcut/HotKeyError.h"
+#include "shortcut/KeyNotation.h"
 #include "shortcut/VirtualKeyCode.h"
 
 #include "TestLocale.h"
@@ -70,19 +71,61 @@ TEST(VirtualKeyCodeTest, EveryKeyRoundTripsThroughItsKeysym) {
     for (const auto& key : virtualKeys()) {
         EXPECT_EQ(virtualKeyCodeFromKeysym(key.keysym), key.code) << key.keysymName;
         EXPECT_EQ(virtualKeyFromCode(key.code).value().keysym, key.keysym) << key.keysymName;
+        EXPECT_NE(qtKeyCombination({key.code, 0, ""}), 0) << key.keysymName;
     }
 }
 
+// The message says what happened and, where the desktop registers no shortcuts, what works there.
 TEST(HotKeyErrorTest, DescriptionInTheInterfaceLanguageEndsInTheSignedStatus) {
-    const std::pair<const char*, const char*> cases[] = {
-        {"ko-KR", "단축키를 등록할 수 없습니다. 다른 앱에서 쓰는 조합일 수 있습니다. (-10)"},
-        {"en-US", "Could not register the shortcut. Another app may already use it. (-10)"},
+    const struct {
+        const char* locale;
+        std::int32_t status;
+        DesktopKind desktop;
+        const char* text;
+    } cases[] = {
+        {"ko-KR", -10, DesktopKind::other, "단축키를 등록할 수 없습니다. 다른 앱에서 이미 쓰는 조합입니다. (-10)"},
+        {"en-US", -10, DesktopKind::other, "Could not register the shortcut: another app already uses it. (-10)"},
+        {"en-US", -2, DesktopKind::other, "Could not register the shortcut: the X server refused it. (-2)"},
+        {"en-US", HotKeyError::portalUnavailable, DesktopKind::gnome,
+         "This desktop does not let apps register shortcuts. Add it to GNOME's keyboard shortcuts with the button "
+         "below. (-2001)"},
+        {"en-US", HotKeyError::portalUnavailable, DesktopKind::sway,
+         "This desktop does not let apps register shortcuts. Add the line below to sway's config. (-2001)"},
+        {"en-US", HotKeyError::noShortcutService, DesktopKind::kde,
+         "This desktop does not let apps register shortcuts. Bind harkwell --toggle-mode to it in the desktop's "
+         "keyboard settings. (-3001)"},
+        {"ko-KR", HotKeyError::portalUnavailable, DesktopKind::gnome,
+         "이 데스크톱은 앱이 단축키를 등록하도록 허용하지 않습니다. 아래 버튼으로 GNOME 키보드 단축키에 추가하세요. "
+         "(-2001)"},
+        {"en-US", HotKeyError::portalRefused, DesktopKind::gnome, "The desktop did not bind the shortcut. (-2002)"},
     };
     const testing::TestLocale restoresTheLanguage;
-    for (const auto& [locale, text] : cases) {
+    for (const auto& [locale, status, desktop, text] : cases) {
         testing::useLocale(locale);
-        EXPECT_EQ(HotKeyError::registrationFailed(-10).errorDescription(), text);
+        EXPECT_EQ(HotKeyError::registrationFailed(status, desktop).errorDescription(), text);
     }
+}
+
+// Each desktop service reads its own notation; a wrong one binds another combination or none.
+TEST(KeyNotationTest, EachServiceGetsItsOwnNotation) {
+    const struct {
+        HotKeySetting setting;
+        const char* portal;
+        const char* gtk;
+        const char* sway;
+    } cases[] = {
+        {{40, 0x1800, "K"}, "CTRL+ALT+K", "<Control><Alt>k", "Ctrl+Mod1+k"},
+        {{126, 0x300, "↑"}, "SHIFT+LOGO+Up", "<Super><Shift>Up", "Mod4+Shift+Up"},
+        {{24, 0x1000, "="}, "CTRL+equal", "<Control>equal", "Ctrl+equal"},
+        {{52, 0x100, "?"}, "", "", ""}, // no such key: a damaged setting
+    };
+    for (const auto& [setting, portal, gtk, sway] : cases) {
+        EXPECT_EQ(keyNotation(setting, KeyNotation::portal), portal);
+        EXPECT_EQ(keyNotation(setting, KeyNotation::gtk), gtk);
+        EXPECT_EQ(keyNotation(setting, KeyNotation::sway), sway);
+    }
+    EXPECT_EQ(swayBindingLine({4, 0x300, "H"}, "harkwell --toggle-mode"),
+              "bindsym Mod4+Shift+h exec harkwell --toggle-mode");
 }
 
 } // namespace

@@ -1,9 +1,11 @@
 #include "shortcut/PortalHotKeyBackend.h"
 #include "EventLoop.h"
+#include "FakeKGlobalAccel.h"
 #include "FakePortal.h"
 #include "LogCapture.h"
 #include "PrivateBusConnection.h"
 #include "shortcut/HotKeyController.h"
+#include "shortcut/KGlobalAccelHotKeyBackend.h"
 
 #include <gtest/gtest.h>
 
@@ -40,10 +42,11 @@ protected:
 
 // Registration returns at once and the outcome comes when the portal answers; the shortcut in
 // effect stays so until its replacement is bound, and only the current session's activation is
-// a press.
+// a press. The portal here binds only what CreateSession was given, as KDE's 5.27 does.
 TEST_F(PortalHotKeyTest, TheOutcomeComesWhenThePortalAnswers) {
     FakePortal portal(testing::connectToPrivateBus(daemon, "portal"));
     portal.holdsAnswers = true;
+    portal.bindAnswer = FakePortal::BindAnswer::sessionShortcuts;
     auto controller = makeController();
     int presses = 0;
     controller->onPressed = [&] { ++presses; };
@@ -95,9 +98,18 @@ TEST_F(PortalHotKeyTest, RefusalsLeaveTheShortcutInEffect) {
         EXPECT_EQ(log.lines().filter("org.freedesktop.DBus.Error.ServiceUnknown").size(), 1)
             << log.lines().join('\n').toStdString();
     }
+    {
+        // A portal without GlobalShortcuts (GNOME 43's) is no portal for shortcuts either.
+        QDBusConnection gnomePortal = testing::connectToPrivateBus(daemon, "gnome-portal");
+        ASSERT_TRUE(gnomePortal.registerService("org.freedesktop.portal.Desktop"));
+        controller->registerHotKey(controlOptionK, outcomes.record());
+        ASSERT_TRUE(eventually([&] { return outcomes.statuses.size() == 2; }));
+        EXPECT_EQ(outcomes.statuses.back(), HotKeyError::portalUnavailable);
+        gnomePortal.unregisterService("org.freedesktop.portal.Desktop");
+    }
     FakePortal portal(testing::connectToPrivateBus(daemon, "portal"));
     controller->registerHotKey(controlOptionK, outcomes.record());
-    ASSERT_TRUE(eventually([&] { return outcomes.statuses.size() == 2; }));
+    ASSERT_TRUE(eventually([&] { return outcomes.statuses.size() == 3; }));
     ASSERT_EQ(outcomes.statuses.back(), 0);
 
     using Answer = FakePortal::BindAnswer;
@@ -145,6 +157,38 @@ TEST_F(PortalHotKeyTest, AnUnansweredRegistrationIsWithdrawn) {
     testing::settle();
     EXPECT_EQ(outcomes.statuses.size(), 1u) << "the abandoned registration reported an outcome";
     EXPECT_FALSE(controller->isRegistered());
+}
+
+// On Plasma through kglobalaccel: the action is declared and given the keys; keys another action
+// holds are refused and the earlier ones put back; only Harkwell's action is a press, and none
+// once unregistered.
+TEST_F(PortalHotKeyTest, KdesOwnServiceBindsTheKeysItIsGiven) {
+    testing::FakeKGlobalAccel kglobalaccel(testing::connectToPrivateBus(daemon, "kglobalaccel"));
+    EXPECT_TRUE(KGlobalAccelHotKeyBackend::isAvailable(client));
+    HotKeyController controller(std::make_unique<KGlobalAccelHotKeyBackend>(client));
+    int presses = 0;
+    controller.onPressed = [&] { ++presses; };
+    controller.registerHotKey(controlOptionK, outcomes.record());
+    ASSERT_TRUE(eventually([&] { return outcomes.statuses == std::vector{0}; }));
+    const QList<int> controlAltK{(Qt::CTRL | Qt::ALT | Qt::Key_K).toCombined()};
+    EXPECT_EQ(kglobalaccel.keys, controlAltK);
+    ASSERT_EQ(kglobalaccel.registered.size(), 1u);
+    EXPECT_EQ(kglobalaccel.registered[0].mid(0, 2), QStringList({"harkwell", "toggle-listening-mode"}));
+
+    kglobalaccel.taken = {(Qt::SHIFT | Qt::META | Qt::Key_Up).toCombined()};
+    controller.registerHotKey(shiftCommandUp, outcomes.record());
+    ASSERT_TRUE(eventually([&] { return outcomes.statuses.size() == 2; }));
+    EXPECT_EQ(outcomes.statuses[1], HotKeyError::portalRefused);
+    EXPECT_TRUE(eventually([&] { return kglobalaccel.keys == controlAltK; })) << "the earlier keys are not back";
+
+    kglobalaccel.press("other", "toggle-listening-mode");
+    kglobalaccel.press("harkwell", "toggle-listening-mode");
+    EXPECT_TRUE(eventually([&] { return presses == 1; }));
+    controller.unregisterHotKey();
+    EXPECT_TRUE(eventually([&] { return !kglobalaccel.isActive; }));
+    kglobalaccel.press("harkwell", "toggle-listening-mode");
+    testing::settle();
+    EXPECT_EQ(presses, 1);
 }
 
 } // namespace

@@ -29,20 +29,25 @@ FakePortal::~FakePortal() {
 QDBusObjectPath FakePortal::CreateSession(const QVariantMap& options) {
     const QString session = desktopPath + "/session/" + caller() + "/" + options["session_handle_token"].toString();
     sessions << session;
+    QList<PortalShortcut> shortcuts;
+    if (options.contains("shortcuts")) {
+        options["shortcuts"].value<QDBusArgument>() >> shortcuts;
+    }
+    sessionShortcuts_[session] = shortcuts;
     bus_.registerObject(session, &sessionObjects, QDBusConnection::ExportAllSlots);
     const QVariant handle = sessionHandleAsObjectPath ? QVariant::fromValue(QDBusObjectPath(session)) : session;
     respond(reply(options), 0, {{QStringLiteral("session_handle"), handle}});
     return {};
 }
 
-QDBusObjectPath FakePortal::BindShortcuts(const QDBusObjectPath&, const QList<PortalShortcut>& shortcuts,
+QDBusObjectPath FakePortal::BindShortcuts(const QDBusObjectPath& session, const QList<PortalShortcut>& shortcuts,
                                           const QString&, const QVariantMap& options) {
     bound.push_back(shortcuts);
     const QString request = reply(options);
     if (holdsAnswers) {
-        heldRequest_.emplace(request, shortcuts);
+        heldRequest_ = HeldRequest{request, session.path(), shortcuts};
     } else {
-        const auto [response, results] = bindResponse(shortcuts);
+        const auto [response, results] = bindResponse(session.path(), shortcuts);
         respond(request, response, results);
     }
     return {};
@@ -50,8 +55,8 @@ QDBusObjectPath FakePortal::BindShortcuts(const QDBusObjectPath&, const QList<Po
 
 void FakePortal::releaseAnswer() {
     if (auto held = std::exchange(heldRequest_, std::nullopt)) {
-        const auto [response, results] = bindResponse(held->second);
-        respond(held->first, response, results);
+        const auto [response, results] = bindResponse(held->session, held->shortcuts);
+        respond(held->request, response, results);
     }
 }
 
@@ -80,8 +85,11 @@ void FakePortal::respond(const QString& request, uint response, const QVariantMa
     bus_.send(signal);
 }
 
-std::pair<uint, QVariantMap> FakePortal::bindResponse(const QList<PortalShortcut>& shortcuts) const {
-    const auto result = bindAnswer == BindAnswer::bind ? shortcuts : QList<PortalShortcut>{};
+std::pair<uint, QVariantMap> FakePortal::bindResponse(const QString& session,
+                                                      const QList<PortalShortcut>& shortcuts) const {
+    const auto result = bindAnswer == BindAnswer::bind               ? shortcuts
+                        : bindAnswer == BindAnswer::sessionShortcuts ? sessionShortcuts_.value(session)
+                                                                     : QList<PortalShortcut>{};
     return {bindAnswer == BindAnswer::refuse ? 2u : 0u, {{QStringLiteral("shortcuts"), QVariant::fromValue(result)}}};
 }
 

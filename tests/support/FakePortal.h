@@ -8,6 +8,7 @@
 #include <QDBusContext>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
+#include <QMap>
 #include <QObject>
 #include <QStringList>
 
@@ -50,8 +51,9 @@ class FakePortal : public QObject, protected QDBusContext {
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.GlobalShortcuts")
 
 public:
-    // How BindShortcuts answers: bind, refuse (response 2), or answer success binding nothing.
-    enum class BindAnswer { bind, refuse, bindNothing };
+    // How BindShortcuts answers: bind, refuse (response 2), answer success binding nothing, or
+    // bind what CreateSession's "shortcuts" option held, ignoring its own list (KDE's portal 5.27).
+    enum class BindAnswer { bind, refuse, bindNothing, sessionShortcuts };
 
     explicit FakePortal(QDBusConnection bus);
     ~FakePortal() override;
@@ -80,10 +82,17 @@ private:
     // Replies with the Request object's path and returns it.
     QString reply(const QVariantMap& options);
     void respond(const QString& request, uint response, const QVariantMap& results);
-    std::pair<uint, QVariantMap> bindResponse(const QList<PortalShortcut>& shortcuts) const;
+    std::pair<uint, QVariantMap> bindResponse(const QString& session, const QList<PortalShortcut>& shortcuts) const;
 
     QDBusConnection bus_;
-    std::optional<std::pair<QString, QList<PortalShortcut>>> heldRequest_;
+    struct HeldRequest {
+        QString request;
+        QString session;
+        QList<PortalShortcut> shortcuts;
+    };
+    std::optional<HeldRequest> heldRequest_;
+    // The "shortcuts" option each session was created with.
+    QMap<QString, QList<PortalShortcut>> sessionShortcuts_;
 };
 
 } // namespace harkwell::testing

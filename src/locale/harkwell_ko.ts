@@ -165,6 +165,10 @@
         <source>“%1” cannot be heard: Korean needs the accurate recognition model.</source>
         <translation>“%1”은(는) 들을 수 없습니다. 한국어에는 정확한 인식 모델이 필요합니다.</translation>
     </message>
+    <message>
+        <source>Added %1 call phrases.</source>
+        <translation>호출 문구 %1개를 추가했습니다.</translation>
+    </message>
 </context>
 <context>
     <name>harkwell::PortalHotKeyBackend</name>

@@ -46,6 +46,10 @@
         <translation>설정 파일이 손상되어 읽을 수 있는 설정만 남겼습니다. 손상된 파일의 사본: %1</translation>
     </message>
     <message>
+        <source>The settings file could not be read (not a file, or larger than 1 MiB); it was moved aside unread to %1.</source>
+        <translation>설정 파일을 읽을 수 없어(파일이 아니거나 1MiB보다 큼) 읽지 않은 채 %1(으)로 옮겼습니다.</translation>
+    </message>
+    <message>
         <source>Start at login could not be turned on: %1</source>
         <translation>로그인 시 시작을 켜지 못했습니다: %1</translation>
     </message>
@@ -225,6 +229,10 @@
     <message>
         <source>“%1” cannot be heard: Korean needs the accurate recognition model.</source>
         <translation>“%1”은(는) 들을 수 없습니다. 한국어에는 정확한 인식 모델이 필요합니다.</translation>
+    </message>
+    <message>
+        <source>Added %1 call phrases.</source>
+        <translation>호출 문구 %1개를 추가했습니다.</translation>
     </message>
 </context>
 <context>

@@ -143,10 +143,14 @@ void AppModel::reportSettingsProblems() {
             reportDamagedSettings();
             const bool wasShown = settingsWriteFailure_ && errorMessage_ == settingsWriteFailure_;
             if (failureReason) {
-                settingsWriteFailure_ = tr("Settings could not be saved: %1").arg(*failureReason);
-                assignErrorMessage(settingsWriteFailure_);
+                const QString failure = tr("Settings could not be saved: %1").arg(*failureReason);
+                if (failure != toldSettingsWriteFailure_) { // told once, not at every change
+                    toldSettingsWriteFailure_ = settingsWriteFailure_ = failure;
+                    assignErrorMessage(settingsWriteFailure_);
+                }
             } else {
                 settingsWriteFailure_.reset();
+                toldSettingsWriteFailure_.reset();
                 if (wasShown) {
                     assignErrorMessage(std::nullopt);
                 }
@@ -160,9 +164,13 @@ void AppModel::reportDamagedSettings() {
         return;
     }
     reportedDamagedCopy_ = copy;
-    damagedSettingsNotice_ = tr("The settings file was damaged; what could be read was kept. A copy of the "
-                                "damaged file is at %1.")
-                                 .arg(*copy);
+    damagedSettingsNotice_ = settings_->isDamagedFileUnread()
+                                 ? tr("The settings file could not be read (not a file, or larger than 1 MiB); it "
+                                      "was moved aside unread to %1.")
+                                       .arg(*copy)
+                                 : tr("The settings file was damaged; what could be read was kept. A copy of the "
+                                      "damaged file is at %1.")
+                                       .arg(*copy);
     assignErrorMessage(damagedSettingsNotice_);
 }
 
@@ -275,11 +283,13 @@ void AppModel::panelDidOpen() {
 }
 
 void AppModel::panelDidClose() {
-    if (!damagedSettingsNotice_) {
+    if (!damagedSettingsNotice_ && !settingsWriteFailure_) {
         return;
     }
-    const bool isShown = errorMessage_ == damagedSettingsNotice_;
+    const bool isShown =
+        errorMessage_ && (errorMessage_ == damagedSettingsNotice_ || errorMessage_ == settingsWriteFailure_);
     damagedSettingsNotice_.reset();
+    settingsWriteFailure_.reset();
     if (isShown) {
         assignErrorMessage(std::nullopt);
     }

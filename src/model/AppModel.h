@@ -183,8 +183,8 @@ public:
     // the panel reads the autostart entry again.
     void applicationDidLaunch();
     void panelDidOpen();
-    // The panel was closed: the notice of a damaged settings file, which stands until then, has
-    // been seen.
+    // The panel was closed: the notice of a damaged settings file and the failure to save the
+    // settings, which stand until then, have been seen.
     void panelDidClose();
     // What the global shortcut (and `harkwell --toggle-mode`) does: noise cancellation to
     // transparency, anything else to noise cancellation. done, when given, hears how it ended: no
@@ -291,8 +291,10 @@ private:
     std::optional<QString> errorMessage_;
     BannerKind bannerKind_ = BannerKind::error;
     // Why the last settings write failed: shown whenever there is no other message, until a
-    // write succeeds.
+    // write succeeds or the panel closes; and the failure told, which later writes that fail the
+    // same way do not tell again.
     std::optional<QString> settingsWriteFailure_;
+    std::optional<QString> toldSettingsWriteFailure_;
     // The notice of a damaged settings file: shown whenever there is no other message, until the
     // panel closes; and the copy it names, shown once.
     std::optional<QString> damagedSettingsNotice_;

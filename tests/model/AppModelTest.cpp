@@ -23,6 +23,7 @@ TEST_F(AppModelTest, LoadsPhrasesMigratingTheLegacySinglePhrase) {
         {R"({"wakePhrases": [], "wakePhrase": "James"})", {}, {}},
         {R"({"wakePhrases": "Al", "wakePhrase": "Kim"})", {"Kim"}, R"({"wakePhrases": ["Kim"], "wakePhrase": "Kim"})"},
         {R"({"wakePhrase": "   "})", {}, R"({"wakePhrases": []})"},
+        {R"({"wakePhrases": ["Anna\nBob\tCarl", "Dee\u0007"]})", {"Anna", "Bob", "Carl", "Dee"}, {}},
     };
     for (const auto& [stored, phrases, storedAfter] : cases) {
         SCOPED_TRACE(stored.toStdString());

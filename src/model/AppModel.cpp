@@ -20,6 +20,7 @@ const QString listenAtStartKey = "listenAtStart";
 const QString detectionSensitivityKey = "detectionSensitivity";
 const QString returnAfterQuietSecondsKey = "returnAfterQuietSeconds";
 const QString microphoneSourceKey = "microphoneSource";
+const QString mediaOnCallKey = "mediaOnCall";
 
 QString setupFirstText() { return AppModel::tr("Complete permission setup first."); }
 
@@ -30,7 +31,9 @@ AppModel::AppModel(Dependencies dependencies, QObject* parent)
       microphones_(std::move(dependencies.audioInputs)),
       listening_(std::move(dependencies.detectorFactory), microphones_, dependencies.clock, dependencies.makeTicker(),
                  std::move(dependencies.whisperModel)),
-      returnAfterCall_(dependencies.clock, dependencies.makeTicker()), switcher_(std::move(dependencies.airPods)),
+      returnAfterCall_(dependencies.clock, dependencies.makeTicker()),
+      media_(std::move(dependencies.mediaPlayers), std::move(dependencies.soundStreams)),
+      switcher_(std::move(dependencies.airPods)),
       permissionSetup_(std::move(dependencies.permissions), switcher_, *settings_),
       shortcut_(std::move(dependencies.hotKeyController), std::move(dependencies.keyMonitor), *settings_) {
     connectParts();
@@ -48,6 +51,10 @@ AppModel::AppModel(Dependencies dependencies, QObject* parent)
         returnAfterCall_.setWaitSeconds(ReturnAfterCall::waitChoiceFor(*stored));
     }
     microphones_.setSource(settings_->string(microphoneSourceKey).value_or(QString()));
+    // An unknown value reads as the default and stays stored until the user chooses.
+    if (const auto stored = settings_->string(mediaOnCallKey)) {
+        mediaOnCall_ = MediaOnCall::fromRawValue(stored->toStdString());
+    }
     shortcut_.registerStored();
 }
 
@@ -58,7 +65,14 @@ AppModel::~AppModel() {
 }
 
 void AppModel::connectParts() {
-    listening_.onDetected = [this](const QString& phrase) { handleDetection(phrase); };
+    listening_.onDetected = [this](const QString& phrase, const QString& heard) {
+        recentCalls_.prepend({QDateTime::currentDateTime(), phrase, heard});
+        if (recentCalls_.size() > recentCallLimit) {
+            recentCalls_.removeLast();
+        }
+        emit recentCallsChanged();
+        handleDetection(phrase);
+    };
     listening_.onFailed = [this](const Error& error) {
         failAndStopListening(QString::fromStdString(error.description()));
     };
@@ -77,6 +91,9 @@ void AppModel::connectParts() {
         settings_->setString(selectedModeKey, selectedModeRawValue());
         emit selectedModeChanged();
         returnAfterCall_.modeChanged(switcher_.selectedMode());
+        if (switcher_.selectedMode() != ListeningMode::transparency) {
+            media_.giveBack();
+        }
     });
     returnAfterCall_.onDue = [this](ListeningMode modeBefore) { returnToModeBefore(modeBefore); };
     connect(&microphones_, &MicrophoneInputs::inputsChanged, this, &AppModel::microphoneInputsChanged);
@@ -410,6 +427,8 @@ void AppModel::handleDetection(const QString& targetPhrase) {
             return;
         }
         model->returnAfterCall_.callSwitched(modeBefore, model->isDetectionEnabled_);
+        // The AirPods first; the players and the sound server may be slow to answer.
+        model->media_.makeWay(model->mediaOnCall_);
         if (model->onCallDetected) {
             model->onCallDetected(targetPhrase);
         }
@@ -436,6 +455,12 @@ void AppModel::setMicrophoneSource(const QString& source) {
         // A new session over the same phrases, as for a new sensitivity.
         listening_.restartListener();
     }
+}
+
+void AppModel::setMediaOnCall(MediaOnCall action) {
+    mediaOnCall_ = action;
+    settings_->setString(mediaOnCallKey, QString::fromUtf8(action.rawValue()));
+    emit mediaOnCallChanged();
 }
 
 void AppModel::setReturnAfterQuietSeconds(int seconds) {

@@ -205,11 +205,30 @@ TEST_F(TrayDesktopTest, WithoutATrayEveryStartOpensThePanelWithTheKeyboard) {
     EXPECT_EQ(application.state(), QProcess::Running);
 }
 
+// The call panel leaves the keys with the window that has the focus (focus-log-window.py).
 TEST_F(TrayDesktopTest, ThePreviewShowsOnlyTheCallPanelThenEnds) {
+    QProcess focusLog;
+    QProcessEnvironment gtk = environment;
+    gtk.insert("GDK_BACKEND", "x11");
+    gtk.insert("NO_AT_BRIDGE", "1");
+    focusLog.setProcessEnvironment(gtk);
+    focusLog.start("/usr/bin/python3", {HARKWELL_TEST_SUPPORT_DIR "/focus-log-window.py"});
+    QString logged;
+    const auto focusLogSays = [&](const QString& line) {
+        logged += QString::fromUtf8(focusLog.readAllStandardOutput());
+        return logged.split('\n').contains(line);
+    };
+    ASSERT_TRUE(poll([&] { return focusLogSays("FOCUS in"); })) << "the other window did not get the focus";
     environment.insert("HARKWELL_PREVIEW_CALL_HUD", "1");
     start(application, HARKWELL_EXECUTABLE, {});
     std::optional<QRect> callPanel;
     ASSERT_TRUE(poll([&] { return (callPanel = window("callPanel")).has_value(); })) << "no call panel appeared";
+    run("xdotool", {"type", "--delay", "20", "Keys-typed-meanwhile"});
+    EXPECT_TRUE(window("callPanel")) << "the call was over before the keys were typed";
+    EXPECT_TRUE(poll([&] { return focusLogSays("TEXT Keys-typed-meanwhile"); }))
+        << "keys lost: " << logged.toStdString();
+    focusLog.terminate();
+    focusLog.waitForFinished(5000);
     EXPECT_EQ(callPanel->size(), QSize(340, 72));
     EXPECT_FALSE(trayIcon()) << "the preview put up a tray icon";
     // It fades out after 2.7 seconds, and the process ends by itself.

@@ -395,7 +395,7 @@ void AppModel::startDetection(Start start) {
 void AppModel::stopDetection() {
     returnAfterCall_.cancel();
     assignDetectionEnabled(false);
-    listening_.stop();
+    listening_.end();
     returnAfterCall_.leaveTransparencyAfterCall();
 }
 
@@ -404,7 +404,7 @@ void AppModel::failAndStopListening(const QString& message) {
     returnAfterCall_.cancel();
     assignErrorMessage(message);
     assignDetectionEnabled(false);
-    listening_.stop();
+    listening_.end();
     returnAfterCall_.leaveTransparencyAfterCall();
 }
 

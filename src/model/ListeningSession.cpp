@@ -33,6 +33,9 @@ ListeningSession::ListeningSession(WakePhraseListenerFactory listenerFactory, Mi
         }
         updateRecognizerNotice();
         emit isKoreanHeardChanged();
+        if (whisperModel_->state() == WhisperModelState::loading) {
+            return;
+        }
         if (auto source = std::exchange(awaitingModel_, std::nullopt)) {
             // Still wanted once the model is known: it hears the phrases now, or the listener
             // says why nothing does.
@@ -44,9 +47,10 @@ ListeningSession::ListeningSession(WakePhraseListenerFactory listenerFactory, Mi
         }
     });
     updateRecognizerNotice();
-    // At start-up rather than with listening: a model of several hundred megabytes takes seconds
-    // to read, and the first call should already be heard with it.
+    // Read once at start-up, to know whether it loads and which languages it hears; it is let go
+    // as soon as it is read unless listening has started meanwhile.
     whisperModel_->load();
+    whisperModel_->release();
 }
 
 ListeningSession::~ListeningSession() {
@@ -56,6 +60,9 @@ ListeningSession::~ListeningSession() {
 
 void ListeningSession::start(const std::vector<std::string>& phrases) {
     stop();
+    if (whisperModel_) {
+        whisperModel_->load();
+    }
     phrases_ = phrases;
     const auto session = ++session_;
     // The session goes on once the source is known, unless it has ended meanwhile.
@@ -117,12 +124,22 @@ void ListeningSession::stop() {
     ++session_;
 }
 
+void ListeningSession::end() {
+    stop();
+    if (whisperModel_) {
+        whisperModel_->release();
+    }
+}
+
 bool ListeningSession::needsTheLoadingModel() const {
     // Phrases in Korean alone, which only the model hears: a listener made now would hear nothing
     // and fail, though the model is a moment away. Latin phrases are heard at once and again with
-    // the model once it is read.
+    // the model once it is read, the first time; read again, it is only a moment away.
     if (!whisperModel_ || whisperModel_->state() != WhisperModelState::loading) {
         return false;
+    }
+    if (whisperModel_->wasRead()) {
+        return true;
     }
     const auto languages = listeningLanguagesOf(phrases_);
     return !languages.empty() && std::find(languages.begin(), languages.end(), AppLocale::english) == languages.end();
@@ -243,7 +260,8 @@ bool ListeningSession::isKoreanHeard() const {
     case WhisperModelState::loading:
         return true;
     case WhisperModelState::ready:
-        return canListenIn(AppLocale::korean, whisperModel_->transcriber()->isMultilingual());
+    case WhisperModelState::unloaded:
+        return canListenIn(AppLocale::korean, whisperModel_->isMultilingual());
     case WhisperModelState::notInstalled:
     case WhisperModelState::failed:
         break;
@@ -269,6 +287,7 @@ void ListeningSession::updateRecognizerNotice() {
                         : tr("Accurate recognition model could not be loaded: listening with the basic recogniser.");
         break;
     case WhisperModelState::ready:
+    case WhisperModelState::unloaded:
         if (korean && !isKoreanHeard()) {
             notice = tr("The installed recognition model hears English only: Korean cannot be heard.");
         }

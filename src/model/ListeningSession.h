@@ -64,6 +64,9 @@ public:
     void start(const std::vector<std::string>& phrases);
     // Ends the session under way, if any.
     void stop();
+    // Ends the session under way, if any, and lets the model go until listening starts again:
+    // listening is off now, not between two sessions.
+    void end();
     // A session is under way (its listener runs, or waits to hear where to listen or for the model
     // its phrases need).
     bool isRunning() const { return listener_ || isAwaitingSource_ || awaitingModel_; }

@@ -3,6 +3,7 @@
 #include "core/HandOff.h"
 #include "core/Log.h"
 #include "core/SerialQueue.h"
+#include "speech/WhisperTranscriber.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -34,14 +35,19 @@ WhisperModel::WhisperModel(std::string path, Loader loader, QObject* parent)
 WhisperModel::~WhisperModel() = default;
 
 void WhisperModel::load() {
-    if (state_ != WhisperModelState::loading || !loader_) {
+    isWanted_ = true;
+    if (state_ == WhisperModelState::unloaded) {
+        state_ = WhisperModelState::loading;
+        qCInfo(logSpeech) << "Reading the accurate recognition model again";
+        emit stateChanged();
+    }
+    if (state_ != WhisperModelState::loading || isReading_ || !loader_) {
         return;
     }
-    auto loader = std::move(loader_);
-    loader_ = nullptr;
+    isReading_ = true;
     // The load reads a large file: never on the main thread. The queue ends with its one job.
     auto queue = std::make_shared<std::unique_ptr<SerialQueue>>(std::make_unique<SerialQueue>("Harkwell.model"));
-    (*queue)->async([this, queue, loader = std::move(loader), path = path_, owner = owner_.handle()] {
+    (*queue)->async([this, queue, loader = loader_, path = path_, owner = owner_.handle()] {
         std::shared_ptr<WhisperTranscriber> transcriber;
         std::string failure;
         try {
@@ -61,11 +67,29 @@ void WhisperModel::load() {
     });
 }
 
+void WhisperModel::release() {
+    isWanted_ = false;
+    if (state_ != WhisperModelState::ready) {
+        return;
+    }
+    transcriber_.reset();
+    state_ = WhisperModelState::unloaded;
+    qCInfo(logSpeech) << "Accurate recognition model let go while nothing listens";
+    emit stateChanged();
+}
+
 void WhisperModel::finishLoading(std::shared_ptr<WhisperTranscriber> transcriber, std::string failure) {
+    isReading_ = false;
     if (transcriber) {
-        transcriber_ = std::move(transcriber);
-        state_ = WhisperModelState::ready;
+        wasRead_ = true;
+        isMultilingual_ = transcriber->isMultilingual();
         qCInfo(logSpeech) << "Accurate recognition model loaded from" << QString::fromStdString(path_);
+        if (isWanted_) {
+            transcriber_ = std::move(transcriber);
+            state_ = WhisperModelState::ready;
+        } else {
+            state_ = WhisperModelState::unloaded;
+        }
     } else {
         failure_ = std::move(failure);
         state_ = WhisperModelState::failed;

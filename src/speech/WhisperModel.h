@@ -18,6 +18,7 @@ enum class WhisperModelState {
     loading,      // being read on a thread of its own
     ready,        // loaded: listening uses it
     failed,       // unreadable, of a format the runtime does not know, or a processor it cannot run on
+    unloaded,     // read fine before, and let go while nothing listens: the next load reads it again
 };
 
 // The model file Harkwell listens with: HARKWELL_WHISPER_MODEL when set, else the one installed
@@ -25,10 +26,12 @@ enum class WhisperModelState {
 // above the executable's: the build tree and /usr alike).
 std::string defaultWhisperModelPath();
 
-// The accurate recogniser's model, loaded once per process and shared by every listening session:
-// a change of sensitivity or microphone does not read it again. Loading runs on a thread of its
-// own; the state changes on the main thread (a Qt application must exist). Listening goes on with
-// the basic recogniser alone until the model is ready, and for good when it is missing or failed.
+// The accurate recogniser's model, shared by every listening session: a change of sensitivity or
+// microphone does not read it again. It is held only while listening needs it: several hundred
+// megabytes that a tray utility should not keep all day while it does not listen, and it reads
+// again in a fraction of a second. Loading runs on a thread of its own; the state changes on the
+// main thread (a Qt application must exist). Listening goes on with the basic recogniser alone
+// until the model is first ready, and for good when it is missing or failed.
 class WhisperModel : public QObject {
     Q_OBJECT
 
@@ -40,8 +43,16 @@ public:
     explicit WhisperModel(std::string path, Loader loader = nullptr, QObject* parent = nullptr);
     ~WhisperModel() override;
 
-    // Starts loading (once); the state is loading until it ends.
+    // Asks for the model: starts reading it unless it is read or being read (the state is loading
+    // until it ends); nothing for a model that is missing or failed.
     void load();
+    // Lets the model go once nothing asks for it: now when it is ready (the state becomes unloaded),
+    // as soon as it is read when it is loading. The listeners made with it keep theirs until they end.
+    void release();
+    // Whether the model was read at least once: a load now reads it again.
+    bool wasRead() const { return wasRead_; }
+    // Whether the model hears other languages than English, as it said when it was last read.
+    bool isMultilingual() const { return isMultilingual_; }
 
     const std::string& path() const { return path_; }
     WhisperModelState state() const { return state_; }
@@ -59,6 +70,10 @@ private:
     const std::string path_;
     Loader loader_;
     WhisperModelState state_;
+    bool isReading_ = false;
+    bool isWanted_ = true;
+    bool wasRead_ = false;
+    bool isMultilingual_ = false;
     std::string failure_;
     std::shared_ptr<WhisperTranscriber> transcriber_;
     OwnerContext owner_;

@@ -409,5 +409,41 @@ TEST_F(ListeningSessionTest, KoreanPhrasesAloneWaitForTheModelThatLoads) {
     }
 }
 
+// The model is held while listening is on, between sessions too, and let go when it is turned off;
+// listening turned on again waits the moment the model takes to read again.
+TEST_F(ListeningSessionTest, TheModelIsHeldOnlyWhileListeningIsOn) {
+    QTemporaryDir directory;
+    const QString path = directory.filePath("ggml-model.bin");
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write("ggml") == 4);
+    file.close();
+    int reads = 0;
+    whisperModel = std::make_shared<WhisperModel>(path.toStdString(), [&reads](const std::string&) {
+        ++reads;
+        return std::make_shared<LoadedModel>(true);
+    });
+    const auto whisper = whisperModel;
+    makeSession();
+    ASSERT_TRUE(eventually([&] { return whisper->state() == WhisperModelState::unloaded; })) << "read at start";
+    EXPECT_EQ(reads, 1);
+    EXPECT_EQ(whisper->transcriber(), nullptr);
+    EXPECT_TRUE(session->isKoreanHeard()) << "what the model hears is known without it";
+
+    for (const int round : {2, 3}) {
+        const auto started = detectors->startedWith.size();
+        session->start(james);
+        EXPECT_EQ(detectors->startedWith.size(), started) << "waits for the model";
+        ASSERT_TRUE(eventually([&] { return detectors->startedWith.size() == started + 1; }));
+        EXPECT_NE(whisper->transcriber(), nullptr);
+        session->setSensitivity(DetectionSensitivity::high); // a new session, the same model
+        session->setSensitivity(DetectionSensitivity::medium);
+        EXPECT_EQ(detectors->startedWith.size(), started + 3);
+        EXPECT_EQ(reads, round);
+        session->end();
+        EXPECT_EQ(whisper->state(), WhisperModelState::unloaded);
+        EXPECT_EQ(whisper->transcriber(), nullptr);
+    }
+}
+
 } // namespace
 } // namespace harkwell

@@ -131,7 +131,7 @@ QString ShortcutRecorder::desktopConfigLine() const {
     if (!setting_ || desktopNote_.isEmpty() || controller_->desktop() != DesktopKind::sway) {
         return {};
     }
-    return swayBindingLine(*setting_, HotKeyController::toggleCommand);
+    return swayBindingLine(*setting_, HotKeyController::toggleCommand());
 }
 
 void ShortcutRecorder::bindInDesktopSettings() {

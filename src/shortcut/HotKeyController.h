@@ -37,8 +37,10 @@ public:
     // refusal.
     using Completion = std::function<void(const std::optional<HotKeyError>& refusal)>;
 
-    // What a shortcut bound in the desktop's own settings runs.
-    static inline const QString toggleCommand = QStringLiteral("harkwell --toggle-mode");
+    // What a shortcut bound in the desktop's own settings runs: "harkwell --toggle-mode", with the
+    // running executable's full path when it is named harkwell and no harkwell is on the PATH (a
+    // build run from its folder).
+    static QString toggleCommand();
 
     // Uses the running session's ways: its backend (makeHotKeyBackend) and, on GNOME, GNOME's
     // custom keybindings.

@@ -123,7 +123,7 @@ std::vector<Detection> listen(const ListeningSettings& settings, const std::vect
     detector.setRequiresNearSpeech(settings.requiresNearSpeech);
     detector.start(
         phrases,
-        [&](const std::string& phrase) {
+        [&](const std::string& phrase, const std::string& /*heard*/) {
             // The audio handed over so far; at real-time pace the recogniser is never far behind it.
             const double at = static_cast<double>(fed->load()) / sampleRate;
             detections.push_back({phrase, at});

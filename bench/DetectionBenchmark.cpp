@@ -2,15 +2,18 @@
 // gating and matching; only the microphone is replaced by the clip) and reports recall, false
 // alarms per hour, latency, CPU and memory per condition. See docs/benchmark.md, "The detection benchmark",
 // and `detection_benchmark --help` for the options. An unknown option or a value an option does not
-// take prints the usage on stderr and exits with 64 (EX_USAGE); a run that fails exits with 2.
+// take, or a manifest that is not there to read, prints the usage on stderr and exits with 64
+// (EX_USAGE); a run that fails exits with 2.
 #include "BenchmarkCommandLine.h"
 #include "BenchmarkReport.h"
 #include "BenchmarkRunner.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 
 #include <cstdio>
 #include <exception>
+#include <string>
 
 namespace {
 
@@ -26,8 +29,15 @@ int main(int argc, char** argv) {
         std::fputs(commandLine.usage.c_str(), stdout);
         return 0;
     }
-    if (!commandLine.options) {
-        std::fprintf(stderr, "detection_benchmark: %s\n\n%s", commandLine.error.c_str(), commandLine.usage.c_str());
+    std::string usageError = commandLine.error;
+    if (commandLine.options) {
+        const QFileInfo manifest(QString::fromStdString(commandLine.options->manifest));
+        if (!manifest.isFile() || !manifest.isReadable()) {
+            usageError = commandLine.options->manifest + ": cannot be read";
+        }
+    }
+    if (!usageError.empty()) {
+        std::fprintf(stderr, "detection_benchmark: %s\n\n%s", usageError.c_str(), commandLine.usage.c_str());
         return usageExitCode;
     }
     try {

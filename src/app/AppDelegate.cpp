@@ -7,8 +7,12 @@
 #include "app/SessionBusServices.h"
 #include "core/Log.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCursor>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
 #include <QPointer>
 #include <QScreen>
 #include <QScrollArea>
@@ -19,9 +23,13 @@
 
 namespace harkwell {
 
+AppDelegate::Desktop AppDelegate::Desktop::current() {
+    return {currentDesktopSession(), [] { return QSystemTrayIcon::isSystemTrayAvailable(); }};
+}
+
 AppDelegate::AppDelegate(AppModel::Dependencies dependencies, CallDetectionHUDController::Environment callPanel,
-                         QObject* parent)
-    : QObject(parent), model_(std::make_unique<AppModel>(std::move(dependencies))),
+                         Desktop desktop, QObject* parent)
+    : QObject(parent), model_(std::make_unique<AppModel>(std::move(dependencies))), desktop_(std::move(desktop)),
       popover_(std::make_unique<QWidget>(nullptr, Qt::Popup | Qt::FramelessWindowHint)),
       callDetectionHUD_(std::make_unique<CallDetectionHUDController>(std::move(callPanel))) {}
 
@@ -40,9 +48,14 @@ void AppDelegate::applicationDidFinishLaunching(const QProcessEnvironment& envir
             delegate->callDetectionHUD_->show(phrase);
         }
     };
-    configurePopover();
+    const bool preview = isPreviewRequested(environment);
+    const bool hasTray = !preview && desktop_.isTrayAvailable();
+    qCDebug(logApp) << "Session:" << (desktop_.session.isWayland ? "Wayland" : "X11")
+                    << (desktop_.session.isXwayland ? "(Qt on Xwayland)" : "") << "tray:" << hasTray;
+    // A pop-up needs its place below the icon, which only X11 gives.
+    configurePopover(hasTray && desktop_.session.isX11());
 
-    if (isPreviewRequested(environment)) {
+    if (preview) {
         qCDebug(logApp) << "Preview: the call panel in" << previewDelayMs << "ms, then the end";
         callDetectionHUD_->onHidden = [this] {
             qCDebug(logApp) << "Preview over";
@@ -52,10 +65,25 @@ void AppDelegate::applicationDidFinishLaunching(const QProcessEnvironment& envir
         return;
     }
 
-    configureStatusItem();
+    // On X11, Qt docks the icon whenever a tray comes; a StatusNotifierItem host is waited for.
+    if (hasTray || desktop_.session.isX11()) {
+        configureStatusItem();
+    }
+    if (!hasTray) {
+        showWithoutTray();
+    }
     if (model_->isPermissionSetupComplete()) {
-        qCDebug(logApp) << "Permission setup complete: the panel opens from the tray icon";
         model_->applicationDidLaunch();
+        if (!hasTray) {
+            qCDebug(logApp) << "No tray: the panel opens at start";
+            showPopover();
+        } else {
+            qCDebug(logApp) << "Permission setup complete: the panel opens from the tray icon";
+        }
+        return;
+    }
+    if (!hasTray) {
+        openFirstLaunchPanel();
         return;
     }
     firstPanelDeadline_.setSingleShot(true);
@@ -82,8 +110,22 @@ void AppDelegate::openFirstLaunchPanel() {
     model_->preparePermissions();
 }
 
-void AppDelegate::configurePopover() {
-    popover_->setAttribute(Qt::WA_NoMouseReplay); // a click on the icon closes the panel, nothing more
+void AppDelegate::configurePopover(bool asPopup) {
+    popoverIsPopup_ = asPopup;
+    if (asPopup) {
+        popover_->setAttribute(Qt::WA_NoMouseReplay); // a click on the icon closes the panel, nothing more
+    } else {
+        // Placed by the desktop, with a title bar, and the keyboard's from the start.
+        popover_->setWindowFlags(Qt::Window);
+        popover_->installEventFilter(this);
+        connect(qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
+            // Another application took the focus: a panel opened from the icon goes, as a pop-up would.
+            if (state != Qt::ApplicationActive && statusItem_ && statusItem_->isVisible() && isPopoverShown()) {
+                qCDebug(logApp) << "Another application took the focus: the control panel closes";
+                closePopover();
+            }
+        });
+    }
     popover_->setFixedSize(popoverSize);
     popover_->setWindowTitle(QStringLiteral("Harkwell"));
     // The role tells other programs (window rules, the desktop tests) which window this is.
@@ -100,6 +142,13 @@ void AppDelegate::configurePopover() {
     scroll->setWidget(contentView_);
     auto* layout = new QVBoxLayout(popover_.get());
     layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    trayHint_ = new QLabel(popover_.get());
+    trayHint_->setObjectName(QStringLiteral("trayHint"));
+    trayHint_->setWordWrap(true);
+    trayHint_->setContentsMargins(18, 12, 18, 0);
+    trayHint_->hide();
+    layout->addWidget(trayHint_);
     layout->addWidget(scroll);
     connect(contentView_, &ContentView::quitRequested, this, &AppDelegate::quitRequested);
 }
@@ -109,11 +158,17 @@ void AppDelegate::configureStatusItem() {
     statusItem_ = std::make_unique<QSystemTrayIcon>();
     connect(statusItem_.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
         qCDebug(logApp) << "Tray icon activated:" << reason;
-        if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::Context ||
-            reason == QSystemTrayIcon::DoubleClick) {
+        // On X11 the right button opens the menu; a StatusNotifierItem host that hands the right
+        // click to the application (swaybar) gets the panel, as it draws no menu of its own. A
+        // double click opens the panel and never closes it: its first click opened it already,
+        // unless that click was the one that closed the pop-up.
+        if (reason == QSystemTrayIcon::Trigger || (reason == QSystemTrayIcon::Context && !desktop_.session.isX11())) {
             togglePopover();
+        } else if (reason == QSystemTrayIcon::DoubleClick && !isPopoverShown()) {
+            showPopover();
         }
     });
+    configureStatusMenu();
     for (auto signal : {&AppModel::isDetectionEnabledChanged, &AppModel::activeWakePhrasesChanged,
                         &AppModel::isInTransparencyAfterCallChanged}) {
         connect(model_.get(), signal, this, &AppDelegate::updateStatusItem);
@@ -121,6 +176,42 @@ void AppDelegate::configureStatusItem() {
     qApp->installEventFilter(this);
     updateStatusItem();
     statusItem_->show();
+}
+
+void AppDelegate::configureStatusMenu() {
+    statusMenu_ = std::make_unique<QMenu>();
+    statusMenu_->addAction(panelTexts::openHarkwell.text(), this, &AppDelegate::showPopover);
+    detectionAction_ = statusMenu_->addAction(panelTexts::detection.text());
+    detectionAction_->setCheckable(true);
+    connect(detectionAction_, &QAction::triggered, this, [this](bool checked) {
+        model_->setDetectionEnabled(checked);
+        updateStatusItem(); // a refusal (no phrase yet) unchecks it again
+    });
+    statusMenu_->addSeparator();
+    statusMenu_->addAction(panelTexts::quit.text(), this, &AppDelegate::quitRequested);
+    statusItem_->setContextMenu(statusMenu_.get());
+}
+
+void AppDelegate::showWithoutTray() {
+    trayHint_->setText(
+        (desktop_.session.desktop == DesktopKind::gnome ? panelTexts::noTrayOnGnome : panelTexts::noTray).text());
+    trayHint_->show();
+    if (desktop_.session.isX11()) {
+        return;
+    }
+    // A StatusNotifierItem host that comes later (the extension turned on, a bar started after
+    // Harkwell at login) gets the icon; the panel then opens from it like any other.
+    trayHostWatcher_ =
+        std::make_unique<QDBusServiceWatcher>(QStringLiteral("org.kde.StatusNotifierWatcher"),
+                                              QDBusConnection::sessionBus(), QDBusServiceWatcher::WatchForRegistration);
+    connect(trayHostWatcher_.get(), &QDBusServiceWatcher::serviceRegistered, this, [this] {
+        qCDebug(logApp) << "A tray came: the icon goes in";
+        trayHostWatcher_.release()->deleteLater();
+        trayHint_->hide();
+        if (!statusItem_) {
+            configureStatusItem();
+        }
+    });
 }
 
 void AppDelegate::updateStatusItem() {
@@ -140,9 +231,19 @@ void AppDelegate::updateStatusItem() {
     }
     statusItem_->setIcon(icons::trayIcon(trayState_));
     statusItem_->setToolTip(QStringLiteral("Harkwell: ") + state);
+    if (detectionAction_) {
+        const QSignalBlocker quiet(detectionAction_);
+        detectionAction_->setChecked(model_->isDetectionEnabled());
+    }
 }
 
 bool AppDelegate::eventFilter(QObject* watched, QEvent* event) {
+    // A key no control took reaches the panel's window: Escape closes it, as it closes a pop-up.
+    if (watched == popover_.get() && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape && static_cast<QKeyEvent*>(event)->modifiers() == 0) {
+        closePopover();
+        return true;
+    }
     // The icon is drawn in the text colour of the panel, light or dark, and follows theme changes.
     if (watched == qApp && event->type() == QEvent::ApplicationPaletteChange && statusItem_) {
         statusItem_->setIcon(icons::trayIcon(trayState_));
@@ -229,7 +330,10 @@ void AppDelegate::placePopover() {
 }
 
 void AppDelegate::showPopover() {
-    placePopover();
+    // A window of its own goes where the desktop puts it.
+    if (popoverIsPopup_) {
+        placePopover();
+    }
     // Nothing is focused at first (a stray Space must not press Quit); later openings keep the
     // focus where it was.
     if (!popover_->focusWidget()) {

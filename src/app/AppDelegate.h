@@ -2,17 +2,23 @@
 
 #include "app/CallDetectionHUDController.h"
 #include "app/Icons.h"
+#include "desktop/DesktopSession.h"
 #include "model/AppModel.h"
 
 #include <QDBusConnection>
+#include <QDBusServiceWatcher>
 #include <QObject>
 #include <QProcessEnvironment>
 #include <QSize>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
+class QAction;
+class QLabel;
+class QMenu;
 class QSystemTrayIcon;
 class QWidget;
 
@@ -22,9 +28,15 @@ class ContentView;
 class ControlPanelService;
 class ToggleModeService;
 
-// The tray application: owns the model, the control panel's pop-up, the call panel and the tray
-// icon for the life of the process. A click on the icon, left or right, opens or closes the
-// control panel; there is no menu, no main window and no taskbar entry.
+// The tray application: owns the model, the control panel, the call panel and the tray icon for
+// the life of the process. A click on the icon opens or closes the control panel; its menu (right
+// click, or any click on GNOME) opens the panel, turns listening on or off and quits.
+//
+// On X11 with a tray, the control panel is a pop-up below the icon that closes on a click outside.
+// Where windows cannot be placed (Wayland, and Xwayland inside it), it is a normal window placed by
+// the desktop that closes on Escape and when another application takes the focus. Without a tray
+// it is the application's window: it opens at every start, says how to get an icon, and stays
+// until closed.
 class AppDelegate : public QObject {
     Q_OBJECT
 
@@ -38,10 +50,17 @@ public:
     // the pointer instead.
     static constexpr int trayPlacementTimeoutMs = 3000;
 
+    // The desktop the application runs on: which session, and whether it shows tray icons now.
+    struct Desktop {
+        DesktopSession session;
+        std::function<bool()> isTrayAvailable;
+        static Desktop current();
+    };
+
     explicit AppDelegate(
         AppModel::Dependencies dependencies,
         CallDetectionHUDController::Environment callPanel = CallDetectionHUDController::systemEnvironment(),
-        QObject* parent = nullptr);
+        Desktop desktop = Desktop::current(), QObject* parent = nullptr);
     ~AppDelegate() override;
 
     // Whether the environment asks only for a sample call panel: the variable is exactly "1".
@@ -53,7 +72,7 @@ public:
     // starts the setup. That first panel hangs below the icon like every later one: when the tray
     // is still taking the icon in, it opens once the icon has its place (by the pointer when that
     // takes longer than trayPlacementTimeoutMs). Once the setup is complete, it reads the AirPods'
-    // mode.
+    // mode. Without a tray the panel opens at every start.
     void applicationDidFinishLaunching(const QProcessEnvironment& environment);
 
     // Offers `harkwell --toggle-mode` and the second launch's "open the panel" on bus, and takes
@@ -67,8 +86,14 @@ public:
     bool isPopoverShown() const;
 
     AppModel& model() const { return *model_; }
-    // The pop-up window, object name (and X11 window role) "controlPanel".
+    // The control panel's window, object name (and X11 window role) "controlPanel".
     QWidget& popover() const { return *popover_; }
+    // Whether the control panel is a pop-up below the icon rather than a window of its own.
+    bool isPopoverAPopup() const { return popoverIsPopup_; }
+    // The line at the top of the panel that says the desktop shows no tray icon; hidden otherwise.
+    QLabel& trayHint() const { return *trayHint_; }
+    // The tray icon's menu: open the panel, Call Detection, Quit.
+    QMenu* statusMenu() const { return statusMenu_.get(); }
     ContentView& contentView() const { return *contentView_; }
     CallDetectionHUDController& callDetectionHUD() const { return *callDetectionHUD_; }
     // None in preview mode.
@@ -82,8 +107,11 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void configurePopover();
+    void configurePopover(bool asPopup);
     void configureStatusItem();
+    void configureStatusMenu();
+    // The desktop shows no tray icon: the panel says so, and the icon comes when a tray does.
+    void showWithoutTray();
     // Shows in the tray icon and its tooltip whether Harkwell listens, for how many phrases, and
     // whether a call has the AirPods in Transparency.
     void updateStatusItem();
@@ -98,7 +126,14 @@ private:
     void placePopover();
 
     std::unique_ptr<AppModel> model_;
+    Desktop desktop_;
     std::unique_ptr<QWidget> popover_;
+    bool popoverIsPopup_ = true;
+    QLabel* trayHint_ = nullptr;
+    std::unique_ptr<QMenu> statusMenu_;
+    QAction* detectionAction_ = nullptr;
+    // Waits for a StatusNotifierItem host to come after start (a panel started later).
+    std::unique_ptr<QDBusServiceWatcher> trayHostWatcher_;
     ContentView* contentView_ = nullptr;
     std::unique_ptr<CallDetectionHUDController> callDetectionHUD_;
     std::unique_ptr<QSystemTrayIcon> statusItem_;

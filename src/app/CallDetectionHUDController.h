@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/AnimationClock.h"
+#include "desktop/DesktopNotifications.h"
 
 #include <QList>
 #include <QObject>
@@ -31,6 +32,10 @@ struct HUDScreen {
 // in (0.2 s, ease-out), stays until 2.5 s after the last show, then rises 6 pixels while it fades
 // out (0.2 s, ease-in) and hides. Main thread only. The window's object name, "callPanel", is also
 // its X11 window role.
+//
+// Where a window can be neither placed nor kept from the focus (Wayland), the call goes to the
+// desktop's notifications instead, with the same texts and the same time on screen; no window is
+// shown then.
 class CallDetectionHUDController : public QObject {
 public:
     static constexpr QSize panelSize{340, 72};
@@ -42,11 +47,14 @@ public:
     static constexpr int frameIntervalMs = 16;
 
     // Where the pointer is, which screens there are (in the system's order, the primary screen
-    // first) and the clock the animation runs on. The default reads the QGuiApplication.
+    // first) and the clock the animation runs on; the notices that stand in for the window where
+    // there are any. The default reads the QGuiApplication, with the desktop's notifications in a
+    // Wayland session.
     struct Environment {
         std::function<QPoint()> pointerPosition;
         std::function<QList<HUDScreen>()> screens;
         std::shared_ptr<AnimationClock> clock;
+        std::shared_ptr<NoticeSink> notices = nullptr;
     };
     static Environment systemEnvironment();
 
@@ -79,6 +87,8 @@ public:
     std::function<void()> onHidden;
 
 private:
+    // Sends the call to the notices and ends it after the panel's time.
+    void notify(const QString& targetPhrase);
     // Draws the frame for the clock's time and asks for the next one while anything moves.
     void updateFrame();
 

@@ -6,6 +6,8 @@
 #include <QPalette>
 #include <QSvgRenderer>
 
+#include <algorithm>
+
 namespace harkwell::icons {
 namespace {
 
@@ -69,7 +71,31 @@ QIcon trayIcon(TrayState state) {
     const char* name = state == TrayState::notListening ? "ear-off"
                        : state == TrayState::listening  ? "ear-waveform"
                                                         : "ear-waveform-dot";
-    return icon(name, QGuiApplication::palette().color(QPalette::Active, QPalette::WindowText));
+    // The panel behind the icon is not ours to know: a StatusNotifierItem host draws it on its own
+    // bar, black on GNOME and sway, light on others. The glyph in the text colour gets a halo of
+    // the opposite lightness, so that one of the two stands out on any panel.
+    const QColor glyph = QGuiApplication::palette().color(QPalette::Active, QPalette::WindowText);
+    const QColor halo = glyph.lightnessF() < 0.5f ? QColor(Qt::white) : QColor(0x1c, 0x1c, 0x1c);
+    QIcon result;
+    for (const int size : {16, 22, 24, 32, 48, 64}) {
+        const QPixmap ink = pixmap(name, glyph, size);
+        const QPixmap outline = pixmap(name, halo, size);
+        QPixmap haloed(ink.size());
+        haloed.fill(Qt::transparent);
+        QPainter painter(&haloed);
+        const int radius = std::max(1, size / 16);
+        for (int dx = -radius; dx <= radius; ++dx) {
+            for (int dy = -radius; dy <= radius; ++dy) {
+                if (dx * dx + dy * dy <= radius * radius + radius) {
+                    painter.drawPixmap(dx, dy, outline);
+                }
+            }
+        }
+        painter.drawPixmap(0, 0, ink);
+        painter.end();
+        result.addPixmap(haloed);
+    }
+    return result;
 }
 
 } // namespace harkwell::icons

@@ -27,8 +27,9 @@ enum class TrayState {
 QIcon icon(const QString& name, const QColor& color, const std::optional<QColor>& checkedColor = std::nullopt);
 // The icon drawn at size logical pixels for a device pixel ratio.
 QPixmap pixmap(const QString& name, const QColor& color, int size, qreal devicePixelRatio = 1.0);
-// The tray icon for a state, drawn in the colour of text on the current palette's window, so that
-// it reads on a light panel as on a dark one.
+// The tray icon for a state: the line drawing in the colour of text on the current palette's
+// window, with a halo of the opposite lightness, so that it reads on a black panel as on a white
+// one whatever the palette (a StatusNotifierItem host draws it on a panel of its own).
 QIcon trayIcon(TrayState state);
 
 } // namespace icons

@@ -92,6 +92,16 @@ inline constexpr PanelText notListening{QT_TRANSLATE_NOOP("harkwell::panelTexts"
 // After the listening text while the AirPods are in Transparency because of a call.
 inline constexpr PanelText transparencyAfterCall{
     QT_TRANSLATE_NOOP("harkwell::panelTexts", "; AirPods in Transparency after a call")};
+// The tray icon's menu, where the desktop shows one (GNOME opens it on a click).
+inline constexpr PanelText openHarkwell{QT_TRANSLATE_NOOP("harkwell::panelTexts", "Open Harkwell")};
+// At the top of the control panel while the desktop shows no tray icon.
+inline constexpr PanelText noTrayOnGnome{QT_TRANSLATE_NOOP(
+    "harkwell::panelTexts", "This desktop shows no tray icon. Turn on GNOME's AppIndicator extension "
+                            "(gnome-shell-extension-appindicator) to get Harkwell's icon; until then, start Harkwell "
+                            "again to open this panel.")};
+inline constexpr PanelText noTray{QT_TRANSLATE_NOOP(
+    "harkwell::panelTexts", "This desktop shows no tray icon. A panel with a system tray (StatusNotifierItem) shows "
+                            "Harkwell's icon; until then, start Harkwell again to open this panel.")};
 
 } // namespace panelTexts
 } // namespace harkwell

@@ -8,6 +8,7 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QEventLoop>
+#include <QStringList>
 
 namespace harkwell {
 
@@ -16,6 +17,19 @@ namespace {
 // Longer than a helper command may take: its time-out and the grace after it.
 constexpr auto switchAnswerTimeout =
     AirPodsController::defaultTimeout + AirPodsController::defaultTerminationGrace + std::chrono::seconds(5);
+
+// Whether an error answering the request means that no Harkwell took it: none owns the name, or
+// the one that owned it is quitting (its objects gone, or it left the bus without answering).
+bool meansNotRunning(const QDBusConnection& bus, const QDBusMessage& reply) {
+    static const QStringList goneErrors{
+        QStringLiteral("org.freedesktop.DBus.Error.ServiceUnknown"),
+        QStringLiteral("org.freedesktop.DBus.Error.NameHasNoOwner"),
+        QStringLiteral("org.freedesktop.DBus.Error.UnknownObject"),
+        QStringLiteral("org.freedesktop.DBus.Error.UnknownInterface"),
+        QStringLiteral("org.freedesktop.DBus.Error.UnknownMethod"),
+    };
+    return goneErrors.contains(reply.errorName()) || !isRunningInstanceOn(bus);
+}
 
 } // namespace
 
@@ -76,11 +90,9 @@ int runToggleModeCommand(const QDBusConnection& bus, std::ostream& errors) {
     if (reply.type() != QDBusMessage::ErrorMessage) {
         return 0;
     }
-    const QString name = reply.errorName();
-    if (name == toggleModeBus::switchFailedError) {
+    if (reply.errorName() == toggleModeBus::switchFailedError) {
         errors << reply.errorMessage().toStdString() << '\n';
-    } else if (name == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown") ||
-               name == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner")) {
+    } else if (meansNotRunning(bus, reply)) {
         errors << QCoreApplication::translate("ToggleModeCommand", "Harkwell is not running.").toStdString() << '\n';
     } else {
         errors << QCoreApplication::translate("ToggleModeCommand", "Harkwell did not take the request: %1")

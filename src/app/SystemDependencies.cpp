@@ -5,6 +5,8 @@
 #include "app/SystemWakePhraseListener.h"
 #include "audio/PulseAudioSources.h"
 #include "core/SystemPermissionService.h"
+#include "media/MprisPlayers.h"
+#include "media/PulseAudioStreams.h"
 #include "speech/WhisperModel.h"
 #include "speech/WhisperTranscriber.h"
 
@@ -27,6 +29,8 @@ AppModel::Dependencies makeSystemDependencies(const std::string& whisperModelPat
     dependencies.autostart = std::make_unique<AutostartEntry>();
     dependencies.audioInputs = std::make_shared<PulseAudioInputList>();
     dependencies.whisperModel = std::move(whisperModel);
+    dependencies.mediaPlayers = std::make_shared<MprisPlayers>(QDBusConnection::sessionBus());
+    dependencies.soundStreams = std::make_shared<PulseAudioStreams>();
     return dependencies;
 }
 

@@ -16,6 +16,7 @@ Q_DECLARE_LOGGING_CATEGORY(logApp)       // harkwell.app: start-up, the tray, th
 Q_DECLARE_LOGGING_CATEGORY(logAudio)     // harkwell.audio: the microphone chosen and why, capture
 Q_DECLARE_LOGGING_CATEGORY(logDetection) // harkwell.detection: detections, their phrase and window
 Q_DECLARE_LOGGING_CATEGORY(logDesktop)   // harkwell.desktop: the session, tray host, notifications, desktop shortcuts
+Q_DECLARE_LOGGING_CATEGORY(logMedia)     // harkwell.media: the players paused and resumed, the streams lowered
 Q_DECLARE_LOGGING_CATEGORY(logModel)     // harkwell.model: settings, listening sessions, mode changes
 Q_DECLARE_LOGGING_CATEGORY(logShortcut)  // harkwell.shortcut: registration, refusals, portal errors
 Q_DECLARE_LOGGING_CATEGORY(logSpeech)    // harkwell.speech: the recogniser's start and its settings

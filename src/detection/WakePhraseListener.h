@@ -15,7 +15,8 @@ namespace harkwell {
 // Callbacks may come on any thread; the owner moves them to its own.
 class WakePhraseListener {
 public:
-    using DetectedCallback = std::function<void(const std::string& phrase)>;
+    // The phrase, and the words heard around it as the recogniser gave them.
+    using DetectedCallback = std::function<void(const std::string& phrase, const std::string& heard)>;
     using ErrorCallback = std::function<void(const Error& error)>;
     using ListeningCallback = std::function<void()>;
     // Someone is speaking near the microphone: called repeatedly while they do.

@@ -46,6 +46,10 @@
         <translation>설정 파일이 손상되어 읽을 수 있는 설정만 남겼습니다. 손상된 파일의 사본: %1</translation>
     </message>
     <message>
+        <source>The settings file could not be read (not a file, or larger than 1 MiB); it was moved aside unread to %1.</source>
+        <translation>설정 파일을 읽을 수 없어(파일이 아니거나 1MiB보다 큼) 읽지 않은 채 %1(으)로 옮겼습니다.</translation>
+    </message>
+    <message>
         <source>Start at login could not be turned on: %1</source>
         <translation>로그인 시 시작을 켜지 못했습니다: %1</translation>
     </message>
@@ -225,6 +229,10 @@
     <message>
         <source>“%1” cannot be heard: Korean needs the accurate recognition model.</source>
         <translation>“%1”은(는) 들을 수 없습니다. 한국어에는 정확한 인식 모델이 필요합니다.</translation>
+    </message>
+    <message>
+        <source>Added %1 call phrases.</source>
+        <translation>호출 문구 %1개를 추가했습니다.</translation>
     </message>
 </context>
 <context>
@@ -484,6 +492,18 @@ QT_LOGGING_RULES=&quot;harkwell.*=true&quot;이면 진단 메시지를 표준 �
     <message>
         <source>; AirPods in Transparency after a call</source>
         <translation> · 호출 후 주변음 모드</translation>
+    </message>
+    <message>
+        <source>Open Harkwell</source>
+        <translation>Harkwell 열기</translation>
+    </message>
+    <message>
+        <source>This desktop shows no tray icon. Turn on GNOME&apos;s AppIndicator extension (gnome-shell-extension-appindicator) to get Harkwell&apos;s icon; until then, start Harkwell again to open this panel.</source>
+        <translation>이 데스크톱에는 트레이 아이콘이 표시되지 않습니다. GNOME의 AppIndicator 확장(gnome-shell-extension-appindicator)을 켜면 Harkwell 아이콘이 나타납니다. 그때까지는 Harkwell을 다시 실행하면 이 패널이 열립니다.</translation>
+    </message>
+    <message>
+        <source>This desktop shows no tray icon. A panel with a system tray (StatusNotifierItem) shows Harkwell&apos;s icon; until then, start Harkwell again to open this panel.</source>
+        <translation>이 데스크톱에는 트레이 아이콘이 표시되지 않습니다. 시스템 트레이(StatusNotifierItem)가 있는 패널에 Harkwell 아이콘이 나타납니다. 그때까지는 Harkwell을 다시 실행하면 이 패널이 열립니다.</translation>
     </message>
 </context>
 </TS>

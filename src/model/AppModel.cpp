@@ -20,6 +20,7 @@ const QString listenAtStartKey = "listenAtStart";
 const QString detectionSensitivityKey = "detectionSensitivity";
 const QString returnAfterQuietSecondsKey = "returnAfterQuietSeconds";
 const QString microphoneSourceKey = "microphoneSource";
+const QString mediaOnCallKey = "mediaOnCall";
 
 QString setupFirstText() { return AppModel::tr("Complete permission setup first."); }
 
@@ -30,7 +31,9 @@ AppModel::AppModel(Dependencies dependencies, QObject* parent)
       microphones_(std::move(dependencies.audioInputs)),
       listening_(std::move(dependencies.detectorFactory), microphones_, dependencies.clock, dependencies.makeTicker(),
                  std::move(dependencies.whisperModel)),
-      returnAfterCall_(dependencies.clock, dependencies.makeTicker()), switcher_(std::move(dependencies.airPods)),
+      returnAfterCall_(dependencies.clock, dependencies.makeTicker()),
+      media_(std::move(dependencies.mediaPlayers), std::move(dependencies.soundStreams)),
+      switcher_(std::move(dependencies.airPods)),
       permissionSetup_(std::move(dependencies.permissions), switcher_, *settings_),
       shortcut_(std::move(dependencies.hotKeyController), std::move(dependencies.keyMonitor), *settings_) {
     connectParts();
@@ -48,6 +51,10 @@ AppModel::AppModel(Dependencies dependencies, QObject* parent)
         returnAfterCall_.setWaitSeconds(ReturnAfterCall::waitChoiceFor(*stored));
     }
     microphones_.setSource(settings_->string(microphoneSourceKey).value_or(QString()));
+    // An unknown value reads as the default and stays stored until the user chooses.
+    if (const auto stored = settings_->string(mediaOnCallKey)) {
+        mediaOnCall_ = MediaOnCall::fromRawValue(stored->toStdString());
+    }
     shortcut_.registerStored();
 }
 
@@ -58,7 +65,14 @@ AppModel::~AppModel() {
 }
 
 void AppModel::connectParts() {
-    listening_.onDetected = [this](const QString& phrase) { handleDetection(phrase); };
+    listening_.onDetected = [this](const QString& phrase, const QString& heard) {
+        recentCalls_.prepend({QDateTime::currentDateTime(), phrase, heard});
+        if (recentCalls_.size() > recentCallLimit) {
+            recentCalls_.removeLast();
+        }
+        emit recentCallsChanged();
+        handleDetection(phrase);
+    };
     listening_.onFailed = [this](const Error& error) {
         failAndStopListening(QString::fromStdString(error.description()));
     };
@@ -77,6 +91,9 @@ void AppModel::connectParts() {
         settings_->setString(selectedModeKey, selectedModeRawValue());
         emit selectedModeChanged();
         returnAfterCall_.modeChanged(switcher_.selectedMode());
+        if (switcher_.selectedMode() != ListeningMode::transparency) {
+            media_.giveBack();
+        }
     });
     returnAfterCall_.onDue = [this](ListeningMode modeBefore) { returnToModeBefore(modeBefore); };
     connect(&microphones_, &MicrophoneInputs::inputsChanged, this, &AppModel::microphoneInputsChanged);
@@ -143,10 +160,14 @@ void AppModel::reportSettingsProblems() {
             reportDamagedSettings();
             const bool wasShown = settingsWriteFailure_ && errorMessage_ == settingsWriteFailure_;
             if (failureReason) {
-                settingsWriteFailure_ = tr("Settings could not be saved: %1").arg(*failureReason);
-                assignErrorMessage(settingsWriteFailure_);
+                const QString failure = tr("Settings could not be saved: %1").arg(*failureReason);
+                if (failure != toldSettingsWriteFailure_) { // told once, not at every change
+                    toldSettingsWriteFailure_ = settingsWriteFailure_ = failure;
+                    assignErrorMessage(settingsWriteFailure_);
+                }
             } else {
                 settingsWriteFailure_.reset();
+                toldSettingsWriteFailure_.reset();
                 if (wasShown) {
                     assignErrorMessage(std::nullopt);
                 }
@@ -160,9 +181,13 @@ void AppModel::reportDamagedSettings() {
         return;
     }
     reportedDamagedCopy_ = copy;
-    damagedSettingsNotice_ = tr("The settings file was damaged; what could be read was kept. A copy of the "
-                                "damaged file is at %1.")
-                                 .arg(*copy);
+    damagedSettingsNotice_ = settings_->isDamagedFileUnread()
+                                 ? tr("The settings file could not be read (not a file, or larger than 1 MiB); it "
+                                      "was moved aside unread to %1.")
+                                       .arg(*copy)
+                                 : tr("The settings file was damaged; what could be read was kept. A copy of the "
+                                      "damaged file is at %1.")
+                                       .arg(*copy);
     assignErrorMessage(damagedSettingsNotice_);
 }
 
@@ -275,11 +300,13 @@ void AppModel::panelDidOpen() {
 }
 
 void AppModel::panelDidClose() {
-    if (!damagedSettingsNotice_) {
+    if (!damagedSettingsNotice_ && !settingsWriteFailure_) {
         return;
     }
-    const bool isShown = errorMessage_ == damagedSettingsNotice_;
+    const bool isShown =
+        errorMessage_ && (errorMessage_ == damagedSettingsNotice_ || errorMessage_ == settingsWriteFailure_);
     damagedSettingsNotice_.reset();
+    settingsWriteFailure_.reset();
     if (isShown) {
         assignErrorMessage(std::nullopt);
     }
@@ -400,6 +427,8 @@ void AppModel::handleDetection(const QString& targetPhrase) {
             return;
         }
         model->returnAfterCall_.callSwitched(modeBefore, model->isDetectionEnabled_);
+        // The AirPods first; the players and the sound server may be slow to answer.
+        model->media_.makeWay(model->mediaOnCall_);
         if (model->onCallDetected) {
             model->onCallDetected(targetPhrase);
         }
@@ -426,6 +455,12 @@ void AppModel::setMicrophoneSource(const QString& source) {
         // A new session over the same phrases, as for a new sensitivity.
         listening_.restartListener();
     }
+}
+
+void AppModel::setMediaOnCall(MediaOnCall action) {
+    mediaOnCall_ = action;
+    settings_->setString(mediaOnCallKey, QString::fromUtf8(action.rawValue()));
+    emit mediaOnCallChanged();
 }
 
 void AppModel::setReturnAfterQuietSeconds(int seconds) {

@@ -9,6 +9,9 @@
 #include "detection/AudioCapture.h"
 #include "detection/DetectionSensitivity.h"
 #include "detection/WakePhraseListener.h"
+#include "media/CallMedia.h"
+#include "media/MediaControl.h"
+#include "media/MediaOnCall.h"
 #include "model/AirPodsModeSwitcher.h"
 #include "model/AutostartEntry.h"
 #include "model/KeyEventMonitor.h"
@@ -22,6 +25,8 @@
 #include "shortcut/HotKeyController.h"
 #include "speech/WhisperModel.h"
 
+#include <QDateTime>
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -68,6 +73,10 @@ public:
         // The accurate recogniser's model, the one of the process, which the listeners share; none:
         // no notice about it.
         std::shared_ptr<WhisperModel> whisperModel;
+        // The session's media players and the sound server's playing streams, which a call pauses
+        // or lowers; none: nothing is paused or lowered through it.
+        std::shared_ptr<MediaPlayers> mediaPlayers;
+        std::shared_ptr<SoundStreams> soundStreams;
     };
 
     static constexpr std::chrono::seconds firstResumeDelay = ListeningSession::firstResumeDelay;
@@ -157,6 +166,24 @@ public:
     // The peak of the last 100 ms the microphone heard, 0 to 1 of full scale; 0 while not listening.
     double inputLevel() const { return listening_.inputLevel(); }
 
+    // What a call does to the media playing ("When someone calls"); stored. A call that switched
+    // the AirPods to Transparency pauses or lowers them (CallMedia), after the switch and off the
+    // main thread; they come back once the AirPods leave Transparency (the return after the quiet
+    // wait, or the user's own choice). The user's own switch to Transparency changes no media.
+    MediaOnCall mediaOnCall() const { return mediaOnCall_; }
+    void setMediaOnCall(MediaOnCall action);
+
+    // A call heard: when, its phrase, and the words heard around it as the recogniser gave them.
+    struct HeardCall {
+        QDateTime at;
+        QString phrase;
+        QString heard;
+    };
+    static constexpr int recentCallLimit = 5;
+    // The last calls of this run, the latest first; kept in memory only, never written (they are
+    // people's speech).
+    const QList<HeardCall>& recentCalls() const { return recentCalls_; }
+
     // Called with the call phrase once a detected call has switched the AirPods to Transparency.
     std::function<void(const QString& phrase)> onCallDetected;
 
@@ -183,8 +210,8 @@ public:
     // the panel reads the autostart entry again.
     void applicationDidLaunch();
     void panelDidOpen();
-    // The panel was closed: the notice of a damaged settings file, which stands until then, has
-    // been seen.
+    // The panel was closed: the notice of a damaged settings file and the failure to save the
+    // settings, which stand until then, have been seen.
     void panelDidClose();
     // What the global shortcut (and `harkwell --toggle-mode`) does: noise cancellation to
     // transparency, anything else to noise cancellation. done, when given, hears how it ended: no
@@ -238,6 +265,8 @@ signals:
     // The choice or the input used in its place changed.
     void microphoneSourceChanged();
     void recognizerNoticeChanged();
+    void mediaOnCallChanged();
+    void recentCallsChanged();
 
 private:
     // A helper command failed: AirPods that are away end a pending return and say so; any other
@@ -286,17 +315,23 @@ private:
     ListeningSession listening_;
     ReturnAfterCall returnAfterCall_;
     PhraseBook phrases_;
+    MediaOnCall mediaOnCall_ = MediaOnCall::pause;
+    QList<HeardCall> recentCalls_;
     bool isDetectionEnabled_ = false;
     bool isStartAtLogin_ = false;
     std::optional<QString> errorMessage_;
     BannerKind bannerKind_ = BannerKind::error;
     // Why the last settings write failed: shown whenever there is no other message, until a
-    // write succeeds.
+    // write succeeds or the panel closes; and the failure told, which later writes that fail the
+    // same way do not tell again.
     std::optional<QString> settingsWriteFailure_;
+    std::optional<QString> toldSettingsWriteFailure_;
     // The notice of a damaged settings file: shown whenever there is no other message, until the
     // panel closes; and the copy it names, shown once.
     std::optional<QString> damagedSettingsNotice_;
     std::optional<QString> reportedDamagedCopy_;
+    // Gives lowered volumes back as the model goes.
+    CallMedia media_;
     // Goes before the other parts: a helper command under way ends before the model waits for them.
     AirPodsModeSwitcher switcher_;
     // After switcher_, whose command gate it holds, and settings_, where it stores its outcome.

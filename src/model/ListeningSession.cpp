@@ -88,11 +88,13 @@ void ListeningSession::makeListener(std::uint64_t session, const std::string& so
             }
         });
     };
-    listener_->start(phrases_, owner_.bind<const std::string&>([this, session](const std::string& phrase) {
-        if (session_ == session && onDetected) {
-            onDetected(QString::fromStdString(phrase));
-        }
-    }),
+    listener_->start(phrases_,
+                     owner_.bind<const std::string&, const std::string&>(
+                         [this, session](const std::string& phrase, const std::string& heard) {
+                             if (session_ == session && onDetected) {
+                                 onDetected(QString::fromStdString(phrase), QString::fromStdString(heard));
+                             }
+                         }),
                      owner_.bind<const Error&>([this, session](const Error& error) {
                          if (session_ == session) {
                              handleError(error);

@@ -51,7 +51,8 @@ public:
 
     // What the session's listener reports, on the main thread. An error ends the session (and any
     // trying again) before onFailed hears it; when the sound went away, trying again begins after.
-    std::function<void(const QString& phrase)> onDetected;
+    // The phrase, and the words heard around it.
+    std::function<void(const QString& phrase, const QString& heard)> onDetected;
     std::function<void(const Error& error)> onFailed;
     std::function<void()> onNearSpeech;
     // Audio came to a try to listen again.

@@ -40,10 +40,21 @@ QString koreanNotHeardText(const QString& phrase) {
     return PhraseBook::tr("“%1” cannot be heard: Korean needs the accurate recognition model.").arg(phrase);
 }
 
-// The commas that separate phrases in a draft: ASCII, ideographic and full-width.
-bool isPhraseSeparator(QChar c) { return c == u',' || c == QChar(0x3001) || c == QChar(0xFF0C); }
+// What separates phrases in a draft or in a stored list: commas (ASCII, ideographic and
+// full-width), semicolons (ASCII and full-width), and line breaks, tabs and every other control
+// character (names pasted from a spreadsheet's column come one a line), which no phrase keeps.
+bool isPhraseSeparator(QChar c) {
+    switch (c.category()) {
+    case QChar::Other_Control:
+    case QChar::Separator_Line:
+    case QChar::Separator_Paragraph:
+        return true;
+    default:
+        return c == u',' || c == u';' || c == QChar(0x3001) || c == QChar(0xFF0C) || c == QChar(0xFF1B);
+    }
+}
 
-// The pieces of a draft between commas, trimmed, blanks left out.
+// The pieces of a draft between its separators, trimmed, blanks left out.
 QStringList draftPieces(const QString& draft) {
     QStringList pieces;
     qsizetype start = 0;
@@ -85,8 +96,12 @@ QString pasteCutShortText(qsizetype pasted, qsizetype total, const QStringList& 
 } // namespace
 
 QStringList PhraseBook::normalized(const QStringList& phrases) {
+    QStringList pieces; // a phrase stored with a separator inside (by hand, or by an older Harkwell)
+    for (const QString& phrase : phrases) {
+        pieces += draftPieces(phrase);
+    }
     QStringList list;
-    for (const auto& phrase : normalizedWakePhrases(utf8Strings(phrases))) {
+    for (const auto& phrase : normalizedWakePhrases(utf8Strings(pieces))) {
         list.append(QString::fromStdString(phrase));
     }
     return list;
@@ -223,7 +238,11 @@ PhraseBook::Addition PhraseBook::additionFromDraft() const {
         }
     }
     if (hint.isEmpty() && addition.added.isEmpty()) {
-        hint = noLettersText(); // only commas
+        hint = noLettersText(); // only separators
+    }
+    if (addition.added.size() > 1) { // a pasted list: the count alone changing says little
+        const QString added = tr("Added %1 call phrases.").arg(addition.added.size());
+        hint = hint.isEmpty() ? added : added + ' ' + hint;
     }
     return addition;
 }

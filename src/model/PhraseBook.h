@@ -31,7 +31,9 @@ public:
 
     using QObject::QObject;
 
-    // Trimmed, without blanks and without repeats of an earlier phrase's tokens.
+    // Split at the separators a draft is split at (commas, semicolons, line breaks, tabs and other
+    // control characters), trimmed, without blanks and without repeats of an earlier phrase's
+    // tokens.
     static QStringList normalized(const QStringList& phrases);
     // Whether listening hears phrases in Hangul: only with a multilingual model of the accurate
     // recogniser, which AppModel follows. Heard until told otherwise (while the model loads). Which
@@ -59,17 +61,17 @@ public:
     // A change of the draft clears the hint.
     void setDraft(const QString& draft);
     // Puts pasted text into the draft in place of `replacedLength` code units at `position`. Text
-    // that would make the draft longer than its maximum is cut before a comma, never inside a
+    // that would make the draft longer than its maximum is cut before a separator, never inside a
     // phrase: the phrases that fit go in, and the hint tells how many did and which did not.
     void paste(const QString& pasted, int position, int replacedLength = 0);
     // Whether the draft holds anything to add.
     bool canAdd() const;
 
-    // What adding the draft brings: the pieces between its commas that the list takes, and the
+    // What adding the draft brings: the pieces between its separators that the list takes, and the
     // hint, empty when there is nothing to say. A piece is taken unless the list has it already,
     // it has no letter or number, it is too long or the list is full; the first refusal, or the
-    // first piece taken in a language listening does not hear, becomes the hint. Repeats within the
-    // draft go quietly.
+    // first piece taken in a language listening does not hear, becomes the hint, after how many
+    // were added when more than one was. Repeats within the draft go quietly.
     struct Addition {
         QStringList added;
         QString hint;

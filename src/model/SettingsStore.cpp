@@ -416,7 +416,9 @@ std::optional<QString> SettingsStore::tryWrite() {
     QSaveFile file(writtenPath);
     // Unbuffered, so that the write below meets a full disk itself and learns why.
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-        return file.errorString();
+        // A link's target (in a folder that is gone, say) is not the path the user knows.
+        return isLink_ && !replacesLink ? QFileInfo(filePath_).symLinkTarget() + ": " + file.errorString()
+                                        : file.errorString();
     }
     // Call phrases are people's names: a new file is for its owner's eyes only.
     if (isNewFile && !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
@@ -492,6 +494,7 @@ std::optional<QString> SettingsStore::keepDamagedFile(const std::optional<QByteA
     if (contents) {
         if (auto earlier = earlierCopyOf(*contents)) {
             damagedFileCopy_ = earlier;
+            isDamagedFileUnread_ = false;
             qCWarning(logModel) << "settings file" << filePath_ << "is damaged as when copied to" << *earlier;
             return std::nullopt;
         }
@@ -509,6 +512,7 @@ std::optional<QString> SettingsStore::keepDamagedFile(const std::optional<QByteA
                 break;
             }
             damagedFileCopy_ = name;
+            isDamagedFileUnread_ = true;
             qCWarning(logModel) << "settings file" << filePath_ << "moved to" << name;
             return std::nullopt;
         }
@@ -526,6 +530,7 @@ std::optional<QString> SettingsStore::keepDamagedFile(const std::optional<QByteA
             break;
         }
         damagedFileCopy_ = name;
+        isDamagedFileUnread_ = false;
         qCWarning(logModel) << "settings file" << filePath_ << "was damaged; copied to" << name;
         return std::nullopt;
     }

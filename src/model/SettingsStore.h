@@ -31,7 +31,8 @@ namespace harkwell {
 // to one) is read. Anything else in its place (a folder, a FIFO, a device, a larger file, or a link
 // to one of these) is damaged too: it is moved aside under the same name a copy would have, unread.
 // Writing goes through a link to valid settings; a link to a damaged file is replaced by a new
-// file, and what it points to is left as it is.
+// file, and what it points to is left as it is. A write through a link that fails names the
+// link's target.
 class SettingsStore {
 public:
     // The wall clock that names copies of damaged files.
@@ -47,6 +48,9 @@ public:
     // Where the damaged file this store found (at construction, or before a write) was copied
     // last; nothing while the file was whole.
     const std::optional<QString>& damagedFileCopy() const { return damagedFileCopy_; }
+    // Whether that was no settings file (a folder, a FIFO, a file over 1 MiB...), moved aside
+    // whole and unread, rather than a damaged one whose readable settings were kept.
+    bool isDamagedFileUnread() const { return isDamagedFileUnread_; }
 
     // Called after every change with the reason it could not be written, or with nothing once it
     // was. A change that could not be written is kept in memory and written with the next one.
@@ -91,6 +95,7 @@ private:
     bool isLink_ = false;
     bool isDamaged_ = false;
     std::optional<QString> damagedFileCopy_;
+    bool isDamagedFileUnread_ = false;
 };
 
 } // namespace harkwell

@@ -5,11 +5,18 @@
 #include "app/ContentView.h"
 #include "app/PanelTexts.h"
 
+#include <QAction>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPainter>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
+#include <QTest>
 #include <QToolButton>
+
+#include <cmath>
 
 namespace harkwell {
 namespace {
@@ -20,8 +27,11 @@ class AppDelegateTest : public PanelTest {
 protected:
     ~AppDelegateTest() override { airPods->release(); }
 
-    AppDelegate& launch(const QByteArray& settings) {
-        delegate = std::make_unique<AppDelegate>(dependenciesWith(settings));
+    // On X11 with a tray unless told otherwise.
+    AppDelegate& launch(const QByteArray& settings, DesktopSession session = {}, bool hasTray = true) {
+        delegate =
+            std::make_unique<AppDelegate>(dependenciesWith(settings), CallDetectionHUDController::systemEnvironment(),
+                                          AppDelegate::Desktop{session, [hasTray] { return hasTray; }});
         delegate->applicationDidFinishLaunching(QProcessEnvironment());
         return *delegate;
     }
@@ -50,31 +60,154 @@ TEST_F(AppDelegateTest, AFirstLaunchOpensThePermissionSetupWhichARefusalLeavesOp
     EXPECT_TRUE(parts.mainControls->isVisible());
 }
 
-// A launch after setup and each opening of the panel read the AirPods' mode; the panel's Quit ends
-// the application.
+// A launch after setup and each opening of the panel read the AirPods' mode; a click on the icon
+// opens the panel and the next closes it; the panel's Quit ends the application. On X11 the right
+// button is the menu's; a StatusNotifierItem host on Wayland that hands the right click over gets
+// the panel, a window of its own there, which Escape closes.
 TEST_F(AppDelegateTest, ALaunchAfterSetupReadsTheModeAndOpensThePanelOnlyFromTheIcon) {
-    airPods->willAnswer(ListeningMode::transparency);
-    auto& app = launch(R"({"permissionSetupComplete": true, "wakePhrases": ["James"], "selectedMode": "anc"})");
-    ASSERT_TRUE(eventually([&] { return !app.model().isCommandRunning(); }));
-    EXPECT_FALSE(app.isPopoverShown());
-    EXPECT_EQ(airPods->commands(), std::vector<std::string>{"current-mode"});
-    EXPECT_EQ(app.model().selectedMode(), ListeningMode(ListeningMode::transparency));
-    EXPECT_EQ(app.statusItem()->toolTip(), "Harkwell: not listening");
-
-    // Either button opens the panel with no control focused (a stray Space must not press Quit).
-    for (const auto reason : {QSystemTrayIcon::Trigger, QSystemTrayIcon::Context}) {
-        emit app.statusItem()->activated(reason);
-        EXPECT_TRUE(app.isPopoverShown()) << reason;
-        EXPECT_EQ(app.popover().focusWidget(), &app.contentView()) << reason;
+    struct Case {
+        const char* name;
+        DesktopSession session;
+        std::vector<QSystemTrayIcon::ActivationReason> opening;
+        bool isPopup;
+    };
+    for (const Case& c :
+         {Case{"X11", {}, {QSystemTrayIcon::Trigger}, true},
+          Case{
+              "sway", {true, false, DesktopKind::sway}, {QSystemTrayIcon::Trigger, QSystemTrayIcon::Context}, false}}) {
+        SCOPED_TRACE(c.name);
+        const size_t before = airPods->commands().size();
+        airPods->willAnswer(ListeningMode::transparency);
+        auto& app =
+            launch(R"({"permissionSetupComplete": true, "wakePhrases": ["James"], "selectedMode": "anc"})", c.session);
         ASSERT_TRUE(eventually([&] { return !app.model().isCommandRunning(); }));
-        emit app.statusItem()->activated(reason);
-        EXPECT_FALSE(app.isPopoverShown()) << reason;
+        EXPECT_FALSE(app.isPopoverShown());
+        EXPECT_EQ(app.isPopoverAPopup(), c.isPopup);
+        EXPECT_FALSE(app.trayHint().isVisibleTo(&app.popover()));
+        EXPECT_EQ(airPods->commands().size(), before + 1);
+        EXPECT_EQ(airPods->commands().back(), "current-mode");
+        EXPECT_EQ(app.model().selectedMode(), ListeningMode(ListeningMode::transparency));
+        EXPECT_EQ(app.statusItem()->toolTip(), "Harkwell: not listening");
+
+        // The panel opens with no control focused (a stray Space must not press Quit).
+        for (const auto reason : c.opening) {
+            emit app.statusItem()->activated(reason);
+            EXPECT_TRUE(app.isPopoverShown()) << reason;
+            EXPECT_EQ(app.popover().focusWidget(), &app.contentView()) << reason;
+            ASSERT_TRUE(eventually([&] { return !app.model().isCommandRunning(); }));
+            emit app.statusItem()->activated(reason);
+            EXPECT_FALSE(app.isPopoverShown()) << reason;
+        }
+        if (c.isPopup) {
+            emit app.statusItem()->activated(QSystemTrayIcon::Context);
+            EXPECT_FALSE(app.isPopoverShown()) << "the right button is the menu's";
+        }
+        // A double click opens it, and never closes it (its first click opened it).
+        for (const bool opens : {true, false}) {
+            emit app.statusItem()->activated(QSystemTrayIcon::DoubleClick);
+            EXPECT_TRUE(app.isPopoverShown()) << opens;
+            ASSERT_TRUE(eventually([&] { return !app.model().isCommandRunning(); }));
+        }
+        app.closePopover();
+        EXPECT_EQ(airPods->commands().size(), before + 2 + c.opening.size());
+        if (!c.isPopup) {
+            app.showPopover();
+            QTest::keyClick(app.contentView().parts().phraseField, Qt::Key_Escape);
+            EXPECT_FALSE(app.isPopoverShown()) << "Escape";
+        }
+        ASSERT_TRUE(eventually([&] { return !app.model().isCommandRunning(); }));
+        EXPECT_EQ(app.model().selectedMode(), ListeningMode(ListeningMode::anc));
+        QSignalSpy quit(&app, &AppDelegate::quitRequested);
+        app.contentView().parts().quitButtons[1]->click();
+        EXPECT_EQ(quit.count(), 1);
     }
-    EXPECT_EQ(airPods->commands().size(), 3u);
-    EXPECT_EQ(app.model().selectedMode(), ListeningMode(ListeningMode::anc));
+}
+
+// Without a tray the panel is the application's window: it opens at every start, before and after
+// the setup, and says how to get an icon. The icon's menu opens the panel, turns listening on and
+// off, and quits.
+TEST_F(AppDelegateTest, WithoutATrayThePanelOpensAtStartAndSaysHowToGetAnIcon) {
+    struct Case {
+        const char* name;
+        DesktopSession session;
+        QByteArray settings;
+        PanelText hint;
+    };
+    for (const Case& c : {Case{"GNOME, set up",
+                               {true, false, DesktopKind::gnome},
+                               R"({"permissionSetupComplete": true})",
+                               panelTexts::noTrayOnGnome},
+                          Case{"KWin, first launch", {true, false, DesktopKind::kde}, "{}", panelTexts::noTray},
+                          Case{"X11 without a tray", {}, R"({"permissionSetupComplete": true})", panelTexts::noTray}}) {
+        SCOPED_TRACE(c.name);
+        auto& app = launch(c.settings, c.session, false);
+        EXPECT_TRUE(app.isPopoverShown());
+        EXPECT_FALSE(app.isPopoverAPopup());
+        EXPECT_TRUE(app.trayHint().isVisible());
+        EXPECT_EQ(app.trayHint().text(), c.hint.text());
+        EXPECT_EQ(app.popover().windowTitle(), "Harkwell");
+        EXPECT_EQ(app.statusItem() != nullptr, c.session.isX11()) << "an icon waits for a StatusNotifierItem host";
+        ASSERT_TRUE(eventually([&] { return !app.model().isCommandRunning(); }));
+    }
+
+    auto& app = launch(R"({"permissionSetupComplete": true, "wakePhrases": ["James"]})");
+    ASSERT_TRUE(eventually([&] { return !app.model().isCommandRunning(); }));
+    const QList<QAction*> menu = app.statusMenu()->actions();
+    ASSERT_EQ(menu.size(), 4); // open, Call Detection, a separator, Quit
+    EXPECT_EQ(menu[0]->text(), panelTexts::openHarkwell.text());
+    menu[0]->trigger();
+    EXPECT_TRUE(app.isPopoverShown());
+    EXPECT_EQ(menu[1]->text(), panelTexts::detection.text());
+    menu[1]->trigger();
+    EXPECT_TRUE(app.model().isDetectionEnabled());
+    app.model().setDetectionEnabled(false);
+    EXPECT_FALSE(menu[1]->isChecked());
     QSignalSpy quit(&app, &AppDelegate::quitRequested);
-    app.contentView().parts().quitButtons[1]->click();
+    menu[3]->trigger();
     EXPECT_EQ(quit.count(), 1);
+}
+
+// The panel behind the icon may be black or white, whatever the palette: at least a third of the
+// icon's drawn pixels stand out from either by 3:1 or more (relative luminance, as WCAG measures it).
+TEST_F(AppDelegateTest, TheTrayIconReadsOnBlackAndOnWhitePanels) {
+    const auto luminance = [](QColor color) {
+        const auto channel = [](double value) {
+            return value <= 0.03928 ? value / 12.92 : std::pow((value + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * channel(color.redF()) + 0.7152 * channel(color.greenF()) + 0.0722 * channel(color.blueF());
+    };
+    const QPalette original = QGuiApplication::palette();
+    for (const QColor text : {QColor(Qt::black), QColor(0xee, 0xee, 0xee)}) {
+        QPalette palette = original;
+        palette.setColor(QPalette::WindowText, text);
+        QGuiApplication::setPalette(palette);
+        for (const auto state :
+             {icons::TrayState::notListening, icons::TrayState::listening, icons::TrayState::transparencyAfterCall}) {
+            for (const QColor panel : {QColor(Qt::black), QColor(Qt::white)}) {
+                QImage image(22, 22, QImage::Format_ARGB32_Premultiplied);
+                image.fill(panel);
+                QPainter(&image).drawPixmap(0, 0, icons::trayIcon(state).pixmap(22));
+                int drawn = 0;
+                int standingOut = 0;
+                for (int y = 0; y < image.height(); ++y) {
+                    for (int x = 0; x < image.width(); ++x) {
+                        const QColor pixel = image.pixelColor(x, y);
+                        if (pixel == panel) {
+                            continue;
+                        }
+                        ++drawn;
+                        const double a = luminance(pixel) + 0.05;
+                        const double b = luminance(panel) + 0.05;
+                        standingOut += std::max(a, b) / std::min(a, b) >= 3.0;
+                    }
+                }
+                EXPECT_GE(standingOut * 3, drawn) << "text " << text.name().toStdString() << ", state " << int(state)
+                                                  << ", panel " << panel.name().toStdString();
+                EXPECT_GT(drawn, 40);
+            }
+        }
+    }
+    QGuiApplication::setPalette(original);
 }
 
 // A call switches the AirPods and shows the call panel; the icon and its tooltip follow listening,

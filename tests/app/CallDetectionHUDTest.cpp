@@ -87,5 +87,33 @@ TEST_F(CallDetectionHUDTest, AShowWhileFadingOutMovesToThePointersScreenAndResta
     EXPECT_EQ(hiddenCount, 1);
 }
 
+// Where a window would take the focus (Wayland), the call is a desktop notice with the panel's
+// texts and time; a second call takes the first's place and restarts the time; no window shows.
+TEST_F(CallDetectionHUDTest, WithNoticesTheCallIsANoticeForThePanelsTime) {
+    struct RecordingNotices final : NoticeSink {
+        std::vector<DesktopNotice> shown;
+        int closed = 0;
+        void show(const DesktopNotice& notice) override { shown.push_back(notice); }
+        void close() override { ++closed; }
+    };
+    auto notices = std::make_shared<RecordingNotices>();
+    CallDetectionHUDController notifying{{[this] { return pointer; }, [] { return twoScreens; }, clock, notices}};
+    notifying.onHidden = [this] { ++hiddenCount; };
+    notifying.show("James");
+    EXPECT_FALSE(notifying.panel().isVisible());
+    clock->advanceBy(2000);
+    notifying.show("Kim");
+    ASSERT_EQ(notices->shown.size(), 2u);
+    EXPECT_EQ(notices->shown[1],
+              (DesktopNotice{CallDetectionHUDView::titleText("Kim"), CallDetectionHUDView::subtitleText(), 2500}));
+    clock->advanceBy(CallDetectionHUDController::visibleDurationMs + CallDetectionHUDController::fadeDurationMs - 1);
+    EXPECT_EQ(notices->closed, 0);
+    EXPECT_EQ(hiddenCount, 0);
+    clock->advanceBy(1);
+    EXPECT_EQ(notices->closed, 1);
+    EXPECT_EQ(hiddenCount, 1);
+    EXPECT_FALSE(notifying.panel().isVisible());
+}
+
 } // namespace
 } // namespace harkwell

@@ -1,6 +1,8 @@
 #include "app/SessionBusServices.h"
 #include "PrivateBusConnection.h"
 
+#include <QTimer>
+
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -21,11 +23,17 @@ TEST(ToggleModeTest, CommandTogglesTheRunningInstanceOrSaysWhyNot) {
     // AirPods were not switched.
     int toggles = 0;
     std::optional<QString> failure;
+    bool quitsUnanswered = false;
+    const QString instance = connect("instance").name(); // no copy held: it may leave the bus
     ToggleModeService service([&](const ToggleModeService::Completion& done) {
         ++toggles;
-        done(failure);
+        if (quitsUnanswered) {
+            QTimer::singleShot(0, [&] { QDBusConnection::disconnectFromBus(instance); });
+        } else {
+            done(failure);
+        }
     });
-    ASSERT_EQ(service.exportOn(connect("instance")), std::nullopt);
+    ASSERT_EQ(service.exportOn(QDBusConnection(instance)), std::nullopt);
     ToggleModeService second([](const ToggleModeService::Completion&) {});
     EXPECT_NE(second.exportOn(connect("second instance")), std::nullopt) << "two instances own the name";
     for (const std::optional<QString>& reason :
@@ -37,6 +45,23 @@ TEST(ToggleModeTest, CommandTogglesTheRunningInstanceOrSaysWhyNot) {
         EXPECT_EQ(errors.str(), reason ? reason->toStdString() + "\n" : "");
     }
     EXPECT_EQ(toggles, 2);
+
+    // One that quits: its objects gone while it still owns the name, or gone from the bus before
+    // it answered.
+    for (const bool objectsGone : {true, false}) {
+        SCOPED_TRACE(objectsGone ? "objects gone" : "left the bus");
+        errors.str("");
+        QDBusConnection bus(instance);
+        if (objectsGone) {
+            bus.unregisterObject(toggleModeBus::path);
+        } else {
+            ASSERT_TRUE(bus.registerObject(toggleModeBus::path, &service, QDBusConnection::ExportAllSlots));
+            quitsUnanswered = true;
+        }
+        bus = QDBusConnection(QString());
+        EXPECT_EQ(runToggleModeCommand(connect("command"), errors), 1);
+        EXPECT_EQ(errors.str(), "Harkwell is not running.\n");
+    }
 
     errors.str("");
     const auto noBus = QDBusConnection::connectToBus(QStringLiteral("unix:path=/nonexistent/harkwell-bus"), "no bus");

@@ -46,7 +46,7 @@ protected:
         isListening = false;
         listener = makeSystemWakePhraseListener(DetectionSensitivity::medium, {}, std::move(whisperModel));
         listener->start(
-            phrases, [this](const std::string& phrase) { detected.push_back(phrase); },
+            phrases, [this](const std::string& phrase, const std::string&) { detected.push_back(phrase); },
             [this](const Error& error) { errors.push_back(error); }, [this] { isListening = true; });
     }
     // Each runs the event loop, where the callbacks arrive, until what it waits for has come, or
@@ -106,8 +106,8 @@ TEST_F(SystemListeningTest, WhisperHearsACallFromTheBuiltInMicrophoneAndItsLevel
     std::vector<Error> silentErrors;
     auto silent = makeSystemWakePhraseListener(DetectionSensitivity::medium, "alsa_input.usb-Blue_Yeti");
     silent->start(
-        {"James"}, [](const std::string&) {}, [&](const Error& error) { silentErrors.push_back(error); },
-        [&] { isSilentOneListening = true; });
+        {"James"}, [](const std::string&, const std::string&) {},
+        [&](const Error& error) { silentErrors.push_back(error); }, [&] { isSilentOneListening = true; });
     ASSERT_TRUE(testing::eventually([&] { return isSilentOneListening || !silentErrors.empty(); }, 30s, 10ms));
     ASSERT_TRUE(silentErrors.empty()) << silentErrors.front().description();
 

@@ -177,11 +177,58 @@ TEST_F(TrayDesktopTest, ThePanelOpensBelowTheIconTakesTheKeyboardAndClosesOnACli
     EXPECT_EQ(application.state(), QProcess::Running);
 }
 
+// Without a tray, a start after the setup opens the panel as a window of its own, which has the
+// keyboard at once, closes on Escape and opens again at the next start.
+TEST_F(TrayDesktopTest, WithoutATrayEveryStartOpensThePanelWithTheKeyboard) {
+    tray.terminate();
+    ASSERT_TRUE(tray.waitForFinished(5000));
+    ASSERT_TRUE(poll([&] { return run("xdotool", {"search", "--class", "trayer"}).isEmpty(); }));
+    write("airpods", "anc\n");
+    write("config/Harkwell/Harkwell.json", R"({"permissionSetupComplete": true})");
+    start(application, HARKWELL_EXECUTABLE, {});
+    const auto focusedRole = [&] {
+        const QString focused = run("xdotool", {"getwindowfocus"}).trimmed();
+        return run("xprop", {"-id", focused, "WM_WINDOW_ROLE"});
+    };
+    for (const char* start : {"first", "second"}) {
+        ASSERT_TRUE(poll([&] { return isControlPanelShown(); })) << start << " start opened no panel";
+        EXPECT_TRUE(poll([&] { return focusedRole().contains("\"controlPanel\""); })) << start << ": not focused";
+        EXPECT_FALSE(trayIcon());
+        run("xdotool", {"key", "Escape"});
+        EXPECT_TRUE(poll([&] { return !isControlPanelShown(); })) << "Escape did not reach the panel";
+        QProcess again;
+        again.setProcessEnvironment(environment);
+        again.start(HARKWELL_EXECUTABLE, {});
+        ASSERT_TRUE(again.waitForFinished(20000));
+        EXPECT_EQ(again.exitCode(), 0);
+    }
+    EXPECT_EQ(application.state(), QProcess::Running);
+}
+
+// The call panel leaves the keys with the window that has the focus (focus-log-window.py).
 TEST_F(TrayDesktopTest, ThePreviewShowsOnlyTheCallPanelThenEnds) {
+    QProcess focusLog;
+    QProcessEnvironment gtk = environment;
+    gtk.insert("GDK_BACKEND", "x11");
+    gtk.insert("NO_AT_BRIDGE", "1");
+    focusLog.setProcessEnvironment(gtk);
+    focusLog.start("/usr/bin/python3", {HARKWELL_TEST_SUPPORT_DIR "/focus-log-window.py"});
+    QString logged;
+    const auto focusLogSays = [&](const QString& line) {
+        logged += QString::fromUtf8(focusLog.readAllStandardOutput());
+        return logged.split('\n').contains(line);
+    };
+    ASSERT_TRUE(poll([&] { return focusLogSays("FOCUS in"); })) << "the other window did not get the focus";
     environment.insert("HARKWELL_PREVIEW_CALL_HUD", "1");
     start(application, HARKWELL_EXECUTABLE, {});
     std::optional<QRect> callPanel;
     ASSERT_TRUE(poll([&] { return (callPanel = window("callPanel")).has_value(); })) << "no call panel appeared";
+    run("xdotool", {"type", "--delay", "20", "Keys-typed-meanwhile"});
+    EXPECT_TRUE(window("callPanel")) << "the call was over before the keys were typed";
+    EXPECT_TRUE(poll([&] { return focusLogSays("TEXT Keys-typed-meanwhile"); }))
+        << "keys lost: " << logged.toStdString();
+    focusLog.terminate();
+    focusLog.waitForFinished(5000);
     EXPECT_EQ(callPanel->size(), QSize(340, 72));
     EXPECT_FALSE(trayIcon()) << "the preview put up a tray icon";
     // It fades out after 2.7 seconds, and the process ends by itself.

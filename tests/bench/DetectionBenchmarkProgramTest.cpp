@@ -1,5 +1,5 @@
-// The detection_benchmark program's exits: a mistyped command line is a usage error before any
-// corpus is read.
+// The detection_benchmark program's exits: a mistyped command line, or a manifest that is not
+// there, is a usage error before any corpus is read.
 #include <QProcess>
 
 #include <gtest/gtest.h>
@@ -16,7 +16,9 @@ TEST(DetectionBenchmarkProgramTest, AMistypedCommandLineExitsWithTheUsage) {
     } cases[]{
         {{"/nonexistent/m.jsonl", "--search", "keyphase"}, 64, "", "--search takes common, keyphrase or lm"},
         {{"/nonexistent/m.jsonl", "--serach", "lm"}, 64, "", "serach"},
-        {{"/nonexistent/m.jsonl"}, 2, "", "/nonexistent/m.jsonl: cannot be read"},
+        {{"/nonexistent/m.jsonl"}, 64, "", "/nonexistent/m.jsonl: cannot be read"},
+        {{"/"}, 64, "", "/: cannot be read"},
+        {{"/etc/passwd"}, 2, "", "/etc/passwd:1: expected {"},
         {{"--help"}, 0, "Usage:", ""},
     };
     for (const auto& c : cases) {

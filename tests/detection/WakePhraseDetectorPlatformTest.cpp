@@ -190,7 +190,7 @@ protected:
 
     void start(const std::vector<std::string>& phrases = {"James", "Dr. Kim"}) {
         detector->start(
-            phrases, [this](const std::string& phrase) { detected.push_back(phrase); },
+            phrases, [this](const std::string& phrase, const std::string&) { detected.push_back(phrase); },
             [this](const Error& error) { errors.push_back(error); }, [this] { ++listening; },
             [this] { ++nearSpeechReports; });
         deliverMainThreadWork();

@@ -318,5 +318,65 @@ TEST_F(AppModelTest, WhatEndsOrPreventsAReturn) {
     }
 }
 
+// A call makes way as the setting says, after the switch; the AirPods leaving Transparency give
+// back what it took. The user's own switch to Transparency changes no media.
+TEST_F(AppModelTest, ACallMakesWayForItAndTheReturnGivesBack) {
+    const auto returnAfterQuiet = [this](AppModel&) {
+        airPods->willAnswer(ListeningMode::transparency); // what the return reads first
+        wait(30s);
+    };
+    const auto userSwitchesToAnc = [](AppModel& m) { m.setAirPodsMode(ListeningMode::anc); };
+    const std::vector<
+        std::tuple<const char*, QByteArray, bool, std::function<void(AppModel&)>, std::vector<std::string>>>
+        cases{
+            {"paused, back after quiet", "", true, returnAfterQuiet, {"pause a", "play a"}},
+            {"paused, back by the user", "", true, userSwitchesToAnc, {"pause a", "play a"}},
+            {"lowered", R"(, "mediaOnCall": "lower")", true, returnAfterQuiet, {"volume 7 16384", "volume 7 65536"}},
+            {"left", R"(, "mediaOnCall": "leave")", true, returnAfterQuiet, {}},
+            {"the user's own Transparency",
+             "",
+             false,
+             [this](AppModel& m) {
+                 m.setAirPodsMode(ListeningMode::transparency);
+                 ASSERT_TRUE(idle());
+                 m.setAirPodsMode(ListeningMode::anc);
+             },
+             {}},
+        };
+    for (const auto& [name, setting, isCalled, between, log] : cases) {
+        SCOPED_TRACE(name);
+        media = std::make_shared<FakeMedia>();
+        media->setPlayers({{"a", MediaPlayer::Status::playing, "one"}, {"b", MediaPlayer::Status::paused, "two"}});
+        media->setStreams({{7, false, {0x10000}}, {8, true, {0x10000}}});
+        auto& listening = listeningModel(setting);
+        if (isCalled) {
+            hearCall();
+        }
+        between(listening);
+        ASSERT_TRUE(idle());
+        model.reset(); // waits for the media's work
+        EXPECT_EQ(media->log(), log);
+    }
+}
+
+// The switch comes first: the media wait for it, and a player that does not answer holds up
+// neither the switch nor the call panel.
+TEST_F(AppModelTest, MediaFollowTheSwitchAndNeverHoldItUp) {
+    media->setPlayers({{"a", MediaPlayer::Status::playing, "one"}});
+    listeningModel();
+    airPods->hold();
+    media->hold();
+    detect();
+    ASSERT_TRUE(eventually([&] { return !airPods->commands().empty(); }));
+    settle();
+    EXPECT_EQ(media->passes(), 0) << "the players were asked before the switch";
+    airPods->release();
+    ASSERT_TRUE(eventually([&] { return calls.size() == 1; })) << "a hanging player held up the call";
+    EXPECT_TRUE(media->waitForPasses(1));
+    media->release();
+    model.reset();
+    EXPECT_EQ(media->log(), std::vector<std::string>{"pause a"});
+}
+
 } // namespace
 } // namespace harkwell

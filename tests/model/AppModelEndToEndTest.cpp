@@ -74,7 +74,9 @@ protected:
             std::make_shared<SteadyClock>(),
             [] { return std::make_unique<TimerTicker>(); },
             nullptr,
-            nullptr};
+            nullptr,
+            media,
+            media};
         if (clock) {
             dependencies.clock = clock;
             dependencies.makeTicker = [clock] { return std::make_unique<testing::ManualClock::ManualTicker>(clock); };
@@ -91,6 +93,12 @@ protected:
     const QString simulator = directory.filePath("airpods");
     const QString settingsPath = directory.filePath("Harkwell.json");
     QStringList calls;
+    // A player playing, which the call pauses and the return resumes.
+    std::shared_ptr<testing::FakeMedia> media = [] {
+        auto playing = std::make_shared<testing::FakeMedia>();
+        playing->setPlayers({{"a", MediaPlayer::Status::playing, "one"}});
+        return playing;
+    }();
     std::unique_ptr<AppModel> model;
 };
 
@@ -132,6 +140,9 @@ TEST_F(AppModelEndToEndTest, ACallSwitchesToTransparencyAndQuietAfterItReturnsTo
     ASSERT_TRUE(testing::eventually(
         [&] { return (listening.secondsUntilReturn() && *callPlayed) || listening.errorMessage(); }, 60s));
     ASSERT_EQ(calls, QStringList{"James"}) << listening.errorMessageText().toStdString();
+    ASSERT_EQ(listening.recentCalls().size(), 1);
+    EXPECT_TRUE(listening.recentCalls().front().heard.contains("james", Qt::CaseInsensitive))
+        << listening.recentCalls().front().heard.toStdString();
     EXPECT_EQ(simulatedMode(), "transparency");
     EXPECT_EQ(SettingsStore(settingsPath).string("selectedMode"), "transparency");
     for (const char* line : {"Recogniser starting: search common words", "Detected \"James\" in the window",
@@ -157,6 +168,7 @@ TEST_F(AppModelEndToEndTest, ACallSwitchesToTransparencyAndQuietAfterItReturnsTo
     EXPECT_EQ(SettingsStore(settingsPath).string("selectedMode"), "anc");
     EXPECT_FALSE(listening.secondsUntilReturn());
     EXPECT_TRUE(listening.isDetectionEnabled());
+    EXPECT_TRUE(testing::eventually([&] { return media->log() == std::vector<std::string>{"pause a", "play a"}; }));
 }
 
 // The sound server goes away as listening starts, after a call was heard, and after the switch

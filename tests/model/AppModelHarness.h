@@ -20,6 +20,7 @@ class AppModelTest : public ::testing::Test, protected FakeModelParts {
 protected:
     ~AppModelTest() override {
         audioInputs->release();
+        media->release();
         detectors->teardown->release();
         model.reset();
         airPods->release();

@@ -23,6 +23,7 @@ TEST_F(AppModelTest, LoadsPhrasesMigratingTheLegacySinglePhrase) {
         {R"({"wakePhrases": [], "wakePhrase": "James"})", {}, {}},
         {R"({"wakePhrases": "Al", "wakePhrase": "Kim"})", {"Kim"}, R"({"wakePhrases": ["Kim"], "wakePhrase": "Kim"})"},
         {R"({"wakePhrase": "   "})", {}, R"({"wakePhrases": []})"},
+        {R"({"wakePhrases": ["Anna\nBob\tCarl", "Dee\u0007"]})", {"Anna", "Bob", "Carl", "Dee"}, {}},
     };
     for (const auto& [stored, phrases, storedAfter] : cases) {
         SCOPED_TRACE(stored.toStdString());
@@ -36,21 +37,22 @@ TEST_F(AppModelTest, LoadsPhrasesMigratingTheLegacySinglePhrase) {
 TEST_F(AppModelTest, ReadsTheStoredChoicesWithoutWritingThem) {
     using Mode = ListeningMode;
     using Level = DetectionSensitivity;
-    const std::vector<std::tuple<QByteArray, Status, Mode, bool, Level, int>> cases{
-        {"{}", Status::authorized, Mode::anc, false, Level::medium, 30},
+    using Media = MediaOnCall;
+    const std::vector<std::tuple<QByteArray, Status, Mode, bool, Level, int, Media>> cases{
+        {"{}", Status::authorized, Mode::anc, false, Level::medium, 30, Media::pause},
         {R"({"selectedMode": "transparency", "permissionSetupComplete": true, "detectionSensitivity": "low",
-             "returnAfterQuietSeconds": 0})",
-         Status::authorized, Mode::transparency, true, Level::low, 0},
+             "returnAfterQuietSeconds": 0, "mediaOnCall": "lower"})",
+         Status::authorized, Mode::transparency, true, Level::low, 0, Media::lower},
         {R"({"selectedMode": "Transparency", "permissionSetupComplete": true, "detectionSensitivity": "High",
-             "returnAfterQuietSeconds": 45})",
-         Status::denied, Mode::anc, false, Level::medium, 60},
+             "returnAfterQuietSeconds": 45, "mediaOnCall": "Leave"})",
+         Status::denied, Mode::anc, false, Level::medium, 60, Media::pause},
         {R"({"selectedMode": 2, "permissionSetupComplete": "true", "detectionSensitivity": "high",
-             "returnAfterQuietSeconds": 12.5})",
-         Status::authorized, Mode::anc, false, Level::high, 30},
-        {R"({"detectionSensitivity": 2, "returnAfterQuietSeconds": "10"})", Status::authorized, Mode::anc, false,
-         Level::medium, 30},
+             "returnAfterQuietSeconds": 12.5, "mediaOnCall": "leave"})",
+         Status::authorized, Mode::anc, false, Level::high, 30, Media::leave},
+        {R"({"detectionSensitivity": 2, "returnAfterQuietSeconds": "10", "mediaOnCall": 1})", Status::authorized,
+         Mode::anc, false, Level::medium, 30, Media::pause},
     };
-    for (const auto& [stored, microphone, mode, setupComplete, level, seconds] : cases) {
+    for (const auto& [stored, microphone, mode, setupComplete, level, seconds, onCall] : cases) {
         SCOPED_TRACE(stored.toStdString());
         permissions->microphone = microphone;
         const auto& created = makeModel(stored);
@@ -58,9 +60,26 @@ TEST_F(AppModelTest, ReadsTheStoredChoicesWithoutWritingThem) {
         EXPECT_EQ(created.isPermissionSetupComplete(), setupComplete);
         EXPECT_EQ(created.detectionSensitivity(), level);
         EXPECT_EQ(created.returnAfterQuietSeconds(), seconds);
+        EXPECT_EQ(created.mediaOnCall(), onCall);
         EXPECT_FALSE(created.isDetectionEnabled());
         EXPECT_EQ(storedSettings(), json(stored)) << "construction wrote settings";
     }
+}
+
+// The last calls of this run, the latest first, with the words heard; never written to the settings.
+TEST_F(AppModelTest, KeepsTheLastFiveCallsInMemoryOnly) {
+    listeningModel();
+    for (int call = 1; call <= 6; ++call) {
+        std::thread(detectors->onHeard, "James", "hey James " + std::to_string(call)).join();
+        ASSERT_TRUE(eventually([&] { return calls.size() == call && !model->isCommandRunning(); }));
+    }
+    QStringList heard;
+    for (const auto& call : model->recentCalls()) {
+        heard.append(call.phrase + ": " + call.heard);
+    }
+    EXPECT_EQ(heard, QStringList({"James: hey James 6", "James: hey James 5", "James: hey James 4",
+                                  "James: hey James 3", "James: hey James 2"}));
+    EXPECT_FALSE(contentsOf(path).contains("hey"));
 }
 
 // The stored shortcut is registered as the model starts; a refusal shows in the banner, with the
@@ -87,6 +106,7 @@ TEST_F(AppModelTest, StoresEachChoiceUnderItsKey) {
         {"detectionSensitivity", [](AppModel& m) { m.setDetectionSensitivity(DetectionSensitivity::high); }, "high"},
         {"returnAfterQuietSeconds", [](AppModel& m) { m.setReturnAfterQuietSeconds(7); }, 10},
         {"returnAfterQuietSeconds", [](AppModel& m) { m.setReturnAfterQuietSeconds(-1); }, 0},
+        {"mediaOnCall", [](AppModel& m) { m.setMediaOnCall(MediaOnCall::lower); }, "lower"},
         {"listenAtStart", [](AppModel& m) { m.setListenAtStart(true); }, true},
         {"listenAtStart", [](AppModel& m) { m.setListenAtStart(false); }, false},
         {"microphoneSource", [](AppModel& m) { m.setMicrophoneSource("alsa_input.usb-Blue_Yeti"); },

@@ -37,7 +37,7 @@ protected:
         session.reset();
         session = std::make_unique<ListeningSession>(detectorFactory(), microphones, clock,
                                                      std::make_unique<ManualClock::ManualTicker>(clock), whisperModel);
-        session->onDetected = [this](const QString& phrase) { heard.append(phrase); };
+        session->onDetected = [this](const QString& phrase, const QString&) { heard.append(phrase); };
         session->onFailed = [this](const Error& error) { failures.push_back(error.description()); };
         session->onResumed = [this] { ++resumes; };
         session->onResumeDue = [this] { session->start(james); };

@@ -26,7 +26,7 @@ protected:
     PhraseBook book;
 };
 
-// Drafts split at ASCII, ideographic and full-width commas; refusals are hints.
+// Drafts split at commas, semicolons, line breaks and tabs; refusals are hints.
 TEST_F(PhraseBookTest, AddingSplitsTheDraftAtCommasAndExplainsWhatItRefuses) {
     const QString longest(PhraseBook::maximumLength, QChar('a'));
     QString graphemes; // 100 characters of two code points each
@@ -38,17 +38,25 @@ TEST_F(PhraseBookTest, AddingSplitsTheDraftAtCommasAndExplainsWhatItRefuses) {
                                "호출 문구에는 글자나 숫자가 하나 이상 있어야 합니다."};
     const QStringList tooLong{"A call phrase can be at most 100 characters long.",
                               "호출 문구는 100자 이하여야 합니다."};
+    const auto addedHint = [](int count, const QStringList& after = {"", ""}) {
+        return QStringList{QString("Added %1 call phrases.").arg(count) + after[0],
+                           QString("호출 문구 %1개를 추가했습니다.").arg(count) + after[1]};
+    };
     // The draft, what is added, the hint in English and Korean (none: empty).
     const std::vector<std::tuple<QString, QStringList, QStringList>> cases{
-        {"Dr. Kim, Ann", {"Dr. Kim", "Ann"}, {}},
-        {"민수、지영，팀장님,", {"민수", "지영", "팀장님"}, {}},
+        {"Dr. Kim, Ann", {"Dr. Kim", "Ann"}, addedHint(2)},
+        {"민수、지영，팀장님,", {"민수", "지영", "팀장님"}, addedHint(3)},
         {"ann , Ann, ANN", {"ann"}, {}},
-        {longest + ", " + graphemes, {longest, graphemes}, {}},
+        {"Anna\nBob\r\nCarl\tDee; Eve；Fay\u2028Gus\x01",
+         {"Anna", "Bob", "Carl", "Dee", "Eve", "Fay", "Gus"},
+         addedHint(7)},
+        {longest + ", " + graphemes, {longest, graphemes}, addedHint(2)},
         {"  olivia  ", {}, listed},
         {"!!!", {}, noLetter},
         {" , ，", {}, noLetter},
         {"Ann, " + longest + "a", {"Ann"}, tooLong},
         {"Ann, OLIVIA, ?", {"Ann"}, listed},
+        {"Ann\nBob\nolivia", {"Ann", "Bob"}, addedHint(2, {" " + listed[0], " " + listed[1]})},
     };
     for (const int korean : {0, 1}) {
         useLocale(korean ? "ko-KR" : "en-US");
@@ -96,10 +104,10 @@ TEST_F(PhraseBookTest, APhraseListeningDoesNotHearIsAddedWithAHint) {
         {"Иван", false, script},
         {"민수", false, korean},
         {"민수", true, {}},
-        {"Ann, Иван, 민수", false, script},
-        {"Ann, 민수, Иван", false, korean},
+        {"Ann, Иван, 민수", false, "Added 3 call phrases. " + script},
+        {"Ann, 민수, Иван", false, "Added 3 call phrases. " + korean},
         {"James님", false, "“James님” cannot be heard: Korean needs the accurate recognition model."},
-        {"Ann, 007", false, {}},
+        {"Ann, 007", false, "Added 2 call phrases."},
     };
     for (const auto& [draft, isKoreanHeard, hint] : cases) {
         SCOPED_TRACE(draft.toStdString() + (isKoreanHeard ? " heard" : ""));
@@ -189,6 +197,12 @@ TEST_F(PhraseBookTest, APasteThatDoesNotFitIsCutBeforeAComma) {
          "Pasted 0 of 1 phrases: the field holds 500 characters. Not pasted: zzzzzzzzzzzzzzzzzzzzzzzzzzzzzz….",
          "붙여 넣은 호출 문구 1개 중 0개만 넣었습니다(입력란은 최대 500자). 넣지 못한 문구: "
          "zzzzzzzzzzzzzzzzzzzzzzzzzzzzzz…"},
+        {"a column of names, one a line", "", 0, 0, numbered("Person%1", 1, 503).join("\n"),
+         numbered("Person%1", 1, 56).join("\n"),
+         "Pasted 56 of 503 phrases: the field holds 500 characters. Not pasted: Person57, Person58, Person59 and "
+         "444 more.",
+         "붙여 넣은 호출 문구 503개 중 56개만 넣었습니다(입력란은 최대 500자). 넣지 못한 문구: Person57, Person58, "
+         "Person59 외 444개"},
         {"only blanks after the cut", "", 0, 0, "Ann," + QString(600, QChar(' ')), "Ann", {}, {}},
         {"a position past the end", "Ann", 10, 5, ", Bob", "Ann, Bob", {}, {}},
     };
@@ -220,12 +234,13 @@ TEST_F(PhraseBookTest, ADifferentDraftClearsTheHint) {
     EXPECT_FALSE(book.canAdd());
 }
 
-// Removing takes out the phrases that are the same but for case, spacing and punctuation.
+// Removing takes out the phrases that are the same but for case, spacing and punctuation. No phrase
+// keeps a separator.
 TEST_F(PhraseBookTest, RemovingMatchesPhrasesByTheirTokens) {
-    book.setPhrases({"  James ", "Dr. Kim", "james", "", "Ann"});
-    EXPECT_EQ(book.phrases(), (QStringList{"James", "Dr. Kim", "Ann"}));
-    EXPECT_EQ(book.without("dr kim"), (QStringList{"James", "Ann"}));
-    EXPECT_EQ(book.without("JAMES"), (QStringList{"Dr. Kim", "Ann"}));
+    book.setPhrases({"  James ", "Dr. Kim", "james", "", "Ann\nBo\x7f"});
+    EXPECT_EQ(book.phrases(), (QStringList{"James", "Dr. Kim", "Ann", "Bo"}));
+    EXPECT_EQ(book.without("dr kim"), (QStringList{"James", "Ann", "Bo"}));
+    EXPECT_EQ(book.without("JAMES"), (QStringList{"Dr. Kim", "Ann", "Bo"}));
     EXPECT_EQ(book.without("Jim"), book.phrases());
 }
 

@@ -344,39 +344,50 @@ protected:
 };
 
 // Found at load, or with the next change when another program damaged the file while Harkwell
-// runs: said until the panel closes; the phrases read and the finished setup stay.
+// runs: said until the panel closes; the phrases read and the finished setup stay. A folder in the
+// file's place is moved aside unread, and the banner says so.
 TEST_F(SettingsBannerTest, ADamagedFileSaysWhatWasKeptAndWhereTheCopyIs) {
-    for (const auto& [locale, message] : std::vector<std::pair<std::string, QString>>{
+    for (const auto& [locale, message, unreadMessage] : std::vector<std::tuple<std::string, QString, QString>>{
              {"en-US",
-              "The settings file was damaged; what could be read was kept. A copy of the damaged file is at %1."},
-             {"ko-KR", "설정 파일이 손상되어 읽을 수 있는 설정만 남겼습니다. 손상된 파일의 사본: %1"}}) {
+              "The settings file was damaged; what could be read was kept. A copy of the damaged file is at %1.",
+              "The settings file could not be read (not a file, or larger than 1 MiB); it was moved aside unread to "
+              "%1."},
+             {"ko-KR", "설정 파일이 손상되어 읽을 수 있는 설정만 남겼습니다. 손상된 파일의 사본: %1",
+              "설정 파일을 읽을 수 없어(파일이 아니거나 1MiB보다 큼) 읽지 않은 채 %1(으)로 옮겼습니다."}}) {
         SCOPED_TRACE(locale);
         useLocale(locale);
-        for (const bool whileRunning : {false, true}) {
-            const QString file = directory.filePath(QString("%1-%2.json").arg(locale.c_str()).arg(whileRunning));
+        for (const auto& [whileRunning, unread] : {std::pair(false, false), {true, false}, {false, true}}) {
+            const QString file =
+                directory.filePath(QString("%1-%2-%3.json").arg(locale.c_str()).arg(whileRunning).arg(unread));
             const QByteArray damaged = R"({"permissionSetupComplete": true, "wakePhrases": ["James", "Dr. K)";
-            writeFile(file, whileRunning ? R"({"permissionSetupComplete": true, "wakePhrases": ["James"]})" : damaged);
+            if (unread) {
+                ASSERT_TRUE(QDir().mkdir(file));
+            } else {
+                writeFile(file,
+                          whileRunning ? R"({"permissionSetupComplete": true, "wakePhrases": ["James"]})" : damaged);
+            }
+            const QString told = (unread ? unreadMessage : message).arg(file + copySuffix);
             auto& created = makeModel(file);
-            EXPECT_EQ(created.errorMessage(),
-                      whileRunning ? std::nullopt : std::optional(message.arg(file + copySuffix)));
+            EXPECT_EQ(created.errorMessage(), whileRunning ? std::nullopt : std::optional(told));
             if (whileRunning) {
                 writeFile(file, damaged);
             }
             addPhrase("Minsu");
-            EXPECT_EQ(created.errorMessage(), message.arg(file + copySuffix)) << "shown until the panel closes";
+            EXPECT_EQ(created.errorMessage(), told) << "shown until the panel closes";
             EXPECT_EQ(created.bannerKind(), AppModel::BannerKind::error);
-            EXPECT_EQ(created.activeWakePhrases(), (QStringList{"James", "Minsu"}));
-            EXPECT_TRUE(created.isPermissionSetupComplete());
-            EXPECT_EQ(json(contentsOf(file))["wakePhrases"], (QJsonArray{"James", "Minsu"}));
+            EXPECT_EQ(created.activeWakePhrases(), (unread ? QStringList{"Minsu"} : QStringList{"James", "Minsu"}));
+            EXPECT_EQ(created.isPermissionSetupComplete(), !unread);
+            EXPECT_EQ(json(contentsOf(file))["wakePhrases"], QJsonArray::fromStringList(created.activeWakePhrases()));
             created.panelDidClose();
             EXPECT_EQ(created.errorMessage(), std::nullopt);
         }
     }
 }
 
-// The settings folder stops being one while Harkwell runs: every change says so (and nothing
-// else clears that until a change is saved again), listening goes on, and the change is written
-// once the folder is back.
+// The settings folder stops being one while Harkwell runs: the change says so (and nothing else
+// clears that until a change is saved again or the panel closes; the same failure is told once),
+// listening goes on, and the changes are written once the folder is back. A link whose target's
+// folder is gone is named.
 TEST_F(SettingsBannerTest, SettingsThatCannotBeSavedSaySoWithoutStoppingListening) {
     for (const auto& [locale, message] :
          std::vector<std::pair<std::string, QString>>{{"en-US", "Settings could not be saved: Not a directory"},
@@ -398,13 +409,24 @@ TEST_F(SettingsBannerTest, SettingsThatCannotBeSavedSaySoWithoutStoppingListenin
         EXPECT_EQ(detectors->startedWith.back(), (std::vector<std::string>{"James", "Minsu"}));
         created.cancelShortcutRecording();
         EXPECT_EQ(created.errorMessage(), message) << "the settings are still not saved";
+        created.panelDidClose();
+        addPhrase("Lee");
+        EXPECT_EQ(created.errorMessage(), std::nullopt) << "told again";
 
         ASSERT_TRUE(QFile::remove(folder));
         ASSERT_TRUE(QDir(directory.path()).rename("away", name));
         addPhrase("Kim");
         EXPECT_EQ(created.errorMessage(), std::nullopt);
-        EXPECT_EQ(json(contentsOf(folder + "/Harkwell.json"))["wakePhrases"], (QJsonArray{"James", "Minsu", "Kim"}));
+        EXPECT_EQ(json(contentsOf(folder + "/Harkwell.json"))["wakePhrases"],
+                  (QJsonArray{"James", "Minsu", "Lee", "Kim"}));
     }
+    const QString link = directory.filePath("link.json");
+    const QString target = directory.filePath("gone/Harkwell.json");
+    ASSERT_EQ(::symlink(QFile::encodeName(target).constData(), QFile::encodeName(link).constData()), 0);
+    useLocale("en-US");
+    auto& linked = makeModel(link);
+    addPhrase("Minsu");
+    EXPECT_EQ(linked.errorMessage(), "Settings could not be saved: " + target + ": No such file or directory");
 }
 
 } // namespace

@@ -76,7 +76,7 @@ TEST(TwoStageRecognizerTest, TheInstalledModelHearsSpeechAndOnlyItsTranscriptsOf
         auto recognizer =
             listeningRecognizerFactory(DetectionSensitivity::medium, installedModel(), choice)({AppLocale::english});
         ASSERT_NE(dynamic_cast<TwoStageRecognizer*>(recognizer.get()), nullptr);
-        const auto results = recognize(*recognizer, {"Priya", "James"}, samples);
+        const auto results = recognize(*recognizer, {"Priya", "James"}, samples, {}, nullptr, testing::realModelWait);
         EXPECT_NE(results.find("Priya"), std::string::npos) << results;
         EXPECT_TRUE(results.ends_with("||")) << "each transcript ends its utterance: " << results;
         EXPECT_EQ(results.find("priya"), std::string::npos)
@@ -111,17 +111,27 @@ private:
     const bool multilingual_;
 };
 
+// Where PocketSphinx heard a name, Whisper's own close spelling of it is that name; another name
+// Whisper wrote is not, however permissive PocketSphinx was.
 TEST(TwoStageRecognizerTest, WhispersOwnSpellingOfTheNamePocketSphinxHeardIsThatName) {
     const auto speech = testing::synthesizedSpeech("Excuse me Siobhan, do you have a minute?");
     ASSERT_FALSE(speech.isEmpty());
-    // With the prompt Whisper writes a name it does not know one way, without it further off still.
-    auto recognizer = listeningRecognizerFactory(
-        DetectionSensitivity::medium,
-        std::make_shared<ScriptedTranscriber>(std::vector<std::string>{"Excuse me, Shobhan. Do you have a minute?"},
-                                              "Excuse me, Shivaun. Do you have a minute?"),
-        RecognizerChoice::both)({AppLocale::english});
-    const auto results = recognize(*recognizer, {"Siobhan", "James"}, samplesOf(speech, 1.0, 2.0), "Siobhan");
-    EXPECT_NE(results.find("|Excuse me, Siobhan.|"), std::string::npos) << results;
+    // What Whisper writes with the prompt (without it, further off still); whether the call is taken.
+    const std::vector<std::pair<std::string, bool>> cases{
+        {"Excuse me, Shobhan. Do you have a minute?", true},
+        {"Excuse me, Sharon. Do you have a minute?", false},
+    };
+    for (const auto& [written, taken] : cases) {
+        SCOPED_TRACE(written);
+        auto recognizer = listeningRecognizerFactory(
+            DetectionSensitivity::medium,
+            std::make_shared<ScriptedTranscriber>(std::vector<std::string>{written},
+                                                  "Excuse me, Shivaun. Do you have a minute?"),
+            RecognizerChoice::both)({AppLocale::english});
+        const auto results = recognize(*recognizer, {"Siobhan", "James"}, samplesOf(speech, 1.0, 2.0), "minute?|");
+        EXPECT_EQ(results.find("|Excuse me, Siobhan.|") != std::string::npos, taken) << results;
+        EXPECT_NE(results.find("minute?|"), std::string::npos) << "gave up: " << results;
+    }
 }
 
 // Without a model listening is PocketSphinx as before; Korean phrases, which PocketSphinx cannot
@@ -283,7 +293,8 @@ TEST(TwoStageRecognizerTest, AKoreanCallIsHeardInTheFormItWasSaid) {
     auto recognizer = listeningRecognizerFactory(DetectionSensitivity::medium, installedModel())({AppLocale::korean});
     ASSERT_NE(recognizer, nullptr);
     std::vector<RecognitionEvent> events;
-    const auto results = recognize(*recognizer, phrases, samplesOf(speech, 1.0, 2.0), {}, &events);
+    const auto results =
+        recognize(*recognizer, phrases, samplesOf(speech, 1.0, 2.0), {}, &events, testing::realModelWait);
     const auto detection = detectionIn(events, phrases);
     ASSERT_TRUE(detection) << results;
     EXPECT_EQ(detection->first.targetPhrase, "민수") << results;
@@ -315,7 +326,8 @@ TEST(TwoStageRecognizerTest, AnEnglishAndAKoreanNameAreEachHeardInTheirOwnLangua
         SCOPED_TRACE(phrase);
         ASSERT_FALSE(speech.isEmpty()) << "flite, espeak-ng and sox must be installed";
         std::vector<RecognitionEvent> events;
-        const auto results = recognize(*recognizer, contextualStrings, samplesOf(speech, 1.0, 2.0), until, &events);
+        const auto results = recognize(*recognizer, contextualStrings, samplesOf(speech, 1.0, 2.0), until, &events,
+                                       testing::realModelWait);
         const auto detection = detectionIn(events, phrases);
         ASSERT_TRUE(detection) << results;
         EXPECT_EQ(detection->first.targetPhrase, phrase) << results;

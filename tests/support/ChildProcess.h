@@ -39,6 +39,8 @@ public:
     // What the program has written to its output and error output.
     std::string log() const;
     const std::string& error() const { return error_; }
+    // Whether the program was started and has not ended yet.
+    bool isRunning() { return !hasEnded(); }
 
     // SIGTERM, then SIGKILL if it still runs after 5 s; returns once it has ended.
     void terminate();

@@ -141,7 +141,9 @@ public:
         std::vector<std::string> madeOn;          // its microphone source, empty for the automatic one
         double inputLevel = 0;                    // what every detector hears
         int stops = 0;
-        DetectedCallback onDetected;
+        // The recogniser hears the phrase alone (onDetected), or within other words (onHeard).
+        std::function<void(const std::string& phrase)> onDetected;
+        DetectedCallback onHeard;
         ErrorCallback onError;
         ListeningCallback onListening;
         NearSpeechCallback onNearSpeech;
@@ -154,7 +156,8 @@ public:
     void start(const std::vector<std::string>& phrases, DetectedCallback onDetected, ErrorCallback onError,
                ListeningCallback onListening = nullptr, NearSpeechCallback onNearSpeech = nullptr) override {
         log_->startedWith.push_back(phrases);
-        log_->onDetected = std::move(onDetected);
+        log_->onDetected = [onDetected](const std::string& phrase) { onDetected(phrase, phrase); };
+        log_->onHeard = std::move(onDetected);
         log_->onError = std::move(onError);
         log_->onListening = std::move(onListening);
         log_->onNearSpeech = std::move(onNearSpeech);
@@ -314,6 +317,64 @@ inline void ManualClock::advanceBy(duration elapsed) {
     now_ = target;
 }
 
+// The session's media players and the sound server's streams as the test sets them; what is done
+// to them is logged ("pause a", "play a", "volume 7 16384"). With hold(), reading the players
+// waits until release(), as a player that does not answer.
+class FakeMedia final : public MediaPlayers, public SoundStreams, public HoldPoint {
+public:
+    std::vector<MediaPlayer> players() override {
+        pass();
+        std::lock_guard lock(state_);
+        return players_;
+    }
+    void pause(const std::string& name) override { setStatus(name, MediaPlayer::Status::paused, "pause "); }
+    void play(const std::string& name) override { setStatus(name, MediaPlayer::Status::playing, "play "); }
+    std::vector<SoundStream> streams() override {
+        std::lock_guard lock(state_);
+        return streams_;
+    }
+    void changeVolumes(const std::vector<VolumeChange>& changes, std::chrono::milliseconds) override {
+        std::lock_guard lock(state_);
+        for (const auto& change : changes) {
+            for (auto& stream : streams_) {
+                if (stream.index == change.index) {
+                    stream.volume = change.to;
+                    log_.push_back("volume " + std::to_string(change.index) + ' ' + std::to_string(change.to.at(0)));
+                }
+            }
+        }
+    }
+
+    void setPlayers(std::vector<MediaPlayer> players) {
+        std::lock_guard lock(state_);
+        players_ = std::move(players);
+    }
+    void setStreams(std::vector<SoundStream> streams) {
+        std::lock_guard lock(state_);
+        streams_ = std::move(streams);
+    }
+    std::vector<std::string> log() const {
+        std::lock_guard lock(state_);
+        return log_;
+    }
+
+private:
+    void setStatus(const std::string& name, MediaPlayer::Status status, const std::string& action) {
+        std::lock_guard lock(state_);
+        log_.push_back(action + name);
+        for (auto& player : players_) {
+            if (player.name == name) {
+                player.status = status;
+            }
+        }
+    }
+
+    mutable std::mutex state_;
+    std::vector<MediaPlayer> players_;
+    std::vector<SoundStream> streams_;
+    std::vector<std::string> log_;
+};
+
 // One of each fake, and the model's dependencies over them with a settings file of the test's.
 struct FakeModelParts {
     AppModel::Dependencies dependencies(const QString& settingsPath) const {
@@ -327,7 +388,9 @@ struct FakeModelParts {
                 clock,
                 [clock = clock] { return std::make_unique<ManualClock::ManualTicker>(clock); },
                 audioInputs,
-                whisperModel};
+                whisperModel,
+                media,
+                media};
     }
     // Fake detectors that log to detectors.
     WakePhraseListenerFactory detectorFactory() const {
@@ -364,7 +427,8 @@ struct FakeModelParts {
     std::shared_ptr<FakeKeyEventMonitor::Keys> keys = std::make_shared<FakeKeyEventMonitor::Keys>();
     std::shared_ptr<ManualClock> clock = std::make_shared<ManualClock>();
     std::shared_ptr<FakeAudioInputs> audioInputs = std::make_shared<FakeAudioInputs>();
-    std::shared_ptr<WhisperModel> whisperModel; // none unless the test gives one
+    std::shared_ptr<WhisperModel> whisperModel;                       // none unless the test gives one
+    std::shared_ptr<FakeMedia> media = std::make_shared<FakeMedia>(); // no players, no streams unless set
     QTemporaryDir autostartDirectory;
     QTemporaryDir settingsDirectory;
     int settingsFiles = 0;

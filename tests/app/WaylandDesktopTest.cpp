@@ -1,0 +1,235 @@
+// The real application on a real Wayland compositor: sway headless without a bar (so without a
+// tray), with a notification daemon. Another window (focus-log-window.py) has the focus when
+// Harkwell starts; keys are typed with wtype as a user would, and sway's own account of its
+// windows and of the focus (swaymsg) tells what Harkwell put on screen and where the keys went.
+#include "EventLoop.h"
+#include "PrivateBusConnection.h"
+#include "SwaySession.h"
+
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <optional>
+#include <ostream>
+
+namespace harkwell {
+namespace {
+
+constexpr const char* focusLogId = "harkwell-focus-log";
+constexpr const char* harkwellId = "io.github.harkwell.Harkwell";
+
+// Polls, while other processes make the condition true; false after 20 seconds.
+bool poll(const std::function<bool()>& condition) {
+    return testing::eventually(condition, std::chrono::seconds(20), std::chrono::milliseconds(20));
+}
+
+// A window in sway's tree.
+struct Window {
+    QString appId;
+    QString title;
+    bool isFocused = false;
+};
+
+void collectWindows(const QJsonObject& node, std::vector<Window>& windows) {
+    if (node["pid"].isDouble()) {
+        windows.push_back({node["app_id"].toString(), node["name"].toString(), node["focused"].toBool()});
+    }
+    for (const char* children : {"nodes", "floating_nodes"}) {
+        for (const QJsonValue& child : node[children].toArray()) {
+            collectWindows(child.toObject(), windows);
+        }
+    }
+}
+
+struct Launch {
+    const char* name;
+    bool isPreview;         // HARKWELL_PREVIEW_CALL_HUD=1: the call is shown once, then it ends
+    const char* settings;   // Harkwell.json, none when empty (a first launch)
+    bool panelTakesTheKeys; // the control panel opens and takes the focus, else the other window keeps it
+};
+
+void PrintTo(const Launch& launch, std::ostream* out) { *out << launch.name; }
+
+class WaylandDesktopTest : public ::testing::TestWithParam<Launch> {
+protected:
+    void SetUp() override {
+        if (!session.unavailable().empty()) {
+            GTEST_SKIP() << session.unavailable();
+        }
+        ASSERT_TRUE(session.error().empty()) << session.error();
+        notifications = testing::connectToPrivateBus(session.bus(), "notifications");
+        start(windowEvents, "swaymsg", {"-t", "subscribe", "-m", "-r", R"(["window"])"});
+        start(focusLog, "/usr/bin/python3", {HARKWELL_TEST_SUPPORT_DIR "/focus-log-window.py"});
+        ASSERT_TRUE(poll([&] { return focusedWindow().appId == focusLogId && focusLogSays("FOCUS in"); }))
+            << "the other window did not get the focus: " << focusLog.readAllStandardError().toStdString();
+    }
+
+    ~WaylandDesktopTest() override {
+        for (QProcess* process : {&application, &focusLog, &windowEvents}) {
+            process->terminate();
+            process->waitForFinished(5000);
+        }
+        QDBusConnection::disconnectFromBus(notifications.name());
+    }
+
+    void start(QProcess& process, const QString& program, const QStringList& arguments,
+               const QProcessEnvironment& environment) {
+        process.setProcessEnvironment(environment);
+        process.start(program, arguments);
+        ASSERT_TRUE(process.waitForStarted()) << program.toStdString() << ": " << process.errorString().toStdString();
+    }
+    void start(QProcess& process, const QString& program, const QStringList& arguments) {
+        start(process, program, arguments, session.environment());
+    }
+
+    QByteArray run(const QString& program, const QStringList& arguments) const {
+        QProcess process;
+        process.setProcessEnvironment(session.environment());
+        process.start(program, arguments);
+        process.waitForFinished(10000);
+        return process.readAllStandardOutput();
+    }
+
+    std::vector<Window> windows() const {
+        std::vector<Window> found;
+        collectWindows(QJsonDocument::fromJson(run("swaymsg", {"-t", "get_tree", "-r"})).object(), found);
+        return found;
+    }
+    Window focusedWindow() const {
+        for (const Window& window : windows()) {
+            if (window.isFocused) {
+                return window;
+            }
+        }
+        return {};
+    }
+    std::optional<Window> harkwellWindow() const {
+        for (const Window& window : windows()) {
+            if (window.appId == harkwellId) {
+                return window;
+            }
+        }
+        return std::nullopt;
+    }
+
+    bool focusLogSays(const QString& line) {
+        focusLogOutput += QString::fromUtf8(focusLog.readAllStandardOutput());
+        return focusLogOutput.split('\n').contains(line);
+    }
+
+    // The notifications the daemon shows now.
+    int notificationsShown() const {
+        const QDBusMessage reply = notifications.call(QDBusMessage::createMethodCall(
+            "org.freedesktop.Notifications", "/fr/emersion/Mako", "fr.emersion.Mako", "ListNotifications"));
+        if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
+            return 0;
+        }
+        const auto list = reply.arguments().first().value<QDBusArgument>();
+        int count = 0;
+        list.beginArray();
+        while (!list.atEnd()) {
+            QVariantMap notification;
+            list >> notification;
+            ++count;
+        }
+        list.endArray();
+        return count;
+    }
+
+    // The app ids of the windows that opened and of those that took the focus, from sway's events
+    // since the last call.
+    std::pair<QStringList, QStringList> windowChanges() {
+        QStringList opened;
+        QStringList focused;
+        for (const QByteArray& line : windowEvents.readAllStandardOutput().split('\n')) {
+            const QJsonObject event = QJsonDocument::fromJson(line).object();
+            const QString appId = event["container"].toObject()["app_id"].toString();
+            if (event["change"] == "new") {
+                opened << appId;
+            } else if (event["change"] == "focus") {
+                focused << appId;
+            }
+        }
+        return {opened, focused};
+    }
+
+    testing::SwaySession session;
+    QDBusConnection notifications{QString()};
+    QProcess windowEvents;
+    QProcess focusLog;
+    QString focusLogOutput;
+    QProcess application;
+};
+
+TEST_P(WaylandDesktopTest, TheCallLeavesTheKeysWithTheFocusedWindowAndThePanelTakesThem) {
+    const Launch& launch = GetParam();
+    QFile airpods(session.path("airpods"));
+    ASSERT_TRUE(airpods.open(QIODevice::WriteOnly) && airpods.write("anc\n") == 4);
+    airpods.close();
+    if (*launch.settings) {
+        QFile settings(session.path("home/.config/Harkwell/Harkwell.json"));
+        ASSERT_TRUE(QDir().mkpath(session.path("home/.config/Harkwell")) && settings.open(QIODevice::WriteOnly) &&
+                    settings.write(launch.settings) > 0);
+    }
+    QProcessEnvironment environment = session.environment();
+    environment.insert("HARKWELL_AIRPODS_SIMULATOR", airpods.fileName());
+    if (launch.isPreview) {
+        environment.insert("HARKWELL_PREVIEW_CALL_HUD", "1");
+    }
+    (void)windowChanges(); // the other window's own
+    start(application, HARKWELL_EXECUTABLE, {}, environment);
+
+    // The call shows as a notification, the control panel as a window that takes the focus; a call
+    // shown in a window of its own is typed over too.
+    bool notified = false;
+    Window shown;
+    ASSERT_TRUE(poll([&] {
+        notified = notified || notificationsShown() > 0;
+        shown = launch.panelTakesTheKeys ? focusedWindow() : harkwellWindow().value_or(Window{});
+        return shown.appId == harkwellId || (notified && !launch.panelTakesTheKeys);
+    })) << (launch.panelTakesTheKeys ? "no control panel took the focus" : "the call was not shown");
+    const QString typed = "Keys-typed-meanwhile";
+    run("wtype", {"--", typed});
+    run("wtype", {"-k", "Escape"});
+    const bool isStillShown = launch.panelTakesTheKeys || notificationsShown() > 0 || harkwellWindow();
+
+    if (launch.panelTakesTheKeys) {
+        EXPECT_EQ(shown.title.toStdString(), "Harkwell");
+        // Escape closes the panel only when the keys reach it; the other window has the focus again.
+        EXPECT_TRUE(poll([&] { return !harkwellWindow() && focusedWindow().appId == focusLogId; }))
+            << "Escape left the control panel open";
+        (void)focusLogSays({});
+        EXPECT_FALSE(focusLogOutput.contains("TEXT ")) << "keys went past the control panel";
+        EXPECT_EQ(application.state(), QProcess::Running);
+    } else {
+        EXPECT_TRUE(poll([&] { return focusLogSays("TEXT " + typed); }))
+            << "keys were lost; the other window has: " << focusLogOutput.toStdString();
+        const auto [opened, focused] = windowChanges();
+        EXPECT_TRUE(opened.isEmpty()) << "the call opened a window: " << opened.join(", ").toStdString();
+        EXPECT_TRUE(focused.isEmpty()) << "the call took the focus: " << focused.join(", ").toStdString();
+        EXPECT_TRUE(notified) << "no notification was shown";
+        EXPECT_TRUE(isStillShown) << "the call was over before the keys were typed";
+        ASSERT_TRUE(application.waitForFinished(20000))
+            << "the preview kept running: " << application.readAllStandardError().toStdString();
+        EXPECT_EQ(application.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(application.exitCode(), 0);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sway, WaylandDesktopTest,
+    ::testing::Values(Launch{"CallPreview", true, "", false}, Launch{"FirstLaunch", false, "", true},
+                      Launch{"LaterLaunchWithoutTray", false, R"({"permissionSetupComplete": true})", true}),
+    [](const ::testing::TestParamInfo<Launch>& row) { return row.param.name; });
+
+} // namespace
+} // namespace harkwell

@@ -94,6 +94,10 @@ std::optional<QString> HotKeyController::bindInDesktopSettings(const HotKeySetti
          toggleCommand(), binding});
 }
 
+std::optional<QString> HotKeyController::unbindInDesktopSettings() {
+    return keybindings_ ? keybindings_->remove() : std::nullopt;
+}
+
 void HotKeyController::unregisterHotKey() {
     if (isRegistered_ || pending_) {
         backend_->unregisterHotKey();

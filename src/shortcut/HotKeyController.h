@@ -74,6 +74,8 @@ public:
     // Makes setting run toggleCommand in the desktop's own keyboard settings, in place of what
     // this bound there before. Returns why not, for the user, or nothing.
     std::optional<QString> bindInDesktopSettings(const HotKeySetting& setting);
+    // Removes what bindInDesktopSettings bound there. Returns why not, for the user, or nothing.
+    std::optional<QString> unbindInDesktopSettings();
 
     // Called on the main thread at each press of the registered shortcut.
     std::function<void()> onPressed;

@@ -23,6 +23,8 @@ public:
     // Makes keybinding Harkwell's entry: adds it, or replaces the one added before; the other
     // entries stay as they are. Returns why it could not, for the user, or nothing.
     virtual std::optional<QString> write(const CustomKeybinding& keybinding) = 0;
+    // Removes Harkwell's entry, if there is one; the others stay. Returns why it could not, or nothing.
+    virtual std::optional<QString> remove() = 0;
 };
 
 // GNOME's custom keybindings through GSettings (org.gnome.settings-daemon.plugins.media-keys

@@ -7,10 +7,12 @@
 
 #include "core/Log.h"
 
+#include <QByteArray>
 #include <QCoreApplication>
-#include <QStringList>
+#include <QList>
 
 #include <cstring>
+#include <vector>
 
 namespace harkwell {
 namespace {
@@ -36,47 +38,82 @@ bool hasSchema(const char* id) {
     return schema != nullptr;
 }
 
+// Without dconf GIO keeps settings in memory, and GNOME would never see them: why not, or nothing.
+std::optional<QString> whyNotKept() {
+    GSettingsBackend* backend = g_settings_backend_get_default();
+    const bool inMemory = std::strcmp(G_OBJECT_TYPE_NAME(backend), "GMemorySettingsBackend") == 0;
+    g_object_unref(backend);
+    if (!inMemory) {
+        return std::nullopt;
+    }
+    qCWarning(logDesktop) << "GSettings has no backend that keeps settings (dconf-gsettings-backend)";
+    return QCoreApplication::translate("harkwell::GnomeCustomKeybindings",
+                                       "GNOME's settings store (dconf) is not installed.");
+}
+
+// Puts Harkwell's entry in GNOME's list of custom keybindings, or takes it out; the other entries
+// stay in their order. Why not, or nothing.
+std::optional<QString> list(bool listed) {
+    const GObjectPointer<GSettings> settings(g_settings_new(listSchema));
+    gchar** stored = g_settings_get_strv(settings.get(), listKey);
+    QList<QByteArray> paths;
+    for (gchar** path = stored; *path; ++path) {
+        paths << QByteArray(*path);
+    }
+    g_strfreev(stored);
+    bool isWritten = true;
+    if (paths.contains(harkwellPath) != listed) {
+        if (listed) {
+            paths << QByteArray(harkwellPath);
+        } else {
+            paths.removeAll(QByteArray(harkwellPath));
+        }
+        std::vector<const gchar*> strings;
+        for (const QByteArray& path : paths) {
+            strings.push_back(path.constData());
+        }
+        strings.push_back(nullptr);
+        isWritten = g_settings_set_strv(settings.get(), listKey, strings.data());
+    }
+    g_settings_sync();
+    if (!isWritten) {
+        qCWarning(logDesktop) << "GNOME's list of custom keybindings is not writable";
+        return QCoreApplication::translate("harkwell::GnomeCustomKeybindings",
+                                           "GNOME's keyboard shortcuts cannot be changed.");
+    }
+    return std::nullopt;
+}
+
 class GnomeCustomKeybindings : public CustomKeybindings {
 public:
     std::optional<QString> write(const CustomKeybinding& keybinding) override {
-        // Without dconf GIO keeps settings in memory, and GNOME would never see them.
-        GSettingsBackend* backend = g_settings_backend_get_default();
-        const bool inMemory = std::strcmp(G_OBJECT_TYPE_NAME(backend), "GMemorySettingsBackend") == 0;
-        g_object_unref(backend);
-        if (inMemory) {
-            qCWarning(logDesktop) << "GSettings has no backend that keeps settings (dconf-gsettings-backend)";
-            return QCoreApplication::translate("harkwell::GnomeCustomKeybindings",
-                                               "GNOME's settings store (dconf) is not installed.");
+        if (auto why = whyNotKept()) {
+            return why;
         }
-
         const GObjectPointer<GSettings> entry(g_settings_new_with_path(entrySchema, harkwellPath));
         g_settings_delay(entry.get());
         g_settings_set_string(entry.get(), "name", keybinding.name.toUtf8().constData());
         g_settings_set_string(entry.get(), "command", keybinding.command.toUtf8().constData());
         g_settings_set_string(entry.get(), "binding", keybinding.binding.toUtf8().constData());
         g_settings_apply(entry.get());
-
-        // The entry first, then the list that points GNOME to it.
-        const GObjectPointer<GSettings> list(g_settings_new(listSchema));
-        gchar** paths = g_settings_get_strv(list.get(), listKey);
-        const bool isListed = g_strv_contains(paths, harkwellPath);
-        if (!isListed) {
-            const guint count = g_strv_length(paths);
-            paths = static_cast<gchar**>(g_realloc_n(paths, count + 2, sizeof(gchar*)));
-            paths[count] = g_strdup(harkwellPath);
-            paths[count + 1] = nullptr;
-        }
-        const bool isWritten = isListed || g_settings_set_strv(list.get(), listKey, paths);
-        g_strfreev(paths);
-        g_settings_sync();
-        if (!isWritten) {
-            qCWarning(logDesktop) << "GNOME's list of custom keybindings is not writable";
-            return QCoreApplication::translate("harkwell::GnomeCustomKeybindings",
-                                               "GNOME's keyboard shortcuts cannot be changed.");
-        }
         qCDebug(logDesktop) << "GNOME's custom keybinding" << harkwellPath << "runs" << keybinding.command << "at"
                             << keybinding.binding;
-        return std::nullopt;
+        // The entry first, then the list that points GNOME to it.
+        return list(true);
+    }
+
+    std::optional<QString> remove() override {
+        if (auto why = whyNotKept()) {
+            return why;
+        }
+        auto why = list(false);
+        const GObjectPointer<GSettings> entry(g_settings_new_with_path(entrySchema, harkwellPath));
+        for (const char* key : {"name", "command", "binding"}) {
+            g_settings_reset(entry.get(), key);
+        }
+        g_settings_sync();
+        qCDebug(logDesktop) << "GNOME's custom keybinding" << harkwellPath << "removed";
+        return why;
     }
 };
 

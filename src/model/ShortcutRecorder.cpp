@@ -16,7 +16,7 @@ namespace {
 const QString hotKeyKeyCodeKey = "hotKeyKeyCode";
 const QString hotKeyModifiersKey = "hotKeyModifiers";
 const QString hotKeyDisplayKey = "hotKeyDisplayKey";
-// Set once the stored shortcut is bound in the desktop's own settings.
+// The combination last bound in the desktop's own settings (a GTK accelerator), while it is.
 const QString hotKeyInDesktopSettingsKey = "hotKeyInDesktopSettings";
 
 } // namespace
@@ -112,7 +112,7 @@ void ShortcutRecorder::capture(const QKeyEvent& event) {
 
 void ShortcutRecorder::assignOutcome(std::optional<HotKeySetting> setting, const std::optional<HotKeyError>& refusal) {
     desktopNote_ = !refusal ? QString()
-                   : settings_.boolean(hotKeyInDesktopSettingsKey)
+                   : settings_.string(hotKeyInDesktopSettingsKey) == keyNotation(*setting, KeyNotation::gtk)
                        ? boundNote(*setting)
                        : QString::fromStdString(refusal->errorDescription());
     assignSetting(std::move(setting));
@@ -131,7 +131,7 @@ QString ShortcutRecorder::desktopConfigLine() const {
     if (!setting_ || desktopNote_.isEmpty() || controller_->desktop() != DesktopKind::sway) {
         return {};
     }
-    return swayBindingLine(*setting_, HotKeyController::toggleCommand);
+    return swayBindingLine(*setting_, HotKeyController::toggleCommand());
 }
 
 void ShortcutRecorder::bindInDesktopSettings() {
@@ -143,7 +143,7 @@ void ShortcutRecorder::bindInDesktopSettings() {
         return;
     }
     say(std::nullopt);
-    settings_.setBoolean(hotKeyInDesktopSettingsKey, true);
+    settings_.setString(hotKeyInDesktopSettingsKey, keyNotation(*setting_, KeyNotation::gtk));
     desktopNote_ = boundNote(*setting_);
     emit settingChanged();
 }
@@ -166,9 +166,12 @@ void ShortcutRecorder::cancel() {
 void ShortcutRecorder::clear() {
     stop();
     controller_->unregisterHotKey();
+    // What the panel bound in the desktop's settings goes too.
+    const auto failure =
+        settings_.contains(hotKeyInDesktopSettingsKey) ? controller_->unbindInDesktopSettings() : std::nullopt;
     desktopNote_.clear();
     assignSetting(std::nullopt);
-    say(std::nullopt);
+    say(failure);
     settings_.remove(hotKeyKeyCodeKey);
     settings_.remove(hotKeyModifiersKey);
     settings_.remove(hotKeyDisplayKey);
@@ -189,8 +192,6 @@ void ShortcutRecorder::saveSetting(const HotKeySetting& setting) {
     settings_.setUnsignedNumber(hotKeyKeyCodeKey, setting.keyCode);
     settings_.setUnsignedNumber(hotKeyModifiersKey, setting.modifiers);
     settings_.setString(hotKeyDisplayKey, QString::fromStdString(setting.key));
-    // A new combination is not yet in the desktop's settings.
-    settings_.remove(hotKeyInDesktopSettingsKey);
 }
 
 void ShortcutRecorder::assignSetting(std::optional<HotKeySetting> setting) {

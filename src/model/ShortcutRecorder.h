@@ -59,7 +59,8 @@ public:
     void start();
     // Ends recording and the message shown.
     void cancel();
-    // Ends recording, unregisters the shortcut and forgets it.
+    // Ends recording, unregisters the shortcut, removes it from the desktop's settings where the
+    // panel put it there, and forgets it.
     void clear();
     // Ends recording, leaving the message as it is.
     void stop();

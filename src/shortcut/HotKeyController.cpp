@@ -4,6 +4,9 @@
 #include "shortcut/KeyNotation.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QStandardPaths>
 
 #include <utility>
 
@@ -62,6 +65,20 @@ void HotKeyController::finish(const HotKeySetting& setting, std::int32_t status,
     }
 }
 
+QString HotKeyController::toggleCommand() {
+    const QString name = QStringLiteral("harkwell");
+    QString program = name;
+    const QString running = QCoreApplication::applicationFilePath();
+    if (QFileInfo(running).fileName() == name && QStandardPaths::findExecutable(name).isEmpty()) {
+        // Quoted for the shell, as sway's exec and GNOME's command line read it.
+        static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9/._+-]+$"));
+        program = plain.match(running).hasMatch()
+                      ? running
+                      : u'\'' + QString(running).replace(u'\'', QStringLiteral("'\\''")) + u'\'';
+    }
+    return program + QStringLiteral(" --toggle-mode");
+}
+
 std::optional<QString> HotKeyController::bindInDesktopSettings(const HotKeySetting& setting) {
     if (!keybindings_) {
         return QString::fromStdString(
@@ -73,8 +90,12 @@ std::optional<QString> HotKeyController::bindInDesktopSettings(const HotKeySetti
             HotKeyError::registrationFailed(HotKeyError::keyNotOnKeyboard).errorDescription());
     }
     return keybindings_->write(
-        {QCoreApplication::translate("harkwell::HotKeyController", "Harkwell: switch the AirPods' mode"), toggleCommand,
-         binding});
+        {QCoreApplication::translate("harkwell::HotKeyController", "Harkwell: switch the AirPods' mode"),
+         toggleCommand(), binding});
+}
+
+std::optional<QString> HotKeyController::unbindInDesktopSettings() {
+    return keybindings_ ? keybindings_->remove() : std::nullopt;
 }
 
 void HotKeyController::unregisterHotKey() {

@@ -37,8 +37,10 @@ public:
     // refusal.
     using Completion = std::function<void(const std::optional<HotKeyError>& refusal)>;
 
-    // What a shortcut bound in the desktop's own settings runs.
-    static inline const QString toggleCommand = QStringLiteral("harkwell --toggle-mode");
+    // What a shortcut bound in the desktop's own settings runs: "harkwell --toggle-mode", with the
+    // running executable's full path when it is named harkwell and no harkwell is on the PATH (a
+    // build run from its folder).
+    static QString toggleCommand();
 
     // Uses the running session's ways: its backend (makeHotKeyBackend) and, on GNOME, GNOME's
     // custom keybindings.
@@ -72,6 +74,8 @@ public:
     // Makes setting run toggleCommand in the desktop's own keyboard settings, in place of what
     // this bound there before. Returns why not, for the user, or nothing.
     std::optional<QString> bindInDesktopSettings(const HotKeySetting& setting);
+    // Removes what bindInDesktopSettings bound there. Returns why not, for the user, or nothing.
+    std::optional<QString> unbindInDesktopSettings();
 
     // Called on the main thread at each press of the registered shortcut.
     std::function<void()> onPressed;

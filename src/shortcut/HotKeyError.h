@@ -12,13 +12,14 @@ namespace harkwell {
 // negative:
 //   -1 .. -255  X11: minus the X error code of the refused grab, -10 (BadAccess) when another
 //               client holds the combination already.
-//   -1001       X11: the key is not on the current keyboard layout.
+//   -1001       The key is not on the current keyboard layout (X11), or not one the desktop's
+//               service has a name for (a damaged setting).
 //   -2001       Wayland: no desktop portal with the GlobalShortcuts interface answers (GNOME
 //               before 48, sway): this desktop lets no application register a shortcut.
-//   -2002       Wayland: the portal (or the user in its dialog) refused or did not bind the
-//               shortcut, or its call failed otherwise.
+//   -2002       Wayland: the portal (or the user in its dialog) or KDE's kglobalaccel refused
+//               or did not bind the shortcut, or its call failed otherwise.
 //   -2003       Wayland: the portal did not answer in time.
-//   -2004       Wayland: an earlier registration is still waiting for the portal's answer.
+//   -2004       Wayland: an earlier registration is still waiting for the desktop's answer.
 //   -3001       Neither X11 nor Wayland: this session has no way to register a global shortcut.
 class HotKeyError : public std::exception {
 public:

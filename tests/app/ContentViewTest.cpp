@@ -103,16 +103,17 @@ TEST_F(ContentViewTest, ShowsEachTextInTheInterfaceLanguage) {
               << widget->toolTip() << widget->accessibleName();
     }
     using namespace panelTexts;
-    for (const PanelText* text : {&permissionTitle,   &permissionExplanation,
-                                  &permissionButton,  &quit,
-                                  &detection,         &phrasesTitle,
-                                  &phrasePlaceholder, &addPhrase,
-                                  &removePhrase,      &noPhrases,
-                                  &modeTitle,         &modeAnc,
-                                  &modeTransparency,  &modeOff,
-                                  &shortcutTitle,     &shortcutNone,
-                                  &recordShortcut,    &clearShortcut,
-                                  &startAtLogin,      &listenAtStart}) {
+    for (const PanelText* text : {&permissionTitle,    &permissionExplanation,
+                                  &permissionButton,   &quit,
+                                  &detection,          &phrasesTitle,
+                                  &phrasePlaceholder,  &addPhrase,
+                                  &removePhrase,       &noPhrases,
+                                  &modeTitle,          &modeAnc,
+                                  &modeTransparency,   &modeOff,
+                                  &shortcutTitle,      &shortcutNone,
+                                  &recordShortcut,     &clearShortcut,
+                                  &startAtLogin,       &listenAtStart,
+                                  &bindInGnomeSettings}) {
         EXPECT_TRUE(shown.contains(text->text(korean))) << text->text(AppLocale::english).toStdString();
     }
 }
@@ -534,10 +535,21 @@ TEST_F(ContentViewTest, RecordingTheShortcutCanBeCancelledAndClearRemovesIt) {
     EXPECT_FALSE(model->isRecordingShortcut());
     EXPECT_EQ(parts().shortcutDisplay->text(), "Ctrl+Alt+K");
     EXPECT_EQ(model->hotKeySetting()->displayName(), "Ctrl+Alt+K");
+    EXPECT_TRUE(parts().shortcutNote->isHidden() && parts().shortcutConfigLine->isHidden());
     QTest::mouseClick(parts().clearButton, Qt::LeftButton);
     EXPECT_FALSE(model->hotKeySetting());
     EXPECT_EQ(parts().shortcutDisplay->text(), panelTexts::shortcutNone.text());
     EXPECT_FALSE(parts().clearButton->isEnabled());
+
+    // On sway, which registers no shortcuts: the note and the line to paste, no GNOME button.
+    hotKeys->nextStatus = HotKeyError::portalUnavailable;
+    hotKeyDesktop = DesktopKind::sway;
+    makeView(setUp(R"(, "hotKeyKeyCode": 40, "hotKeyModifiers": 6144, "hotKeyDisplayKey": "K")"));
+    EXPECT_EQ(parts().shortcutNote->text(), model->shortcutDesktopNote());
+    EXPECT_FALSE(parts().shortcutNote->isHidden());
+    EXPECT_EQ(parts().shortcutConfigLine->text(), "bindsym Ctrl+Mod1+k exec harkwell --toggle-mode");
+    EXPECT_FALSE(parts().shortcutConfigLine->isHidden());
+    EXPECT_TRUE(parts().bindInDesktopButton->isHidden());
 }
 
 // The switch writes the entry and removes it, shows what the file says when the panel opens, and

@@ -22,8 +22,8 @@ QString valueIn(const QString& keyFile, const QString& group, const QString& key
 }
 
 // Against GIO's key-file backend in a private configuration folder, holding an entry of the
-// user's own: Harkwell's entry is added once and then updated, the user's is kept.
-TEST(GnomeCustomKeybindingsTest, AddsOrUpdatesHarkwellsEntryAndKeepsTheOthers) {
+// user's own: Harkwell's entry is added once, then updated, then removed; the user's is kept.
+TEST(GnomeCustomKeybindingsTest, AddsUpdatesAndRemovesHarkwellsEntryAndKeepsTheOthers) {
     const QTemporaryDir config;
     ASSERT_TRUE(config.isValid());
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
@@ -52,6 +52,11 @@ TEST(GnomeCustomKeybindingsTest, AddsOrUpdatesHarkwellsEntryAndKeepsTheOthers) {
         EXPECT_EQ(valueIn(keyFile, entriesGroup + "harkwell", "command"), "'harkwell --toggle-mode'");
         EXPECT_EQ(valueIn(keyFile, entriesGroup + "custom0", "binding"), "'<Super>t'");
     }
+    EXPECT_EQ(keybindings->remove(), std::nullopt);
+    const QString keyFile = read();
+    EXPECT_EQ(valueIn(keyFile, listGroup, "custom-keybindings"), "['/" + entriesGroup + "custom0/']");
+    EXPECT_EQ(valueIn(keyFile, entriesGroup + "harkwell", "binding"), "");
+    EXPECT_EQ(valueIn(keyFile, entriesGroup + "custom0", "binding"), "'<Super>t'");
 }
 
 } // namespace

@@ -21,6 +21,7 @@ class FakeCustomKeybindings final : public CustomKeybindings {
 public:
     struct Log {
         std::vector<CustomKeybinding> written;
+        int removed = 0;
         std::optional<QString> failure;
     };
     explicit FakeCustomKeybindings(std::shared_ptr<Log> log) : log_(std::move(log)) {}
@@ -29,6 +30,10 @@ public:
             log_->written.push_back(keybinding);
         }
         return log_->failure;
+    }
+    std::optional<QString> remove() override {
+        ++log_->removed;
+        return std::nullopt;
     }
 
 private:
@@ -171,11 +176,15 @@ TEST_F(ShortcutRecorderTest, WhereTheDesktopRegistersNoneItIsBoundInTheDesktopsS
     EXPECT_EQ(gnome->written[0].binding, "<Super><Shift>Up");
     const QString bound = "Added to GNOME's keyboard shortcuts: Super+Shift+Up runs harkwell --toggle-mode.";
     EXPECT_EQ(created.desktopNote(), bound);
-    EXPECT_EQ(makeRecorder(QJsonDocument(storedSettings()).toJson(), DesktopKind::gnome,
-                           std::make_unique<FakeCustomKeybindings>(gnome))
-                  .desktopNote(),
-              bound)
-        << "the next launch forgot that it is bound";
+    auto& relaunched = makeRecorder(QJsonDocument(storedSettings()).toJson(), DesktopKind::gnome,
+                                    std::make_unique<FakeCustomKeybindings>(gnome));
+    EXPECT_EQ(relaunched.desktopNote(), bound) << "the next launch forgot that it is bound";
+    relaunched.start();
+    keys->press(Qt::Key_J, Qt::ControlModifier, 'j');
+    EXPECT_EQ(relaunched.desktopNote(), refusalText(HotKeyError::portalUnavailable, DesktopKind::gnome))
+        << "other keys than those in GNOME's settings";
+    relaunched.clear();
+    EXPECT_EQ(gnome->removed, 1) << "cleared, but still bound in GNOME's settings";
 
     auto& onSway = makeRecorder(storedControlOptionK, DesktopKind::sway);
     EXPECT_EQ(onSway.desktopNote(), refusalText(HotKeyError::portalUnavailable, DesktopKind::sway));

@@ -1,11 +1,9 @@
 #include "shortcut/PortalHotKeyBackend.h"
 #include "EventLoop.h"
-#include "FakeKGlobalAccel.h"
 #include "FakePortal.h"
 #include "LogCapture.h"
 #include "PrivateBusConnection.h"
 #include "shortcut/HotKeyController.h"
-#include "shortcut/KGlobalAccelHotKeyBackend.h"
 
 #include <gtest/gtest.h>
 
@@ -157,38 +155,6 @@ TEST_F(PortalHotKeyTest, AnUnansweredRegistrationIsWithdrawn) {
     testing::settle();
     EXPECT_EQ(outcomes.statuses.size(), 1u) << "the abandoned registration reported an outcome";
     EXPECT_FALSE(controller->isRegistered());
-}
-
-// On Plasma through kglobalaccel: the action is declared and given the keys; keys another action
-// holds are refused and the earlier ones put back; only Harkwell's action is a press, and none
-// once unregistered.
-TEST_F(PortalHotKeyTest, KdesOwnServiceBindsTheKeysItIsGiven) {
-    testing::FakeKGlobalAccel kglobalaccel(testing::connectToPrivateBus(daemon, "kglobalaccel"));
-    EXPECT_TRUE(KGlobalAccelHotKeyBackend::isAvailable(client));
-    HotKeyController controller(std::make_unique<KGlobalAccelHotKeyBackend>(client));
-    int presses = 0;
-    controller.onPressed = [&] { ++presses; };
-    controller.registerHotKey(controlOptionK, outcomes.record());
-    ASSERT_TRUE(eventually([&] { return outcomes.statuses == std::vector{0}; }));
-    const QList<int> controlAltK{(Qt::CTRL | Qt::ALT | Qt::Key_K).toCombined()};
-    EXPECT_EQ(kglobalaccel.keys, controlAltK);
-    ASSERT_EQ(kglobalaccel.registered.size(), 1u);
-    EXPECT_EQ(kglobalaccel.registered[0].mid(0, 2), QStringList({"harkwell", "toggle-listening-mode"}));
-
-    kglobalaccel.taken = {(Qt::SHIFT | Qt::META | Qt::Key_Up).toCombined()};
-    controller.registerHotKey(shiftCommandUp, outcomes.record());
-    ASSERT_TRUE(eventually([&] { return outcomes.statuses.size() == 2; }));
-    EXPECT_EQ(outcomes.statuses[1], HotKeyError::portalRefused);
-    EXPECT_TRUE(eventually([&] { return kglobalaccel.keys == controlAltK; })) << "the earlier keys are not back";
-
-    kglobalaccel.press("other", "toggle-listening-mode");
-    kglobalaccel.press("harkwell", "toggle-listening-mode");
-    EXPECT_TRUE(eventually([&] { return presses == 1; }));
-    controller.unregisterHotKey();
-    EXPECT_TRUE(eventually([&] { return !kglobalaccel.isActive; }));
-    kglobalaccel.press("harkwell", "toggle-listening-mode");
-    testing::settle();
-    EXPECT_EQ(presses, 1);
 }
 
 } // namespace

@@ -120,5 +120,18 @@ TEST(X11HotKeyTest, ACombinationHeldDownFiresOnce) {
     EXPECT_EQ(presses, 1) << k.presses - 1 << " repeats";
 }
 
+// Under Xwayland an X11 grab fires only while an X11 window has the focus: the session counts as a
+// Wayland session, and no grab is made or claimed.
+TEST(X11HotKeyTest, UnderXwaylandNoKeyIsGrabbed) {
+    testing::OtherXClient other;
+    HotKeyController controller(DesktopSession{.isWayland = true, .isXwayland = true});
+    std::optional<std::int32_t> status;
+    controller.registerHotKey({40, 0x1800, "K"}, [&status](const std::optional<HotKeyError>& refusal) {
+        status = refusal ? refusal->status() : 0;
+    });
+    EXPECT_NE(status, 0) << "claimed at once, as only an X11 grab is";
+    EXPECT_EQ(other.grab('k', controlAlt), 0) << "Harkwell grabbed the combination";
+}
+
 } // namespace
 } // namespace harkwell

@@ -379,7 +379,7 @@ private:
 struct FakeModelParts {
     AppModel::Dependencies dependencies(const QString& settingsPath) const {
         return {airPods,
-                std::make_unique<HotKeyController>(std::make_unique<FakeHotKeyBackend>(hotKeys)),
+                std::make_unique<HotKeyController>(std::make_unique<FakeHotKeyBackend>(hotKeys), hotKeyDesktop),
                 permissions,
                 detectorFactory(),
                 std::make_unique<FakeKeyEventMonitor>(keys),
@@ -423,6 +423,7 @@ struct FakeModelParts {
     std::shared_ptr<FakePermissions> permissions = std::make_shared<FakePermissions>();
     std::shared_ptr<FakeDetector::Log> detectors = std::make_shared<FakeDetector::Log>();
     std::shared_ptr<FakeHotKeyBackend::Log> hotKeys = std::make_shared<FakeHotKeyBackend::Log>();
+    DesktopKind hotKeyDesktop = DesktopKind::other; // whose way out a refused shortcut offers
     std::shared_ptr<FakeKeyEventMonitor::Keys> keys = std::make_shared<FakeKeyEventMonitor::Keys>();
     std::shared_ptr<ManualClock> clock = std::make_shared<ManualClock>();
     std::shared_ptr<FakeAudioInputs> audioInputs = std::make_shared<FakeAudioInputs>();

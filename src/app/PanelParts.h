@@ -77,6 +77,8 @@ struct PanelParts {
 // A row of the phrase list.
 struct PanelPhraseRow {
     ElidedLabel* phrase;
+    // Shown beside a phrase listening cannot hear, with the reason as its tooltip.
+    QLabel* notHeardMark;
     QToolButton* removeButton;
 };
 

@@ -159,6 +159,8 @@ void PhraseSection::rebuildRows() {
         auto* text = new ElidedLabel(frame);
         text->setFont(style::systemFont(12, QFont::Medium));
         text->setText(phrase);
+        auto* notHeard = label(panelTexts::phraseNotHeard.text(), style::captionFont(), frame);
+        useSecondaryColor(notHeard);
         auto* remove = new QToolButton(frame);
         remove->setAutoRaise(true);
         remove->setIcon(icons::icon("remove", secondary));
@@ -167,10 +169,11 @@ void PhraseSection::rebuildRows() {
         remove->setAccessibleName(remove->toolTip());
         connect(remove, &QToolButton::clicked, this, [this, phrase] { model_.removeWakePhrase(phrase); });
         row->addWidget(text);
+        row->addWidget(notHeard);
         row->addStretch();
         row->addWidget(remove);
         rowsLayout_->addWidget(frame);
-        rows_.append({text, remove});
+        rows_.append({text, notHeard, remove});
     }
     fitScrollArea();
 }
@@ -201,7 +204,12 @@ void PhraseSection::refreshList() {
     if (phrases != shownPhrases_ || rows_.size() != phrases.size()) {
         rebuildRows();
     }
-    for (const PanelPhraseRow& row : rows_) {
+    // Whether Korean is heard may have changed with the same phrases.
+    for (qsizetype index = 0; index < rows_.size(); ++index) {
+        const PanelPhraseRow& row = rows_[index];
+        const auto whyNotHeard = model_.whyWakePhraseNotHeard(shownPhrases_[index]);
+        row.notHeardMark->setVisible(whyNotHeard.has_value());
+        row.notHeardMark->setToolTip(whyNotHeard.value_or(QString()));
         row.removeButton->setEnabled(!model_.isCommandRunning());
     }
     parts_.emptyPhrasesText->setVisible(phrases.isEmpty());

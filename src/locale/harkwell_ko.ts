@@ -367,6 +367,10 @@ QT_LOGGING_RULES=&quot;harkwell.*=true&quot;이면 진단 메시지를 표준 �
         <translation>호출어 삭제</translation>
     </message>
     <message>
+        <source>not heard</source>
+        <translation>듣지 않음</translation>
+    </message>
+    <message>
         <source>Add a call phrase to start detection.</source>
         <translation>호출어를 추가하면 감지를 시작할 수 있습니다.</translation>
     </message>

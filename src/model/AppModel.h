@@ -111,6 +111,8 @@ public:
     int listenedWakePhraseCount() const { return int(phrases_.listened().size()); }
     // How many it could use without the limit on their number.
     int hearableWakePhraseCount() const { return int(phrases_.hearable().size()); }
+    // Why listening cannot hear a phrase of the list (PhraseBook::whyNotHeard); nothing when it can.
+    std::optional<QString> whyWakePhraseNotHeard(const QString& phrase) const { return phrases_.whyNotHeard(phrase); }
     // Whether a detected call switched the AirPods to Transparency and they are still in it, with
     // listening on.
     bool isInTransparencyAfterCall() const { return returnAfterCall_.isInTransparencyAfterCall(); }

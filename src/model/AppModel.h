@@ -240,6 +240,8 @@ private:
     // failure ends listening.
     void applyCommandFailure(const Error& error);
     void readAirPodsModeQuietly();
+    // The read has ended: its notice goes. Whether it was shown.
+    bool endAirPodsWait();
 
     // Listening.
     enum class Start { byUser, resuming };
@@ -301,6 +303,10 @@ private:
     PermissionSetup permissionSetup_;
     // After settings_, where it stores the shortcut.
     ShortcutRecorder shortcut_;
+    // Wakes the model while an automatic read of the mode takes long (AirPods that do not answer
+    // keep the helper, and the greyed panel, waiting until its time-out), to say what it waits for.
+    std::unique_ptr<Ticker> airPodsWait_;
+    std::optional<QString> airPodsWaitNotice_;
     // Last, so that it goes first: work handed back by the queues as they drain does nothing.
     OwnerContext owner_;
 };

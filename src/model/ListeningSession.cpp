@@ -157,10 +157,11 @@ void ListeningSession::restartListener() {
 void ListeningSession::handleError(const Error& error) {
     const bool isAudioGone =
         error.is(AppError::Kind::soundServerUnreachable) || error.is(AppError::Kind::microphoneStopped);
+    const bool isServerAway = error.is(AppError::Kind::soundServerUnreachable);
     if (resume_ && isAudioGone) {
         // A try that found the sound still gone: quietly, the next try waits longer.
         stop();
-        scheduleResume(std::min<Clock::duration>(resume_->delay * 2, longestResumeDelay));
+        scheduleResume(std::min<Clock::duration>(resume_->delay * 2, longestResumeDelay), isServerAway);
         return;
     }
     cancelResume();
@@ -169,7 +170,7 @@ void ListeningSession::handleError(const Error& error) {
         onFailed(error);
     }
     if (isAudioGone) {
-        scheduleResume(firstResumeDelay);
+        scheduleResume(firstResumeDelay, isServerAway);
     }
 }
 
@@ -183,8 +184,11 @@ void ListeningSession::handleListening() {
     }
 }
 
-void ListeningSession::scheduleResume(Clock::duration delay) {
-    resume_ = Resume{delay, clock_->now() + delay};
+void ListeningSession::scheduleResume(Clock::duration delay, bool isServerAway) {
+    resume_.emplace();
+    resume_->delay = delay;
+    resume_->at = clock_->now() + delay;
+    resume_->isServerAway = isServerAway;
     updateTicker();
 }
 
@@ -203,10 +207,36 @@ void ListeningSession::stopForNewPhrases() {
 void ListeningSession::resumeWhenDue() {
     if (resume_ && resume_->at && clock_->now() >= *resume_->at) {
         resume_->at.reset();
+        resume_->hasSeenServerAway = false;
         if (onResumeDue) {
             onResumeDue();
         }
+        return;
     }
+    watchServer();
+}
+
+void ListeningSession::watchServer() {
+    constexpr std::chrono::seconds watchInterval{1};
+    if (!resume_ || !resume_->at || !resume_->isServerAway || isWatchingServer_ ||
+        (resume_->lastWatch && clock_->now() - *resume_->lastWatch < watchInterval)) {
+        return;
+    }
+    resume_->lastWatch = clock_->now();
+    isWatchingServer_ = true;
+    microphones_.checkServer(owner_.guard<bool>([this](bool answers) {
+        isWatchingServer_ = false;
+        if (!resume_ || !resume_->at) {
+            return;
+        }
+        if (!answers) {
+            resume_->hasSeenServerAway = true;
+        } else if (resume_->hasSeenServerAway) {
+            qCInfo(logModel) << "the sound server answers again: listening is tried now";
+            resume_->at = clock_->now();
+            resumeWhenDue();
+        }
+    }));
 }
 
 void ListeningSession::updateTicker() {

@@ -92,6 +92,23 @@ TEST_F(ListeningSessionTest, ListeningLostWithTheSoundIsTriedAgainWithBackoffUnt
     EXPECT_EQ(tries(), delays.size());
 }
 
+// However long the wait has grown, a sound server that comes back is tried within seconds: it is
+// watched meanwhile through its list of inputs, which makes no listener.
+TEST_F(ListeningSessionTest, ASoundServerThatComesBackIsTriedAtOnceWhateverTheWait) {
+    audioInputs->setUnreachable("Connection refused");
+    session->start(james);
+    report(soundUnreachable);
+    for (const auto delay : {1s, 2s, 4s, 8s, 16s}) {
+        passTime(delay);
+        report(soundUnreachable);
+    }
+    passTime(20s); // of the 30 s the next try waits
+    ASSERT_EQ(tries(), 5u) << "tried more often than the waits allow";
+    audioInputs->setUnreachable(std::nullopt);
+    passTime(1s);
+    EXPECT_TRUE(eventually([&] { return tries() == 6; })) << "the try waited for its time";
+}
+
 // What ends the trying: a cancel, or an error other than the sound going away; such an error at
 // first is not tried again at all.
 TEST_F(ListeningSessionTest, ACancelOrAnotherErrorEndsTheTrying) {

@@ -15,6 +15,10 @@ namespace {
 
 // How often a wait to listen again looks at the clock.
 constexpr std::chrono::milliseconds tickInterval{250};
+// How often a sound server out of reach is asked whether it is back.
+constexpr std::chrono::seconds serverWatchInterval{1};
+// A server that answers the watch but not the capture is tried no more often than this.
+constexpr std::chrono::seconds closestTries{2};
 
 } // namespace
 
@@ -187,7 +191,8 @@ void ListeningSession::handleListening() {
 void ListeningSession::scheduleResume(Clock::duration delay, bool isServerAway) {
     resume_.emplace();
     resume_->delay = delay;
-    resume_->at = clock_->now() + delay;
+    resume_->since = clock_->now();
+    resume_->at = resume_->since + delay;
     resume_->isServerAway = isServerAway;
     updateTicker();
 }
@@ -207,7 +212,6 @@ void ListeningSession::stopForNewPhrases() {
 void ListeningSession::resumeWhenDue() {
     if (resume_ && resume_->at && clock_->now() >= *resume_->at) {
         resume_->at.reset();
-        resume_->hasSeenServerAway = false;
         if (onResumeDue) {
             onResumeDue();
         }
@@ -217,21 +221,15 @@ void ListeningSession::resumeWhenDue() {
 }
 
 void ListeningSession::watchServer() {
-    constexpr std::chrono::seconds watchInterval{1};
     if (!resume_ || !resume_->at || !resume_->isServerAway || isWatchingServer_ ||
-        (resume_->lastWatch && clock_->now() - *resume_->lastWatch < watchInterval)) {
+        (resume_->lastWatch && clock_->now() - *resume_->lastWatch < serverWatchInterval)) {
         return;
     }
     resume_->lastWatch = clock_->now();
     isWatchingServer_ = true;
     microphones_.checkServer(owner_.guard<bool>([this](bool answers) {
         isWatchingServer_ = false;
-        if (!resume_ || !resume_->at) {
-            return;
-        }
-        if (!answers) {
-            resume_->hasSeenServerAway = true;
-        } else if (resume_->hasSeenServerAway) {
+        if (answers && resume_ && resume_->at && clock_->now() - resume_->since >= closestTries) {
             qCInfo(logModel) << "the sound server answers again: listening is tried now";
             resume_->at = clock_->now();
             resumeWhenDue();

@@ -147,11 +147,10 @@ private:
     struct Resume {
         Clock::duration delay;
         std::optional<Clock::TimePoint> at;
-        // The last try found the sound server out of reach: it is watched for. A try comes early
-        // only once a watch has seen it away and then back, so that a server that answers the
-        // watch but not the capture is tried no more often than the waits allow.
+        // When the wait began (the last try failed), and whether that try found the sound server
+        // out of reach, which is then watched for.
+        Clock::TimePoint since;
         bool isServerAway = false;
-        bool hasSeenServerAway = false;
         std::optional<Clock::TimePoint> lastWatch;
     };
     bool isWatchingServer_ = false;

@@ -88,6 +88,24 @@ protected:
     std::unique_ptr<ContentView> view;
 };
 
+// The sections keep their places whatever the list holds: the field right under the title, and
+// the mode and the switches below the list where they were.
+TEST_F(ContentViewTest, TheSectionsKeepTheirPlaces) {
+    const auto top = [&](const QWidget* widget) { return widget->mapTo(view.get(), QPoint(0, 0)).y(); };
+    std::optional<std::pair<int, int>> first;
+    for (const QByteArray& phrases :
+         {QByteArray(R"(, "wakePhrases": [])"), QByteArray(R"(, "wakePhrases": ["Ann"])"),
+          QByteArray(R"(, "wakePhrases": ["Ann", "Bob"])"), manyPhrases(3), manyPhrases(9)}) {
+        SCOPED_TRACE(phrases.toStdString());
+        makeView(setUp(phrases));
+        view->show();
+        QApplication::processEvents();
+        const std::pair places{top(parts().phraseField) - top(parts().phrasesTitle), top(parts().modeTitle)};
+        EXPECT_EQ(places, first.value_or(places));
+        first = places;
+    }
+}
+
 // The table's texts that the panel shows reach it in the interface language: in Korean, where a
 // text fixed in English would not; the count follows the phrases.
 TEST_F(ContentViewTest, ShowsEachTextInTheInterfaceLanguage) {

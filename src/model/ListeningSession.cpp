@@ -189,11 +189,12 @@ void ListeningSession::handleListening() {
 }
 
 void ListeningSession::scheduleResume(Clock::duration delay, bool isServerAway) {
-    resume_.emplace();
-    resume_->delay = delay;
-    resume_->since = clock_->now();
-    resume_->at = resume_->since + delay;
-    resume_->isServerAway = isServerAway;
+    Resume resume{};
+    resume.delay = delay;
+    resume.since = clock_->now();
+    resume.at = resume.since + delay;
+    resume.isServerAway = isServerAway;
+    resume_ = resume;
     updateTicker();
 }
 

@@ -93,15 +93,12 @@ protected:
 TEST_F(ContentViewTest, TheSectionsKeepTheirPlaces) {
     const auto top = [&](const QWidget* widget) { return widget->mapTo(view.get(), QPoint(0, 0)).y(); };
     std::optional<std::pair<int, int>> first;
-    for (const QByteArray& phrases :
-         {QByteArray(R"(, "wakePhrases": [])"), QByteArray(R"(, "wakePhrases": ["Ann"])"),
-          QByteArray(R"(, "wakePhrases": ["Ann", "Bob"])"), manyPhrases(3), manyPhrases(9)}) {
-        SCOPED_TRACE(phrases.toStdString());
-        makeView(setUp(phrases));
+    for (const int count : {0, 1, 2, 3, 9}) {
+        makeView(setUp(count > 0 ? manyPhrases(count) : R"(, "wakePhrases": [])"));
         view->show();
         QApplication::processEvents();
         const std::pair places{top(parts().phraseField) - top(parts().phrasesTitle), top(parts().modeTitle)};
-        EXPECT_EQ(places, first.value_or(places));
+        EXPECT_EQ(places, first.value_or(places)) << count << " phrases";
         first = places;
     }
 }
@@ -158,7 +155,6 @@ TEST_F(ContentViewTest, ThePhraseCountSaysHowManyAreListenedFor) {
         for (const auto& row : view->phraseRows()) {
             if (!row.notHeardMark->isHidden()) {
                 shownMarked << row.phrase->text();
-                EXPECT_EQ(row.notHeardMark->text(), panelTexts::phraseNotHeard.text(locale));
                 EXPECT_EQ(row.notHeardMark->toolTip(), model->whyWakePhraseNotHeard(row.phrase->text()));
             }
         }

@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <optional>
 
 namespace harkwell {
@@ -107,18 +108,16 @@ private:
     xcb_keycode_t keycode_;
 };
 
-// Asks XKB to send this application a key held down as presses alone (its detectable auto-repeat,
-// which toolkits turn on), or as release-press pairs as the core protocol does.
+// Has XKB repeat a held key to this application as presses alone (detectable auto-repeat, which
+// toolkits turn on), or as release-press pairs as the core protocol does.
 bool useDetectableAutoRepeat(bool detectable) {
     xcb_connection_t* connection = qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection();
     free(xcb_xkb_use_extension_reply(connection, xcb_xkb_use_extension(connection, 1, 0), nullptr));
-    const std::uint32_t flag = XCB_XKB_PER_CLIENT_FLAG_DETECTABLE_AUTO_REPEAT;
-    auto* reply = xcb_xkb_per_client_flags_reply(
-        connection, xcb_xkb_per_client_flags(connection, XCB_XKB_ID_USE_CORE_KBD, flag, detectable ? flag : 0, 0, 0, 0),
-        nullptr);
-    const bool applied = reply && (reply->value & flag) == (detectable ? flag : 0);
-    free(reply);
-    return applied;
+    const std::uint32_t flag = XCB_XKB_PER_CLIENT_FLAG_DETECTABLE_AUTO_REPEAT, value = detectable ? flag : 0;
+    const auto cookie = xcb_xkb_per_client_flags(connection, XCB_XKB_ID_USE_CORE_KBD, flag, value, 0, 0, 0);
+    const std::unique_ptr<xcb_xkb_per_client_flags_reply_t, decltype(&free)> reply(
+        xcb_xkb_per_client_flags_reply(connection, cookie, nullptr), &free);
+    return reply && (reply->value & flag) == value;
 }
 
 // The X server repeats a key held down as a release and a press at the same time, again and

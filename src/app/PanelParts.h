@@ -80,6 +80,8 @@ struct PanelParts {
 // A row of the phrase list.
 struct PanelPhraseRow {
     ElidedLabel* phrase;
+    // Shown beside a phrase listening cannot hear, with the reason as its tooltip.
+    QLabel* notHeardMark;
     QToolButton* removeButton;
 };
 

@@ -68,6 +68,8 @@ inline constexpr PanelText phraseCountLimited{
 inline constexpr PanelText phrasePlaceholder{QT_TRANSLATE_NOOP("harkwell::panelTexts", "Ann, James, Mr Smith")};
 inline constexpr PanelText addPhrase{QT_TRANSLATE_NOOP("harkwell::panelTexts", "Add call phrase")};
 inline constexpr PanelText removePhrase{QT_TRANSLATE_NOOP("harkwell::panelTexts", "Remove call phrase")};
+// Beside a phrase of the list that listening cannot hear (its tooltip says why).
+inline constexpr PanelText phraseNotHeard{QT_TRANSLATE_NOOP("harkwell::panelTexts", "not heard")};
 inline constexpr PanelText noPhrases{
     QT_TRANSLATE_NOOP("harkwell::panelTexts", "Add a call phrase to start detection.")};
 inline constexpr PanelText modeTitle{QT_TRANSLATE_NOOP("harkwell::panelTexts", "AirPods Mode")};

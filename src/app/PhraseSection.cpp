@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QScrollArea>
+#include <QStackedLayout>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <QValidator>
@@ -115,14 +116,17 @@ PhraseSection::PhraseSection(AppModel& model, PanelParts& parts, QWidget* parent
     parts_.phraseHint->hide();
     layout->addWidget(parts_.phraseHint);
 
-    parts_.emptyPhrasesText = label(panelTexts::noPhrases.text(), style::captionFont(), form);
+    // The list's area is as tall as visibleRows rows whatever it holds, so that the sections
+    // below keep their places: the text that there are none, or the rows, which scroll within it
+    // when there are more.
+    auto* listArea = new QWidget(form);
+    listStack_ = new QStackedLayout(listArea);
+    parts_.emptyPhrasesText = label(panelTexts::noPhrases.text(), style::captionFont(), listArea);
     parts_.emptyPhrasesText->setWordWrap(true);
+    parts_.emptyPhrasesText->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     useSecondaryColor(parts_.emptyPhrasesText);
-    layout->addWidget(parts_.emptyPhrasesText);
-
-    // Many phrases scroll within the list's own area, so that the mode and the shortcut below it
-    // stay in view.
-    auto* scroll = new QScrollArea(form);
+    listStack_->addWidget(parts_.emptyPhrasesText);
+    auto* scroll = new QScrollArea(listArea);
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setWidgetResizable(true);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -131,8 +135,14 @@ PhraseSection::PhraseSection(AppModel& model, PanelParts& parts, QWidget* parent
     parts_.phraseList = new QWidget;
     parts_.phraseList->setAutoFillBackground(false);
     rowsLayout_ = column(parts_.phraseList, 4);
+    rowsLayout_->addStretch(); // few rows sit at the top
     scroll->setWidget(parts_.phraseList);
-    layout->addWidget(scroll);
+    listStack_->addWidget(scroll);
+    QWidget* sample = makeRow(QStringLiteral("Ag")).phrase->parentWidget();
+    const int rowHeight = sample->sizeHint().height();
+    delete sample;
+    listArea->setFixedHeight(visibleRows * rowHeight + (visibleRows - 1) * rowsLayout_->spacing());
+    layout->addWidget(listArea);
     follow(model_, this, &PhraseSection::refreshEntry,
            {&AppModel::wakePhraseDraftChanged, &AppModel::canAddWakePhraseChanged, &AppModel::wakePhraseHintChanged,
             &AppModel::isCommandRunningChanged});
@@ -150,37 +160,35 @@ void PhraseSection::rebuildRows() {
     }
     rows_.clear();
     shownPhrases_ = model_.activeWakePhrases();
-    const QColor secondary = style::secondaryTextColor(palette());
     for (const QString& phrase : shownPhrases_) {
-        auto* frame = new RoundedFrame(parts_.phraseList);
-        auto* row = new QHBoxLayout(frame);
-        row->setContentsMargins(8, 5, 8, 5);
-        row->setSpacing(8);
-        auto* text = new ElidedLabel(frame);
-        text->setFont(style::systemFont(12, QFont::Medium));
-        text->setText(phrase);
-        auto* remove = new QToolButton(frame);
-        remove->setAutoRaise(true);
-        remove->setIcon(icons::icon("remove", secondary));
-        remove->setIconSize(QSize(14, 14));
-        remove->setToolTip(panelTexts::removePhrase.text());
-        remove->setAccessibleName(remove->toolTip());
-        connect(remove, &QToolButton::clicked, this, [this, phrase] { model_.removeWakePhrase(phrase); });
-        row->addWidget(text);
-        row->addStretch();
-        row->addWidget(remove);
-        rowsLayout_->addWidget(frame);
-        rows_.append({text, remove});
+        const PanelPhraseRow row = makeRow(phrase);
+        rowsLayout_->insertWidget(rowsLayout_->count() - 1, row.phrase->parentWidget());
+        rows_.append(row);
     }
-    fitScrollArea();
 }
 
-void PhraseSection::fitScrollArea() {
-    int height = 0;
-    for (qsizetype index = 0; index < std::min<qsizetype>(rows_.size(), visibleRows); ++index) {
-        height += rows_[index].phrase->parentWidget()->sizeHint().height() + (index > 0 ? rowsLayout_->spacing() : 0);
-    }
-    parts_.phraseScrollArea->setFixedHeight(height);
+PanelPhraseRow PhraseSection::makeRow(const QString& phrase) {
+    auto* frame = new RoundedFrame(parts_.phraseList);
+    auto* row = new QHBoxLayout(frame);
+    row->setContentsMargins(8, 5, 8, 5);
+    row->setSpacing(8);
+    auto* text = new ElidedLabel(frame);
+    text->setFont(style::systemFont(12, QFont::Medium));
+    text->setText(phrase);
+    auto* notHeard = label(panelTexts::phraseNotHeard.text(), style::captionFont(), frame);
+    useSecondaryColor(notHeard);
+    auto* remove = new QToolButton(frame);
+    remove->setAutoRaise(true);
+    remove->setIcon(icons::icon("remove", style::secondaryTextColor(palette())));
+    remove->setIconSize(QSize(14, 14));
+    remove->setToolTip(panelTexts::removePhrase.text());
+    remove->setAccessibleName(remove->toolTip());
+    connect(remove, &QToolButton::clicked, this, [this, phrase] { model_.removeWakePhrase(phrase); });
+    row->addWidget(text);
+    row->addWidget(notHeard);
+    row->addStretch();
+    row->addWidget(remove);
+    return {text, notHeard, remove};
 }
 
 void PhraseSection::refreshEntry() {
@@ -201,11 +209,16 @@ void PhraseSection::refreshList() {
     if (phrases != shownPhrases_ || rows_.size() != phrases.size()) {
         rebuildRows();
     }
-    for (const PanelPhraseRow& row : rows_) {
+    // Whether Korean is heard may have changed with the same phrases.
+    for (qsizetype index = 0; index < rows_.size(); ++index) {
+        const PanelPhraseRow& row = rows_[index];
+        const auto whyNotHeard = model_.whyWakePhraseNotHeard(shownPhrases_[index]);
+        row.notHeardMark->setVisible(whyNotHeard.has_value());
+        row.notHeardMark->setToolTip(whyNotHeard.value_or(QString()));
         row.removeButton->setEnabled(!model_.isCommandRunning());
     }
-    parts_.emptyPhrasesText->setVisible(phrases.isEmpty());
-    parts_.phraseScrollArea->setVisible(!phrases.isEmpty());
+    listStack_->setCurrentWidget(phrases.isEmpty() ? static_cast<QWidget*>(parts_.emptyPhrasesText)
+                                                   : parts_.phraseScrollArea);
 }
 
 } // namespace harkwell

@@ -7,10 +7,13 @@
 #include <QList>
 #include <QStringList>
 
+class QStackedLayout;
+
 namespace harkwell {
 
 // The call phrases: their count, the field that holds the model's draft with the add button and
-// the hint under them, and the list, whose rows scroll within visibleRows of them. The field holds
+// the hint under them, and the list, whose area is visibleRows rows tall and whose rows scroll
+// within it. The field holds
 // at most maximumWakePhraseDraftLength characters: an edit that would make it longer (a paste of
 // a long list) goes to the model, which fits it in at its commas.
 class PhraseSection : public panel::Section {
@@ -26,11 +29,11 @@ public:
 
 private:
     void rebuildRows();
-    // Fits the list's area to its rows, up to visibleRows of them.
-    void fitScrollArea();
+    PanelPhraseRow makeRow(const QString& phrase);
     void refreshEntry(); // the field, the add button and the hint under them
     void refreshList();
 
+    QStackedLayout* listStack_ = nullptr; // the text that there are none, or the rows
     QVBoxLayout* rowsLayout_ = nullptr;
     QList<PanelPhraseRow> rows_;
     QStringList shownPhrases_;

@@ -31,6 +31,15 @@ bool meansNotRunning(const QDBusConnection& bus, const QDBusMessage& reply) {
     return goneErrors.contains(reply.errorName()) || !isRunningInstanceOn(bus);
 }
 
+// The message handler in place before quietQtWarnings.
+QtMessageHandler handlerBefore = nullptr;
+
+void passHarkwellsMessagesOnly(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (handlerBefore && context.category && QByteArrayView(context.category).startsWith("harkwell.")) {
+        handlerBefore(type, context, message);
+    }
+}
+
 } // namespace
 
 ToggleModeService::ToggleModeService(std::function<void(Completion)> onToggle, QObject* parent)
@@ -64,6 +73,13 @@ void ToggleModeService::ToggleAirPodsMode() {
         bus.send(failure ? request.createErrorReply(toggleModeBus::switchFailedError, *failure)
                          : request.createReply());
     });
+}
+
+void quietQtWarnings() {
+    const QtMessageHandler before = qInstallMessageHandler(passHarkwellsMessagesOnly);
+    if (before != passHarkwellsMessagesOnly) {
+        handlerBefore = before;
+    }
 }
 
 int runToggleModeCommand(const QDBusConnection& bus, std::ostream& errors) {

@@ -52,6 +52,10 @@ private:
 // or writes why not ("Harkwell is not running.", the reason the AirPods were not switched) to
 // errors and returns 1.
 int runToggleModeCommand(const QDBusConnection& bus, std::ostream& errors);
+// From now on the process prints Harkwell's own messages alone, for the command above: Qt's D-Bus
+// warns of an "invalid type" (on its own thread, even after the answer) when the instance it
+// reached is quitting, and the command says what happened itself.
+void quietQtWarnings();
 
 // One Harkwell runs per user session: the running instance owns the bus name of the
 // `harkwell --toggle-mode` service and also exports this object, through which a second launch

@@ -103,6 +103,7 @@ int main(int argc, char** argv) {
     if (argc == 2 && std::strcmp(argv[1], "--toggle-mode") == 0) {
         QCoreApplication application(argc, argv);
         useDesktopAppLocale(); // its messages speak the desktop's language, as the usage does
+        quietQtWarnings();
         return runToggleModeCommand(QDBusConnection::sessionBus(), std::cerr);
     }
     const bool helpAsked = argc == 2 && std::strcmp(argv[1], "--help") == 0;

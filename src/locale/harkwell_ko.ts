@@ -50,6 +50,14 @@
         <translation>설정 파일을 읽을 수 없어(파일이 아니거나 1MiB보다 큼) 읽지 않은 채 %1(으)로 옮겼습니다.</translation>
     </message>
     <message>
+        <source>Waiting for the AirPods to answer…</source>
+        <translation>AirPods의 응답을 기다리는 중…</translation>
+    </message>
+    <message>
+        <source>The AirPods did not answer in time, so their mode could not be read.</source>
+        <translation>AirPods가 제때 응답하지 않아 모드를 읽지 못했습니다.</translation>
+    </message>
+    <message>
         <source>Start at login could not be turned on: %1</source>
         <translation>로그인 시 시작을 켜지 못했습니다: %1</translation>
     </message>
@@ -423,6 +431,10 @@ QT_LOGGING_RULES=&quot;harkwell.*=true&quot;이면 진단 메시지를 표준 �
     <message>
         <source>Remove call phrase</source>
         <translation>호출어 삭제</translation>
+    </message>
+    <message>
+        <source>not heard</source>
+        <translation>듣지 않음</translation>
     </message>
     <message>
         <source>Add a call phrase to start detection.</source>

@@ -24,6 +24,9 @@ const QString mediaOnCallKey = "mediaOnCall";
 
 QString setupFirstText() { return AppModel::tr("Complete permission setup first."); }
 
+// A read of the mode takes a moment; one that takes longer than this says what it waits for.
+constexpr std::chrono::seconds airPodsWaitNoticeDelay{2};
+
 } // namespace
 
 AppModel::AppModel(Dependencies dependencies, QObject* parent)
@@ -35,7 +38,8 @@ AppModel::AppModel(Dependencies dependencies, QObject* parent)
       media_(std::move(dependencies.mediaPlayers), std::move(dependencies.soundStreams)),
       switcher_(std::move(dependencies.airPods)),
       permissionSetup_(std::move(dependencies.permissions), switcher_, *settings_),
-      shortcut_(std::move(dependencies.hotKeyController), std::move(dependencies.keyMonitor), *settings_) {
+      shortcut_(std::move(dependencies.hotKeyController), std::move(dependencies.keyMonitor), *settings_),
+      airPodsWait_(dependencies.makeTicker()) {
     connectParts();
     reportSettingsProblems();
     isStartAtLogin_ = autostart_->isEnabled();
@@ -317,8 +321,16 @@ void AppModel::readAirPodsModeQuietly() {
         return;
     }
     const QString notConnected = QString::fromStdString(AppError::airPodsNotConnected().errorDescription());
+    airPodsWait_->start(airPodsWaitNoticeDelay, [this] {
+        airPodsWait_->stop();
+        if (!errorMessage_) {
+            airPodsWaitNotice_ = tr("Waiting for the AirPods to answer…");
+            assignErrorMessage(airPodsWaitNotice_, BannerKind::information);
+        }
+    });
     switcher_.readMode(
         [this, notConnected] {
+            endAirPodsWait();
             // The AirPods are back: the message that they were away no longer holds.
             if (errorMessage_ == notConnected) {
                 assignErrorMessage(std::nullopt);
@@ -326,11 +338,24 @@ void AppModel::readAirPodsModeQuietly() {
         },
         [this, notConnected](const Error& error) {
             qCDebug(logModel) << "AirPods mode not read:" << error.description().c_str();
+            const bool wasWaiting = endAirPodsWait();
             if (error.is(AppError::Kind::airPodsNotConnected)) {
                 returnAfterCall_.cancel();
                 assignErrorMessage(notConnected);
+            } else if (error.is(AppError::Kind::helperTimedOut) && (wasWaiting || !errorMessage_)) {
+                assignErrorMessage(tr("The AirPods did not answer in time, so their mode could not be read."));
             }
         });
+}
+
+bool AppModel::endAirPodsWait() {
+    airPodsWait_->stop();
+    const bool wasShown = airPodsWaitNotice_ && errorMessage_ == airPodsWaitNotice_;
+    airPodsWaitNotice_.reset();
+    if (wasShown) {
+        assignErrorMessage(std::nullopt);
+    }
+    return wasShown;
 }
 
 void AppModel::toggleAirPodsModeFromShortcut(const std::function<void(const std::optional<QString>& failure)>& done) {

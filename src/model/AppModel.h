@@ -120,6 +120,8 @@ public:
     int listenedWakePhraseCount() const { return int(phrases_.listened().size()); }
     // How many it could use without the limit on their number.
     int hearableWakePhraseCount() const { return int(phrases_.hearable().size()); }
+    // Why listening cannot hear a phrase of the list (PhraseBook::whyNotHeard); nothing when it can.
+    std::optional<QString> whyWakePhraseNotHeard(const QString& phrase) const { return phrases_.whyNotHeard(phrase); }
     // Whether a detected call switched the AirPods to Transparency and they are still in it, with
     // listening on.
     bool isInTransparencyAfterCall() const { return returnAfterCall_.isInTransparencyAfterCall(); }
@@ -273,6 +275,8 @@ private:
     // failure ends listening.
     void applyCommandFailure(const Error& error);
     void readAirPodsModeQuietly();
+    // The read has ended: its notice goes. Whether it was shown.
+    bool endAirPodsWait();
 
     // Listening.
     enum class Start { byUser, resuming };
@@ -338,6 +342,10 @@ private:
     PermissionSetup permissionSetup_;
     // After settings_, where it stores the shortcut.
     ShortcutRecorder shortcut_;
+    // Wakes the model while an automatic read of the mode takes long (AirPods that do not answer
+    // keep the helper, and the greyed panel, waiting until its time-out), to say what it waits for.
+    std::unique_ptr<Ticker> airPodsWait_;
+    std::optional<QString> airPodsWaitNotice_;
     // Last, so that it goes first: work handed back by the queues as they drain does nothing.
     OwnerContext owner_;
 };

@@ -15,6 +15,10 @@ namespace {
 
 // How often a wait to listen again looks at the clock.
 constexpr std::chrono::milliseconds tickInterval{250};
+// How often a sound server out of reach is asked whether it is back.
+constexpr std::chrono::seconds serverWatchInterval{1};
+// A server that answers the watch but not the capture is tried no more often than this.
+constexpr std::chrono::seconds closestTries{2};
 
 } // namespace
 
@@ -176,10 +180,11 @@ void ListeningSession::restartListener() {
 void ListeningSession::handleError(const Error& error) {
     const bool isAudioGone =
         error.is(AppError::Kind::soundServerUnreachable) || error.is(AppError::Kind::microphoneStopped);
+    const bool isServerAway = error.is(AppError::Kind::soundServerUnreachable);
     if (resume_ && isAudioGone) {
         // A try that found the sound still gone: quietly, the next try waits longer.
         stop();
-        scheduleResume(std::min<Clock::duration>(resume_->delay * 2, longestResumeDelay));
+        scheduleResume(std::min<Clock::duration>(resume_->delay * 2, longestResumeDelay), isServerAway);
         return;
     }
     cancelResume();
@@ -188,7 +193,7 @@ void ListeningSession::handleError(const Error& error) {
         onFailed(error);
     }
     if (isAudioGone) {
-        scheduleResume(firstResumeDelay);
+        scheduleResume(firstResumeDelay, isServerAway);
     }
 }
 
@@ -202,8 +207,13 @@ void ListeningSession::handleListening() {
     }
 }
 
-void ListeningSession::scheduleResume(Clock::duration delay) {
-    resume_ = Resume{delay, clock_->now() + delay};
+void ListeningSession::scheduleResume(Clock::duration delay, bool isServerAway) {
+    Resume resume{};
+    resume.delay = delay;
+    resume.since = clock_->now();
+    resume.at = resume.since + delay;
+    resume.isServerAway = isServerAway;
+    resume_ = resume;
     updateTicker();
 }
 
@@ -225,7 +235,26 @@ void ListeningSession::resumeWhenDue() {
         if (onResumeDue) {
             onResumeDue();
         }
+        return;
     }
+    watchServer();
+}
+
+void ListeningSession::watchServer() {
+    if (!resume_ || !resume_->at || !resume_->isServerAway || isWatchingServer_ ||
+        (resume_->lastWatch && clock_->now() - *resume_->lastWatch < serverWatchInterval)) {
+        return;
+    }
+    resume_->lastWatch = clock_->now();
+    isWatchingServer_ = true;
+    microphones_.checkServer(owner_.guard<bool>([this](bool answers) {
+        isWatchingServer_ = false;
+        if (answers && resume_ && resume_->at && clock_->now() - resume_->since >= closestTries) {
+            qCInfo(logModel) << "the sound server answers again: listening is tried now";
+            resume_->at = clock_->now();
+            resumeWhenDue();
+        }
+    }));
 }
 
 void ListeningSession::updateTicker() {

@@ -31,7 +31,9 @@ namespace harkwell {
 //
 // Listening that ends because the sound server or the microphone went away is tried again quietly
 // (onResumeDue), after 1 s, then after twice as long each time up to 30 s by the clock, until
-// audio comes (onResumed), another error ends it, or cancelResume. Also keeps the notice of the
+// audio comes (onResumed), another error ends it, or cancelResume. While the sound server is out of
+// reach it is watched meanwhile (asked for its inputs each second, no listener made), and the try
+// comes as soon as it answers again, however long the wait has grown. Also keeps the notice of the
 // accurate recogniser's model, whose arrival starts a new session over the same phrases. Main
 // thread only.
 class ListeningSession : public QObject {
@@ -112,8 +114,10 @@ private:
     void makeListener(std::uint64_t session, const std::string& source, const QString& fallback);
     void handleError(const Error& error);
     void handleListening();
-    void scheduleResume(Clock::duration delay);
+    void scheduleResume(Clock::duration delay, bool isServerAway);
     void resumeWhenDue();
+    // Asks whether the sound server is back, at most once a second, while it is away.
+    void watchServer();
     void updateTicker();
     void retireListener();
     void assignFallbackMicrophone(const QString& name);
@@ -147,7 +151,13 @@ private:
     struct Resume {
         Clock::duration delay;
         std::optional<Clock::TimePoint> at;
+        // When the wait began (the last try failed), and whether that try found the sound server
+        // out of reach, which is then watched for.
+        Clock::TimePoint since;
+        bool isServerAway = false;
+        std::optional<Clock::TimePoint> lastWatch;
     };
+    bool isWatchingServer_ = false;
     std::optional<Resume> resume_;
     // Last, so that it goes first: what listeners report as they end does nothing.
     OwnerContext owner_;

@@ -57,6 +57,25 @@ void MicrophoneInputs::refresh() {
     });
 }
 
+void MicrophoneInputs::checkServer(std::function<void(bool answers)> answer) {
+    if (!audioInputs_) {
+        answer(true);
+        return;
+    }
+    queue_.async([owner = owner_.handle(), audioInputs = audioInputs_, answer = std::move(answer)] {
+        if (!owner.isAlive()) {
+            return;
+        }
+        bool answers = true;
+        try {
+            audioInputs->inputs();
+        } catch (const Error& error) {
+            answers = !error.is(AppError::Kind::soundServerUnreachable);
+        }
+        owner.post([answer, answers] { answer(answers); });
+    });
+}
+
 void MicrophoneInputs::applyInputs(QList<MicrophoneInput> inputs) {
     if (inputs != inputs_) {
         inputs_ = std::move(inputs);

@@ -56,6 +56,9 @@ public:
     // input; without one, or with the server out of reach, the chosen source stays, and the
     // listener tells what is wrong.
     void resolveSource(SourceAnswer answer);
+    // Whether the sound server answers (lists its inputs), read on the inputs thread; the answer
+    // comes on the main thread, only while this lives. Without a list of inputs: yes, at once.
+    void checkServer(std::function<void(bool answers)> answer);
 
 signals:
     void inputsChanged();

@@ -32,12 +32,18 @@ std::vector<std::string> utf8Strings(const QStringList& texts) {
 QString tooManyPhrasesText() { return PhraseBook::tr("You can add up to 50 call phrases."); }
 QString phraseTooLongText() { return PhraseBook::tr("A call phrase can be at most 100 characters long."); }
 QString noLettersText() { return PhraseBook::tr("A call phrase needs at least one letter or number."); }
-QString alreadyListedText(const QString& phrase) { return PhraseBook::tr("“%1” is already in the list.").arg(phrase); }
+// A phrase quoted in a sentence, isolated (first-strong isolate ... pop directional isolate) so
+// that one in Hebrew or Arabic neither turns the sentence's direction nor takes the quotes with it.
+QString isolated(const QString& phrase) { return QChar(0x2068) + phrase + QChar(0x2069); }
+
+QString alreadyListedText(const QString& phrase) {
+    return PhraseBook::tr("“%1” is already in the list.").arg(isolated(phrase));
+}
 QString unheardScriptText(const QString& phrase) {
-    return PhraseBook::tr("“%1” cannot be heard: write call phrases in Latin letters or Hangul.").arg(phrase);
+    return PhraseBook::tr("“%1” cannot be heard: write call phrases in Latin letters or Hangul.").arg(isolated(phrase));
 }
 QString koreanNotHeardText(const QString& phrase) {
-    return PhraseBook::tr("“%1” cannot be heard: Korean needs the accurate recognition model.").arg(phrase);
+    return PhraseBook::tr("“%1” cannot be heard: Korean needs the accurate recognition model.").arg(isolated(phrase));
 }
 
 // What separates phrases in a draft or in a stored list: commas (ASCII, ideographic and

@@ -88,6 +88,21 @@ protected:
     std::unique_ptr<ContentView> view;
 };
 
+// The sections keep their places whatever the list holds: the field right under the title, and
+// the mode and the switches below the list where they were.
+TEST_F(ContentViewTest, TheSectionsKeepTheirPlaces) {
+    const auto top = [&](const QWidget* widget) { return widget->mapTo(view.get(), QPoint(0, 0)).y(); };
+    std::optional<std::pair<int, int>> first;
+    for (const int count : {0, 1, 2, 3, 9}) {
+        makeView(setUp(count > 0 ? manyPhrases(count) : R"(, "wakePhrases": [])"));
+        view->show();
+        QApplication::processEvents();
+        const std::pair places{top(parts().phraseField) - top(parts().phrasesTitle), top(parts().modeTitle)};
+        EXPECT_EQ(places, first.value_or(places)) << count << " phrases";
+        first = places;
+    }
+}
+
 // The table's texts that the panel shows reach it in the interface language: in Korean, where a
 // text fixed in English would not; the count follows the phrases.
 TEST_F(ContentViewTest, ShowsEachTextInTheInterfaceLanguage) {
@@ -119,23 +134,32 @@ TEST_F(ContentViewTest, ShowsEachTextInTheInterfaceLanguage) {
 }
 
 // With more phrases than listening takes, how many of how many; phrases in a script no recogniser
-// knows, or Hangul ones without a model that hears Korean, are not counted.
+// knows, or Hangul ones without a model that hears Korean, are not counted, and their rows say so.
 TEST_F(ContentViewTest, ThePhraseCountSaysHowManyAreListenedFor) {
-    // The interface language, the phrases, whether the model is missing, the count.
-    const std::vector<std::tuple<AppLocale, QByteArray, bool, QString>> cases{
-        {AppLocale::english, manyPhrases(503), false, "Listening for the first 50 of 503 phrases"},
-        {AppLocale::korean, manyPhrases(503), false, "호출 문구 503개 중 처음 50개 감지"},
-        {AppLocale::english, R"(, "wakePhrases": ["Ann", "שרה", "Bob"])", false, "Active: 2"},
-        {AppLocale::english, R"(, "wakePhrases": ["Ann", "Bob"])", false, "Active: 2"},
-        {AppLocale::english, R"(, "wakePhrases": ["Ann", "민수", "Bob"])", false, "Active: 3"},
-        {AppLocale::english, R"(, "wakePhrases": ["Ann", "민수", "Bob"])", true, "Active: 2"},
-        {AppLocale::korean, R"(, "wakePhrases": ["민수", "지훈"])", true, "적용 중: 0개"},
+    // The interface language, the phrases, whether the model is missing, the count, the rows
+    // marked as not heard.
+    const std::vector<std::tuple<AppLocale, QByteArray, bool, QString, QStringList>> cases{
+        {AppLocale::english, manyPhrases(503), false, "Listening for the first 50 of 503 phrases", {}},
+        {AppLocale::korean, manyPhrases(503), false, "호출 문구 503개 중 처음 50개 감지", {}},
+        {AppLocale::english, R"(, "wakePhrases": ["Ann", "שרה", "Bob"])", false, "Active: 2", {"שרה"}},
+        {AppLocale::english, R"(, "wakePhrases": ["Ann", "Bob"])", false, "Active: 2", {}},
+        {AppLocale::english, R"(, "wakePhrases": ["Ann", "민수", "Bob"])", false, "Active: 3", {}},
+        {AppLocale::english, R"(, "wakePhrases": ["Ann", "민수", "Bob"])", true, "Active: 2", {"민수"}},
+        {AppLocale::korean, R"(, "wakePhrases": ["민수", "지훈"])", true, "적용 중: 0개", {"민수", "지훈"}},
     };
-    for (const auto& [locale, phrases, isModelMissing, count] : cases) {
+    for (const auto& [locale, phrases, isModelMissing, count, marked] : cases) {
         SCOPED_TRACE(count.toStdString());
         whisperModel = isModelMissing ? std::make_shared<WhisperModel>(std::string()) : nullptr;
         makeView(setUp(phrases), locale);
         EXPECT_EQ(parts().phraseCount->text(), count);
+        QStringList shownMarked;
+        for (const auto& row : view->phraseRows()) {
+            if (!row.notHeardMark->isHidden()) {
+                shownMarked << row.phrase->text();
+                EXPECT_EQ(row.notHeardMark->toolTip(), model->whyWakePhraseNotHeard(row.phrase->text()));
+            }
+        }
+        EXPECT_EQ(shownMarked, marked);
     }
 }
 
@@ -297,7 +321,8 @@ TEST_F(ContentViewTest, APhraseThatCannotBeHeardIsNamedUnderTheField) {
     add("지훈");
     EXPECT_TRUE(field.text().isEmpty()) << "it is added";
     EXPECT_FALSE(parts().phraseHint->isHidden());
-    EXPECT_EQ(parts().phraseHint->text(), "“지훈” cannot be heard: Korean needs the accurate recognition model.");
+    EXPECT_EQ(parts().phraseHint->text(),
+              "“\u2068지훈\u2069” cannot be heard: Korean needs the accurate recognition model.");
     EXPECT_EQ(parts().phraseCount->text(), "Active: 1");
     QTest::keyClick(&field, Qt::Key_K);
     EXPECT_TRUE(parts().phraseHint->isHidden()) << "an edit of the field";
@@ -441,7 +466,7 @@ TEST_F(ContentViewTest, RefusalsAreExplainedUnderTheFieldAndManyOrLongPhrasesSta
     QTest::keyClick(&field, Qt::Key_Return);
     EXPECT_EQ(field.text(), "name 2");
     EXPECT_TRUE(parts().phraseHint->isVisible());
-    EXPECT_EQ(parts().phraseHint->text(), "“Name 2” is already in the list.");
+    EXPECT_EQ(parts().phraseHint->text(), "“\u2068Name 2\u2069” is already in the list.");
     EXPECT_GE(parts().phraseHint->mapTo(view.get(), QPoint(0, 0)).y(),
               field.mapTo(view.get(), QPoint(0, field.height())).y());
     QTest::keyClick(&field, Qt::Key_Backspace);

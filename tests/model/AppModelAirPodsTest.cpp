@@ -207,6 +207,21 @@ TEST_F(AppModelTest, AutomaticReadsAreQuiet) {
     model->panelDidOpen();
     ASSERT_TRUE(idle());
     EXPECT_FALSE(model->errorMessage()) << "the AirPods are back";
+
+    // AirPods that do not answer keep the panel greyed until the helper gives up: after a moment
+    // the banner says what it waits for, and then that the helper gave up.
+    airPods->hold();
+    airPods->willAnswer(AppError::helperTimedOut());
+    model->panelDidOpen();
+    clock->advanceBy(1s);
+    EXPECT_FALSE(model->errorMessage()) << "a read takes a moment";
+    clock->advanceBy(1s);
+    EXPECT_EQ(model->errorMessage(), "Waiting for the AirPods to answer…");
+    EXPECT_EQ(model->bannerKind(), AppModel::BannerKind::information);
+    airPods->release();
+    ASSERT_TRUE(idle());
+    EXPECT_EQ(model->errorMessage(), "The AirPods did not answer in time, so their mode could not be read.");
+    EXPECT_EQ(model->bannerKind(), AppModel::BannerKind::error);
 }
 
 // The call's Transparency lasts until the mode changes or listening ends, not past a late switch.

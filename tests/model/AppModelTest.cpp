@@ -166,7 +166,7 @@ TEST_F(AppModelTest, TheBannerSaysWhenListeningLeavesPhrasesOut) {
         {"en-US", sixty, first50, "Listening for 50 of 60 call phrases: up to 50, of at most 100 characters each."},
         {"ko-KR", sixty, first50, "호출 문구 60개 중 50개만 감지합니다(최대 50개, 각 100자 이하)."},
         {"en-US", {"Olivia", "Anna", "שרה"}, {"Olivia", "Anna"}, std::nullopt},
-        {"en-US", {"שרה"}, {}, "“שרה” cannot be heard: write call phrases in Latin letters or Hangul."},
+        {"en-US", {"שרה"}, {}, "“\u2068שרה\u2069” cannot be heard: write call phrases in Latin letters or Hangul."},
     };
     for (const auto& [locale, phrases, listened, banner] : cases) {
         SCOPED_TRACE(phrases.first().toStdString() + " " + locale);
@@ -196,11 +196,11 @@ TEST_F(AppModelTest, WithoutAModelThatHearsKoreanHangulPhrasesAreNamedAndLeftOut
         {"en-US",
          {"Accurate recognition model not installed: listening with the basic recogniser.",
           "Accurate recognition model not installed: Korean cannot be heard.",
-          "“민수” cannot be heard: Korean needs the accurate recognition model."}},
+          "“\u2068민수\u2069” cannot be heard: Korean needs the accurate recognition model."}},
         {"ko-KR",
          {"정확한 인식 모델이 설치되지 않았습니다. 기본 인식기로 듣고 있습니다.",
           "정확한 인식 모델이 설치되지 않았습니다. 한국어를 들을 수 없습니다.",
-          "“민수”은(는) 들을 수 없습니다. 한국어에는 정확한 인식 모델이 필요합니다."}},
+          "“\u2068민수\u2069”은(는) 들을 수 없습니다. 한국어에는 정확한 인식 모델이 필요합니다."}},
     };
     for (const auto& [locale, texts] : cases) {
         SCOPED_TRACE(locale);
@@ -266,8 +266,10 @@ TEST_F(AppModelTest, EditingPhrasesRestartsListeningWithTheNewList) {
 // stays shown either way, and listening goes on.
 TEST_F(AppModelTest, AddingTakesTheDraftAndShowsPhraseBooksHint) {
     const std::vector<std::tuple<QString, QStringList, QString>> cases{
-        {"Иван", {"Olivia", "Иван"}, "“Иван” cannot be heard: write call phrases in Latin letters or Hangul."},
-        {"  olivia  ", {"Olivia"}, "“Olivia” is already in the list."},
+        {"Иван",
+         {"Olivia", "Иван"},
+         "“\u2068Иван\u2069” cannot be heard: write call phrases in Latin letters or Hangul."},
+        {"  olivia  ", {"Olivia"}, "“\u2068Olivia\u2069” is already in the list."},
     };
     for (const auto& [draft, phrasesAfter, hint] : cases) {
         SCOPED_TRACE(draft.toStdString());

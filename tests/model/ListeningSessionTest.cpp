@@ -56,6 +56,7 @@ protected:
 // Retries after 1, 2, 4, 8, 16, then every 30 s, quietly; audio ends the trying and says so once.
 TEST_F(ListeningSessionTest, ListeningLostWithTheSoundIsTriedAgainWithBackoffUntilAudioComes) {
     const std::vector<std::chrono::seconds> delays{1s, 2s, 4s, 8s, 16s, 30s, 30s};
+    audioInputs->setUnreachable("Connection refused"); // the watch agrees: still away
     session->start(james);
     report(soundStopped);
     EXPECT_EQ(failures, std::vector<std::string>{soundStopped.description()});
@@ -90,6 +91,26 @@ TEST_F(ListeningSessionTest, ListeningLostWithTheSoundIsTriedAgainWithBackoffUnt
     EXPECT_EQ(resumes, 1) << "audio while listening said so again";
     passTime(120s);
     EXPECT_EQ(tries(), delays.size());
+}
+
+// However long the wait has grown, a sound server that comes back is tried within seconds: it is
+// watched meanwhile through its list of inputs, which makes no listener.
+TEST_F(ListeningSessionTest, ASoundServerThatComesBackIsTriedAtOnceWhateverTheWait) {
+    audioInputs->setUnreachable("Connection refused");
+    session->start(james);
+    report(soundUnreachable);
+    for (const auto delay : {1s, 2s, 4s, 8s, 16s}) {
+        passTime(delay);
+        report(soundUnreachable);
+    }
+    passTime(20s); // of the 30 s the next try waits
+    ASSERT_EQ(tries(), 5u) << "tried more often than the waits allow";
+    audioInputs->setUnreachable(std::nullopt);
+    for (int second = 0; second < 3 && tries() == 5; ++second) {
+        passTime(1s);
+        eventually([&] { return tries() == 6; }, 2s);
+    }
+    EXPECT_EQ(tries(), 6u) << "the try waited for its time";
 }
 
 // What ends the trying: a cancel, or an error other than the sound going away; such an error at

@@ -33,7 +33,8 @@ TEST_F(PhraseBookTest, AddingSplitsTheDraftAtCommasAndExplainsWhatItRefuses) {
     for (int count = 0; count < PhraseBook::maximumLength; ++count) {
         graphemes += QStringLiteral("e\u0301");
     }
-    const QStringList listed{"“Olivia” is already in the list.", "“Olivia”은(는) 이미 목록에 있습니다."};
+    const QStringList listed{"“\u2068Olivia\u2069” is already in the list.",
+                             "“\u2068Olivia\u2069”은(는) 이미 목록에 있습니다."};
     const QStringList noLetter{"A call phrase needs at least one letter or number.",
                                "호출 문구에는 글자나 숫자가 하나 이상 있어야 합니다."};
     const QStringList tooLong{"A call phrase can be at most 100 characters long.",
@@ -77,7 +78,7 @@ TEST_F(PhraseBookTest, TheListTakesAtMostTheMaximum) {
     const QString full = "You can add up to 50 call phrases.";
     const std::vector<std::tuple<int, QString, QStringList, QString>> cases{
         {PhraseBook::maximumCount - 1, "Ann, Kim", {"Ann"}, full},
-        {PhraseBook::maximumCount - 1, "Ann, Name 3", {"Ann"}, "“Name 3” is already in the list."},
+        {PhraseBook::maximumCount - 1, "Ann, Name 3", {"Ann"}, "“\u2068Name 3\u2069” is already in the list."},
         {60, "Zed", {}, full},
     };
     for (const auto& [listed, draft, added, hint] : cases) {
@@ -96,8 +97,8 @@ TEST_F(PhraseBookTest, TheListTakesAtMostTheMaximum) {
 // a script no recogniser knows, or Hangul while Korean is not heard. The first such piece speaks.
 // (The Korean texts are checked with the translations.)
 TEST_F(PhraseBookTest, APhraseListeningDoesNotHearIsAddedWithAHint) {
-    const QString script = "“Иван” cannot be heard: write call phrases in Latin letters or Hangul.";
-    const QString korean = "“민수” cannot be heard: Korean needs the accurate recognition model.";
+    const QString script = "“\u2068Иван\u2069” cannot be heard: write call phrases in Latin letters or Hangul.";
+    const QString korean = "“\u2068민수\u2069” cannot be heard: Korean needs the accurate recognition model.";
     // The draft, whether Korean is heard, the hint (none: empty).
     const std::vector<std::tuple<QString, bool, QString>> cases{
         {"Иван", true, script},
@@ -106,7 +107,7 @@ TEST_F(PhraseBookTest, APhraseListeningDoesNotHearIsAddedWithAHint) {
         {"민수", true, {}},
         {"Ann, Иван, 민수", false, "Added 3 call phrases. " + script},
         {"Ann, 민수, Иван", false, "Added 3 call phrases. " + korean},
-        {"James님", false, "“James님” cannot be heard: Korean needs the accurate recognition model."},
+        {"James님", false, "“\u2068James님\u2069” cannot be heard: Korean needs the accurate recognition model."},
         {"Ann, 007", false, "Added 2 call phrases."},
     };
     for (const auto& [draft, isKoreanHeard, hint] : cases) {
@@ -156,8 +157,11 @@ TEST_F(PhraseBookTest, ListeningUsesThePhrasesWithinTheLimitsInALanguageItHears)
     EXPECT_EQ(book.whyNotHeard(book.phrases().first()), "호출 문구는 100자 이하여야 합니다.");
     useLocale("en-US");
     book.setKoreanHeard(false);
-    EXPECT_EQ(book.whyNotHeard("שרה"), "“שרה” cannot be heard: write call phrases in Latin letters or Hangul.");
-    EXPECT_EQ(book.whyNotHeard("민수"), "“민수” cannot be heard: Korean needs the accurate recognition model.");
+    EXPECT_EQ(book.whyNotHeard("שרה"),
+              "“\u2068שרה\u2069” cannot be heard: write call phrases in Latin letters or Hangul.");
+    EXPECT_FALSE(book.whyNotHeard("שרה")->isRightToLeft()) << "the quoted phrase turned the sentence";
+    EXPECT_EQ(book.whyNotHeard("민수"),
+              "“\u2068민수\u2069” cannot be heard: Korean needs the accurate recognition model.");
     EXPECT_FALSE(book.whyNotHeard("Olivia"));
 }
 
@@ -234,13 +238,12 @@ TEST_F(PhraseBookTest, ADifferentDraftClearsTheHint) {
     EXPECT_FALSE(book.canAdd());
 }
 
-// Removing takes out the phrases that are the same but for case, spacing and punctuation. No phrase
-// keeps a separator.
+// Removing takes out the phrases that are the same but for case, spacing and punctuation.
 TEST_F(PhraseBookTest, RemovingMatchesPhrasesByTheirTokens) {
-    book.setPhrases({"  James ", "Dr. Kim", "james", "", "Ann\nBo\x7f"});
-    EXPECT_EQ(book.phrases(), (QStringList{"James", "Dr. Kim", "Ann", "Bo"}));
-    EXPECT_EQ(book.without("dr kim"), (QStringList{"James", "Ann", "Bo"}));
-    EXPECT_EQ(book.without("JAMES"), (QStringList{"Dr. Kim", "Ann", "Bo"}));
+    book.setPhrases({"  James ", "Dr. Kim", "james", "", "Ann"});
+    EXPECT_EQ(book.phrases(), (QStringList{"James", "Dr. Kim", "Ann"}));
+    EXPECT_EQ(book.without("dr kim"), (QStringList{"James", "Ann"}));
+    EXPECT_EQ(book.without("JAMES"), (QStringList{"Dr. Kim", "Ann"}));
     EXPECT_EQ(book.without("Jim"), book.phrases());
 }
 

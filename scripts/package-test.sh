@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Checks the Debian package in BUILD (default build/release): lintian finds no error, it carries
-# the Whisper model, and the packaged program runs: `harkwell --version`, the call-panel preview
-# under Xvfb, and a running Harkwell that finds its helper in libexec/harkwell beside its bin (a
-# `--toggle-mode` switches the simulated AirPods). With CI=true the package is installed with
+# Checks the Debian package in BUILD (default build/release): lintian finds no error, its control
+# fields name what runs it on Wayland desktops, it carries the Whisper model, and the packaged
+# program runs: `harkwell --version`, the call-panel preview under Xvfb and in a Wayland session
+# (sway, headless), and a running Harkwell that finds its helper in libexec/harkwell beside its bin
+# (a `--toggle-mode` switches the simulated AirPods). With CI=true the package is installed with
 # apt-get and removed afterwards; elsewhere it is unpacked into a temporary root and the system is
 # left untouched.
 set -euo pipefail
@@ -20,6 +21,18 @@ deb="${debs[0]}"
 echo "lintian $(basename "$deb")"
 # Root is fine for inspecting a package file.
 lintian --allow-root --fail-on error "$deb"
+
+fail() { echo "package-test: $*" >&2; exit 1; }
+
+# FIELD PACKAGE: the control field lists the package (alone or among alternatives).
+control_lists() {
+    dpkg-deb -f "$deb" "$1" | tr ',|' '\n\n' | sed -E 's/^ *([^ (]+).*/\1/' | grep -qx "$2" ||
+        fail "$1 of $(basename "$deb") does not list $2: $(dpkg-deb -f "$deb" "$1")"
+}
+control_lists Depends qt6-wayland
+control_lists Recommends xdg-desktop-portal
+control_lists Suggests gnome-shell-extension-appindicator
+echo "control fields: Depends qt6-wayland, Recommends xdg-desktop-portal, Suggests gnome-shell-extension-appindicator"
 
 work="$(mktemp -d)"
 pids=()
@@ -46,7 +59,6 @@ else
     model="$work/root/usr/share/harkwell/ggml-whisper-base.bin"
 fi
 
-fail() { echo "package-test: $*" >&2; exit 1; }
 # Polls a command until it succeeds, for up to 20 seconds.
 wait_for() {
     for _ in $(seq 200); do
@@ -104,4 +116,18 @@ for _ in 1 2 3 4 5; do
 done
 [[ -n "$toggled" ]] || fail "the AirPods stayed '$(cat "$work/airpods")'"
 echo "toggle through the packaged helper: anc -> transparency"
+
+# The call-panel preview in a Wayland session: with no X display and no platform forced, Qt runs
+# on its own Wayland platform, shows the call and ends by itself.
+chmod 711 "$work" # sway's own user reaches its runtime folder
+"$root/tests/support/run-sway.sh" "$work/sway" >"$work/sway.log" 2>&1 &
+pids+=($!)
+wait_for test -S "$work/sway/wayland-1" || fail "sway did not start: $(cat "$work/sway.log")"
+unset DISPLAY QT_QPA_PLATFORM
+export WAYLAND_DISPLAY="$work/sway/wayland-1" XDG_SESSION_TYPE=wayland XDG_CURRENT_DESKTOP=sway
+mako >/dev/null 2>&1 &
+pids+=($!)
+HARKWELL_PREVIEW_CALL_HUD=1 timeout 30 "$harkwell" >"$work/wayland.log" 2>&1 ||
+    fail "the preview under sway ended with $?: $(cat "$work/wayland.log")"
+echo "call-panel preview under sway (Qt's Wayland platform): ended by itself"
 echo "package-test: passed"

@@ -2,8 +2,8 @@
 # Takes the README's screenshots of the real application under Xvfb, with Openbox, a tray (trayer)
 # and a compositor (xcompmgr): the permission screen, the main controls in English and in Korean
 # (the language follows LANGUAGE, as on a desktop; the Korean ones listening, on a private
-# PulseAudio server whose microphone hears silence) and the call panel. Writes them to
-# docs/screenshots/.
+# PulseAudio server whose microphone hears silence) and the call panel; then the control panel on
+# sway (scripts/sway-screenshots.sh). Writes them to docs/screenshots/.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 out="$root/docs/screenshots"
@@ -157,3 +157,6 @@ wait_for has_window_of_size 340 72
 read -r hx hy <<<"$(window_of_size 340 72)"
 shot call-panel $((hx - 30)) $((hy - 22)) 400 130
 stop_app
+
+# The control panel on a Wayland desktop.
+"$root/scripts/sway-screenshots.sh" "$build"

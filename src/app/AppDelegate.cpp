@@ -119,8 +119,9 @@ void AppDelegate::configurePopover(bool asPopup) {
         popover_->setWindowFlags(Qt::Window);
         popover_->installEventFilter(this);
         connect(qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
-            // Another application took the focus: a panel opened from the icon goes, as a pop-up would.
-            if (state != Qt::ApplicationActive && statusItem_ && statusItem_->isVisible() && isPopoverShown()) {
+            // Another application took the focus: the panel goes, as a pop-up would; starting
+            // Harkwell again or the icon brings it back.
+            if (state != Qt::ApplicationActive && isPopoverShown()) {
                 qCDebug(logApp) << "Another application took the focus: the control panel closes";
                 closePopover();
             }

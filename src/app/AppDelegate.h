@@ -33,10 +33,9 @@ class ToggleModeService;
 // click, or any click on GNOME) opens the panel, turns listening on or off and quits.
 //
 // On X11 with a tray, the control panel is a pop-up below the icon that closes on a click outside.
-// Where windows cannot be placed (Wayland, and Xwayland inside it), it is a normal window placed by
-// the desktop that closes on Escape and when another application takes the focus. Without a tray
-// it is the application's window: it opens at every start, says how to get an icon, and stays
-// until closed.
+// Elsewhere (Wayland, where windows cannot be placed, Xwayland inside it, or no tray) it is a
+// normal window placed by the desktop that closes on Escape and when another application takes
+// the focus. Without a tray it opens at every start and says how to get an icon.
 class AppDelegate : public QObject {
     Q_OBJECT
 

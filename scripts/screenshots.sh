@@ -124,12 +124,12 @@ controls_shot() {
     [[ -z "$listening" ]] || wait_for grep -q "recognition model loaded" "$work/app.log"
     read -r ix iy <<<"$(tray_icon)"
     xdotool mousemove "$ix" "$iy" click 1
-    wait_for has_window_of_size 420 560
-    read -r px py <<<"$(window_of_size 420 560)"
+    wait_for has_window_of_size 420 600
+    read -r px py <<<"$(window_of_size 420 600)"
     if [[ -n "$listening" ]]; then
         xdotool mousemove $((px + 383)) $((py + 69)) click 1 mousemove "$ix" "$iy" # the Call Detection switch
     fi
-    shot "$name" $((px - 24)) 0 $((1280 - px + 24)) $((py + 560 + 24))
+    shot "$name" $((px - 24)) 0 $((1280 - px + 24)) $((py + 600 + 24))
     stop_app
 }
 
@@ -140,9 +140,9 @@ mkdir -p "$out"
 mkfifo "$work/airpods-waiting"
 xdotool mousemove 1240 14
 start_app "$build" "" HARKWELL_AIRPODS_SIMULATOR="$work/airpods-waiting"
-wait_for has_window_of_size 420 560
-read -r px py <<<"$(window_of_size 420 560)"
-shot permission-setup $((px - 24)) 0 $((1280 - px + 24)) $((py + 560 + 24))
+wait_for has_window_of_size 420 600
+read -r px py <<<"$(window_of_size 420 600)"
+shot permission-setup $((px - 24)) 0 $((1280 - px + 24)) $((py + 600 + 24))
 stop_app
 
 settings_en='{"permissionSetupComplete": true, "wakePhrases": ["James", "Dr. Kim", "Professor Maximilian Montgomery-Worthington"], "hotKeyKeyCode": 40, "hotKeyModifiers": 6144, "hotKeyDisplayKey": "K"}'

@@ -423,5 +423,29 @@ QT_LOGGING_RULES=&quot;harkwell.*=true&quot;이면 진단 메시지를 표준 �
         <source>; AirPods in Transparency after a call</source>
         <translation> · 호출 후 주변음 모드</translation>
     </message>
+    <message>
+        <source>When someone calls</source>
+        <translation>누군가 부르면</translation>
+    </message>
+    <message>
+        <source>Pause media</source>
+        <translation>미디어 일시정지</translation>
+    </message>
+    <message>
+        <source>Lower media</source>
+        <translation>미디어 소리 줄이기</translation>
+    </message>
+    <message>
+        <source>Leave media</source>
+        <translation>미디어 그대로 두기</translation>
+    </message>
+    <message>
+        <source>Recent calls</source>
+        <translation>최근 호출</translation>
+    </message>
+    <message>
+        <source>%1 · %2: “%3”</source>
+        <translation>%1 · %2: “%3”</translation>
+    </message>
 </context>
 </TS>

@@ -2,8 +2,9 @@
 # Takes the README's screenshots of the real application under Xvfb, with Openbox, a tray (trayer)
 # and a compositor (xcompmgr): the permission screen, the main controls in English and in Korean
 # (the language follows LANGUAGE, as on a desktop; the Korean ones listening, on a private
-# PulseAudio server whose microphone hears silence) and the call panel; then the control panel on
-# sway (scripts/sway-screenshots.sh). Writes them to docs/screenshots/.
+# PulseAudio server whose microphone hears silence), the panel after a call spoken into that
+# microphone, in English and in Korean, and the call panel; then the control panel on sway
+# (scripts/sway-screenshots.sh). Writes them to docs/screenshots/.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 out="$root/docs/screenshots"
@@ -67,7 +68,20 @@ env HOME="$work/pulse" XDG_RUNTIME_DIR="$work/pulse" PULSE_RUNTIME_PATH="$work/p
 pids+=($!)
 wait_for test -p "$work/pulse/microphone"
 export PULSE_SERVER="unix:$work/pulse/native"
-(while :; do head -c 3200 /dev/zero; sleep 0.1; done >"$work/pulse/microphone") &
+# Silence, and a call in its place once "$work/speak" appears.
+flite -voice slt -t "hey James, can you come here" "$work/call.wav"
+sox "$work/call.wav" -t raw -r 16000 -c 1 -b 16 -e signed-integer -L "$work/call.raw"
+(while :; do
+    if [[ -f "$work/speak" ]]; then
+        rm -f "$work/speak"
+        for ((chunk = 0; chunk * 3200 < $(stat -c %s "$work/call.raw"); chunk++)); do
+            dd if="$work/call.raw" bs=3200 skip=$chunk count=1 status=none
+            sleep 0.1
+        done
+    fi
+    head -c 3200 /dev/zero
+    sleep 0.1
+done >"$work/pulse/microphone") &
 pids+=($!)
 
 # "x y width height" of each viewable window of the application.
@@ -84,6 +98,7 @@ window_of_size() { app_windows | awk -v w="$1" -v h="$2" '$3 == w && $4 == h {pr
 has_window_of_size() { [[ -n "$(window_of_size "$1" "$2")" ]]; }
 tray_icon() { app_windows | awk '$2 >= 0 && $2 + $4 <= 28 && $3 < 40 {print $1 + int($3 / 2), $2 + int($4 / 2); exit}'; }
 has_tray_icon() { [[ -n "$(tray_icon)" ]]; }
+no_call_panel() { ! has_window_of_size 340 72; }
 
 # start_app BUILD SETTINGS_JSON [VARIABLE=VALUE...]: starts harkwell with fresh settings.
 start_app() {
@@ -92,7 +107,7 @@ start_app() {
     rm -rf "$work/config"
     mkdir -p "$work/config/Harkwell"
     [[ -n "$settings" ]] && printf '%s\n' "$settings" >"$work/config/Harkwell/Harkwell.json"
-    env XDG_CONFIG_HOME="$work/config" QT_LOGGING_RULES="harkwell.speech.info=true" "$@" "$build/bin/harkwell" \
+    env XDG_CONFIG_HOME="$work/config" QT_LOGGING_RULES="harkwell.speech.info=true;harkwell.detection.info=true" "$@" "$build/bin/harkwell" \
         >"$work/app.log" 2>&1 &
     app_pid=$!
 }
@@ -113,9 +128,10 @@ shot() {
     echo "screenshots: $out/$1.png"
 }
 
-# controls_shot NAME SETTINGS_JSON LANGUAGE [listening]: the control panel opened from the tray
-# icon, with the tray in the picture; with "listening", Call Detection switched on once the
-# accurate recogniser's model is loaded.
+# controls_shot NAME SETTINGS_JSON LANGUAGE [listening|call]: the control panel opened from the
+# tray icon, with the tray in the picture; with "listening", Call Detection switched on once the
+# accurate recogniser's model is loaded; with "call", a call heard then too, once the call panel
+# has gone.
 controls_shot() {
     local name="$1" settings="$2" language="$3" listening="${4:-}"
     echo anc >"$work/airpods"
@@ -124,12 +140,18 @@ controls_shot() {
     [[ -z "$listening" ]] || wait_for grep -q "recognition model loaded" "$work/app.log"
     read -r ix iy <<<"$(tray_icon)"
     xdotool mousemove "$ix" "$iy" click 1
-    wait_for has_window_of_size 420 560
-    read -r px py <<<"$(window_of_size 420 560)"
+    wait_for has_window_of_size 420 600
+    read -r px py <<<"$(window_of_size 420 600)"
     if [[ -n "$listening" ]]; then
         xdotool mousemove $((px + 383)) $((py + 69)) click 1 mousemove "$ix" "$iy" # the Call Detection switch
     fi
-    shot "$name" $((px - 24)) 0 $((1280 - px + 24)) $((py + 560 + 24))
+    if [[ "$listening" == call ]]; then
+        touch "$work/speak"
+        wait_for grep -q "Detected" "$work/app.log"
+        sleep 1
+        wait_for no_call_panel
+    fi
+    shot "$name" $((px - 24)) 0 $((1280 - px + 24)) $((py + 600 + 24))
     stop_app
 }
 
@@ -140,15 +162,18 @@ mkdir -p "$out"
 mkfifo "$work/airpods-waiting"
 xdotool mousemove 1240 14
 start_app "$build" "" HARKWELL_AIRPODS_SIMULATOR="$work/airpods-waiting"
-wait_for has_window_of_size 420 560
-read -r px py <<<"$(window_of_size 420 560)"
-shot permission-setup $((px - 24)) 0 $((1280 - px + 24)) $((py + 560 + 24))
+wait_for has_window_of_size 420 600
+read -r px py <<<"$(window_of_size 420 600)"
+shot permission-setup $((px - 24)) 0 $((1280 - px + 24)) $((py + 600 + 24))
 stop_app
 
 settings_en='{"permissionSetupComplete": true, "wakePhrases": ["James", "Dr. Kim", "Professor Maximilian Montgomery-Worthington"], "hotKeyKeyCode": 40, "hotKeyModifiers": 6144, "hotKeyDisplayKey": "K"}'
 settings_ko='{"permissionSetupComplete": true, "wakePhrases": ["민수", "팀장님", "김 대표님"], "hotKeyKeyCode": 40, "hotKeyModifiers": 6144, "hotKeyDisplayKey": "K"}'
 controls_shot controls-en "$settings_en" en
 controls_shot controls-ko "$settings_ko" ko listening
+settings_calls='{"permissionSetupComplete": true, "wakePhrases": ["James", "Dr. Kim"], "returnAfterQuietSeconds": 60}'
+controls_shot calls-en "$settings_calls" en call
+controls_shot calls-ko "$settings_calls" ko call
 
 # The call panel of the preview, over a window so that its translucency shows.
 xdotool mousemove 640 400

@@ -41,7 +41,7 @@ class AppDelegate : public QObject {
 
 public:
     // The pop-up's size; the control panel inside it is taller and scrolls.
-    static constexpr QSize popoverSize{420, 560};
+    static constexpr QSize popoverSize{420, 600};
     static constexpr int previewDelayMs = 500;
     static constexpr const char* previewVariable = "HARKWELL_PREVIEW_CALL_HUD";
     static constexpr const char* previewPhrase = "James";

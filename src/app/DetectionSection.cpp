@@ -1,5 +1,6 @@
 #include "app/DetectionSection.h"
 
+#include "app/ElidedLabel.h"
 #include "app/Icons.h"
 #include "app/PanelTexts.h"
 #include "app/SegmentedPicker.h"
@@ -42,7 +43,8 @@ DetectionSection::DetectionSection(AppModel& model, PanelParts& parts, QWidget* 
            {&AppModel::isDetectionEnabledChanged, &AppModel::isCommandRunningChanged});
     follow(model_, this, &DetectionSection::refreshDetectionOptions,
            {&AppModel::detectionSensitivityChanged, &AppModel::returnAfterQuietSecondsChanged,
-            &AppModel::recognizerNoticeChanged});
+            &AppModel::recognizerNoticeChanged, &AppModel::mediaOnCallChanged});
+    follow(model_, this, &DetectionSection::refreshRecentCalls, {&AppModel::recentCallsChanged});
     follow(model_, this, &DetectionSection::refreshReturnTitle, {&AppModel::secondsUntilReturnChanged});
     follow(model_, this, &DetectionSection::refreshMicrophoneChoice,
            {&AppModel::microphoneInputsChanged, &AppModel::microphoneSourceChanged});
@@ -135,8 +137,53 @@ QWidget* DetectionSection::buildDetectionOptions() {
     returnRow->addStretch();
     returnRow->addWidget(parts_.returnChoice);
     layout->addLayout(returnRow);
+
+    auto* mediaRow = new QHBoxLayout;
+    parts_.mediaTitle = label(panelTexts::mediaTitle.text(), style::calloutFont(), options);
+    parts_.mediaChoice = new QComboBox(options);
+    for (const PanelText* text : {&panelTexts::mediaPause, &panelTexts::mediaLower, &panelTexts::mediaLeave}) {
+        parts_.mediaChoice->addItem(text->text());
+    }
+    parts_.mediaChoice->setFixedWidth(150);
+    parts_.mediaChoice->setAccessibleName(parts_.mediaTitle->text());
+    connect(parts_.mediaChoice, &QComboBox::activated, this,
+            [this](int index) { model_.setMediaOnCall(mediaOnCallChoices.at(std::size_t(index))); });
+    mediaRow->addWidget(parts_.mediaTitle);
+    mediaRow->addStretch();
+    mediaRow->addWidget(parts_.mediaChoice);
+    layout->addLayout(mediaRow);
     layout->addWidget(buildMicrophoneChoice());
+    layout->addWidget(buildRecentCalls());
     return options;
+}
+
+QWidget* DetectionSection::buildRecentCalls() {
+    parts_.recentCalls = new QWidget;
+    auto* layout = column(parts_.recentCalls, 2);
+    parts_.recentCallsTitle = label(panelTexts::recentCallsTitle.text(), style::calloutFont(), parts_.recentCalls);
+    layout->addWidget(parts_.recentCallsTitle);
+    for (auto*& line : parts_.recentCallLines) {
+        line = new ElidedLabel(parts_.recentCalls);
+        line->setFont(style::captionFont());
+        useSecondaryColor(line);
+        layout->addWidget(line);
+    }
+    parts_.recentCalls->hide();
+    return parts_.recentCalls;
+}
+
+void DetectionSection::refreshRecentCalls() {
+    const auto& calls = model_.recentCalls();
+    for (qsizetype index = 0; index < AppModel::recentCallLimit; ++index) {
+        ElidedLabel* line = parts_.recentCallLines[index];
+        if (index < calls.size()) {
+            const auto& call = calls[index];
+            line->setText(
+                panelTexts::recentCall.text().arg(call.at.toString(QStringLiteral("HH:mm")), call.phrase, call.heard));
+        }
+        line->setVisible(index < calls.size());
+    }
+    parts_.recentCalls->setVisible(!calls.isEmpty());
 }
 
 void DetectionSection::refreshDetectionOptions() {
@@ -145,6 +192,7 @@ void DetectionSection::refreshDetectionOptions() {
     parts_.sensitivityPicker->setSelectedIndex(int(model_.detectionSensitivity()));
     parts_.sensitivityHint->setVisible(model_.detectionSensitivity() == DetectionSensitivity::low);
     parts_.returnChoice->setCurrentIndex(parts_.returnChoice->findData(model_.returnAfterQuietSeconds()));
+    parts_.mediaChoice->setCurrentIndex(int(model_.mediaOnCall()));
 }
 
 void DetectionSection::refreshReturnTitle() {

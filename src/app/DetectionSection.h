@@ -12,11 +12,11 @@
 namespace harkwell {
 
 // Call detection: the switch, the recogniser's notice, the sensitivity (what Low means shown while
-// it is chosen), the return after a call (its title counting down while one is pending), and the
-// microphone with its level meter, the input used in place of a missing choice and the question
-// before a Bluetooth input is chosen. While the panel is shown it reads the sound server's inputs
-// every inputsInterval, and, while listening, the input level every meterInterval; hidden, it does
-// neither.
+// it is chosen), the return after a call (its title counting down while one is pending), what a
+// call does to the media, the calls heard (once there are any), and the microphone with its level meter, the input used
+// in place of a missing choice and the question before a Bluetooth input is chosen. While the panel is shown it reads
+// the sound server's inputs every inputsInterval, and, while listening, the input level every meterInterval; hidden, it
+// does neither.
 class DetectionSection : public panel::Section {
     Q_OBJECT
 
@@ -33,6 +33,7 @@ private:
     QWidget* buildDetectionToggle();
     QWidget* buildDetectionOptions();
     QWidget* buildMicrophoneChoice();
+    QWidget* buildRecentCalls();
     void chooseMicrophone(int index);
     // Ends the question about a Bluetooth input, choosing it or not.
     void answerBluetoothQuestion(bool confirmed);
@@ -42,6 +43,7 @@ private:
     void refreshDetectionOptions(); // the recogniser's notice, the sensitivity, the return's choice
     void refreshReturnTitle();      // the time left while a return is pending
     void refreshMicrophoneChoice();
+    void refreshRecentCalls();
 
     bool isPanelShown_ = false;
     QString pendingMicrophone_; // a Bluetooth input waiting for confirmation

@@ -46,6 +46,11 @@ struct PanelParts {
     QLabel* sensitivityHint = nullptr;            // what Low means, shown while it is chosen
     QLabel* returnTitle = nullptr;                // the time left instead while a return is pending
     QComboBox* returnChoice = nullptr;            // the model's returnAfterQuietChoices, in order
+    QLabel* mediaTitle = nullptr;
+    QComboBox* mediaChoice = nullptr; // in the order of mediaOnCallChoices
+    QWidget* recentCalls = nullptr;   // shown once a call was heard
+    QLabel* recentCallsTitle = nullptr;
+    ElidedLabel* recentCallLines[AppModel::recentCallLimit] = {}; // the latest first; those unused hidden
     QLabel* microphoneTitle = nullptr;
     QProgressBar* levelMeter = nullptr;    // 0 to 100, shown while listening
     QComboBox* microphoneChoice = nullptr; // automatic, then the model's inputs; data: source name

@@ -44,6 +44,14 @@ inline constexpr PanelText returnOff = QT_TRANSLATE_NOOP3("harkwell::panelTexts"
 inline constexpr PanelText returnAfter{QT_TRANSLATE_NOOP("harkwell::panelTexts", "After %1 s")};
 inline constexpr PanelText returnPending{
     QT_TRANSLATE_NOOP("harkwell::panelTexts", "Back to noise cancellation in %1 s")};
+inline constexpr PanelText mediaTitle{QT_TRANSLATE_NOOP("harkwell::panelTexts", "When someone calls")};
+// In the order of mediaOnCallChoices.
+inline constexpr PanelText mediaPause{QT_TRANSLATE_NOOP("harkwell::panelTexts", "Pause media")};
+inline constexpr PanelText mediaLower{QT_TRANSLATE_NOOP("harkwell::panelTexts", "Lower media")};
+inline constexpr PanelText mediaLeave{QT_TRANSLATE_NOOP("harkwell::panelTexts", "Leave media")};
+inline constexpr PanelText recentCallsTitle{QT_TRANSLATE_NOOP("harkwell::panelTexts", "Recent calls")};
+// One call heard. %1: its time; %2: the call phrase; %3: the words heard around it.
+inline constexpr PanelText recentCall{QT_TRANSLATE_NOOP("harkwell::panelTexts", "%1 · %2: “%3”")};
 inline constexpr PanelText microphoneTitle{QT_TRANSLATE_NOOP("harkwell::panelTexts", "Microphone")};
 inline constexpr PanelText microphoneAutomatic{QT_TRANSLATE_NOOP("harkwell::panelTexts", "Automatic (built-in)")};
 // After a Bluetooth input's description.

@@ -18,6 +18,9 @@ struct RecognitionEvent {
     // The language the transcript is in: it is matched against the phrases of that language, with
     // that language's policy, as a stream of its own.
     AppLocale language = AppLocale::english;
+    // The whole text the transcript grows into, when the recogniser has it already (a Whisper
+    // window delivered word by word): what was heard around a call found early in it.
+    std::optional<std::string> wholeTranscript = std::nullopt;
 };
 
 } // namespace harkwell

@@ -256,7 +256,7 @@ void WakePhraseDetector::handleRecognitionEvent(const RecognitionEvent& event) {
             if (onDetected_) {
                 // A copy: the callback may start this detector again, replacing itself.
                 auto onDetected = onDetected_;
-                onDetected(match->targetPhrase, match->matchedText);
+                onDetected(match->targetPhrase, event.wholeTranscript.value_or(*event.transcript));
             }
         }
     }

@@ -517,5 +517,29 @@ QT_LOGGING_RULES=&quot;harkwell.*=true&quot;이면 진단 메시지를 표준 �
         <source>This desktop shows no tray icon. A panel with a system tray (StatusNotifierItem) shows Harkwell&apos;s icon; until then, start Harkwell again to open this panel.</source>
         <translation>이 데스크톱에는 트레이 아이콘이 표시되지 않습니다. 시스템 트레이(StatusNotifierItem)가 있는 패널에 Harkwell 아이콘이 나타납니다. 그때까지는 Harkwell을 다시 실행하면 이 패널이 열립니다.</translation>
     </message>
+    <message>
+        <source>When someone calls</source>
+        <translation>누군가 부르면</translation>
+    </message>
+    <message>
+        <source>Pause media</source>
+        <translation>미디어 일시정지</translation>
+    </message>
+    <message>
+        <source>Lower media</source>
+        <translation>미디어 소리 줄이기</translation>
+    </message>
+    <message>
+        <source>Leave media</source>
+        <translation>미디어 그대로 두기</translation>
+    </message>
+    <message>
+        <source>Recent calls</source>
+        <translation>최근 호출</translation>
+    </message>
+    <message>
+        <source>%1 · %2: “%3”</source>
+        <translation>%1 · %2: “%3”</translation>
+    </message>
 </context>
 </TS>

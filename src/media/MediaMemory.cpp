@@ -1,6 +1,7 @@
 #include "media/MediaMemory.h"
 
 #include <algorithm>
+#include <iterator>
 
 namespace harkwell {
 

@@ -70,7 +70,7 @@ AppModel::~AppModel() {
 
 void AppModel::connectParts() {
     listening_.onDetected = [this](const QString& phrase, const QString& heard) {
-        recentCalls_.prepend({QDateTime::currentDateTime(), phrase, heard});
+        recentCalls_.prepend({QDateTime::currentDateTime(), phrase, heard.trimmed()});
         if (recentCalls_.size() > recentCallLimit) {
             recentCalls_.removeLast();
         }

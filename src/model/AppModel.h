@@ -45,7 +45,8 @@ namespace harkwell {
 // and puts together the parts that keep the rest: PhraseBook (the phrases and the draft),
 // MicrophoneInputs ("Harkwell.inputs"), ListeningSession (the listener, trying again after the
 // sound went away, "Harkwell.retiring"), ReturnAfterCall, AirPodsModeSwitcher ("Harkwell.command"),
-// PermissionSetup and ShortcutRecorder (the global shortcut and its recording). Lives on the main thread, which alone
+// PermissionSetup, ShortcutRecorder (the global shortcut and its recording) and CallMedia (what a call
+// does to the media, "Harkwell.media"). Lives on the main thread, which alone
 // reads and writes the state; every published value notifies on each assignment, changed or not.
 //
 // A call heard while a helper command runs (a return after an earlier call, the user's switch, a
@@ -89,8 +90,9 @@ public:
     explicit AppModel(Dependencies dependencies, QObject* parent = nullptr);
     // Ends shortcut recording and stops listening; ends a helper command under way
     // (AirPodsControl::shutDown) and waits for it, for a read of the inputs under way, which the
-    // sound server answers or gives up within its time-out (5 s), and for the threads of listening
-    // sessions to end. What those bring is dropped.
+    // sound server answers or gives up within its time-out (5 s), for the threads of listening
+    // sessions to end, and for the media's work, which gives lowered volumes back (CallMedia, within
+    // its time-outs). What those bring is dropped.
     ~AppModel() override;
 
     // The limits of the phrase list and of the draft (PhraseBook).

@@ -328,7 +328,7 @@ private:
 
     void deliverTranscript(AppLocale language, const std::string& text, const AudioWindow& window) {
         for (auto& partial : growingTranscripts(text)) {
-            deliver({std::move(partial), std::nullopt, window.opensUtterance, language});
+            deliver({std::move(partial), std::nullopt, window.opensUtterance, language, text});
         }
         if (window.endsUtterance) {
             deliver({std::string(), std::nullopt, true, language}); // where the speaker stopped: a pause

@@ -240,6 +240,42 @@ TEST_F(ContentViewTest, TheSensitivityAndTheReturnAfterACall) {
     }
 }
 
+// What a call does to the media, a choice reaching the model; and the calls heard, one line each,
+// the latest first, shown once there are any.
+TEST_F(ContentViewTest, WhenSomeoneCallsAndTheCallsHeard) {
+    const std::vector<std::tuple<AppLocale, QString, QStringList, QString>> cases{
+        {AppLocale::english, "When someone calls", {"Pause media", "Lower media", "Leave media"}, "Recent calls"},
+        {AppLocale::korean,
+         "누군가 부르면",
+         {"미디어 일시정지", "미디어 소리 줄이기", "미디어 그대로 두기"},
+         "최근 호출"},
+    };
+    for (const auto& [locale, title, choices, recent] : cases) {
+        SCOPED_TRACE(locale.rawValue());
+        makeView(setUp(R"(, "wakePhrases": ["James"], "mediaOnCall": "lower")"), locale);
+        const ContentView::Parts& p = parts();
+        EXPECT_EQ(p.mediaTitle->text(), title);
+        EXPECT_EQ(itemsOf(*p.mediaChoice), choices);
+        EXPECT_EQ(p.mediaChoice->currentIndex(), 1);
+        emit p.mediaChoice->activated(2);
+        EXPECT_EQ(model->mediaOnCall(), MediaOnCall::leave);
+        EXPECT_TRUE(p.recentCalls->isHidden());
+
+        model->setDetectionEnabled(true);
+        for (const char* heard : {"hey James can you come", "James?"}) {
+            const auto before = model->recentCalls().size();
+            std::thread(detectors->onHeard, "James", heard).join();
+            ASSERT_TRUE(eventually([&] { return model->recentCalls().size() > before && !model->isCommandRunning(); }));
+        }
+        EXPECT_FALSE(p.recentCalls->isHidden());
+        EXPECT_EQ(p.recentCallsTitle->text(), recent);
+        EXPECT_TRUE(p.recentCallLines[0]->text().endsWith(" · James: “James?”"))
+            << p.recentCallLines[0]->text().toStdString();
+        EXPECT_TRUE(p.recentCallLines[1]->text().endsWith(" · James: “hey James can you come”"));
+        EXPECT_TRUE(p.recentCallLines[2]->isHidden());
+    }
+}
+
 // Each section follows its own signals: a tick of the return's countdown and a keystroke in the
 // phrase field change their own text and rebuild nothing else, the microphone list least of all.
 TEST_F(ContentViewTest, ACountdownTickOrAKeystrokeRebuildsNothingElse) {

@@ -97,6 +97,8 @@ TEST_F(MediaSystemTest, ACallPausesThePlayerAndTheReturnResumesItPastAHangingOne
 
 // The stream goes to a quarter of its volume and back, unless the user set another meanwhile.
 TEST_F(MediaSystemTest, ACallLowersThePlayingStreamAndTheReturnRestoresItUnlessTheUserChangedIt) {
+    // mpv says it plays a little before its stream does.
+    ASSERT_TRUE(eventually([&] { return sinkInputs().find("Corked: no") != std::string::npos; }, 10s, 50ms));
     for (const std::string userVolume : {"", "50%"}) {
         SCOPED_TRACE(userVolume);
         CallMedia media(nullptr, streams);

@@ -334,7 +334,8 @@ TEST_F(AppModelTest, WhatEndsOrPreventsAReturn) {
 }
 
 // A call makes way as the setting says, after the switch; the AirPods leaving Transparency give
-// back what it took. The user's own switch to Transparency changes no media.
+// back what it took; quitting gives back the volumes only. The user's own switch to Transparency
+// changes no media.
 TEST_F(AppModelTest, ACallMakesWayForItAndTheReturnGivesBack) {
     const auto returnAfterQuiet = [this](AppModel&) {
         airPods->willAnswer(ListeningMode::transparency); // what the return reads first
@@ -348,6 +349,12 @@ TEST_F(AppModelTest, ACallMakesWayForItAndTheReturnGivesBack) {
             {"paused, back by the user", "", true, userSwitchesToAnc, {"pause a", "play a"}},
             {"lowered", R"(, "mediaOnCall": "lower")", true, returnAfterQuiet, {"volume 7 16384", "volume 7 65536"}},
             {"left", R"(, "mediaOnCall": "leave")", true, returnAfterQuiet, {}},
+            {"paused, then quitting", "", true, [](AppModel&) {}, {"pause a"}},
+            {"lowered, then quitting",
+             R"(, "mediaOnCall": "lower")",
+             true,
+             [](AppModel&) {},
+             {"volume 7 16384", "volume 7 65536"}},
             {"the user's own Transparency",
              "",
              false,

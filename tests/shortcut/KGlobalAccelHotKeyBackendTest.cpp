@@ -28,7 +28,9 @@ TEST(KGlobalAccelHotKeyTest, KdesServiceBindsTheKeysItIsGiven) {
                                     "XDG_CONFIG_HOME=" + config.path().toStdString(), "QT_QPA_PLATFORM=xcb"}))
         << kglobalaccel.error();
     QDBusConnection bus = testing::connectToPrivateBus(daemon, "harkwell");
-    ASSERT_TRUE(testing::eventually([&] { return KGlobalAccelHotKeyBackend::isAvailable(bus); })) << kglobalaccel.log();
+    ASSERT_TRUE(
+        testing::eventually([&] { return KGlobalAccelHotKeyBackend::isAvailable(bus); }, std::chrono::seconds(30)))
+        << kglobalaccel.log();
 
     // Another application's action holds Ctrl+Alt+J.
     QDBusMessage other = QDBusMessage::createMethodCall(KGlobalAccelHotKeyBackend::service, "/kglobalaccel",

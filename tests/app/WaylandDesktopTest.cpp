@@ -3,16 +3,10 @@
 // Harkwell starts; keys are typed with wtype as a user would, and sway's own account of its
 // windows and of the focus (swaymsg) tells what Harkwell put on screen and where the keys went.
 #include "EventLoop.h"
-#include "PrivateBusConnection.h"
 #include "SwaySession.h"
 
-#include <QDBusArgument>
-#include <QDBusConnection>
-#include <QDBusMessage>
-#include <QDBusMetaType>
 #include <QDir>
 #include <QFile>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -35,24 +29,6 @@ bool poll(const std::function<bool()>& condition) {
     return testing::eventually(condition, std::chrono::seconds(20), std::chrono::milliseconds(20));
 }
 
-// A window in sway's tree.
-struct Window {
-    QString appId;
-    QString title;
-    bool isFocused = false;
-};
-
-void collectWindows(const QJsonObject& node, std::vector<Window>& windows) {
-    if (node["pid"].isDouble()) {
-        windows.push_back({node["app_id"].toString(), node["name"].toString(), node["focused"].toBool()});
-    }
-    for (const char* children : {"nodes", "floating_nodes"}) {
-        for (const QJsonValue& child : node[children].toArray()) {
-            collectWindows(child.toObject(), windows);
-        }
-    }
-}
-
 struct Launch {
     const char* name;
     bool isPreview;         // HARKWELL_PREVIEW_CALL_HUD=1: the call is shown once, then it ends
@@ -70,7 +46,6 @@ protected:
             GTEST_SKIP() << session.unavailable();
         }
         ASSERT_TRUE(session.error().empty()) << session.error();
-        notifications = testing::connectToPrivateBus(session.bus(), "notifications");
         start(windowEvents, "swaymsg", {"-t", "subscribe", "-m", "-r", R"(["window"])"});
         start(focusLog, "/usr/bin/python3", {HARKWELL_TEST_SUPPORT_DIR "/focus-log-window.py"});
         ASSERT_TRUE(poll([&] { return focusedWindow().appId == focusLogId && focusLogSays("FOCUS in"); }))
@@ -82,7 +57,6 @@ protected:
             process->terminate();
             process->waitForFinished(5000);
         }
-        QDBusConnection::disconnectFromBus(notifications.name());
     }
 
     // In the session's environment, or this one when it is given.
@@ -93,35 +67,15 @@ protected:
         ASSERT_TRUE(process.waitForStarted()) << program.toStdString() << ": " << process.errorString().toStdString();
     }
 
+    testing::SwayWindow focusedWindow() const { return session.focusedWindow(); }
+    std::optional<testing::SwayWindow> harkwellWindow() const { return session.window(harkwellId); }
     QByteArray run(const QString& program, const QStringList& arguments) const {
-        QProcess process;
-        process.setProcessEnvironment(session.environment());
-        process.start(program, arguments);
-        process.waitForFinished(10000);
-        return process.readAllStandardOutput();
-    }
-
-    std::optional<Window> findWindow(const std::function<bool(const Window&)>& matches) const {
-        std::vector<Window> windows;
-        collectWindows(QJsonDocument::fromJson(run("swaymsg", {"-t", "get_tree", "-r"})).object(), windows);
-        const auto found = std::ranges::find_if(windows, matches);
-        return found == windows.end() ? std::nullopt : std::optional(*found);
-    }
-    Window focusedWindow() const { return findWindow(&Window::isFocused).value_or(Window{}); }
-    std::optional<Window> harkwellWindow() const {
-        return findWindow([](const Window& window) { return window.appId == harkwellId; });
+        return session.run(program, arguments);
     }
 
     bool focusLogSays(const QString& line) {
         focusLogOutput += QString::fromUtf8(focusLog.readAllStandardOutput());
         return focusLogOutput.split('\n').contains(line);
-    }
-
-    // Whether the daemon shows a notification now.
-    bool isNotificationShown() const {
-        const QDBusMessage reply = notifications.call(QDBusMessage::createMethodCall(
-            "org.freedesktop.Notifications", "/fr/emersion/Mako", "fr.emersion.Mako", "ListNotifications"));
-        return !qdbus_cast<QList<QVariantMap>>(reply.arguments().value(0)).isEmpty();
     }
 
     // The app ids of the windows that opened and of those that took the focus, from sway's events
@@ -142,7 +96,6 @@ protected:
     }
 
     testing::SwaySession session;
-    QDBusConnection notifications{QString()};
     QProcess windowEvents;
     QProcess focusLog;
     QString focusLogOutput;
@@ -170,10 +123,10 @@ TEST_P(WaylandDesktopTest, TheCallLeavesTheKeysWithTheFocusedWindowAndThePanelTa
     // The call shows as a notification, the control panel as a window that takes the focus; a call
     // shown in a window of its own is typed over too.
     bool notified = false;
-    Window shown;
+    testing::SwayWindow shown;
     ASSERT_TRUE(poll([&] {
-        notified = notified || isNotificationShown();
-        shown = launch.panelTakesTheKeys ? focusedWindow() : harkwellWindow().value_or(Window{});
+        notified = notified || session.isNotificationShown();
+        shown = launch.panelTakesTheKeys ? focusedWindow() : harkwellWindow().value_or(testing::SwayWindow{});
         return shown.appId == harkwellId || (notified && !launch.panelTakesTheKeys);
     })) << (launch.panelTakesTheKeys ? "no control panel took the focus" : "the call was not shown");
     const QString typed = "Keys-typed-meanwhile";
@@ -183,7 +136,7 @@ TEST_P(WaylandDesktopTest, TheCallLeavesTheKeysWithTheFocusedWindowAndThePanelTa
     } else {
         run("wtype", {"-k", "Escape"});
     }
-    const bool isStillShown = launch.panelTakesTheKeys || isNotificationShown() || harkwellWindow();
+    const bool isStillShown = launch.panelTakesTheKeys || session.isNotificationShown() || harkwellWindow();
 
     if (launch.panelTakesTheKeys) {
         EXPECT_EQ(shown.title.toStdString(), "Harkwell");

@@ -4,11 +4,17 @@
 #include "PrivateBusConnection.h"
 
 #include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusMetaType>
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <array>
 
 namespace harkwell::testing {
@@ -22,7 +28,54 @@ bool poll(const std::function<bool()>& condition) {
 // What a program of the session does not inherit from the test: another display or a forced platform.
 constexpr std::array removedVariables{"DISPLAY", "QT_QPA_PLATFORM", "WAYLAND_SOCKET", "HARKWELL_PREVIEW_CALL_HUD"};
 
+void collectWindows(const QJsonObject& node, std::vector<SwayWindow>& windows) {
+    if (node["pid"].isDouble()) {
+        windows.push_back({node["app_id"].toString(), node["name"].toString(), node["focused"].toBool()});
+    }
+    for (const char* children : {"nodes", "floating_nodes"}) {
+        for (const QJsonValue& child : node[children].toArray()) {
+            collectWindows(child.toObject(), windows);
+        }
+    }
+}
+
 } // namespace
+
+QByteArray SwaySession::run(const QString& program, const QStringList& arguments) const {
+    QProcess process;
+    process.setProcessEnvironment(environment_);
+    process.start(program, arguments);
+    process.waitForFinished(10000);
+    return process.readAllStandardOutput();
+}
+
+std::vector<SwayWindow> SwaySession::windows() const {
+    std::vector<SwayWindow> found;
+    collectWindows(QJsonDocument::fromJson(run("swaymsg", {"-t", "get_tree", "-r"})).object(), found);
+    return found;
+}
+
+SwayWindow SwaySession::focusedWindow() const {
+    const auto all = windows();
+    const auto found = std::ranges::find_if(all, &SwayWindow::isFocused);
+    return found == all.end() ? SwayWindow{} : *found;
+}
+
+std::optional<SwayWindow> SwaySession::window(const QString& appId) const {
+    const auto all = windows();
+    const auto found = std::ranges::find_if(all, [&](const SwayWindow& window) { return window.appId == appId; });
+    return found == all.end() ? std::nullopt : std::optional(*found);
+}
+
+bool SwaySession::isNotificationShown() const {
+    // mako lists what it shows on its own interface.
+    if (!notices_) {
+        notices_ = connectToPrivateBus(bus_, "sway notices");
+    }
+    const QDBusMessage reply = notices_->call(QDBusMessage::createMethodCall(
+        "org.freedesktop.Notifications", "/fr/emersion/Mako", "fr.emersion.Mako", "ListNotifications"));
+    return !qdbus_cast<QList<QVariantMap>>(reply.arguments().value(0)).isEmpty();
+}
 
 SwaySession::SwaySession() {
     if (QStandardPaths::findExecutable("sway").isEmpty()) {
@@ -32,6 +85,12 @@ SwaySession::SwaySession() {
         keyboard_.terminate();
         notifications_.terminate();
         sway_.terminate();
+    }
+}
+
+SwaySession::~SwaySession() {
+    if (notices_) {
+        QDBusConnection::disconnectFromBus(notices_->name());
     }
 }
 

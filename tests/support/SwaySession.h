@@ -3,14 +3,24 @@
 #include "ChildProcess.h"
 #include "PrivateDBusDaemon.h"
 
+#include <QDBusConnection>
 #include <QProcessEnvironment>
 #include <QString>
 #include <QTemporaryDir>
 
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace harkwell::testing {
+
+// A window in sway's tree.
+struct SwayWindow {
+    QString appId;
+    QString title; // sway's "name"
+    bool isFocused = false;
+};
 
 // A sway session of the test's own (tests/support/run-sway.sh): sway headless on one 1280x800
 // output without a bar (no tray), a private session bus, a notification daemon (mako) that shows
@@ -22,6 +32,7 @@ namespace harkwell::testing {
 class SwaySession {
 public:
     SwaySession();
+    ~SwaySession();
     SwaySession(const SwaySession&) = delete;
     SwaySession& operator=(const SwaySession&) = delete;
 
@@ -37,6 +48,17 @@ public:
     QString path(const QString& name) const { return directory_.filePath(name); }
     const PrivateDBusDaemon& bus() const { return bus_; }
 
+    // Runs a program of the session to its end (10 s at most); its standard output.
+    QByteArray run(const QString& program, const QStringList& arguments) const;
+    // The windows on screen, as sway tells them (swaymsg -t get_tree).
+    std::vector<SwayWindow> windows() const;
+    // The window with the focus; an empty one when none has it.
+    SwayWindow focusedWindow() const;
+    // The window of the program with this Wayland app id, when it shows one.
+    std::optional<SwayWindow> window(const QString& appId) const;
+    // Whether the notification daemon shows a notification now.
+    bool isNotificationShown() const;
+
 private:
     bool start();
     bool startClient(ChildProcess& process, const std::string& program, const std::vector<std::string>& arguments);
@@ -47,6 +69,7 @@ private:
     ChildProcess notifications_;
     ChildProcess keyboard_;
     QProcessEnvironment environment_;
+    mutable std::optional<QDBusConnection> notices_;
     std::string unavailable_;
     std::string error_;
 };

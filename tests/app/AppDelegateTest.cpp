@@ -1,6 +1,6 @@
 #include "app/AppDelegate.h"
 #include "ManualAnimationClock.h"
-#include "ModelHarness.h"
+#include "PanelHarness.h"
 #include "app/CallDetectionHUDView.h"
 #include "app/ContentView.h"
 #include "app/PanelTexts.h"

@@ -1,7 +1,7 @@
 // The control panel over a model of fakes: what its sections show and the model operations its
 // controls call.
 #include "app/ContentView.h"
-#include "ModelHarness.h"
+#include "PanelHarness.h"
 #include "app/AppDelegate.h"
 #include "app/ElidedLabel.h"
 #include "app/PanelTexts.h"

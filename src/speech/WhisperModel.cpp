@@ -1,6 +1,5 @@
 #include "speech/WhisperModel.h"
 
-#include "core/HandOff.h"
 #include "core/Log.h"
 #include "core/SerialQueue.h"
 #include "speech/WhisperTranscriber.h"
@@ -32,7 +31,9 @@ WhisperModel::WhisperModel(std::string path, Loader loader, QObject* parent)
     }
 }
 
-WhisperModel::~WhisperModel() = default;
+// A read under way ends first (the queue waits for it): whisper.cpp's threads must not outlive
+// the process's teardown.
+WhisperModel::~WhisperModel() { reading_.reset(); }
 
 void WhisperModel::load() {
     isWanted_ = true;
@@ -45,9 +46,11 @@ void WhisperModel::load() {
         return;
     }
     isReading_ = true;
-    // The load reads a large file: never on the main thread. The queue ends with its one job.
-    auto queue = std::make_shared<std::unique_ptr<SerialQueue>>(std::make_unique<SerialQueue>("Harkwell.model"));
-    (*queue)->async([this, queue, loader = loader_, path = path_, owner = owner_.handle()] {
+    // The load reads a large file: never on the main thread.
+    if (!reading_) {
+        reading_ = std::make_unique<SerialQueue>("Harkwell.model");
+    }
+    reading_->async([this, loader = loader_, path = path_, owner = owner_.handle()] {
         std::shared_ptr<WhisperTranscriber> transcriber;
         std::string failure;
         try {
@@ -58,9 +61,6 @@ void WhisperModel::load() {
         } catch (const std::exception& error) {
             failure = error.what();
         }
-        // The loading thread is done by now or about to be; it is ended on the main thread, off
-        // itself, whether or not this model is still there.
-        handOff(QCoreApplication::instance(), [queue] { queue->reset(); });
         owner.post([this, transcriber = std::move(transcriber), failure = std::move(failure)]() mutable {
             finishLoading(std::move(transcriber), std::move(failure));
         });

@@ -10,6 +10,7 @@
 
 namespace harkwell {
 
+class SerialQueue;
 class WhisperTranscriber;
 
 // Where the accurate recogniser's model stands.
@@ -77,6 +78,9 @@ private:
     std::string failure_;
     std::shared_ptr<WhisperTranscriber> transcriber_;
     OwnerContext owner_;
+    // Reads the model, made at the first load. Last, so that it goes first: a read still under way
+    // when the application quits ends before the rest of the model (and the process) does.
+    std::unique_ptr<SerialQueue> reading_;
 };
 
 } // namespace harkwell

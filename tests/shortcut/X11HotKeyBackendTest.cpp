@@ -1,6 +1,7 @@
 #include "shortcut/X11HotKeyBackend.h"
 #include "EventLoop.h"
 #include "OtherXClient.h"
+#include "PrivateDBusDaemon.h"
 #include "shortcut/HotKeyController.h"
 
 #include <QAbstractNativeEventFilter>
@@ -147,6 +148,10 @@ TEST(X11HotKeyTest, ACombinationHeldDownFiresOnce) {
 // Wayland session, and no grab is made or claimed.
 TEST(X11HotKeyTest, UnderXwaylandNoKeyIsGrabbed) {
     testing::OtherXClient other;
+    // The Wayland way is asked on a bus of the test's own, which has no portal.
+    const testing::PrivateDBusDaemon bus;
+    ASSERT_FALSE(bus.address().isEmpty()) << bus.error().toStdString();
+    qputenv("DBUS_SESSION_BUS_ADDRESS", bus.address().toUtf8());
     HotKeyController controller(DesktopSession{.isWayland = true, .isXwayland = true});
     std::optional<std::int32_t> status;
     controller.registerHotKey({40, 0x1800, "K"}, [&status](const std::optional<HotKeyError>& refusal) {

@@ -24,15 +24,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Polls a command until it succeeds, for up to 20 seconds.
-wait_for() {
-    for _ in $(seq 200); do
-        if "$@"; then return 0; fi
-        sleep 0.1
-    done
-    echo "screenshots: gave up waiting for: $*" >&2
-    return 1
-}
+# shellcheck source=scripts/wait-for.sh
+source "$root/scripts/wait-for.sh"
 
 # Xvfb picks a free display and writes its number once it takes connections.
 Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x800x24 3>"$work/display" >/dev/null 2>&1 &

@@ -18,15 +18,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Polls a command until it succeeds, for up to 20 seconds.
-wait_for() {
-    for _ in $(seq 200); do
-        if "$@"; then return 0; fi
-        sleep 0.1
-    done
-    echo "sway-screenshots: gave up waiting for: $*" >&2
-    return 1
-}
+# shellcheck source=scripts/wait-for.sh
+source "$root/scripts/wait-for.sh"
 
 "$root/tests/support/run-sway.sh" "$work/sway" >"$work/sway.log" 2>&1 &
 pids+=($!)

@@ -50,6 +50,14 @@ TEST(ToggleModeTest, CommandTogglesTheRunningInstanceOrSaysWhyNot) {
     // it answered.
     for (const bool objectsGone : {true, false}) {
         SCOPED_TRACE(objectsGone ? "objects gone" : "left the bus");
+#if defined(__SANITIZE_THREAD__)
+        // Closing a connection that objects of this process are registered on runs on QtDBus's own
+        // thread, under locks the sanitizer cannot see (Qt is not built with it): every object
+        // destroyed afterwards looks racy to it. The other builds run this case.
+        if (!objectsGone) {
+            continue;
+        }
+#endif
         errors.str("");
         QDBusConnection bus(instance);
         if (objectsGone) {

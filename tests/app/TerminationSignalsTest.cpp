@@ -73,7 +73,7 @@ TEST(TerminationSignalsTest, EachSignalEndsHarkwellAsQuittingDoes) {
         ASSERT_TRUE(testing::eventually([&] { return harkwell.state() == QProcess::NotRunning; }, 30s, 50ms));
         log += QString::fromUtf8(harkwell.readAll());
         EXPECT_EQ(harkwell.exitStatus(), QProcess::NormalExit) << "ended by the signal itself";
-        EXPECT_EQ(harkwell.exitCode(), 0);
+        EXPECT_EQ(harkwell.exitCode(), 0) << log.mid(signalledAt).toStdString();
         EXPECT_TRUE(log.mid(signalledAt).contains("Stopped listening")) << log.toStdString();
 
         QFile file(settingsPath);

@@ -43,9 +43,16 @@ protected:
         session->onResumeDue = [this] { session->start(james); };
     }
     void report(const Error& error) { ASSERT_TRUE(reportListenerError(error)); }
+    // A model file that is there; the tests' loaders read nothing from it.
+    QString presentModelFile() {
+        QFile file(modelDirectory.filePath("ggml-model.bin"));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write("ggml") == 4);
+        return file.fileName();
+    }
     std::size_t tries() const { return detectors->startedWith.size() - 1; }
 
     TestLocale speaksEnglish;
+    QTemporaryDir modelDirectory;
     MicrophoneInputs microphones{audioInputs};
     std::unique_ptr<ListeningSession> session;
     QStringList heard;
@@ -266,15 +273,11 @@ TEST_F(ListeningSessionTest, TheRecognizerNoticeSaysWhatListensWithoutTheModelAn
     };
     const QString notInstalled = "Accurate recognition model not installed: listening with the basic recogniser.";
     const QString notLoaded = "Accurate recognition model could not be loaded: listening with the basic recogniser.";
-    QTemporaryDir directory;
-    const QString present = directory.filePath("ggml-model.bin");
-    QFile modelFile(present);
-    ASSERT_TRUE(modelFile.open(QIODevice::WriteOnly) && modelFile.write("ggml") == 4);
-    modelFile.close();
+    const QString present = presentModelFile();
     // The model's path, its loader (none: the model stays loading), the notice, the reason in the log.
     const std::vector<std::tuple<QString, Load, QString, QString>> cases{
         {"", throwing("read"), notInstalled, {}},
-        {directory.filePath("absent.bin"), throwing("read"), notInstalled, {}},
+        {modelDirectory.filePath("absent.bin"), throwing("read"), notInstalled, {}},
         {present, throwing("not a ggml file"), notLoaded, "not a ggml file"},
         {present, [] { return nullptr; }, notLoaded, "the model could not be read"},
         {present, nullptr, "", {}},
@@ -349,11 +352,7 @@ TEST_F(ListeningSessionTest, TheRecognizerNoticeFollowsThePhrasesLanguages) {
         {Model::englishOnly, noLanguage, "ko-KR", "설치된 인식 모델은 영어만 듣습니다. 한국어를 들을 수 없습니다.",
          false},
     };
-    QTemporaryDir directory;
-    const QString present = directory.filePath("ggml-model.bin");
-    QFile modelFile(present);
-    ASSERT_TRUE(modelFile.open(QIODevice::WriteOnly) && modelFile.write("ggml") == 4);
-    modelFile.close();
+    const QString present = presentModelFile();
     for (const auto& [model, languages, locale, notice, isKoreanHeard] : cases) {
         SCOPED_TRACE(std::to_string(int(model)) + " " + std::to_string(languages.size()) +
                      (languages.empty() ? "" : std::string(languages.back().rawValue())) + " " + locale);
@@ -385,11 +384,7 @@ TEST_F(ListeningSessionTest, TheRecognizerNoticeFollowsThePhrasesLanguages) {
 // Korean phrases alone are heard only with the model: a session begun while it loads waits for it
 // instead of failing at once; Latin phrases are heard at once.
 TEST_F(ListeningSessionTest, KoreanPhrasesAloneWaitForTheModelThatLoads) {
-    QTemporaryDir directory;
-    const QString path = directory.filePath("ggml-model.bin");
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write("ggml") == 4);
-    file.close();
+    const QString path = presentModelFile();
     const std::vector<std::string> minsu{"민수"}, both{"James", "민수"};
     // The phrases, whether the session is stopped while the model loads, whether the model
     // loads, and the listeners started before and after it is read.
@@ -433,11 +428,7 @@ TEST_F(ListeningSessionTest, KoreanPhrasesAloneWaitForTheModelThatLoads) {
 // The model is held while listening is on, between sessions too, and let go when it is turned off;
 // listening turned on again waits the moment the model takes to read again.
 TEST_F(ListeningSessionTest, TheModelIsHeldOnlyWhileListeningIsOn) {
-    QTemporaryDir directory;
-    const QString path = directory.filePath("ggml-model.bin");
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write("ggml") == 4);
-    file.close();
+    const QString path = presentModelFile();
     int reads = 0;
     whisperModel = std::make_shared<WhisperModel>(path.toStdString(), [&reads](const std::string&) {
         ++reads;

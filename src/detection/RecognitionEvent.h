@@ -21,6 +21,9 @@ struct RecognitionEvent {
     // The whole text the transcript grows into, when the recogniser has it already (a Whisper
     // window delivered word by word): what was heard around a call found early in it.
     std::optional<std::string> wholeTranscript = std::nullopt;
+    // The recogniser heard something that sounds like a call phrase just now, whatever it wrote
+    // (an event of its own, without transcript): asked for by a recogniser that screens the talk.
+    bool soundsLikeCallPhrase = false;
 };
 
 } // namespace harkwell

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <optional>
 
 namespace harkwell {
 
@@ -37,6 +38,10 @@ struct PocketSphinxOptions {
     // Most audio waiting for the decoder; append waits while the decoder catches up.
     std::chrono::milliseconds maxPendingAudio{250};
     std::chrono::seconds maxUtterance{20};
+    // When given, the recogniser also tells when its words sound like a call phrase within this
+    // many phone edits a phone (PhoneticScreen), whatever words it wrote: the accurate recogniser's
+    // cue that a name may have been said.
+    std::optional<double> screenEditsPerPhone;
 };
 
 // The recogniser's settings for a sensitivity level (chosen by measurement; docs/listening.md, "Sensitivity").

@@ -5,8 +5,10 @@
 #include "speech/AudioFrontEnd.h"
 #include "speech/AudioQueue.h"
 #include "speech/CallVocabulary.h"
+#include "speech/PhoneticScreen.h"
 
 #include <pocketsphinx.h>
+#include <sphinxbase/ckd_alloc.h>
 #include <sphinxbase/err.h>
 #include <sphinxbase/logmath.h>
 #include <sphinxbase/ngram_model.h>
@@ -171,6 +173,9 @@ std::string startDescription(const PocketSphinxOptions& options, const CallPhras
     } else {
         text << ", last " << options.heldBackWords << " words held back";
     }
+    if (options.screenEditsPerPhone) {
+        text << ", telling words within " << *options.screenEditsPerPhone << " phone edits a phone of a call phrase";
+    }
     text << "; call phrases";
     for (const auto& phrase : calls.phrases) {
         text << (&phrase == &calls.phrases.front() ? " \"" : ", \"") << joined(phrase, " ") << '"';
@@ -236,6 +241,9 @@ private:
             return nullptr;
         }
         qCInfo(logSpeech).noquote() << QString::fromStdString(startDescription(options_, vocabulary->calls));
+        if (options_.screenEditsPerPhone) {
+            screen_.emplace(vocabulary->calls, *options_.screenEditsPerPhone);
+        }
         if (options_.search == PocketSphinxSearch::commonWords) {
             qCDebug(logSpeech).noquote() << "Sound-alikes in the vocabulary:"
                                          << QString::fromStdString(joined(vocabulary->soundAlikeWords, ", "));
@@ -306,6 +314,7 @@ private:
             utteranceSamples += samples.size();
             const bool inSpeech = ps_get_in_speech(ps);
             if (const char* hypothesis = ps_get_hyp(ps, nullptr)) {
+                screen(ps, hypothesis);
                 deliverTranscript(settledWords(hypothesis, options_));
             }
             if ((wasInSpeech && !inSpeech) || utteranceSamples >= maxUtteranceSamples) {
@@ -323,9 +332,38 @@ private:
     void finishUtterance(ps_decoder_t* ps) {
         ps_end_utt(ps);
         if (const char* hypothesis = ps_get_hyp(ps, nullptr)) {
+            screen(ps, hypothesis);
             deliverTranscript(hypothesis);
         }
         deliverTranscript("");
+        screenedUntil_.reset();
+    }
+
+    // Tells when the words heard so far, the last one too, sound like a call phrase in a run that
+    // ends later than the last one told in this utterance.
+    void screen(ps_decoder_t* ps, const char* hypothesis) {
+        if (!screen_) {
+            return;
+        }
+        std::vector<std::string> phones;
+        std::istringstream words(hypothesis);
+        for (std::string word; words >> word;) {
+            auto known = wordPhones_.find(word);
+            if (known == wordPhones_.end()) {
+                char* looked = ps_lookup_word(ps, word.c_str());
+                known = wordPhones_.emplace(word, looked ? looked : "").first;
+                ckd_free(looked);
+            }
+            phones.push_back(known->second);
+        }
+        const auto end = screen_->lastMatchEnd(phones);
+        if (end && (!screenedUntil_ || *end > *screenedUntil_)) {
+            screenedUntil_ = end;
+            qCDebug(logSpeech) << "Sounds like a call phrase:" << hypothesis;
+            RecognitionEvent event;
+            event.soundsLikeCallPhrase = true;
+            deliver(event);
+        }
     }
 
     const std::shared_ptr<PocketSphinxRequest> request_;
@@ -334,6 +372,9 @@ private:
     const PocketSphinxModel model_;
     const PocketSphinxRecognizer::Options options_;
     std::string lastTranscript_;
+    std::optional<PhoneticScreen> screen_;
+    std::map<std::string, std::string> wordPhones_; // the decoder's pronunciation of each word heard
+    std::optional<std::size_t> screenedUntil_;      // the last word of the last run told, this utterance
     std::thread worker_;
 };
 

@@ -45,9 +45,14 @@ std::vector<std::string> phrasesAmong(const std::vector<std::string>& texts, App
 class TwoStageRequest final : public RecognitionRequest {
 public:
     TwoStageRequest(std::vector<std::string> callPhrases, std::shared_ptr<RecognitionRequest> basicRequest,
-                    const TwoStageRecognizer::Options& options)
+                    const TwoStageRecognizer::Options& options, bool screens)
         : phrases(std::move(callPhrases)), basicPhrases(phrasesHeardIn(phrases, AppLocale::english)),
           basic(std::move(basicRequest)), queue(options.queueCapacity), planner_(options.windows),
+          screen_(screens ? std::optional<WindowScreen>(WindowScreen::Settings{
+                                WhisperWindowPlanner::frameSamples *
+                                    static_cast<std::uint64_t>(std::max(options.screenWaitFrames, 0)),
+                                options.screenCheckEvery, options.screenAgreement})
+                          : std::nullopt),
           waitForTranscription_(options.waitForTranscription) {
         frame_.reserve(NearSpeechWatch::frameSamples);
     }
@@ -73,7 +78,13 @@ public:
                 }
                 // Not under the planner's lock: waiting here for a result to be handled must not
                 // keep the main thread from proposing a candidate.
-                if (window) {
+                if (screen_) {
+                    screenWindows(
+                        [&](WindowScreen& screen) {
+                            return window ? screen.add(*window, history.end()) : screen.advance(history.end());
+                        },
+                        true);
+                } else if (window) {
                     queue.push(*window, waitForTranscription_);
                 }
             }
@@ -102,6 +113,44 @@ public:
         }
     }
 
+    // The basic recogniser heard something like a call phrase (on its thread): the windows that
+    // may hold it are transcribed.
+    void heardSoundAlike() {
+        if (screen_) {
+            screenWindows([&](WindowScreen& screen) { return screen.soundAlike(history.end()); }, false);
+        }
+    }
+
+    // The basic recogniser's words (on its thread): the utterance going on and the one before.
+    void heardBasic(const std::string& transcript) {
+        const std::lock_guard lock(screenMutex_);
+        if (transcript.empty()) {
+            basicBefore_ = std::exchange(basicNow_, std::string());
+        } else {
+            basicNow_ = transcript;
+        }
+    }
+
+    // What Whisper heard in a window, against the basic recogniser's words of the time (on the
+    // Whisper thread): whether the basic recogniser still hears the talker.
+    void compareWithBasic(const std::string& accurate) {
+        if (!screen_) {
+            return;
+        }
+        screenWindows(
+            [&](WindowScreen& screen) {
+                const bool before = screen.hearsTheTalker();
+                auto due = screen.compare(accurate, basicBefore_ + " " + basicNow_);
+                if (screen.hearsTheTalker() != before) {
+                    qCDebug(logSpeech) << (before ? "The basic recogniser no longer hears the talker:"
+                                                  : "The basic recogniser hears the talker:")
+                                       << QString::fromStdString(basicNow_);
+                }
+                return due;
+            },
+            false);
+    }
+
     // Which of the normalised phrases a match's target phrase is.
     int indexOf(const std::string& targetPhrase) const {
         const auto found = std::find(normalizedPhrases_.begin(), normalizedPhrases_.end(), targetPhrase);
@@ -121,11 +170,27 @@ public:
     AudioWindowQueue queue;
 
 private:
+    // With the screen, windows of talk wait for the basic recogniser's look; those it gives are
+    // queued, from the capture thread as any window, from the others without waiting.
+    void screenWindows(const std::function<std::vector<AudioWindow>(WindowScreen&)>& step, bool onCaptureThread) {
+        std::vector<AudioWindow> due;
+        {
+            const std::lock_guard lock(screenMutex_);
+            due = step(*screen_);
+        }
+        for (const auto& window : due) {
+            queue.push(window, onCaptureThread && waitForTranscription_);
+        }
+    }
+
     const std::vector<std::string> normalizedPhrases_ = normalizedWakePhrases(phrases);
     std::mutex plannerMutex_;
     WhisperWindowPlanner planner_;
     NearSpeechWatch watch_;
     std::vector<std::int16_t> frame_; // the frame being gathered
+    std::mutex screenMutex_;
+    std::optional<WindowScreen> screen_; // with the screen on
+    std::string basicNow_, basicBefore_; // the basic recogniser's words, this utterance and the last
     const bool waitForTranscription_;
 };
 
@@ -146,16 +211,14 @@ public:
                 request_->basic, [request = request_, handler = handler_](const RecognitionEvent& event) {
                     if (event.error) {
                         handler(event);
-                    } else if (event.transcript && event.transcript->empty()) {
-                        request->hasProposed = false; // the utterance ended
-                    } else if (event.transcript && !request->hasProposed) {
-                        if (const auto match =
-                                matchWakePhrases(*event.transcript, request->basicPhrases, AppLocale::english)) {
-                            // Once an utterance: its later transcripts only add words after the phrase.
-                            request->hasProposed = true;
-                            qCDebug(logSpeech)
-                                << "Candidate from the basic recogniser:" << QString::fromStdString(*event.transcript);
-                            request->proposeCandidate(request->indexOf(match->targetPhrase));
+                    } else if (event.soundsLikeCallPhrase) {
+                        request->heardSoundAlike();
+                    } else if (event.transcript) {
+                        request->heardBasic(*event.transcript);
+                        if (event.transcript->empty()) {
+                            request->hasProposed = false; // the utterance ended
+                        } else if (!request->hasProposed) {
+                            proposeFrom(*request, *event.transcript);
                         }
                     }
                 });
@@ -166,6 +229,16 @@ public:
     ~TwoStageTask() override {
         cancel();
         worker_.join();
+    }
+
+    // A call phrase in the basic recogniser's transcript is proposed to Whisper, once an
+    // utterance: its later transcripts only add words after the phrase.
+    static void proposeFrom(TwoStageRequest& request, const std::string& transcript) {
+        if (const auto match = matchWakePhrases(transcript, request.basicPhrases, AppLocale::english)) {
+            request.hasProposed = true;
+            qCDebug(logSpeech) << "Candidate from the basic recogniser:" << QString::fromStdString(transcript);
+            request.proposeCandidate(request.indexOf(match->targetPhrase));
+        }
     }
 
     void cancel() override {
@@ -215,9 +288,13 @@ private:
     }
 
     void run() {
-        pthread_setname_np(pthread_self(), "Harkwell.whisper");
+        // "Harkwell.whisper" as the system shows it: a thread's name holds 15 characters, and
+        // a longer one is refused (the thread kept the capture thread's name).
+        pthread_setname_np(pthread_self(), "Harkwell.whispe");
         std::uint64_t droppedBefore = 0;
-        while (const auto window = request_->queue.pop()) {
+        // Between bursts of talk the transcriber lets its working memory go: kept, it grows
+        // as windows of other lengths touch more of it.
+        while (const auto window = request_->queue.pop([this] { transcriber_->rest(); })) {
             if (const auto dropped = request_->queue.dropped(); dropped != droppedBefore) {
                 qCInfo(logSpeech) << "Accurate recogniser behind: dropped" << dropped - droppedBefore << "windows,"
                                   << dropped << "in this session";
@@ -268,6 +345,9 @@ private:
         auto& last = stream.recent.back();
         if (!isHeardSpeech(stream, last.result)) {
             return true;
+        }
+        if (stream.language == AppLocale::english) {
+            request_->compareWithBasic(last.result.text);
         }
         const auto text = spelledAsProposed(stream, last.result.text, window);
         if (!stream.options.prompt.empty() && !heardWithoutPrompt(stream, text, audio, window)) {
@@ -437,9 +517,13 @@ TwoStageRecognizer::TwoStageRecognizer(std::vector<AppLocale> languages, std::un
 bool TwoStageRecognizer::isAvailable() const { return transcriber_ && (!basic_ || basic_->isAvailable()); }
 
 std::shared_ptr<RecognitionRequest> TwoStageRecognizer::makeRequest(const std::vector<std::string>& contextualStrings) {
+    // The screen listens to the basic recogniser, which hears English only.
+    const bool screens =
+        basic_ && options_.screenEditsPerPhone && languages_ == std::vector<AppLocale>{AppLocale::english};
     return std::make_shared<TwoStageRequest>(
         contextualStrings,
-        basic_ ? basic_->makeRequest(phrasesHeardIn(contextualStrings, AppLocale::english)) : nullptr, options_);
+        basic_ ? basic_->makeRequest(phrasesHeardIn(contextualStrings, AppLocale::english)) : nullptr, options_,
+        screens);
 }
 
 std::unique_ptr<RecognitionTask> TwoStageRecognizer::recognitionTask(std::shared_ptr<RecognitionRequest> request,
@@ -459,6 +543,9 @@ TwoStageRecognizer::Options twoStageOptionsFor(DetectionSensitivity sensitivity)
     // calls heard in noise and more false calls in talk.
     options.editsPerLetter = sensitivity == DetectionSensitivity::high ? 0.6 : 0.39;
     options.promptedTwiceSuffices = sensitivity == DetectionSensitivity::high;
+    // One phone edit in a name of four or five phones, two in one of six to eight: the words the
+    // basic recogniser writes for a name it hears well ("games" for James).
+    options.screenEditsPerPhone = 0.34;
     return options;
 }
 
@@ -485,16 +572,19 @@ SpeechRecognizerFactory listeningRecognizerFactory(PocketSphinxOptions basic, Tw
         if (heard.empty()) {
             return nullptr;
         }
-        const auto pocketSphinx = [&] {
-            return std::make_unique<PocketSphinxRecognizer>(AppLocale::english, PocketSphinxModel::englishUS(), basic);
+        const auto pocketSphinx = [&](PocketSphinxOptions options) {
+            return std::make_unique<PocketSphinxRecognizer>(AppLocale::english, PocketSphinxModel::englishUS(),
+                                                            std::move(options));
         };
         if (!transcriber || choice == RecognizerChoice::pocketSphinx) {
-            return pocketSphinx(); // English alone: Korean needs Whisper
+            return pocketSphinx(basic); // English alone: Korean needs Whisper
         }
+        auto screening = basic;
+        screening.screenEditsPerPhone = accurate.screenEditsPerPhone;
         const bool hearsEnglish = std::find(heard.begin(), heard.end(), AppLocale::english) != heard.end();
         return std::make_unique<TwoStageRecognizer>(
-            std::move(heard), hearsEnglish && choice == RecognizerChoice::both ? pocketSphinx() : nullptr, transcriber,
-            accurate);
+            std::move(heard), hearsEnglish && choice == RecognizerChoice::both ? pocketSphinx(screening) : nullptr,
+            transcriber, accurate);
     };
 }
 

@@ -50,6 +50,20 @@ public:
         bool promptedTwiceSuffices = false;
         // A window Whisper itself believes holds no speech above this is not passed on.
         double noSpeechThreshold = 0.8;
+        // When given, and every phrase is English: while the basic recogniser hears the talker
+        // as Whisper does, a window of talk is transcribed only when the basic recogniser heard
+        // something that sounds like a call phrase in it, within this many phone edits a phone
+        // (PhoneticScreen), or proposed a phrase (WindowScreen): the rest of the talk costs what
+        // the basic recogniser costs.
+        std::optional<double> screenEditsPerPhone;
+        // How long past a window's end the basic recogniser's words are waited for: its queue and
+        // the word it holds back.
+        int screenWaitFrames = 10;
+        // The screen applies while the basic recogniser hears the talker: at least this share of
+        // the words Whisper wrote in the last window compared are among its own. Every
+        // `screenCheckEvery`th window it passes over is transcribed, to compare again.
+        double screenAgreement = 0.5;
+        int screenCheckEvery = 4;
         // Audio from a file: wait for Whisper instead of dropping windows (the benchmark).
         bool waitForTranscription = false;
     };

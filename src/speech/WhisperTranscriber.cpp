@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <fstream>
+#include <malloc.h>
 #include <sstream>
 #include <stdexcept>
 #include <vector>
@@ -122,7 +123,7 @@ std::shared_ptr<WhisperTranscriber> WhisperTranscriber::load(const std::string& 
     auto parameters = whisper_context_default_params();
     parameters.use_gpu = false;
     parameters.flash_attn = false;
-    whisper_context* context = whisper_init_from_file_with_params(path.c_str(), parameters);
+    whisper_context* context = whisper_init_from_file_with_params_no_state(path.c_str(), parameters);
     if (!context) {
         throw std::runtime_error(path + " is damaged or of a model format whisper.cpp does not know");
     }
@@ -130,6 +131,9 @@ std::shared_ptr<WhisperTranscriber> WhisperTranscriber::load(const std::string& 
 }
 
 WhisperTranscriber::~WhisperTranscriber() {
+    if (state_) {
+        whisper_free_state(state_);
+    }
     if (context_) {
         whisper_free(context_);
     }
@@ -166,18 +170,36 @@ WhisperTranscriber::Result WhisperTranscriber::transcribe(std::span<const float>
     parameters.initial_prompt = options.prompt.empty() ? nullptr : options.prompt.c_str();
 
     const std::lock_guard lock(mutex_);
-    if (whisper_full(context_, parameters, padded.data(), static_cast<int>(padded.size())) != 0) {
+    if (!state_) {
+        state_ = whisper_init_state(context_);
+        if (!state_) {
+            throw std::runtime_error("whisper.cpp could not set up the memory to transcribe in");
+        }
+    }
+    if (whisper_full_with_state(context_, state_, parameters, padded.data(), static_cast<int>(padded.size())) != 0) {
         throw std::runtime_error("whisper.cpp could not transcribe the audio");
     }
     Result result;
-    const int segments = whisper_full_n_segments(context_);
+    const int segments = whisper_full_n_segments_from_state(state_);
     for (int i = 0; i < segments; ++i) {
-        result.text += whisper_full_get_segment_text(context_, i);
-        result.noSpeechProbability = std::max(
-            result.noSpeechProbability, static_cast<double>(whisper_full_get_segment_no_speech_prob(context_, i)));
+        result.text += whisper_full_get_segment_text_from_state(state_, i);
+        result.noSpeechProbability =
+            std::max(result.noSpeechProbability,
+                     static_cast<double>(whisper_full_get_segment_no_speech_prob_from_state(state_, i)));
     }
     result.text = withoutRepetition(withoutCutCharacter(std::move(result.text)));
     return result;
+}
+
+void WhisperTranscriber::rest() {
+    const std::lock_guard lock(mutex_);
+    if (!state_) {
+        return;
+    }
+    whisper_free_state(state_);
+    state_ = nullptr;
+    // The smaller buffers came from the heap, which keeps freed pages: give them back.
+    malloc_trim(0);
 }
 
 std::shared_ptr<WhisperTranscriber> loadWhisperTranscriber(const std::string& path) {

@@ -6,6 +6,7 @@
 #include <string>
 
 struct whisper_context;
+struct whisper_state;
 
 namespace harkwell {
 
@@ -31,6 +32,11 @@ public:
     WhisperTranscriber& operator=(const WhisperTranscriber&) = delete;
 
     virtual Result transcribe(std::span<const float> audio, const Options& options);
+    // Lets go of the working memory transcribing takes besides the model (whisper.cpp's state:
+    // its caches and compute buffers, about 100 MB touched): the next transcription makes it anew
+    // in a few milliseconds. Kept from window to window, it grows, as windows of other lengths and
+    // prompts touch other parts of it and the heap around it fragments.
+    virtual void rest();
     // Whether the model hears other languages than English (Korean among them).
     virtual bool isMultilingual() const;
 
@@ -42,6 +48,7 @@ private:
     explicit WhisperTranscriber(whisper_context* context) : context_(context) {}
 
     whisper_context* context_ = nullptr;
+    whisper_state* state_ = nullptr; // while transcribing and until the next rest
     std::mutex mutex_;
 };
 

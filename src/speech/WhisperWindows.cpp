@@ -1,6 +1,7 @@
 #include "speech/WhisperWindows.h"
 
 #include <algorithm>
+#include <cctype>
 
 namespace harkwell {
 
@@ -67,6 +68,92 @@ std::optional<AudioWindow> WhisperWindowPlanner::candidate() {
     return std::nullopt;
 }
 
+std::vector<AudioWindow> WindowScreen::add(AudioWindow window, std::uint64_t now) {
+    if (!hearsTheTalker_) {
+        return {window};
+    }
+    waiting_.push_back(window);
+    return advance(now);
+}
+
+std::vector<AudioWindow> WindowScreen::soundAlike(std::uint64_t now) {
+    cues_.push_back(now);
+    return advance(now);
+}
+
+std::vector<AudioWindow> WindowScreen::advance(std::uint64_t now) {
+    std::vector<AudioWindow> due;
+    std::erase_if(waiting_, [&](const AudioWindow& window) {
+        const auto until = window.end + settings_.waitSamples;
+        if (std::any_of(cues_.begin(), cues_.end(),
+                        [&](std::uint64_t at) { return at >= window.begin && at <= until; })) {
+            due.push_back(window);
+            return true;
+        }
+        if (now <= until) {
+            return false;
+        }
+        if (++passedOver_ >= settings_.checkEvery) {
+            passedOver_ = 0;
+            due.push_back(window); // to see that the basic recogniser still hears the talker
+        }
+        return true;
+    });
+    // Cues before every window still waiting, and long past, serve no more.
+    const auto oldest = waiting_.empty() ? now : std::min(now, waiting_.front().begin);
+    while (!cues_.empty() && cues_.front() + settings_.waitSamples < oldest) {
+        cues_.pop_front();
+    }
+    return due;
+}
+
+namespace {
+
+// The words of a transcript in lower case, without punctuation.
+std::vector<std::string> wordsOf(const std::string& text) {
+    std::vector<std::string> words(1);
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (std::isalnum(byte) || c == '\'' || byte >= 0x80) {
+            words.back() += static_cast<char>(std::tolower(byte));
+        } else if (!words.back().empty()) {
+            words.emplace_back();
+        }
+    }
+    if (words.back().empty()) {
+        words.pop_back();
+    }
+    return words;
+}
+
+} // namespace
+
+std::vector<AudioWindow> WindowScreen::compare(const std::string& accurate, const std::string& basic) {
+    const auto heard = wordsOf(accurate);
+    if (heard.size() < 3) {
+        return {};
+    }
+    const auto basicWords = wordsOf(basic);
+    const auto shared = std::count_if(heard.begin(), heard.end(), [&](const std::string& word) {
+        return std::find(basicWords.begin(), basicWords.end(), word) != basicWords.end();
+    });
+    const bool agrees = static_cast<double>(shared) >= settings_.agreement * static_cast<double>(heard.size());
+    disagreements_ = agrees ? 0 : disagreements_ + 1;
+    // Trusted at the first agreement, no longer at the second disagreement in a row: one window
+    // of words it does not know ("sublicensing") says little of how it hears the talker.
+    if (agrees || disagreements_ >= 2) {
+        hearsTheTalker_ = agrees;
+    }
+    if (hearsTheTalker_) {
+        return {};
+    }
+    // Nothing is left to a recogniser that does not hear the talker.
+    passedOver_ = 0;
+    std::vector<AudioWindow> due(waiting_.begin(), waiting_.end());
+    waiting_.clear();
+    return due;
+}
+
 void AudioWindowQueue::push(AudioWindow window, bool waitForRoom) {
     std::unique_lock lock(mutex_);
     const auto idle = [this] { return idleOrClosed(); };
@@ -93,10 +180,15 @@ void AudioWindowQueue::waitUntilIdle() {
     changed_.wait(lock, [this] { return idleOrClosed(); });
 }
 
-std::optional<AudioWindow> AudioWindowQueue::pop() {
+std::optional<AudioWindow> AudioWindowQueue::pop(const std::function<void()>& whenIdle) {
     std::unique_lock lock(mutex_);
     busy_ = false;
     changed_.notify_all();
+    if (whenIdle && windows_.empty() && !closed_) {
+        lock.unlock();
+        whenIdle();
+        lock.lock();
+    }
     changed_.wait(lock, [this] { return closed_ || !windows_.empty(); });
     if (closed_) {
         return std::nullopt;

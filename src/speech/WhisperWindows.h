@@ -4,9 +4,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 namespace harkwell {
@@ -71,6 +73,46 @@ private:
     std::optional<AudioWindow> lastGiven_;
 };
 
+// Which windows of talk the accurate recogniser transcribes once the basic recogniser has heard
+// their audio. While the basic recogniser hears the talker as Whisper does (from a window whose
+// words agreed until two in a row do not), a window is transcribed only when the basic recogniser heard
+// something like a call phrase in it (its cue comes after the audio, by up to `waitSamples`), and
+// every `checkEvery`th of the others, to compare again. While it does not (noise, a voice it does
+// not know, or no comparison yet) every window is transcribed: there its words say nothing.
+//
+// Pure: positions are samples since the request began. Not thread-safe.
+class WindowScreen {
+public:
+    struct Settings {
+        std::uint64_t waitSamples = 16000;
+        int checkEvery = 4;
+        // The share of Whisper's words the basic recogniser heard too, for it to hear the talker.
+        double agreement = 0.5;
+    };
+
+    explicit WindowScreen(Settings settings) : settings_(settings) {}
+
+    // A window of talk is due (the audio is at `now`); a cue of the basic recogniser that
+    // something like a call phrase was said came at `now`; the audio went on to `now`. Each gives
+    // the windows to transcribe now.
+    std::vector<AudioWindow> add(AudioWindow window, std::uint64_t now);
+    std::vector<AudioWindow> soundAlike(std::uint64_t now);
+    std::vector<AudioWindow> advance(std::uint64_t now);
+    // Whisper's transcript of a window against the basic recogniser's words of the same time; a
+    // transcript of fewer than three words changes nothing. Gives the windows waiting when the
+    // basic recogniser no longer hears the talker: they are transcribed after all.
+    std::vector<AudioWindow> compare(const std::string& accurate, const std::string& basic);
+    bool hearsTheTalker() const { return hearsTheTalker_; }
+
+private:
+    Settings settings_;
+    bool hearsTheTalker_ = false;
+    int disagreements_ = 0; // comparisons in a row that did not agree
+    int passedOver_ = 0;    // windows not transcribed since the last check
+    std::deque<AudioWindow> waiting_;
+    std::deque<std::uint64_t> cues_; // where the audio was at each cue
+};
+
 // Windows waiting for the accurate recogniser: bounded, so that a recogniser slower than the
 // talk drops the oldest windows (and counts them) instead of falling ever further behind.
 class AudioWindowQueue {
@@ -83,8 +125,9 @@ public:
     void push(AudioWindow window, bool waitForRoom = false);
     // Returns once no window waits and the recogniser is idle (or the queue is closed).
     void waitUntilIdle();
-    // The oldest window; nothing once closed. Marks the recogniser busy until the next pop.
-    std::optional<AudioWindow> pop();
+    // The oldest window; nothing once closed. Marks the recogniser busy until the next pop. When
+    // no window waits, `whenIdle` runs first (outside the queue's lock) before waiting for one.
+    std::optional<AudioWindow> pop(const std::function<void()>& whenIdle = {});
     // A result is on its way to the handler: the recogniser stays busy until it has arrived
     // (audio from a file, so that no more audio is delivered before the result is handled).
     void beginDelivery();

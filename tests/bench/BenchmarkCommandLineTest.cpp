@@ -39,6 +39,7 @@ TEST(BenchmarkCommandLineTest, RefusesWhatItDoesNotKnowWithTheUsage) {
         {{"m.jsonl", "--whisper-prompt", "yes"}, "--whisper-prompt takes forms, phrases or off"},
         {{"m.jsonl", "--report"}, "report"},
         {{"m.jsonl", "--add-phrases", " , "}, "--add-phrases takes phrases separated by commas"},
+        {{"m.jsonl", "--screen", "off,1.5"}, "--screen takes off or phone edits a phone from 0 to 1"},
     };
     for (const auto& [arguments, error] : cases) {
         const auto commandLine = read(arguments);
@@ -54,7 +55,8 @@ TEST(BenchmarkCommandLineTest, ReadsEveryOptionsValue) {
                      "--condition office --verbose --sensitivity all --recognizer pocketsphinx,both "
                      "--whisper-model w.bin --whisper-prompt off --edits-per-letter 0.4 "
                      "--no-speech-threshold 0.7 --quiet-margin 8 --quiet-frames 2 --quiet-watch-only "
-                     "--require-address on --require-near-speech off")
+                     "--require-address on --require-near-speech off --screen off,0.34 "
+                     "--live-app bin/harkwell --live-minutes 3")
                  .split(' '));
     ASSERT_TRUE(commandLine.options) << commandLine.error;
     const auto& options = *commandLine.options;
@@ -77,6 +79,9 @@ TEST(BenchmarkCommandLineTest, ReadsEveryOptionsValue) {
     EXPECT_TRUE(options.quietWatchOnly);
     EXPECT_EQ(options.listening.requiresAddress, true);
     EXPECT_FALSE(options.listening.requiresNearSpeech);
+    EXPECT_EQ(options.screens, (std::vector<std::optional<double>>{std::nullopt, 0.34}));
+    EXPECT_EQ(options.liveApp.binary, "bin/harkwell");
+    EXPECT_EQ(options.liveApp.minutes, 3);
 }
 
 TEST(BenchmarkCommandLineTest, DefaultsAreTheApplicationsListening) {
@@ -94,6 +99,8 @@ TEST(BenchmarkCommandLineTest, DefaultsAreTheApplicationsListening) {
         << "the application's prompt";
     EXPECT_TRUE(options.whisperModelPath.empty());
     EXPECT_TRUE(options.addedPhrases.empty());
+    EXPECT_TRUE(options.screens.empty()) << "the level's own";
+    EXPECT_TRUE(options.liveApp.binary.empty());
 }
 
 // Listened for in every clip besides its own: comma-separated, trimmed, repeatable.

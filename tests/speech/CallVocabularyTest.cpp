@@ -1,5 +1,6 @@
 // The vocabulary the decoder is given, on a dictionary of a few words.
 #include "speech/CallVocabulary.h"
+#include "speech/PhoneticScreen.h"
 
 #include <gtest/gtest.h>
 
@@ -155,6 +156,38 @@ TEST(CallVocabularyTest, PartialHypothesesHoldTheirLastWordBackByDefault) {
     };
     for (const auto& c : cases) {
         EXPECT_EQ(settledWords(c.hypothesis, c.options), c.reported) << c.hypothesis;
+    }
+}
+
+// The screen hears the call phrases in the phones of the words heard, across words, whatever the
+// words are; the index is that of the last word of the latest run.
+TEST(CallVocabularyTest, TheScreenHearsAPhraseInOtherWordsThatSoundLikeIt) {
+    const auto dictionary = tinyDictionary();
+    const auto calls = makeCallVocabulary(phrases, dictionary, commonWords, {})->calls;
+    const auto phonesOf = [&](const std::vector<std::string>& words) {
+        std::vector<std::string> phones;
+        for (const auto& word : words) {
+            const auto found = dictionary.find(word);
+            phones.push_back(found == dictionary.end() ? "" : found->second.front());
+        }
+        return phones;
+    };
+    const struct {
+        std::vector<std::string> words;
+        double editsPerPhone;
+        std::optional<std::size_t> lastMatchEnd;
+    } cases[]{
+        {{"hello", "james", "the", "zebra"}, 0, 1},
+        {{"hello", "games"}, 0.34, 1},       // one phone of four
+        {{"hello", "games"}, 0.2, {}},       // too far at that
+        {{"the", "doctor", "kin"}, 0.34, 2}, // two words of the phrase, one phone off
+        {{"james", "hello", "doctor", "kim", "the"}, 0, 3},
+        {{"hello", "the", "zebra", "unknown"}, 0.34, {}},
+        {{}, 0.34, {}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(PhoneticScreen(calls, c.editsPerPhone).lastMatchEnd(phonesOf(c.words)), c.lastMatchEnd)
+            << c.words.size() << " words at " << c.editsPerPhone;
     }
 }
 

@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -132,6 +133,46 @@ TEST(TwoStageRecognizerTest, WhispersOwnSpellingOfTheNamePocketSphinxHeardIsThat
         EXPECT_EQ(results.find("|Excuse me, Siobhan.|") != std::string::npos, taken) << results;
         EXPECT_NE(results.find("minute?|"), std::string::npos) << "gave up: " << results;
     }
+}
+
+// The installed model, counting the windows it transcribes.
+class CountingTranscriber final : public WhisperTranscriber {
+public:
+    Result transcribe(std::span<const float> audio, const Options& options) override {
+        ++transcriptions;
+        return installedModel()->transcribe(audio, options);
+    }
+    std::atomic<int> transcriptions = 0;
+};
+
+// With the screen, once PocketSphinx is seen to hear the talker as Whisper does, the talk in
+// which it hears nothing like a call phrase is left to it: Whisper transcribes fewer windows, and
+// the call after the talk is heard as before.
+TEST(TwoStageRecognizerTest, TheScreenLeavesTalkWithoutANameToPocketSphinx) {
+    std::vector<std::int16_t> samples;
+    for (const auto* text : {"The weather was fine all week, and the river was calm and quiet.",
+                             "We walked along the water until the evening, and then we went home for dinner.",
+                             "Excuse me James, do you have a minute?"}) {
+        const auto speech = testing::synthesizedSpeech(text);
+        ASSERT_FALSE(speech.isEmpty());
+        const auto more = samplesOf(speech, 1.0, 1.0);
+        samples.insert(samples.end(), more.begin(), more.end());
+    }
+    samples.resize(samples.size() + 16000, 0);
+    std::map<bool, int> transcriptions;
+    for (const bool screens : {false, true}) {
+        SCOPED_TRACE(screens ? "screen" : "no screen");
+        auto options = twoStageOptionsFor(DetectionSensitivity::medium);
+        options.screenEditsPerPhone = screens ? std::optional(0.34) : std::nullopt;
+        options.waitForTranscription = true; // every window, none dropped: the counts compare
+        const auto transcriber = std::make_shared<CountingTranscriber>();
+        auto recognizer = listeningRecognizerFactory(pocketSphinxOptionsFor(DetectionSensitivity::medium), options,
+                                                     transcriber, RecognizerChoice::both)({AppLocale::english});
+        const auto results = recognize(*recognizer, {"James"}, samples, "minute?|", nullptr, testing::realModelWait);
+        EXPECT_NE(results.find("James"), std::string::npos) << results;
+        transcriptions[screens] = transcriber->transcriptions;
+    }
+    EXPECT_LT(transcriptions[true], transcriptions[false]);
 }
 
 // Without a model listening is PocketSphinx as before; Korean phrases, which PocketSphinx cannot

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <thread>
 #include <tuple>
 
@@ -133,8 +135,10 @@ TEST(AudioWindowQueueTest, AFloodKeepsTheNewestWindowsAndCountsTheRest) {
         queue.push({i, i + 1});
     }
     EXPECT_EQ(queue.dropped(), 98u);
-    EXPECT_EQ(queue.pop(), (AudioWindow{98, 99}));
-    EXPECT_EQ(queue.pop(), (AudioWindow{99, 100}));
+    int idle = 0;
+    EXPECT_EQ(queue.pop([&] { ++idle; }), (AudioWindow{98, 99}));
+    EXPECT_EQ(queue.pop([&] { ++idle; }), (AudioWindow{99, 100}));
+    EXPECT_EQ(idle, 0) << "the recogniser never rests while windows wait";
     queue.close();
     EXPECT_EQ(queue.pop(), std::nullopt) << "closed: nothing more, and no wait";
     queue.push({1, 2});
@@ -144,8 +148,9 @@ TEST(AudioWindowQueueTest, AFloodKeepsTheNewestWindowsAndCountsTheRest) {
 TEST(AudioWindowQueueTest, AudioFromAFileWaitsForTheRecogniserInsteadOfDropping) {
     AudioWindowQueue queue(1);
     std::vector<AudioWindow> taken;
+    std::size_t rests = 0;
     std::thread recogniser([&] {
-        while (const auto window = queue.pop()) {
+        while (const auto window = queue.pop([&] { ++rests; })) {
             taken.push_back(*window);
         }
     });
@@ -156,8 +161,52 @@ TEST(AudioWindowQueueTest, AudioFromAFileWaitsForTheRecogniserInsteadOfDropping)
     recogniser.join();
     EXPECT_EQ(queue.dropped(), 0u);
     ASSERT_GE(taken.size(), 50u);
+    EXPECT_GE(rests, taken.size()) << "in lockstep the queue is empty before every window";
     for (std::uint64_t i = 0; i < 50; ++i) {
         EXPECT_EQ(taken[i], (AudioWindow{i, i + 1}));
+    }
+}
+
+// Steps in order on one screen: what each gives to transcribe.
+TEST(WindowScreenTest, LeavesTalkToTheBasicRecogniserOnlyWhileItHearsTheTalker) {
+    WindowScreen screen({/*waitSamples*/ 10, /*checkEvery*/ 2, /*agreement*/ 0.5});
+    const AudioWindow first{0, 100}, second{100, 200}, third{250, 350}, fourth{350, 450}, fifth{450, 550};
+    using Windows = std::vector<AudioWindow>;
+    const struct {
+        std::string step;
+        std::function<Windows()> run;
+        Windows transcribed;
+    } steps[]{
+        {"nothing compared yet: every window", [&] { return screen.add(first, 100); }, {first}},
+        {"too few words to tell", [&] { return screen.compare("James.", "hello"); }, {}},
+        {"still every window", [&] { return screen.add(first, 100); }, {first}},
+        {"the words agree (three of four)",
+         [&] { return screen.compare("Well, the river, Tom.", "well the river was calm"); },
+         {}},
+        {"a window waits for the basic recogniser's look", [&] { return screen.add(second, 200); }, {}},
+        {"a cue past its end but within the wait", [&] { return screen.soundAlike(205); }, {second}},
+        {"no cue since it began", [&] { return screen.add(third, 350); }, {}},
+        {"still within the wait", [&] { return screen.advance(360); }, {}},
+        {"passed over", [&] { return screen.advance(361); }, {}},
+        {"the second passed over is transcribed to compare",
+         [&] {
+             screen.add(fourth, 450);
+             return screen.advance(461);
+         },
+         {fourth}},
+        {"one window of other words is not enough to lose trust",
+         [&] {
+             screen.add(fifth, 550);
+             return screen.compare("Excuse me, do you have a minute?", "the you a");
+         },
+         {}},
+        {"a window waiting when the words disagree twice in a row is transcribed after all",
+         [&] { return screen.compare("Excuse me, do you have a minute?", "the you a"); },
+         {fifth}},
+        {"and every window after it", [&] { return screen.add(first, 600); }, {first}},
+    };
+    for (const auto& step : steps) {
+        EXPECT_EQ(step.run(), step.transcribed) << step.step;
     }
 }
 

@@ -70,8 +70,10 @@ inline std::string recognize(SpeechRecognizer& recognizer, const std::vector<std
         request->endAudio();
     });
     loop.exec();
-    capture.join();
+    // Cancelled first: a recogniser that holds the audio back until its results are handled (audio
+    // from a file) would otherwise hold the capture thread for good once the loop has ended.
     task->cancel();
+    capture.join();
     return results;
 }
 

@@ -72,6 +72,10 @@ constexpr OptionDescription optionDescriptions[]{
     {"report", "FILE", "Write the JSON report to FILE instead of stdout."},
     {"soak-hours", "H", "Run H hours of the corpus through one session: memory and CPU."},
     {"silence-minutes", "M", "Also listen to M minutes of a quiet room: the cost of listening."},
+    {"live-app", "BINARY",
+     "Also run the application (the harkwell executable) on the clips, in real time on a private sound server: "
+     "its CPU and memory."},
+    {"live-minutes", "M", "How long the application listens (10)."},
     {"condition", "NAME", "Only the clips of this condition."},
     {"verbose", "", "Each hit, false alarm and miss on stderr."},
     {"sensitivity", "low|medium|high|all", "The level or levels to measure (medium)."},
@@ -96,6 +100,9 @@ constexpr OptionDescription optionDescriptions[]{
      "Give Whisper the call phrases (phrases), also their accepted forms (forms: the Korean 민수야, 민수 씨), or "
      "nothing as a prompt."},
     {"edits-per-letter", "E", "How far Whisper's unprompted spelling may be from a phrase."},
+    {"screen", "off|E[,...]",
+     "The phonetic screen before Whisper, in phone edits a phone, or off; a list measures each in turn (the "
+     "level's own)."},
     {"no-speech-threshold", "P", "Whisper's no-speech probability above which a window is dropped."},
     {"add-phrases", "PHRASE[,...]",
      "Listen for these phrases in every clip besides its own (repeatable): \"민수,James\" listens in both "
@@ -128,6 +135,10 @@ void apply(const OptionValue& option, BenchmarkOptions& options) {
         options.soakHours = option.number();
     } else if (name == "silence-minutes") {
         options.silenceMinutes = option.number();
+    } else if (name == "live-app") {
+        options.liveApp.binary = text;
+    } else if (name == "live-minutes") {
+        options.liveApp.minutes = option.number();
     } else if (name == "condition") {
         options.condition = text;
     } else if (name == "verbose") {
@@ -204,6 +215,19 @@ void apply(const OptionValue& option, BenchmarkOptions& options) {
         listening.accurate.prompt = *prompt;
     } else if (name == "edits-per-letter") {
         options.editsPerLetter = option.number();
+    } else if (name == "screen") {
+        options.screens.clear();
+        for (const auto& listed : option.text.split(QLatin1Char(','))) {
+            bool isNumber = false;
+            const double edits = listed.toDouble(&isNumber);
+            if (listed == QStringLiteral("off")) {
+                options.screens.emplace_back();
+            } else if (isNumber && edits >= 0 && edits < 1) {
+                options.screens.emplace_back(edits);
+            } else {
+                option.refuse("off or phone edits a phone from 0 to 1, or a list of them");
+            }
+        }
     } else if (name == "no-speech-threshold") {
         listening.accurate.noSpeechThreshold = option.number();
     } else if (name == "add-phrases") {

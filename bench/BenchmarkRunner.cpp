@@ -3,6 +3,7 @@
 #include "BenchmarkCorpus.h"
 #include "BenchmarkReport.h"
 #include "BenchmarkScoring.h"
+#include "LiveAppCost.h"
 
 #include "audio/FileAudioCapture.h"
 #include "core/SystemPermissionService.h"
@@ -188,23 +189,34 @@ QJsonObject quietWatchReport(const std::vector<Clip>& clips, const NearSpeechWat
     return quietWatchSummary(settings, count);
 }
 
-// Hours of the corpus's audio, clip after clip with pauses, through one session.
-QJsonObject soak(const ListeningSettings& settings, const std::vector<Clip>& clips, double hours) {
-    std::vector<std::vector<std::int16_t>> audio;
+// Long listening goes through the corpus's clips one after the other, 3 s apart, listening for
+// every phrase of any of them.
+constexpr auto soakGap = static_cast<std::size_t>(3 * sampleRate);
+
+std::vector<std::string> everyPhrase(const std::vector<Clip>& clips) {
     std::vector<std::string> phrases;
     for (const auto& clip : clips) {
-        audio.push_back(readWave(clip.audio));
         for (const auto& phrase : clip.phrases) {
             if (std::find(phrases.begin(), phrases.end(), phrase) == phrases.end()) {
                 phrases.push_back(phrase);
             }
         }
     }
+    return phrases;
+}
+
+// Hours of the corpus's audio, clip after clip with pauses, through one session.
+QJsonObject soak(const ListeningSettings& settings, const std::vector<Clip>& clips, double hours) {
+    std::vector<std::vector<std::int16_t>> audio;
+    for (const auto& clip : clips) {
+        audio.push_back(readWave(clip.audio));
+    }
+    const auto phrases = everyPhrase(clips);
     const auto totalSamples = static_cast<std::uint64_t>(hours * 3600 * sampleRate);
     std::uint64_t delivered = 0;
     std::size_t clipIndex = 0, at = 0;
     SoakFigures figures;
-    const auto gap = static_cast<std::size_t>(3 * sampleRate);
+    const auto gap = soakGap;
     const double cpuBefore = cpuSeconds();
     const auto detections = listen(
         settings, phrases,
@@ -265,22 +277,30 @@ QJsonObject silence(const ListeningSettings& settings, double minutes) {
 std::vector<ListeningSettings> levelSettings(const BenchmarkOptions& options,
                                              const std::shared_ptr<WhisperTranscriber>& transcriber) {
     std::vector<ListeningSettings> all;
+    const auto screens = options.screens.empty() ? std::vector<std::optional<double>>{{}} : options.screens;
     for (const auto level : options.levels) {
         for (const auto recognizer : options.recognizers) {
-            auto& ours = all.emplace_back(options.listening);
-            ours.transcriber = transcriber;
-            ours.options = pocketSphinxOptionsFor(level);
-            for (const auto& change : options.overrides) {
-                change(ours.options);
+            for (const auto& screen : screens) {
+                auto& ours = all.emplace_back(options.listening);
+                ours.transcriber = transcriber;
+                ours.options = pocketSphinxOptionsFor(level);
+                for (const auto& change : options.overrides) {
+                    change(ours.options);
+                }
+                const auto accurate = twoStageOptionsFor(level);
+                ours.accurate.windows = accurate.windows;
+                ours.accurate.queueCapacity = accurate.queueCapacity;
+                ours.accurate.editsPerLetter = options.editsPerLetter.value_or(accurate.editsPerLetter);
+                ours.accurate.promptedTwiceSuffices = accurate.promptedTwiceSuffices;
+                ours.recognizer = recognizer;
+                ours.requiresAddress = options.listening.requiresAddress.value_or(level == DetectionSensitivity::low);
+                ours.accurate.screenEditsPerPhone = accurate.screenEditsPerPhone;
+                ours.name = std::string(level.rawValue()) + ", " + std::string(recognizerNames.rawValue(recognizer));
+                if (!options.screens.empty()) {
+                    ours.accurate.screenEditsPerPhone = screen;
+                    ours.name += screen ? ", screen " + QString::number(*screen).toStdString() : ", no screen";
+                }
             }
-            const auto accurate = twoStageOptionsFor(level);
-            ours.accurate.windows = accurate.windows;
-            ours.accurate.queueCapacity = accurate.queueCapacity;
-            ours.accurate.editsPerLetter = options.editsPerLetter.value_or(accurate.editsPerLetter);
-            ours.accurate.promptedTwiceSuffices = accurate.promptedTwiceSuffices;
-            ours.recognizer = recognizer;
-            ours.requiresAddress = options.listening.requiresAddress.value_or(level == DetectionSensitivity::low);
-            ours.name = std::string(level.rawValue()) + ", " + std::string(recognizerNames.rawValue(recognizer));
         }
     }
     return all;
@@ -381,6 +401,19 @@ QJsonObject runBenchmark(const BenchmarkOptions& options) {
     }
     if (options.silenceMinutes > 0) {
         report.insert("silence", silence(levels.front(), options.silenceMinutes));
+    }
+    if (!options.liveApp.binary.empty()) {
+        std::vector<std::int16_t> audio;
+        for (const auto& clip : clips) {
+            const auto samples = readWave(clip.audio);
+            audio.insert(audio.end(), samples.begin(), samples.end());
+            audio.resize(audio.size() + soakGap, 0);
+        }
+        auto run = options.liveApp;
+        if (run.whisperModel.empty()) {
+            run.whisperModel = options.whisperModelPath.empty() ? defaultWhisperModelPath() : options.whisperModelPath;
+        }
+        report.insert("liveApp", measureLiveApp(run, audio, everyPhrase(clips)));
     }
     report.insert("peakResidentMegabytes", peakResidentMegabytes());
     std::printf("peak resident memory %.1f MB\n", peakResidentMegabytes());

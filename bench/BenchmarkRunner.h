@@ -3,6 +3,8 @@
 // How the detection benchmark runs the corpus through the real detector (recogniser, gating and
 // matching; only the microphone is replaced by the clips) and measures the cost of listening.
 
+#include "LiveAppCost.h"
+
 #include "core/RawValueTable.h"
 #include "detection/DetectionSensitivity.h"
 #include "detection/NearSpeechWatch.h"
@@ -50,9 +52,14 @@ struct BenchmarkOptions {
     // Changes to every level's recogniser settings, in the order given.
     std::vector<std::function<void(PocketSphinxOptions&)>> overrides;
     std::optional<double> editsPerLetter; // the level's own unless given
+    // The phonetic screens before Whisper to measure in turn, in phone edits a phone (none: off);
+    // empty: the level's own.
+    std::vector<std::optional<double>> screens;
     // Listened for in every clip besides its own phrases ("민수" in the English corpus): listening
     // in two languages at once.
     std::vector<std::string> addedPhrases;
+    // The application itself on the same clips in real time, when its binary is given.
+    LiveAppRun liveApp;
     // Each session's settings as far as the command line sets them; the levels add theirs.
     ListeningSettings listening;
 };

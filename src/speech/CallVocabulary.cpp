@@ -11,8 +11,6 @@
 
 namespace harkwell {
 
-namespace {
-
 std::vector<std::string> splitPhones(const std::string& phones) {
     std::vector<std::string> result;
     std::istringstream stream(phones);
@@ -21,6 +19,8 @@ std::vector<std::string> splitPhones(const std::string& phones) {
     }
     return result;
 }
+
+namespace {
 
 bool withinOneEdit(const std::vector<std::string>& a, const std::vector<std::string>& b) {
     if (a.size() > b.size()) {

@@ -17,6 +17,9 @@ namespace harkwell {
 // dictionary's order ("word(2) ..." is the second pronunciation of "word").
 using PronunciationDictionary = std::unordered_map<std::string, std::vector<std::string>>;
 
+// A pronunciation's phones: "JH EY M Z" gives JH, EY, M, Z.
+std::vector<std::string> splitPhones(const std::string& phones);
+
 // A word with its probability (log10) in a language model.
 using WordProbability = std::pair<std::string, double>;
 

@@ -2,22 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <sstream>
 
 namespace harkwell {
-
-namespace {
-
-std::vector<std::string> phonesOf(const std::string& pronunciation) {
-    std::vector<std::string> phones;
-    std::istringstream stream(pronunciation);
-    for (std::string phone; stream >> phone;) {
-        phones.push_back(phone);
-    }
-    return phones;
-}
-
-} // namespace
 
 PhoneticScreen::PhoneticScreen(const CallPhrases& calls, double editsPerPhone) : editsPerPhone_(editsPerPhone) {
     for (const auto& phrase : calls.phrases) {
@@ -32,7 +18,7 @@ PhoneticScreen::PhoneticScreen(const CallPhrases& calls, double editsPerPhone) :
             for (const auto& start : combined) {
                 for (const auto& pronunciation : found->second) {
                     auto phones = start;
-                    const auto more = phonesOf(pronunciation);
+                    const auto more = splitPhones(pronunciation);
                     phones.insert(phones.end(), more.begin(), more.end());
                     longer.push_back(std::move(phones));
                 }
@@ -52,7 +38,7 @@ std::optional<std::size_t> PhoneticScreen::lastMatchEnd(const std::vector<std::s
     std::vector<std::string> heard;
     std::vector<std::size_t> wordOf; // the word each heard phone belongs to
     for (std::size_t word = 0; word < wordPhones.size(); ++word) {
-        for (auto& phone : phonesOf(wordPhones[word])) {
+        for (auto& phone : splitPhones(wordPhones[word])) {
             heard.push_back(std::move(phone));
             wordOf.push_back(word);
         }

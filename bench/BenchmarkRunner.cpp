@@ -208,6 +208,7 @@ std::vector<std::string> everyPhrase(const std::vector<Clip>& clips) {
 // Hours of the corpus's audio, clip after clip with pauses, through one session.
 QJsonObject soak(const ListeningSettings& settings, const std::vector<Clip>& clips, double hours) {
     std::vector<std::vector<std::int16_t>> audio;
+    audio.reserve(clips.size());
     for (const auto& clip : clips) {
         audio.push_back(readWave(clip.audio));
     }

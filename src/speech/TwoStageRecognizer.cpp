@@ -572,9 +572,9 @@ SpeechRecognizerFactory listeningRecognizerFactory(PocketSphinxOptions basic, Tw
         if (heard.empty()) {
             return nullptr;
         }
-        const auto pocketSphinx = [&](PocketSphinxOptions options) {
+        const auto pocketSphinx = [&](const PocketSphinxOptions& options) {
             return std::make_unique<PocketSphinxRecognizer>(AppLocale::english, PocketSphinxModel::englishUS(),
-                                                            std::move(options));
+                                                            options);
         };
         if (!transcriber || choice == RecognizerChoice::pocketSphinx) {
             return pocketSphinx(basic); // English alone: Korean needs Whisper

@@ -15,7 +15,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -135,20 +134,11 @@ TEST(TwoStageRecognizerTest, WhispersOwnSpellingOfTheNamePocketSphinxHeardIsThat
     }
 }
 
-// The installed model, counting the windows it transcribes.
-class CountingTranscriber final : public WhisperTranscriber {
-public:
-    Result transcribe(std::span<const float> audio, const Options& options) override {
-        ++transcriptions;
-        return installedModel()->transcribe(audio, options);
-    }
-    std::atomic<int> transcriptions = 0;
-};
-
-// With the screen, once PocketSphinx is seen to hear the talker as Whisper does, the talk in
-// which it hears nothing like a call phrase is left to it: Whisper transcribes fewer windows, and
-// the call after the talk is heard as before.
-TEST(TwoStageRecognizerTest, TheScreenLeavesTalkWithoutANameToPocketSphinx) {
+// With the screen (the default), once PocketSphinx is seen to hear the talker, talk in which it
+// hears nothing like a call phrase is left to it; the call after the talk is still heard. Which
+// windows are passed over depends on how far PocketSphinx's thread has got, so WindowScreenTest
+// counts them, not this test.
+TEST(TwoStageRecognizerTest, TheCallAfterTalkLeftToPocketSphinxIsHeard) {
     std::vector<std::int16_t> samples;
     for (const auto* text : {"The weather was fine all week, and the river was calm and quiet.",
                              "We walked along the water until the evening, and then we went home for dinner.",
@@ -159,20 +149,13 @@ TEST(TwoStageRecognizerTest, TheScreenLeavesTalkWithoutANameToPocketSphinx) {
         samples.insert(samples.end(), more.begin(), more.end());
     }
     samples.resize(samples.size() + 16000, 0);
-    std::map<bool, int> transcriptions;
-    for (const bool screens : {false, true}) {
-        SCOPED_TRACE(screens ? "screen" : "no screen");
-        auto options = twoStageOptionsFor(DetectionSensitivity::medium);
-        options.screenEditsPerPhone = screens ? std::optional(0.34) : std::nullopt;
-        options.waitForTranscription = true; // every window, none dropped: the counts compare
-        const auto transcriber = std::make_shared<CountingTranscriber>();
-        auto recognizer = listeningRecognizerFactory(pocketSphinxOptionsFor(DetectionSensitivity::medium), options,
-                                                     transcriber, RecognizerChoice::both)({AppLocale::english});
-        const auto results = recognize(*recognizer, {"James"}, samples, "minute?|", nullptr, testing::realModelWait);
-        EXPECT_NE(results.find("James"), std::string::npos) << results;
-        transcriptions[screens] = transcriber->transcriptions;
-    }
-    EXPECT_LT(transcriptions[true], transcriptions[false]);
+    auto options = twoStageOptionsFor(DetectionSensitivity::medium);
+    ASSERT_TRUE(options.screenEditsPerPhone);
+    options.waitForTranscription = true; // every window, none dropped
+    auto recognizer = listeningRecognizerFactory(pocketSphinxOptionsFor(DetectionSensitivity::medium), options,
+                                                 installedModel(), RecognizerChoice::both)({AppLocale::english});
+    const auto results = recognize(*recognizer, {"James"}, samples, "minute?|", nullptr, testing::realModelWait);
+    EXPECT_NE(results.find("James"), std::string::npos) << results;
 }
 
 // Without a model listening is PocketSphinx as before; Korean phrases, which PocketSphinx cannot

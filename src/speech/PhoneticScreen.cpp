@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string_view>
 
 namespace harkwell {
 
@@ -34,12 +35,12 @@ PhoneticScreen::PhoneticScreen(const CallPhrases& calls, double editsPerPhone) :
     }
 }
 
-std::optional<std::size_t> PhoneticScreen::lastMatchEnd(const std::vector<std::string>& wordPhones) const {
-    std::vector<std::string> heard;
+std::optional<std::size_t> PhoneticScreen::lastMatchEnd(const std::vector<std::vector<std::string>>& wordPhones) const {
+    std::vector<std::string_view> heard;
     std::vector<std::size_t> wordOf; // the word each heard phone belongs to
     for (std::size_t word = 0; word < wordPhones.size(); ++word) {
-        for (auto& phone : splitPhones(wordPhones[word])) {
-            heard.push_back(std::move(phone));
+        for (const auto& phone : wordPhones[word]) {
+            heard.push_back(phone);
             wordOf.push_back(word);
         }
     }

@@ -20,9 +20,9 @@ class PhoneticScreen {
 public:
     PhoneticScreen(const CallPhrases& calls, double editsPerPhone);
 
-    // The heard words, each with its pronunciation ("JH EY M Z"; empty for a word the dictionary
-    // lacks): the index of the last word of the latest run that sounds like a phrase, if any.
-    std::optional<std::size_t> lastMatchEnd(const std::vector<std::string>& wordPhones) const;
+    // The heard words, each as the phones of its pronunciation (JH, EY, M, Z; none for a word the
+    // dictionary lacks): the index of the last word of the latest run that sounds like a phrase.
+    std::optional<std::size_t> lastMatchEnd(const std::vector<std::vector<std::string>>& wordPhones) const;
 
 private:
     std::vector<std::vector<std::string>> pronunciations_; // every phrase's, as phones

@@ -337,21 +337,23 @@ private:
         }
         deliverTranscript("");
         screenedUntil_.reset();
+        screened_.clear();
     }
 
     // Tells when the words heard so far, the last one too, sound like a call phrase in a run that
     // ends later than the last one told in this utterance.
     void screen(ps_decoder_t* ps, const char* hypothesis) {
-        if (!screen_) {
+        if (!screen_ || screened_ == hypothesis) {
             return;
         }
-        std::vector<std::string> phones;
+        screened_ = hypothesis;
+        std::vector<std::vector<std::string>> phones;
         std::istringstream words(hypothesis);
         for (std::string word; words >> word;) {
             auto known = wordPhones_.find(word);
             if (known == wordPhones_.end()) {
                 char* looked = ps_lookup_word(ps, word.c_str());
-                known = wordPhones_.emplace(word, looked ? looked : "").first;
+                known = wordPhones_.emplace(word, splitPhones(looked ? looked : "")).first;
                 ckd_free(looked);
             }
             phones.push_back(known->second);
@@ -373,8 +375,9 @@ private:
     const PocketSphinxRecognizer::Options options_;
     std::string lastTranscript_;
     std::optional<PhoneticScreen> screen_;
-    std::map<std::string, std::string> wordPhones_; // the decoder's pronunciation of each word heard
-    std::optional<std::size_t> screenedUntil_;      // the last word of the last run told, this utterance
+    std::map<std::string, std::vector<std::string>> wordPhones_; // the decoder's phones of each word heard
+    std::string screened_;                                       // the hypothesis screened last
+    std::optional<std::size_t> screenedUntil_;                   // the last word of the last run told, this utterance
     std::thread worker_;
 };
 

@@ -123,6 +123,9 @@ public:
 
     // The basic recogniser's words (on its thread): the utterance going on and the one before.
     void heardBasic(const std::string& transcript) {
+        if (!screen_) {
+            return; // only the screen compares them
+        }
         const std::lock_guard lock(screenMutex_);
         if (transcript.empty()) {
             basicBefore_ = std::exchange(basicNow_, std::string());

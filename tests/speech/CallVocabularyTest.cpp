@@ -165,10 +165,10 @@ TEST(CallVocabularyTest, TheScreenHearsAPhraseInOtherWordsThatSoundLikeIt) {
     const auto dictionary = tinyDictionary();
     const auto calls = makeCallVocabulary(phrases, dictionary, commonWords, {})->calls;
     const auto phonesOf = [&](const std::vector<std::string>& words) {
-        std::vector<std::string> phones;
+        std::vector<std::vector<std::string>> phones;
         for (const auto& word : words) {
             const auto found = dictionary.find(word);
-            phones.push_back(found == dictionary.end() ? "" : found->second.front());
+            phones.push_back(splitPhones(found == dictionary.end() ? "" : found->second.front()));
         }
         return phones;
     };

@@ -58,13 +58,23 @@ TEST(KGlobalAccelHotKeyTest, KdesServiceBindsTheKeysItIsGiven) {
     controller.registerHotKey({38, 0x1800, "J"}, record);
     ASSERT_TRUE(testing::eventually([&] { return statuses.size() == 2; }));
     EXPECT_EQ(statuses[1], HotKeyError::portalRefused);
+    // kglobalaccel took the earlier keys away on refusing, and the backend gives them back without
+    // waiting: a call on the same connection returns once kglobalaccel has handled that. Its key
+    // grab reaches the X server on its own connection, so a press typed in between is typed again.
+    const auto isActive = [&] {
+        return bus.call(QDBusMessage::createMethodCall(other.service(), "/component/harkwell",
+                                                       "org.kde.kglobalaccel.Component", "isActive"));
+    };
+    isActive();
     keyboard.type({controlL, altL, 'k'});
+    if (!testing::eventually([&] { return presses == 2; }, std::chrono::seconds(2))) {
+        keyboard.type({controlL, altL, 'k'});
+    }
     EXPECT_TRUE(testing::eventually([&] { return presses == 2; })) << "the earlier keys no longer fire";
 
     // Unregistered, the action is inactive: its keys do nothing while Harkwell is not running.
     controller.unregisterHotKey();
-    const QDBusMessage active = bus.call(QDBusMessage::createMethodCall(other.service(), "/component/harkwell",
-                                                                        "org.kde.kglobalaccel.Component", "isActive"));
+    const QDBusMessage active = isActive();
     ASSERT_EQ(active.type(), QDBusMessage::ReplyMessage) << active.errorMessage().toStdString();
     EXPECT_EQ(active.arguments().value(0), QVariant(false));
 }

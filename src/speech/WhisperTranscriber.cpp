@@ -9,9 +9,11 @@
 #include <algorithm>
 #include <cmath>
 #include <fstream>
+#include <limits>
 #include <malloc.h>
 #include <sstream>
 #include <stdexcept>
+#include <string_view>
 #include <vector>
 
 #if defined(__x86_64__)
@@ -54,6 +56,47 @@ bool processorCanRun() {
     return true;
 #endif
 }
+
+// Symbols Whisper writes for sounds that are not words ("(", "♪", "[["): a token of these alone,
+// after its leading space, is never written, as whisper.cpp's own decoding does not write them.
+// A hyphen or an apostrophe alone is, between words ("well-known", "James's").
+bool isNonSpeech(const std::string& token) {
+    static const std::vector<std::string> symbols{"\"", "#",  "(",  ")",  "*",  "+", "/", ":", ";", "<", "=", ">",
+                                                  "@",  "[",  "\\", "]",  "^",  "_", "`", "{", "|", "}", "~", "-",
+                                                  "'",  "「", "」", "『", "』", "♩", "♪", "♫", "♬", "♭", "♮", "♯"};
+    if (token == " -" || token == " '") {
+        return true;
+    }
+    const std::string_view body = std::string_view(token).substr(token.starts_with(' ') ? 1 : 0);
+    if (body.empty() || body == "-" || body == "'") {
+        return false;
+    }
+    for (std::size_t at = 0; at < body.size();) {
+        const auto symbol = std::find_if(symbols.begin(), symbols.end(), [&](const std::string& candidate) {
+            return body.substr(at).starts_with(candidate);
+        });
+        if (symbol == symbols.end()) {
+            return false;
+        }
+        at += symbol->size();
+    }
+    return true;
+}
+
+// The log of the sum of e to each score: what turns Whisper's scores (logits) into log probabilities.
+double logSumExp(const std::vector<float>& logits) {
+    const float top = *std::max_element(logits.begin(), logits.end());
+    double sum = 0;
+    for (const float logit : logits) {
+        sum += std::exp(static_cast<double>(logit - top));
+    }
+    return static_cast<double>(top) + std::log(sum);
+}
+
+// whisper.cpp's rule for a window it takes for silence: it likely holds no speech, and what was
+// written of it is unlikely.
+constexpr double noSpeechThreshold = 0.6;
+constexpr double unlikelyLogProbability = -1.0;
 
 } // namespace
 
@@ -130,6 +173,14 @@ std::shared_ptr<WhisperTranscriber> WhisperTranscriber::load(const std::string& 
     return std::shared_ptr<WhisperTranscriber>(new WhisperTranscriber(context));
 }
 
+WhisperTranscriber::WhisperTranscriber(whisper_context* context) : context_(context) {
+    const whisper_token endOfText = whisper_token_eot(context_);
+    nonSpeech_.resize(static_cast<std::size_t>(endOfText));
+    for (whisper_token token = 0; token < endOfText; ++token) {
+        nonSpeech_[static_cast<std::size_t>(token)] = isNonSpeech(whisper_token_to_str(context_, token));
+    }
+}
+
 WhisperTranscriber::~WhisperTranscriber() {
     if (state_) {
         whisper_free_state(state_);
@@ -170,6 +221,12 @@ WhisperTranscriber::Result WhisperTranscriber::transcribe(std::span<const float>
     parameters.initial_prompt = options.prompt.empty() ? nullptr : options.prompt.c_str();
 
     const std::lock_guard lock(mutex_);
+    if (state_ && padded == encoded_) {
+        auto result = decodeEncoded(options, parameters.max_tokens);
+        result.text = withoutRepetition(withoutCutCharacter(std::move(result.text)));
+        return result;
+    }
+    encoded_.clear();
     if (!state_) {
         state_ = whisper_init_state(context_);
         if (!state_) {
@@ -179,6 +236,7 @@ WhisperTranscriber::Result WhisperTranscriber::transcribe(std::span<const float>
     if (whisper_full_with_state(context_, state_, parameters, padded.data(), static_cast<int>(padded.size())) != 0) {
         throw std::runtime_error("whisper.cpp could not transcribe the audio");
     }
+    encoded_ = std::move(padded);
     Result result;
     const int segments = whisper_full_n_segments_from_state(state_);
     for (int i = 0; i < segments; ++i) {
@@ -191,6 +249,83 @@ WhisperTranscriber::Result WhisperTranscriber::transcribe(std::span<const float>
     return result;
 }
 
+WhisperTranscriber::Result WhisperTranscriber::decodeEncoded(const Options& options, int maxTokens) {
+    // The tokens whisper.cpp puts before the transcript: the prompt's last half context after
+    // the previous-text marker, then the start, the language, the task and no timestamps.
+    std::vector<whisper_token> pending;
+    if (!options.prompt.empty()) {
+        std::vector<whisper_token> prompt(options.prompt.size() + 1); // a token holds a byte at least
+        const int count =
+            whisper_tokenize(context_, options.prompt.c_str(), prompt.data(), static_cast<int>(prompt.size()));
+        if (count < 0) {
+            throw std::runtime_error("whisper.cpp could not read the prompt");
+        }
+        const auto kept = std::min(count, whisper_n_text_ctx(context_) / 2 - 1);
+        pending.push_back(whisper_token_prev(context_));
+        pending.insert(pending.end(), prompt.begin() + (count - kept), prompt.begin() + count);
+    }
+    pending.push_back(whisper_token_sot(context_));
+    if (whisper_is_multilingual(context_)) {
+        pending.push_back(whisper_token_lang(context_, whisper_lang_id(options.language.c_str())));
+        pending.push_back(whisper_token_transcribe(context_));
+    }
+    pending.push_back(whisper_token_not(context_));
+
+    const int vocabulary = whisper_n_vocab(context_);
+    const whisper_token endOfText = whisper_token_eot(context_);
+    whisper_token blank = -1;
+    if (whisper_tokenize(context_, " ", &blank, 1) != 1) {
+        blank = -1;
+    }
+    Result result;
+    std::vector<float> logits;
+    double logProbabilities = 0;
+    int past = 0;
+    for (int step = 0;; ++step) {
+        if (whisper_decode_with_state(context_, state_, pending.data(), static_cast<int>(pending.size()), past,
+                                      options.threads) != 0) {
+            throw std::runtime_error("whisper.cpp could not transcribe the audio");
+        }
+        past += static_cast<int>(pending.size());
+        const float* last =
+            whisper_get_logits_from_state(state_) + (pending.size() - 1) * static_cast<std::size_t>(vocabulary);
+        logits.assign(last, last + vocabulary);
+        if (step == 0) {
+            result.noSpeechProbability =
+                std::exp(static_cast<double>(logits[static_cast<std::size_t>(whisper_token_nosp(context_))]) -
+                         logSumExp(logits));
+        }
+        // Words or the end of the text only; not the end, nor a blank, first.
+        constexpr float never = -std::numeric_limits<float>::infinity();
+        std::fill(logits.begin() + endOfText + 1, logits.end(), never);
+        for (whisper_token token = 0; token < endOfText; ++token) {
+            if (nonSpeech_[static_cast<std::size_t>(token)]) {
+                logits[static_cast<std::size_t>(token)] = never;
+            }
+        }
+        if (step == 0) {
+            logits[static_cast<std::size_t>(endOfText)] = never;
+            if (blank >= 0) {
+                logits[static_cast<std::size_t>(blank)] = never;
+            }
+        }
+        const auto best = static_cast<whisper_token>(std::max_element(logits.begin(), logits.end()) - logits.begin());
+        logProbabilities += static_cast<double>(logits[static_cast<std::size_t>(best)]) - logSumExp(logits);
+        if (best != endOfText) {
+            result.text += whisper_token_to_str(context_, best);
+        }
+        if (best == endOfText || step >= maxTokens) {
+            // whisper.cpp leaves out a window it takes for silence.
+            if (result.noSpeechProbability > noSpeechThreshold &&
+                logProbabilities / (step + 1) < unlikelyLogProbability) {
+                return {};
+            }
+            return result;
+        }
+        pending = {best};
+    }
+}
+
 void WhisperTranscriber::rest() {
     const std::lock_guard lock(mutex_);
     if (!state_) {
@@ -198,6 +333,7 @@ void WhisperTranscriber::rest() {
     }
     whisper_free_state(state_);
     state_ = nullptr;
+    encoded_.clear();
     // The smaller buffers came from the heap, which keeps freed pages: give them back.
     malloc_trim(0);
 }

@@ -4,6 +4,7 @@
 #include <mutex>
 #include <span>
 #include <string>
+#include <vector>
 
 struct whisper_context;
 struct whisper_state;
@@ -31,6 +32,8 @@ public:
     WhisperTranscriber(const WhisperTranscriber&) = delete;
     WhisperTranscriber& operator=(const WhisperTranscriber&) = delete;
 
+    // The same audio again (a second language, or no prompt) is only decoded: its encoding, most
+    // of the cost, is kept from the call before until the next rest.
     virtual Result transcribe(std::span<const float> audio, const Options& options);
     // Lets go of the working memory transcribing takes besides the model (whisper.cpp's state:
     // its caches and compute buffers, about 100 MB touched): the next transcription makes it anew
@@ -45,10 +48,14 @@ protected:
     WhisperTranscriber() = default;
 
 private:
-    explicit WhisperTranscriber(whisper_context* context) : context_(context) {}
+    explicit WhisperTranscriber(whisper_context* context);
+    // Greedy decoding of the audio the state holds encoded, as whisper.cpp's own would write it.
+    Result decodeEncoded(const Options& options, int maxTokens);
 
     whisper_context* context_ = nullptr;
     whisper_state* state_ = nullptr; // while transcribing and until the next rest
+    std::vector<float> encoded_;     // the audio whose encoding the state holds
+    std::vector<bool> nonSpeech_;    // tokens never written: symbols, as whisper.cpp suppresses them
     std::mutex mutex_;
 };
 

@@ -69,6 +69,28 @@ TEST(TwoStageRecognizerTest, TheInstalledModelHearsSpeechAndOnlyItsTranscriptsOf
     const auto called = installedModel()->transcribe(floats(samplesOf(call)), options);
     EXPECT_NE(called.text.find("Minsu"), std::string::npos) << called.text;
 
+    // The same audio again, in another language or without the prompt, is only decoded: it must
+    // read as a transcription from scratch does.
+    const auto korean = floats(samplesOf(testing::synthesizedKoreanSpeech("민수야, 잠깐 이리 와 줄래?")));
+    ASSERT_FALSE(korean.empty()) << "espeak-ng and sox must be installed";
+    const struct {
+        std::vector<float> audio;
+        WhisperTranscriber::Options first, again;
+    } repeats[] = {
+        {floats(samplesOf(call)), options, {}},
+        {korean, options, {"ko", whisperPrompt({"민수"}), 1}},
+        {korean, {"ko", whisperPrompt({"민수"}), 1}, {"en", whisperPrompt({"James"}), 1}},
+    };
+    for (const auto& [audio, first, again] : repeats) {
+        SCOPED_TRACE(first.language + " then " + again.language + " prompted with \"" + again.prompt + "\"");
+        installedModel()->transcribe(audio, first);
+        const auto decoded = installedModel()->transcribe(audio, again);
+        installedModel()->rest();
+        const auto transcribed = installedModel()->transcribe(audio, again);
+        EXPECT_EQ(decoded.text, transcribed.text);
+        EXPECT_FALSE(decoded.text.empty());
+    }
+
     // A second of a quiet room first: the near-speech watch hears the room before the talker.
     const auto samples = samplesOf(testing::synthesizedSpeech("Hey Priya! Can you come here for a second?"), 1.0, 2.0);
     for (const auto choice : {RecognizerChoice::both, RecognizerChoice::whisper}) {

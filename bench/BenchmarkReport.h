@@ -23,6 +23,9 @@ QJsonObject quietWatchSummary(const NearSpeechWatch::Settings& settings, const Q
 struct SoakFigures {
     double audioSeconds = 0;
     double residentMegabytesAfterOneMinute = 0, residentMegabytesAtEnd = 0;
+    // Read at the end of each minute of audio. A reading depends on whether Whisper's working memory
+    // (up to 100 MB) is held at that moment; the lowest of ten minutes is the memory kept between.
+    std::vector<double> residentMegabytesEachMinute;
     std::size_t detections = 0;
     double cpuSecondsPerAudioSecond = 0;
     std::vector<std::string> errors;

@@ -225,8 +225,16 @@ QJsonObject soak(const ListeningSettings& settings, const std::vector<Clip>& cli
             if (delivered >= totalSamples) {
                 return false;
             }
-            if (delivered == std::uint64_t{16000} * 60) {
-                figures.residentMegabytesAfterOneMinute = residentMegabytes(); // the model is loaded by then
+            if (delivered > 0 && delivered % (std::uint64_t{16000} * 60) == 0) {
+                figures.residentMegabytesEachMinute.push_back(residentMegabytes());
+                if (figures.residentMegabytesEachMinute.size() == 1) {
+                    figures.residentMegabytesAfterOneMinute = figures.residentMegabytesEachMinute[0]; // model loaded
+                }
+                if (figures.residentMegabytesEachMinute.size() % 10 == 0) {
+                    std::fprintf(stderr, "soak: %zu minutes, resident %.1f MB\n",
+                                 figures.residentMegabytesEachMinute.size(),
+                                 figures.residentMegabytesEachMinute.back());
+                }
             }
             const auto& samples = audio[clipIndex];
             buffer.assign(1600, 0);

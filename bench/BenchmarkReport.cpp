@@ -99,11 +99,11 @@ QJsonObject quietWatchSummary(const NearSpeechWatch::Settings& settings, const Q
 
 QJsonObject soakSummary(const SoakFigures& figures) {
     const auto& minutes = figures.residentMegabytesEachMinute;
-    const auto span = std::min<std::size_t>(10, minutes.size());
+    const auto span = std::min<std::ptrdiff_t>(10, std::ssize(minutes));
     const double firstLowest = span ? *std::min_element(minutes.begin(), minutes.begin() + span) : 0;
     const double lastLowest = span ? *std::min_element(minutes.end() - span, minutes.end()) : 0;
     std::printf("soak       %.2f h in one session: resident %.1f MB after a minute, %.1f MB at the end, the lowest of "
-                "%zu minutes %.1f MB first and %.1f MB last; %zu detections; CPU %.2f%% of a core%s\n",
+                "%td minutes %.1f MB first and %.1f MB last; %zu detections; CPU %.2f%% of a core%s\n",
                 figures.audioSeconds / 3600, figures.residentMegabytesAfterOneMinute, figures.residentMegabytesAtEnd,
                 span, firstLowest, lastLowest, figures.detections, 100 * figures.cpuSecondsPerAudioSecond,
                 figures.errors.empty() ? "" : (" ERROR " + figures.errors[0]).c_str());

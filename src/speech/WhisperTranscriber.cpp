@@ -98,6 +98,14 @@ double logSumExp(const std::vector<float>& logits) {
 constexpr double noSpeechThreshold = 0.6;
 constexpr double unlikelyLogProbability = -1.0;
 
+// Blocks of 128 KiB and more (a window's audio, whisper.cpp's buffers) get pages of their own,
+// given back when freed. glibc would otherwise raise that limit to the largest block freed and
+// carve later windows from the heap, which then grows hour after hour around what stays.
+void keepLargeBlocksApart() {
+    static const bool once = mallopt(M_MMAP_THRESHOLD, 128 * 1024) != 0;
+    (void)once;
+}
+
 } // namespace
 
 std::string withoutRepetition(const std::string& text) {
@@ -151,6 +159,7 @@ std::string withoutCutCharacter(std::string text) {
 
 std::shared_ptr<WhisperTranscriber> WhisperTranscriber::load(const std::string& path) {
     whisper_log_set(logFromWhisper, nullptr);
+    keepLargeBlocksApart();
     if (!processorCanRun()) {
         throw std::runtime_error("this processor lacks the AVX2, FMA and F16C instructions the model needs");
     }

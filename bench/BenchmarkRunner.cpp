@@ -20,6 +20,7 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <malloc.h>
 #include <map>
 #include <random>
 #include <sys/resource.h>
@@ -53,6 +54,14 @@ double residentMegabytes() {
         }
     }
     return 0;
+}
+
+// What the allocator holds: in use (blocks with pages of their own included) and free in its heaps.
+// Growth in use is memory kept; growth of the free part is a heap that could not give pages back.
+std::pair<double, double> heapMegabytes() {
+    const auto info = mallinfo2();
+    return {static_cast<double>(info.uordblks + info.hblkhd) / (1024.0 * 1024.0),
+            static_cast<double>(info.fordblks) / (1024.0 * 1024.0)};
 }
 
 // The recogniser, with every transcript it delivers noted down on the way to the detector.
@@ -231,9 +240,11 @@ QJsonObject soak(const ListeningSettings& settings, const std::vector<Clip>& cli
                     figures.residentMegabytesAfterOneMinute = figures.residentMegabytesEachMinute[0]; // model loaded
                 }
                 if (figures.residentMegabytesEachMinute.size() % 10 == 0) {
-                    std::fprintf(stderr, "soak: %zu minutes, resident %.1f MB\n",
-                                 figures.residentMegabytesEachMinute.size(),
-                                 figures.residentMegabytesEachMinute.back());
+                    const auto [inUse, free] = heapMegabytes();
+                    std::fprintf(stderr,
+                                 "soak: %zu minutes, resident %.1f MB, allocated %.1f MB, free in the heap %.1f MB\n",
+                                 figures.residentMegabytesEachMinute.size(), figures.residentMegabytesEachMinute.back(),
+                                 inUse, free);
                 }
             }
             const auto& samples = audio[clipIndex];

@@ -101,10 +101,7 @@ constexpr double unlikelyLogProbability = -1.0;
 // Blocks of 128 KiB and more (a window's audio, whisper.cpp's buffers) get pages of their own,
 // given back when freed. glibc would otherwise raise that limit to the largest block freed and
 // carve later windows from the heap, which then grows hour after hour around what stays.
-void keepLargeBlocksApart() {
-    static const bool once = mallopt(M_MMAP_THRESHOLD, 128 * 1024) != 0;
-    (void)once;
-}
+void keepLargeBlocksApart() { mallopt(M_MMAP_THRESHOLD, 128 * 1024); }
 
 } // namespace
 

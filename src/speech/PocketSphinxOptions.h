@@ -38,6 +38,10 @@ struct PocketSphinxOptions {
     // Most audio waiting for the decoder; append waits while the decoder catches up.
     std::chrono::milliseconds maxPendingAudio{250};
     std::chrono::seconds maxUtterance{20};
+    // After this much audio, the decoder is made anew where an utterance ends. Its tables and word
+    // pools keep the pages the densest talk so far has touched, and hours of talk keep finding
+    // denser talk.
+    std::chrono::seconds renewDecoderAfter{30 * 60};
     // When given, the recogniser also tells when its words sound like a call phrase within this
     // many phone edits a phone (PhoneticScreen), whatever words it wrote: the accurate recogniser's
     // cue that a name may have been said.

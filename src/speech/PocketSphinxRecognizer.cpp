@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <fstream>
+#include <malloc.h>
 #include <map>
 #include <mutex>
 #include <pthread.h>
@@ -289,7 +290,7 @@ private:
 
     void run() {
         pthread_setname_np(pthread_self(), "Harkwell.speech");
-        const auto decoder = makeDecoder();
+        auto decoder = makeDecoder();
         if (!decoder) {
             deliver({std::nullopt, AppError::speechUnavailable(locale_)});
             request_->audio.close(); // nothing will take the audio: appending must not wait for it
@@ -298,7 +299,9 @@ private:
         ps_decoder_t* ps = decoder.get();
         const std::size_t maxUtteranceSamples =
             static_cast<std::size_t>(options_.maxUtterance.count()) * static_cast<std::size_t>(sampleRate);
-        std::size_t utteranceSamples = 0;
+        const auto renewAfterSamples =
+            static_cast<std::size_t>(options_.renewDecoderAfter.count()) * static_cast<std::size_t>(sampleRate);
+        std::size_t utteranceSamples = 0, decoderSamples = 0;
         bool wasInSpeech = false;
         const auto frontEnd = makeAudioFrontEnd(options_.frontEnd);
         ps_start_utt(ps);
@@ -312,6 +315,7 @@ private:
             }
             ps_process_raw(ps, samples.data(), samples.size(), FALSE, FALSE);
             utteranceSamples += samples.size();
+            decoderSamples += samples.size();
             const bool inSpeech = ps_get_in_speech(ps);
             if (const char* hypothesis = ps_get_hyp(ps, nullptr)) {
                 screen(ps, hypothesis);
@@ -319,6 +323,15 @@ private:
             }
             if ((wasInSpeech && !inSpeech) || utteranceSamples >= maxUtteranceSamples) {
                 finishUtterance(ps);
+                if (decoderSamples >= renewAfterSamples) {
+                    decoderSamples = 0;
+                    if (auto renewed = makeDecoder()) { // on failure the old one goes on
+                        decoder = std::move(renewed);
+                        ps = decoder.get();
+                        wordPhones_.clear();
+                        malloc_trim(0); // the old decoder's pages, and the dictionary read to make this one
+                    }
+                }
                 ps_start_utt(ps);
                 utteranceSamples = 0;
                 wasInSpeech = false;

@@ -16,12 +16,14 @@
 #include <QJsonArray>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <malloc.h>
 #include <map>
+#include <memory>
 #include <random>
 #include <sys/resource.h>
 
@@ -109,6 +111,22 @@ WakePhraseDetector::Platform platformFor(const ListeningSettings& settings, File
             std::make_shared<FileAudioCaptureDevices>(std::move(source)), std::make_shared<SystemPermissionService>()};
 }
 
+// The time of the audio handed over so far, for the detector: its cooldown after a call (8 s) and
+// its joining of recent text (1.2 s) then span as much audio as in the application, however fast
+// the clips are fed. By the wall clock, audio fed six times faster than real time would keep 48 s
+// of it from a second detection.
+class AudioClock final : public Clock {
+public:
+    explicit AudioClock(std::shared_ptr<const std::atomic<std::uint64_t>> fed) : fed_(std::move(fed)) {}
+    TimePoint now() const override {
+        const auto microseconds = fed_->load() * 1'000'000 / static_cast<std::uint64_t>(sampleRate);
+        return TimePoint{} + std::chrono::microseconds{microseconds};
+    }
+
+private:
+    std::shared_ptr<const std::atomic<std::uint64_t>> fed_;
+};
+
 // Streams samples (then silence) through one listening session, in the languages of the phrases;
 // returns the detections (and notes every transcript in `transcripts` when given).
 std::vector<Detection> listen(const ListeningSettings& settings, const std::vector<std::string>& phrases,
@@ -124,11 +142,14 @@ std::vector<Detection> listen(const ListeningSettings& settings, const std::vect
     };
     const auto fed = source.fedSamples;
     std::vector<Detection> detections;
-    WakePhraseDetector detector(platformFor(settings, std::move(source), [&](const std::string& text) {
-        if (transcripts) {
-            transcripts->push_back({text, static_cast<double>(fed->load()) / sampleRate});
-        }
-    }));
+    WakePhraseDetector detector(
+        platformFor(settings, std::move(source),
+                    [&](const std::string& text) {
+                        if (transcripts) {
+                            transcripts->push_back({text, static_cast<double>(fed->load()) / sampleRate});
+                        }
+                    }),
+        std::make_shared<AudioClock>(fed));
     detector.setRequiresAddress(settings.requiresAddress.value_or(false));
     detector.setRequiresNearSpeech(settings.requiresNearSpeech);
     detector.start(
